@@ -1,0 +1,103 @@
+#include "zoom-core.hpp"
+
+#include <cfloat>
+#include <cmath>
+
+double apply_easing(double x, int kind)
+{
+	x = x > 0.0 ? x : 0.0;
+	x = x < 1.0 ? x : 1.0;
+
+	switch (kind) {
+	case EASING_EASE_IN_OUT:
+		if (x < 0.5)
+			return 4.0 * x * x * x;
+		return 1.0 - std::pow(2.0 - 2.0 * x, 3.0) * 0.5;
+	case EASING_EASE_OUT:
+		return 1.0 - std::pow(1.0 - x, 3.0);
+	default:
+		return x;
+	}
+}
+
+double held_idle_zoom(double zoom, double dt, bool zoom_in_held,
+		      bool zoom_out_held)
+{
+	const double step = dt * IDLE_HOLD_RATE;
+	if (zoom_in_held) {
+		const double v = zoom + step;
+		zoom = v < IDLE_ZOOM_MAX ? v : IDLE_ZOOM_MAX;
+	}
+	if (zoom_out_held) {
+		const double v = zoom - step;
+		zoom = v > IDLE_ZOOM_MIN ? v : IDLE_ZOOM_MIN;
+	}
+	return zoom;
+}
+
+double advance_progress(double progress, double dt, double duration)
+{
+	/* "duration > 0" is false for NaN too, which then completes at once */
+	const double rate = duration > 0.0 ? 1.0 / duration
+					   : INSTANT_PROGRESS_RATE;
+	const double p = dt * rate + progress;
+	return p < 1.0 ? p : 1.0;
+}
+
+int easing_for(double target_zoom, double start_zoom, int easing_in,
+	       int easing_out)
+{
+	return target_zoom > start_zoom ? easing_in : easing_out;
+}
+
+double shown_zoom(double start_zoom, double target_zoom, double progress,
+		  int kind)
+{
+	const double e = apply_easing(progress, kind);
+	const double zoom = e * (target_zoom - start_zoom) + start_zoom;
+	return std::isfinite(zoom) ? zoom : 1.0;
+}
+
+double smoothing_keep(double dt, double smoothing)
+{
+	double tau = smoothing * 0.5 + 0.02;
+	/* also catches a smoothing amount that is not a number */
+	if (!(tau >= 0.001))
+		tau = 0.001;
+	return std::exp(-dt / tau);
+}
+
+double smooth_centre(double current, double target, double keep)
+{
+	if (!std::isfinite(target))
+		return std::isfinite(current) ? current : 0.5;
+	if (!std::isfinite(current))
+		return target;
+	const double next = (target - current) * (1.0 - keep) + current;
+	return std::isfinite(next) ? next : current;
+}
+
+static double clamp_centre(double c, double h)
+{
+	if (!std::isfinite(c))
+		c = 0.5;
+	/* lower bound first, then upper: the window stays inside the frame */
+	c = c > h ? c : h;
+	return c < 1.0 - h ? c : 1.0 - h;
+}
+
+CropWindow crop_window(double zoom, double center_x, double center_y)
+{
+	double m = 1.0 > zoom ? 1.0 : zoom;
+	if (!std::isfinite(m))
+		m = 1.0;
+	const double h = 0.5 / m;
+
+	CropWindow window;
+	window.center_x = static_cast<float>(clamp_centre(center_x, h));
+	window.center_y = static_cast<float>(clamp_centre(center_y, h));
+	/* a finite but enormous zoom must not round the window away to nothing */
+	const float half = static_cast<float>(h);
+	window.half_size = half >= FLT_MIN ? half : FLT_MIN;
+	return window;
+}

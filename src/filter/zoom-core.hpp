@@ -1,0 +1,64 @@
+/*
+ * The zoom filter's arithmetic: easing curves, one frame's step of the
+ * animation and the crop window. Plain functions over plain values, with no
+ * libobs in sight, so that every figure can be checked exactly.
+ */
+#pragma once
+
+/* Easing curve kinds as stored in "easing_in" and "easing_out". Any other
+ * value acts as Linear. */
+enum EasingKind : int {
+	EASING_LINEAR = 0,
+	EASING_EASE_IN_OUT = 1,
+	EASING_EASE_OUT = 2,
+};
+
+/* Idle zoom hold keys change the idle zoom at this rate, within these bounds. */
+constexpr double IDLE_HOLD_RATE = 0.6;
+constexpr double IDLE_ZOOM_MAX = 5.0;
+constexpr double IDLE_ZOOM_MIN = 1.0;
+/* A target without a positive duration completes at this rate per second. */
+constexpr double INSTANT_PROGRESS_RATE = 1000.0;
+
+/* Eases x (clamped to [0, 1]) with the given curve; 0 maps to 0, 1 to 1. */
+double apply_easing(double x, int kind);
+
+/* The idle zoom after one frame of the hold keys: zoom-in first (capped at
+ * the maximum), then zoom-out (floored at the minimum). */
+double held_idle_zoom(double zoom, double dt, bool zoom_in_held,
+		      bool zoom_out_held);
+
+/* Transition progress after dt seconds towards a target of the given
+ * duration; never above 1. */
+double advance_progress(double progress, double dt, double duration);
+
+/* The curve of a transition: easing_in when it zooms in, else easing_out. */
+int easing_for(double target_zoom, double start_zoom, int easing_in,
+	       int easing_out);
+
+/* The zoom shown at the given progress of a transition. A value that is not
+ * finite (from a target that is not) shows as 1, the whole frame, so the next
+ * transition never starts from it. */
+double shown_zoom(double start_zoom, double target_zoom, double progress,
+		  int kind);
+
+/* The share of the remaining distance that the centre keeps after dt seconds
+ * of smoothing with the given amount: exp(-dt / tau). */
+double smoothing_keep(double dt, double smoothing);
+
+/* One smoothing step of a centre coordinate towards its target. The shown
+ * centre never becomes non-finite: a target that is not finite holds it
+ * where it is, and a shown centre that is not finite restarts at the target. */
+double smooth_centre(double current, double target, double keep);
+
+/* The window handed to the crop effect, in the input's texture coordinates. */
+struct CropWindow {
+	float center_x;
+	float center_y;
+	float half_size;
+};
+
+/* The crop window for a zoom and a wanted centre: half size 0.5 / max(1,
+ * zoom), centre clamped so that the window stays inside the frame. A zoom
+ * that is not finite draws as 1, a centre that is not finite as 0.5. */
+CropWindow crop_window(double zoom, double center_x, double center_y);

@@ -1,0 +1,96 @@
+/* The zoom filter's descriptor and the start and end of an instance. */
+#include "zoom-filter.hpp"
+
+#include <cmath>
+#include <new>
+
+#include "../module/plugin-support.hpp"
+
+static const char *zoom_filter_get_name(void *)
+{
+	return obs_module_text("Tavimore.FilterNameFree");
+}
+
+static void *zoom_filter_create(obs_data_t *settings, obs_source_t *source)
+{
+	auto *filter = new (std::nothrow) ZoomFilter();
+	if (!filter)
+		return nullptr;
+	filter->source = source;
+
+	char *path =
+		obs_find_module_file(obs_current_module(), "zoom-crop.effect");
+	obs_enter_graphics();
+	filter->effect = gs_effect_create_from_file(path, nullptr);
+	obs_leave_graphics();
+	bfree(path);
+
+	if (filter->effect) {
+		filter->center_param =
+			gs_effect_get_param_by_name(filter->effect, "center");
+		filter->half_size_param = gs_effect_get_param_by_name(
+			filter->effect, "half_size");
+	} else {
+		log_message(LOG_ERROR, "failed to load zoom-crop.effect");
+	}
+
+	zoom_filter_update(filter, settings);
+
+	/* The filter starts at rest on the idle zoom. An idle zoom that is not
+	 * a finite number starts at 1 instead, so that no transition ever
+	 * starts from it. */
+	const double zoom = std::isfinite(filter->idle.zoom_factor)
+				    ? filter->idle.zoom_factor
+				    : 1.0;
+	filter->transition_progress = 1.0;
+	filter->transition_start_zoom = zoom;
+	filter->current_zoom = zoom;
+	return filter;
+}
+
+void unregister_stage_hotkey(ZoomStage &stage)
+{
+	if (stage.hotkey_id == OBS_INVALID_HOTKEY_ID)
+		return;
+	obs_hotkey_unregister(stage.hotkey_id);
+	stage.hotkey_id = OBS_INVALID_HOTKEY_ID;
+}
+
+static void zoom_filter_destroy(void *data)
+{
+	auto *filter = static_cast<ZoomFilter *>(data);
+
+	/* every hotkey goes before any data handed with it */
+	for (ZoomStage &stage : filter->stages)
+		unregister_stage_hotkey(stage);
+	if (filter->idle_zoom_in_hotkey != OBS_INVALID_HOTKEY_ID)
+		obs_hotkey_unregister(filter->idle_zoom_in_hotkey);
+	if (filter->idle_zoom_out_hotkey != OBS_INVALID_HOTKEY_ID)
+		obs_hotkey_unregister(filter->idle_zoom_out_hotkey);
+
+	obs_enter_graphics();
+	if (filter->effect)
+		gs_effect_destroy(filter->effect);
+	obs_leave_graphics();
+
+	filter->stage_hotkey_contexts.clear();
+	filter->stages.clear();
+	delete filter;
+}
+
+void register_zoom_filter()
+{
+	obs_source_info info = {};
+	info.id = "tavimore_filter";
+	info.type = OBS_SOURCE_TYPE_FILTER;
+	info.output_flags = OBS_SOURCE_VIDEO;
+	info.get_name = zoom_filter_get_name;
+	info.create = zoom_filter_create;
+	info.destroy = zoom_filter_destroy;
+	info.get_defaults = zoom_filter_get_defaults;
+	info.get_properties = zoom_filter_properties;
+	info.update = zoom_filter_update;
+	info.video_tick = zoom_filter_tick;
+	info.video_render = zoom_filter_render;
+	obs_register_source(&info);
+}

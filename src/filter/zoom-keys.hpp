@@ -1,0 +1,26 @@
+/*
+ * Settings keys of the zoom targets, built in one place so that the
+ * defaults, update and the property sheet can never disagree.
+ */
+#pragma once
+
+constexpr int MAX_STAGES = 8;
+
+/* Every key of one zoom target: its prefix followed by a suffix. */
+struct TargetKeys {
+	char prefix[16]; /* "idle_" or "stage_N_" */
+	char group[24];  /* prefix + "group", the sheet's group name */
+	char name[24];   /* stages only; empty for the idle target */
+	char zoom_factor[32];
+	char center_tracking[40];
+	char center_x[32];
+	char center_y[32];
+	char duration[32];
+};
+
+/* The keys of a target with the given prefix; a name key only with_name. */
+TargetKeys make_keys(const char *prefix, bool with_name);
+/* The keys of the idle target. */
+const TargetKeys &idle_keys();
+/* The keys of the stage at a zero-based index, 0 to MAX_STAGES - 1. */
+const TargetKeys &stage_keys(int index);

@@ -1,0 +1,33 @@
+/* Draws the filter's input through the crop effect. */
+#include "zoom-filter.hpp"
+#include "zoom-core.hpp"
+
+void zoom_filter_render(void *data, gs_effect_t *)
+{
+	auto *filter = static_cast<ZoomFilter *>(data);
+
+	if (!filter->effect) {
+		/* libobs's pass-through reads the parent without checking it;
+		 * with no parent there is nothing to pass through */
+		if (obs_filter_get_parent(filter->source))
+			obs_source_skip_video_filter(filter->source);
+		return;
+	}
+
+	if (!obs_source_process_filter_begin(filter->source, GS_RGBA,
+					     OBS_ALLOW_DIRECT_RENDERING))
+		return;
+
+	/* current_zoom is written by the frame tick on this same thread */
+	const CropWindow window = crop_window(filter->current_zoom,
+					      filter->current_center_x,
+					      filter->current_center_y);
+	vec2 center;
+	vec2_set(&center, window.center_x, window.center_y);
+	vec2 half_size;
+	vec2_set(&half_size, window.half_size, window.half_size);
+	gs_effect_set_vec2(filter->center_param, &center);
+	gs_effect_set_vec2(filter->half_size_param, &half_size);
+
+	obs_source_process_filter_end(filter->source, filter->effect, 0, 0);
+}

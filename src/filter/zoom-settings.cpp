@@ -1,0 +1,107 @@
+/* The filter's settings: defaults, reading them into the instance, and the
+ * length of the stage list. */
+#include "zoom-filter.hpp"
+#include "zoom-keys.hpp"
+
+#include <cstdio>
+
+void zoom_filter_get_defaults(obs_data_t *settings)
+{
+	const TargetKeys &idle = idle_keys();
+	obs_data_set_default_double(settings, idle.zoom_factor, 1.0);
+	obs_data_set_default_bool(settings, idle.center_tracking, false);
+	obs_data_set_default_double(settings, idle.center_x, 0.5);
+	obs_data_set_default_double(settings, idle.center_y, 0.5);
+	obs_data_set_default_double(settings, idle.duration, 0.5);
+
+	obs_data_set_default_int(settings, "easing_in", 1);
+	obs_data_set_default_int(settings, "easing_out", 1);
+	obs_data_set_default_double(settings, "tracking_smoothing", 0.6);
+	obs_data_set_default_bool(settings, "help_show", false);
+	obs_data_set_default_int(settings, "stage_count", 1);
+
+	for (int i = 0; i < MAX_STAGES; i++) {
+		const TargetKeys &keys = stage_keys(i);
+		char name[16];
+		std::snprintf(name, sizeof(name), "Stage %d", i + 1);
+		obs_data_set_default_string(settings, keys.name, name);
+		obs_data_set_default_double(settings, keys.zoom_factor, 2.0);
+		obs_data_set_default_bool(settings, keys.center_tracking,
+					  false);
+		obs_data_set_default_double(settings, keys.center_x, 0.5);
+		obs_data_set_default_double(settings, keys.center_y, 0.5);
+		obs_data_set_default_double(settings, keys.duration, 0.5);
+	}
+}
+
+void zoom_filter_update(void *data, obs_data_t *settings)
+{
+	auto *filter = static_cast<ZoomFilter *>(data);
+	const TargetKeys &idle = idle_keys();
+
+	const double idle_zoom =
+		obs_data_get_double(settings, idle.zoom_factor);
+	{
+		/* the hotkey thread saves the idle zoom */
+		std::lock_guard<std::mutex> guard(filter->lock);
+		filter->idle.zoom_factor = idle_zoom;
+	}
+	filter->idle.center_tracking =
+		obs_data_get_bool(settings, idle.center_tracking);
+	filter->idle.center_x = obs_data_get_double(settings, idle.center_x);
+	filter->idle.center_y = obs_data_get_double(settings, idle.center_y);
+	filter->idle.duration = obs_data_get_double(settings, idle.duration);
+
+	filter->easing_in =
+		static_cast<int32_t>(obs_data_get_int(settings, "easing_in"));
+	filter->easing_out =
+		static_cast<int32_t>(obs_data_get_int(settings, "easing_out"));
+	filter->tracking_smoothing =
+		obs_data_get_double(settings, "tracking_smoothing");
+	filter->stage_count =
+		static_cast<int32_t>(obs_data_get_int(settings, "stage_count"));
+
+	sync_stages(filter);
+
+	for (size_t i = 0; i < filter->stages.size(); i++) {
+		const TargetKeys &keys = stage_keys(static_cast<int>(i));
+		ZoomStage &stage = filter->stages[i];
+		const char *name = obs_data_get_string(settings, keys.name);
+		stage.name = name ? name : "";
+		stage.zoom_factor =
+			obs_data_get_double(settings, keys.zoom_factor);
+		stage.center_tracking =
+			obs_data_get_bool(settings, keys.center_tracking);
+		stage.center_x = obs_data_get_double(settings, keys.center_x);
+		stage.center_y = obs_data_get_double(settings, keys.center_y);
+		stage.duration = obs_data_get_double(settings, keys.duration);
+	}
+}
+
+void sync_stages(ZoomFilter *filter)
+{
+	int32_t n = filter->stage_count > 1 ? filter->stage_count : 1;
+	n = n < MAX_STAGES ? n : MAX_STAGES;
+	const size_t wanted = static_cast<size_t>(n);
+
+	/* The highest stage goes first, and its hotkey is unregistered before
+	 * its context is deleted: libobs calls no callback of a hotkey once
+	 * obs_hotkey_unregister has returned. */
+	while (filter->stages.size() > wanted) {
+		unregister_stage_hotkey(filter->stages.back());
+		filter->stages.pop_back();
+		filter->stage_hotkey_contexts.pop_back();
+	}
+	while (filter->stages.size() < wanted) {
+		filter->stages.emplace_back();
+		filter->stage_hotkey_contexts.emplace_back();
+	}
+
+	{
+		std::lock_guard<std::mutex> guard(filter->lock);
+		if (filter->active_stage >= static_cast<int32_t>(wanted))
+			filter->active_stage = -1;
+	}
+
+	register_missing_stage_hotkeys(filter);
+}
