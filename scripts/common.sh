@@ -1,0 +1,21 @@
+# Shared by the project's scripts: root or sudo, and apt installs.
+set -euo pipefail
+export DEBIAN_FRONTEND=noninteractive
+if [ "$(id -u)" -eq 0 ]; then
+	SUDO=()
+else
+	SUDO=(sudo)
+fi
+APT_UPDATED=${APT_UPDATED:-}
+
+# apt_install PACKAGE... : installs Debian packages (apt-get update once first)
+apt_install() {
+	if [ -z "$APT_UPDATED" ]; then
+		"${SUDO[@]}" apt-get update -q
+		APT_UPDATED=1
+		export APT_UPDATED
+	fi
+	"${SUDO[@]}" apt-get install -y -q --no-install-recommends "$@"
+}
+
+BUILD_DEPS=(ca-certificates cmake make g++ pkg-config libobs-dev libx11-dev)

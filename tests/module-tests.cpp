@@ -1,0 +1,125 @@
+/* The module as libobs sees it: exports, version, log lines, locale. */
+#include "obs-harness.hpp"
+
+#include <gtest/gtest.h>
+
+#include <dlfcn.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <set>
+#include <string>
+
+static std::set<std::string> exported_functions(const char *library)
+{
+	std::set<std::string> names;
+	const std::string command =
+		std::string("nm -D --defined-only '") + library + "'";
+	FILE *pipe = popen(command.c_str(), "r");
+	if (!pipe)
+		return names;
+	char line[512];
+	while (fgets(line, sizeof(line), pipe)) {
+		char address[64], type[8], name[400];
+		if (std::sscanf(line, "%63s %7s %399s", address, type, name) ==
+		    3)
+			names.insert(name);
+	}
+	pclose(pipe);
+	return names;
+}
+
+TEST(Module, ExportsExactlyTheSevenEntryPoints)
+{
+	const std::set<std::string> expected = {
+		"obs_module_set_pointer", "obs_module_ver",
+		"obs_module_set_locale",  "obs_module_free_locale",
+		"obs_module_get_string",  "obs_module_load",
+		"obs_module_unload"};
+	EXPECT_EQ(exported_functions(TAVIMORE_MODULE_FILE), expected);
+}
+
+TEST(Module, ReportsTheApiVersionItWasBuiltAgainst)
+{
+	void *library = dlopen(TAVIMORE_MODULE_FILE, RTLD_NOW | RTLD_LOCAL);
+	ASSERT_NE(library, nullptr) << dlerror();
+	auto ver = reinterpret_cast<uint32_t (*)()>(
+		dlsym(library, "obs_module_ver"));
+	ASSERT_NE(ver, nullptr);
+	EXPECT_EQ(ver(), uint32_t(LIBOBS_API_VER));
+	dlclose(library);
+}
+
+TEST(Module, WritesTheLoadLineOnceAtInfo)
+{
+	const auto lines = logs_containing("[tavimore-free]");
+	const auto loaded = std::count_if(
+		lines.begin(), lines.end(), [](const LogLine &line) {
+			return line.text ==
+				       "[tavimore-free] plugin loaded successfully (version 1.0.0)" &&
+			       line.level == LOG_INFO;
+		});
+	EXPECT_EQ(loaded, 1);
+}
+
+TEST(Module, NamesTheFilterFromTheLocale)
+{
+	EXPECT_STREQ(obs_source_get_display_name("tavimore_filter"),
+		     "Tavimore Zoom");
+	EXPECT_EQ(obs_get_source_output_flags("tavimore_filter"),
+		  uint32_t(OBS_SOURCE_VIDEO));
+}
+
+TEST(Module, LooksTextsUpAndFallsBackToTheKey)
+{
+	obs_module_t *module = loaded_module();
+	const char *text = nullptr;
+	EXPECT_TRUE(obs_module_get_locale_string(module, "Zoom.CenterX",
+						 &text));
+	ASSERT_NE(text, nullptr);
+	EXPECT_STRNE(text, "Zoom.CenterX");
+
+	const char *missing = "No.Such.Key";
+	text = nullptr;
+	EXPECT_FALSE(obs_module_get_locale_string(module, missing, &text));
+	EXPECT_EQ(text, nullptr);
+	EXPECT_EQ(obs_module_get_locale_text(module, missing), missing);
+}
+
+TEST(Module, ALocaleWithoutAFileFallsBackToEnglish)
+{
+	obs_set_locale("xx-XX");
+	EXPECT_STREQ(obs_source_get_display_name("tavimore_filter"),
+		     "Tavimore Zoom");
+	obs_set_locale("en-US");
+}
+
+/* After shutdown: the unload line, once, at info. */
+static bool unload_line_written()
+{
+	int count = 0;
+	for (const LogLine &line : captured_logs())
+		if (line.text == "[tavimore-free] plugin unloaded" &&
+		    line.level == LOG_INFO)
+			count++;
+	return count == 1;
+}
+
+int main(int argc, char **argv)
+{
+	::testing::InitGoogleTest(&argc, argv);
+	if (!start_host(HostOptions()))
+		return 1;
+	int result = RUN_ALL_TESTS();
+	const long alive = stop_host();
+	if (!unload_line_written()) {
+		std::fprintf(stderr, "FAILED: no single unload line\n");
+		result = 1;
+	}
+	if (alive != 0) {
+		std::fprintf(stderr, "FAILED: %ld libobs allocations alive\n",
+			     alive);
+		result = 1;
+	}
+	return result;
+}

@@ -1,0 +1,390 @@
+#include "obs-harness.hpp"
+
+#include <obs.h>
+#include <obs-nix-platform.h>
+#include <graphics/graphics.h>
+#include <util/base.h>
+#include <util/bmem.h>
+
+#include <gtest/gtest.h>
+/* after gtest: Xlib defines None and Bool as macros */
+#include <X11/Xlib.h>
+
+#include <dlfcn.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstring>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+
+static std::mutex log_mutex;
+static std::vector<LogLine> log_lines;
+static obs_module_t *module_handle = nullptr;
+static Display *x_display = nullptr;
+
+static void capture_log(int level, const char *format, va_list args, void *)
+{
+	char text[4096];
+	vsnprintf(text, sizeof(text), format, args);
+	if (std::getenv("TAVIMORE_TEST_VERBOSE"))
+		std::fprintf(stderr, "log %d: %s\n", level, text);
+	std::lock_guard<std::mutex> guard(log_mutex);
+	log_lines.push_back({level, text});
+}
+
+std::vector<LogLine> captured_logs()
+{
+	std::lock_guard<std::mutex> guard(log_mutex);
+	return log_lines;
+}
+
+void clear_logs()
+{
+	std::lock_guard<std::mutex> guard(log_mutex);
+	log_lines.clear();
+}
+
+std::vector<LogLine> logs_containing(const std::string &needle)
+{
+	std::vector<LogLine> found;
+	for (const LogLine &line : captured_logs())
+		if (line.text.find(needle) != std::string::npos)
+			found.push_back(line);
+	return found;
+}
+
+/* ---- the test pattern source -------------------------------------- */
+
+struct Pattern {
+	gs_texture_t *texture = nullptr;
+	uint32_t width = 256;
+	uint32_t height = 256;
+};
+
+static uint8_t scaled(uint32_t i, uint32_t n)
+{
+	return n > 1 ? static_cast<uint8_t>((i * 255 + (n - 1) / 2) / (n - 1))
+		     : 0;
+}
+
+static void *pattern_create(obs_data_t *settings, obs_source_t *)
+{
+	auto *p = new Pattern();
+	p->width = static_cast<uint32_t>(obs_data_get_int(settings, "width"));
+	p->height = static_cast<uint32_t>(obs_data_get_int(settings, "height"));
+	std::vector<uint8_t> pixels(size_t(p->width) * p->height * 4);
+	for (uint32_t y = 0; y < p->height; y++) {
+		for (uint32_t x = 0; x < p->width; x++) {
+			uint8_t *px = &pixels[(size_t(y) * p->width + x) * 4];
+			px[0] = scaled(x, p->width);
+			px[1] = scaled(y, p->height);
+			px[2] = 64;
+			px[3] = 255;
+		}
+	}
+	const uint8_t *planes[] = {pixels.data()};
+	obs_enter_graphics();
+	p->texture =
+		gs_texture_create(p->width, p->height, GS_RGBA, 1, planes, 0);
+	obs_leave_graphics();
+	return p;
+}
+
+static void pattern_destroy(void *data)
+{
+	auto *p = static_cast<Pattern *>(data);
+	obs_enter_graphics();
+	gs_texture_destroy(p->texture);
+	obs_leave_graphics();
+	delete p;
+}
+
+static void pattern_defaults(obs_data_t *settings)
+{
+	obs_data_set_default_int(settings, "width", 256);
+	obs_data_set_default_int(settings, "height", 256);
+}
+
+static void pattern_render(void *data, gs_effect_t *effect)
+{
+	auto *p = static_cast<Pattern *>(data);
+	if (!p->texture)
+		return;
+	gs_effect_set_texture(gs_effect_get_param_by_name(effect, "image"),
+			      p->texture);
+	gs_draw_sprite(p->texture, 0, p->width, p->height);
+}
+
+static uint32_t pattern_width(void *data)
+{
+	return static_cast<Pattern *>(data)->width;
+}
+
+static uint32_t pattern_height(void *data)
+{
+	return static_cast<Pattern *>(data)->height;
+}
+
+static void register_pattern_source()
+{
+	obs_source_info info = {};
+	info.id = "tavimore_test_pattern";
+	info.type = OBS_SOURCE_TYPE_INPUT;
+	info.output_flags = OBS_SOURCE_VIDEO;
+	info.get_name = [](void *) { return "Test pattern"; };
+	info.create = pattern_create;
+	info.destroy = pattern_destroy;
+	info.get_defaults = pattern_defaults;
+	info.video_render = pattern_render;
+	info.get_width = pattern_width;
+	info.get_height = pattern_height;
+	obs_register_source(&info);
+}
+
+/* ---- host start and stop ------------------------------------------ */
+
+bool start_host(const HostOptions &options)
+{
+	base_set_log_handler(capture_log, nullptr);
+
+	x_display = XOpenDisplay(nullptr);
+	if (!x_display) {
+		std::fprintf(stderr, "no X display: run under xvfb-run\n");
+		return false;
+	}
+	obs_set_nix_platform(OBS_NIX_PLATFORM_X11_EGL);
+	obs_set_nix_platform_display(x_display);
+
+	if (!obs_startup("en-US", nullptr, nullptr)) {
+		std::fprintf(stderr, "obs_startup failed\n");
+		return false;
+	}
+
+	if (options.video) {
+		obs_video_info ovi = {};
+		ovi.graphics_module = "libobs-opengl";
+		ovi.fps_num = 60;
+		ovi.fps_den = 1;
+		ovi.base_width = options.width;
+		ovi.base_height = options.height;
+		ovi.output_width = options.width;
+		ovi.output_height = options.height;
+		ovi.output_format = VIDEO_FORMAT_RGBA;
+		ovi.colorspace = VIDEO_CS_SRGB;
+		ovi.range = VIDEO_RANGE_FULL;
+		ovi.gpu_conversion = true;
+		ovi.scale_type = OBS_SCALE_BILINEAR;
+		const int result = obs_reset_video(&ovi);
+		if (result != OBS_VIDEO_SUCCESS) {
+			std::fprintf(stderr, "obs_reset_video failed: %d\n",
+				     result);
+			return false;
+		}
+	}
+
+	register_pattern_source();
+	obs_hotkey_enable_callback_rerouting(true);
+
+	if (options.load_module) {
+		const std::string data = options.data_path.empty()
+						 ? TAVIMORE_DATA_DIR
+						 : options.data_path;
+		if (obs_open_module(&module_handle, TAVIMORE_MODULE_FILE,
+				    data.c_str()) != MODULE_SUCCESS ||
+		    !obs_init_module(module_handle)) {
+			std::fprintf(stderr, "cannot load %s\n",
+				     TAVIMORE_MODULE_FILE);
+			return false;
+		}
+	}
+	return true;
+}
+
+long stop_host()
+{
+	obs_shutdown();
+	module_handle = nullptr;
+	if (x_display) {
+		XCloseDisplay(x_display);
+		x_display = nullptr;
+	}
+	return bnum_allocs();
+}
+
+obs_module_t *loaded_module()
+{
+	return module_handle;
+}
+
+int run_tests_in_host(int argc, char **argv, const HostOptions &options)
+{
+	::testing::InitGoogleTest(&argc, argv);
+	if (!start_host(options))
+		return 1;
+	const int result = RUN_ALL_TESTS();
+	const long leaked = stop_host();
+	if (leaked != 0) {
+		std::fprintf(stderr, "libobs reports %ld allocations alive\n",
+			     leaked);
+		return result ? result : 1;
+	}
+	return result;
+}
+
+/* ---- sources ------------------------------------------------------- */
+
+obs_source_t *create_pattern_source(const char *name, uint32_t width,
+				    uint32_t height)
+{
+	obs_data_t *settings = obs_data_create();
+	obs_data_set_int(settings, "width", width);
+	obs_data_set_int(settings, "height", height);
+	obs_source_t *source = obs_source_create("tavimore_test_pattern", name,
+						 settings, nullptr);
+	obs_data_release(settings);
+	return source;
+}
+
+obs_source_t *create_zoom_filter(const char *name, obs_data_t *settings)
+{
+	return obs_source_create_private("tavimore_filter", name, settings);
+}
+
+ZoomFilter *zoom_data(obs_source_t *filter)
+{
+	return static_cast<ZoomFilter *>(obs_obj_get_data(filter));
+}
+
+/*
+ * libobs does not export its per-source tick, so the harness keeps the
+ * descriptor that the module registers: it stands between the module and
+ * libobs's own obs_register_source_s (the test binary exports it, so it is
+ * found first), copies the descriptor and hands it on unchanged.
+ */
+static obs_source_info zoom_info;
+
+extern "C" __attribute__((visibility("default"))) void
+obs_register_source_s(const struct obs_source_info *info, size_t size)
+{
+	using Register = void (*)(const struct obs_source_info *, size_t);
+	static const auto real = reinterpret_cast<Register>(
+		dlsym(RTLD_NEXT, "obs_register_source_s"));
+	if (info->id && std::strcmp(info->id, "tavimore_filter") == 0)
+		std::memcpy(&zoom_info, info,
+			    std::min(size, sizeof(zoom_info)));
+	real(info, size);
+}
+
+const obs_source_info &zoom_filter_info()
+{
+	return zoom_info;
+}
+
+void tick(obs_source_t *source, float seconds, int times)
+{
+	for (int i = 0; i < times; i++)
+		zoom_info.video_tick(obs_obj_get_data(source), seconds);
+}
+
+void update_filter(obs_source_t *source, obs_data_t *changes)
+{
+	obs_source_update(source, changes);
+	obs_data_t *settings = obs_source_get_settings(source);
+	zoom_info.update(obs_obj_get_data(source), settings);
+	obs_data_release(settings);
+}
+
+static void no_op(void *) {}
+
+void wait_frames(int frames)
+{
+	for (int i = 0; i < frames; i++)
+		obs_queue_task(OBS_TASK_GRAPHICS, no_op, nullptr, true);
+}
+
+void wait_destroyed()
+{
+	obs_queue_task(OBS_TASK_DESTROY, no_op, nullptr, true);
+}
+
+std::vector<uint8_t> render_pixels(obs_source_t *source, uint32_t width,
+				   uint32_t height)
+{
+	std::vector<uint8_t> pixels(size_t(width) * height * 4);
+	obs_enter_graphics();
+	gs_texrender_t *target = gs_texrender_create(GS_RGBA, GS_ZS_NONE);
+	gs_stagesurf_t *stage = gs_stagesurface_create(width, height, GS_RGBA);
+	if (gs_texrender_begin(target, width, height)) {
+		vec4 clear;
+		vec4_zero(&clear);
+		gs_clear(GS_CLEAR_COLOR, &clear, 0.0f, 0);
+		gs_ortho(0.0f, float(width), 0.0f, float(height), -100.0f,
+			 100.0f);
+		gs_blend_state_push();
+		gs_blend_function(GS_BLEND_ONE, GS_BLEND_ZERO);
+		obs_source_video_render(source);
+		gs_blend_state_pop();
+		gs_texrender_end(target);
+
+		gs_stage_texture(stage, gs_texrender_get_texture(target));
+		uint8_t *data = nullptr;
+		uint32_t linesize = 0;
+		if (gs_stagesurface_map(stage, &data, &linesize)) {
+			for (uint32_t y = 0; y < height; y++)
+				std::copy(data + size_t(y) * linesize,
+					  data + size_t(y) * linesize +
+						  size_t(width) * 4,
+					  pixels.begin() +
+						  size_t(y) * width * 4);
+			gs_stagesurface_unmap(stage);
+		}
+	}
+	gs_stagesurface_destroy(stage);
+	gs_texrender_destroy(target);
+	obs_leave_graphics();
+	return pixels;
+}
+
+/* ---- hotkeys ------------------------------------------------------- */
+
+std::vector<HotkeyInfo> hotkeys_of(obs_source_t *source)
+{
+	struct Walk {
+		obs_source_t *source;
+		std::vector<HotkeyInfo> found;
+	} walk{source, {}};
+	obs_enum_hotkeys(
+		[](void *data, obs_hotkey_id id, obs_hotkey_t *key) {
+			auto *w = static_cast<Walk *>(data);
+			if (obs_hotkey_get_registerer_type(key) !=
+			    OBS_HOTKEY_REGISTERER_SOURCE)
+				return true;
+			auto *weak = static_cast<obs_weak_source_t *>(
+				obs_hotkey_get_registerer(key));
+			if (weak &&
+			    obs_weak_source_references_source(weak, w->source))
+				w->found.push_back(
+					{id, obs_hotkey_get_name(key),
+					 obs_hotkey_get_description(key)});
+			return true;
+		},
+		&walk);
+	return walk.found;
+}
+
+obs_hotkey_id find_hotkey(obs_source_t *source, const char *name, int nth)
+{
+	for (const HotkeyInfo &info : hotkeys_of(source))
+		if (info.name == name && nth-- == 0)
+			return info.id;
+	return OBS_INVALID_HOTKEY_ID;
+}
+
+void press_hotkey(obs_hotkey_id id, bool release)
+{
+	obs_hotkey_trigger_routed_callback(id, true);
+	if (release)
+		obs_hotkey_trigger_routed_callback(id, false);
+}

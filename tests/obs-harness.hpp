@@ -1,0 +1,85 @@
+/*
+ * A real libobs host for the tests: starts libobs (with or without its
+ * graphics thread), loads the module that the build produced, captures the
+ * log and offers a test-pattern source whose pixels tell where they came from.
+ */
+#pragma once
+
+#include <obs-module.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct ZoomFilter;
+
+struct HostOptions {
+	/* start libobs-opengl and the graphics thread (needed to render) */
+	bool video = false;
+	uint32_t width = 256;
+	uint32_t height = 256;
+	/* the module's data folder; defaults to the source tree's data */
+	std::string data_path;
+	/* load the module at start-up */
+	bool load_module = true;
+};
+
+struct LogLine {
+	int level;
+	std::string text;
+};
+
+/* Starts libobs, registers the test pattern and loads the module. Returns
+ * false (with a reason on stderr) when libobs cannot start. */
+bool start_host(const HostOptions &options);
+/* Shuts libobs down; returns libobs's count of allocations still alive. */
+long stop_host();
+
+/* Runs the tests of one binary inside one host. */
+int run_tests_in_host(int argc, char **argv, const HostOptions &options);
+
+std::vector<LogLine> captured_logs();
+void clear_logs();
+/* Lines of the log whose text contains `needle`. */
+std::vector<LogLine> logs_containing(const std::string &needle);
+
+/* The module as libobs loaded it. */
+obs_module_t *loaded_module();
+
+/* A public source (hotkeys can be registered on it) drawing a test pattern
+ * of the given size: red = x, green = y, scaled to 0..255 over the frame. */
+obs_source_t *create_pattern_source(const char *name, uint32_t width = 256,
+				    uint32_t height = 256);
+/* A zoom filter made through libobs; settings may be null. */
+obs_source_t *create_zoom_filter(const char *name, obs_data_t *settings);
+ZoomFilter *zoom_data(obs_source_t *filter);
+
+/* The filter's descriptor as the module registered it with libobs. */
+const obs_source_info &zoom_filter_info();
+/* Calls the filter's tick with dt seconds, as libobs's graphics thread
+ * does; only for hosts without video, where nothing else ticks. */
+void tick(obs_source_t *source, float seconds, int times = 1);
+/* Merges changes into the filter's settings and runs its update at once
+ * (libobs defers it to a graphics tick); only for hosts without video. */
+void update_filter(obs_source_t *source, obs_data_t *changes);
+/* Waits until the graphics thread has finished `frames` more frames. */
+void wait_frames(int frames);
+/* Waits until every source released so far has been destroyed. */
+void wait_destroyed();
+
+/* Renders a source at the given size and reads the RGBA pixels back. */
+std::vector<uint8_t> render_pixels(obs_source_t *source, uint32_t width,
+				   uint32_t height);
+
+/* The hotkeys registered on a source, by name. */
+struct HotkeyInfo {
+	obs_hotkey_id id;
+	std::string name;
+	std::string description;
+};
+std::vector<HotkeyInfo> hotkeys_of(obs_source_t *source);
+/* The id of the hotkey of that name on that source; -1 when none. */
+obs_hotkey_id find_hotkey(obs_source_t *source, const char *name,
+			  int nth = 0);
+/* Presses (and, with release, releases) a hotkey through libobs. */
+void press_hotkey(obs_hotkey_id id, bool release = true);
