@@ -1,0 +1,241 @@
+/* The filter's arithmetic, checked with exact figures. */
+#include "zoom-core.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+static const double FRAME_60 = static_cast<double>(1.0f / 60.0f);
+static const double NAN_VALUE = std::numeric_limits<double>::quiet_NaN();
+static const double INF = std::numeric_limits<double>::infinity();
+
+/* ---- transition progress ---- */
+
+static int ticks_to_complete(double duration, double dt)
+{
+	double progress = 0.0;
+	int ticks = 0;
+	while (progress < 1.0 && ticks < 100000) {
+		progress = advance_progress(progress, dt, duration);
+		ticks++;
+	}
+	return ticks;
+}
+
+TEST(Progress, CompletesAfterTheDurationAtSixtyFramesPerSecond)
+{
+	EXPECT_DOUBLE_EQ(FRAME_60, 0.01666666753590107);
+	EXPECT_DOUBLE_EQ(advance_progress(0.0, FRAME_60, 0.5),
+			 0.03333333507180214);
+	EXPECT_EQ(ticks_to_complete(0.5, FRAME_60), 30);
+	EXPECT_EQ(ticks_to_complete(1.0, FRAME_60), 60);
+	EXPECT_EQ(ticks_to_complete(3.0, FRAME_60), 180);
+	EXPECT_EQ(ticks_to_complete(0.05, FRAME_60), 3);
+}
+
+TEST(Progress, NeverExceedsOneAndStaysThere)
+{
+	EXPECT_EQ(advance_progress(0.99, 1.0, 0.5), 1.0);
+	EXPECT_EQ(advance_progress(1.0, FRAME_60, 0.5), 1.0);
+	EXPECT_EQ(advance_progress(0.25, 0.0, 0.5), 0.25);
+}
+
+TEST(Progress, ADurationOfZeroOrLessOrNotANumberRunsAtAThousandPerSecond)
+{
+	const double one_ms = static_cast<double>(0.001f);
+	const double almost_one_ms = static_cast<double>(0.0009f);
+	for (double duration : {0.0, -1.0, -INF, NAN_VALUE}) {
+		EXPECT_EQ(advance_progress(0.0, one_ms, duration), 1.0)
+			<< duration;
+		const double p = advance_progress(0.0, almost_one_ms, duration);
+		EXPECT_LT(p, 0.9) << duration;
+		EXPECT_GT(p, 0.8999) << duration;
+	}
+}
+
+/* ---- easing ---- */
+
+TEST(Easing, CurvesMatchTheirFormulas)
+{
+	struct Case {
+		int kind;
+		double x, expected;
+	} cases[] = {
+		{EASING_EASE_IN_OUT, 0.25, 0.0625},
+		{EASING_EASE_IN_OUT, 0.5, 0.5},
+		{EASING_EASE_IN_OUT, 0.75, 0.9375},
+		{EASING_EASE_OUT, 0.25, 0.578125},
+		{EASING_EASE_OUT, 0.5, 0.875},
+		{EASING_EASE_OUT, 0.75, 0.984375},
+		{EASING_LINEAR, 0.3, 0.3},
+		{7, 0.3, 0.3},
+		{-1, 0.6, 0.6},
+	};
+	for (const Case &c : cases)
+		EXPECT_DOUBLE_EQ(apply_easing(c.x, c.kind), c.expected)
+			<< "kind " << c.kind << " at " << c.x;
+}
+
+TEST(Easing, EveryCurveRunsFromExactlyZeroToExactlyOneAndRises)
+{
+	for (int kind : {0, 1, 2, 42}) {
+		EXPECT_EQ(apply_easing(0.0, kind), 0.0) << kind;
+		EXPECT_EQ(apply_easing(1.0, kind), 1.0) << kind;
+		EXPECT_EQ(apply_easing(-0.5, kind), 0.0) << kind;
+		EXPECT_EQ(apply_easing(1.5, kind), 1.0) << kind;
+		EXPECT_EQ(apply_easing(NAN_VALUE, kind), 0.0) << kind;
+		double previous = 0.0;
+		for (int i = 1; i <= 1000; i++) {
+			const double e = apply_easing(i / 1000.0, kind);
+			EXPECT_GE(e, previous) << kind << " at " << i;
+			previous = e;
+		}
+	}
+}
+
+TEST(Easing, ZoomingInUsesTheInCurveAndEverythingElseTheOutCurve)
+{
+	EXPECT_EQ(easing_for(3.0, 1.5, 10, 20), 10);
+	EXPECT_EQ(easing_for(1.5, 3.0, 10, 20), 20);
+	EXPECT_EQ(easing_for(2.0, 2.0, 10, 20), 20);
+}
+
+TEST(ShownZoom, FollowsTheEasedProgressBetweenStartAndTarget)
+{
+	EXPECT_DOUBLE_EQ(shown_zoom(1.0, 2.0, 0.25, EASING_EASE_IN_OUT),
+			 1.0625);
+	EXPECT_DOUBLE_EQ(shown_zoom(1.0, 2.0, 0.5, EASING_EASE_IN_OUT), 1.5);
+	EXPECT_EQ(shown_zoom(2.0, 2.0, 0.5, EASING_EASE_OUT), 2.0);
+	EXPECT_EQ(shown_zoom(1.0, 3.7, 1.0, EASING_EASE_OUT), 3.7);
+	EXPECT_EQ(shown_zoom(3.0, 1.2, 0.0, EASING_LINEAR), 3.0);
+	/* a target below 1 is eased to like any other value */
+	EXPECT_DOUBLE_EQ(shown_zoom(1.0, 0.5, 0.5, EASING_LINEAR), 0.75);
+}
+
+TEST(ShownZoom, ATargetThatIsNotFiniteShowsTheWholeFrame)
+{
+	for (double target : {NAN_VALUE, INF, -INF})
+		for (double progress : {0.0, 0.5, 1.0})
+			EXPECT_EQ(shown_zoom(2.0, target, progress,
+					     EASING_EASE_IN_OUT),
+				  1.0)
+				<< target << " at " << progress;
+}
+
+/* ---- idle hold keys ---- */
+
+TEST(IdleHold, RaisesAndLowersWithinOneAndFive)
+{
+	const double step_dt = 0.01 / IDLE_HOLD_RATE;
+	/* both held: up first (capped), then down */
+	EXPECT_DOUBLE_EQ(held_idle_zoom(4.995, step_dt, true, true), 4.99);
+	EXPECT_EQ(held_idle_zoom(7.0, FRAME_60, true, false), 5.0);
+	EXPECT_EQ(held_idle_zoom(0.5, FRAME_60, false, true), 1.0);
+	EXPECT_EQ(held_idle_zoom(2.5, FRAME_60, false, false), 2.5);
+
+	double zoom = 1.5;
+	int ticks = 0;
+	while (zoom < 5.0 && ticks < 1000) {
+		zoom = held_idle_zoom(zoom, FRAME_60, true, false);
+		ticks++;
+	}
+	EXPECT_EQ(zoom, 5.0);
+	/* about 5.83 s at 0.6 per second */
+	EXPECT_NEAR(ticks * FRAME_60, 3.5 / 0.6, 2 * FRAME_60);
+	EXPECT_EQ(held_idle_zoom(zoom, FRAME_60, true, false), 5.0);
+}
+
+/* ---- centre smoothing ---- */
+
+TEST(Smoothing, IsAnExponentialGlideIndependentOfTheFrameRate)
+{
+	EXPECT_NEAR(smoothing_keep(FRAME_60, 0.6), 0.94925, 1e-5);
+	EXPECT_NEAR(1.0 - smoothing_keep(FRAME_60, 0.0), 0.5654, 1e-4);
+	EXPECT_NEAR(1.0 - smoothing_keep(FRAME_60, 0.95), 0.0331, 1e-4);
+	EXPECT_EQ(smoothing_keep(0.0, 0.6), 1.0);
+
+	double c = 0.5;
+	for (int i = 0; i < 60; i++)
+		c = smooth_centre(c, 0.8, smoothing_keep(FRAME_60, 0.6));
+	EXPECT_NEAR(c, 0.7868, 1e-4);
+
+	/* one second in 30 frames or in 120 ends at the same place */
+	double slow = 0.5, fast = 0.5;
+	for (int i = 0; i < 30; i++)
+		slow = smooth_centre(slow, 0.8, smoothing_keep(1.0 / 30, 0.6));
+	for (int i = 0; i < 120; i++)
+		fast = smooth_centre(fast, 0.8, smoothing_keep(1.0 / 120, 0.6));
+	EXPECT_NEAR(slow, fast, 1e-12);
+}
+
+TEST(Smoothing, TheTimeConstantHasAFloor)
+{
+	/* tau = smoothing * 0.5 + 0.02, at least 0.001 s */
+	EXPECT_DOUBLE_EQ(smoothing_keep(0.001, -1.0), std::exp(-1.0));
+	EXPECT_DOUBLE_EQ(smoothing_keep(0.001, NAN_VALUE), std::exp(-1.0));
+}
+
+TEST(Smoothing, TheShownCentreNeverBecomesNonFiniteAndRecovers)
+{
+	EXPECT_EQ(smooth_centre(0.3, NAN_VALUE, 0.5), 0.3);
+	EXPECT_EQ(smooth_centre(0.3, INF, 0.5), 0.3);
+	EXPECT_EQ(smooth_centre(NAN_VALUE, NAN_VALUE, 0.5), 0.5);
+	EXPECT_EQ(smooth_centre(NAN_VALUE, 0.7, 0.5), 0.7);
+	EXPECT_EQ(smooth_centre(0.3, 0.7, 1.0), 0.3);
+	EXPECT_DOUBLE_EQ(smooth_centre(0.3, 0.7, 0.5), 0.5);
+}
+
+/* ---- crop window ---- */
+
+TEST(CropWindow, StaysInsideTheFrame)
+{
+	struct Case {
+		double zoom, x, y;
+		float cx, cy, h;
+	} cases[] = {
+		{2.0, 0.1, 0.9, 0.25f, 0.75f, 0.25f},
+		{1.0, 0.1, 0.9, 0.5f, 0.5f, 0.5f},
+		{0.8, 0.0, 1.0, 0.5f, 0.5f, 0.5f},
+		{4.0, 0.5, 1.0, 0.5f, 0.875f, 0.125f},
+		{2.0, 0.25, 0.75, 0.25f, 0.75f, 0.25f}, /* exactly on a bound */
+		{2.0, 0.4, 0.6, 0.4f, 0.6f, 0.25f},
+	};
+	for (const Case &c : cases) {
+		const CropWindow w = crop_window(c.zoom, c.x, c.y);
+		EXPECT_EQ(w.center_x, c.cx) << c.zoom << " " << c.x;
+		EXPECT_EQ(w.center_y, c.cy) << c.zoom << " " << c.y;
+		EXPECT_EQ(w.half_size, c.h) << c.zoom;
+	}
+}
+
+TEST(CropWindow, IsHandedOnInSinglePrecision)
+{
+	const CropWindow w = crop_window(5.0, -3.0, 7.0);
+	EXPECT_EQ(static_cast<double>(w.half_size), 0.10000000149011612);
+	EXPECT_EQ(static_cast<double>(w.center_x), 0.10000000149011612);
+	EXPECT_EQ(static_cast<double>(w.center_y), 0.8999999761581421);
+	EXPECT_EQ(static_cast<double>(crop_window(1.5, 0.5, 0.5).half_size),
+		  0.3333333432674408);
+}
+
+TEST(CropWindow, ValuesThatAreNotFiniteNeverReachTheEffect)
+{
+	for (double zoom : {NAN_VALUE, INF, -INF}) {
+		const CropWindow w = crop_window(zoom, 0.1, 0.9);
+		EXPECT_EQ(w.half_size, 0.5f) << zoom;
+		EXPECT_EQ(w.center_x, 0.5f) << zoom;
+		EXPECT_EQ(w.center_y, 0.5f) << zoom;
+	}
+	for (double centre : {NAN_VALUE, INF, -INF}) {
+		const CropWindow w = crop_window(4.0, centre, centre);
+		EXPECT_EQ(w.center_x, 0.5f) << centre;
+		EXPECT_EQ(w.center_y, 0.5f) << centre;
+		EXPECT_EQ(w.half_size, 0.125f);
+	}
+	/* a huge but finite zoom keeps a window of positive size */
+	const CropWindow huge = crop_window(1e308, 0.5, 0.5);
+	EXPECT_GT(huge.half_size, 0.0f);
+	EXPECT_LE(huge.half_size, 0.5f);
+	EXPECT_TRUE(std::isfinite(huge.center_x));
+}

@@ -36,12 +36,12 @@ TEST(Module, ExportsExactlyTheSevenEntryPoints)
 		"obs_module_set_locale",  "obs_module_free_locale",
 		"obs_module_get_string",  "obs_module_load",
 		"obs_module_unload"};
-	EXPECT_EQ(exported_functions(TAVIMORE_MODULE_FILE), expected);
+	EXPECT_EQ(exported_functions(module_file()), expected);
 }
 
 TEST(Module, ReportsTheApiVersionItWasBuiltAgainst)
 {
-	void *library = dlopen(TAVIMORE_MODULE_FILE, RTLD_NOW | RTLD_LOCAL);
+	void *library = dlopen(module_file(), RTLD_NOW | RTLD_LOCAL);
 	ASSERT_NE(library, nullptr) << dlerror();
 	auto ver = reinterpret_cast<uint32_t (*)()>(
 		dlsym(library, "obs_module_ver"));
@@ -74,8 +74,8 @@ TEST(Module, LooksTextsUpAndFallsBackToTheKey)
 {
 	obs_module_t *module = loaded_module();
 	const char *text = nullptr;
-	EXPECT_TRUE(obs_module_get_locale_string(module, "Zoom.CenterX",
-						 &text));
+	EXPECT_TRUE(
+		obs_module_get_locale_string(module, "Zoom.CenterX", &text));
 	ASSERT_NE(text, nullptr);
 	EXPECT_STRNE(text, "Zoom.CenterX");
 

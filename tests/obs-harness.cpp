@@ -133,7 +133,9 @@ static void register_pattern_source()
 	info.id = "tavimore_test_pattern";
 	info.type = OBS_SOURCE_TYPE_INPUT;
 	info.output_flags = OBS_SOURCE_VIDEO;
-	info.get_name = [](void *) { return "Test pattern"; };
+	info.get_name = [](void *) {
+		return "Test pattern";
+	};
 	info.create = pattern_create;
 	info.destroy = pattern_destroy;
 	info.get_defaults = pattern_defaults;
@@ -188,14 +190,15 @@ bool start_host(const HostOptions &options)
 	obs_hotkey_enable_callback_rerouting(true);
 
 	if (options.load_module) {
-		const std::string data = options.data_path.empty()
+		const char *data_override = std::getenv("TAVIMORE_TEST_DATA");
+		const std::string data = data_override ? data_override
+					 : options.data_path.empty()
 						 ? TAVIMORE_DATA_DIR
 						 : options.data_path;
-		if (obs_open_module(&module_handle, TAVIMORE_MODULE_FILE,
+		if (obs_open_module(&module_handle, module_file(),
 				    data.c_str()) != MODULE_SUCCESS ||
 		    !obs_init_module(module_handle)) {
-			std::fprintf(stderr, "cannot load %s\n",
-				     TAVIMORE_MODULE_FILE);
+			std::fprintf(stderr, "cannot load %s\n", module_file());
 			return false;
 		}
 	}
@@ -211,6 +214,12 @@ long stop_host()
 		x_display = nullptr;
 	}
 	return bnum_allocs();
+}
+
+const char *module_file()
+{
+	const char *installed = std::getenv("TAVIMORE_TEST_MODULE");
+	return installed ? installed : TAVIMORE_MODULE_FILE;
 }
 
 obs_module_t *loaded_module()

@@ -43,6 +43,9 @@ void clear_logs();
 /* Lines of the log whose text contains `needle`. */
 std::vector<LogLine> logs_containing(const std::string &needle);
 
+/* The module file the tests load: the build's, or an installed copy named
+ * by TAVIMORE_TEST_MODULE (with its data folder in TAVIMORE_TEST_DATA). */
+const char *module_file();
 /* The module as libobs loaded it. */
 obs_module_t *loaded_module();
 
@@ -79,7 +82,6 @@ struct HotkeyInfo {
 };
 std::vector<HotkeyInfo> hotkeys_of(obs_source_t *source);
 /* The id of the hotkey of that name on that source; -1 when none. */
-obs_hotkey_id find_hotkey(obs_source_t *source, const char *name,
-			  int nth = 0);
+obs_hotkey_id find_hotkey(obs_source_t *source, const char *name, int nth = 0);
 /* Presses (and, with release, releases) a hotkey through libobs. */
 void press_hotkey(obs_hotkey_id id, bool release = true);
