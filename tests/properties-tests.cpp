@@ -1,0 +1,508 @@
+/*
+ * The property sheet as libobs hands it to OBS Studio: its entries, their
+ * ranges and labels, and the callbacks that show and hide parts of it.
+ */
+#include "obs-harness.hpp"
+#include "locale-file.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+/* The English texts, read from the file rather than through the module. */
+const std::map<std::string, std::string> &english()
+{
+	static const auto texts = locale_texts(TAVIMORE_DATA_DIR, "en-US");
+	return texts;
+}
+
+std::string text_of(const std::string &key)
+{
+	const auto found = english().find(key);
+	if (found == english().end()) {
+		ADD_FAILURE() << "no English text for " << key;
+		return key;
+	}
+	return found->second;
+}
+
+std::vector<obs_property_t *> entries_of(obs_properties_t *set)
+{
+	std::vector<obs_property_t *> entries;
+	for (obs_property_t *p = obs_properties_first(set); p;) {
+		entries.push_back(p);
+		if (!obs_property_next(&p))
+			break;
+	}
+	return entries;
+}
+
+std::vector<std::string> names_of(obs_properties_t *set)
+{
+	std::vector<std::string> names;
+	for (obs_property_t *p : entries_of(set))
+		names.push_back(obs_property_name(p));
+	return names;
+}
+
+std::string stage_prefix(int n)
+{
+	return "stage_" + std::to_string(n) + "_";
+}
+
+void expect_float_slider(obs_property_t *p, double min, double max, double step)
+{
+	ASSERT_NE(p, nullptr);
+	const std::string name = obs_property_name(p);
+	ASSERT_EQ(obs_property_get_type(p), OBS_PROPERTY_FLOAT) << name;
+	EXPECT_EQ(obs_property_float_type(p), OBS_NUMBER_SLIDER) << name;
+	EXPECT_DOUBLE_EQ(obs_property_float_min(p), min) << name;
+	EXPECT_DOUBLE_EQ(obs_property_float_max(p), max) << name;
+	EXPECT_DOUBLE_EQ(obs_property_float_step(p), step) << name;
+}
+
+void expect_label(obs_property_t *p, const char *key)
+{
+	ASSERT_NE(p, nullptr);
+	ASSERT_NE(obs_property_description(p), nullptr) << obs_property_name(p);
+	EXPECT_EQ(std::string(obs_property_description(p)), text_of(key))
+		<< obs_property_name(p) << " should read the text of " << key;
+}
+
+/* Runs the entry's modified callback the way the host does, with settings
+ * holding the given integer under the given key. */
+bool modify_with_int(obs_property_t *p, const char *key, long long value)
+{
+	obs_data_t *settings = obs_data_create();
+	obs_data_set_int(settings, key, value);
+	const bool refresh = obs_property_modified(p, settings);
+	obs_data_release(settings);
+	return refresh;
+}
+
+bool modify_with_bool(obs_property_t *p, const char *key, bool value)
+{
+	obs_data_t *settings = obs_data_create();
+	obs_data_set_bool(settings, key, value);
+	const bool refresh = obs_property_modified(p, settings);
+	obs_data_release(settings);
+	return refresh;
+}
+
+/* Which of the eight stage groups are visible, stage 1 first. */
+std::vector<bool> stage_groups_shown(obs_properties_t *props)
+{
+	std::vector<bool> shown;
+	for (int n = 1; n <= 8; n++) {
+		obs_property_t *group = obs_properties_get(
+			props, (stage_prefix(n) + "group").c_str());
+		EXPECT_NE(group, nullptr) << "stage " << n;
+		shown.push_back(group && obs_property_visible(group));
+	}
+	return shown;
+}
+
+std::vector<bool> first_shown(int count)
+{
+	std::vector<bool> shown(8, false);
+	for (int n = 1; n <= 8; n++)
+		shown[n - 1] = n == 1 || n <= count;
+	return shown;
+}
+
+obs_property_t *help_info(obs_properties_t *props)
+{
+	return obs_properties_get(props, "help_info");
+}
+
+/* The sheet without an instance (false) or of a fresh instance (true). */
+class Sheet : public testing::TestWithParam<bool> {
+protected:
+	void SetUp() override
+	{
+		if (GetParam()) {
+			filter = create_zoom_filter("sheet", nullptr);
+			ASSERT_NE(filter, nullptr);
+			props = obs_source_properties(filter);
+		} else {
+			props = obs_get_source_properties("tavimore_filter");
+		}
+		ASSERT_NE(props, nullptr);
+	}
+	void TearDown() override
+	{
+		obs_properties_destroy(props);
+		obs_source_release(filter);
+	}
+
+	obs_source_t *filter = nullptr;
+	obs_properties_t *props = nullptr;
+};
+
+TEST_P(Sheet, HoldsTheFifteenTopLevelEntriesInOrder)
+{
+	struct Expected {
+		std::string name;
+		obs_property_type type;
+		std::string label;
+	};
+	std::vector<Expected> expected = {
+		{"idle_group", OBS_PROPERTY_GROUP, "Zoom.Group.Idle"},
+		{"stage_count", OBS_PROPERTY_INT, "Zoom.StageCount"}};
+	for (int n = 1; n <= 8; n++)
+		expected.push_back({stage_prefix(n) + "group",
+				    OBS_PROPERTY_GROUP,
+				    "Zoom.Group.Stage" + std::to_string(n)});
+	expected.push_back({"easing_in", OBS_PROPERTY_LIST, "Zoom.EasingIn"});
+	expected.push_back({"easing_out", OBS_PROPERTY_LIST, "Zoom.EasingOut"});
+	expected.push_back({"tracking_smoothing", OBS_PROPERTY_FLOAT,
+			    "Zoom.TrackingSmoothing"});
+	expected.push_back({"help_group", OBS_PROPERTY_GROUP, "Help.Group"});
+	expected.push_back({"about_group", OBS_PROPERTY_GROUP, "About.Group"});
+
+	const auto entries = entries_of(props);
+	ASSERT_EQ(entries.size(), 15u);
+	for (size_t i = 0; i < entries.size(); i++) {
+		SCOPED_TRACE(expected[i].name);
+		EXPECT_EQ(obs_property_name(entries[i]), expected[i].name);
+		EXPECT_EQ(obs_property_get_type(entries[i]), expected[i].type);
+		expect_label(entries[i], expected[i].label.c_str());
+		if (expected[i].type == OBS_PROPERTY_GROUP) {
+			EXPECT_EQ(obs_property_group_type(entries[i]),
+				  OBS_GROUP_NORMAL);
+			EXPECT_NE(obs_property_group_content(entries[i]),
+				  nullptr);
+		}
+	}
+
+	obs_property_t *count = obs_properties_get(props, "stage_count");
+	EXPECT_EQ(obs_property_int_type(count), OBS_NUMBER_SLIDER);
+	EXPECT_EQ(obs_property_int_min(count), 1);
+	EXPECT_EQ(obs_property_int_max(count), 8);
+	EXPECT_EQ(obs_property_int_step(count), 1);
+
+	expect_float_slider(obs_properties_get(props, "tracking_smoothing"),
+			    0.0, 0.95, 0.01);
+}
+
+TEST_P(Sheet, EachZoomGroupListsItsTargetInOrder)
+{
+	struct Expected {
+		const char *suffix;
+		obs_property_type type;
+		const char *label;
+		double min, max, step;
+	};
+	const Expected target[] = {
+		{"zoom_factor", OBS_PROPERTY_FLOAT, "Zoom.Stage.Factor", 1.0,
+		 5.0, 0.1},
+		{"duration", OBS_PROPERTY_FLOAT, "Zoom.Stage.Duration", 0.05,
+		 3.0, 0.05},
+		{"center_tracking", OBS_PROPERTY_BOOL, "Zoom.TrackingEnabled",
+		 0, 0, 0},
+		{"center_x", OBS_PROPERTY_FLOAT, "Zoom.CenterX", 0.0, 1.0,
+		 0.01},
+		{"center_y", OBS_PROPERTY_FLOAT, "Zoom.CenterY", 0.0, 1.0,
+		 0.01},
+	};
+
+	for (int n = 0; n <= 8; n++) {
+		const bool stage = n > 0;
+		const std::string prefix = stage ? stage_prefix(n) : "idle_";
+		SCOPED_TRACE(prefix + "group");
+		obs_properties_t *content = obs_property_group_content(
+			obs_properties_get(props, (prefix + "group").c_str()));
+		ASSERT_NE(content, nullptr);
+		auto entries = entries_of(content);
+		ASSERT_EQ(entries.size(), stage ? 6u : 5u);
+
+		size_t at = 0;
+		if (stage) {
+			obs_property_t *name = entries[at++];
+			EXPECT_EQ(obs_property_name(name), prefix + "name");
+			ASSERT_EQ(obs_property_get_type(name),
+				  OBS_PROPERTY_TEXT);
+			EXPECT_EQ(obs_property_text_type(name),
+				  OBS_TEXT_DEFAULT);
+			expect_label(name, "Zoom.Stage.Name");
+		}
+		for (const Expected &e : target) {
+			obs_property_t *p = entries[at++];
+			EXPECT_EQ(obs_property_name(p), prefix + e.suffix);
+			expect_label(p, e.label);
+			if (e.type == OBS_PROPERTY_FLOAT) {
+				expect_float_slider(p, e.min, e.max, e.step);
+				continue;
+			}
+			EXPECT_EQ(obs_property_get_type(p), e.type);
+			/* a plain checkbox: nothing to refresh */
+			EXPECT_FALSE(modify_with_bool(p, obs_property_name(p),
+						      true));
+		}
+	}
+}
+
+TEST_P(Sheet, EasingListsOfferTheThreeCurvesInOrder)
+{
+	const char *labels[] = {"Zoom.Easing.Linear", "Zoom.Easing.EaseInOut",
+				"Zoom.Easing.EaseOut"};
+	for (const char *name : {"easing_in", "easing_out"}) {
+		SCOPED_TRACE(name);
+		obs_property_t *list = obs_properties_get(props, name);
+		ASSERT_NE(list, nullptr);
+		EXPECT_EQ(obs_property_list_type(list), OBS_COMBO_TYPE_LIST);
+		EXPECT_EQ(obs_property_list_format(list), OBS_COMBO_FORMAT_INT);
+		ASSERT_EQ(obs_property_list_item_count(list), 3u);
+		for (size_t i = 0; i < 3; i++) {
+			EXPECT_EQ(obs_property_list_item_int(list, i),
+				  (long long)i);
+			EXPECT_EQ(std::string(
+					  obs_property_list_item_name(list, i)),
+				  text_of(labels[i]));
+			EXPECT_FALSE(obs_property_list_item_disabled(list, i));
+		}
+	}
+}
+
+TEST_P(Sheet, HelpAndAboutGroupsHoldTheirTexts)
+{
+	obs_properties_t *help = obs_property_group_content(
+		obs_properties_get(props, "help_group"));
+	ASSERT_NE(help, nullptr);
+	EXPECT_EQ(names_of(help),
+		  (std::vector<std::string>{"help_show", "help_info"}));
+	obs_property_t *show = obs_properties_get(help, "help_show");
+	ASSERT_EQ(obs_property_get_type(show), OBS_PROPERTY_BOOL);
+	expect_label(show, "Help.Toggle");
+	obs_property_t *info = obs_properties_get(help, "help_info");
+	ASSERT_EQ(obs_property_get_type(info), OBS_PROPERTY_TEXT);
+	EXPECT_EQ(obs_property_text_type(info), OBS_TEXT_INFO);
+	EXPECT_TRUE(obs_property_text_info_word_wrap(info));
+	expect_label(info, "Help.Text");
+	/* the settings hold no help_show of their own: the text stays folded */
+	EXPECT_FALSE(obs_property_visible(info));
+
+	obs_properties_t *about = obs_property_group_content(
+		obs_properties_get(props, "about_group"));
+	ASSERT_NE(about, nullptr);
+	EXPECT_EQ(names_of(about), (std::vector<std::string>{"about_info"}));
+	obs_property_t *about_info = obs_properties_get(about, "about_info");
+	ASSERT_EQ(obs_property_get_type(about_info), OBS_PROPERTY_TEXT);
+	EXPECT_EQ(obs_property_text_type(about_info), OBS_TEXT_INFO);
+	EXPECT_TRUE(obs_property_text_info_word_wrap(about_info));
+	EXPECT_TRUE(obs_property_visible(about_info));
+	expect_label(about_info, "About.Text");
+}
+
+TEST_P(Sheet, OpensWithOnlyTheFirstStageGroupForOneStage)
+{
+	EXPECT_EQ(stage_groups_shown(props), first_shown(1));
+}
+
+INSTANTIATE_TEST_SUITE_P(Properties, Sheet, testing::Values(false, true),
+			 [](const testing::TestParamInfo<bool> &info) {
+				 return info.param ? "OfAnInstance"
+						   : "WithoutAnInstance";
+			 });
+
+TEST(Properties, StageCountShowsTheStageGroupsUpToTheCount)
+{
+	obs_properties_t *props = obs_get_source_properties("tavimore_filter");
+	ASSERT_NE(props, nullptr);
+	obs_property_t *count = obs_properties_get(props, "stage_count");
+
+	/* one sheet edited in turn, so that groups must come back too */
+	const struct {
+		long long value;
+		int shown_up_to;
+	} steps[] = {
+		{3, 3},
+		{0, 1},
+		{-2, 1},
+		{8, 8},
+		{20, 20},
+		{5, 5},
+		{1, 1},
+		/* the count is the low 32 bits of the stored integer */
+		{(1LL << 32) + 3, 3},
+		{(1LL << 32) - 2, 1},
+		{-(1LL << 32) + 8, 8},
+	};
+	for (const auto &step : steps) {
+		SCOPED_TRACE("stage_count " + std::to_string(step.value));
+		EXPECT_TRUE(modify_with_int(count, "stage_count", step.value));
+		EXPECT_EQ(stage_groups_shown(props),
+			  first_shown(step.shown_up_to));
+	}
+	obs_properties_destroy(props);
+}
+
+TEST(Properties, HelpToggleShowsAndHidesTheHelpText)
+{
+	obs_data_t *settings = obs_data_create();
+	obs_data_set_bool(settings, "help_show", true);
+	obs_data_set_int(settings, "stage_count", 3);
+	obs_source_t *filter = create_zoom_filter("help", settings);
+	obs_data_release(settings);
+	ASSERT_NE(filter, nullptr);
+
+	/* as the host opens the sheet of this instance */
+	obs_properties_t *props = obs_source_properties(filter);
+	ASSERT_NE(props, nullptr);
+	EXPECT_TRUE(obs_property_visible(help_info(props)));
+	EXPECT_EQ(stage_groups_shown(props), first_shown(3));
+
+	obs_property_t *show = obs_properties_get(props, "help_show");
+	EXPECT_TRUE(modify_with_bool(show, "help_show", false));
+	EXPECT_FALSE(obs_property_visible(help_info(props)));
+	EXPECT_TRUE(modify_with_bool(show, "help_show", true));
+	EXPECT_TRUE(obs_property_visible(help_info(props)));
+	EXPECT_TRUE(modify_with_bool(show, "help_show", false));
+	EXPECT_FALSE(obs_property_visible(help_info(props)));
+	obs_properties_destroy(props);
+
+	/* the sheet's own first visibility, before any callback has run */
+	const obs_source_info &info = zoom_filter_info();
+	ASSERT_NE(info.get_properties, nullptr);
+	props = info.get_properties(zoom_data(filter));
+	EXPECT_TRUE(obs_property_visible(help_info(props)));
+	obs_properties_destroy(props);
+
+	props = info.get_properties(nullptr);
+	EXPECT_FALSE(obs_property_visible(help_info(props)));
+	obs_properties_destroy(props);
+
+	obs_data_t *off = obs_data_create();
+	obs_data_set_bool(off, "help_show", false);
+	obs_source_update(filter, off);
+	obs_data_release(off);
+	props = info.get_properties(zoom_data(filter));
+	EXPECT_FALSE(obs_property_visible(help_info(props)));
+	obs_properties_destroy(props);
+
+	obs_source_release(filter);
+}
+
+/* Every named entry of the sheet, with the set it sits in. */
+void collect(obs_properties_t *set, std::vector<obs_property_t *> &out)
+{
+	for (obs_property_t *p : entries_of(set)) {
+		out.push_back(p);
+		if (obs_property_get_type(p) == OBS_PROPERTY_GROUP)
+			collect(obs_property_group_content(p), out);
+	}
+}
+
+bool is_setting(obs_property_t *p)
+{
+	if (obs_property_get_type(p) == OBS_PROPERTY_GROUP)
+		return false;
+	return !(obs_property_get_type(p) == OBS_PROPERTY_TEXT &&
+		 obs_property_text_type(p) == OBS_TEXT_INFO);
+}
+
+TEST(Properties, EditsExactlyTheSettingsThatHaveDefaults)
+{
+	obs_properties_t *props = obs_get_source_properties("tavimore_filter");
+	ASSERT_NE(props, nullptr);
+	obs_data_t *defaults = obs_get_source_defaults("tavimore_filter");
+	ASSERT_NE(defaults, nullptr);
+
+	std::vector<obs_property_t *> all;
+	collect(props, all);
+	std::set<std::string> edited, other;
+	for (obs_property_t *p : all)
+		(is_setting(p) ? edited : other).insert(obs_property_name(p));
+
+	std::set<std::string> registered;
+	for (obs_data_item_t *item = obs_data_first(defaults); item;
+	     obs_data_item_next(&item))
+		registered.insert(obs_data_item_get_name(item));
+
+	EXPECT_EQ(edited.size(), 58u);
+	EXPECT_EQ(edited, registered);
+	for (const char *name : {"help_show", "stage_count", "easing_in",
+				 "stage_8_center_y", "idle_duration"})
+		EXPECT_EQ(edited.count(name), 1u) << name;
+
+	std::set<std::string> sheet_only = {"idle_group", "help_group",
+					    "about_group", "help_info",
+					    "about_info"};
+	for (int n = 1; n <= 8; n++)
+		sheet_only.insert(stage_prefix(n) + "group");
+	EXPECT_EQ(other, sheet_only);
+	for (const std::string &name : other)
+		EXPECT_FALSE(obs_data_has_default_value(defaults, name.c_str()))
+			<< name;
+
+	/* each entry edits its default with the matching type, in range */
+	for (obs_property_t *p : all) {
+		if (!is_setting(p))
+			continue;
+		const char *name = obs_property_name(p);
+		SCOPED_TRACE(name);
+		obs_data_item_t *item = obs_data_item_byname(defaults, name);
+		ASSERT_NE(item, nullptr);
+		switch (obs_property_get_type(p)) {
+		case OBS_PROPERTY_FLOAT: {
+			ASSERT_EQ(obs_data_item_gettype(item), OBS_DATA_NUMBER);
+			EXPECT_EQ(obs_data_item_numtype(item),
+				  OBS_DATA_NUM_DOUBLE);
+			const double v =
+				obs_data_get_default_double(defaults, name);
+			EXPECT_GE(v, obs_property_float_min(p));
+			EXPECT_LE(v, obs_property_float_max(p));
+			break;
+		}
+		case OBS_PROPERTY_INT: {
+			ASSERT_EQ(obs_data_item_gettype(item), OBS_DATA_NUMBER);
+			EXPECT_EQ(obs_data_item_numtype(item),
+				  OBS_DATA_NUM_INT);
+			const long long v =
+				obs_data_get_default_int(defaults, name);
+			EXPECT_GE(v, obs_property_int_min(p));
+			EXPECT_LE(v, obs_property_int_max(p));
+			break;
+		}
+		case OBS_PROPERTY_LIST: {
+			ASSERT_EQ(obs_data_item_gettype(item), OBS_DATA_NUMBER);
+			EXPECT_EQ(obs_data_item_numtype(item),
+				  OBS_DATA_NUM_INT);
+			const long long v =
+				obs_data_get_default_int(defaults, name);
+			bool listed = false;
+			for (size_t i = 0; i < obs_property_list_item_count(p);
+			     i++)
+				listed |= obs_property_list_item_int(p, i) == v;
+			EXPECT_TRUE(listed) << v;
+			break;
+		}
+		case OBS_PROPERTY_BOOL:
+			EXPECT_EQ(obs_data_item_gettype(item),
+				  OBS_DATA_BOOLEAN);
+			break;
+		case OBS_PROPERTY_TEXT:
+			EXPECT_EQ(obs_data_item_gettype(item), OBS_DATA_STRING);
+			break;
+		default:
+			ADD_FAILURE() << "unexpected kind of entry";
+		}
+		obs_data_item_release(&item);
+	}
+
+	obs_data_release(defaults);
+	obs_properties_destroy(props);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+	return run_tests_in_host(argc, argv, HostOptions());
+}
