@@ -1,0 +1,330 @@
+/*
+ * The filter drawn by the real libobs-opengl: the pattern source with the
+ * zoom filter attached is rendered and read back, and its colours tell which
+ * window of the input reached the output.
+ */
+#include "render-checks.hpp"
+#include "zoom-filter.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+/* Frames after which a change has fully shown with smoothing 0 (tau 0.02 s)
+ * and instant transitions. */
+constexpr int SETTLE_FRAMES = 40;
+
+static void settle()
+{
+	wait_frames(SETTLE_FRAMES);
+}
+
+TEST(Render, EffectCompilesOnOpenGL)
+{
+	clear_logs();
+	Rig rig({{"idle_zoom_factor", 2.0}});
+	ASSERT_NE(zoom_data(rig.filter), nullptr);
+	EXPECT_NE(zoom_data(rig.filter)->effect, nullptr);
+	EXPECT_NE(zoom_data(rig.filter)->center_param, nullptr);
+	EXPECT_NE(zoom_data(rig.filter)->half_size_param, nullptr);
+	EXPECT_TRUE(logs_containing("zoom-crop.effect").empty());
+}
+
+TEST(Render, ShowsTheCropWindowAtTheZoomAndCentre)
+{
+	struct Case {
+		double zoom, center_x, center_y;
+		Window window;
+	};
+	const Case cases[] = {
+		/* the bottom-left quarter at twice its size */
+		{2.0, 0.1, 0.9, {0.0, 0.5, 0.5, 0.5}},
+		/* a zoom of 1, or below 1, shows the whole frame */
+		{1.0, 0.1, 0.9, WHOLE_FRAME},
+		{0.8, 0.3, 0.7, WHOLE_FRAME},
+		/* the centre clamped to the bottom edge */
+		{4.0, 0.5, 1.0, {0.375, 0.75, 0.25, 0.25}},
+		/* a centre far outside the frame: the top-right corner */
+		{5.0, 7.0, -3.0, {0.8, 0.0, 0.2, 0.2}},
+		{1.5, 0.5, 0.5, {1.0 / 6, 1.0 / 6, 2.0 / 3, 2.0 / 3}},
+	};
+	for (const Case &c : cases) {
+		SCOPED_TRACE(::testing::Message()
+			     << "zoom " << c.zoom << " centre (" << c.center_x
+			     << ", " << c.center_y << ")");
+		Rig rig({{"idle_zoom_factor", c.zoom},
+			 {"idle_center_x", c.center_x},
+			 {"idle_center_y", c.center_y},
+			 {"tracking_smoothing", 0.0}});
+		settle();
+		EXPECT_TRUE(shows_window(rig.frame(), c.window));
+	}
+}
+
+TEST(Render, OutputHasTheInputSizeAndAspect)
+{
+	/* a wide input: the window keeps its aspect, enlarged, not distorted */
+	Rig rig({{"idle_zoom_factor", 2.0},
+		 {"idle_center_x", 0.1},
+		 {"idle_center_y", 0.9},
+		 {"tracking_smoothing", 0.0}},
+		320, 180);
+	settle();
+	EXPECT_EQ(obs_source_get_width(rig.filter), 320u);
+	EXPECT_EQ(obs_source_get_height(rig.filter), 180u);
+	EXPECT_EQ(obs_source_get_width(rig.parent), 320u);
+	EXPECT_EQ(obs_source_get_height(rig.parent), 180u);
+	EXPECT_TRUE(shows_window(rig.frame(), {0.0, 0.5, 0.5, 0.5}));
+}
+
+TEST(Render, EveryFrameBetweenTwoTicksShowsTheSameWindow)
+{
+	Rig rig({{"idle_zoom_factor", 3.0},
+		 {"idle_center_x", 0.3},
+		 {"idle_center_y", 0.6},
+		 {"tracking_smoothing", 0.0}});
+	settle();
+	const Window window = crop_of(3.0, 0.3, 0.6);
+	for (int i = 0; i < 5; i++)
+		EXPECT_TRUE(shows_window(rig.frame(), window)) << "frame " << i;
+}
+
+TEST(Render, TheCentreGlidesToANewIdleCentre)
+{
+	/* tau = 0.95 * 0.5 + 0.02 s: the glide lasts about two seconds */
+	Rig rig({{"idle_zoom_factor", 2.0},
+		 {"idle_center_x", 0.25},
+		 {"idle_center_y", 0.25},
+		 {"tracking_smoothing", 0.0}});
+	settle();
+	ASSERT_TRUE(shows_window(rig.frame(), crop_of(2.0, 0.25, 0.25)));
+
+	rig.update({{"idle_center_x", 0.75},
+		    {"idle_center_y", 0.7},
+		    {"tracking_smoothing", 0.95}});
+	std::vector<Measured> seen;
+	for (int i = 0; i < 400; i++) {
+		const Measured m = measure_window(rig.frame());
+		seen.push_back(m);
+		if (m.center_x > 0.749 && m.center_y > 0.699)
+			break;
+		wait_frames(2);
+	}
+
+	/* monotonic in both axes, with intermediate positions on the way */
+	const double noise = 1.0 / 256;
+	int between = 0;
+	for (size_t i = 0; i < seen.size(); i++) {
+		const Measured &m = seen[i];
+		EXPECT_NEAR(m.half_size, 0.25, 2 * noise) << "frame " << i;
+		if (i > 0) {
+			EXPECT_GE(m.center_x, seen[i - 1].center_x - noise)
+				<< "frame " << i;
+			EXPECT_GE(m.center_y, seen[i - 1].center_y - noise)
+				<< "frame " << i;
+		}
+		if (m.center_x > 0.27 && m.center_x < 0.73)
+			between++;
+	}
+	EXPECT_GE(between, 5) << "the centre jumped instead of gliding";
+	ASSERT_FALSE(seen.empty());
+	EXPECT_NEAR(seen.back().center_x, 0.75, 2 * noise);
+	EXPECT_NEAR(seen.back().center_y, 0.7, 2 * noise);
+	EXPECT_TRUE(shows_window(rig.frame(), crop_of(2.0, 0.75, 0.7)));
+}
+
+TEST(Render, AStageZoomsInOverItsDuration)
+{
+	Rig rig({{"idle_zoom_factor", 1.0},
+		 {"stage_1_zoom_factor", 4.0},
+		 {"stage_1_center_x", 0.5},
+		 {"stage_1_center_y", 0.5},
+		 {"stage_1_duration", 1.5},
+		 {"easing_in", 0.0},
+		 {"tracking_smoothing", 0.0}});
+	settle();
+	ASSERT_TRUE(shows_window(rig.frame(), WHOLE_FRAME));
+	const obs_hotkey_id stage = find_hotkey(rig.parent, "tavimore.stage_1");
+	ASSERT_NE(stage, OBS_INVALID_HOTKEY_ID);
+
+	press_hotkey(stage);
+	std::vector<double> half_sizes;
+	for (int i = 0; i < 400; i++) {
+		const double h = measure_window(rig.frame()).half_size;
+		half_sizes.push_back(h);
+		if (h < 0.126)
+			break;
+		wait_frames(2);
+	}
+	int between = 0;
+	for (size_t i = 0; i < half_sizes.size(); i++) {
+		if (i > 0)
+			EXPECT_LE(half_sizes[i], half_sizes[i - 1] + 0.01)
+				<< "frame " << i;
+		/* a zoom between 1.2 and 3.5 */
+		if (half_sizes[i] < 0.42 && half_sizes[i] > 0.143)
+			between++;
+	}
+	EXPECT_GE(between, 5) << "the zoom jumped instead of easing";
+	EXPECT_TRUE(shows_window(rig.frame(), crop_of(4.0, 0.5, 0.5)));
+}
+
+/* ---- a filter drawn on its own --------------------------------------- */
+
+static bool all_zero(const Frame &frame)
+{
+	for (uint8_t v : frame.pixels)
+		if (v != 0)
+			return false;
+	return !frame.pixels.empty();
+}
+
+TEST(Render, AFilterWithoutParentDrawsNothing)
+{
+	obs_data_t *settings = numbers({{"idle_zoom_factor", 2.0}});
+	obs_source_t *filter = create_zoom_filter("lonely zoom", settings);
+	obs_data_release(settings);
+	wait_frames(2);
+	ASSERT_NE(zoom_data(filter)->effect, nullptr);
+	EXPECT_TRUE(all_zero(read_frame(filter, 64, 64)));
+	obs_source_release(filter);
+	wait_destroyed();
+}
+
+TEST(Render, AFilterTakenOffItsSourceDrawsNothing)
+{
+	obs_source_t *parent = create_pattern_source("former parent");
+	obs_data_t *settings = numbers({{"idle_zoom_factor", 2.0}});
+	obs_source_t *filter = create_zoom_filter("detached zoom", settings);
+	obs_data_release(settings);
+	obs_source_filter_add(parent, filter);
+	wait_frames(3);
+	obs_source_filter_remove(parent, filter);
+	wait_frames(2);
+	EXPECT_TRUE(all_zero(read_frame(filter, 64, 64)));
+	/* the source draws unfiltered again */
+	EXPECT_TRUE(shows_window(read_frame(parent, 256, 256), WHOLE_FRAME));
+	obs_source_release(filter);
+	obs_source_release(parent);
+	wait_destroyed();
+}
+
+/* ---- values the property sheet never writes ---------------------------- */
+
+static const double NOT_FINITE[] = {
+	std::numeric_limits<double>::quiet_NaN(),
+	std::numeric_limits<double>::infinity(),
+	-std::numeric_limits<double>::infinity(),
+};
+
+TEST(Render, ANonFiniteIdleZoomShowsTheWholeFrameAndRecovers)
+{
+	Rig rig({{"idle_zoom_factor", 2.0},
+		 {"idle_center_x", 0.1},
+		 {"idle_center_y", 0.9},
+		 {"tracking_smoothing", 0.0}});
+	settle();
+	for (double bad : NOT_FINITE) {
+		SCOPED_TRACE(::testing::Message()
+			     << "idle_zoom_factor " << bad);
+		rig.update({{"idle_zoom_factor", bad}});
+		settle();
+		EXPECT_TRUE(shows_window(rig.frame(), WHOLE_FRAME));
+		rig.update({{"idle_zoom_factor", 2.0}});
+		wait_frames(3);
+		EXPECT_TRUE(shows_window(rig.frame(), {0.0, 0.5, 0.5, 0.5}));
+	}
+}
+
+TEST(Render, ANonFiniteIdleCentreShowsTheMiddleAndRecovers)
+{
+	for (double bad : NOT_FINITE) {
+		SCOPED_TRACE(::testing::Message() << "idle_center_x " << bad);
+		Rig rig({{"idle_zoom_factor", 2.0},
+			 {"idle_center_x", 0.5},
+			 {"idle_center_y", 0.9},
+			 {"tracking_smoothing", 0.0}});
+		settle();
+		rig.update({{"idle_center_x", bad}});
+		settle();
+		/* x at the middle; y, still finite, where it was */
+		EXPECT_TRUE(shows_window(rig.frame(), crop_of(2.0, 0.5, 0.9)));
+		rig.update({{"idle_center_x", 0.1}});
+		settle();
+		EXPECT_TRUE(shows_window(rig.frame(), crop_of(2.0, 0.1, 0.9)));
+	}
+}
+
+TEST(Render, NonFiniteStageValuesNeverReachTheFrame)
+{
+	Rig rig({{"idle_zoom_factor", 1.0},
+		 {"stage_1_zoom_factor", 4.0},
+		 {"stage_1_center_x", 0.5},
+		 {"stage_1_center_y", 0.5},
+		 {"stage_1_duration", 0.0},
+		 {"tracking_smoothing", 0.0}});
+	settle();
+	const obs_hotkey_id stage = find_hotkey(rig.parent, "tavimore.stage_1");
+	ASSERT_NE(stage, OBS_INVALID_HOTKEY_ID);
+	press_hotkey(stage);
+	settle();
+	ASSERT_TRUE(shows_window(rig.frame(), crop_of(4.0, 0.5, 0.5)));
+
+	for (double bad : NOT_FINITE) {
+		SCOPED_TRACE(::testing::Message() << "stage value " << bad);
+
+		rig.update({{"stage_1_zoom_factor", bad}});
+		settle();
+		EXPECT_TRUE(shows_window(rig.frame(), WHOLE_FRAME));
+		rig.update({{"stage_1_zoom_factor", 4.0}});
+		wait_frames(3);
+		EXPECT_TRUE(shows_window(rig.frame(), crop_of(4.0, 0.5, 0.5)));
+
+		rig.update(
+			{{"stage_1_center_x", bad}, {"stage_1_center_y", bad}});
+		settle();
+		EXPECT_TRUE(shows_window(rig.frame(), crop_of(4.0, 0.5, 0.5)));
+		rig.update(
+			{{"stage_1_center_x", 0.2}, {"stage_1_center_y", 0.7}});
+		settle();
+		EXPECT_TRUE(shows_window(rig.frame(), crop_of(4.0, 0.2, 0.7)));
+		rig.update(
+			{{"stage_1_center_x", 0.5}, {"stage_1_center_y", 0.5}});
+		settle();
+	}
+}
+
+TEST(Render, ATransitionStartedWhileTheZoomIsNotFiniteStartsFromTheWholeFrame)
+{
+	/* the stage hotkey starts from the shown zoom; it must be a number */
+	Rig rig({{"idle_zoom_factor", std::nan("")},
+		 {"stage_1_zoom_factor", 3.0},
+		 {"stage_1_center_x", 0.5},
+		 {"stage_1_center_y", 0.5},
+		 {"stage_1_duration", 0.05},
+		 {"idle_duration", 0.05},
+		 {"tracking_smoothing", 0.0}});
+	settle();
+	EXPECT_TRUE(shows_window(rig.frame(), WHOLE_FRAME));
+	const obs_hotkey_id stage = find_hotkey(rig.parent, "tavimore.stage_1");
+	ASSERT_NE(stage, OBS_INVALID_HOTKEY_ID);
+	press_hotkey(stage);
+	settle();
+	EXPECT_TRUE(shows_window(rig.frame(), crop_of(3.0, 0.5, 0.5)));
+	/* and back to the idle target, whose zoom is corrected meanwhile */
+	rig.update({{"idle_zoom_factor", 2.0}, {"idle_center_x", 0.9}});
+	press_hotkey(stage);
+	settle();
+	EXPECT_TRUE(shows_window(rig.frame(), crop_of(2.0, 0.9, 0.5)));
+}
+
+int main(int argc, char **argv)
+{
+	HostOptions options;
+	options.video = true;
+	options.width = 256;
+	options.height = 256;
+	return run_tests_in_host(argc, argv, options);
+}
