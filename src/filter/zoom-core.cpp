@@ -54,7 +54,13 @@ double shown_zoom(double start_zoom, double target_zoom, double progress,
 		  int kind)
 {
 	const double e = apply_easing(progress, kind);
-	const double zoom = e * (target_zoom - start_zoom) + start_zoom;
+	/* At the end of a transition the shown zoom is the target itself:
+	 * from a start far beyond the target, (target - start) + start can
+	 * cancel to another value (2 instead of 1 from 2^53 + 2), which would
+	 * stay on screen until the next transition. */
+	const double zoom =
+		e < 1.0 ? e * (target_zoom - start_zoom) + start_zoom
+			: target_zoom;
 	return std::isfinite(zoom) ? zoom : 1.0;
 }
 
