@@ -1,0 +1,300 @@
+/*
+ * Per-frame work allocates nothing: the filter's tick and render run on
+ * libobs's graphics thread (between its own tick and render of each frame)
+ * while every heap allocation of that thread is counted. What the OpenGL
+ * driver allocates inside its own draw calls is counted apart and only
+ * reported: Mesa's llvmpipe allocates in every draw, whoever draws.
+ */
+#include "alloc-counter.hpp"
+#include "obs-harness.hpp"
+#include "zoom-filter.hpp"
+
+#include <graphics/graphics.h>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <type_traits>
+
+namespace {
+
+constexpr int FRAMES = 240;
+constexpr float FRAME_TIME = 1.0f / 60.0f;
+constexpr uint32_t SIZE = 256;
+
+/* Runs work on libobs's graphics thread and waits for it. */
+template<typename F> void on_graphics_thread(F &&work)
+{
+	using Work = std::remove_reference_t<F>;
+	obs_queue_task(
+		OBS_TASK_GRAPHICS,
+		[](void *param) { (*static_cast<Work *>(param))(); }, &work,
+		true);
+}
+
+void tick_frames(obs_source_t *filter, int frames)
+{
+	for (int i = 0; i < frames; i++)
+		zoom_filter_info().video_tick(obs_obj_get_data(filter),
+					      FRAME_TIME);
+}
+
+void render_frames(obs_source_t *filter, int frames)
+{
+	for (int i = 0; i < frames; i++)
+		zoom_filter_info().video_render(obs_obj_get_data(filter),
+						nullptr);
+}
+
+obs_data_t *zoom_settings()
+{
+	obs_data_t *settings = obs_data_create();
+	obs_data_set_double(settings, "idle_zoom_factor", 2.0);
+	obs_data_set_int(settings, "stage_count", 8);
+	obs_data_set_double(settings, "stage_1_zoom_factor", 4.0);
+	obs_data_set_double(settings, "stage_1_center_x", 0.2);
+	obs_data_set_double(settings, "stage_1_center_y", 0.7);
+	obs_data_set_double(settings, "stage_1_duration", 10.0);
+	return settings;
+}
+
+/* A test pattern with a zoom filter on it, ticked by libobs until its
+ * hotkeys are registered. */
+class PerFrame : public ::testing::Test {
+protected:
+	void SetUp() override
+	{
+		static int made = 0;
+		const std::string name = "pattern " + std::to_string(++made);
+		parent = create_pattern_source(name.c_str(), SIZE, SIZE);
+		obs_data_t *settings = zoom_settings();
+		filter = create_zoom_filter("zoom", settings);
+		obs_data_release(settings);
+		obs_source_filter_add(parent, filter);
+		wait_frames(3);
+		ASSERT_TRUE(zoom_data(filter)->hotkeys_registered);
+	}
+
+	void TearDown() override
+	{
+		obs_source_filter_remove(parent, filter);
+		obs_source_release(filter);
+		obs_source_release(parent);
+		wait_destroyed();
+	}
+
+	obs_source_t *parent = nullptr;
+	obs_source_t *filter = nullptr;
+};
+
+::testing::AssertionResult allocates_nothing(const AllocationCount &count)
+{
+	if (count.allocations == 0 && count.frees == 0)
+		return ::testing::AssertionSuccess();
+	return ::testing::AssertionFailure()
+	       << count.allocations << " allocations (" << count.news
+	       << " through operator new) and " << count.frees << " frees";
+}
+
+void report_driver(const char *what, const AllocationCount &count)
+{
+	std::printf("%s: %.2f driver allocations and %.2f driver frees per "
+		    "frame\n",
+		    what, double(count.driver_allocations) / FRAMES,
+		    double(count.driver_frees) / FRAMES);
+}
+
+/* Reads back the render target's top-left pixel. */
+bool top_left_pixel(gs_texrender_t *target, uint8_t rgba[4])
+{
+	gs_stagesurf_t *stage = gs_stagesurface_create(SIZE, SIZE, GS_RGBA);
+	gs_stage_texture(stage, gs_texrender_get_texture(target));
+	uint8_t *data = nullptr;
+	uint32_t linesize = 0;
+	const bool mapped = gs_stagesurface_map(stage, &data, &linesize);
+	if (mapped) {
+		for (int i = 0; i < 4; i++)
+			rgba[i] = data[i];
+		gs_stagesurface_unmap(stage);
+	}
+	gs_stagesurface_destroy(stage);
+	return mapped;
+}
+
+} // namespace
+
+TEST(AllocationCounter, SeesTheModulesOwnAndLibobsAllocations)
+{
+	/* The first tick of a filter on a parent registers its hotkeys: the
+	 * module's own std::string and make_unique (operator new) and
+	 * libobs's hotkey records (bmalloc, malloc) must all be seen. */
+	obs_source_t *parent = create_pattern_source("counter check");
+	obs_source_t *filter = create_zoom_filter("zoom", nullptr);
+	AllocationCount first;
+	AllocationCount second;
+	on_graphics_thread([&] {
+		/* no tick of libobs can come between these */
+		obs_source_filter_add(parent, filter);
+		first = count_allocations([&] { tick_frames(filter, 1); });
+		second = count_allocations([&] { tick_frames(filter, 1); });
+	});
+	EXPECT_TRUE(zoom_data(filter)->hotkeys_registered);
+	EXPECT_GT(first.news, 0);
+	EXPECT_GT(first.allocations, first.news);
+	EXPECT_TRUE(allocates_nothing(second));
+
+	obs_source_filter_remove(parent, filter);
+	obs_source_release(filter);
+	obs_source_release(parent);
+	wait_destroyed();
+}
+
+TEST_F(PerFrame, TickAllocatesNothingAtRestInTransitionAndWhileHolding)
+{
+	ZoomFilter *zoom = zoom_data(filter);
+
+	AllocationCount at_rest;
+	on_graphics_thread([&] {
+		at_rest =
+			count_allocations([&] { tick_frames(filter, FRAMES); });
+	});
+	EXPECT_TRUE(allocates_nothing(at_rest));
+	EXPECT_EQ(zoom->current_zoom, 2.0);
+
+	/* stage 1 takes ten seconds: every counted tick is mid-transition */
+	const obs_hotkey_id stage_1 = find_hotkey(parent, "tavimore.stage_1");
+	ASSERT_NE(stage_1, OBS_INVALID_HOTKEY_ID);
+	press_hotkey(stage_1);
+	AllocationCount moving;
+	double zoom_before = 0.0;
+	double zoom_after = 0.0;
+	on_graphics_thread([&] {
+		zoom_before = zoom->current_zoom;
+		moving =
+			count_allocations([&] { tick_frames(filter, FRAMES); });
+		zoom_after = zoom->current_zoom;
+	});
+	EXPECT_TRUE(allocates_nothing(moving));
+	EXPECT_EQ(zoom->active_stage, 0);
+	EXPECT_GT(zoom_after, zoom_before);
+	EXPECT_LT(zoom_after, 4.0);
+	press_hotkey(stage_1);
+
+	/* both hold keys down at once */
+	const obs_hotkey_id zoom_in =
+		find_hotkey(parent, "tavimore.idle_zoom_in");
+	const obs_hotkey_id zoom_out =
+		find_hotkey(parent, "tavimore.idle_zoom_out");
+	ASSERT_NE(zoom_in, OBS_INVALID_HOTKEY_ID);
+	ASSERT_NE(zoom_out, OBS_INVALID_HOTKEY_ID);
+	press_hotkey(zoom_in, false);
+	press_hotkey(zoom_out, false);
+	AllocationCount holding;
+	on_graphics_thread([&] {
+		holding =
+			count_allocations([&] { tick_frames(filter, FRAMES); });
+	});
+	EXPECT_TRUE(zoom->zoom_in_held);
+	EXPECT_TRUE(zoom->zoom_out_held);
+	obs_hotkey_trigger_routed_callback(zoom_in, false);
+	obs_hotkey_trigger_routed_callback(zoom_out, false);
+	EXPECT_TRUE(allocates_nothing(holding));
+}
+
+TEST_F(PerFrame, StagePressAllocatesNothing)
+{
+	const obs_hotkey_id stage_3 = find_hotkey(parent, "tavimore.stage_3");
+	ASSERT_NE(stage_3, OBS_INVALID_HOTKEY_ID);
+	press_hotkey(stage_3);
+	press_hotkey(stage_3);
+	const AllocationCount presses = count_allocations([&] {
+		for (int i = 0; i < FRAMES; i++)
+			press_hotkey(stage_3);
+	});
+	EXPECT_TRUE(allocates_nothing(presses));
+	EXPECT_EQ(zoom_data(filter)->active_stage, -1);
+}
+
+TEST_F(PerFrame, RenderAllocatesNothingDirectThroughATextureAndPassingThrough)
+{
+	/* a second zoom filter in front of the first one draws its input
+	 * from a texture: libobs renders directly only the first filter of a
+	 * plain source */
+	obs_source_t *outer = create_zoom_filter("outer", nullptr);
+	obs_source_filter_add(parent, outer);
+	obs_source_t *bare = create_pattern_source("bare", SIZE, SIZE);
+	wait_frames(3);
+
+	ZoomFilter *zoom = zoom_data(filter);
+	AllocationCount direct;
+	AllocationCount chained;
+	AllocationCount passing;
+	AllocationCount unfiltered;
+	uint8_t pixel[4] = {};
+	bool read = false;
+	on_graphics_thread([&] {
+		obs_enter_graphics();
+		gs_texrender_t *target =
+			gs_texrender_create(GS_RGBA, GS_ZS_NONE);
+		gs_texrender_begin(target, SIZE, SIZE);
+		gs_ortho(0.0f, float(SIZE), 0.0f, float(SIZE), -100.0f, 100.0f);
+
+		/* the first frames may make libobs's own render targets */
+		render_frames(filter, 3);
+		render_frames(outer, 3);
+		for (int i = 0; i < 3; i++)
+			obs_source_video_render(bare);
+		unfiltered = count_allocations([&] {
+			for (int i = 0; i < FRAMES; i++)
+				obs_source_video_render(bare);
+		});
+		direct = count_allocations(
+			[&] { render_frames(filter, FRAMES); });
+		chained = count_allocations(
+			[&] { render_frames(outer, FRAMES); });
+
+		gs_effect_t *effect = zoom->effect;
+		zoom->effect = nullptr;
+		render_frames(filter, 3);
+		passing = count_allocations(
+			[&] { render_frames(filter, FRAMES); });
+		zoom->effect = effect;
+
+		/* what the counted frames drew: zoom 2 on the centre */
+		vec4 clear;
+		vec4_zero(&clear);
+		gs_clear(GS_CLEAR_COLOR, &clear, 0.0f, 0);
+		render_frames(filter, 1);
+		gs_texrender_end(target);
+		read = top_left_pixel(target, pixel);
+		gs_texrender_destroy(target);
+		obs_leave_graphics();
+	});
+
+	EXPECT_TRUE(allocates_nothing(direct));
+	EXPECT_TRUE(allocates_nothing(chained));
+	EXPECT_TRUE(allocates_nothing(passing));
+	report_driver("source drawn without a filter", unfiltered);
+	report_driver("filter drawn directly", direct);
+	report_driver("filter drawn through a texture", chained);
+	report_driver("filter passing through", passing);
+	ASSERT_TRUE(read);
+	EXPECT_NEAR(pixel[0], 64, 2);
+	EXPECT_NEAR(pixel[1], 64, 2);
+
+	obs_source_filter_remove(parent, outer);
+	obs_source_release(outer);
+	obs_source_release(bare);
+}
+
+int main(int argc, char **argv)
+{
+	HostOptions options;
+	options.video = true;
+	options.width = SIZE;
+	options.height = SIZE;
+	return run_tests_in_host(argc, argv, options);
+}
