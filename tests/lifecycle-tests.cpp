@@ -1,0 +1,126 @@
+/*
+ * Many lives of a zoom filter in one host: create, attach to a source, tick
+ * (which registers the hotkeys), press keys, change the number of stages,
+ * detach and destroy; then the module's unload at shutdown. Every cycle must
+ * leave the source without a hotkey of ours, and at the end libobs must
+ * count no allocation alive. Run under valgrind or LeakSanitizer by
+ * scripts/test.d for the module's own leaks and invalid accesses.
+ *
+ * TAVIMORE_LIFECYCLE_CYCLES sets the number of cycles (default 1000).
+ */
+#include "obs-harness.hpp"
+#include "zoom-filter.hpp"
+#include "zoom-keys.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+static int cycles()
+{
+	const char *text = std::getenv("TAVIMORE_LIFECYCLE_CYCLES");
+	const int n = text ? std::atoi(text) : 1000;
+	return n > 0 ? n : 1000;
+}
+
+static void set_stage_count(obs_source_t *filter, int count)
+{
+	obs_data_t *changes = obs_data_create();
+	obs_data_set_int(changes, "stage_count", count);
+	update_filter(filter, changes);
+	obs_data_release(changes);
+}
+
+/* Our hotkeys on a source: one toggle per stage and the two hold keys. */
+static size_t our_hotkeys(obs_source_t *source)
+{
+	size_t n = 0;
+	for (const HotkeyInfo &info : hotkeys_of(source))
+		if (info.name.rfind("tavimore.", 0) == 0)
+			n++;
+	return n;
+}
+
+TEST(Lifecycle, ManyCyclesLeaveNoHotkeyAndNoInstanceBehind)
+{
+	const int n = cycles();
+	std::printf("running %d lifecycle cycles\n", n);
+
+	/* half of the cycles share one source, the others get their own */
+	obs_source_t *shared = create_pattern_source("shared source");
+	ASSERT_NE(shared, nullptr);
+
+	for (int i = 0; i < n; i++) {
+		SCOPED_TRACE("cycle " + std::to_string(i));
+		const bool own = i % 2 == 1;
+		obs_source_t *source = own ? create_pattern_source("own source")
+					   : shared;
+		ASSERT_NE(source, nullptr);
+
+		const int first_count = i % MAX_STAGES + 1;
+		obs_data_t *settings = obs_data_create();
+		obs_data_set_int(settings, "stage_count", first_count);
+		obs_data_set_double(settings, "stage_1_zoom_factor", 3.0);
+		obs_source_t *filter = create_zoom_filter("zoom", settings);
+		obs_data_release(settings);
+		ASSERT_NE(filter, nullptr);
+		ZoomFilter *f = zoom_data(filter);
+
+		obs_source_filter_add(source, filter);
+		tick(filter, 1.0f / 60.0f, 3);
+		ASSERT_TRUE(f->hotkeys_registered);
+		ASSERT_EQ(our_hotkeys(source), size_t(first_count) + 2);
+
+		/* a stage press and a hold, as a user would */
+		press_hotkey(f->stages[0].hotkey_id);
+		tick(filter, 1.0f / 60.0f, 10);
+		EXPECT_EQ(f->active_stage, 0);
+		obs_hotkey_trigger_routed_callback(f->idle_zoom_in_hotkey,
+						   true);
+		tick(filter, 1.0f / 60.0f, 5);
+		obs_hotkey_trigger_routed_callback(f->idle_zoom_in_hotkey,
+						   false);
+
+		/* the stage list grows to eight, shrinks to one, grows again */
+		set_stage_count(filter, 8);
+		EXPECT_EQ(our_hotkeys(source), size_t(8 + 2));
+		press_hotkey(f->stages[7].hotkey_id);
+		tick(filter, 1.0f / 60.0f);
+		set_stage_count(filter, 1);
+		EXPECT_EQ(our_hotkeys(source), size_t(1 + 2));
+		EXPECT_EQ(f->active_stage, -1);
+		set_stage_count(filter, 1 + (i * 3) % 8);
+		EXPECT_EQ(our_hotkeys(source), size_t(1 + (i * 3) % 8 + 2));
+		tick(filter, 1.0f / 60.0f, 2);
+
+		if (i % 4 == 3) {
+			/* the source goes first and takes its hotkeys along;
+			 * the filter later unregisters ids that are gone */
+			obs_source_release(source);
+			wait_destroyed();
+			EXPECT_EQ(obs_filter_get_parent(filter), nullptr);
+			tick(filter, 1.0f / 60.0f);
+			obs_source_release(filter);
+			wait_destroyed();
+			continue;
+		}
+
+		obs_source_filter_remove(source, filter);
+		tick(filter, 1.0f / 60.0f); /* a tick without a parent */
+		obs_source_release(filter);
+		wait_destroyed();
+		ASSERT_EQ(our_hotkeys(source), size_t(0));
+
+		if (own)
+			obs_source_release(source);
+	}
+	obs_source_release(shared);
+	wait_destroyed();
+}
+
+int main(int argc, char **argv)
+{
+	return run_tests_in_host(argc, argv, HostOptions());
+}
