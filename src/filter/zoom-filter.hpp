@@ -69,6 +69,15 @@ struct ZoomFilter {
 	bool zoom_out_held = false;
 	double current_zoom = 1.0;
 
+	/*
+	 * The filter's settings object has no lock of its own, and the idle
+	 * hold keys write to it from the hotkey thread while update reads it
+	 * on the graphics thread. Both hold `settings_lock` around their use
+	 * of it; like `lock`, it is never held while calling a libobs hotkey
+	 * function.
+	 */
+	std::mutex settings_lock;
+
 	/* written and read by the frame only (graphics thread) */
 	double current_center_x = 0.5;
 	double current_center_y = 0.5;

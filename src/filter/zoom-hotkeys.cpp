@@ -105,7 +105,8 @@ void save_idle_zoom_factor(ZoomFilter *filter)
 		std::lock_guard<std::mutex> guard(filter->lock);
 		zoom = filter->idle.zoom_factor;
 	}
-	/* the settings object is written outside the lock */
+	/* the settings object is written outside the state lock */
+	std::lock_guard<std::mutex> guard(filter->settings_lock);
 	obs_data_t *settings = obs_source_get_settings(filter->source);
 	obs_data_set_double(settings, "idle_zoom_factor", zoom);
 	obs_data_release(settings);

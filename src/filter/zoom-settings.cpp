@@ -39,6 +39,9 @@ void zoom_filter_update(void *data, obs_data_t *settings)
 	auto *filter = static_cast<ZoomFilter *>(data);
 	const TargetKeys &idle = idle_keys();
 
+	/* an idle hold key's release may be writing to the settings; the
+	 * lock is let go while sync_stages talks to libobs's hotkeys */
+	std::unique_lock<std::mutex> reading(filter->settings_lock);
 	const double idle_zoom =
 		obs_data_get_double(settings, idle.zoom_factor);
 	{
@@ -61,7 +64,9 @@ void zoom_filter_update(void *data, obs_data_t *settings)
 	filter->stage_count =
 		static_cast<int32_t>(obs_data_get_int(settings, "stage_count"));
 
+	reading.unlock();
 	sync_stages(filter);
+	reading.lock();
 
 	for (size_t i = 0; i < filter->stages.size(); i++) {
 		const TargetKeys &keys = stage_keys(static_cast<int>(i));
