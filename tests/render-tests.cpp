@@ -79,6 +79,19 @@ TEST(Render, OutputHasTheInputSizeAndAspect)
 	EXPECT_TRUE(shows_window(rig.frame(), {0.0, 0.5, 0.5, 0.5}));
 }
 
+TEST(Render, AnEnlargedSmallInputIsSampledSmoothly)
+{
+	/* 16 x 16 pixels, 17 levels apart: at zoom 4 each input pixel spans
+	 * four output pixels, which linear filtering blends */
+	Rig rig({{"idle_zoom_factor", 4.0},
+		 {"idle_center_x", 0.5},
+		 {"idle_center_y", 0.0},
+		 {"tracking_smoothing", 0.0}},
+		16, 16);
+	settle();
+	EXPECT_TRUE(shows_window(rig.frame(), crop_of(4.0, 0.5, 0.0)));
+}
+
 TEST(Render, EveryFrameBetweenTwoTicksShowsTheSameWindow)
 {
 	Rig rig({{"idle_zoom_factor", 3.0},
