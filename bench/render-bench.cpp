@@ -1,0 +1,469 @@
+/*
+ * Render cost in the real libobs (libobs-opengl on EGL; under Xvfb that is
+ * Mesa's llvmpipe), 1920x1080. The same picture is drawn
+ *   (a) by its source, with no filter;
+ *   (b) through OBS's own "crop_filter", cropping the window that zoom 2
+ *       shows, drawn at twice its size;
+ *   (c) through "tavimore_filter" at zoom 2;
+ * interleaved frame by frame in one run (the order rotates every frame),
+ * each frame read back so that it is finished. An empty frame (clear and
+ * read back only) is measured alongside, so the draw cost net of the
+ * read-back is shown too. Then the scale: 1, 10 and 50 small sources each
+ * with the filter, one frame of all of them, against the same sources
+ * without it.
+ *
+ * It prints figures and never fails on timing; it fails only when libobs
+ * or a plug-in cannot start or the pictures of (b) and (c) disagree.
+ */
+#include "obs-harness.hpp"
+
+#include <graphics/graphics.h>
+#include <graphics/matrix4.h>
+#include <obs.h>
+#include <util/bmem.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr uint32_t WIDTH = 1920;
+constexpr uint32_t HEIGHT = 1080;
+constexpr uint32_t TILE = 256;
+const char *const PLUGIN_DIR = "/usr/lib/x86_64-linux-gnu/obs-plugins";
+const char *const PLUGIN_DATA_DIR = "/usr/share/obs/obs-plugins";
+
+struct Options {
+	int frames = 300;
+	int scale_frames = 100;
+};
+
+bool load_plugin(const char *name)
+{
+	const std::string file = std::string(PLUGIN_DIR) + "/" + name + ".so";
+	const std::string data = std::string(PLUGIN_DATA_DIR) + "/" + name;
+	obs_module_t *module = nullptr;
+	if (obs_open_module(&module, file.c_str(), data.c_str()) !=
+		    MODULE_SUCCESS ||
+	    !obs_init_module(module)) {
+		std::fprintf(stderr, "cannot load %s (package obs-plugins)\n",
+			     file.c_str());
+		return false;
+	}
+	return true;
+}
+
+/* A 1920x1080 picture whose colours tell where each pixel came from. */
+std::string write_picture()
+{
+	const std::string path = std::string(TAVIMORE_BINARY_DIR) +
+				 "/bench/render-bench-picture.ppm";
+	FILE *file = std::fopen(path.c_str(), "wb");
+	if (!file)
+		return std::string();
+	std::fprintf(file, "P6\n%u %u\n255\n", WIDTH, HEIGHT);
+	std::vector<uint8_t> row(WIDTH * 3);
+	for (uint32_t y = 0; y < HEIGHT; y++) {
+		for (uint32_t x = 0; x < WIDTH; x++) {
+			row[x * 3] = uint8_t(x * 255 / (WIDTH - 1));
+			row[x * 3 + 1] = uint8_t(y * 255 / (HEIGHT - 1));
+			row[x * 3 + 2] =
+				uint8_t((x + y) * 255 / (WIDTH + HEIGHT - 2));
+		}
+		std::fwrite(row.data(), 1, row.size(), file);
+	}
+	std::fclose(file);
+	return path;
+}
+
+obs_source_t *make_image_source(const std::string &path, const char *name)
+{
+	obs_data_t *settings = obs_data_create();
+	obs_data_set_string(settings, "file", path.c_str());
+	obs_source_t *source =
+		obs_source_create("image_source", name, settings, nullptr);
+	obs_data_release(settings);
+	return source;
+}
+
+obs_source_t *add_zoom_filter(obs_source_t *parent, double zoom)
+{
+	obs_data_t *settings = obs_data_create();
+	obs_data_set_double(settings, "idle_zoom_factor", zoom);
+	obs_source_t *filter = create_zoom_filter("zoom", settings);
+	obs_data_release(settings);
+	obs_source_filter_add(parent, filter);
+	return filter;
+}
+
+/* OBS's crop filter showing the window of zoom 2 around the centre. */
+obs_source_t *add_crop_filter(obs_source_t *parent, uint32_t width,
+			      uint32_t height)
+{
+	obs_data_t *settings = obs_data_create();
+	obs_data_set_bool(settings, "relative", true);
+	obs_data_set_int(settings, "left", width / 4);
+	obs_data_set_int(settings, "right", width / 4);
+	obs_data_set_int(settings, "top", height / 4);
+	obs_data_set_int(settings, "bottom", height / 4);
+	obs_source_t *filter =
+		obs_source_create_private("crop_filter", "crop", settings);
+	obs_data_release(settings);
+	obs_source_filter_add(parent, filter);
+	return filter;
+}
+
+/* A render target with its read-back surface. Use inside the graphics. */
+class Frame {
+public:
+	Frame()
+		: target(gs_texrender_create(GS_RGBA, GS_ZS_NONE)),
+		  stage(gs_stagesurface_create(WIDTH, HEIGHT, GS_RGBA))
+	{
+	}
+	~Frame()
+	{
+		gs_stagesurface_destroy(stage);
+		gs_texrender_destroy(target);
+	}
+
+	/* Draws, reads back and returns the seconds it all took. */
+	double draw(const std::function<void()> &content,
+		    std::vector<uint8_t> *pixels = nullptr)
+	{
+		gs_texrender_reset(target);
+		const auto start = std::chrono::steady_clock::now();
+		if (gs_texrender_begin(target, WIDTH, HEIGHT)) {
+			vec4 clear;
+			vec4_zero(&clear);
+			gs_clear(GS_CLEAR_COLOR, &clear, 0.0f, 0);
+			gs_ortho(0.0f, float(WIDTH), 0.0f, float(HEIGHT),
+				 -100.0f, 100.0f);
+			gs_blend_state_push();
+			gs_blend_function(GS_BLEND_ONE, GS_BLEND_ZERO);
+			content();
+			gs_blend_state_pop();
+			gs_texrender_end(target);
+		}
+		gs_stage_texture(stage, gs_texrender_get_texture(target));
+		uint8_t *data = nullptr;
+		uint32_t linesize = 0;
+		if (gs_stagesurface_map(stage, &data, &linesize)) {
+			if (pixels) {
+				pixels->resize(size_t(WIDTH) * HEIGHT * 4);
+				for (uint32_t y = 0; y < HEIGHT; y++)
+					std::memcpy(pixels->data() +
+							    size_t(y) * WIDTH *
+								    4,
+						    data + size_t(y) * linesize,
+						    size_t(WIDTH) * 4);
+			}
+			gs_stagesurface_unmap(stage);
+		}
+		const std::chrono::duration<double> elapsed =
+			std::chrono::steady_clock::now() - start;
+		return elapsed.count();
+	}
+
+private:
+	gs_texrender_t *target;
+	gs_stagesurf_t *stage;
+};
+
+double median(std::vector<double> values)
+{
+	if (values.empty())
+		return 0.0;
+	std::sort(values.begin(), values.end());
+	const size_t n = values.size();
+	return n % 2 ? values[n / 2]
+		     : (values[n / 2 - 1] + values[n / 2]) / 2.0;
+}
+
+struct Variant {
+	const char *label;
+	std::function<void()> content;
+	std::vector<double> seconds;
+};
+
+/* Draws every variant once per frame, in an order that rotates, for the
+ * given number of frames; variant 0 must be the empty frame. */
+void run_interleaved(Frame &frame, std::vector<Variant> &variants, int frames)
+{
+	const size_t n = variants.size();
+	for (Variant &v : variants) {
+		v.seconds.clear();
+		for (int i = 0; i < 3; i++)
+			frame.draw(v.content);
+	}
+	for (int f = 0; f < frames; f++)
+		for (size_t k = 0; k < n; k++) {
+			Variant &v = variants[(k + size_t(f)) % n];
+			v.seconds.push_back(frame.draw(v.content));
+		}
+}
+
+/* Per frame, the time net of that frame's empty frame. */
+std::vector<double> net_of_empty(const Variant &v, const Variant &empty)
+{
+	std::vector<double> net;
+	for (size_t i = 0; i < v.seconds.size(); i++)
+		net.push_back(v.seconds[i] - empty.seconds[i]);
+	return net;
+}
+
+/* How far apart two pictures are: the largest channel difference over
+ * all pixels, and the share of pixels more than 2 apart. */
+void compare(const std::vector<uint8_t> &a, const std::vector<uint8_t> &b,
+	     int *largest, double *share)
+{
+	size_t far = 0;
+	*largest = 0;
+	for (size_t i = 0; i + 3 < a.size(); i += 4) {
+		int pixel = 0;
+		for (size_t c = 0; c < 3; c++)
+			pixel = std::max(
+				pixel, std::abs(int(a[i + c]) - int(b[i + c])));
+		*largest = std::max(*largest, pixel);
+		if (pixel > 2)
+			far++;
+	}
+	*share = double(far) / double(a.size() / 4);
+}
+
+void render_source(obs_source_t *source)
+{
+	obs_source_video_render(source);
+}
+
+void render_doubled(obs_source_t *source)
+{
+	gs_matrix_push();
+	gs_matrix_scale3f(2.0f, 2.0f, 1.0f);
+	obs_source_video_render(source);
+	gs_matrix_pop();
+}
+
+/* (a), (b) and (c) for three copies of one picture. Returns false when the
+ * pictures of (b) and (c) disagree. */
+bool compare_filters(const char *title, obs_source_t *plain,
+		     obs_source_t *cropped, obs_source_t *zoomed, int frames)
+{
+	std::printf("\n== %s, %ux%u, %d frames of each, interleaved\n", title,
+		    WIDTH, HEIGHT, frames);
+	std::printf("sizes: source %ux%u, crop_filter output %ux%u, "
+		    "tavimore_filter output %ux%u\n",
+		    obs_source_get_width(plain), obs_source_get_height(plain),
+		    obs_source_get_width(cropped),
+		    obs_source_get_height(cropped),
+		    obs_source_get_width(zoomed),
+		    obs_source_get_height(zoomed));
+
+	bool agree = true;
+	obs_enter_graphics();
+	{
+		Frame frame;
+		std::vector<uint8_t> by_crop;
+		std::vector<uint8_t> by_zoom;
+		frame.draw([&] { render_doubled(cropped); }, &by_crop);
+		frame.draw([&] { render_source(zoomed); }, &by_zoom);
+		int largest = 0;
+		double share = 0.0;
+		compare(by_crop, by_zoom, &largest, &share);
+		std::printf("pictures (b) and (c): largest difference %d, "
+			    "%.3f%% of pixels more than 2 apart; top-left "
+			    "red %d (window starts at x = 480)\n",
+			    largest, share * 100.0, by_zoom[0]);
+		agree = share < 0.01 && std::abs(by_zoom[0] - 64) <= 2;
+
+		std::vector<Variant> variants = {
+			{"(0) empty frame", [] {}, {}},
+			{"(a) no filter", [&] { render_source(plain); }, {}},
+			{"(b) crop_filter, drawn 2x",
+			 [&] { render_doubled(cropped); },
+			 {}},
+			{"(c) tavimore_filter zoom 2",
+			 [&] { render_source(zoomed); },
+			 {}},
+		};
+		run_interleaved(frame, variants, frames);
+
+		const Variant &empty = variants[0];
+		const double a = median(variants[1].seconds);
+		const double a_net = median(net_of_empty(variants[1], empty));
+		std::printf("%-28s %12s %12s %10s %12s\n", "", "median ms",
+			    "ratio to (a)", "net ms", "net ratio");
+		for (const Variant &v : variants) {
+			const double t = median(v.seconds);
+			if (&v == &empty) {
+				std::printf("%-28s %12.3f\n", v.label, t * 1e3);
+				continue;
+			}
+			const double net = median(net_of_empty(v, empty));
+			std::printf("%-28s %12.3f %12.3f %10.3f %12.3f\n",
+				    v.label, t * 1e3, t / a, net * 1e3,
+				    net / a_net);
+		}
+	}
+	obs_leave_graphics();
+	return agree;
+}
+
+/* One frame of n tiles, each a source with the filter, against the same n
+ * sources without it. */
+void scale(int frames)
+{
+	std::printf("\n== scale: n sources of %ux%u, one frame of all of "
+		    "them, %d frames each, interleaved\n",
+		    TILE, TILE, frames);
+	std::printf("%6s %14s %14s %16s %16s %10s\n", "n", "unfiltered ms",
+		    "filtered ms", "net/source ms", "net/filtered ms", "ratio");
+	for (int n : {1, 10, 50}) {
+		std::vector<obs_source_t *> plain;
+		std::vector<obs_source_t *> zoomed;
+		std::vector<obs_source_t *> filters;
+		for (int i = 0; i < n; i++) {
+			const std::string a = "plain tile " + std::to_string(i);
+			const std::string b = "zoom tile " + std::to_string(i);
+			plain.push_back(
+				create_pattern_source(a.c_str(), TILE, TILE));
+			zoomed.push_back(
+				create_pattern_source(b.c_str(), TILE, TILE));
+			filters.push_back(add_zoom_filter(zoomed.back(), 2.0));
+		}
+		wait_frames(3);
+
+		auto tiles = [](const std::vector<obs_source_t *> &sources) {
+			const int columns = int(WIDTH / TILE);
+			for (size_t i = 0; i < sources.size(); i++) {
+				const int cell = int(i) % (columns * 4);
+				gs_matrix_push();
+				gs_matrix_translate3f(
+					float((cell % columns) * TILE),
+					float((cell / columns) * TILE), 0.0f);
+				obs_source_video_render(sources[i]);
+				gs_matrix_pop();
+			}
+		};
+		obs_enter_graphics();
+		{
+			Frame frame;
+			std::vector<Variant> variants = {
+				{"empty", [] {}, {}},
+				{"unfiltered", [&] { tiles(plain); }, {}},
+				{"filtered", [&] { tiles(zoomed); }, {}},
+			};
+			run_interleaved(frame, variants, frames);
+			const double u = median(variants[1].seconds);
+			const double f = median(variants[2].seconds);
+			const double u_net =
+				median(net_of_empty(variants[1], variants[0]));
+			const double f_net =
+				median(net_of_empty(variants[2], variants[0]));
+			std::printf("%6d %14.3f %14.3f %16.4f %16.4f %10.3f\n",
+				    n, u * 1e3, f * 1e3, u_net * 1e3 / n,
+				    f_net * 1e3 / n, f_net / u_net);
+		}
+		obs_leave_graphics();
+
+		for (int i = 0; i < n; i++) {
+			obs_source_filter_remove(zoomed[i], filters[i]);
+			obs_source_release(filters[i]);
+			obs_source_release(zoomed[i]);
+			obs_source_release(plain[i]);
+		}
+		wait_destroyed();
+	}
+}
+
+bool parse(int argc, char **argv, Options &options)
+{
+	for (int i = 1; i < argc; i++) {
+		const std::string arg = argv[i];
+		if (arg.rfind("--frames=", 0) == 0)
+			options.frames = std::atoi(arg.c_str() + 9);
+		else if (arg.rfind("--scale-frames=", 0) == 0)
+			options.scale_frames = std::atoi(arg.c_str() + 15);
+		else
+			return false;
+	}
+	return options.frames > 0 && options.scale_frames > 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+	Options options;
+	if (!parse(argc, argv, options)) {
+		std::fprintf(stderr,
+			     "usage: %s [--frames=N] "
+			     "[--scale-frames=N]\n",
+			     argv[0]);
+		return 2;
+	}
+
+	HostOptions host;
+	host.video = true;
+	host.width = WIDTH;
+	host.height = HEIGHT;
+	if (!start_host(host) || !load_plugin("obs-filters") ||
+	    !load_plugin("image-source"))
+		return 1;
+	for (const LogLine &line : logs_containing("Loading up OpenGL"))
+		std::printf("%s\n", line.text.c_str());
+
+	bool agree = true;
+	{
+		/* the harness's test pattern: a plain video source */
+		obs_source_t *plain =
+			create_pattern_source("pattern a", WIDTH, HEIGHT);
+		obs_source_t *cropped =
+			create_pattern_source("pattern b", WIDTH, HEIGHT);
+		obs_source_t *zoomed =
+			create_pattern_source("pattern c", WIDTH, HEIGHT);
+		obs_source_t *crop = add_crop_filter(cropped, WIDTH, HEIGHT);
+		obs_source_t *zoom = add_zoom_filter(zoomed, 2.0);
+		wait_frames(3);
+		agree &= compare_filters("test pattern source", plain, cropped,
+					 zoomed, options.frames);
+		obs_source_filter_remove(cropped, crop);
+		obs_source_filter_remove(zoomed, zoom);
+		for (obs_source_t *s : {crop, zoom, plain, cropped, zoomed})
+			obs_source_release(s);
+		wait_destroyed();
+	}
+	{
+		/* OBS's image source (an sRGB-aware source) */
+		const std::string picture = write_picture();
+		obs_source_t *plain = make_image_source(picture, "image a");
+		obs_source_t *cropped = make_image_source(picture, "image b");
+		obs_source_t *zoomed = make_image_source(picture, "image c");
+		obs_source_t *crop = add_crop_filter(cropped, WIDTH, HEIGHT);
+		obs_source_t *zoom = add_zoom_filter(zoomed, 2.0);
+		wait_frames(3);
+		agree &= compare_filters("image_source (PPM picture)", plain,
+					 cropped, zoomed, options.frames);
+		obs_source_filter_remove(cropped, crop);
+		obs_source_filter_remove(zoomed, zoom);
+		for (obs_source_t *s : {crop, zoom, plain, cropped, zoomed})
+			obs_source_release(s);
+		wait_destroyed();
+	}
+
+	scale(options.scale_frames);
+
+	stop_host();
+	if (!agree) {
+		std::fprintf(stderr, "the pictures of (b) and (c) disagree: "
+				     "the comparison is not like for like\n");
+		return 1;
+	}
+	return 0;
+}
