@@ -1,0 +1,339 @@
+/*
+ * A hotkey storm against a running libobs: one thread presses and releases
+ * stage and idle hotkeys, and changes the stage count every few frames,
+ * while libobs's graphics thread ticks and renders the filter. Every frame
+ * is checked for a zoom that leaves its transition, and the storm has to
+ * finish: registering or unregistering hotkeys on the graphics thread must
+ * never wait forever on a key press that waits on the frame.
+ *
+ * Built once more with ThreadSanitizer by scripts/test.d.
+ */
+#include "obs-harness.hpp"
+#include "zoom-core.hpp"
+#include "zoom-filter.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+/* ---- a filter that counts how often libobs renders through it ------ */
+
+std::atomic<long> probe_renders{0};
+
+struct Probe {
+	obs_source_t *source;
+};
+
+void register_render_probe()
+{
+	static bool registered = false;
+	if (registered)
+		return;
+	registered = true;
+	obs_source_info info = {};
+	info.id = "tavimore_test_render_probe";
+	info.type = OBS_SOURCE_TYPE_FILTER;
+	info.output_flags = OBS_SOURCE_VIDEO;
+	info.get_name = [](void *) {
+		return "Render probe";
+	};
+	info.create = [](obs_data_t *, obs_source_t *source) -> void * {
+		return new Probe{source};
+	};
+	info.destroy = [](void *data) {
+		delete static_cast<Probe *>(data);
+	};
+	info.video_render = [](void *data, gs_effect_t *) {
+		probe_renders++;
+		obs_source_skip_video_filter(
+			static_cast<Probe *>(data)->source);
+	};
+	obs_register_source(&info);
+}
+
+/* ---- what every frame is checked for --------------------------------- */
+
+/*
+ * Runs on the graphics thread after every source has ticked and before the
+ * frame is drawn: the zoom that the frame will draw must lie between the
+ * start and the target of the transition. Under the filter's lock the
+ * observer sees either exactly what the tick computed, or a stage press
+ * that came after it (which starts the next transition from that zoom).
+ */
+struct FrameCheck {
+	ZoomFilter *filter = nullptr;
+	long frames = 0;
+	long moving = 0; /* frames in the middle of a transition */
+	long outside = 0;
+	long inconsistent = 0;
+	std::string first_fault;
+
+	std::atomic<long> frame_count{0};
+
+	static void draw(void *data, uint32_t, uint32_t)
+	{
+		static_cast<FrameCheck *>(data)->check();
+	}
+
+	void check()
+	{
+		double zoom, start, progress, target;
+		int kind;
+		{
+			std::lock_guard<std::mutex> guard(filter->lock);
+			const int32_t active = filter->active_stage;
+			const bool staged = active >= 0 &&
+					    size_t(active) <
+						    filter->stages.size();
+			target = staged ? filter->stages[active].zoom_factor
+					: filter->idle.zoom_factor;
+			zoom = filter->current_zoom;
+			start = filter->transition_start_zoom;
+			progress = filter->transition_progress;
+			kind = easing_for(target, start, filter->easing_in,
+					  filter->easing_out);
+		}
+		frames++;
+		frame_count++;
+		if (progress > 0.0 && progress < 1.0 && start != target)
+			moving++;
+
+		/* the last bit of e * (target - start) + start may round past
+		 * either end */
+		const double slack = 4e-15 * std::max(start, target);
+		const bool inside = zoom >= std::min(start, target) - slack &&
+				    zoom <= std::max(start, target) + slack;
+		/* a press after the tick: the new transition starts here */
+		const bool just_pressed = progress == 0.0 && zoom == start;
+		const bool as_ticked =
+			zoom == shown_zoom(start, target, progress, kind);
+		if (!inside)
+			outside++;
+		if (!just_pressed && !as_ticked)
+			inconsistent++;
+		if ((!inside || (!just_pressed && !as_ticked)) &&
+		    first_fault.empty()) {
+			std::ostringstream text;
+			text.precision(17);
+			text << "frame " << frames << ": zoom " << zoom
+			     << ", start " << start << ", target " << target
+			     << ", progress " << progress;
+			first_fault = text.str();
+		}
+	}
+};
+
+std::map<std::string, obs_hotkey_id> ids_by_name(obs_source_t *parent)
+{
+	std::map<std::string, obs_hotkey_id> ids;
+	for (const HotkeyInfo &info : hotkeys_of(parent))
+		ids[info.name] = info.id;
+	return ids;
+}
+
+obs_hotkey_id id_of(const std::map<std::string, obs_hotkey_id> &ids,
+		    const std::string &name)
+{
+	const auto found = ids.find(name);
+	return found == ids.end() ? OBS_INVALID_HOTKEY_ID : found->second;
+}
+
+long module_hotkey_count()
+{
+	long count = 0;
+	obs_enum_hotkeys(
+		[](void *data, obs_hotkey_id, obs_hotkey_t *key) {
+			if (std::string(obs_hotkey_get_name(key))
+				    .rfind("tavimore.", 0) == 0)
+				++*static_cast<long *>(data);
+			return true;
+		},
+		&count);
+	return count;
+}
+
+obs_data_t *stage_settings()
+{
+	obs_data_t *settings = obs_data_create();
+	obs_data_set_int(settings, "stage_count", 8);
+	obs_data_set_double(settings, "idle_zoom_factor", 1.5);
+	obs_data_set_double(settings, "idle_duration", 0.2);
+	obs_data_set_int(settings, "easing_in", 1);
+	obs_data_set_int(settings, "easing_out", 2);
+	for (int n = 1; n <= 8; n++) {
+		const std::string prefix = "stage_" + std::to_string(n) + "_";
+		obs_data_set_double(settings, (prefix + "zoom_factor").c_str(),
+				    1.0 + 0.5 * n);
+		/* 0 s completes at once; the others take frames */
+		obs_data_set_double(settings, (prefix + "duration").c_str(),
+				    n == 3 ? 0.0 : 0.05 * n);
+		obs_data_set_double(settings, (prefix + "center_x").c_str(),
+				    0.1 * n);
+	}
+	return settings;
+}
+
+} // namespace
+
+TEST(Stress, HotkeyStormWhileTheStageCountChanges)
+{
+	constexpr long MIN_EVENTS = 100000;
+	constexpr long MIN_FRAMES = 240;
+	constexpr long EVENTS_PER_FRAME = 600;
+	constexpr long FRAMES_PER_COUNT_CHANGE = 3;
+
+	register_render_probe();
+	obs_source_t *parent = create_pattern_source("storm parent", 128, 128);
+	obs_data_t *settings = stage_settings();
+	obs_source_t *filter = create_zoom_filter("storm zoom", settings);
+	obs_data_release(settings);
+	obs_source_t *probe = obs_source_create_private(
+		"tavimore_test_render_probe", "storm probe", nullptr);
+	ASSERT_NE(probe, nullptr);
+
+	FrameCheck check;
+	check.filter = zoom_data(filter);
+	obs_add_main_render_callback(FrameCheck::draw, &check);
+	obs_source_filter_add(parent, filter);
+	obs_source_filter_add(parent, probe); /* drawn first, then the zoom */
+	obs_set_output_source(0, parent);
+	wait_frames(3);
+	ASSERT_EQ(ids_by_name(parent).size(), 10u);
+	const long renders_before = probe_renders.load();
+
+	long events = 0;
+	long count_changes = 0;
+	std::thread storm([&] {
+		std::mt19937 random(20261207);
+		std::map<std::string, obs_hotkey_id> ids = ids_by_name(parent);
+		const long first_frame = check.frame_count.load();
+		long frame_of_change = first_frame;
+		long frame_of_budget = first_frame;
+		long budget = EVENTS_PER_FRAME;
+		int actions = 0;
+		obs_data_t *changes = obs_data_create();
+
+		while (events < MIN_EVENTS ||
+		       check.frame_count.load() - first_frame < MIN_FRAMES) {
+			const long frame = check.frame_count.load();
+			if (frame != frame_of_budget) {
+				frame_of_budget = frame;
+				budget = EVENTS_PER_FRAME;
+			}
+			if (budget <= 0) {
+				std::this_thread::sleep_for(
+					std::chrono::microseconds(200));
+				continue;
+			}
+			if (frame - frame_of_change >=
+			    FRAMES_PER_COUNT_CHANGE) {
+				frame_of_change = frame;
+				obs_data_set_int(changes, "stage_count",
+						 1 + random() % 8);
+				obs_source_update(filter, changes);
+				count_changes++;
+			}
+			/* stale ids (of stages removed since) press nothing */
+			if (++actions % 32 == 0)
+				ids = ids_by_name(parent);
+
+			const unsigned pick = random() % 10;
+			if (pick < 8) {
+				const std::string name =
+					"tavimore.stage_" +
+					std::to_string(1 + random() % 8);
+				const obs_hotkey_id id = id_of(ids, name);
+				obs_hotkey_trigger_routed_callback(id, true);
+				obs_hotkey_trigger_routed_callback(id, false);
+				events += 2;
+				budget -= 2;
+			} else {
+				/* the two hold keys, alone or overlapping */
+				const obs_hotkey_id in =
+					id_of(ids, "tavimore.idle_zoom_in");
+				const obs_hotkey_id out =
+					id_of(ids, "tavimore.idle_zoom_out");
+				obs_hotkey_trigger_routed_callback(in, true);
+				if (pick == 9)
+					obs_hotkey_trigger_routed_callback(
+						out, true);
+				std::this_thread::yield();
+				obs_hotkey_trigger_routed_callback(in, false);
+				if (pick == 9)
+					obs_hotkey_trigger_routed_callback(
+						out, false);
+				events += pick == 9 ? 4 : 2;
+				budget -= pick == 9 ? 4 : 2;
+			}
+		}
+		obs_data_release(changes);
+	});
+	storm.join();
+	wait_frames(3);
+	obs_remove_main_render_callback(FrameCheck::draw, &check);
+
+	EXPECT_GE(events, MIN_EVENTS);
+	EXPECT_GE(count_changes, 20);
+	EXPECT_GE(check.frames, MIN_FRAMES);
+	/* the check saw transitions under way, and libobs drew the filter */
+	EXPECT_GT(check.moving, check.frames / 4);
+	EXPECT_GT(probe_renders.load() - renders_before, MIN_FRAMES / 2);
+	EXPECT_EQ(check.outside, 0) << check.first_fault;
+	EXPECT_EQ(check.inconsistent, 0) << check.first_fault;
+	std::printf("%ld events, %ld stage count changes, %ld frames "
+		    "(%ld mid-transition)\n",
+		    events, count_changes, check.frames, check.moving);
+
+	/* after the storm the hotkeys on the source are the filter's own */
+	struct Registered {
+		ZoomFilter *filter;
+		std::vector<obs_hotkey_id> stages;
+		obs_hotkey_id in, out;
+	} registered{zoom_data(filter), {}, 0, 0};
+	obs_queue_task(
+		OBS_TASK_GRAPHICS,
+		[](void *data) {
+			auto *r = static_cast<Registered *>(data);
+			for (const ZoomStage &stage : r->filter->stages)
+				r->stages.push_back(stage.hotkey_id);
+			r->in = r->filter->idle_zoom_in_hotkey;
+			r->out = r->filter->idle_zoom_out_hotkey;
+		},
+		&registered, true);
+	const auto ids = ids_by_name(parent);
+	ASSERT_EQ(ids.size(), registered.stages.size() + 2);
+	for (size_t i = 0; i < registered.stages.size(); i++)
+		EXPECT_EQ(ids.at("tavimore.stage_" + std::to_string(i + 1)),
+			  registered.stages[i]);
+	EXPECT_EQ(ids.at("tavimore.idle_zoom_in"), registered.in);
+	EXPECT_EQ(ids.at("tavimore.idle_zoom_out"), registered.out);
+
+	obs_set_output_source(0, nullptr);
+	obs_source_filter_remove(parent, probe);
+	obs_source_filter_remove(parent, filter);
+	obs_source_release(probe);
+	obs_source_release(filter);
+	obs_source_release(parent);
+	wait_destroyed();
+	EXPECT_EQ(module_hotkey_count(), 0);
+}
+
+int main(int argc, char **argv)
+{
+	HostOptions options;
+	options.video = true;
+	return run_tests_in_host(argc, argv, options);
+}
