@@ -19,6 +19,8 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <mutex>
 #include <random>
@@ -165,6 +167,41 @@ long module_hotkey_count()
 	return count;
 }
 
+/*
+ * Waits for the storm to end. A deadlock stops the key presses or the
+ * frames for good; when either stands still for a whole minute the test
+ * ends the process with a message rather than hang.
+ */
+void watch_for_stall(const std::atomic<long> &events,
+		     const std::atomic<long> &frames,
+		     const std::atomic<bool> &done)
+{
+	using clock = std::chrono::steady_clock;
+	long last_events = events.load(), last_frames = frames.load();
+	auto events_moved = clock::now(), frames_moved = clock::now();
+	while (!done.load()) {
+		std::this_thread::sleep_for(std::chrono::milliseconds(100));
+		const auto now = clock::now();
+		if (events.load() != last_events) {
+			last_events = events.load();
+			events_moved = now;
+		}
+		if (frames.load() != last_frames) {
+			last_frames = frames.load();
+			frames_moved = now;
+		}
+		const auto minute = std::chrono::minutes(1);
+		if (now - events_moved > minute ||
+		    now - frames_moved > minute) {
+			std::fprintf(stderr,
+				     "stalled for a minute (%s): deadlock\n",
+				     now - events_moved > minute ? "key presses"
+								 : "frames");
+			std::abort();
+		}
+	}
+}
+
 obs_data_t *stage_settings()
 {
 	obs_data_t *settings = obs_data_create();
@@ -214,7 +251,8 @@ TEST(Stress, HotkeyStormWhileTheStageCountChanges)
 	ASSERT_EQ(ids_by_name(parent).size(), 10u);
 	const long renders_before = probe_renders.load();
 
-	long events = 0;
+	std::atomic<long> events{0};
+	std::atomic<bool> done{false};
 	long count_changes = 0;
 	std::thread storm([&] {
 		std::mt19937 random(20261207);
@@ -280,12 +318,14 @@ TEST(Stress, HotkeyStormWhileTheStageCountChanges)
 			}
 		}
 		obs_data_release(changes);
+		done = true;
 	});
+	watch_for_stall(events, check.frame_count, done);
 	storm.join();
 	wait_frames(3);
 	obs_remove_main_render_callback(FrameCheck::draw, &check);
 
-	EXPECT_GE(events, MIN_EVENTS);
+	EXPECT_GE(events.load(), MIN_EVENTS);
 	EXPECT_GE(count_changes, 20);
 	EXPECT_GE(check.frames, MIN_FRAMES);
 	/* the check saw transitions under way, and libobs drew the filter */
@@ -295,7 +335,7 @@ TEST(Stress, HotkeyStormWhileTheStageCountChanges)
 	EXPECT_EQ(check.inconsistent, 0) << check.first_fault;
 	std::printf("%ld events, %ld stage count changes, %ld frames "
 		    "(%ld mid-transition)\n",
-		    events, count_changes, check.frames, check.moving);
+		    events.load(), count_changes, check.frames, check.moving);
 
 	/* after the storm the hotkeys on the source are the filter's own */
 	struct Registered {

@@ -18,6 +18,6 @@ cmake --build "$build" -j2 --target hotkey-tests hotkey-stress-tests
 export TSAN_OPTIONS="halt_on_error=1 exitcode=66 second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp ${TSAN_OPTIONS:-}"
 for test in hotkey-tests hotkey-stress-tests; do
 	echo "-- $test under ThreadSanitizer"
-	tests/with-display.sh "$build/tests/$test" --gtest_brief=1
+	timeout 900 tests/with-display.sh "$build/tests/$test" --gtest_brief=1
 done
 echo "thread sanitizer: no reports"
