@@ -18,4 +18,4 @@ apt_install() {
 	"${SUDO[@]}" apt-get install -y -q --no-install-recommends "$@"
 }
 
-BUILD_DEPS=(ca-certificates cmake make g++ pkg-config libobs-dev libx11-dev)
+BUILD_DEPS=(ca-certificates cmake make g++ pkg-config libobs-dev libx11-dev libpng-dev)

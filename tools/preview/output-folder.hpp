@@ -1,0 +1,37 @@
+/*
+ * The output folder appears whole or not at all: everything is written into
+ * a hidden folder beside it, which takes the output folder's place only once
+ * every file is complete.
+ */
+#pragma once
+
+#include <string>
+
+class OutputFolder {
+public:
+	/* Checks that `path` may be written (absent, empty, or an earlier
+	 * output of this tool) and makes the hidden work folder beside it.
+	 * Throws std::runtime_error with a one-line reason. */
+	explicit OutputFolder(const std::string &path);
+	/* Removes the work folder unless commit() has run. */
+	~OutputFolder();
+	OutputFolder(const OutputFolder &) = delete;
+	OutputFolder &operator=(const OutputFolder &) = delete;
+
+	/* A path inside the work folder. */
+	std::string file(const std::string &name) const;
+	/* Puts the work folder in the output folder's place. */
+	void commit();
+	/* Removes the work folder (also safe from a signal's aftermath). */
+	void discard();
+
+	const std::string &final_path() const { return path; }
+
+private:
+	std::string path;
+	std::string work;
+	bool committed = false;
+};
+
+/* Whether a file name is one this tool writes into its output folder. */
+bool is_preview_output_name(const std::string &name);

@@ -1,0 +1,450 @@
+#include "preview-host.hpp"
+
+#include <obs-module.h>
+#include <obs-nix-platform.h>
+#include <graphics/image-file.h>
+#include <util/base.h>
+
+#include <X11/Xlib.h>
+#include <dlfcn.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <stdexcept>
+
+namespace {
+
+/* ---- libobs's log ---------------------------------------------------- */
+
+std::mutex log_mutex;
+bool log_echo = false;
+std::string last_error;
+std::vector<std::string> module_errors;
+
+void on_log(int level, const char *format, va_list args, void *)
+{
+	char text[4096];
+	vsnprintf(text, sizeof(text), format, args);
+	std::lock_guard<std::mutex> guard(log_mutex);
+	if (log_echo)
+		std::fprintf(stderr, "libobs: %s\n", text);
+	if (level <= LOG_ERROR) {
+		last_error = text;
+		if (std::strstr(text, "[tavimore-free]"))
+			module_errors.push_back(text);
+	}
+}
+
+/* ---- the filter's descriptor ----------------------------------------- */
+
+obs_source_info module_filter_info;
+bool module_filter_seen = false;
+
+/* What libobs's graphics thread calls on its own clock: nothing. */
+void host_clock_tick(void *, float) {}
+
+/* ---- the input source ------------------------------------------------ */
+
+struct Input {
+	gs_texture_t *texture = nullptr;
+	uint32_t width = 0;
+	uint32_t height = 0;
+};
+
+const RgbaImage *pending_picture = nullptr;
+
+void *input_create(obs_data_t *settings, obs_source_t *)
+{
+	auto *in = new Input();
+	in->width = uint32_t(obs_data_get_int(settings, "width"));
+	in->height = uint32_t(obs_data_get_int(settings, "height"));
+	if (pending_picture) {
+		const uint8_t *planes[] = {pending_picture->pixels.data()};
+		obs_enter_graphics();
+		in->texture = gs_texture_create(pending_picture->width,
+						pending_picture->height,
+						GS_RGBA, 1, planes, 0);
+		obs_leave_graphics();
+	}
+	return in;
+}
+
+void input_destroy(void *data)
+{
+	auto *in = static_cast<Input *>(data);
+	obs_enter_graphics();
+	gs_texture_destroy(in->texture);
+	obs_leave_graphics();
+	delete in;
+}
+
+void input_render(void *data, gs_effect_t *effect)
+{
+	auto *in = static_cast<Input *>(data);
+	if (!in->texture)
+		return;
+	gs_effect_set_texture(gs_effect_get_param_by_name(effect, "image"),
+			      in->texture);
+	gs_draw_sprite(in->texture, 0, in->width, in->height);
+}
+
+uint32_t input_width(void *data)
+{
+	return static_cast<Input *>(data)->width;
+}
+
+uint32_t input_height(void *data)
+{
+	return static_cast<Input *>(data)->height;
+}
+
+void register_input_source()
+{
+	obs_source_info info = {};
+	info.id = "tavimore_preview_input";
+	info.type = OBS_SOURCE_TYPE_INPUT;
+	info.output_flags = OBS_SOURCE_VIDEO;
+	info.get_name = [](void *) {
+		return "Preview input";
+	};
+	info.create = input_create;
+	info.destroy = input_destroy;
+	info.video_render = input_render;
+	info.get_width = input_width;
+	info.get_height = input_height;
+	obs_register_source(&info);
+}
+
+} // namespace
+
+/*
+ * The module registers its filter through this function: the executable
+ * exports it, so the dynamic linker finds it ahead of libobs's. The module's
+ * descriptor is kept as it is; libobs gets a copy whose video_tick ignores
+ * libobs's clock (see preview-host.hpp).
+ */
+extern "C" __attribute__((visibility("default"))) void
+obs_register_source_s(const struct obs_source_info *info, size_t size)
+{
+	using Register = void (*)(const struct obs_source_info *, size_t);
+	static const auto real = reinterpret_cast<Register>(
+		dlsym(RTLD_NEXT, "obs_register_source_s"));
+	if (info->id && std::strcmp(info->id, "tavimore_filter") == 0 &&
+	    size >= offsetof(obs_source_info, video_tick) +
+			    sizeof(info->video_tick)) {
+		const size_t kept = std::min(size, sizeof(module_filter_info));
+		std::memset(&module_filter_info, 0, sizeof(module_filter_info));
+		std::memcpy(&module_filter_info, info, kept);
+		module_filter_seen = true;
+		obs_source_info gated = module_filter_info;
+		gated.video_tick = host_clock_tick;
+		real(&gated, kept);
+		return;
+	}
+	real(info, size);
+}
+
+/* The display is opened once and kept: an Xvfb started by xvfb-run resets
+ * when its last client leaves and refuses connections meanwhile. */
+static Display *shared_display = nullptr;
+
+bool x_display_available()
+{
+	const char *name = std::getenv("DISPLAY");
+	if (!shared_display && name && *name)
+		shared_display = XOpenDisplay(nullptr);
+	return shared_display != nullptr;
+}
+
+void capture_libobs_log(bool echo)
+{
+	{
+		std::lock_guard<std::mutex> guard(log_mutex);
+		log_echo = echo;
+	}
+	base_set_log_handler(on_log, nullptr);
+}
+
+std::string last_libobs_error()
+{
+	std::lock_guard<std::mutex> guard(log_mutex);
+	return last_error;
+}
+
+PreviewHost::PreviewHost(const HostConfig &config)
+{
+	try {
+		start(config);
+	} catch (...) {
+		stop();
+		throw;
+	}
+}
+
+void PreviewHost::start(const HostConfig &config)
+{
+	capture_libobs_log(config.verbose);
+
+	if (!x_display_available())
+		throw std::runtime_error("cannot open the X display");
+	Display *x = shared_display;
+	obs_set_nix_platform(OBS_NIX_PLATFORM_X11_EGL);
+	obs_set_nix_platform_display(x);
+
+	if (!obs_startup("en-US", nullptr, nullptr))
+		throw std::runtime_error("libobs did not start");
+	started = true;
+
+	/* The graphics thread gives us the graphics context; its own frames
+	 * tick nothing of ours, so a low rate leaves the CPU to us. */
+	obs_video_info ovi = {};
+	ovi.graphics_module = "libobs-opengl";
+	ovi.fps_num = 10;
+	ovi.fps_den = 1;
+	ovi.base_width = 320;
+	ovi.base_height = 180;
+	ovi.output_width = 320;
+	ovi.output_height = 180;
+	ovi.output_format = VIDEO_FORMAT_RGBA;
+	ovi.colorspace = VIDEO_CS_SRGB;
+	ovi.range = VIDEO_RANGE_FULL;
+	ovi.gpu_conversion = true;
+	ovi.scale_type = OBS_SCALE_BILINEAR;
+	const int video = obs_reset_video(&ovi);
+	if (video != OBS_VIDEO_SUCCESS)
+		throw std::runtime_error(
+			"libobs cannot start its OpenGL renderer (error " +
+			std::to_string(video) + ")");
+
+	register_input_source();
+	obs_hotkey_enable_callback_rerouting(true);
+
+	if (obs_open_module(&module, config.module_path.c_str(),
+			    config.data_path.c_str()) != MODULE_SUCCESS) {
+		module = nullptr;
+		throw std::runtime_error("libobs cannot load the module " +
+					 config.module_path);
+	}
+	if (!obs_init_module(module))
+		throw std::runtime_error("the module " + config.module_path +
+					 " did not initialise");
+	if (!module_filter_seen)
+		throw std::runtime_error(config.module_path +
+					 " does not register tavimore_filter");
+}
+
+PreviewHost::~PreviewHost()
+{
+	stop();
+}
+
+void PreviewHost::stop()
+{
+	if (started) {
+		obs_enter_graphics();
+		gs_stagesurface_destroy(stagesurf);
+		gs_texrender_destroy(texrender);
+		obs_leave_graphics();
+		if (filter && input)
+			obs_source_filter_remove(input, filter);
+		obs_source_release(filter);
+		obs_source_release(input);
+		filter = nullptr;
+		input = nullptr;
+		stagesurf = nullptr;
+		texrender = nullptr;
+		module = nullptr;
+		obs_shutdown();
+		started = false;
+	}
+	if (shared_display) {
+		XCloseDisplay(shared_display);
+		shared_display = nullptr;
+	}
+}
+
+obs_data_t *PreviewHost::filter_defaults() const
+{
+	return obs_get_source_defaults("tavimore_filter");
+}
+
+RgbaImage PreviewHost::load_image(const std::string &path) const
+{
+	gs_image_file_t file;
+	gs_image_file_init(&file, path.c_str());
+	RgbaImage image;
+	const bool usable = file.loaded && file.texture_data && file.cx &&
+			    file.cy &&
+			    (file.format == GS_RGBA || file.format == GS_BGRA ||
+			     file.format == GS_BGRX);
+	if (usable) {
+		image.width = file.cx;
+		image.height = file.cy;
+		image.pixels.assign(file.texture_data,
+				    file.texture_data +
+					    size_t(file.cx) * file.cy * 4);
+		if (file.format != GS_RGBA)
+			for (size_t i = 0; i < image.pixels.size(); i += 4)
+				std::swap(image.pixels[i], image.pixels[i + 2]);
+		if (file.format == GS_BGRX)
+			for (size_t i = 3; i < image.pixels.size(); i += 4)
+				image.pixels[i] = 255;
+	}
+	obs_enter_graphics();
+	gs_image_file_free(&file);
+	obs_leave_graphics();
+	if (!usable)
+		throw std::runtime_error("cannot decode the image " + path);
+	return image;
+}
+
+void PreviewHost::create_filter(const RgbaImage &picture, uint32_t w,
+				uint32_t h, obs_data_t *settings)
+{
+	width = w;
+	height = h;
+
+	obs_data_t *input_settings = obs_data_create();
+	obs_data_set_int(input_settings, "width", w);
+	obs_data_set_int(input_settings, "height", h);
+	pending_picture = &picture;
+	input = obs_source_create("tavimore_preview_input", "Preview input",
+				  input_settings, nullptr);
+	pending_picture = nullptr;
+	obs_data_release(input_settings);
+	if (!input)
+		throw std::runtime_error("libobs cannot create the input");
+
+	{
+		std::lock_guard<std::mutex> guard(log_mutex);
+		module_errors.clear();
+	}
+	filter = obs_source_create_private("tavimore_filter", "Tavimore Zoom",
+					   settings);
+	if (!filter)
+		throw std::runtime_error(
+			"libobs cannot create tavimore_filter");
+	obs_source_filter_add(input, filter);
+	{
+		std::lock_guard<std::mutex> guard(log_mutex);
+		if (!module_errors.empty())
+			throw std::runtime_error("the module reports: " +
+						 module_errors.front());
+	}
+
+	obs_enter_graphics();
+	texrender = gs_texrender_create(GS_RGBA, GS_ZS_NONE);
+	stagesurf = gs_stagesurface_create(w, h, GS_RGBA);
+	obs_leave_graphics();
+	if (!texrender || !stagesurf)
+		throw std::runtime_error("cannot make a render target of " +
+					 std::to_string(w) + "x" +
+					 std::to_string(h));
+}
+
+std::vector<std::string> PreviewHost::hotkey_names() const
+{
+	struct Walk {
+		obs_source_t *source;
+		std::vector<std::string> names;
+	} walk{input, {}};
+	obs_enum_hotkeys(
+		[](void *data, obs_hotkey_id, obs_hotkey_t *key) {
+			auto *w = static_cast<Walk *>(data);
+			if (obs_hotkey_get_registerer_type(key) !=
+			    OBS_HOTKEY_REGISTERER_SOURCE)
+				return true;
+			auto *weak = static_cast<obs_weak_source_t *>(
+				obs_hotkey_get_registerer(key));
+			if (weak &&
+			    obs_weak_source_references_source(weak, w->source))
+				w->names.push_back(obs_hotkey_get_name(key));
+			return true;
+		},
+		&walk);
+	return walk.names;
+}
+
+obs_hotkey_id PreviewHost::hotkey(const std::string &name) const
+{
+	struct Walk {
+		obs_source_t *source;
+		const std::string &name;
+		obs_hotkey_id id;
+	} walk{input, name, OBS_INVALID_HOTKEY_ID};
+	obs_enum_hotkeys(
+		[](void *data, obs_hotkey_id id, obs_hotkey_t *key) {
+			auto *w = static_cast<Walk *>(data);
+			if (obs_hotkey_get_registerer_type(key) !=
+				    OBS_HOTKEY_REGISTERER_SOURCE ||
+			    w->name != obs_hotkey_get_name(key))
+				return true;
+			auto *weak = static_cast<obs_weak_source_t *>(
+				obs_hotkey_get_registerer(key));
+			if (weak && obs_weak_source_references_source(
+					    weak, w->source)) {
+				w->id = id;
+				return false;
+			}
+			return true;
+		},
+		&walk);
+	return walk.id;
+}
+
+void PreviewHost::send_hotkey(obs_hotkey_id id, bool pressed)
+{
+	obs_hotkey_trigger_routed_callback(id, pressed);
+}
+
+void PreviewHost::tick(float seconds)
+{
+	module_filter_info.video_tick(obs_obj_get_data(filter), seconds);
+}
+
+RgbaImage PreviewHost::render()
+{
+	RgbaImage frame;
+	frame.width = width;
+	frame.height = height;
+	frame.pixels.resize(size_t(width) * height * 4);
+	bool done = false;
+	obs_enter_graphics();
+	gs_texrender_reset(texrender);
+	if (gs_texrender_begin(texrender, width, height)) {
+		vec4 clear;
+		vec4_set(&clear, 0.0f, 0.0f, 0.0f, 1.0f);
+		gs_clear(GS_CLEAR_COLOR, &clear, 0.0f, 0);
+		gs_ortho(0.0f, float(width), 0.0f, float(height), -100.0f,
+			 100.0f);
+		gs_blend_state_push();
+		gs_blend_function(GS_BLEND_ONE, GS_BLEND_ZERO);
+		obs_source_video_render(input);
+		gs_blend_state_pop();
+		gs_texrender_end(texrender);
+
+		gs_stage_texture(stagesurf,
+				 gs_texrender_get_texture(texrender));
+		uint8_t *data = nullptr;
+		uint32_t linesize = 0;
+		if (gs_stagesurface_map(stagesurf, &data, &linesize)) {
+			for (uint32_t y = 0; y < height; y++)
+				std::memcpy(
+					&frame.pixels[size_t(y) * width * 4],
+					data + size_t(y) * linesize,
+					size_t(width) * 4);
+			gs_stagesurface_unmap(stagesurf);
+			done = true;
+		}
+	}
+	obs_leave_graphics();
+	if (!done)
+		throw std::runtime_error("cannot read a rendered frame back");
+	for (size_t i = 3; i < frame.pixels.size(); i += 4)
+		frame.pixels[i] = 255;
+	return frame;
+}

@@ -1,0 +1,85 @@
+/*
+ * The preview's libobs host: libobs with its graphics thread (for the
+ * graphics context), the module loaded from a given file and data folder,
+ * an input source that shows a picture, and one zoom filter on it.
+ *
+ * Frames are driven by us, not by libobs's clock: libobs's graphics thread
+ * ticks every source in real time, so the host keeps the filter descriptor
+ * that the module registers (it stands between the module and libobs's
+ * obs_register_source_s), hands libobs a copy whose video_tick does nothing,
+ * and calls the module's own video_tick itself with exact frame times. The
+ * input is not part of any scene, so libobs never renders it; every other
+ * callback (create, update, render, the hotkeys) runs through libobs as in
+ * OBS Studio. Ticks, hotkey presses and renders all happen on the caller's
+ * thread, one after another.
+ */
+#pragma once
+
+#include "test-card.hpp"
+
+#include <obs.h>
+
+#include <string>
+#include <vector>
+
+struct HostConfig {
+	std::string module_path;
+	std::string data_path;
+	bool verbose = false; /* libobs's log on stderr */
+};
+
+class PreviewHost {
+public:
+	/* Starts libobs (needs an X display) and loads the module; throws
+	 * std::runtime_error with a one-line reason. */
+	explicit PreviewHost(const HostConfig &config);
+	~PreviewHost();
+	PreviewHost(const PreviewHost &) = delete;
+	PreviewHost &operator=(const PreviewHost &) = delete;
+
+	/* The filter's defaults, as the module registers them (new ref). */
+	obs_data_t *filter_defaults() const;
+
+	/* Decodes a picture with libobs's image loader. */
+	RgbaImage load_image(const std::string &path) const;
+
+	/* Makes the input source showing `input` at width x height and puts
+	 * a zoom filter with `settings` on it. Throws when the module reports
+	 * an error while creating the filter. */
+	void create_filter(const RgbaImage &input, uint32_t width,
+			   uint32_t height, obs_data_t *settings);
+
+	/* The names of the hotkeys registered on the input, in order. */
+	std::vector<std::string> hotkey_names() const;
+	/* -1 when the input has no hotkey of that name. */
+	obs_hotkey_id hotkey(const std::string &name) const;
+	/* Delivers a press or release through libobs's hotkey routing. */
+	void send_hotkey(obs_hotkey_id id, bool pressed);
+
+	/* One frame of the filter, `seconds` after the one before. */
+	void tick(float seconds);
+	/* Renders the input through its filter and reads the pixels back. */
+	RgbaImage render();
+
+private:
+	void start(const HostConfig &config);
+	void stop();
+
+	obs_module_t *module = nullptr;
+	obs_source_t *input = nullptr;
+	obs_source_t *filter = nullptr;
+	gs_texrender_t *texrender = nullptr;
+	gs_stagesurf_t *stagesurf = nullptr;
+	uint32_t width = 0;
+	uint32_t height = 0;
+	bool started = false;
+};
+
+/* Whether an X display can be opened (libobs needs one to start). */
+bool x_display_available();
+/* The last error line that libobs logged (e.g. why a JSON text did not
+ * parse); empty when none. */
+std::string last_libobs_error();
+/* Captures libobs's log from now on; with `echo`, also writes it to
+ * stderr. */
+void capture_libobs_log(bool echo);

@@ -1,0 +1,688 @@
+/*
+ * tavimore-preview: renders a zoom scenario through the real module in a
+ * headless libobs, frame by frame at exact frame times, to PNG frames and
+ * an animated GIF. See usage() for what it takes.
+ */
+#include "image-files.hpp"
+#include "output-folder.hpp"
+#include "preview-host.hpp"
+#include "scenario.hpp"
+#include "test-card.hpp"
+
+#include <obs.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#ifndef TAVIMORE_PREVIEW_MODULE
+#define TAVIMORE_PREVIEW_MODULE ""
+#endif
+#ifndef TAVIMORE_PREVIEW_DATA
+#define TAVIMORE_PREVIEW_DATA ""
+#endif
+#ifndef TAVIMORE_VERSION
+#define TAVIMORE_VERSION ""
+#endif
+
+namespace {
+
+const char *const program = "tavimore-preview";
+/* Set in the copy of us that runs under xvfb-run, so it never loops. */
+const char *const xvfb_marker = "TAVIMORE_PREVIEW_UNDER_XVFB";
+
+/* A problem with what the user gave us: exit status 2. */
+struct UsageError : std::runtime_error {
+	using std::runtime_error::runtime_error;
+};
+
+void usage()
+{
+	std::printf(
+		"Usage: %s [OPTION]...\n"
+		"Renders the Tavimore Zoom filter through libobs, without OBS Studio and\n"
+		"without a desktop, to PNG frames and an animated GIF.\n"
+		"\n"
+		"Input\n"
+		"  --image FILE        picture to zoom into (PNG, JPEG, ... as libobs reads\n"
+		"                      them); default: a generated test card\n"
+		"  --card NAME         generated picture when there is no --image: \"test\"\n"
+		"                      (grid, labelled quadrants, gradient; the default) or\n"
+		"                      \"coords\" (red = x, green = y, for checking pixels)\n"
+		"  --size WxH          frame size (16..4096 each); default: the image's own\n"
+		"                      size, 640x360 for the test card, 256x256 for coords\n"
+		"\n"
+		"Filter settings (the keys of the filter's settings object; --list-settings)\n"
+		"  --settings FILE     JSON object in the settings object's own format;\n"
+		"                      without it the demo's settings are used (--print-demo)\n"
+		"  --set KEY=VALUE     one setting, applied after --settings; repeatable\n"
+		"  --list-settings     print every key with its type and default, then exit\n"
+		"\n"
+		"Timeline\n"
+		"  --timeline FILE     hotkey events, one a line: TIME press|release|tap HOTKEY,\n"
+		"                      and optionally a last line TIME end; TIME in seconds\n"
+		"                      from the first frame, never decreasing; '#' comments.\n"
+		"                      HOTKEY is a name the filter registers on its source:\n"
+		"                      tavimore.stage_N, tavimore.idle_zoom_in,\n"
+		"                      tavimore.idle_zoom_out. Default: the demo's timeline\n"
+		"                      (idle, stage 1, stage 2, idle, hold zoom in, hold zoom\n"
+		"                      out)\n"
+		"  --fps N             frame rate, 0 < N <= 240 (default 30)\n"
+		"  --duration S        length in seconds (default: the timeline's end line,\n"
+		"                      else 2 s after its last event)\n"
+		"  --print-demo        print the demo's settings and timeline, then exit\n"
+		"\n"
+		"Output\n"
+		"  --output DIR        folder for frame-NNNN.png and preview.gif (default\n"
+		"                      ./tavimore-preview); it must be absent, empty or an\n"
+		"                      earlier output of this tool. Everything is written to a\n"
+		"                      hidden folder beside it first, so DIR appears complete\n"
+		"                      or not at all\n"
+		"  --no-frames         write only the GIF\n"
+		"  --no-gif            write only the PNG frames\n"
+		"  --quiet             no progress on stderr\n"
+		"\n"
+		"Module\n"
+		"  --module FILE       the module to load (default: this build's\n"
+		"                      %s)\n"
+		"  --data DIR          its data folder (default: %s)\n"
+		"  --verbose           show libobs's log on stderr\n"
+		"  --help, --version\n"
+		"\n"
+		"Frame i shows the time i/fps. Before it, the hotkey events up to that time\n"
+		"are delivered through libobs's hotkey system (press, then release for tap),\n"
+		"then the filter ticks once with exactly 1/fps seconds (0 for frame 0) and is\n"
+		"rendered; the same inputs give the same frames. Without an X display the\n"
+		"program runs itself again under xvfb-run. Exit status: 0 done, 1 failed,\n"
+		"2 bad arguments or input files.\n",
+		program, TAVIMORE_PREVIEW_MODULE, TAVIMORE_PREVIEW_DATA);
+}
+
+struct Options {
+	std::string image;
+	std::string card = "test";
+	uint32_t width = 0;
+	uint32_t height = 0;
+	std::string settings_file;
+	std::vector<std::pair<std::string, std::string>> sets;
+	std::string timeline_file;
+	double fps = 30.0;
+	std::optional<double> duration;
+	std::string output = "tavimore-preview";
+	bool frames = true;
+	bool gif = true;
+	bool quiet = false;
+	bool verbose = false;
+	bool list_settings = false;
+	std::string module = TAVIMORE_PREVIEW_MODULE;
+	std::string data = TAVIMORE_PREVIEW_DATA;
+};
+
+double parse_number(const std::string &option, const std::string &text)
+{
+	char *end = nullptr;
+	errno = 0;
+	const double v = std::strtod(text.c_str(), &end);
+	if (text.empty() || *end != '\0' || errno != 0 || !std::isfinite(v))
+		throw UsageError(option + " needs a number, not \"" + text +
+				 "\"");
+	return v;
+}
+
+void parse_size(const std::string &text, Options &o)
+{
+	unsigned w = 0, h = 0;
+	char extra = 0;
+	if (std::sscanf(text.c_str(), "%ux%u%c", &w, &h, &extra) != 2 ||
+	    w < 16 || h < 16 || w > 4096 || h > 4096)
+		throw UsageError("--size needs WxH with 16..4096 each, not \"" +
+				 text + "\"");
+	o.width = w;
+	o.height = h;
+}
+
+enum class Exit { Run, Help, Version, PrintDemo };
+
+Exit parse_arguments(int argc, char **argv, Options &o)
+{
+	const std::vector<std::string> flags = {
+		"--no-frames",     "--no-gif",     "--quiet",
+		"--verbose",       "--help",       "--version",
+		"--list-settings", "--print-demo", "-h"};
+	Exit exit = Exit::Run;
+	for (int i = 1; i < argc; i++) {
+		std::string arg = argv[i];
+		std::string value;
+		bool has_value = false;
+		const size_t eq = arg.find('=');
+		if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+			value = arg.substr(eq + 1);
+			arg = arg.substr(0, eq);
+			has_value = true;
+		}
+		const bool is_flag = std::find(flags.begin(), flags.end(),
+					       arg) != flags.end();
+		if (is_flag) {
+			if (has_value)
+				throw UsageError(arg + " takes no value");
+		} else if (!has_value) {
+			if (arg.rfind("-", 0) != 0)
+				throw UsageError("unexpected argument \"" +
+						 arg + "\"");
+			if (i + 1 >= argc)
+				throw UsageError(arg + " needs a value");
+			value = argv[++i];
+		}
+
+		if (arg == "--help" || arg == "-h")
+			exit = Exit::Help;
+		else if (arg == "--version")
+			exit = exit == Exit::Run ? Exit::Version : exit;
+		else if (arg == "--print-demo")
+			exit = exit == Exit::Run ? Exit::PrintDemo : exit;
+		else if (arg == "--list-settings")
+			o.list_settings = true;
+		else if (arg == "--no-frames")
+			o.frames = false;
+		else if (arg == "--no-gif")
+			o.gif = false;
+		else if (arg == "--quiet")
+			o.quiet = true;
+		else if (arg == "--verbose")
+			o.verbose = true;
+		else if (arg == "--image")
+			o.image = value;
+		else if (arg == "--card") {
+			if (value != "test" && value != "coords")
+				throw UsageError(
+					"--card is test or coords, not \"" +
+					value + "\"");
+			o.card = value;
+		} else if (arg == "--size")
+			parse_size(value, o);
+		else if (arg == "--settings")
+			o.settings_file = value;
+		else if (arg == "--set") {
+			const size_t at = value.find('=');
+			if (at == std::string::npos || at == 0)
+				throw UsageError(
+					"--set needs KEY=VALUE, not \"" +
+					value + "\"");
+			o.sets.emplace_back(value.substr(0, at),
+					    value.substr(at + 1));
+		} else if (arg == "--timeline")
+			o.timeline_file = value;
+		else if (arg == "--fps") {
+			o.fps = parse_number("--fps", value);
+			if (!(o.fps > 0.0) || o.fps > 240.0)
+				throw UsageError(
+					"--fps must be above 0 and at most 240, not " +
+					value);
+		} else if (arg == "--duration") {
+			const double d = parse_number("--duration", value);
+			if (!(d > 0.0) || d > 3600.0)
+				throw UsageError(
+					"--duration must be above 0 and at most 3600 s, not " +
+					value);
+			o.duration = d;
+		} else if (arg == "--output")
+			o.output = value;
+		else if (arg == "--module")
+			o.module = value;
+		else if (arg == "--data")
+			o.data = value;
+		else
+			throw UsageError("unknown option " + arg +
+					 " (see --help)");
+	}
+	if (!o.frames && !o.gif)
+		throw UsageError(
+			"--no-frames with --no-gif leaves nothing to write");
+	return exit;
+}
+
+std::string read_file(const std::string &what, const std::string &path)
+{
+	std::ifstream in(path, std::ios::binary);
+	if (!in)
+		throw UsageError("cannot read " + what + " " + path + ": " +
+				 std::strerror(errno));
+	std::ostringstream text;
+	text << in.rdbuf();
+	if (in.bad())
+		throw UsageError("cannot read " + what + " " + path);
+	return text.str();
+}
+
+struct DataRelease {
+	void operator()(obs_data_t *data) const { obs_data_release(data); }
+};
+using Data = std::unique_ptr<obs_data_t, DataRelease>;
+
+Data parse_settings_json(const std::string &text, const std::string &origin)
+{
+	Data data(obs_data_create_from_json(text.c_str()));
+	if (!data) {
+		std::string why = last_libobs_error();
+		const size_t colon = why.find("): ");
+		why = colon == std::string::npos ? ""
+						 : ": " + why.substr(colon + 3);
+		throw UsageError("settings " + origin + " are not valid JSON" +
+				 why);
+	}
+	return data;
+}
+
+const char *type_name(obs_data_item_t *item)
+{
+	switch (obs_data_item_gettype(item)) {
+	case OBS_DATA_BOOLEAN:
+		return "bool";
+	case OBS_DATA_STRING:
+		return "string";
+	case OBS_DATA_NUMBER:
+		return obs_data_item_numtype(item) == OBS_DATA_NUM_INT
+			       ? "int"
+			       : "double";
+	default:
+		return "object";
+	}
+}
+
+/* Checks every key of `given` against the filter's defaults: the key must
+ * exist and its value must have the default's type. */
+void check_settings(obs_data_t *given, obs_data_t *defaults,
+		    const std::string &origin)
+{
+	for (obs_data_item_t *item = obs_data_first(given); item;
+	     obs_data_item_next(&item)) {
+		const char *key = obs_data_item_get_name(item);
+		obs_data_item_t *known = obs_data_item_byname(defaults, key);
+		if (!known) {
+			obs_data_item_release(&item);
+			throw UsageError("unknown setting \"" +
+					 std::string(key) + "\" in " + origin +
+					 " (--list-settings shows the keys)");
+		}
+		const std::string want = type_name(known);
+		const std::string have = type_name(item);
+		obs_data_item_release(&known);
+		const bool fits = want == have ||
+				  (want == "double" && have == "int");
+		if (!fits) {
+			obs_data_item_release(&item);
+			throw UsageError(
+				"setting \"" + std::string(key) + "\" in " +
+				origin + " must be " +
+				(want == "int" ? "an int" : "a " + want) +
+				", not " + have);
+		}
+	}
+}
+
+/* Sets key to the text of a --set, read as the type of its default. */
+void apply_set(obs_data_t *settings, obs_data_t *defaults,
+	       const std::string &key, const std::string &text)
+{
+	obs_data_item_t *known = obs_data_item_byname(defaults, key.c_str());
+	if (!known)
+		throw UsageError(
+			"unknown setting \"" + key +
+			"\" in --set (--list-settings shows the keys)");
+	const std::string type = type_name(known);
+	obs_data_item_release(&known);
+	const std::string where = "--set " + key + "=" + text;
+	if (type == "string") {
+		obs_data_set_string(settings, key.c_str(), text.c_str());
+	} else if (type == "bool") {
+		if (text == "true" || text == "1" || text == "yes" ||
+		    text == "on")
+			obs_data_set_bool(settings, key.c_str(), true);
+		else if (text == "false" || text == "0" || text == "no" ||
+			 text == "off")
+			obs_data_set_bool(settings, key.c_str(), false);
+		else
+			throw UsageError(where + ": " + key +
+					 " is a bool (true or false)");
+	} else if (type == "int") {
+		char *end = nullptr;
+		errno = 0;
+		const long long v = std::strtoll(text.c_str(), &end, 10);
+		if (text.empty() || *end != '\0' || errno != 0)
+			throw UsageError(where + ": " + key +
+					 " is an int (a whole number)");
+		obs_data_set_int(settings, key.c_str(), v);
+	} else {
+		char *end = nullptr;
+		const double v = std::strtod(text.c_str(), &end);
+		if (text.empty() || *end != '\0' || !std::isfinite(v))
+			throw UsageError(where + ": " + key + " is a number");
+		obs_data_set_double(settings, key.c_str(), v);
+	}
+}
+
+void list_settings(obs_data_t *defaults)
+{
+	for (obs_data_item_t *item = obs_data_first(defaults); item;
+	     obs_data_item_next(&item)) {
+		const char *key = obs_data_item_get_name(item);
+		const std::string type = type_name(item);
+		std::string value;
+		if (type == "bool")
+			value = obs_data_item_get_default_bool(item) ? "true"
+								     : "false";
+		else if (type == "string")
+			value = std::string("\"") +
+				obs_data_item_get_default_string(item) + "\"";
+		else if (type == "int")
+			value = std::to_string(
+				obs_data_item_get_default_int(item));
+		else {
+			char buffer[64];
+			std::snprintf(buffer, sizeof(buffer), "%g",
+				      obs_data_item_get_default_double(item));
+			value = buffer;
+		}
+		std::printf("%-26s %-7s %s\n", key, type.c_str(),
+			    value.c_str());
+	}
+}
+
+/* Runs us again under xvfb-run when there is no X display. Returns only
+ * when a display is there. */
+void ensure_display(int argc, char **argv)
+{
+	if (x_display_available())
+		return;
+	if (std::getenv(xvfb_marker))
+		throw std::runtime_error("no X display, even under xvfb-run");
+	char self[PATH_MAX];
+	const ssize_t n = readlink("/proc/self/exe", self, sizeof(self) - 1);
+	if (n <= 0)
+		throw std::runtime_error(
+			"no X display, and /proc/self/exe is unreadable");
+	self[n] = '\0';
+	setenv(xvfb_marker, "1", 1);
+	std::vector<char *> args;
+	std::string run = "xvfb-run", auto_number = "-a", server = "-s",
+		    screen = "-screen 0 1280x720x24 -nolisten tcp";
+	args.push_back(run.data());
+	args.push_back(auto_number.data());
+	args.push_back(server.data());
+	args.push_back(screen.data());
+	args.push_back(self);
+	for (int i = 1; i < argc; i++)
+		args.push_back(argv[i]);
+	args.push_back(nullptr);
+	std::fflush(stdout);
+	std::fflush(stderr);
+	execvp(args[0], args.data());
+	throw std::runtime_error(
+		std::string(
+			"no X display, and xvfb-run cannot run (apt-get install xvfb xauth): ") +
+		std::strerror(errno));
+}
+
+void check_readable(const std::string &what, const std::string &path)
+{
+	std::ifstream in(path, std::ios::binary);
+	if (!in || in.peek() == std::ifstream::traits_type::eof())
+		throw UsageError(
+			"cannot read " + what + " " + path + ": " +
+			(in ? "the file is empty" : std::strerror(errno)));
+}
+
+volatile std::sig_atomic_t interrupted = 0;
+
+void on_signal(int)
+{
+	interrupted = 1;
+}
+
+std::string frame_name(size_t i, size_t count)
+{
+	int digits = 4;
+	for (size_t n = count > 0 ? count - 1 : 0; n >= 10000; n /= 10)
+		digits++;
+	char buffer[64];
+	std::snprintf(buffer, sizeof(buffer), "frame-%0*zu.png", digits, i);
+	return buffer;
+}
+
+int run(const Options &o, const Timeline &timeline,
+	const std::string &base_settings_text,
+	const std::string &base_settings_origin)
+{
+	/* everything the user gave that libobs can check without the module */
+	Data base =
+		parse_settings_json(base_settings_text, base_settings_origin);
+
+	PreviewHost host({o.module, o.data, o.verbose});
+	Data defaults(host.filter_defaults());
+	if (!defaults)
+		throw std::runtime_error(
+			o.module + " has no defaults for tavimore_filter");
+	if (o.list_settings) {
+		list_settings(defaults.get());
+		return 0;
+	}
+	check_settings(base.get(), defaults.get(), base_settings_origin);
+	Data settings(obs_data_create());
+	obs_data_apply(settings.get(), base.get());
+	for (const auto &set : o.sets)
+		apply_set(settings.get(), defaults.get(), set.first,
+			  set.second);
+
+	RgbaImage picture;
+	uint32_t width = o.width;
+	uint32_t height = o.height;
+	if (!o.image.empty()) {
+		picture = host.load_image(o.image);
+		if (!width) {
+			width = picture.width;
+			height = picture.height;
+		}
+		if (width < 16 || height < 16 || width > 4096 || height > 4096)
+			throw UsageError("the image " + o.image + " is " +
+					 std::to_string(width) + "x" +
+					 std::to_string(height) +
+					 "; use --size within 16..4096");
+	} else if (o.card == "coords") {
+		if (!width) {
+			width = 256;
+			height = 256;
+		}
+		picture = make_coordinate_card(width, height);
+	} else {
+		if (!width) {
+			width = 640;
+			height = 360;
+		}
+		picture = make_test_card(width, height);
+	}
+
+	host.create_filter(picture, width, height, settings.get());
+	/* the first tick that finds the filter's source registers its
+	 * hotkeys; with 0 s it moves nothing */
+	host.tick(0.0f);
+
+	std::vector<obs_hotkey_id> ids;
+	for (const TimelineEvent &event : timeline.events) {
+		const obs_hotkey_id id = host.hotkey(event.hotkey);
+		if (id == OBS_INVALID_HOTKEY_ID) {
+			std::string known;
+			for (const std::string &name : host.hotkey_names())
+				known += (known.empty() ? "" : ", ") + name;
+			throw UsageError("timeline " + timeline.origin +
+					 " line " + std::to_string(event.line) +
+					 ": unknown hotkey \"" + event.hotkey +
+					 "\" (the filter has " + known + ")");
+		}
+		ids.push_back(id);
+	}
+
+	double duration = 2.0;
+	if (o.duration)
+		duration = *o.duration;
+	else if (timeline.end)
+		duration = *timeline.end;
+	else if (!timeline.events.empty())
+		duration = timeline.events.back().time + 2.0;
+	for (const TimelineEvent &event : timeline.events)
+		if (event.time > duration + 1e-9)
+			throw UsageError("timeline " + timeline.origin +
+					 " line " + std::to_string(event.line) +
+					 ": the event comes after the end (" +
+					 std::to_string(duration) + " s)");
+	const double count_real = std::round(duration * o.fps);
+	if (count_real > 20000)
+		throw UsageError(
+			"that is more than 20000 frames; lower --fps or --duration");
+	const size_t count = std::max<size_t>(1, size_t(count_real));
+
+	OutputFolder folder(o.output);
+	std::signal(SIGINT, on_signal);
+	std::signal(SIGTERM, on_signal);
+
+	const float dt = static_cast<float>(1.0 / o.fps);
+	/* a GIF shows at most 50 frames a second (delays are in 1/100 s) */
+	const size_t gif_step =
+		std::max<size_t>(1, size_t(std::ceil(o.fps / 50.0 - 1e-9)));
+	GifAnimation gif(width, height);
+	const bool tty = isatty(STDERR_FILENO);
+	size_t next_event = 0;
+	int reported = -1;
+	for (size_t i = 0; i < count; i++) {
+		if (interrupted)
+			throw std::runtime_error(
+				"interrupted; nothing written");
+		const double now = double(i) / o.fps;
+		while (next_event < timeline.events.size() &&
+		       timeline.events[next_event].time <= now + 1e-9) {
+			const TimelineEvent &event =
+				timeline.events[next_event];
+			const obs_hotkey_id id = ids[next_event];
+			if (event.action != KeyAction::Release)
+				host.send_hotkey(id, true);
+			if (event.action != KeyAction::Press)
+				host.send_hotkey(id, false);
+			next_event++;
+		}
+		if (i > 0)
+			host.tick(dt);
+		const RgbaImage frame = host.render();
+		if (o.frames)
+			write_png(folder.file(frame_name(i, count)), frame);
+		if (o.gif && i % gif_step == 0) {
+			const size_t until = std::min(count, i + gif_step);
+			const long from_cs = std::lround(100.0 * i / o.fps);
+			const long to_cs = std::lround(100.0 * until / o.fps);
+			gif.add_frame(frame,
+				      int(std::max(1L, to_cs - from_cs)));
+		}
+		if (!o.quiet && count >= 60) {
+			const int percent = int((i + 1) * 100 / count);
+			if (tty) {
+				std::fprintf(stderr,
+					     "\r%s: frame %zu of %zu (%d%%)",
+					     program, i + 1, count, percent);
+				if (i + 1 == count)
+					std::fputc('\n', stderr);
+			} else if (percent / 25 != reported / 25) {
+				std::fprintf(stderr,
+					     "%s: frame %zu of %zu (%d%%)\n",
+					     program, i + 1, count, percent);
+				reported = percent;
+			}
+		}
+	}
+	if (o.gif)
+		gif.write(folder.file("preview.gif"));
+	folder.commit();
+
+	const std::string dir = folder.final_path();
+	if (o.frames)
+		std::printf("frames: %s/%s ... %s (%zu at %g fps)\n",
+			    dir.c_str(), frame_name(0, count).c_str(),
+			    frame_name(count - 1, count).c_str(), count, o.fps);
+	if (o.gif)
+		std::printf("gif: %s/preview.gif\n", dir.c_str());
+	return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+	capture_libobs_log(false);
+	Options options;
+	try {
+		switch (parse_arguments(argc, argv, options)) {
+		case Exit::Help:
+			usage();
+			return 0;
+		case Exit::Version:
+			std::printf("%s %s (libobs %s)\n", program,
+				    TAVIMORE_VERSION, obs_get_version_string());
+			return 0;
+		case Exit::PrintDemo:
+			std::printf("# settings (--settings FILE)\n%s\n"
+				    "# timeline (--timeline FILE)\n%s",
+				    demo_settings_json, demo_timeline);
+			return 0;
+		case Exit::Run:
+			break;
+		}
+
+		/* read and check the input files before anything starts */
+		const std::string settings_text =
+			options.settings_file.empty()
+				? std::string(demo_settings_json)
+				: read_file("settings", options.settings_file);
+		const std::string settings_origin =
+			options.settings_file.empty() ? "the demo settings"
+						      : options.settings_file;
+		parse_settings_json(settings_text, settings_origin);
+		const Timeline timeline =
+			options.timeline_file.empty()
+				? parse_timeline(demo_timeline, "(the demo's)")
+				: parse_timeline(
+					  read_file("timeline",
+						    options.timeline_file),
+					  options.timeline_file);
+		if (!options.image.empty())
+			check_readable("the image", options.image);
+		if (access(options.module.c_str(), R_OK) != 0)
+			throw UsageError("cannot read the module " +
+					 options.module + ": " +
+					 std::strerror(errno));
+		if (access((options.data + "/zoom-crop.effect").c_str(),
+			   R_OK) != 0)
+			throw UsageError("the data folder " + options.data +
+					 " has no zoom-crop.effect");
+
+		ensure_display(argc, argv);
+		return run(options, timeline, settings_text, settings_origin);
+	} catch (const UsageError &e) {
+		std::fprintf(stderr, "%s: error: %s\n", program, e.what());
+		return 2;
+	} catch (const std::exception &e) {
+		std::fprintf(stderr, "%s: error: %s\n", program, e.what());
+		return 1;
+	}
+}

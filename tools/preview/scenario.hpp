@@ -1,0 +1,38 @@
+/*
+ * What the preview plays: a timeline of hotkey events, read from a small
+ * text format, and the built-in demo (its settings and its timeline).
+ */
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+enum class KeyAction { Press, Release, Tap };
+
+struct TimelineEvent {
+	double time = 0.0; /* seconds from the first frame */
+	KeyAction action = KeyAction::Tap;
+	std::string hotkey; /* a hotkey name, e.g. "tavimore.stage_1" */
+	int line = 0;       /* where it was written, for messages */
+};
+
+struct Timeline {
+	std::vector<TimelineEvent> events; /* in time order */
+	std::optional<double> end;         /* from an "end" line */
+	std::string origin;                /* file name, for messages */
+};
+
+/*
+ * One event a line: TIME ACTION HOTKEY, where ACTION is press, release or
+ * tap (press and release at once); or TIME end, which sets the length and
+ * closes the timeline. Times are seconds, never negative, never falling.
+ * "#" starts a comment. Throws std::runtime_error naming the line.
+ */
+Timeline parse_timeline(const std::string &text, const std::string &origin);
+
+/* The demo: idle, stage 1, stage 2, back to idle, then the idle zoom keys
+ * held (in, then out again, so that the loop closes). */
+extern const char *const demo_timeline;
+/* The demo's filter settings, in the settings object's JSON format. */
+extern const char *const demo_settings_json;
