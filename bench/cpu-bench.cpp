@@ -195,7 +195,7 @@ BENCHMARK(BM_RegisterHotkeys)
 	->Arg(1)
 	->Arg(10)
 	->Arg(50)
-	->Iterations(20)
+	->Iterations(50)
 	->UseManualTime()
 	->Unit(benchmark::kMicrosecond);
 

@@ -5,6 +5,8 @@
  *   (b) through OBS's own "crop_filter", cropping the window that zoom 2
  *       shows, drawn at twice its size;
  *   (c) through "tavimore_filter" at zoom 2;
+ *   (d) through "tavimore_filter" at zoom 1, the whole frame: it samples
+ *       the source's texture as (a) does, where (c) reads only a quarter;
  * interleaved frame by frame in one run (the order rotates every frame),
  * each frame read back so that it is finished. An empty frame (clear and
  * read back only) is measured alongside, so the draw cost net of the
@@ -253,7 +255,8 @@ void render_doubled(obs_source_t *source)
 /* (a), (b) and (c) for three copies of one picture. Returns false when the
  * pictures of (b) and (c) disagree. */
 bool compare_filters(const char *title, obs_source_t *plain,
-		     obs_source_t *cropped, obs_source_t *zoomed, int frames)
+		     obs_source_t *cropped, obs_source_t *zoomed,
+		     obs_source_t *whole, int frames)
 {
 	std::printf("\n== %s, %ux%u, %d frames of each, interleaved\n", title,
 		    WIDTH, HEIGHT, frames);
@@ -291,6 +294,9 @@ bool compare_filters(const char *title, obs_source_t *plain,
 			{"(c) tavimore_filter zoom 2",
 			 [&] { render_source(zoomed); },
 			 {}},
+			{"(d) tavimore_filter zoom 1",
+			 [&] { render_source(whole); },
+			 {}},
 		};
 		run_interleaved(frame, variants, frames);
 
@@ -312,6 +318,33 @@ bool compare_filters(const char *title, obs_source_t *plain,
 		}
 	}
 	obs_leave_graphics();
+	return agree;
+}
+
+/* Four copies of one picture from `make`: bare, with the crop filter, with
+ * the zoom filter at zoom 2 and at zoom 1. */
+bool compare_copies(const char *title,
+		    const std::function<obs_source_t *(const char *)> &make,
+		    int frames)
+{
+	const std::string prefix = std::string(title) + " ";
+	obs_source_t *plain = make((prefix + "a").c_str());
+	obs_source_t *cropped = make((prefix + "b").c_str());
+	obs_source_t *zoomed = make((prefix + "c").c_str());
+	obs_source_t *whole = make((prefix + "d").c_str());
+	obs_source_t *crop = add_crop_filter(cropped, WIDTH, HEIGHT);
+	obs_source_t *zoom_2 = add_zoom_filter(zoomed, 2.0);
+	obs_source_t *zoom_1 = add_zoom_filter(whole, 1.0);
+	wait_frames(3);
+	const bool agree =
+		compare_filters(title, plain, cropped, zoomed, whole, frames);
+	obs_source_filter_remove(cropped, crop);
+	obs_source_filter_remove(zoomed, zoom_2);
+	obs_source_filter_remove(whole, zoom_1);
+	for (obs_source_t *s :
+	     {crop, zoom_2, zoom_1, plain, cropped, zoomed, whole})
+		obs_source_release(s);
+	wait_destroyed();
 	return agree;
 }
 
@@ -419,43 +452,21 @@ int main(int argc, char **argv)
 	for (const LogLine &line : logs_containing("Loading up OpenGL"))
 		std::printf("%s\n", line.text.c_str());
 
-	bool agree = true;
-	{
-		/* the harness's test pattern: a plain video source */
-		obs_source_t *plain =
-			create_pattern_source("pattern a", WIDTH, HEIGHT);
-		obs_source_t *cropped =
-			create_pattern_source("pattern b", WIDTH, HEIGHT);
-		obs_source_t *zoomed =
-			create_pattern_source("pattern c", WIDTH, HEIGHT);
-		obs_source_t *crop = add_crop_filter(cropped, WIDTH, HEIGHT);
-		obs_source_t *zoom = add_zoom_filter(zoomed, 2.0);
-		wait_frames(3);
-		agree &= compare_filters("test pattern source", plain, cropped,
-					 zoomed, options.frames);
-		obs_source_filter_remove(cropped, crop);
-		obs_source_filter_remove(zoomed, zoom);
-		for (obs_source_t *s : {crop, zoom, plain, cropped, zoomed})
-			obs_source_release(s);
-		wait_destroyed();
-	}
-	{
-		/* OBS's image source (an sRGB-aware source) */
-		const std::string picture = write_picture();
-		obs_source_t *plain = make_image_source(picture, "image a");
-		obs_source_t *cropped = make_image_source(picture, "image b");
-		obs_source_t *zoomed = make_image_source(picture, "image c");
-		obs_source_t *crop = add_crop_filter(cropped, WIDTH, HEIGHT);
-		obs_source_t *zoom = add_zoom_filter(zoomed, 2.0);
-		wait_frames(3);
-		agree &= compare_filters("image_source (PPM picture)", plain,
-					 cropped, zoomed, options.frames);
-		obs_source_filter_remove(cropped, crop);
-		obs_source_filter_remove(zoomed, zoom);
-		for (obs_source_t *s : {crop, zoom, plain, cropped, zoomed})
-			obs_source_release(s);
-		wait_destroyed();
-	}
+	/* the harness's test pattern, a plain video source */
+	bool agree = compare_copies(
+		"test pattern source",
+		[](const char *name) {
+			return create_pattern_source(name, WIDTH, HEIGHT);
+		},
+		options.frames);
+	/* OBS's image source, which draws in linear colour (sRGB aware) */
+	const std::string picture = write_picture();
+	agree &= compare_copies(
+		"image_source (PPM picture)",
+		[&](const char *name) {
+			return make_image_source(picture, name);
+		},
+		options.frames);
 
 	scale(options.scale_frames);
 

@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# A few seconds of each benchmark, so that they keep building and running
+# (BENCHMARKS.md has the full runs). They fail only when per-frame work
+# allocates or a picture is wrong, never on timing.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+build=${TAVIMORE_TEST_BUILD:-build/test}
+if [ ! -x "$build/bench/tavimore-cpu-bench" ]; then
+	echo "benchmarks not built (Google Benchmark missing?)"
+	exit 1
+fi
+tests/with-display.sh "$build/bench/tavimore-cpu-bench" --benchmark_min_time=0.01
+tests/with-display.sh "$build/bench/tavimore-render-bench" --frames=5 --scale-frames=3
+echo "benchmarks: smoke run passed"
