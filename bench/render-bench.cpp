@@ -61,7 +61,9 @@ bool load_plugin(const char *name)
 	return true;
 }
 
-/* A 1920x1080 picture whose colours tell where each pixel came from. */
+/* A 1920x1080 picture whose red and green tell where each pixel came
+ * from; its blue holds sharp edges (x xor y), where enlarging shows how
+ * neighbouring pixels are blended. */
 std::string write_picture()
 {
 	const std::string path = std::string(TAVIMORE_BINARY_DIR) +
@@ -75,8 +77,7 @@ std::string write_picture()
 		for (uint32_t x = 0; x < WIDTH; x++) {
 			row[x * 3] = uint8_t(x * 255 / (WIDTH - 1));
 			row[x * 3 + 1] = uint8_t(y * 255 / (HEIGHT - 1));
-			row[x * 3 + 2] =
-				uint8_t((x + y) * 255 / (WIDTH + HEIGHT - 2));
+			row[x * 3 + 2] = uint8_t((x ^ y) & 0xff);
 		}
 		std::fwrite(row.data(), 1, row.size(), file);
 	}
@@ -220,16 +221,17 @@ std::vector<double> net_of_empty(const Variant &v, const Variant &empty)
 	return net;
 }
 
-/* How far apart two pictures are: the largest channel difference over
- * all pixels, and the share of pixels more than 2 apart. */
+/* How far apart two pictures are in the given channels: the largest
+ * difference over all pixels, and the share of pixels more than 2 apart. */
 void compare(const std::vector<uint8_t> &a, const std::vector<uint8_t> &b,
-	     int *largest, double *share)
+	     size_t first_channel, size_t channels, int *largest, double *share)
 {
 	size_t far = 0;
 	*largest = 0;
 	for (size_t i = 0; i + 3 < a.size(); i += 4) {
 		int pixel = 0;
-		for (size_t c = 0; c < 3; c++)
+		for (size_t c = first_channel; c < first_channel + channels;
+		     c++)
 			pixel = std::max(
 				pixel, std::abs(int(a[i + c]) - int(b[i + c])));
 		*largest = std::max(*largest, pixel);
@@ -276,14 +278,22 @@ bool compare_filters(const char *title, obs_source_t *plain,
 		std::vector<uint8_t> by_zoom;
 		frame.draw([&] { render_doubled(cropped); }, &by_crop);
 		frame.draw([&] { render_source(zoomed); }, &by_zoom);
+		/* red and green: which window reached the output */
 		int largest = 0;
 		double share = 0.0;
-		compare(by_crop, by_zoom, &largest, &share);
-		std::printf("pictures (b) and (c): largest difference %d, "
-			    "%.3f%% of pixels more than 2 apart; top-left "
-			    "red %d (window starts at x = 480)\n",
+		compare(by_crop, by_zoom, 0, 2, &largest, &share);
+		std::printf("pictures (b) and (c), position (red, green): "
+			    "largest difference %d, %.3f%% of pixels more "
+			    "than 2 apart; top-left red %d (window starts at "
+			    "x = 480)\n",
 			    largest, share * 100.0, by_zoom[0]);
 		agree = share < 0.01 && std::abs(by_zoom[0] - 64) <= 2;
+		/* blue: how the enlargement blends neighbours */
+		compare(by_crop, by_zoom, 2, 1, &largest, &share);
+		std::printf("pictures (b) and (c), detail (blue): largest "
+			    "difference %d, %.3f%% of pixels more than 2 "
+			    "apart\n",
+			    largest, share * 100.0);
 
 		std::vector<Variant> variants = {
 			{"(0) empty frame", [] {}, {}},
