@@ -7,6 +7,8 @@
 
 #include <X11/Xlib.h>
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdarg>
@@ -187,6 +189,7 @@ PreviewHost::PreviewHost(const HostConfig &config)
 
 void PreviewHost::start(const HostConfig &config)
 {
+	verbose = config.verbose;
 	capture_libobs_log(config.verbose);
 
 	if (!x_display_available())
@@ -274,8 +277,23 @@ obs_data_t *PreviewHost::filter_defaults() const
 
 RgbaImage PreviewHost::load_image(const std::string &path) const
 {
+	/* libobs's decoder (FFmpeg) writes its complaints straight to
+	 * stderr; ours is the one line that counts */
+	std::fflush(stderr);
+	const int saved_stderr = verbose ? -1 : dup(STDERR_FILENO);
+	if (saved_stderr >= 0) {
+		const int null = open("/dev/null", O_WRONLY);
+		if (null >= 0) {
+			dup2(null, STDERR_FILENO);
+			close(null);
+		}
+	}
 	gs_image_file_t file;
 	gs_image_file_init(&file, path.c_str());
+	if (saved_stderr >= 0) {
+		dup2(saved_stderr, STDERR_FILENO);
+		close(saved_stderr);
+	}
 	RgbaImage image;
 	const bool usable = file.loaded && file.texture_data && file.cx &&
 			    file.cy &&
@@ -421,7 +439,15 @@ RgbaImage PreviewHost::render()
 		gs_clear(GS_CLEAR_COLOR, &clear, 0.0f, 0);
 		gs_ortho(0.0f, float(width), 0.0f, float(height), -100.0f,
 			 100.0f);
+		/* Set every state the draw depends on: until libobs's own
+		 * graphics thread has run a frame, the device still culls
+		 * back faces, which drops our flipped sprite. */
+		gs_set_cull_mode(GS_NEITHER);
+		gs_enable_depth_test(false);
+		gs_enable_stencil_test(false);
+		gs_enable_color(true, true, true, true);
 		gs_blend_state_push();
+		gs_enable_blending(true);
 		gs_blend_function(GS_BLEND_ONE, GS_BLEND_ZERO);
 		obs_source_video_render(input);
 		gs_blend_state_pop();

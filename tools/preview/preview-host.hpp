@@ -73,6 +73,7 @@ private:
 	uint32_t width = 0;
 	uint32_t height = 0;
 	bool started = false;
+	bool verbose = false;
 };
 
 /* Whether an X display can be opened (libobs needs one to start). */

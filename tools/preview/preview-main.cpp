@@ -84,7 +84,8 @@ void usage()
 		"                      out)\n"
 		"  --fps N             frame rate, 0 < N <= 240 (default 30)\n"
 		"  --duration S        length in seconds (default: the timeline's end line,\n"
-		"                      else 2 s after its last event)\n"
+		"                      else 2 s after its last event); events after it are\n"
+		"                      not played\n"
 		"  --print-demo        print the demo's settings and timeline, then exit\n"
 		"\n"
 		"Output\n"
@@ -276,6 +277,12 @@ using Data = std::unique_ptr<obs_data_t, DataRelease>;
 
 Data parse_settings_json(const std::string &text, const std::string &origin)
 {
+	/* libobs takes any JSON value; settings are an object */
+	const size_t first = text.find_first_not_of(" \t\r\n");
+	if (first == std::string::npos || text[first] != '{')
+		throw UsageError(
+			"settings " + origin +
+			" are not valid JSON settings: a JSON object { ... } is expected");
 	Data data(obs_data_create_from_json(text.c_str()));
 	if (!data) {
 		std::string why = last_libobs_error();
@@ -492,7 +499,11 @@ int run(const Options &o, const Timeline &timeline,
 	uint32_t width = o.width;
 	uint32_t height = o.height;
 	if (!o.image.empty()) {
-		picture = host.load_image(o.image);
+		try {
+			picture = host.load_image(o.image);
+		} catch (const std::runtime_error &e) {
+			throw UsageError(e.what());
+		}
 		if (!width) {
 			width = picture.width;
 			height = picture.height;
@@ -543,19 +554,19 @@ int run(const Options &o, const Timeline &timeline,
 		duration = *timeline.end;
 	else if (!timeline.events.empty())
 		duration = timeline.events.back().time + 2.0;
-	for (const TimelineEvent &event : timeline.events)
-		if (event.time > duration + 1e-9)
-			throw UsageError("timeline " + timeline.origin +
-					 " line " + std::to_string(event.line) +
-					 ": the event comes after the end (" +
-					 std::to_string(duration) + " s)");
 	const double count_real = std::round(duration * o.fps);
 	if (count_real > 20000)
 		throw UsageError(
 			"that is more than 20000 frames; lower --fps or --duration");
 	const size_t count = std::max<size_t>(1, size_t(count_real));
 
-	OutputFolder folder(o.output);
+	std::unique_ptr<OutputFolder> made;
+	try {
+		made = std::make_unique<OutputFolder>(o.output);
+	} catch (const std::runtime_error &e) {
+		throw UsageError(e.what());
+	}
+	OutputFolder &folder = *made;
 	std::signal(SIGINT, on_signal);
 	std::signal(SIGTERM, on_signal);
 
@@ -658,13 +669,19 @@ int main(int argc, char **argv)
 			options.settings_file.empty() ? "the demo settings"
 						      : options.settings_file;
 		parse_settings_json(settings_text, settings_origin);
-		const Timeline timeline =
+		const std::string timeline_text =
 			options.timeline_file.empty()
-				? parse_timeline(demo_timeline, "(the demo's)")
-				: parse_timeline(
-					  read_file("timeline",
-						    options.timeline_file),
-					  options.timeline_file);
+				? std::string(demo_timeline)
+				: read_file("timeline", options.timeline_file);
+		Timeline timeline;
+		try {
+			timeline = parse_timeline(
+				timeline_text, options.timeline_file.empty()
+						       ? "(the demo's)"
+						       : options.timeline_file);
+		} catch (const std::runtime_error &e) {
+			throw UsageError(e.what());
+		}
 		if (!options.image.empty())
 			check_readable("the image", options.image);
 		if (access(options.module.c_str(), R_OK) != 0)

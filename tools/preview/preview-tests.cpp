@@ -1,0 +1,461 @@
+/*
+ * Runs the built tavimore-preview as a user would and checks what it leaves:
+ * one error line and nothing written for bad input, identical files for
+ * identical input, and rendered windows that follow the zoom transitions.
+ */
+#include "image-files.hpp"
+#include "test-card.hpp"
+
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Result {
+	int status = -1;
+	std::string out;
+	std::string err;
+};
+
+std::string quote(const std::string &s)
+{
+	std::string q = "'";
+	for (char c : s)
+		q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+	return q + "'";
+}
+
+std::string slurp(const std::string &path)
+{
+	std::ifstream in(path, std::ios::binary);
+	std::ostringstream text;
+	text << in.rdbuf();
+	return text.str();
+}
+
+void spit(const std::string &path, const std::string &text)
+{
+	std::ofstream(path, std::ios::binary) << text;
+}
+
+bool exists(const std::string &path)
+{
+	struct stat st;
+	return stat(path.c_str(), &st) == 0;
+}
+
+std::vector<std::string> list(const std::string &dir)
+{
+	std::vector<std::string> names;
+	if (DIR *d = opendir(dir.c_str())) {
+		while (dirent *e = readdir(d))
+			if (std::string(e->d_name) != "." &&
+			    std::string(e->d_name) != "..")
+				names.push_back(e->d_name);
+		closedir(d);
+	}
+	std::sort(names.begin(), names.end());
+	return names;
+}
+
+/* A scratch folder per test, removed afterwards. */
+class PreviewTest : public ::testing::Test {
+protected:
+	void SetUp() override
+	{
+		char pattern[] = "/tmp/tavimore-preview-test-XXXXXX";
+		ASSERT_NE(mkdtemp(pattern), nullptr);
+		dir = pattern;
+	}
+	void TearDown() override
+	{
+		std::system(("rm -rf " + quote(dir)).c_str());
+	}
+
+	Result run(const std::vector<std::string> &args,
+		   const std::string &env = "") const
+	{
+		std::string command = env + " " + quote(TAVIMORE_PREVIEW_TOOL);
+		for (const std::string &arg : args)
+			command += " " + quote(arg);
+		command += " >" + quote(dir + "/.out") + " 2>" +
+			   quote(dir + "/.err");
+		const int raw = std::system(command.c_str());
+		Result r;
+		r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+		r.out = slurp(dir + "/.out");
+		r.err = slurp(dir + "/.err");
+		unlink((dir + "/.out").c_str());
+		unlink((dir + "/.err").c_str());
+		return r;
+	}
+
+	std::string file(const std::string &name, const std::string &text)
+	{
+		spit(dir + "/" + name, text);
+		return dir + "/" + name;
+	}
+
+	std::string dir;
+};
+
+/* ---- bad input: one line, non-zero exit, nothing written ------------ */
+
+struct BadInput {
+	const char *what;
+	std::vector<std::string> args; /* "@" is replaced by the scratch dir */
+	const char *says;              /* part of the error line */
+};
+
+TEST_F(PreviewTest, BadInputGivesOneErrorLineAndWritesNothing)
+{
+	file("broken.json", "{\"stage_count\": 2,");
+	file("array.json", "[1, 2]");
+	file("unknown.json", "{\"stage_count\": 2, \"zoom_speed\": 3}");
+	file("wrong-type.json", "{\"stage_count\": 1.5}");
+	file("unknown-hotkey.txt", "0.5 tap tavimore.stage_1\n"
+				   "1.0 tap tavimore.stage_7\n");
+	file("backwards.txt", "1.0 tap tavimore.stage_1\n"
+			      "0.5 tap tavimore.stage_1\n");
+	file("bad-action.txt", "0.5 hold tavimore.stage_1\n");
+	file("bad-time.txt", "soon tap tavimore.stage_1\n");
+	file("negative-time.txt", "-1 tap tavimore.stage_1\n");
+	file("after-end.txt", "1 end\n2 tap tavimore.stage_1\n");
+	file("not-a-picture.png", "this is text, not a picture\n");
+	file("a-file", "x");
+
+	const std::vector<BadInput> cases = {
+		{"missing image", {"--image", "@/no-such.png"}, "no-such.png"},
+		{"undecodable image",
+		 {"--image", "@/not-a-picture.png"},
+		 "cannot decode"},
+		{"bad JSON", {"--settings", "@/broken.json"}, "not valid JSON"},
+		{"JSON that is no object",
+		 {"--settings", "@/array.json"},
+		 "not valid JSON"},
+		{"missing settings file",
+		 {"--settings", "@/none.json"},
+		 "none.json"},
+		{"unknown key in the file",
+		 {"--settings", "@/unknown.json"},
+		 "zoom_speed"},
+		{"wrong type in the file",
+		 {"--settings", "@/wrong-type.json"},
+		 "stage_count"},
+		{"unknown key in --set",
+		 {"--set", "zoom_speed=3"},
+		 "zoom_speed"},
+		{"bad value in --set",
+		 {"--set", "stage_1_zoom_factor=big"},
+		 "stage_1_zoom_factor"},
+		{"unknown hotkey",
+		 {"--timeline", "@/unknown-hotkey.txt"},
+		 "tavimore.stage_7"},
+		{"times that go backwards",
+		 {"--timeline", "@/backwards.txt"},
+		 "line 2"},
+		{"unknown action", {"--timeline", "@/bad-action.txt"}, "hold"},
+		{"time that is no number",
+		 {"--timeline", "@/bad-time.txt"},
+		 "soon"},
+		{"negative time",
+		 {"--timeline", "@/negative-time.txt"},
+		 "negative"},
+		{"event after the end",
+		 {"--timeline", "@/after-end.txt"},
+		 "line 2"},
+		{"negative fps", {"--fps", "-30"}, "--fps"},
+		{"zero fps", {"--fps", "0"}, "--fps"},
+		{"fps that is no number", {"--fps", "fast"}, "--fps"},
+		{"unwritable output folder",
+		 {"--output", "@/a-file/out"},
+		 "output folder"},
+		{"output folder that is a file",
+		 {"--output", "@/a-file"},
+		 "not a folder"},
+		{"unknown option", {"--zoom", "2"}, "--zoom"},
+		{"option without its value", {"--fps"}, "--fps"},
+		{"bad size", {"--size", "10x10000"}, "--size"},
+	};
+
+	const std::vector<std::string> before = list(dir);
+	for (const BadInput &c : cases) {
+		SCOPED_TRACE(c.what);
+		std::vector<std::string> args;
+		bool has_output = false;
+		for (std::string arg : c.args) {
+			if (arg[0] == '@')
+				arg = dir + arg.substr(1);
+			has_output = has_output || arg == "--output";
+			args.push_back(arg);
+		}
+		if (!has_output) {
+			args.push_back("--output");
+			args.push_back(dir + "/out");
+		}
+		const Result r = run(args);
+		EXPECT_NE(r.status, 0);
+		EXPECT_NE(r.status, -1);
+		ASSERT_FALSE(r.err.empty());
+		EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+		EXPECT_EQ(r.err.rfind("tavimore-preview: error: ", 0), 0u)
+			<< r.err;
+		EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+		EXPECT_EQ(r.out, "");
+		/* no output folder, no work folder left beside it */
+		EXPECT_EQ(list(dir), before);
+	}
+}
+
+TEST_F(PreviewTest, FolderWithOtherFilesIsLeftAlone)
+{
+	mkdir((dir + "/out").c_str(), 0755);
+	file("out/notes.txt", "mine");
+	const Result r = run({"--output", dir + "/out", "--duration", "0.1"});
+	EXPECT_EQ(r.status, 2);
+	EXPECT_NE(r.err.find("notes.txt"), std::string::npos) << r.err;
+	EXPECT_EQ(list(dir + "/out"), std::vector<std::string>{"notes.txt"});
+	EXPECT_EQ(slurp(dir + "/out/notes.txt"), "mine");
+}
+
+/* ---- output ----------------------------------------------------------- */
+
+TEST_F(PreviewTest, SameInputsGiveIdenticalFiles)
+{
+	const std::string timeline = file("t.txt",
+					  "0.1 tap tavimore.stage_1\n"
+					  "0.3 press tavimore.idle_zoom_in\n"
+					  "0.5 release tavimore.idle_zoom_in\n"
+					  "0.6 tap tavimore.stage_2\n"
+					  "1.0 end\n");
+	const std::vector<std::string> common = {"--size",     "160x90",
+						 "--fps",      "20",
+						 "--timeline", timeline,
+						 "--quiet"};
+	auto args = [&](const std::string &out) {
+		std::vector<std::string> a = common;
+		a.push_back("--output");
+		a.push_back(out);
+		return a;
+	};
+	const Result first = run(args(dir + "/a"));
+	ASSERT_EQ(first.status, 0) << first.err;
+	const Result second = run(args(dir + "/b"));
+	ASSERT_EQ(second.status, 0) << second.err;
+
+	const auto names = list(dir + "/a");
+	ASSERT_EQ(names.size(), 21u); /* 20 frames and the GIF */
+	EXPECT_EQ(names, list(dir + "/b"));
+	EXPECT_EQ(names.front(), "frame-0000.png");
+	EXPECT_EQ(names[19], "frame-0019.png");
+	EXPECT_EQ(names.back(), "preview.gif");
+	for (const std::string &name : names) {
+		SCOPED_TRACE(name);
+		EXPECT_TRUE(slurp(dir + "/a/" + name) ==
+			    slurp(dir + "/b/" + name));
+	}
+	/* the scenario moves: the zoomed frames differ from the first */
+	EXPECT_TRUE(slurp(dir + "/a/frame-0000.png") !=
+		    slurp(dir + "/a/frame-0010.png"));
+	EXPECT_EQ(slurp(dir + "/a/preview.gif").substr(0, 6), "GIF89a");
+	EXPECT_NE(first.out.find(dir + "/a/preview.gif"), std::string::npos);
+}
+
+TEST_F(PreviewTest, AnEarlierOutputIsReplacedWhole)
+{
+	const std::string out = dir + "/out";
+	ASSERT_EQ(run({"--output", out, "--duration", "0.5", "--fps", "10",
+		       "--size", "64x64"})
+			  .status,
+		  0);
+	ASSERT_EQ(list(out).size(), 6u);
+	const Result again = run({"--output", out, "--duration", "0.2", "--fps",
+				  "10", "--size", "64x64", "--no-gif"});
+	ASSERT_EQ(again.status, 0) << again.err;
+	EXPECT_EQ(list(out), (std::vector<std::string>{"frame-0000.png",
+						       "frame-0001.png"}));
+	EXPECT_EQ(list(dir), std::vector<std::string>{"out"});
+}
+
+TEST_F(PreviewTest, AnImageFileRendersLikeTheSamePictureBuiltIn)
+{
+	const std::string picture = dir + "/coords.png";
+	write_png(picture, make_coordinate_card(96, 64));
+	const std::string timeline = file("t.txt", "0 tap tavimore.stage_1\n");
+	const std::vector<std::string> common = {
+		"--timeline", timeline, "--duration", "0.3",
+		"--fps",      "10",     "--set",      "stage_1_center_x=0.3",
+		"--no-gif"};
+	auto with = [&](std::vector<std::string> extra, const char *out) {
+		std::vector<std::string> a = common;
+		a.insert(a.end(), extra.begin(), extra.end());
+		a.push_back("--output");
+		a.push_back(dir + "/" + out);
+		return a;
+	};
+	ASSERT_EQ(run(with({"--image", picture}, "file")).status, 0);
+	ASSERT_EQ(run(with({"--card", "coords", "--size", "96x64"}, "card"))
+			  .status,
+		  0);
+	for (const char *name : {"frame-0000.png", "frame-0002.png"}) {
+		SCOPED_TRACE(name);
+		const RgbaImage a = read_png(dir + "/file/" + name);
+		EXPECT_EQ(a.width, 96u);
+		EXPECT_EQ(a.height, 64u);
+		EXPECT_TRUE(a.pixels == read_png(dir + "/card/" + name).pixels);
+	}
+}
+
+TEST_F(PreviewTest, RunsWithoutADisplay)
+{
+	const Result r = run({"--output", dir + "/out", "--duration", "0.1",
+			      "--size", "32x32", "--fps", "10"},
+			     "env -u DISPLAY");
+	EXPECT_EQ(r.status, 0) << r.err;
+	EXPECT_EQ(list(dir + "/out"),
+		  (std::vector<std::string>{"frame-0000.png", "preview.gif"}));
+}
+
+TEST_F(PreviewTest, ListsTheFiltersSettingsAndDocumentsItself)
+{
+	const Result keys = run({"--list-settings"});
+	ASSERT_EQ(keys.status, 0) << keys.err;
+	size_t lines = 0;
+	for (char c : keys.out)
+		lines += c == '\n';
+	EXPECT_EQ(lines, 58u);
+	EXPECT_NE(keys.out.find("stage_8_duration"), std::string::npos);
+
+	const Result help = run({"--help"});
+	EXPECT_EQ(help.status, 0);
+	for (const char *option :
+	     {"--image", "--settings", "--set", "--timeline", "--fps",
+	      "--output", "--module", "--data"})
+		EXPECT_NE(help.out.find(option), std::string::npos) << option;
+}
+
+/* ---- the pictures follow the transitions ------------------------------ */
+
+/* Half the width of the window shown in a frame of the coordinate card
+ * (red = x at 256 pixels wide), as a fraction of the input: the outermost
+ * output pixels sample the input at 127.5 -/+ 255 h. */
+double shown_half_width(const RgbaImage &frame)
+{
+	const size_t row = size_t(frame.height / 2) * frame.width * 4;
+	const int left = frame.pixels[row];
+	const int right = frame.pixels[row + size_t(frame.width - 1) * 4];
+	return (right - left) / 510.0;
+}
+
+double ease(double x, int kind)
+{
+	x = std::min(1.0, std::max(0.0, x));
+	if (kind == 1)
+		return x < 0.5 ? 4 * x * x * x : 1 - std::pow(2 - 2 * x, 3) / 2;
+	if (kind == 2)
+		return 1 - std::pow(1 - x, 3);
+	return x;
+}
+
+struct Transition {
+	int easing_in;
+	int easing_out;
+};
+
+TEST_F(PreviewTest, RenderedWindowsFollowTheTransitionsTimingAndEasing)
+{
+	/* stage 1 (zoom 2, 1 s) at 0 s, back to idle (0.5 s) at 1.5 s, at
+	 * 10 frames a second; every centre at the middle so that only the
+	 * zoom moves the window */
+	const std::string timeline = file("t.txt", "0 tap tavimore.stage_1\n"
+						   "1.5 tap tavimore.stage_1\n"
+						   "2.2 end\n");
+	/* the filter's own defaults: every centre at 0.5 */
+	const std::string plain = file("plain.json", "{}");
+	const double dt = double(float(0.1));
+	for (const Transition &t :
+	     {Transition{0, 2}, Transition{1, 1}, Transition{2, 0}}) {
+		SCOPED_TRACE("easing in " + std::to_string(t.easing_in) +
+			     ", out " + std::to_string(t.easing_out));
+		const std::string out = dir + "/out";
+		std::system(("rm -rf " + quote(out)).c_str());
+		const Result r =
+			run({"--card",
+			     "coords",
+			     "--settings",
+			     plain,
+			     "--fps",
+			     "10",
+			     "--timeline",
+			     timeline,
+			     "--no-gif",
+			     "--output",
+			     out,
+			     "--set",
+			     "stage_1_zoom_factor=2",
+			     "--set",
+			     "stage_1_duration=1",
+			     "--set",
+			     "idle_duration=0.5",
+			     "--set",
+			     "easing_in=" + std::to_string(t.easing_in),
+			     "--set",
+			     "easing_out=" + std::to_string(t.easing_out)});
+		ASSERT_EQ(r.status, 0) << r.err;
+		ASSERT_EQ(list(out).size(), 22u);
+
+		for (int k = 0; k < 22; k++) {
+			double zoom;
+			if (k < 15) /* towards stage 1, one tick per frame */
+				zoom = 1 + ease(k * dt / 1.0, t.easing_in);
+			else /* the tap at 1.5 s comes before frame 15's tick */
+				zoom = 2 -
+				       ease((k - 14) * dt / 0.5, t.easing_out);
+			char name[32];
+			std::snprintf(name, sizeof(name), "frame-%04d.png", k);
+			SCOPED_TRACE(name);
+			const double h =
+				shown_half_width(read_png(out + "/" + name));
+			EXPECT_NEAR(h, 0.5 / zoom, 2.0 / 510);
+		}
+	}
+}
+
+TEST_F(PreviewTest, HoldingTheIdleZoomKeyZoomsAtItsRateUntilReleased)
+{
+	const std::string timeline = file("t.txt",
+					  "0 press tavimore.idle_zoom_in\n"
+					  "1.0 release tavimore.idle_zoom_in\n"
+					  "1.5 end\n");
+	const std::string plain = file("plain.json", "{}");
+	const Result r = run({"--card", "coords", "--settings", plain, "--fps",
+			      "10", "--timeline", timeline, "--no-gif",
+			      "--output", dir + "/out"});
+	ASSERT_EQ(r.status, 0) << r.err;
+	const double dt = double(float(0.1));
+	for (int k = 0; k < 15; k++) {
+		/* held through the ticks of frames 1 to 9: the release comes
+		 * before frame 10's tick */
+		const double zoom = 1 + 0.6 * dt * std::min(k, 9);
+		char name[32];
+		std::snprintf(name, sizeof(name), "frame-%04d.png", k);
+		SCOPED_TRACE(name);
+		EXPECT_NEAR(shown_half_width(read_png(dir + "/out/" + name)),
+			    0.5 / zoom, 2.0 / 510);
+	}
+}
+
+} // namespace
