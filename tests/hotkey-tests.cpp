@@ -624,10 +624,17 @@ TEST(Destroy, NoHotkeyOfTheFilterOutlivesIt)
 	ASSERT_EQ(hotkeys_of(a.parent).size(), 3u + 6u);
 
 	std::vector<obs_hotkey_id> unregistered;
+	std::vector<size_t> contexts_left;
 	{
+		/* runs on libobs's destruction thread, inside destroy, while
+		 * the filter still exists */
 		auto signal =
 			watch("hotkey_unregister", [&](obs_hotkey_t *key) {
 				unregistered.push_back(obs_hotkey_get_id(key));
+				contexts_left.push_back(std::count_if(
+					f->stage_hotkey_contexts.begin(),
+					f->stage_hotkey_contexts.end(),
+					[](const auto &c) { return !!c; }));
 			});
 		obs_source_filter_remove(a.parent, doomed);
 		obs_source_release(doomed);
@@ -638,6 +645,8 @@ TEST(Destroy, NoHotkeyOfTheFilterOutlivesIt)
 	const std::vector<obs_hotkey_id> expected = {ids[2], ids[3], ids[4],
 						     ids[5], ids[0], ids[1]};
 	EXPECT_EQ(unregistered, expected);
+	/* every context outlives every hotkey */
+	EXPECT_EQ(contexts_left, std::vector<size_t>(6, 4));
 
 	const auto left = hotkeys_of(a.parent);
 	EXPECT_EQ(left.size(), 3u);
