@@ -101,6 +101,50 @@ shows_window(const Frame &frame, const Window &window, double tolerance = 2.0)
 	       << window.height;
 }
 
+/* The frame shows some window of the pattern, enlarged at most five times:
+ * the pattern's blue and alpha everywhere, red rising along each row and
+ * green down each column over at least a fifth of their range. A frame
+ * drawn from non-finite coordinates is black, cleared or one flat colour. */
+inline ::testing::AssertionResult shows_some_window(const Frame &frame)
+{
+	if (frame.pixels.size() != size_t(frame.width) * frame.height * 4 ||
+	    frame.width < 2 || frame.height < 2)
+		return ::testing::AssertionFailure() << "no frame read back";
+	for (uint32_t y = 0; y < frame.height; y++) {
+		for (uint32_t x = 0; x < frame.width; x++) {
+			const uint8_t *px = frame.at(x, y);
+			if (std::abs(px[2] - 64) > 2 || px[3] != 255)
+				return ::testing::AssertionFailure()
+				       << "pixel (" << x << ", " << y
+				       << ") is rgba(" << int(px[0]) << ", "
+				       << int(px[1]) << ", " << int(px[2])
+				       << ", " << int(px[3]) << ")";
+		}
+	}
+	const uint32_t w = frame.width;
+	const uint32_t h = frame.height;
+	for (uint32_t y = 0; y < h; y++)
+		for (uint32_t x = 1; x < w; x++)
+			if (frame.at(x, y)[0] < frame.at(x - 1, y)[0])
+				return ::testing::AssertionFailure()
+				       << "red falls at (" << x << ", " << y
+				       << ")";
+	for (uint32_t x = 0; x < w; x++)
+		for (uint32_t y = 1; y < h; y++)
+			if (frame.at(x, y)[1] < frame.at(x, y - 1)[1])
+				return ::testing::AssertionFailure()
+				       << "green falls at (" << x << ", " << y
+				       << ")";
+	const int red_range = frame.at(w - 1, h / 2)[0] - frame.at(0, h / 2)[0];
+	const int green_range =
+		frame.at(w / 2, h - 1)[1] - frame.at(w / 2, 0)[1];
+	if (red_range < 40 || green_range < 40)
+		return ::testing::AssertionFailure()
+		       << "red spans " << red_range << " and green "
+		       << green_range << " levels";
+	return ::testing::AssertionSuccess();
+}
+
 /* The window's centre and half size along x, estimated from the red levels
  * of the middle row (valid while the window lies inside the frame). */
 struct Measured {
