@@ -461,6 +461,12 @@ int main(int argc, char **argv)
 		return 1;
 	for (const LogLine &line : logs_containing("Loading up OpenGL"))
 		std::printf("%s\n", line.text.c_str());
+	for (const char *id : {"tavimore_test_pattern", "image_source",
+			       "crop_filter", "tavimore_filter"})
+		std::printf("%s declares OBS_SOURCE_SRGB: %s\n", id,
+			    obs_get_source_output_flags(id) & OBS_SOURCE_SRGB
+				    ? "yes"
+				    : "no");
 
 	/* the harness's test pattern, a plain video source */
 	bool agree = compare_copies(
