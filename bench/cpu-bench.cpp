@@ -55,7 +55,7 @@ struct Scene {
 		obs_data_set_int(settings, "stage_count", stage_count);
 		/* a transition that lasts as long as any run */
 		obs_data_set_double(settings, "stage_1_zoom_factor", 4.0);
-		obs_data_set_double(settings, "stage_1_duration", 1.0e6);
+		obs_data_set_double(settings, "stage_1_duration", 1.0e9);
 		filter = create_zoom_filter("zoom", settings);
 		obs_data_release(settings);
 		obs_source_filter_add(parent, filter);

@@ -57,7 +57,7 @@ obs_data_t *zoom_settings()
 	obs_data_set_double(settings, "stage_1_zoom_factor", 4.0);
 	obs_data_set_double(settings, "stage_1_center_x", 0.2);
 	obs_data_set_double(settings, "stage_1_center_y", 0.7);
-	obs_data_set_double(settings, "stage_1_duration", 10.0);
+	obs_data_set_double(settings, "stage_1_duration", 100.0);
 	return settings;
 }
 
@@ -164,7 +164,7 @@ TEST_F(PerFrame, TickAllocatesNothingAtRestInTransitionAndWhileHolding)
 	EXPECT_TRUE(allocates_nothing(at_rest));
 	EXPECT_EQ(zoom->current_zoom, 2.0);
 
-	/* stage 1 takes ten seconds: every counted tick is mid-transition */
+	/* stage 1 takes 100 seconds: every counted tick is mid-transition */
 	const obs_hotkey_id stage_1 = find_hotkey(parent, "tavimore.stage_1");
 	ASSERT_NE(stage_1, OBS_INVALID_HOTKEY_ID);
 	press_hotkey(stage_1);
