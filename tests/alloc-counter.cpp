@@ -1,5 +1,30 @@
 #include "alloc-counter.hpp"
 
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define TAVIMORE_SANITIZER_OWNS_MALLOC 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || \
+	__has_feature(memory_sanitizer)
+#define TAVIMORE_SANITIZER_OWNS_MALLOC 1
+#endif
+#endif
+
+#ifdef TAVIMORE_SANITIZER_OWNS_MALLOC
+
+bool allocation_counting_available()
+{
+	return false;
+}
+
+void start_counting_allocations() {}
+
+AllocationCount stop_counting_allocations()
+{
+	return AllocationCount();
+}
+
+#else
+
 #include <link.h>
 
 #include <cerrno>
@@ -266,3 +291,10 @@ void operator delete[](void *pointer, size_t, std::align_val_t) noexcept
 {
 	delete_block(pointer, __builtin_return_address(0));
 }
+
+bool allocation_counting_available()
+{
+	return true;
+}
+
+#endif

@@ -22,6 +22,10 @@ struct AllocationCount {
 	long driver_frees = 0;
 };
 
+/* False in a sanitizer build: the sanitizer owns malloc, and nothing is
+ * replaced or counted. */
+bool allocation_counting_available();
+
 /* Starts counting on this thread, from zero. */
 void start_counting_allocations();
 /* Stops counting on this thread and returns what it saw. */
