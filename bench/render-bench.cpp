@@ -254,7 +254,8 @@ void render_doubled(obs_source_t *source)
 	gs_matrix_pop();
 }
 
-/* (a), (b) and (c) for three copies of one picture. Returns false when the
+/* (a) to (d), each on its own copy of one picture, in one graphics
+ * section (libobs's own frames wait meanwhile). Returns false when the
  * pictures of (b) and (c) disagree. */
 bool compare_filters(const char *title, obs_source_t *plain,
 		     obs_source_t *cropped, obs_source_t *zoomed,
