@@ -54,6 +54,7 @@ TEST(Lifecycle, ManyCyclesLeaveNoHotkeyAndNoInstanceBehind)
 
 	for (int i = 0; i < n; i++) {
 		SCOPED_TRACE("cycle " + std::to_string(i));
+		clear_logs(); /* the captured log would grow with every cycle */
 		const bool own = i % 2 == 1;
 		obs_source_t *source = own ? create_pattern_source("own source")
 					   : shared;

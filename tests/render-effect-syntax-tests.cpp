@@ -1,0 +1,176 @@
+/*
+ * The module's data folder holds a crop effect with a syntax error (built
+ * into the build tree with the locale files beside it). Each instance says
+ * so in exactly one error line and then passes its input through; the rest
+ * of the filter (settings, stages, hotkeys, animation) works as usual.
+ */
+#include "obs-harness.hpp"
+#include "render-checks.hpp"
+#include "zoom-filter.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+static const char *const FAILURE_LINE =
+	"[tavimore-free] failed to load zoom-crop.effect";
+
+static long module_error_lines()
+{
+	const auto lines = logs_containing("[tavimore-free]");
+	return std::count_if(lines.begin(), lines.end(), [](const LogLine &l) {
+		return l.text == FAILURE_LINE && l.level == LOG_ERROR;
+	});
+}
+
+/* Lines of the module other than its load line and the effect failure. */
+static std::vector<std::string> other_module_lines()
+{
+	std::vector<std::string> other;
+	for (const LogLine &line : logs_containing("[tavimore-free]"))
+		if (line.text != FAILURE_LINE &&
+		    line.text.find("plugin loaded successfully") ==
+			    std::string::npos)
+			other.push_back(line.text);
+	return other;
+}
+
+static obs_source_t *zoomed_filter(const char *name)
+{
+	obs_data_t *settings = obs_data_create();
+	obs_data_set_double(settings, "idle_zoom_factor", 3.0);
+	obs_data_set_double(settings, "idle_center_x", 0.2);
+	obs_data_set_double(settings, "idle_center_y", 0.8);
+	obs_data_set_int(settings, "stage_count", 3);
+	obs_source_t *filter = create_zoom_filter(name, settings);
+	obs_data_release(settings);
+	return filter;
+}
+
+TEST(BrokenEffect, EachInstanceLogsOneErrorAndHasNoEffect)
+{
+	clear_logs();
+	obs_source_t *first = zoomed_filter("zoom 1");
+	ASSERT_NE(first, nullptr);
+	EXPECT_EQ(module_error_lines(), 1);
+	obs_source_t *second = zoomed_filter("zoom 2");
+	ASSERT_NE(second, nullptr);
+	EXPECT_EQ(module_error_lines(), 2);
+
+	for (obs_source_t *filter : {first, second}) {
+		const ZoomFilter *f = zoom_data(filter);
+		EXPECT_EQ(f->effect, nullptr);
+		EXPECT_EQ(f->center_param, nullptr);
+		EXPECT_EQ(f->half_size_param, nullptr);
+	}
+
+	/* attached, drawn, updated and destroyed: no further line */
+	obs_source_t *source = create_pattern_source("source");
+	obs_source_filter_add(source, first);
+	obs_source_filter_add(source, second);
+	wait_frames(3);
+	render_pixels(source, 256, 256);
+	obs_data_t *changes = obs_data_create();
+	obs_data_set_double(changes, "idle_zoom_factor", 2.0);
+	obs_source_update(first, changes);
+	obs_data_release(changes);
+	wait_frames(3);
+	render_pixels(source, 256, 256);
+	obs_source_filter_remove(source, first);
+	obs_source_filter_remove(source, second);
+	obs_source_release(first);
+	obs_source_release(second);
+	obs_source_release(source);
+	wait_destroyed();
+
+	EXPECT_EQ(module_error_lines(), 2);
+	EXPECT_EQ(other_module_lines(), std::vector<std::string>());
+}
+
+TEST(BrokenEffect, TheInputIsPassedThroughUnchanged)
+{
+	obs_source_t *plain = create_pattern_source("plain");
+	obs_source_t *source = create_pattern_source("filtered");
+	obs_source_t *filter = zoomed_filter("zoom");
+	obs_source_filter_add(source, filter);
+	wait_frames(3);
+
+	const Frame input = read_frame(plain, 256, 256);
+	const Frame output = read_frame(source, 256, 256);
+	/* the pattern itself came through, not an empty frame */
+	EXPECT_EQ(input.at(255, 0)[0], 255);
+	EXPECT_EQ(input.at(0, 255)[1], 255);
+	EXPECT_TRUE(output.pixels == input.pixels)
+		<< "the output differs from the unfiltered input";
+	EXPECT_EQ(obs_source_get_width(source), 256u);
+	EXPECT_EQ(obs_source_get_height(source), 256u);
+
+	/* a stage in the middle of its zoom changes nothing either */
+	ZoomFilter *f = zoom_data(filter);
+	wait_frames(1);
+	ASSERT_NE(f->stages[0].hotkey_id, OBS_INVALID_HOTKEY_ID);
+	press_hotkey(f->stages[0].hotkey_id);
+	wait_frames(5);
+	EXPECT_TRUE(read_frame(source, 256, 256).pixels == input.pixels);
+
+	obs_source_filter_remove(source, filter);
+	obs_source_release(filter);
+	obs_source_release(source);
+	obs_source_release(plain);
+	wait_destroyed();
+}
+
+TEST(BrokenEffect, SettingsStagesHotkeysAndAnimationWorkAsUsual)
+{
+	obs_source_t *source = create_pattern_source("source");
+	obs_source_t *filter = zoomed_filter("zoom");
+	obs_source_filter_add(source, filter);
+	wait_frames(3);
+	ZoomFilter *f = zoom_data(filter);
+
+	/* three stages, their toggles and the two hold keys on the source */
+	EXPECT_EQ(f->stages.size(), 3u);
+	EXPECT_NE(find_hotkey(source, "tavimore.stage_3"),
+		  OBS_INVALID_HOTKEY_ID);
+	EXPECT_NE(find_hotkey(source, "tavimore.idle_zoom_in"),
+		  OBS_INVALID_HOTKEY_ID);
+	EXPECT_NE(find_hotkey(source, "tavimore.idle_zoom_out"),
+		  OBS_INVALID_HOTKEY_ID);
+	EXPECT_DOUBLE_EQ(f->current_zoom, 3.0);
+
+	/* a settings change reaches the instance */
+	obs_data_t *changes = obs_data_create();
+	obs_data_set_int(changes, "stage_count", 5);
+	obs_data_set_double(changes, "stage_2_zoom_factor", 4.0);
+	obs_data_set_double(changes, "stage_2_duration", 0.05);
+	obs_source_update(filter, changes);
+	obs_data_release(changes);
+	wait_frames(3);
+	EXPECT_EQ(f->stages.size(), 5u);
+	EXPECT_NE(find_hotkey(source, "tavimore.stage_5"),
+		  OBS_INVALID_HOTKEY_ID);
+
+	/* a stage press zooms to the stage, a second press back to idle */
+	press_hotkey(find_hotkey(source, "tavimore.stage_2"));
+	wait_frames(10);
+	EXPECT_EQ(f->active_stage, 1);
+	EXPECT_DOUBLE_EQ(f->current_zoom, 4.0);
+	press_hotkey(find_hotkey(source, "tavimore.stage_2"));
+	wait_frames(60);
+	EXPECT_EQ(f->active_stage, -1);
+	EXPECT_DOUBLE_EQ(f->current_zoom, 3.0);
+
+	obs_source_filter_remove(source, filter);
+	obs_source_release(filter);
+	obs_source_release(source);
+	wait_destroyed();
+}
+
+int main(int argc, char **argv)
+{
+	HostOptions options;
+	options.video = true;
+	options.data_path = TAVIMORE_BROKEN_EFFECT_DATA;
+	return run_tests_in_host(argc, argv, options);
+}
