@@ -142,8 +142,11 @@ void OutputFolder::commit()
 					 std::strerror(error));
 	}
 	committed = true;
-	/* mkdtemp made the work folder private; the result is for everyone */
-	chmod(path.c_str(), 0755);
+	/* mkdtemp made the work folder private; give the result the mode of
+	 * any new folder */
+	const mode_t mask = umask(0);
+	umask(mask);
+	chmod(path.c_str(), 0777 & ~mask);
 	if (!old.empty())
 		remove_flat_folder(old);
 }

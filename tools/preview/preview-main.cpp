@@ -68,8 +68,9 @@ void usage()
 		"                      size, 640x360 for the test card, 256x256 for coords\n"
 		"\n"
 		"Filter settings (the keys of the filter's settings object; --list-settings)\n"
-		"  --settings FILE     JSON object in the settings object's own format;\n"
-		"                      without it the demo's settings are used (--print-demo)\n"
+		"  --settings FILE     JSON object in the settings object's own format; keys\n"
+		"                      it leaves out keep the filter's defaults. Without it\n"
+		"                      the demo's settings are used (--print-demo)\n"
 		"  --set KEY=VALUE     one setting, applied after --settings; repeatable\n"
 		"  --list-settings     print every key with its type and default, then exit\n"
 		"\n"
@@ -90,7 +91,7 @@ void usage()
 		"\n"
 		"Output\n"
 		"  --output DIR        folder for frame-NNNN.png and preview.gif (default\n"
-		"                      ./tavimore-preview); it must be absent, empty or an\n"
+		"                      ./tavimore-preview-out); it must be absent, empty or an\n"
 		"                      earlier output of this tool. Everything is written to a\n"
 		"                      hidden folder beside it first, so DIR appears complete\n"
 		"                      or not at all\n"
@@ -108,7 +109,8 @@ void usage()
 		"Frame i shows the time i/fps. Before it, the hotkey events up to that time\n"
 		"are delivered through libobs's hotkey system (press, then release for tap),\n"
 		"then the filter ticks once with exactly 1/fps seconds (0 for frame 0) and is\n"
-		"rendered; the same inputs give the same frames. Without an X display the\n"
+		"rendered; the same inputs give the same frames (libobs's own clock never\n"
+		"ticks the filter here). Without an X display the\n"
 		"program runs itself again under xvfb-run. Exit status: 0 done, 1 failed,\n"
 		"2 bad arguments or input files.\n",
 		program, TAVIMORE_PREVIEW_MODULE, TAVIMORE_PREVIEW_DATA);
@@ -124,7 +126,7 @@ struct Options {
 	std::string timeline_file;
 	double fps = 30.0;
 	std::optional<double> duration;
-	std::string output = "tavimore-preview";
+	std::string output = "tavimore-preview-out";
 	bool frames = true;
 	bool gif = true;
 	bool quiet = false;
