@@ -459,3 +459,40 @@ TEST_F(PreviewTest, HoldingTheIdleZoomKeyZoomsAtItsRateUntilReleased)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(PreviewTest, TheShownCentreGlidesWithTheSmoothingTimeConstant)
+{
+	/* an instant stage at zoom 2 whose centre is a quarter in: from the
+	 * first tick the window is half the frame, and its centre moves from
+	 * 0.5 towards 0.25, keeping exp(-dt / tau) of the way each frame,
+	 * tau = smoothing * 0.5 + 0.02 */
+	const std::string plain = file("plain.json", "{}");
+	const std::string timeline = file("t.txt", "0 tap tavimore.stage_1\n"
+						   "1.2 end\n");
+	const Result r = run(
+		{"--card", "coords", "--settings", plain, "--fps", "10",
+		 "--timeline", timeline, "--no-gif", "--output", dir + "/out",
+		 "--set", "stage_1_duration=0", "--set",
+		 "stage_1_center_x=0.25", "--set", "tracking_smoothing=0.6"});
+	ASSERT_EQ(r.status, 0) << r.err;
+	const double dt = double(float(0.1));
+	const double keep = std::exp(-dt / (0.6 * 0.5 + 0.02));
+	for (int k = 1; k < 12; k++) {
+		char name[32];
+		std::snprintf(name, sizeof(name), "frame-%04d.png", k);
+		SCOPED_TRACE(name);
+		const RgbaImage frame = read_png(dir + "/out/" + name);
+		const size_t row = size_t(frame.height / 2) * frame.width * 4;
+		const double left = frame.pixels[row];
+		const double right =
+			frame.pixels[row + size_t(frame.width - 1) * 4];
+		/* the outermost pixels sample 256 (c -/+ h) -/+ h - 0.5 */
+		const double centre = ((left + right) / 2 + 0.5) / 256;
+		EXPECT_NEAR(shown_half_width(frame), 0.25, 2.0 / 510);
+		EXPECT_NEAR(centre, 0.25 + 0.25 * std::pow(keep, k), 1.5 / 256);
+	}
+}
+
+} // namespace
