@@ -26,7 +26,7 @@ check "$work/system/lib/$multiarch/obs-plugins/tavimore-free.so" \
 echo "-- per-user layout"
 # the per-user folder is found from HOME (or XDG_CONFIG_HOME) when configuring
 HOME="$work/home" XDG_CONFIG_HOME= cmake -S . -B "$work/user-build" \
-	-DTAVIMORE_USER_INSTALL=ON -DTAVIMORE_BUILD_TESTS=OFF >/dev/null
+	-DTAVIMORE_USER_INSTALL=ON -DTAVIMORE_BUILD_TESTS=OFF -DTAVIMORE_BUILD_TOOLS=OFF >/dev/null
 cmake --build "$work/user-build" -j2 >/dev/null
 cmake --install "$work/user-build" >/dev/null
 plugin="$work/home/.config/obs-studio/plugins/tavimore-free"
