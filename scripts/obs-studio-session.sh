@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # OBS Studio itself under Xvfb, for the scripts in scripts/test.d: a scratch
 # folder with a private HOME, the plug-in installed there for that user, OBS's
 # configuration and a scene collection "Tavimore" with one scene "Scene"

@@ -60,7 +60,9 @@ check "OBS lists no hotkey of a stage past $stages" \
 
 # ---- the picture: which window of the input the filter shows
 near() { # near "L R T B" "L R T B": each within 2
-	local a=($1) b=($2) i d
+	local a b i d
+	read -ra a <<<"$1"
+	read -ra b <<<"$2"
 	for i in 0 1 2 3; do
 		d=$((a[i] - b[i]))
 		[ "${d#-}" -le 2 ] || return 1
