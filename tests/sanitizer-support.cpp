@@ -35,8 +35,8 @@ extern "C" __attribute__((visibility("default"))) int dlclose(void *handle)
 	static const auto real =
 		reinterpret_cast<Close>(dlsym(RTLD_NEXT, "dlclose"));
 	link_map *map = nullptr;
-	if (handle && dlinfo(handle, RTLD_DI_LINKMAP, &map) == 0 && map &&
-	    map->l_name && is_graphics_library(map->l_name))
+	if (dlinfo(handle, RTLD_DI_LINKMAP, &map) == 0 && map && map->l_name &&
+	    is_graphics_library(map->l_name))
 		return 0;
 	return real(handle);
 }
