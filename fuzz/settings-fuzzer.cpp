@@ -251,11 +251,11 @@ const float FRAME_TIMES[] = {1.0f / 60.0f, 1.0f / 30.0f, 1.0f / 144.0f,
 
 obs_source_t *parent_source = nullptr;
 
-void hold(ZoomFilter *f, obs_hotkey_id id, bool pressed)
+/* Presses or releases a hold key, when it has been registered. */
+void hold(obs_hotkey_id id, bool pressed)
 {
 	if (id != OBS_INVALID_HOTKEY_ID)
 		obs_hotkey_trigger_routed_callback(id, pressed);
-	(void)f;
 }
 
 void run_input(FuzzedDataProvider &in)
@@ -295,10 +295,10 @@ void run_input(FuzzedDataProvider &in)
 			break;
 		}
 		case 3:
-			hold(f, f->idle_zoom_in_hotkey, in.ConsumeBool());
+			hold(f->idle_zoom_in_hotkey, in.ConsumeBool());
 			break;
 		case 4:
-			hold(f, f->idle_zoom_out_hotkey, in.ConsumeBool());
+			hold(f->idle_zoom_out_hotkey, in.ConsumeBool());
 			break;
 		case 5: {
 			/* a few keys changed by a script or remote client */
@@ -342,8 +342,8 @@ void run_input(FuzzedDataProvider &in)
 	}
 
 	/* Back to sane settings: the filter must recover fully. */
-	hold(f, f->idle_zoom_in_hotkey, false);
-	hold(f, f->idle_zoom_out_hotkey, false);
+	hold(f->idle_zoom_in_hotkey, false);
+	hold(f->idle_zoom_out_hotkey, false);
 	obs_data_t *current = obs_source_get_settings(filter);
 	for (const Key &key : keys())
 		obs_data_unset_user_value(current, key.name.c_str());
