@@ -109,103 +109,100 @@ protected:
 		return dir + "/" + name;
 	}
 
+	/* The coordinate card from the filter's defaults (every centre at 0.5)
+	 * and `extra` settings, at 10 frames a second, into dir/out. */
+	bool render_card(const std::string &timeline,
+			 std::vector<std::string> extra = {})
+	{
+		std::system(("rm -rf " + quote(dir + "/out")).c_str());
+		std::vector<std::string> args = {
+			"--card",     "coords",
+			"--settings", file("plain.json", "{}"),
+			"--fps",      "10",
+			"--timeline", file("t.txt", timeline),
+			"--no-gif",   "--output",
+			dir + "/out"};
+		for (const std::string &setting : extra)
+			args.insert(args.end(), {"--set", setting});
+		const Result r = run(args);
+		EXPECT_EQ(r.status, 0) << r.err;
+		return r.status == 0;
+	}
+
+	RgbaImage frame(int k) const
+	{
+		char name[32];
+		std::snprintf(name, sizeof(name), "frame-%04d.png", k);
+		return read_png(dir + "/out/" + name);
+	}
+
 	std::string dir;
 };
 
 /* ---- bad input: one line, non-zero exit, nothing written ------------ */
 
-struct BadInput {
-	const char *what;
-	std::vector<std::string> args; /* "@" is replaced by the scratch dir */
-	const char *says;              /* part of the error line */
-};
-
 TEST_F(PreviewTest, BadInputGivesOneErrorLineAndWritesNothing)
 {
-	file("broken.json", "{\"stage_count\": 2,");
-	file("array.json", "[1, 2]");
-	file("unknown.json", "{\"stage_count\": 2, \"zoom_speed\": 3}");
-	file("wrong-type.json", "{\"stage_count\": 1.5}");
-	file("unknown-hotkey.txt", "0.5 tap tavimore.stage_1\n"
-				   "1.0 tap tavimore.stage_7\n");
-	file("backwards.txt", "1.0 tap tavimore.stage_1\n"
-			      "0.5 tap tavimore.stage_1\n");
-	file("bad-action.txt", "0.5 hold tavimore.stage_1\n");
-	file("bad-time.txt", "soon tap tavimore.stage_1\n");
-	file("negative-time.txt", "-1 tap tavimore.stage_1\n");
-	file("after-end.txt", "1 end\n2 tap tavimore.stage_1\n");
-	file("not-a-picture.png", "this is text, not a picture\n");
-	file("a-file", "x");
+	const struct {
+		const char *name, *text;
+	} files[] = {
+		{"broken.json", "{\"stage_count\": 2,"},
+		{"array.json", "[1, 2]"},
+		{"unknown.json", "{\"stage_count\": 2, \"zoom_speed\": 3}"},
+		{"wrong-type.json", "{\"stage_count\": 1.5}"},
+		{"unknown-hotkey.txt",
+		 "0.5 tap tavimore.stage_1\n1.0 tap tavimore.stage_7\n"},
+		{"backwards.txt",
+		 "1.0 tap tavimore.stage_1\n0.5 tap tavimore.stage_1\n"},
+		{"bad-action.txt", "0.5 hold tavimore.stage_1\n"},
+		{"bad-time.txt", "soon tap tavimore.stage_1\n"},
+		{"negative-time.txt", "-1 tap tavimore.stage_1\n"},
+		{"after-end.txt", "1 end\n2 tap tavimore.stage_1\n"},
+		{"not-a-picture.png", "this is text, not a picture\n"},
+		{"a-file", "x"},
+	};
+	for (const auto &f : files)
+		file(f.name, f.text);
 
-	const std::vector<BadInput> cases = {
-		{"missing image", {"--image", "@/no-such.png"}, "no-such.png"},
-		{"undecodable image",
-		 {"--image", "@/not-a-picture.png"},
-		 "cannot decode"},
-		{"bad JSON", {"--settings", "@/broken.json"}, "not valid JSON"},
-		{"JSON that is no object",
-		 {"--settings", "@/array.json"},
-		 "not valid JSON"},
-		{"missing settings file",
-		 {"--settings", "@/none.json"},
-		 "none.json"},
-		{"unknown key in the file",
-		 {"--settings", "@/unknown.json"},
-		 "zoom_speed"},
-		{"wrong type in the file",
-		 {"--settings", "@/wrong-type.json"},
-		 "stage_count"},
-		{"unknown key in --set",
-		 {"--set", "zoom_speed=3"},
-		 "zoom_speed"},
-		{"bad value in --set",
-		 {"--set", "stage_1_zoom_factor=big"},
-		 "stage_1_zoom_factor"},
-		{"unknown hotkey",
-		 {"--timeline", "@/unknown-hotkey.txt"},
-		 "tavimore.stage_7"},
-		{"times that go backwards",
-		 {"--timeline", "@/backwards.txt"},
-		 "line 2"},
-		{"unknown action", {"--timeline", "@/bad-action.txt"}, "hold"},
-		{"time that is no number",
-		 {"--timeline", "@/bad-time.txt"},
-		 "soon"},
-		{"negative time",
-		 {"--timeline", "@/negative-time.txt"},
-		 "negative"},
-		{"event after the end",
-		 {"--timeline", "@/after-end.txt"},
-		 "line 2"},
-		{"negative fps", {"--fps", "-30"}, "--fps"},
-		{"zero fps", {"--fps", "0"}, "--fps"},
-		{"fps that is no number", {"--fps", "fast"}, "--fps"},
-		{"unwritable output folder",
-		 {"--output", "@/a-file/out"},
-		 "output folder"},
-		{"output folder that is a file",
-		 {"--output", "@/a-file"},
-		 "not a folder"},
-		{"unknown option", {"--zoom", "2"}, "--zoom"},
-		{"option without its value", {"--fps"}, "--fps"},
-		{"bad size", {"--size", "10x10000"}, "--size"},
+	/* option, value ("@" stands for the scratch folder; none for an
+	 * option without its value), part of the error line */
+	const struct {
+		const char *option, *value, *says;
+	} cases[] = {
+		{"--image", "@/no-such.png", "no-such.png"},
+		{"--image", "@/not-a-picture.png", "cannot decode"},
+		{"--settings", "@/broken.json", "not valid JSON"},
+		{"--settings", "@/array.json", "not valid JSON"},
+		{"--settings", "@/none.json", "none.json"},
+		{"--settings", "@/unknown.json", "zoom_speed"},
+		{"--settings", "@/wrong-type.json", "stage_count"},
+		{"--set", "zoom_speed=3", "zoom_speed"},
+		{"--set", "stage_1_zoom_factor=big", "stage_1_zoom_factor"},
+		{"--timeline", "@/unknown-hotkey.txt", "tavimore.stage_7"},
+		{"--timeline", "@/backwards.txt", "line 2"},
+		{"--timeline", "@/bad-action.txt", "hold"},
+		{"--timeline", "@/bad-time.txt", "soon"},
+		{"--timeline", "@/negative-time.txt", "negative"},
+		{"--timeline", "@/after-end.txt", "line 2"},
+		{"--fps", "-30", "--fps"},
+		{"--fps", "0", "--fps"},
+		{"--fps", "fast", "--fps"},
+		{"--output", "@/a-file/out", "output folder"},
+		{"--output", "@/a-file", "not a folder"},
+		{"--zoom", "2", "--zoom"},
+		{"--fps", nullptr, "--fps"},
+		{"--size", "10x10000", "--size"},
 	};
 
 	const std::vector<std::string> before = list(dir);
-	for (const BadInput &c : cases) {
-		SCOPED_TRACE(c.what);
-		std::vector<std::string> args;
-		bool has_output = false;
-		for (std::string arg : c.args) {
-			if (arg[0] == '@')
-				arg = dir + arg.substr(1);
-			has_output = has_output || arg == "--output";
-			args.push_back(arg);
-		}
-		if (!has_output) {
-			args.push_back("--output");
-			args.push_back(dir + "/out");
-		}
+	for (const auto &c : cases) {
+		std::vector<std::string> args = {c.option};
+		if (c.value)
+			args.push_back(c.value[0] == '@' ? dir + (c.value + 1)
+							 : c.value);
+		SCOPED_TRACE(args.back());
+		if (args[0] != "--output")
+			args.insert(args.begin(), {"--output", dir + "/out"});
 		const Result r = run(args);
 		EXPECT_NE(r.status, 0);
 		EXPECT_NE(r.status, -1);
@@ -333,10 +330,7 @@ TEST_F(PreviewTest, ListsTheFiltersSettingsAndDocumentsItself)
 {
 	const Result keys = run({"--list-settings"});
 	ASSERT_EQ(keys.status, 0) << keys.err;
-	size_t lines = 0;
-	for (char c : keys.out)
-		lines += c == '\n';
-	EXPECT_EQ(lines, 58u);
+	EXPECT_EQ(std::count(keys.out.begin(), keys.out.end(), '\n'), 58);
 	EXPECT_NE(keys.out.find("stage_8_duration"), std::string::npos);
 
 	const Result help = run({"--help"});
@@ -370,127 +364,71 @@ double ease(double x, int kind)
 	return x;
 }
 
-struct Transition {
-	int easing_in;
-	int easing_out;
-};
-
 TEST_F(PreviewTest, RenderedWindowsFollowTheTransitionsTimingAndEasing)
 {
-	/* stage 1 (zoom 2, 1 s) at 0 s, back to idle (0.5 s) at 1.5 s, at
-	 * 10 frames a second; every centre at the middle so that only the
-	 * zoom moves the window */
-	const std::string timeline = file("t.txt", "0 tap tavimore.stage_1\n"
-						   "1.5 tap tavimore.stage_1\n"
-						   "2.2 end\n");
-	/* the filter's own defaults: every centre at 0.5 */
-	const std::string plain = file("plain.json", "{}");
+	/* stage 1 (zoom 2, 1 s) at 0 s, back to idle (0.5 s) at 1.5 s; every
+	 * centre at the middle so that only the zoom moves the window */
 	const double dt = double(float(0.1));
-	for (const Transition &t :
-	     {Transition{0, 2}, Transition{1, 1}, Transition{2, 0}}) {
-		SCOPED_TRACE("easing in " + std::to_string(t.easing_in) +
-			     ", out " + std::to_string(t.easing_out));
-		const std::string out = dir + "/out";
-		std::system(("rm -rf " + quote(out)).c_str());
-		const Result r =
-			run({"--card",
-			     "coords",
-			     "--settings",
-			     plain,
-			     "--fps",
-			     "10",
-			     "--timeline",
-			     timeline,
-			     "--no-gif",
-			     "--output",
-			     out,
-			     "--set",
-			     "stage_1_zoom_factor=2",
-			     "--set",
-			     "stage_1_duration=1",
-			     "--set",
-			     "idle_duration=0.5",
-			     "--set",
-			     "easing_in=" + std::to_string(t.easing_in),
-			     "--set",
-			     "easing_out=" + std::to_string(t.easing_out)});
-		ASSERT_EQ(r.status, 0) << r.err;
-		ASSERT_EQ(list(out).size(), 22u);
-
+	for (const auto &[easing_in, easing_out] :
+	     {std::pair{0, 2}, std::pair{1, 1}, std::pair{2, 0}}) {
+		SCOPED_TRACE("easing in " + std::to_string(easing_in) +
+			     ", out " + std::to_string(easing_out));
+		ASSERT_TRUE(render_card(
+			"0 tap tavimore.stage_1\n1.5 tap tavimore.stage_1\n"
+			"2.2 end\n",
+			{"stage_1_zoom_factor=2", "stage_1_duration=1",
+			 "idle_duration=0.5",
+			 "easing_in=" + std::to_string(easing_in),
+			 "easing_out=" + std::to_string(easing_out)}));
+		ASSERT_EQ(list(dir + "/out").size(), 22u);
 		for (int k = 0; k < 22; k++) {
-			double zoom;
-			if (k < 15) /* towards stage 1, one tick per frame */
-				zoom = 1 + ease(k * dt / 1.0, t.easing_in);
-			else /* the tap at 1.5 s comes before frame 15's tick */
-				zoom = 2 -
-				       ease((k - 14) * dt / 0.5, t.easing_out);
-			char name[32];
-			std::snprintf(name, sizeof(name), "frame-%04d.png", k);
-			SCOPED_TRACE(name);
-			const double h =
-				shown_half_width(read_png(out + "/" + name));
-			EXPECT_NEAR(h, 0.5 / zoom, 2.0 / 510);
+			/* towards stage 1, one tick per frame; the tap at
+			 * 1.5 s comes before frame 15's tick */
+			const double zoom =
+				k < 15 ? 1 + ease(k * dt / 1.0, easing_in)
+				       : 2 - ease((k - 14) * dt / 0.5,
+						  easing_out);
+			EXPECT_NEAR(shown_half_width(frame(k)), 0.5 / zoom,
+				    2.0 / 510)
+				<< "frame " << k;
 		}
 	}
 }
 
 TEST_F(PreviewTest, HoldingTheIdleZoomKeyZoomsAtItsRateUntilReleased)
 {
-	const std::string timeline = file("t.txt",
-					  "0 press tavimore.idle_zoom_in\n"
-					  "1.0 release tavimore.idle_zoom_in\n"
-					  "1.5 end\n");
-	const std::string plain = file("plain.json", "{}");
-	const Result r = run({"--card", "coords", "--settings", plain, "--fps",
-			      "10", "--timeline", timeline, "--no-gif",
-			      "--output", dir + "/out"});
-	ASSERT_EQ(r.status, 0) << r.err;
+	ASSERT_TRUE(
+		render_card("0 press tavimore.idle_zoom_in\n"
+			    "1.0 release tavimore.idle_zoom_in\n1.5 end\n"));
 	const double dt = double(float(0.1));
 	for (int k = 0; k < 15; k++) {
 		/* held through the ticks of frames 1 to 9: the release comes
 		 * before frame 10's tick */
 		const double zoom = 1 + 0.6 * dt * std::min(k, 9);
-		char name[32];
-		std::snprintf(name, sizeof(name), "frame-%04d.png", k);
-		SCOPED_TRACE(name);
-		EXPECT_NEAR(shown_half_width(read_png(dir + "/out/" + name)),
-			    0.5 / zoom, 2.0 / 510);
+		EXPECT_NEAR(shown_half_width(frame(k)), 0.5 / zoom, 2.0 / 510)
+			<< "frame " << k;
 	}
 }
 
-} // namespace
-
-namespace {
-
 TEST_F(PreviewTest, TheShownCentreGlidesWithTheSmoothingTimeConstant)
 {
-	/* an instant stage at zoom 2 whose centre is a quarter in: from the
-	 * first tick the window is half the frame, and its centre moves from
-	 * 0.5 towards 0.25, keeping exp(-dt / tau) of the way each frame,
-	 * tau = smoothing * 0.5 + 0.02 */
-	const std::string plain = file("plain.json", "{}");
-	const std::string timeline = file("t.txt", "0 tap tavimore.stage_1\n"
-						   "1.2 end\n");
-	const Result r = run(
-		{"--card", "coords", "--settings", plain, "--fps", "10",
-		 "--timeline", timeline, "--no-gif", "--output", dir + "/out",
-		 "--set", "stage_1_duration=0", "--set",
-		 "stage_1_center_x=0.25", "--set", "tracking_smoothing=0.6"});
-	ASSERT_EQ(r.status, 0) << r.err;
-	const double dt = double(float(0.1));
-	const double keep = std::exp(-dt / (0.6 * 0.5 + 0.02));
+	/* an instant stage at zoom 2 centred a quarter in: the window is half
+	 * the frame from the first tick, and its centre keeps exp(-dt / tau)
+	 * of the way to 0.25 each frame, tau = smoothing * 0.5 + 0.02 */
+	ASSERT_TRUE(render_card("0 tap tavimore.stage_1\n1.2 end\n",
+				{"stage_1_duration=0", "stage_1_center_x=0.25",
+				 "tracking_smoothing=0.6"}));
+	const double keep = std::exp(-double(float(0.1)) / (0.6 * 0.5 + 0.02));
 	for (int k = 1; k < 12; k++) {
-		char name[32];
-		std::snprintf(name, sizeof(name), "frame-%04d.png", k);
-		SCOPED_TRACE(name);
-		const RgbaImage frame = read_png(dir + "/out/" + name);
-		const size_t row = size_t(frame.height / 2) * frame.width * 4;
-		const double left = frame.pixels[row];
+		SCOPED_TRACE("frame " + std::to_string(k));
+		const RgbaImage shown = frame(k);
+		const size_t row = size_t(shown.height / 2) * shown.width * 4;
+		const double left = shown.pixels[row];
 		const double right =
-			frame.pixels[row + size_t(frame.width - 1) * 4];
+			shown.pixels[row + size_t(shown.width - 1) * 4];
 		/* the outermost pixels sample 256 (c -/+ h) -/+ h - 0.5 */
 		const double centre = ((left + right) / 2 + 0.5) / 256;
-		EXPECT_NEAR(shown_half_width(frame), 0.25, 2.0 / 510);
+		EXPECT_NEAR(shown_half_width(shown), 0.25, 2.0 / 510);
 		EXPECT_NEAR(centre, 0.25 + 0.25 * std::pow(keep, k), 1.5 / 256);
 	}
 }
