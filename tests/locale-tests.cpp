@@ -9,8 +9,10 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <iterator>
 #include <map>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -22,29 +24,18 @@ const std::string data_dir = TAVIMORE_DATA_DIR;
 const std::set<std::string> &module_keys()
 {
 	static const std::set<std::string> keys = [] {
-		std::set<std::string> k = {"Tavimore.FilterNameFree",
-					   "Hotkey.ToggleStage",
-					   "Hotkey.IdleZoomIn",
-					   "Hotkey.IdleZoomOut",
-					   "Zoom.Group.Idle",
-					   "Zoom.Stage.Name",
-					   "Zoom.Stage.Factor",
-					   "Zoom.Stage.Duration",
-					   "Zoom.TrackingEnabled",
-					   "Zoom.CenterX",
-					   "Zoom.CenterY",
-					   "Zoom.StageCount",
-					   "Zoom.EasingIn",
-					   "Zoom.EasingOut",
-					   "Zoom.Easing.Linear",
-					   "Zoom.Easing.EaseInOut",
-					   "Zoom.Easing.EaseOut",
-					   "Zoom.TrackingSmoothing",
-					   "Help.Toggle",
-					   "Help.Text",
-					   "Help.Group",
-					   "About.Text",
-					   "About.Group"};
+		std::istringstream names(
+			"Tavimore.FilterNameFree Hotkey.ToggleStage "
+			"Hotkey.IdleZoomIn Hotkey.IdleZoomOut Zoom.Group.Idle "
+			"Zoom.Stage.Name Zoom.Stage.Factor Zoom.Stage.Duration "
+			"Zoom.TrackingEnabled Zoom.CenterX Zoom.CenterY "
+			"Zoom.StageCount Zoom.EasingIn Zoom.EasingOut "
+			"Zoom.Easing.Linear Zoom.Easing.EaseInOut "
+			"Zoom.Easing.EaseOut Zoom.TrackingSmoothing Help.Toggle "
+			"Help.Text Help.Group About.Text About.Group");
+		std::set<std::string> k{
+			std::istream_iterator<std::string>(names),
+			{}};
 		for (int n = 1; n <= 8; n++)
 			k.insert("Zoom.Group.Stage" + std::to_string(n));
 		return k;
@@ -69,29 +60,16 @@ std::vector<std::string> shipped_locales()
 bool valid_utf8(const std::string &s, size_t &at)
 {
 	const auto *p = reinterpret_cast<const unsigned char *>(s.data());
-	const size_t n = s.size();
-	for (size_t i = 0; i < n;) {
+	for (size_t i = 0; i < s.size();) {
 		at = i;
-		const unsigned char c = p[i];
-		size_t len;
-		uint32_t cp;
-		if (c < 0x80) {
-			i++;
-			continue;
-		} else if ((c & 0xE0) == 0xC0) {
-			len = 2;
-			cp = c & 0x1F;
-		} else if ((c & 0xF0) == 0xE0) {
-			len = 3;
-			cp = c & 0x0F;
-		} else if ((c & 0xF8) == 0xF0) {
-			len = 4;
-			cp = c & 0x07;
-		} else {
+		const size_t len = p[i] < 0x80             ? 1
+				   : (p[i] & 0xE0) == 0xC0 ? 2
+				   : (p[i] & 0xF0) == 0xE0 ? 3
+				   : (p[i] & 0xF8) == 0xF0 ? 4
+							   : 0;
+		if (len == 0 || i + len > s.size())
 			return false;
-		}
-		if (i + len > n)
-			return false;
+		uint32_t cp = len == 1 ? p[i] : p[i] & (0x7F >> len);
 		for (size_t k = 1; k < len; k++) {
 			if ((p[i + k] & 0xC0) != 0x80)
 				return false;
@@ -183,39 +161,27 @@ TEST(Locale, TheHelpTextNamesTheHotkeysAsOBSStudioShowsThem)
 			obs_studio_text(locale, "Settings");
 		const std::string hotkeys =
 			obs_studio_text(locale, "Basic.Settings.Hotkeys");
-		if (settings.empty() || hotkeys.empty()) {
-			std::printf("OBS Studio's %s texts are not installed; "
-				    "its menu names are not compared\n",
-				    locale.c_str());
-			continue;
-		}
+		if (settings.empty() || hotkeys.empty())
+			continue; /* OBS Studio's texts are not installed */
 		EXPECT_NE(help.find(settings), std::string::npos) << settings;
 		EXPECT_NE(help.find(hotkeys), std::string::npos) << hotkeys;
 	}
 }
 
-/* Registers the filter's hotkeys on a fresh source and lists their
- * descriptions, stage hotkeys first. */
+/* The descriptions of a fresh filter's hotkeys: stage 1, zoom in, out. */
 std::vector<std::string> hotkey_descriptions()
 {
 	obs_source_t *parent = create_pattern_source("locale parent");
-	obs_data_t *settings = obs_data_create();
-	obs_data_set_int(settings, "stage_count", 2);
-	obs_source_t *filter = create_zoom_filter("locale filter", settings);
-	obs_data_release(settings);
+	obs_source_t *filter = create_zoom_filter("locale filter", nullptr);
 	obs_source_filter_add(parent, filter);
 	tick(filter, 0.016f);
 
-	std::vector<std::string> found;
-	for (const char *name :
-	     {"tavimore.stage_1", "tavimore.stage_2", "tavimore.idle_zoom_in",
-	      "tavimore.idle_zoom_out"}) {
-		std::string description;
-		for (const HotkeyInfo &h : hotkeys_of(parent))
-			if (h.name == name)
-				description = h.description;
-		found.push_back(description);
-	}
+	std::map<std::string, std::string> by_name;
+	for (const HotkeyInfo &h : hotkeys_of(parent))
+		by_name[h.name] = h.description;
+	const std::vector<std::string> found = {
+		by_name["tavimore.stage_1"], by_name["tavimore.idle_zoom_in"],
+		by_name["tavimore.idle_zoom_out"]};
 
 	obs_source_filter_remove(parent, filter);
 	obs_source_release(filter);
@@ -261,18 +227,12 @@ TEST(Locale, TheModuleShowsTheTextsOfTheChosenLanguage)
 
 		const std::vector<std::string> expected = {
 			texts.at("Hotkey.ToggleStage") + " 1",
-			texts.at("Hotkey.ToggleStage") + " 2",
 			texts.at("Hotkey.IdleZoomIn"),
 			texts.at("Hotkey.IdleZoomOut")};
 		EXPECT_EQ(hotkey_descriptions(), expected);
 	}
 
 	obs_set_locale("en-US");
-	const auto english = locale_texts(data_dir, "en-US");
-	EXPECT_EQ(std::string(obs_module_get_locale_text(module, "Help.Text")),
-		  english.at("Help.Text"));
-	EXPECT_EQ(std::string(obs_source_get_display_name("tavimore_filter")),
-		  english.at("Tavimore.FilterNameFree"));
 }
 
 } // namespace
