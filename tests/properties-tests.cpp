@@ -7,10 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <set>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace {
@@ -76,20 +78,14 @@ void expect_label(obs_property_t *p, const char *key)
 }
 
 /* Runs the entry's modified callback the way the host does, with settings
- * holding the given integer under the given key. */
-bool modify_with_int(obs_property_t *p, const char *key, long long value)
+ * holding the given value under the entry's own name. */
+template<typename T> bool modify_with(obs_property_t *p, T value)
 {
 	obs_data_t *settings = obs_data_create();
-	obs_data_set_int(settings, key, value);
-	const bool refresh = obs_property_modified(p, settings);
-	obs_data_release(settings);
-	return refresh;
-}
-
-bool modify_with_bool(obs_property_t *p, const char *key, bool value)
-{
-	obs_data_t *settings = obs_data_create();
-	obs_data_set_bool(settings, key, value);
+	if constexpr (std::is_same_v<T, bool>)
+		obs_data_set_bool(settings, obs_property_name(p), value);
+	else
+		obs_data_set_int(settings, obs_property_name(p), value);
 	const bool refresh = obs_property_modified(p, settings);
 	obs_data_release(settings);
 	return refresh;
@@ -111,9 +107,18 @@ std::vector<bool> stage_groups_shown(obs_properties_t *props)
 std::vector<bool> first_shown(int count)
 {
 	std::vector<bool> shown(8, false);
-	for (int n = 1; n <= 8; n++)
-		shown[n - 1] = n == 1 || n <= count;
+	std::fill_n(shown.begin(), std::clamp(count, 1, 8), true);
 	return shown;
+}
+
+/* A text shown as information, word-wrapped, with the text of `key`. */
+void expect_info_text(obs_property_t *p, const char *key)
+{
+	ASSERT_NE(p, nullptr);
+	ASSERT_EQ(obs_property_get_type(p), OBS_PROPERTY_TEXT);
+	EXPECT_EQ(obs_property_text_type(p), OBS_TEXT_INFO);
+	EXPECT_TRUE(obs_property_text_info_word_wrap(p));
+	expect_label(p, key);
 }
 
 obs_property_t *help_info(obs_properties_t *props)
@@ -154,17 +159,17 @@ TEST_P(Sheet, HoldsTheFifteenTopLevelEntriesInOrder)
 	};
 	std::vector<Expected> expected = {
 		{"idle_group", OBS_PROPERTY_GROUP, "Zoom.Group.Idle"},
-		{"stage_count", OBS_PROPERTY_INT, "Zoom.StageCount"}};
-	for (int n = 1; n <= 8; n++)
-		expected.push_back({stage_prefix(n) + "group",
-				    OBS_PROPERTY_GROUP,
-				    "Zoom.Group.Stage" + std::to_string(n)});
-	expected.push_back({"easing_in", OBS_PROPERTY_LIST, "Zoom.EasingIn"});
-	expected.push_back({"easing_out", OBS_PROPERTY_LIST, "Zoom.EasingOut"});
-	expected.push_back({"tracking_smoothing", OBS_PROPERTY_FLOAT,
-			    "Zoom.TrackingSmoothing"});
-	expected.push_back({"help_group", OBS_PROPERTY_GROUP, "Help.Group"});
-	expected.push_back({"about_group", OBS_PROPERTY_GROUP, "About.Group"});
+		{"stage_count", OBS_PROPERTY_INT, "Zoom.StageCount"},
+		{"easing_in", OBS_PROPERTY_LIST, "Zoom.EasingIn"},
+		{"easing_out", OBS_PROPERTY_LIST, "Zoom.EasingOut"},
+		{"tracking_smoothing", OBS_PROPERTY_FLOAT,
+		 "Zoom.TrackingSmoothing"},
+		{"help_group", OBS_PROPERTY_GROUP, "Help.Group"},
+		{"about_group", OBS_PROPERTY_GROUP, "About.Group"}};
+	for (int n = 8; n >= 1; n--) /* after stage_count */
+		expected.insert(expected.begin() + 2,
+				{stage_prefix(n) + "group", OBS_PROPERTY_GROUP,
+				 "Zoom.Group.Stage" + std::to_string(n)});
 
 	const auto entries = entries_of(props);
 	ASSERT_EQ(entries.size(), 15u);
@@ -242,8 +247,7 @@ TEST_P(Sheet, EachZoomGroupListsItsTargetInOrder)
 			}
 			EXPECT_EQ(obs_property_get_type(p), e.type);
 			/* a plain checkbox: nothing to refresh */
-			EXPECT_FALSE(modify_with_bool(p, obs_property_name(p),
-						      true));
+			EXPECT_FALSE(modify_with(p, true));
 		}
 	}
 }
@@ -280,24 +284,17 @@ TEST_P(Sheet, HelpAndAboutGroupsHoldTheirTexts)
 	obs_property_t *show = obs_properties_get(help, "help_show");
 	ASSERT_EQ(obs_property_get_type(show), OBS_PROPERTY_BOOL);
 	expect_label(show, "Help.Toggle");
-	obs_property_t *info = obs_properties_get(help, "help_info");
-	ASSERT_EQ(obs_property_get_type(info), OBS_PROPERTY_TEXT);
-	EXPECT_EQ(obs_property_text_type(info), OBS_TEXT_INFO);
-	EXPECT_TRUE(obs_property_text_info_word_wrap(info));
-	expect_label(info, "Help.Text");
+	expect_info_text(help_info(props), "Help.Text");
 	/* the settings hold no help_show of their own: the text stays folded */
-	EXPECT_FALSE(obs_property_visible(info));
+	EXPECT_FALSE(obs_property_visible(help_info(props)));
 
 	obs_properties_t *about = obs_property_group_content(
 		obs_properties_get(props, "about_group"));
 	ASSERT_NE(about, nullptr);
 	EXPECT_EQ(names_of(about), (std::vector<std::string>{"about_info"}));
 	obs_property_t *about_info = obs_properties_get(about, "about_info");
-	ASSERT_EQ(obs_property_get_type(about_info), OBS_PROPERTY_TEXT);
-	EXPECT_EQ(obs_property_text_type(about_info), OBS_TEXT_INFO);
-	EXPECT_TRUE(obs_property_text_info_word_wrap(about_info));
+	expect_info_text(about_info, "About.Text");
 	EXPECT_TRUE(obs_property_visible(about_info));
-	expect_label(about_info, "About.Text");
 }
 
 TEST_P(Sheet, OpensWithOnlyTheFirstStageGroupForOneStage)
@@ -336,7 +333,7 @@ TEST(Properties, StageCountShowsTheStageGroupsUpToTheCount)
 	};
 	for (const auto &step : steps) {
 		SCOPED_TRACE("stage_count " + std::to_string(step.value));
-		EXPECT_TRUE(modify_with_int(count, "stage_count", step.value));
+		EXPECT_TRUE(modify_with(count, step.value));
 		EXPECT_EQ(stage_groups_shown(props),
 			  first_shown(step.shown_up_to));
 	}
@@ -345,9 +342,8 @@ TEST(Properties, StageCountShowsTheStageGroupsUpToTheCount)
 
 TEST(Properties, HelpToggleShowsAndHidesTheHelpText)
 {
-	obs_data_t *settings = obs_data_create();
-	obs_data_set_bool(settings, "help_show", true);
-	obs_data_set_int(settings, "stage_count", 3);
+	obs_data_t *settings = obs_data_create_from_json(
+		R"({"help_show": true, "stage_count": 3})");
 	obs_source_t *filter = create_zoom_filter("help", settings);
 	obs_data_release(settings);
 	ASSERT_NE(filter, nullptr);
@@ -359,12 +355,10 @@ TEST(Properties, HelpToggleShowsAndHidesTheHelpText)
 	EXPECT_EQ(stage_groups_shown(props), first_shown(3));
 
 	obs_property_t *show = obs_properties_get(props, "help_show");
-	EXPECT_TRUE(modify_with_bool(show, "help_show", false));
-	EXPECT_FALSE(obs_property_visible(help_info(props)));
-	EXPECT_TRUE(modify_with_bool(show, "help_show", true));
-	EXPECT_TRUE(obs_property_visible(help_info(props)));
-	EXPECT_TRUE(modify_with_bool(show, "help_show", false));
-	EXPECT_FALSE(obs_property_visible(help_info(props)));
+	for (bool on : {false, true, false}) {
+		EXPECT_TRUE(modify_with(show, on));
+		EXPECT_EQ(obs_property_visible(help_info(props)), on);
+	}
 	obs_properties_destroy(props);
 
 	/* the sheet's own first visibility, before any callback has run */
@@ -425,11 +419,9 @@ TEST(Properties, EditsExactlyTheSettingsThatHaveDefaults)
 	     obs_data_item_next(&item))
 		registered.insert(obs_data_item_get_name(item));
 
+	/* the 58 names themselves: settings-tests */
 	EXPECT_EQ(edited.size(), 58u);
 	EXPECT_EQ(edited, registered);
-	for (const char *name : {"help_show", "stage_count", "easing_in",
-				 "stage_8_center_y", "idle_duration"})
-		EXPECT_EQ(edited.count(name), 1u) << name;
 
 	std::set<std::string> sheet_only = {"idle_group", "help_group",
 					    "about_group", "help_info",
@@ -437,9 +429,6 @@ TEST(Properties, EditsExactlyTheSettingsThatHaveDefaults)
 	for (int n = 1; n <= 8; n++)
 		sheet_only.insert(stage_prefix(n) + "group");
 	EXPECT_EQ(other, sheet_only);
-	for (const std::string &name : other)
-		EXPECT_FALSE(obs_data_has_default_value(defaults, name.c_str()))
-			<< name;
 
 	/* each entry edits its default with the matching type, in range */
 	for (obs_property_t *p : all) {
@@ -460,22 +449,18 @@ TEST(Properties, EditsExactlyTheSettingsThatHaveDefaults)
 			EXPECT_LE(v, obs_property_float_max(p));
 			break;
 		}
-		case OBS_PROPERTY_INT: {
-			ASSERT_EQ(obs_data_item_gettype(item), OBS_DATA_NUMBER);
-			EXPECT_EQ(obs_data_item_numtype(item),
-				  OBS_DATA_NUM_INT);
-			const long long v =
-				obs_data_get_default_int(defaults, name);
-			EXPECT_GE(v, obs_property_int_min(p));
-			EXPECT_LE(v, obs_property_int_max(p));
-			break;
-		}
+		case OBS_PROPERTY_INT:
 		case OBS_PROPERTY_LIST: {
 			ASSERT_EQ(obs_data_item_gettype(item), OBS_DATA_NUMBER);
 			EXPECT_EQ(obs_data_item_numtype(item),
 				  OBS_DATA_NUM_INT);
 			const long long v =
 				obs_data_get_default_int(defaults, name);
+			if (obs_property_get_type(p) == OBS_PROPERTY_INT) {
+				EXPECT_GE(v, obs_property_int_min(p));
+				EXPECT_LE(v, obs_property_int_max(p));
+				break;
+			}
 			bool listed = false;
 			for (size_t i = 0; i < obs_property_list_item_count(p);
 			     i++)
