@@ -15,7 +15,6 @@
 
 #include <cmath>
 #include <cstdint>
-#include <functional>
 #include <limits>
 #include <string>
 #include <vector>
@@ -72,74 +71,47 @@ void expect_sane(const ZoomFilter *f, const std::string &when)
 constexpr double INF = std::numeric_limits<double>::infinity();
 constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
 
+/* One value for every key: a double, an integer, the string "nan", true,
+ * or ('o') an extreme of each key's own type. */
 struct Fill {
 	const char *what;
-	std::function<void(obs_data_t *, const Key &)> set;
+	char type;
+	double d = 0;
+	int64_t i = 0;
+
+	void set(obs_data_t *data, const Key &key) const
+	{
+		const char *n = key.name.c_str();
+		switch (type == 'o' ? key.type : type) {
+		case 'd':
+			obs_data_set_double(data, n, type == 'o' ? -INF : d);
+			break;
+		case 'i':
+			obs_data_set_int(data, n, type == 'o' ? INT64_MAX : i);
+			break;
+		case 'b':
+			obs_data_set_bool(data, n, true);
+			break;
+		default:
+			obs_data_set_string(data, n,
+					    type == 'o' ? "%s%s%n" : "nan");
+		}
+	}
 };
 
-const std::vector<Fill> &fills()
-{
-	static const std::vector<Fill> all = {
-		{"NaN",
-		 [](obs_data_t *d, const Key &k) {
-			 obs_data_set_double(d, k.name.c_str(), NaN);
-		 }},
-		{"+inf",
-		 [](obs_data_t *d, const Key &k) {
-			 obs_data_set_double(d, k.name.c_str(), INF);
-		 }},
-		{"-inf",
-		 [](obs_data_t *d, const Key &k) {
-			 obs_data_set_double(d, k.name.c_str(), -INF);
-		 }},
-		{"1e308",
-		 [](obs_data_t *d, const Key &k) {
-			 obs_data_set_double(d, k.name.c_str(), 1e308);
-		 }},
-		{"-1e308",
-		 [](obs_data_t *d, const Key &k) {
-			 obs_data_set_double(d, k.name.c_str(), -1e308);
-		 }},
-		{"INT64_MIN",
-		 [](obs_data_t *d, const Key &k) {
-			 obs_data_set_int(d, k.name.c_str(), INT64_MIN);
-		 }},
-		{"INT64_MAX",
-		 [](obs_data_t *d, const Key &k) {
-			 obs_data_set_int(d, k.name.c_str(), INT64_MAX);
-		 }},
-		{"negative",
-		 [](obs_data_t *d, const Key &k) {
-			 obs_data_set_double(d, k.name.c_str(), -2.5);
-		 }},
-		{"strings",
-		 [](obs_data_t *d, const Key &k) {
-			 obs_data_set_string(d, k.name.c_str(), "nan");
-		 }},
-		{"bools",
-		 [](obs_data_t *d, const Key &k) {
-			 obs_data_set_bool(d, k.name.c_str(), true);
-		 }},
-		{"own type, extreme",
-		 [](obs_data_t *d, const Key &k) {
-			 const char *n = k.name.c_str();
-			 switch (k.type) {
-			 case 'd':
-				 obs_data_set_double(d, n, -INF);
-				 break;
-			 case 'i':
-				 obs_data_set_int(d, n, INT64_MAX);
-				 break;
-			 case 'b':
-				 obs_data_set_bool(d, n, true);
-				 break;
-			 default:
-				 obs_data_set_string(d, n, "%s%s%n");
-			 }
-		 }},
-	};
-	return all;
-}
+const Fill FILLS[] = {
+	{"NaN", 'd', NaN},
+	{"+inf", 'd', INF},
+	{"-inf", 'd', -INF},
+	{"1e308", 'd', 1e308},
+	{"-1e308", 'd', -1e308},
+	{"INT64_MIN", 'i', 0, INT64_MIN},
+	{"INT64_MAX", 'i', 0, INT64_MAX},
+	{"negative", 'd', -2.5},
+	{"strings", 's'},
+	{"bools", 'b'},
+	{"own type, extreme", 'o'},
+};
 
 /* Runs a filter through its life with the given settings. */
 void live_through(obs_source_t *source, obs_data_t *settings,
@@ -197,7 +169,7 @@ TEST(ExtremeSettings, EveryKeyAtOnceWithTheSameExtremeValue)
 {
 	ASSERT_EQ(every_key().size(), 58u);
 	obs_source_t *source = create_pattern_source("source");
-	for (const Fill &fill : fills()) {
+	for (const Fill &fill : FILLS) {
 		obs_data_t *settings = obs_data_create();
 		for (const Key &key : every_key())
 			fill.set(settings, key);
