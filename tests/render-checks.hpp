@@ -186,6 +186,25 @@ inline Window crop_of(double zoom, double center_x, double center_y)
 	return {cx - h, cy - h, 2 * h, 2 * h};
 }
 
+/* Nothing drawn: every byte of the frame is 0. */
+inline bool all_zero(const Frame &frame)
+{
+	return !frame.pixels.empty() &&
+	       std::all_of(frame.pixels.begin(), frame.pixels.end(),
+			   [](uint8_t v) { return v == 0; });
+}
+
+/* The error lines of the log saying that the crop effect did not load. */
+inline long effect_failure_lines()
+{
+	const auto lines = logs_containing("zoom-crop.effect");
+	return std::count_if(lines.begin(), lines.end(), [](const LogLine &l) {
+		return l.level == LOG_ERROR &&
+		       l.text ==
+			       "[tavimore-free] failed to load zoom-crop.effect";
+	});
+}
+
 /* A settings object holding the given numbers. Release it. */
 inline obs_data_t *
 numbers(std::initializer_list<std::pair<const char *, double>> values)

@@ -16,14 +16,6 @@
 static const char *const FAILURE_LINE =
 	"[tavimore-free] failed to load zoom-crop.effect";
 
-static long module_error_lines()
-{
-	const auto lines = logs_containing("[tavimore-free]");
-	return std::count_if(lines.begin(), lines.end(), [](const LogLine &l) {
-		return l.text == FAILURE_LINE && l.level == LOG_ERROR;
-	});
-}
-
 /* Lines of the module other than its load line and the effect failure. */
 static std::vector<std::string> other_module_lines()
 {
@@ -38,11 +30,10 @@ static std::vector<std::string> other_module_lines()
 
 static obs_source_t *zoomed_filter(const char *name)
 {
-	obs_data_t *settings = obs_data_create();
-	obs_data_set_double(settings, "idle_zoom_factor", 3.0);
-	obs_data_set_double(settings, "idle_center_x", 0.2);
-	obs_data_set_double(settings, "idle_center_y", 0.8);
-	obs_data_set_int(settings, "stage_count", 3);
+	obs_data_t *settings = numbers({{"idle_zoom_factor", 3.0},
+					{"idle_center_x", 0.2},
+					{"idle_center_y", 0.8},
+					{"stage_count", 3}});
 	obs_source_t *filter = create_zoom_filter(name, settings);
 	obs_data_release(settings);
 	return filter;
@@ -53,10 +44,10 @@ TEST(BrokenEffect, EachInstanceLogsOneErrorAndHasNoEffect)
 	clear_logs();
 	obs_source_t *first = zoomed_filter("zoom 1");
 	ASSERT_NE(first, nullptr);
-	EXPECT_EQ(module_error_lines(), 1);
+	EXPECT_EQ(effect_failure_lines(), 1);
 	obs_source_t *second = zoomed_filter("zoom 2");
 	ASSERT_NE(second, nullptr);
-	EXPECT_EQ(module_error_lines(), 2);
+	EXPECT_EQ(effect_failure_lines(), 2);
 
 	for (obs_source_t *filter : {first, second}) {
 		const ZoomFilter *f = zoom_data(filter);
@@ -71,8 +62,7 @@ TEST(BrokenEffect, EachInstanceLogsOneErrorAndHasNoEffect)
 	obs_source_filter_add(source, second);
 	wait_frames(3);
 	render_pixels(source, 256, 256);
-	obs_data_t *changes = obs_data_create();
-	obs_data_set_double(changes, "idle_zoom_factor", 2.0);
+	obs_data_t *changes = numbers({{"idle_zoom_factor", 2.0}});
 	obs_source_update(first, changes);
 	obs_data_release(changes);
 	wait_frames(3);
@@ -84,7 +74,7 @@ TEST(BrokenEffect, EachInstanceLogsOneErrorAndHasNoEffect)
 	obs_source_release(source);
 	wait_destroyed();
 
-	EXPECT_EQ(module_error_lines(), 2);
+	EXPECT_EQ(effect_failure_lines(), 2);
 	EXPECT_EQ(other_module_lines(), std::vector<std::string>());
 }
 
@@ -131,25 +121,18 @@ TEST(BrokenEffect, SettingsStagesHotkeysAndAnimationWorkAsUsual)
 
 	/* three stages, their toggles and the two hold keys on the source */
 	EXPECT_EQ(f->stages.size(), 3u);
-	EXPECT_NE(find_hotkey(source, "tavimore.stage_3"),
-		  OBS_INVALID_HOTKEY_ID);
-	EXPECT_NE(find_hotkey(source, "tavimore.idle_zoom_in"),
-		  OBS_INVALID_HOTKEY_ID);
-	EXPECT_NE(find_hotkey(source, "tavimore.idle_zoom_out"),
-		  OBS_INVALID_HOTKEY_ID);
+	EXPECT_EQ(hotkeys_of(source).size(), 5u);
 	EXPECT_DOUBLE_EQ(f->current_zoom, 3.0);
 
 	/* a settings change reaches the instance */
-	obs_data_t *changes = obs_data_create();
-	obs_data_set_int(changes, "stage_count", 5);
-	obs_data_set_double(changes, "stage_2_zoom_factor", 4.0);
-	obs_data_set_double(changes, "stage_2_duration", 0.05);
+	obs_data_t *changes = numbers({{"stage_count", 5},
+				       {"stage_2_zoom_factor", 4.0},
+				       {"stage_2_duration", 0.05}});
 	obs_source_update(filter, changes);
 	obs_data_release(changes);
 	wait_frames(3);
 	EXPECT_EQ(f->stages.size(), 5u);
-	EXPECT_NE(find_hotkey(source, "tavimore.stage_5"),
-		  OBS_INVALID_HOTKEY_ID);
+	EXPECT_EQ(hotkeys_of(source).size(), 7u);
 
 	/* a stage press zooms to the stage, a second press back to idle */
 	press_hotkey(find_hotkey(source, "tavimore.stage_2"));

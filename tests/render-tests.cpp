@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -142,13 +141,6 @@ TEST(Render, TheCentreGlidesToANewIdleCentre)
 /* A stage easing in over its duration: hotkey-render-tests. */
 
 /* ---- a filter drawn on its own --------------------------------------- */
-
-static bool all_zero(const Frame &frame)
-{
-	return !frame.pixels.empty() &&
-	       std::all_of(frame.pixels.begin(), frame.pixels.end(),
-			   [](uint8_t v) { return v == 0; });
-}
 
 TEST(Render, AFilterWithoutParentDrawsNothing)
 {
