@@ -49,16 +49,14 @@ void render_frames(obs_source_t *filter, int frames)
 						nullptr);
 }
 
-obs_data_t *zoom_settings()
+/* Counts the allocations of FRAMES ticks on the graphics thread. */
+AllocationCount counted_ticks(obs_source_t *filter)
 {
-	obs_data_t *settings = obs_data_create();
-	obs_data_set_double(settings, "idle_zoom_factor", 2.0);
-	obs_data_set_int(settings, "stage_count", 8);
-	obs_data_set_double(settings, "stage_1_zoom_factor", 4.0);
-	obs_data_set_double(settings, "stage_1_center_x", 0.2);
-	obs_data_set_double(settings, "stage_1_center_y", 0.7);
-	obs_data_set_double(settings, "stage_1_duration", 100.0);
-	return settings;
+	AllocationCount count;
+	on_graphics_thread([&] {
+		count = count_allocations([&] { tick_frames(filter, FRAMES); });
+	});
+	return count;
 }
 
 /* A test pattern with a zoom filter on it, ticked by libobs until its
@@ -72,7 +70,10 @@ protected:
 		static int made = 0;
 		const std::string name = "pattern " + std::to_string(++made);
 		parent = create_pattern_source(name.c_str(), SIZE, SIZE);
-		obs_data_t *settings = zoom_settings();
+		obs_data_t *settings = obs_data_create_from_json(
+			R"({"idle_zoom_factor": 2.0, "stage_count": 8,
+			    "stage_1_zoom_factor": 4.0, "stage_1_center_x": 0.2,
+			    "stage_1_center_y": 0.7, "stage_1_duration": 100.0})");
 		filter = create_zoom_filter("zoom", settings);
 		obs_data_release(settings);
 		obs_source_filter_add(parent, filter);
@@ -101,14 +102,6 @@ protected:
 	return ::testing::AssertionFailure()
 	       << count.allocations << " allocations (" << count.news
 	       << " through operator new) and " << count.frees << " frees";
-}
-
-void report_driver(const char *what, const AllocationCount &count)
-{
-	std::printf("%s: %.2f driver allocations and %.2f driver frees per "
-		    "frame\n",
-		    what, double(count.driver_allocations) / FRAMES,
-		    double(count.driver_frees) / FRAMES);
 }
 
 /* Reads back the render target's top-left pixel. */
@@ -162,12 +155,7 @@ TEST_F(PerFrame, TickAllocatesNothingAtRestInTransitionAndWhileHolding)
 {
 	ZoomFilter *zoom = zoom_data(filter);
 
-	AllocationCount at_rest;
-	on_graphics_thread([&] {
-		at_rest =
-			count_allocations([&] { tick_frames(filter, FRAMES); });
-	});
-	EXPECT_TRUE(allocates_nothing(at_rest));
+	EXPECT_TRUE(allocates_nothing(counted_ticks(filter)));
 	EXPECT_EQ(zoom->current_zoom, 2.0);
 
 	/* stage 1 takes 100 seconds: every counted tick is mid-transition */
@@ -198,11 +186,7 @@ TEST_F(PerFrame, TickAllocatesNothingAtRestInTransitionAndWhileHolding)
 	ASSERT_NE(zoom_out, OBS_INVALID_HOTKEY_ID);
 	press_hotkey(zoom_in, false);
 	press_hotkey(zoom_out, false);
-	AllocationCount holding;
-	on_graphics_thread([&] {
-		holding =
-			count_allocations([&] { tick_frames(filter, FRAMES); });
-	});
+	const AllocationCount holding = counted_ticks(filter);
 	EXPECT_TRUE(zoom->zoom_in_held);
 	EXPECT_TRUE(zoom->zoom_out_held);
 	obs_hotkey_trigger_routed_callback(zoom_in, false);
@@ -283,10 +267,15 @@ TEST_F(PerFrame, RenderAllocatesNothingDirectThroughATextureAndPassingThrough)
 	EXPECT_TRUE(allocates_nothing(direct));
 	EXPECT_TRUE(allocates_nothing(chained));
 	EXPECT_TRUE(allocates_nothing(passing));
-	report_driver("source drawn without a filter", unfiltered);
-	report_driver("filter drawn directly", direct);
-	report_driver("filter drawn through a texture", chained);
-	report_driver("filter passing through", passing);
+	for (const auto &[what, count] :
+	     {std::pair{"source drawn without a filter", unfiltered},
+	      {"filter drawn directly", direct},
+	      {"filter drawn through a texture", chained},
+	      {"filter passing through", passing}})
+		std::printf("%s: %.2f driver allocations and %.2f driver frees "
+			    "per frame\n",
+			    what, double(count.driver_allocations) / FRAMES,
+			    double(count.driver_frees) / FRAMES);
 	ASSERT_TRUE(read);
 	EXPECT_NEAR(pixel[0], 64, 2);
 	EXPECT_NEAR(pixel[1], 64, 2);
