@@ -68,28 +68,17 @@ inline LocaleFile read_locale_file(const std::string &path)
 			continue;
 		}
 		const std::string raw = line.substr(k + 2, line.size() - k - 3);
-		bool good = true;
-		for (size_t i = 0; i < raw.size(); i++) {
-			if (raw[i] == '"') {
-				file.errors.push_back(where +
-						      ": double quote in text");
-				good = false;
-				break;
-			}
-			if (raw[i] == '\\') {
-				if (i + 1 < raw.size() && raw[i + 1] == 'n') {
-					i++;
-					continue;
-				}
-				file.errors.push_back(
-					where + ": escape other than \\n");
-				good = false;
-				break;
-			}
-		}
+		bool good = raw.find('"') == std::string::npos;
+		for (size_t i = raw.find('\\'); good && i != std::string::npos;
+		     i = raw.find('\\', i + 2))
+			good = i + 1 < raw.size() && raw[i + 1] == 'n';
 		if (good)
 			file.entries.push_back(
 				{number, line.substr(0, k), raw});
+		else
+			file.errors.push_back(
+				where + ": double quote or escape other than "
+					"\\n in the text");
 	}
 	return file;
 }
