@@ -75,15 +75,14 @@ static void *pattern_create(obs_data_t *settings, obs_source_t *)
 	p->width = static_cast<uint32_t>(obs_data_get_int(settings, "width"));
 	p->height = static_cast<uint32_t>(obs_data_get_int(settings, "height"));
 	std::vector<uint8_t> pixels(size_t(p->width) * p->height * 4);
-	for (uint32_t y = 0; y < p->height; y++) {
-		for (uint32_t x = 0; x < p->width; x++) {
-			uint8_t *px = &pixels[(size_t(y) * p->width + x) * 4];
+	uint8_t *px = pixels.data();
+	for (uint32_t y = 0; y < p->height; y++)
+		for (uint32_t x = 0; x < p->width; x++, px += 4) {
 			px[0] = scaled(x, p->width);
 			px[1] = scaled(y, p->height);
 			px[2] = 64;
 			px[3] = 255;
 		}
-	}
 	const uint8_t *planes[] = {pixels.data()};
 	obs_enter_graphics();
 	p->texture =
@@ -101,12 +100,6 @@ static void pattern_destroy(void *data)
 	delete p;
 }
 
-static void pattern_defaults(obs_data_t *settings)
-{
-	obs_data_set_default_int(settings, "width", 256);
-	obs_data_set_default_int(settings, "height", 256);
-}
-
 static void pattern_render(void *data, gs_effect_t *effect)
 {
 	auto *p = static_cast<Pattern *>(data);
@@ -115,16 +108,6 @@ static void pattern_render(void *data, gs_effect_t *effect)
 	gs_effect_set_texture(gs_effect_get_param_by_name(effect, "image"),
 			      p->texture);
 	gs_draw_sprite(p->texture, 0, p->width, p->height);
-}
-
-static uint32_t pattern_width(void *data)
-{
-	return static_cast<Pattern *>(data)->width;
-}
-
-static uint32_t pattern_height(void *data)
-{
-	return static_cast<Pattern *>(data)->height;
 }
 
 static void register_pattern_source()
@@ -138,10 +121,17 @@ static void register_pattern_source()
 	};
 	info.create = pattern_create;
 	info.destroy = pattern_destroy;
-	info.get_defaults = pattern_defaults;
+	info.get_defaults = [](obs_data_t *settings) {
+		obs_data_set_default_int(settings, "width", 256);
+		obs_data_set_default_int(settings, "height", 256);
+	};
 	info.video_render = pattern_render;
-	info.get_width = pattern_width;
-	info.get_height = pattern_height;
+	info.get_width = [](void *data) {
+		return static_cast<Pattern *>(data)->width;
+	};
+	info.get_height = [](void *data) {
+		return static_cast<Pattern *>(data)->height;
+	};
 	obs_register_source(&info);
 }
 
