@@ -35,16 +35,8 @@ namespace {
 
 std::atomic<long> probe_renders{0};
 
-struct Probe {
-	obs_source_t *source;
-};
-
 void register_render_probe()
 {
-	static bool registered = false;
-	if (registered)
-		return;
-	registered = true;
 	obs_source_info info = {};
 	info.id = "tavimore_test_render_probe";
 	info.type = OBS_SOURCE_TYPE_FILTER;
@@ -53,15 +45,13 @@ void register_render_probe()
 		return "Render probe";
 	};
 	info.create = [](obs_data_t *, obs_source_t *source) -> void * {
-		return new Probe{source};
+		return source;
 	};
-	info.destroy = [](void *data) {
-		delete static_cast<Probe *>(data);
+	info.destroy = [](void *) {
 	};
 	info.video_render = [](void *data, gs_effect_t *) {
 		probe_renders++;
-		obs_source_skip_video_filter(
-			static_cast<Probe *>(data)->source);
+		obs_source_skip_video_filter(static_cast<obs_source_t *>(data));
 	};
 	obs_register_source(&info);
 }
@@ -140,33 +130,11 @@ struct FrameCheck {
 	}
 };
 
-std::map<std::string, obs_hotkey_id> ids_by_name(obs_source_t *parent)
-{
-	std::map<std::string, obs_hotkey_id> ids;
-	for (const HotkeyInfo &info : hotkeys_of(parent))
-		ids[info.name] = info.id;
-	return ids;
-}
-
 obs_hotkey_id id_of(const std::map<std::string, obs_hotkey_id> &ids,
 		    const std::string &name)
 {
 	const auto found = ids.find(name);
 	return found == ids.end() ? OBS_INVALID_HOTKEY_ID : found->second;
-}
-
-long module_hotkey_count()
-{
-	long count = 0;
-	obs_enum_hotkeys(
-		[](void *data, obs_hotkey_id, obs_hotkey_t *key) {
-			if (std::string(obs_hotkey_get_name(key))
-				    .rfind("tavimore.", 0) == 0)
-				++*static_cast<long *>(data);
-			return true;
-		},
-		&count);
-	return count;
 }
 
 /*
@@ -249,7 +217,7 @@ TEST(Stress, HotkeyStormWhileTheStageCountChanges)
 	obs_source_filter_add(parent, probe); /* drawn first, then the zoom */
 	obs_set_output_source(0, parent);
 	wait_frames(3);
-	ASSERT_EQ(ids_by_name(parent).size(), 10u);
+	ASSERT_EQ(hotkey_ids(parent).size(), 10u);
 	const long renders_before = probe_renders.load();
 
 	std::atomic<long> events{0};
@@ -257,7 +225,7 @@ TEST(Stress, HotkeyStormWhileTheStageCountChanges)
 	long count_changes = 0;
 	std::thread storm([&] {
 		std::mt19937 random(20261207);
-		std::map<std::string, obs_hotkey_id> ids = ids_by_name(parent);
+		std::map<std::string, obs_hotkey_id> ids = hotkey_ids(parent);
 		const long first_frame = check.frame_count.load();
 		long frame_of_change = first_frame;
 		int actions = 0;
@@ -278,7 +246,7 @@ TEST(Stress, HotkeyStormWhileTheStageCountChanges)
 			 * the presses go on through every part of the frame,
 			 * the tick's registrations included */
 			if (++actions % 32 == 0) {
-				ids = ids_by_name(parent);
+				ids = hotkey_ids(parent);
 				std::this_thread::yield();
 			}
 
@@ -345,7 +313,7 @@ TEST(Stress, HotkeyStormWhileTheStageCountChanges)
 			r->out = r->filter->idle_zoom_out_hotkey;
 		},
 		&registered, true);
-	const auto ids = ids_by_name(parent);
+	const auto ids = hotkey_ids(parent);
 	ASSERT_EQ(ids.size(), registered.stages.size() + 2);
 	for (size_t i = 0; i < registered.stages.size(); i++)
 		EXPECT_EQ(ids.at("tavimore.stage_" + std::to_string(i + 1)),
@@ -360,7 +328,7 @@ TEST(Stress, HotkeyStormWhileTheStageCountChanges)
 	obs_source_release(filter);
 	obs_source_release(parent);
 	wait_destroyed();
-	EXPECT_EQ(module_hotkey_count(), 0);
+	EXPECT_TRUE(module_hotkeys().empty());
 }
 
 int main(int argc, char **argv)

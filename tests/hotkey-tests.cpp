@@ -80,30 +80,6 @@ struct Attached {
 	ZoomFilter *operator->() const { return zoom(); }
 };
 
-/* Every hotkey whose name starts with "tavimore.", on any registrant. */
-std::vector<std::string> all_module_hotkeys()
-{
-	std::vector<std::string> names;
-	obs_enum_hotkeys(
-		[](void *data, obs_hotkey_id, obs_hotkey_t *key) {
-			const std::string name = obs_hotkey_get_name(key);
-			if (name.rfind("tavimore.", 0) == 0)
-				static_cast<std::vector<std::string> *>(data)
-					->push_back(name);
-			return true;
-		},
-		&names);
-	return names;
-}
-
-std::map<std::string, obs_hotkey_id> ids_by_name(obs_source_t *parent)
-{
-	std::map<std::string, obs_hotkey_id> ids;
-	for (const HotkeyInfo &info : hotkeys_of(parent))
-		ids[info.name] = info.id;
-	return ids;
-}
-
 std::string stage_name(int number)
 {
 	return "tavimore.stage_" + std::to_string(number);
@@ -158,7 +134,7 @@ TEST(Registration, NothingWithoutAParent)
 		EXPECT_EQ(f->stages[i].hotkey_id, OBS_INVALID_HOTKEY_ID);
 		EXPECT_EQ(f->stage_hotkey_contexts[i], nullptr);
 	}
-	EXPECT_TRUE(all_module_hotkeys().empty());
+	EXPECT_TRUE(module_hotkeys().empty());
 	obs_source_release(filter);
 	wait_destroyed();
 }
@@ -194,7 +170,7 @@ TEST(Registration, TheFirstTickWithAParentRegistersEverythingOnce)
 		ASSERT_EQ(descriptions.count(info.name), 1u) << info.name;
 		EXPECT_EQ(info.description, descriptions.at(info.name));
 	}
-	auto ids = ids_by_name(a.parent);
+	auto ids = hotkey_ids(a.parent);
 	EXPECT_EQ(ids.size(), 5u);
 	for (int i = 0; i < 3; i++) {
 		EXPECT_EQ(a->stages[i].hotkey_id, ids[stage_name(i + 1)]);
@@ -214,7 +190,7 @@ TEST(Registration, TheFirstTickWithAParentRegistersEverythingOnce)
 	EXPECT_TRUE(registered_during([&] {
 			    tick(a.filter(), FRAME, 30);
 		    }).empty());
-	EXPECT_EQ(ids_by_name(a.parent), ids);
+	EXPECT_EQ(hotkey_ids(a.parent), ids);
 	for (int i = 0; i < 3; i++)
 		EXPECT_EQ(a->stage_hotkey_contexts[i].get(), contexts[i]);
 }
@@ -223,13 +199,13 @@ TEST(Registration, AnUpdateWhileAttachedRegistersStagesButNotIdleKeys)
 {
 	Attached a(2);
 	set_int(a.filter(), "stage_count", 2);
-	auto ids = ids_by_name(a.parent);
+	auto ids = hotkey_ids(a.parent);
 	EXPECT_EQ(ids.size(), 2u);
 	EXPECT_EQ(ids.count(stage_name(1)) + ids.count(stage_name(2)), 2u);
 	EXPECT_FALSE(a->hotkeys_registered);
 
 	tick(a.filter(), FRAME);
-	auto after = ids_by_name(a.parent);
+	auto after = hotkey_ids(a.parent);
 	EXPECT_EQ(after.size(), 4u);
 	EXPECT_EQ(after.count("tavimore.idle_zoom_in") +
 			  after.count("tavimore.idle_zoom_out"),
@@ -242,7 +218,7 @@ TEST(StageCount, ShrinkingUnregistersFromTheTopEachBeforeItsContextGoes)
 {
 	Attached a(8);
 	tick(a.filter(), FRAME);
-	const auto before = ids_by_name(a.parent);
+	const auto before = hotkey_ids(a.parent);
 	ASSERT_EQ(before.size(), 10u);
 	ZoomFilter *f = a.zoom();
 
@@ -267,7 +243,7 @@ TEST(StageCount, ShrinkingUnregistersFromTheTopEachBeforeItsContextGoes)
 						  stage_name(4)}));
 	ASSERT_EQ(f->stages.size(), 3u);
 	EXPECT_EQ(f->stage_hotkey_contexts.size(), 3u);
-	auto after = ids_by_name(a.parent);
+	auto after = hotkey_ids(a.parent);
 	EXPECT_EQ(after.size(), 5u);
 	for (const auto &[name, id] : after)
 		EXPECT_EQ(id, before.at(name)) << name;
@@ -279,18 +255,18 @@ TEST(StageCount, GrowingRegistersTheNewStagesInThatUpdateUnderFormerNames)
 	Attached a(4);
 	tick(a.filter(), FRAME);
 	ZoomFilter *f = a.zoom();
-	const auto first = ids_by_name(a.parent);
+	const auto first = hotkey_ids(a.parent);
 	ASSERT_EQ(first.size(), 6u);
 	const StageHotkeyContext *c1 = f->stage_hotkey_contexts[0].get();
 	const StageHotkeyContext *c2 = f->stage_hotkey_contexts[1].get();
 	set_int(a.filter(), "stage_count", 2);
-	EXPECT_EQ(ids_by_name(a.parent).size(), 4u);
+	EXPECT_EQ(hotkey_ids(a.parent).size(), 4u);
 
 	EXPECT_EQ(registered_during(
 			  [&] { set_int(a.filter(), "stage_count", 5); }),
 		  (std::vector<std::string>{stage_name(3), stage_name(4),
 					    stage_name(5)}));
-	const auto again = ids_by_name(a.parent);
+	const auto again = hotkey_ids(a.parent);
 	ASSERT_EQ(again.size(), 7u);
 	ASSERT_EQ(f->stages.size(), 5u);
 	EXPECT_EQ(f->stage_hotkey_contexts[0].get(), c1);
@@ -460,7 +436,7 @@ TEST(Refusal, ARefusedStageIsRetriedWithAFreshContext)
 	EXPECT_EQ(f->idle_zoom_in_hotkey, OBS_INVALID_HOTKEY_ID);
 	EXPECT_EQ(f->idle_zoom_out_hotkey, OBS_INVALID_HOTKEY_ID);
 	expect_refused(nullptr);
-	EXPECT_TRUE(all_module_hotkeys().empty());
+	EXPECT_TRUE(module_hotkeys().empty());
 
 	/* the next update tries again, each with a context of its own */
 	const StageHotkeyContext *refused[] = {
@@ -477,7 +453,7 @@ TEST(Refusal, ARefusedStageIsRetriedWithAFreshContext)
 	const StageHotkeyContext *second = f->stage_hotkey_contexts[0].get();
 	set_int(a.filter(), "stage_count", 2);
 	tick(a.filter(), FRAME);
-	auto ids = ids_by_name(shown);
+	auto ids = hotkey_ids(shown);
 	EXPECT_EQ(ids.size(), 2u);
 	for (int i = 0; i < 2; i++)
 		EXPECT_EQ(f->stages[i].hotkey_id, ids[stage_name(i + 1)]);
@@ -574,14 +550,14 @@ TEST(Destroy, AParentDestroyedFirstTakesTheHotkeysAlong)
 	obs_source_t *filter = zoom_with_stages("survivor", 2);
 	obs_source_filter_add(parent, filter);
 	tick(filter, FRAME);
-	EXPECT_EQ(all_module_hotkeys().size(), 4u);
+	EXPECT_EQ(module_hotkeys().size(), 4u);
 
 	obs_source_release(parent);
 	wait_destroyed();
-	EXPECT_TRUE(all_module_hotkeys().empty());
+	EXPECT_TRUE(module_hotkeys().empty());
 	obs_source_release(filter);
 	wait_destroyed();
-	EXPECT_TRUE(all_module_hotkeys().empty());
+	EXPECT_TRUE(module_hotkeys().empty());
 }
 
 int main(int argc, char **argv)

@@ -373,6 +373,29 @@ std::vector<HotkeyInfo> hotkeys_of(obs_source_t *source)
 	return walk.found;
 }
 
+std::map<std::string, obs_hotkey_id> hotkey_ids(obs_source_t *source)
+{
+	std::map<std::string, obs_hotkey_id> ids;
+	for (const HotkeyInfo &info : hotkeys_of(source))
+		ids[info.name] = info.id;
+	return ids;
+}
+
+std::vector<std::string> module_hotkeys()
+{
+	std::vector<std::string> names;
+	obs_enum_hotkeys(
+		[](void *data, obs_hotkey_id, obs_hotkey_t *key) {
+			const std::string name = obs_hotkey_get_name(key);
+			if (name.rfind("tavimore.", 0) == 0)
+				static_cast<std::vector<std::string> *>(data)
+					->push_back(name);
+			return true;
+		},
+		&names);
+	return names;
+}
+
 obs_hotkey_id find_hotkey(obs_source_t *source, const char *name, int nth)
 {
 	for (const HotkeyInfo &info : hotkeys_of(source))

@@ -8,6 +8,7 @@
 #include <obs-module.h>
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -81,6 +82,10 @@ struct HotkeyInfo {
 	std::string description;
 };
 std::vector<HotkeyInfo> hotkeys_of(obs_source_t *source);
+/* The same, name to id (the last of several of one name). */
+std::map<std::string, obs_hotkey_id> hotkey_ids(obs_source_t *source);
+/* The names of every hotkey named "tavimore.…", on any registrant. */
+std::vector<std::string> module_hotkeys();
 /* The id of the hotkey of that name on that source; -1 when none. */
 obs_hotkey_id find_hotkey(obs_source_t *source, const char *name, int nth = 0);
 /* Presses (and, with release, releases) a hotkey through libobs. */
