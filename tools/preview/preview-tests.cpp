@@ -238,19 +238,13 @@ TEST_F(PreviewTest, SameInputsGiveIdenticalFiles)
 					  "0.5 release tavimore.idle_zoom_in\n"
 					  "0.6 tap tavimore.stage_2\n"
 					  "1.0 end\n");
-	const std::vector<std::string> common = {"--size",     "160x90",
-						 "--fps",      "20",
-						 "--timeline", timeline,
-						 "--quiet"};
-	auto args = [&](const std::string &out) {
-		std::vector<std::string> a = common;
-		a.push_back("--output");
-		a.push_back(out);
-		return a;
-	};
-	const Result first = run(args(dir + "/a"));
+	std::vector<std::string> args = {"--size",  "160x90",     "--fps",
+					 "20",      "--timeline", timeline,
+					 "--quiet", "--output",   dir + "/a"};
+	const Result first = run(args);
 	ASSERT_EQ(first.status, 0) << first.err;
-	const Result second = run(args(dir + "/b"));
+	args.back() = dir + "/b";
+	const Result second = run(args);
 	ASSERT_EQ(second.status, 0) << second.err;
 
 	const auto names = list(dir + "/a");
@@ -292,21 +286,16 @@ TEST_F(PreviewTest, AnImageFileRendersLikeTheSamePictureBuiltIn)
 	const std::string picture = dir + "/coords.png";
 	write_png(picture, make_coordinate_card(96, 64));
 	const std::string timeline = file("t.txt", "0 tap tavimore.stage_1\n");
-	const std::vector<std::string> common = {
-		"--timeline", timeline, "--duration", "0.3",
-		"--fps",      "10",     "--set",      "stage_1_center_x=0.3",
-		"--no-gif"};
-	auto with = [&](std::vector<std::string> extra, const char *out) {
-		std::vector<std::string> a = common;
-		a.insert(a.end(), extra.begin(), extra.end());
-		a.push_back("--output");
-		a.push_back(dir + "/" + out);
-		return a;
-	};
-	ASSERT_EQ(run(with({"--image", picture}, "file")).status, 0);
-	ASSERT_EQ(run(with({"--card", "coords", "--size", "96x64"}, "card"))
-			  .status,
-		  0);
+	std::vector<std::string> args = {
+		"--timeline", timeline,   "--duration",  "0.3",
+		"--fps",      "10",       "--set",       "stage_1_center_x=0.3",
+		"--no-gif",   "--output", dir + "/file", "--image",
+		picture};
+	ASSERT_EQ(run(args).status, 0);
+	args.resize(args.size() - 3);
+	args.insert(args.end(),
+		    {dir + "/card", "--card", "coords", "--size", "96x64"});
+	ASSERT_EQ(run(args).status, 0);
 	for (const char *name : {"frame-0000.png", "frame-0002.png"}) {
 		SCOPED_TRACE(name);
 		const RgbaImage a = read_png(dir + "/file/" + name);
