@@ -107,34 +107,30 @@ shows_window(const Frame &frame, const Window &window, double tolerance = 2.0)
  * drawn from non-finite coordinates is black, cleared or one flat colour. */
 inline ::testing::AssertionResult shows_some_window(const Frame &frame)
 {
-	if (frame.pixels.size() != size_t(frame.width) * frame.height * 4 ||
-	    frame.width < 2 || frame.height < 2)
-		return ::testing::AssertionFailure() << "no frame read back";
-	for (uint32_t y = 0; y < frame.height; y++) {
-		for (uint32_t x = 0; x < frame.width; x++) {
-			const uint8_t *px = frame.at(x, y);
-			if (std::abs(px[2] - 64) > 2 || px[3] != 255)
-				return ::testing::AssertionFailure()
-				       << "pixel (" << x << ", " << y
-				       << ") is rgba(" << int(px[0]) << ", "
-				       << int(px[1]) << ", " << int(px[2])
-				       << ", " << int(px[3]) << ")";
-		}
-	}
 	const uint32_t w = frame.width;
 	const uint32_t h = frame.height;
-	for (uint32_t y = 0; y < h; y++)
-		for (uint32_t x = 1; x < w; x++)
-			if (frame.at(x, y)[0] < frame.at(x - 1, y)[0])
+	if (frame.pixels.size() != size_t(w) * h * 4 || w < 2 || h < 2)
+		return ::testing::AssertionFailure() << "no frame read back";
+	for (uint32_t y = 0; y < h; y++) {
+		for (uint32_t x = 0; x < w; x++) {
+			const uint8_t *px = frame.at(x, y);
+			const char *fault =
+				std::abs(px[2] - 64) > 2 || px[3] != 255
+					? "is not the pattern's"
+				: x > 0 && px[0] < frame.at(x - 1, y)[0]
+					? "has less red than its left"
+				: y > 0 && px[1] < frame.at(x, y - 1)[1]
+					? "has less green than above"
+					: nullptr;
+			if (fault)
 				return ::testing::AssertionFailure()
-				       << "red falls at (" << x << ", " << y
+				       << "pixel (" << x << ", " << y << ") "
+				       << fault << ": rgba(" << int(px[0])
+				       << ", " << int(px[1]) << ", "
+				       << int(px[2]) << ", " << int(px[3])
 				       << ")";
-	for (uint32_t x = 0; x < w; x++)
-		for (uint32_t y = 1; y < h; y++)
-			if (frame.at(x, y)[1] < frame.at(x, y - 1)[1])
-				return ::testing::AssertionFailure()
-				       << "green falls at (" << x << ", " << y
-				       << ")";
+		}
+	}
 	const int red_range = frame.at(w - 1, h / 2)[0] - frame.at(0, h / 2)[0];
 	const int green_range =
 		frame.at(w / 2, h - 1)[1] - frame.at(w / 2, 0)[1];
