@@ -180,41 +180,40 @@ static const double NOT_FINITE[] = {
 	-std::numeric_limits<double>::infinity(),
 };
 
-TEST(Render, ANonFiniteIdleZoomShowsTheWholeFrameAndRecovers)
+using Settings = std::initializer_list<std::pair<const char *, double>>;
+
+/* With `bad` every frame shows some window and then `fallback`; `frames`
+ * after the values are corrected the frame shows `fixed_window`. */
+static void expect_bad_then_fixed(const Rig &rig, Settings bad,
+				  const Window &fallback, Settings fixed,
+				  const Window &fixed_window, int frames)
 {
-	Rig rig({{"idle_zoom_factor", 2.0},
-		 {"idle_center_x", 0.1},
-		 {"idle_center_y", 0.9},
-		 {"tracking_smoothing", 0.0}});
-	settle();
-	for (double bad : NOT_FINITE) {
-		SCOPED_TRACE(::testing::Message()
-			     << "idle_zoom_factor " << bad);
-		rig.update({{"idle_zoom_factor", bad}});
-		settle_watching(rig);
-		EXPECT_TRUE(shows_window(rig.frame(), WHOLE_FRAME));
-		rig.update({{"idle_zoom_factor", 2.0}});
-		wait_frames(3);
-		EXPECT_TRUE(shows_window(rig.frame(), {0.0, 0.5, 0.5, 0.5}));
-	}
+	rig.update(bad);
+	settle_watching(rig);
+	EXPECT_TRUE(shows_window(rig.frame(), fallback));
+	rig.update(fixed);
+	wait_frames(frames);
+	EXPECT_TRUE(shows_window(rig.frame(), fixed_window));
 }
 
-TEST(Render, ANonFiniteIdleCentreShowsTheMiddleAndRecovers)
+TEST(Render, NonFiniteIdleValuesShowTheWholeFrameOrTheMiddleAndRecover)
 {
 	for (double bad : NOT_FINITE) {
-		SCOPED_TRACE(::testing::Message() << "idle_center_x " << bad);
+		SCOPED_TRACE(::testing::Message() << "value " << bad);
 		Rig rig({{"idle_zoom_factor", 2.0},
 			 {"idle_center_x", 0.5},
 			 {"idle_center_y", 0.9},
 			 {"tracking_smoothing", 0.0}});
 		settle();
-		rig.update({{"idle_center_x", bad}});
-		settle_watching(rig);
+		/* the zoom shows right again one tick after its correction */
+		expect_bad_then_fixed(rig, {{"idle_zoom_factor", bad}},
+				      WHOLE_FRAME, {{"idle_zoom_factor", 2.0}},
+				      crop_of(2.0, 0.5, 0.9), 3);
 		/* x at the middle; y, still finite, where it was */
-		EXPECT_TRUE(shows_window(rig.frame(), crop_of(2.0, 0.5, 0.9)));
-		rig.update({{"idle_center_x", 0.1}});
-		settle();
-		EXPECT_TRUE(shows_window(rig.frame(), crop_of(2.0, 0.1, 0.9)));
+		expect_bad_then_fixed(rig, {{"idle_center_x", bad}},
+				      crop_of(2.0, 0.5, 0.9),
+				      {{"idle_center_x", 0.1}},
+				      crop_of(2.0, 0.1, 0.9), SETTLE_FRAMES);
 	}
 }
 
@@ -235,22 +234,16 @@ TEST(Render, NonFiniteStageValuesNeverReachTheFrame)
 
 	for (double bad : NOT_FINITE) {
 		SCOPED_TRACE(::testing::Message() << "stage value " << bad);
-
-		rig.update({{"stage_1_zoom_factor", bad}});
-		settle_watching(rig);
-		EXPECT_TRUE(shows_window(rig.frame(), WHOLE_FRAME));
-		rig.update({{"stage_1_zoom_factor", 4.0}});
-		wait_frames(3);
-		EXPECT_TRUE(shows_window(rig.frame(), crop_of(4.0, 0.5, 0.5)));
-
-		rig.update(
-			{{"stage_1_center_x", bad}, {"stage_1_center_y", bad}});
-		settle_watching(rig);
-		EXPECT_TRUE(shows_window(rig.frame(), crop_of(4.0, 0.5, 0.5)));
-		rig.update(
-			{{"stage_1_center_x", 0.2}, {"stage_1_center_y", 0.7}});
-		settle();
-		EXPECT_TRUE(shows_window(rig.frame(), crop_of(4.0, 0.2, 0.7)));
+		expect_bad_then_fixed(rig, {{"stage_1_zoom_factor", bad}},
+				      WHOLE_FRAME,
+				      {{"stage_1_zoom_factor", 4.0}},
+				      crop_of(4.0, 0.5, 0.5), 3);
+		expect_bad_then_fixed(
+			rig,
+			{{"stage_1_center_x", bad}, {"stage_1_center_y", bad}},
+			crop_of(4.0, 0.5, 0.5),
+			{{"stage_1_center_x", 0.2}, {"stage_1_center_y", 0.7}},
+			crop_of(4.0, 0.2, 0.7), SETTLE_FRAMES);
 		rig.update(
 			{{"stage_1_center_x", 0.5}, {"stage_1_center_y", 0.5}});
 		settle();
