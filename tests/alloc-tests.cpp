@@ -1,9 +1,7 @@
 /*
- * Per-frame work allocates nothing: the filter's tick and render run on
- * libobs's graphics thread (between its own tick and render of each frame)
- * while every heap allocation of that thread is counted. What the OpenGL
- * driver allocates inside its own draw calls is counted apart and only
- * reported: Mesa's llvmpipe allocates in every draw, whoever draws.
+ * The filter's tick and render allocate nothing, counted on libobs's
+ * graphics thread; the OpenGL driver's own allocations in its draw calls
+ * (llvmpipe allocates in every draw, whoever draws) are only reported.
  */
 #include "alloc-counter.hpp"
 #include "obs-harness.hpp"

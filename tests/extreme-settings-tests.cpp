@@ -1,10 +1,7 @@
 /*
- * Settings that no property sheet writes, but scripts and remote-control
- * clients can: every key at once with NaN, infinities, the largest doubles,
- * the integer extremes, or a value of the wrong type. The filter must keep
- * handing its effect a finite window inside the frame, keep a valid stage
- * list, and show the right window again once the settings are sane.
- * (The settings fuzzer in fuzz/ explores the same ground at random.)
+ * Every key at once with a value no property sheet writes (scripts can):
+ * the window stays finite and inside the frame, the stage list valid, and
+ * sane settings bring the right window back.
  */
 #include "obs-harness.hpp"
 #include "zoom-core.hpp"

@@ -1,11 +1,6 @@
 /*
- * A hotkey storm against a running libobs: one thread presses and releases
- * stage and idle hotkeys, and changes the stage count every few frames,
- * while libobs's graphics thread ticks and renders the filter. Every frame
- * is checked for a zoom that leaves its transition, and the storm has to
- * finish: registering or unregistering hotkeys on the graphics thread must
- * never wait forever on a key press that waits on the frame.
- *
+ * A hotkey storm, with stage count changes, while libobs ticks and renders
+ * the filter: no frame's zoom leaves its transition, and no deadlock.
  * Built once more with ThreadSanitizer by scripts/test.d.
  */
 #include "obs-harness.hpp"

@@ -1,11 +1,6 @@
 /*
- * Many lives of a zoom filter in one host: create, attach to a source, tick
- * (which registers the hotkeys), press keys, change the number of stages,
- * detach and destroy; then the module's unload at shutdown. Every cycle must
- * leave the source without a hotkey of ours, and at the end libobs must
- * count no allocation alive. Run under valgrind or LeakSanitizer by
- * scripts/test.d for the module's own leaks and invalid accesses.
- *
+ * Many lives of a zoom filter in one host, each leaving no hotkey behind;
+ * scripts/test.d runs it under valgrind and LeakSanitizer as well.
  * TAVIMORE_LIFECYCLE_CYCLES sets the number of cycles (default 1000).
  */
 #include "obs-harness.hpp"
