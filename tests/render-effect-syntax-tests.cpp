@@ -28,12 +28,16 @@ static std::vector<std::string> other_module_lines()
 	return other;
 }
 
+/* A zoom of 3 near the bottom-left corner, three stages. */
+static const std::initializer_list<std::pair<const char *, double>> ZOOMED = {
+	{"idle_zoom_factor", 3.0},
+	{"idle_center_x", 0.2},
+	{"idle_center_y", 0.8},
+	{"stage_count", 3}};
+
 static obs_source_t *zoomed_filter(const char *name)
 {
-	obs_data_t *settings = numbers({{"idle_zoom_factor", 3.0},
-					{"idle_center_x", 0.2},
-					{"idle_center_y", 0.8},
-					{"stage_count", 3}});
+	obs_data_t *settings = numbers(ZOOMED);
 	obs_source_t *filter = create_zoom_filter(name, settings);
 	obs_data_release(settings);
 	return filter;
@@ -81,43 +85,35 @@ TEST(BrokenEffect, EachInstanceLogsOneErrorAndHasNoEffect)
 TEST(BrokenEffect, TheInputIsPassedThroughUnchanged)
 {
 	obs_source_t *plain = create_pattern_source("plain");
-	obs_source_t *source = create_pattern_source("filtered");
-	obs_source_t *filter = zoomed_filter("zoom");
-	obs_source_filter_add(source, filter);
+	Rig rig(ZOOMED);
 	wait_frames(3);
 
 	const Frame input = read_frame(plain, 256, 256);
-	const Frame output = read_frame(source, 256, 256);
+	const Frame output = rig.frame();
 	/* the pattern itself came through, not an empty frame */
 	EXPECT_EQ(input.at(255, 0)[0], 255);
 	EXPECT_EQ(input.at(0, 255)[1], 255);
 	EXPECT_TRUE(output.pixels == input.pixels)
 		<< "the output differs from the unfiltered input";
-	EXPECT_EQ(obs_source_get_width(source), 256u);
-	EXPECT_EQ(obs_source_get_height(source), 256u);
+	EXPECT_EQ(obs_source_get_width(rig.filter), 256u);
+	EXPECT_EQ(obs_source_get_height(rig.filter), 256u);
 
 	/* a stage in the middle of its zoom changes nothing either */
-	ZoomFilter *f = zoom_data(filter);
+	ZoomFilter *f = zoom_data(rig.filter);
 	wait_frames(1);
 	ASSERT_NE(f->stages[0].hotkey_id, OBS_INVALID_HOTKEY_ID);
 	press_hotkey(f->stages[0].hotkey_id);
 	wait_frames(5);
-	EXPECT_TRUE(read_frame(source, 256, 256).pixels == input.pixels);
-
-	obs_source_filter_remove(source, filter);
-	obs_source_release(filter);
-	obs_source_release(source);
+	EXPECT_TRUE(rig.frame().pixels == input.pixels);
 	obs_source_release(plain);
-	wait_destroyed();
 }
 
 TEST(BrokenEffect, SettingsStagesHotkeysAndAnimationWorkAsUsual)
 {
-	obs_source_t *source = create_pattern_source("source");
-	obs_source_t *filter = zoomed_filter("zoom");
-	obs_source_filter_add(source, filter);
+	Rig rig(ZOOMED);
+	obs_source_t *source = rig.parent;
 	wait_frames(3);
-	ZoomFilter *f = zoom_data(filter);
+	ZoomFilter *f = zoom_data(rig.filter);
 
 	/* three stages, their toggles and the two hold keys on the source */
 	EXPECT_EQ(f->stages.size(), 3u);
@@ -125,11 +121,9 @@ TEST(BrokenEffect, SettingsStagesHotkeysAndAnimationWorkAsUsual)
 	EXPECT_DOUBLE_EQ(f->current_zoom, 3.0);
 
 	/* a settings change reaches the instance */
-	obs_data_t *changes = numbers({{"stage_count", 5},
-				       {"stage_2_zoom_factor", 4.0},
-				       {"stage_2_duration", 0.05}});
-	obs_source_update(filter, changes);
-	obs_data_release(changes);
+	rig.update({{"stage_count", 5},
+		    {"stage_2_zoom_factor", 4.0},
+		    {"stage_2_duration", 0.05}});
 	wait_frames(3);
 	EXPECT_EQ(f->stages.size(), 5u);
 	EXPECT_EQ(hotkeys_of(source).size(), 7u);
@@ -143,11 +137,6 @@ TEST(BrokenEffect, SettingsStagesHotkeysAndAnimationWorkAsUsual)
 	wait_frames(60);
 	EXPECT_EQ(f->active_stage, -1);
 	EXPECT_DOUBLE_EQ(f->current_zoom, 3.0);
-
-	obs_source_filter_remove(source, filter);
-	obs_source_release(filter);
-	obs_source_release(source);
-	wait_destroyed();
 }
 
 int main(int argc, char **argv)
