@@ -51,12 +51,6 @@ void spit(const std::string &path, const std::string &text)
 	std::ofstream(path, std::ios::binary) << text;
 }
 
-bool exists(const std::string &path)
-{
-	struct stat st;
-	return stat(path.c_str(), &st) == 0;
-}
-
 std::vector<std::string> list(const std::string &dir)
 {
 	std::vector<std::string> names;
