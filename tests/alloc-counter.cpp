@@ -252,45 +252,21 @@ void *operator new[](size_t size, std::align_val_t alignment)
 	return new_aligned_block(size, alignment, __builtin_return_address(0));
 }
 
-void operator delete(void *pointer) noexcept
-{
-	delete_block(pointer, __builtin_return_address(0));
-}
-
-void operator delete[](void *pointer) noexcept
-{
-	delete_block(pointer, __builtin_return_address(0));
-}
-
-void operator delete(void *pointer, size_t) noexcept
-{
-	delete_block(pointer, __builtin_return_address(0));
-}
-
-void operator delete[](void *pointer, size_t) noexcept
-{
-	delete_block(pointer, __builtin_return_address(0));
-}
-
-void operator delete(void *pointer, std::align_val_t) noexcept
-{
-	delete_block(pointer, __builtin_return_address(0));
-}
-
-void operator delete[](void *pointer, std::align_val_t) noexcept
-{
-	delete_block(pointer, __builtin_return_address(0));
-}
-
-void operator delete(void *pointer, size_t, std::align_val_t) noexcept
-{
-	delete_block(pointer, __builtin_return_address(0));
-}
-
-void operator delete[](void *pointer, size_t, std::align_val_t) noexcept
-{
-	delete_block(pointer, __builtin_return_address(0));
-}
+/* Every form of delete frees through the counter. */
+#define COUNTED_DELETE(name, ...)                                   \
+	void name(void *pointer, ##__VA_ARGS__) noexcept            \
+	{                                                           \
+		delete_block(pointer, __builtin_return_address(0)); \
+	}
+COUNTED_DELETE(operator delete)
+COUNTED_DELETE(operator delete[])
+COUNTED_DELETE(operator delete, size_t)
+COUNTED_DELETE(operator delete[], size_t)
+COUNTED_DELETE(operator delete, std::align_val_t)
+COUNTED_DELETE(operator delete[], std::align_val_t)
+COUNTED_DELETE(operator delete, size_t, std::align_val_t)
+COUNTED_DELETE(operator delete[], size_t, std::align_val_t)
+#undef COUNTED_DELETE
 
 bool allocation_counting_available()
 {
