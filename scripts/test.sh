@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 apt_install "${BUILD_DEPS[@]}" libgtest-dev googletest xvfb xauth \
 	libegl-mesa0 libgl1-mesa-dri clang-format binutils
 # the benchmarks: Google Benchmark, and OBS's own filters to compare with
-apt_install libbenchmark-dev obs-plugins
+apt_install libbenchmark-dev obs-studio
 
 echo "== formatting"
 git ls-files -- '*.cpp' '*.hpp' '*.h' '*.c' | xargs clang-format --dry-run -Werror
