@@ -3,7 +3,7 @@
 cd "$(dirname "$0")/.."
 . scripts/common.sh
 
-apt_install "${BUILD_DEPS[@]}" libgtest-dev googletest xvfb xauth \
+apt_install "${BUILD_DEPS[@]}" git libgtest-dev googletest xvfb xauth \
 	libegl-mesa0 libgl1-mesa-dri clang-format binutils
 # the benchmarks: Google Benchmark, and OBS's own filters to compare with
 apt_install libbenchmark-dev obs-studio
