@@ -9,7 +9,7 @@
 
 apt_install "${BUILD_DEPS[@]}" obs-studio xvfb xauth libegl-mesa0 libgl1-mesa-dri python3
 
-work=$(mktemp -d /tmp/tavimore-obs-XXXXXX)
+work=$(mktemp -d -t tavimore-obs-XXXXXX)
 home=$work/home
 config=$home/.config/obs-studio
 plugin=$config/plugins/tavimore-free

@@ -70,8 +70,10 @@ class PreviewTest : public ::testing::Test {
 protected:
 	void SetUp() override
 	{
-		char pattern[] = "/tmp/tavimore-preview-test-XXXXXX";
-		ASSERT_NE(mkdtemp(pattern), nullptr);
+		const char *tmp = std::getenv("TMPDIR");
+		std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") +
+				      "/tavimore-preview-test-XXXXXX";
+		ASSERT_NE(mkdtemp(pattern.data()), nullptr);
 		dir = pattern;
 	}
 	void TearDown() override
