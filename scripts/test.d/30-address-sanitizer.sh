@@ -25,5 +25,10 @@ export LSAN_OPTIONS="suppressions=$here/lsan.supp:print_suppressions=1"
 export UBSAN_OPTIONS="suppressions=$here/ubsan.supp:print_stacktrace=1:halt_on_error=1"
 
 # (alloc-tests skips its counting here: the sanitizer owns malloc)
-(cd "$build" && ctest --output-on-failure)
+(cd "$build" && ctest --output-on-failure -E '^preview-tests$')
+# The preview tool's runs go without the leak check: on a fresh Debian 12 root,
+# LeakSanitizer's own tracer crashes (signal 11 on a garbage dynamic-TLS entry)
+# at the exit of one of them. The module's leaks are checked by every test
+# above and by the valgrind lifecycle run.
+(cd "$build" && ASAN_OPTIONS="$ASAN_OPTIONS:detect_leaks=0" ctest --output-on-failure -R '^preview-tests$')
 echo "address and undefined-behaviour sanitizers: every test clean"
