@@ -14,12 +14,18 @@ git ls-files -- '*.cpp' '*.hpp' '*.h' '*.c' | xargs clang-format --dry-run -Werr
 echo "== build and tests"
 cmake -S . -B build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build/test -j2
-(cd build/test && ctest --output-on-failure)
+ctest_log=$(mktemp)
+(cd build/test && ctest --output-on-failure) | tee "$ctest_log"
+passed=$(sed -n 's/.*tests failed out of \([0-9]*\).*/\1/p' "$ctest_log")
+rm -f "$ctest_log"
 
 # Further suites (sanitizers, packaging, the host application ...), in order.
 for step in scripts/test.d/*.sh; do
 	[ -e "$step" ] || continue
 	echo "== $(basename "$step" .sh)"
 	bash "$step"
+	passed=$((passed + 1))
 done
+# every ctest test and every further suite passed (any failure stops above)
 echo "== all tests passed"
+echo "$passed passed, 0 failed"
