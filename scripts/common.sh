@@ -19,3 +19,17 @@ apt_install() {
 }
 
 BUILD_DEPS=(ca-certificates cmake make g++ pkg-config libobs-dev libx11-dev libpng-dev)
+
+# check DESCRIPTION COMMAND... : runs one check of a test script, says ok or
+# FAILED, and counts the failures in $failures
+failures=0
+check() { # check DESCRIPTION COMMAND...
+	local what=$1
+	shift
+	if "$@"; then
+		echo "ok: $what"
+	else
+		echo "FAILED: $what"
+		failures=$((failures + 1))
+	fi
+}

@@ -47,16 +47,6 @@ obs_cleanup() {
 }
 trap obs_cleanup EXIT
 
-check() { # check DESCRIPTION COMMAND...
-	local what=$1
-	shift
-	if "$@"; then
-		echo "ok: $what"
-	else
-		echo "FAILED: $what"
-		failures=$((failures + 1))
-	fi
-}
 fail_now() {
 	echo "FAILED: $1"
 	[ -n "${log:-}" ] && [ -f "$log" ] && tail -n 40 "$log"

@@ -17,16 +17,6 @@ fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0
-check() { # check DESCRIPTION COMMAND...
-	local what=$1
-	shift
-	if "$@"; then
-		echo "ok: $what"
-	else
-		echo "FAILED: $what"
-		failures=$((failures + 1))
-	fi
-}
 
 (cd "$work" && cpack -G DEB --config "$OLDPWD/$build/CPackConfig.cmake" >cpack.log 2>&1) || {
 	cat "$work/cpack.log"
