@@ -122,61 +122,23 @@ obs_source_t *add_crop_filter(obs_source_t *parent, uint32_t width,
 	return filter;
 }
 
-/* A render target with its read-back surface. Use inside the graphics. */
+/* A 1920x1080 target with its read-back surface, drawn into and read back
+ * as a whole for every timed frame. Use inside the graphics context. */
 class Frame {
 public:
-	Frame()
-		: target(gs_texrender_create(GS_RGBA, GS_ZS_NONE)),
-		  stage(gs_stagesurface_create(WIDTH, HEIGHT, GS_RGBA))
-	{
-	}
-	~Frame()
-	{
-		gs_stagesurface_destroy(stage);
-		gs_texrender_destroy(target);
-	}
-
 	/* Draws, reads back and returns the seconds it all took. */
 	double draw(const std::function<void()> &content,
 		    std::vector<uint8_t> *pixels = nullptr)
 	{
-		gs_texrender_reset(target);
 		const auto start = std::chrono::steady_clock::now();
-		if (gs_texrender_begin(target, WIDTH, HEIGHT)) {
-			vec4 clear;
-			vec4_zero(&clear);
-			gs_clear(GS_CLEAR_COLOR, &clear, 0.0f, 0);
-			gs_ortho(0.0f, float(WIDTH), 0.0f, float(HEIGHT),
-				 -100.0f, 100.0f);
-			gs_blend_state_push();
-			gs_blend_function(GS_BLEND_ONE, GS_BLEND_ZERO);
-			content();
-			gs_blend_state_pop();
-			gs_texrender_end(target);
-		}
-		gs_stage_texture(stage, gs_texrender_get_texture(target));
-		uint8_t *data = nullptr;
-		uint32_t linesize = 0;
-		if (gs_stagesurface_map(stage, &data, &linesize)) {
-			if (pixels) {
-				pixels->resize(size_t(WIDTH) * HEIGHT * 4);
-				for (uint32_t y = 0; y < HEIGHT; y++)
-					std::memcpy(pixels->data() +
-							    size_t(y) * WIDTH *
-								    4,
-						    data + size_t(y) * linesize,
-						    size_t(WIDTH) * 4);
-			}
-			gs_stagesurface_unmap(stage);
-		}
+		target.draw(content, pixels);
 		const std::chrono::duration<double> elapsed =
 			std::chrono::steady_clock::now() - start;
 		return elapsed.count();
 	}
 
 private:
-	gs_texrender_t *target;
-	gs_stagesurf_t *stage;
+	ReadbackTarget target{WIDTH, HEIGHT};
 };
 
 double median(std::vector<double> values)

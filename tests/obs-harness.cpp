@@ -308,13 +308,23 @@ void wait_destroyed()
 	obs_queue_task(OBS_TASK_DESTROY, no_op, nullptr, true);
 }
 
-std::vector<uint8_t> render_pixels(obs_source_t *source, uint32_t width,
-				   uint32_t height)
+ReadbackTarget::ReadbackTarget(uint32_t width, uint32_t height)
+	: width(width), height(height),
+	  target(gs_texrender_create(GS_RGBA, GS_ZS_NONE)),
+	  stage(gs_stagesurface_create(width, height, GS_RGBA))
 {
-	std::vector<uint8_t> pixels(size_t(width) * height * 4);
-	obs_enter_graphics();
-	gs_texrender_t *target = gs_texrender_create(GS_RGBA, GS_ZS_NONE);
-	gs_stagesurf_t *stage = gs_stagesurface_create(width, height, GS_RGBA);
+}
+
+ReadbackTarget::~ReadbackTarget()
+{
+	gs_stagesurface_destroy(stage);
+	gs_texrender_destroy(target);
+}
+
+void ReadbackTarget::draw(const std::function<void()> &content,
+			  std::vector<uint8_t> *pixels)
+{
+	gs_texrender_reset(target);
 	if (gs_texrender_begin(target, width, height)) {
 		vec4 clear;
 		vec4_zero(&clear);
@@ -323,25 +333,35 @@ std::vector<uint8_t> render_pixels(obs_source_t *source, uint32_t width,
 			 100.0f);
 		gs_blend_state_push();
 		gs_blend_function(GS_BLEND_ONE, GS_BLEND_ZERO);
-		obs_source_video_render(source);
+		content();
 		gs_blend_state_pop();
 		gs_texrender_end(target);
-
-		gs_stage_texture(stage, gs_texrender_get_texture(target));
-		uint8_t *data = nullptr;
-		uint32_t linesize = 0;
-		if (gs_stagesurface_map(stage, &data, &linesize)) {
-			for (uint32_t y = 0; y < height; y++)
-				std::copy(data + size_t(y) * linesize,
-					  data + size_t(y) * linesize +
-						  size_t(width) * 4,
-					  pixels.begin() +
-						  size_t(y) * width * 4);
-			gs_stagesurface_unmap(stage);
-		}
 	}
-	gs_stagesurface_destroy(stage);
-	gs_texrender_destroy(target);
+	gs_stage_texture(stage, gs_texrender_get_texture(target));
+	uint8_t *data = nullptr;
+	uint32_t linesize = 0;
+	if (!gs_stagesurface_map(stage, &data, &linesize))
+		return;
+	if (pixels) {
+		pixels->resize(size_t(width) * height * 4);
+		for (uint32_t y = 0; y < height; y++)
+			std::memcpy(pixels->data() + size_t(y) * width * 4,
+				    data + size_t(y) * linesize,
+				    size_t(width) * 4);
+	}
+	gs_stagesurface_unmap(stage);
+}
+
+std::vector<uint8_t> render_pixels(obs_source_t *source, uint32_t width,
+				   uint32_t height)
+{
+	std::vector<uint8_t> pixels(size_t(width) * height * 4);
+	obs_enter_graphics();
+	{
+		ReadbackTarget target(width, height);
+		target.draw([source] { obs_source_video_render(source); },
+			    &pixels);
+	}
 	obs_leave_graphics();
 	return pixels;
 }

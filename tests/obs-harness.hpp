@@ -8,6 +8,7 @@
 #include <obs-module.h>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -70,6 +71,28 @@ void update_filter(obs_source_t *source, obs_data_t *changes);
 void wait_frames(int frames);
 /* Waits until every source released so far has been destroyed. */
 void wait_destroyed();
+
+/* A render target and its read-back surface, made once and drawn into any
+ * number of times. Make, use and destroy it inside the graphics context. */
+class ReadbackTarget {
+public:
+	ReadbackTarget(uint32_t width, uint32_t height);
+	~ReadbackTarget();
+	ReadbackTarget(const ReadbackTarget &) = delete;
+	ReadbackTarget &operator=(const ReadbackTarget &) = delete;
+
+	/* Clears the target, runs `content` with plain (non-blending) drawing
+	 * in an orthographic view of the target's size, and reads the result
+	 * back, into `pixels` as rows of RGBA when it is not null. */
+	void draw(const std::function<void()> &content,
+		  std::vector<uint8_t> *pixels = nullptr);
+
+private:
+	uint32_t width;
+	uint32_t height;
+	gs_texrender_t *target;
+	gs_stagesurf_t *stage;
+};
 
 /* Renders a source at the given size and reads the RGBA pixels back. */
 std::vector<uint8_t> render_pixels(obs_source_t *source, uint32_t width,
