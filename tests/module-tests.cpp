@@ -29,13 +29,13 @@ static std::set<std::string> exported_functions(const char *library)
 	return names;
 }
 
-TEST(Module, ExportsExactlyTheSevenEntryPoints)
+TEST(Module, ExportsExactlyTheEightEntryPoints)
 {
 	const std::set<std::string> expected = {
 		"obs_module_set_pointer", "obs_module_ver",
 		"obs_module_set_locale",  "obs_module_free_locale",
 		"obs_module_get_string",  "obs_module_load",
-		"obs_module_unload"};
+		"obs_module_unload",      "obs_module_post_load"};
 	EXPECT_EQ(exported_functions(module_file()), expected);
 }
 

@@ -44,7 +44,7 @@ struct Filter {
 
 } // namespace
 
-TEST(Defaults, RegistersExactlyTheFiftyEightKeys)
+TEST(Defaults, RegistersTheFiftyEightKeysThenAHoldKeyPerStage)
 {
 	std::vector<std::string> expected = {
 		"idle_zoom_factor", "idle_center_tracking", "idle_center_x",
@@ -57,6 +57,8 @@ TEST(Defaults, RegistersExactlyTheFiftyEightKeys)
 		      "center_y", "duration"})
 			expected.push_back("stage_" + std::to_string(n) + "_" +
 					   suffix);
+	for (int n = 1; n <= 8; n++)
+		expected.push_back("stage_" + std::to_string(n) + "_hold");
 
 	obs_data_t *defaults = obs_get_source_defaults("tavimore_filter");
 	std::vector<std::string> keys;
@@ -66,11 +68,16 @@ TEST(Defaults, RegistersExactlyTheFiftyEightKeys)
 	/* libobs keeps the items sorted by name */
 	std::sort(keys.begin(), keys.end());
 	std::sort(expected.begin(), expected.end());
-	EXPECT_EQ(keys.size(), 58u);
+	EXPECT_EQ(keys.size(), 58u + 8u);
 	EXPECT_EQ(keys, expected);
 
 	/* the values themselves reach the instance: EmptySettingsGiveTheDefaults */
 	EXPECT_FALSE(obs_data_get_default_bool(defaults, "help_show"));
+	for (int n = 1; n <= 8; n++) {
+		const std::string hold = "stage_" + std::to_string(n) + "_hold";
+		EXPECT_EQ(obs_data_get_default_bool(defaults, hold.c_str()),
+			  false);
+	}
 	obs_data_release(defaults);
 }
 

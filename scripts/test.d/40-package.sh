@@ -59,8 +59,8 @@ root="$work/root"
 dpkg -x "$deb" "$root"
 check "unpacked module is a shared object" test -f "$root/$plugin"
 exports=$(nm -D --defined-only "$root/$plugin" | awk '{ print $3 }' | sort | tr '\n' ' ')
-check "it exports the seven module entry points and nothing else" test "$exports" = \
-	"obs_module_free_locale obs_module_get_string obs_module_load obs_module_set_locale obs_module_set_pointer obs_module_unload obs_module_ver "
+check "it exports the eight module entry points and nothing else" test "$exports" = \
+	"obs_module_free_locale obs_module_get_string obs_module_load obs_module_post_load obs_module_set_locale obs_module_set_pointer obs_module_unload obs_module_ver "
 
 printf '0 tap tavimore.stage_1\n0.4 end\n' >"$work/timeline"
 printf '{"stage_1_zoom_factor": 3.0}\n' >"$work/settings.json"

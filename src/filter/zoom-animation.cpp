@@ -38,13 +38,16 @@ void zoom_filter_tick(void *data, float seconds)
 						  kind);
 		center_x = target.center_x;
 		center_y = target.center_y;
+
+		/* requests read the shown centre */
+		const double keep =
+			smoothing_keep(dt, filter->tracking_smoothing);
+		filter->current_center_x =
+			smooth_centre(filter->current_center_x, center_x, keep);
+		filter->current_center_y =
+			smooth_centre(filter->current_center_y, center_y, keep);
 	}
 
 	filter->target_center_x = center_x;
 	filter->target_center_y = center_y;
-	const double keep = smoothing_keep(dt, filter->tracking_smoothing);
-	filter->current_center_x =
-		smooth_centre(filter->current_center_x, center_x, keep);
-	filter->current_center_y =
-		smooth_centre(filter->current_center_y, center_y, keep);
 }

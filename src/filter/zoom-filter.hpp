@@ -20,6 +20,7 @@ struct ZoomStage {
 	double center_x = 0.5;
 	double center_y = 0.5;
 	double duration = 0.5; /* seconds */
+	bool hold = false;     /* stages only: shown while its key is held */
 	obs_hotkey_id hotkey_id = OBS_INVALID_HOTKEY_ID;
 };
 
@@ -60,9 +61,15 @@ struct ZoomFilter {
 	 * sees half of a stage press. The lock is never held while calling a
 	 * libobs hotkey function: libobs calls our callbacks under its own
 	 * hotkey mutex.
+	 *
+	 * Requests from obs-websocket's threads take the same lock. They also
+	 * read the stage list and the shown centre, so the graphics thread
+	 * holds `lock` while it resizes `stages`, writes a stage's values or
+	 * the shown centre; its own reads of them need no lock.
 	 */
 	std::mutex lock;
 	int32_t active_stage = -1;
+	int32_t held_stage = -1; /* the hold stage whose key chose active_stage */
 	double transition_start_zoom = 1.0;
 	double transition_progress = 0.0;
 	bool zoom_in_held = false;
@@ -104,6 +111,34 @@ void on_idle_zoom_in(void *data, obs_hotkey_id id, obs_hotkey_t *hotkey,
 void on_idle_zoom_out(void *data, obs_hotkey_id id, obs_hotkey_t *hotkey,
 		      bool pressed);
 void save_idle_zoom_factor(ZoomFilter *filter);
+
+/* stage selection by keys and requests (zoom-control.cpp) */
+enum class StageRequest { Set, Toggle };
+/* A stage hotkey's press or release: a toggle, or a hold stage shown while
+ * its key is down. */
+void press_stage_key(ZoomFilter *filter, int32_t stage_index, bool pressed);
+/* The return-to-idle key. */
+void press_idle_key(ZoomFilter *filter);
+/* A request for stage `number` (0 = idle, 1..count); false, with the valid
+ * range in `error`, when there is no such stage. */
+bool request_stage(ZoomFilter *filter, StageRequest kind, long long number,
+		   std::string &error);
+/* A settings change took the active stage away: back to idle. */
+void drop_active_stage(ZoomFilter *filter);
+
+/* What a GetState request reports. */
+struct ZoomState {
+	int32_t stage;      /* 0 = idle, 1..count */
+	std::string stage_name;
+	int32_t stage_count;
+	double shown_zoom;
+	double target_zoom;
+	double progress;
+	double center_x;
+	double center_y;
+	bool tracking;
+};
+ZoomState zoom_state(ZoomFilter *filter);
 
 /* frame */
 void zoom_filter_tick(void *data, float seconds);

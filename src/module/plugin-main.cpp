@@ -2,6 +2,7 @@
 
 #include "plugin-support.hpp"
 #include "../filter/zoom-filter.hpp"
+#include "../remote/zoom-remote.hpp"
 
 OBS_DECLARE_MODULE()
 OBS_MODULE_USE_DEFAULT_LOCALE(PLUGIN_NAME, "en-US")
@@ -14,7 +15,14 @@ bool obs_module_load(void)
 	return true;
 }
 
+/* obs-websocket takes vendors only once every module has loaded */
+void obs_module_post_load(void)
+{
+	remote_register();
+}
+
 void obs_module_unload(void)
 {
+	remote_unregister();
 	log_message(LOG_INFO, "plugin unloaded");
 }
