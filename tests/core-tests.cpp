@@ -330,10 +330,13 @@ TEST(StageSelection, KeysAndRequestsInSequence)
 				break;
 			}
 			n++;
-			EXPECT_EQ(r.next.active, step.active) << c.what << " #" << n;
-			EXPECT_EQ(r.next.held, step.held) << c.what << " #" << n;
+			EXPECT_EQ(r.next.active, step.active)
+				<< c.what << " #" << n;
+			EXPECT_EQ(r.next.held, step.held)
+				<< c.what << " #" << n;
 			EXPECT_EQ(r.starts, step.starts) << c.what << " #" << n;
-			EXPECT_EQ(r.changed, step.changed) << c.what << " #" << n;
+			EXPECT_EQ(r.changed, step.changed)
+				<< c.what << " #" << n;
 			s = r.next;
 		}
 	}

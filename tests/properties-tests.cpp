@@ -242,7 +242,8 @@ TEST_P(Sheet, EachZoomGroupListsItsTargetInOrder)
 		if (stage) {
 			obs_property_t *hold = entries[at++];
 			EXPECT_EQ(obs_property_name(hold), prefix + "hold");
-			EXPECT_EQ(obs_property_get_type(hold), OBS_PROPERTY_BOOL);
+			EXPECT_EQ(obs_property_get_type(hold),
+				  OBS_PROPERTY_BOOL);
 			expect_label(hold, "Zoom.Stage.Hold");
 			EXPECT_FALSE(modify_with(hold, true));
 		}
@@ -417,7 +418,7 @@ TEST(Properties, EditsExactlyTheSettingsThatHaveDefaults)
 		registered.insert(obs_data_item_get_name(item));
 
 	/* the 58 names themselves: settings-tests */
-	EXPECT_EQ(edited.size(), 58u);
+	EXPECT_EQ(edited.size(), 58u + 8u);
 	EXPECT_EQ(edited, registered);
 
 	std::set<std::string> sheet_only = {"idle_group", "help_group",

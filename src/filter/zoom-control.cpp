@@ -98,7 +98,8 @@ bool request_stage(ZoomFilter *filter, StageRequest kind, long long number,
 	Announcement a;
 	{
 		std::lock_guard<std::mutex> guard(filter->lock);
-		const auto count = static_cast<long long>(filter->stages.size());
+		const auto count =
+			static_cast<long long>(filter->stages.size());
 		if (number < 0 || number > count) {
 			error = "stage " + std::to_string(number) +
 				" does not exist: use 0 for the idle view or 1 to " +
@@ -147,9 +148,8 @@ ZoomState zoom_state(ZoomFilter *filter)
 	state.stage_count = static_cast<int32_t>(filter->stages.size());
 	state.shown_zoom = filter->current_zoom;
 	/* a zoom that is not a number settles at the whole frame */
-	state.target_zoom = std::isfinite(target.zoom_factor)
-				    ? target.zoom_factor
-				    : 1.0;
+	state.target_zoom =
+		std::isfinite(target.zoom_factor) ? target.zoom_factor : 1.0;
 	state.progress = filter->transition_progress;
 	state.center_x = filter->current_center_x;
 	state.center_y = filter->current_center_y;

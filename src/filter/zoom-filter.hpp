@@ -69,7 +69,8 @@ struct ZoomFilter {
 	 */
 	std::mutex lock;
 	int32_t active_stage = -1;
-	int32_t held_stage = -1; /* the hold stage whose key chose active_stage */
+	int32_t held_stage =
+		-1; /* the hold stage whose key chose active_stage */
 	double transition_start_zoom = 1.0;
 	double transition_progress = 0.0;
 	bool zoom_in_held = false;
@@ -128,7 +129,7 @@ void drop_active_stage(ZoomFilter *filter);
 
 /* What a GetState request reports. */
 struct ZoomState {
-	int32_t stage;      /* 0 = idle, 1..count */
+	int32_t stage; /* 0 = idle, 1..count */
 	std::string stage_name;
 	int32_t stage_count;
 	double shown_zoom;

@@ -62,18 +62,9 @@ void register_hotkeys_once(ZoomFilter *filter)
 
 void on_stage_hotkey(void *data, obs_hotkey_id, obs_hotkey_t *, bool pressed)
 {
-	if (!pressed)
-		return;
 	auto *context = static_cast<StageHotkeyContext *>(data);
-	ZoomFilter *filter = context->filter;
-	const int32_t k = context->stage_index;
-
-	/* the three stores of a press are seen by the frame all at once */
-	std::lock_guard<std::mutex> guard(filter->lock);
-	const int32_t target = k == filter->active_stage ? -1 : k;
-	filter->transition_start_zoom = filter->current_zoom;
-	filter->active_stage = target;
-	filter->transition_progress = 0.0;
+	/* a toggle acts on the press; a hold stage on press and release */
+	press_stage_key(context->filter, context->stage_index, pressed);
 }
 
 static void set_held(ZoomFilter *filter, bool ZoomFilter::*held, bool pressed)

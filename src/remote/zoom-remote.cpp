@@ -122,8 +122,8 @@ bool find_filter(obs_data_t *request, FoundFilter &found, std::string &error)
 	case OBS_DATA_STRING: {
 		const std::string name =
 			obs_data_get_string(request, "filterName");
-		found.filter = obs_source_get_filter_by_name(source,
-							     name.c_str());
+		found.filter =
+			obs_source_get_filter_by_name(source, name.c_str());
 		if (!found.filter) {
 			error = "source \"" + source_name +
 				"\" has no filter named \"" + name + "\"";
@@ -132,7 +132,8 @@ bool find_filter(obs_data_t *request, FoundFilter &found, std::string &error)
 		const char *id = obs_source_get_unversioned_id(found.filter);
 		if (!id || std::strcmp(id, FILTER_ID) != 0) {
 			error = "filter \"" + name + "\" of source \"" +
-				source_name + "\" is not a Tavimore Zoom filter";
+				source_name +
+				"\" is not a Tavimore Zoom filter";
 			return false;
 		}
 		break;
@@ -230,8 +231,8 @@ void get_state(obs_data_t *request, obs_data_t *response, void *)
 	});
 }
 
-void change_stage(obs_data_t *request, obs_data_t *response,
-		  StageRequest kind, const char *type)
+void change_stage(obs_data_t *request, obs_data_t *response, StageRequest kind,
+		  const char *type)
 {
 	if (!response)
 		return;
@@ -248,7 +249,8 @@ void change_stage(obs_data_t *request, obs_data_t *response,
 		obs_data_set_bool(response, "success", true);
 		obs_data_set_string(response, "filterName",
 				    found.filter_name.c_str());
-		obs_data_set_int(response, "stage", zoom_state(found.zoom).stage);
+		obs_data_set_int(response, "stage",
+				 zoom_state(found.zoom).stage);
 	});
 }
 
@@ -289,10 +291,11 @@ void remote_register()
 	if (!ph)
 		return; /* no obs-websocket: the module works without it */
 
-	calldata_set_string(&cd, "name", VENDOR_NAME);
-	proc_handler_call(ph, "vendor_register", &cd);
-	void *v = calldata_ptr(&cd, "vendor");
-	calldata_free(&cd);
+	calldata_t reg = {};
+	calldata_set_string(&reg, "name", VENDOR_NAME);
+	proc_handler_call(ph, "vendor_register", &reg);
+	void *v = calldata_ptr(&reg, "vendor");
+	calldata_free(&reg);
 	if (!v) {
 		log_message(LOG_WARNING,
 			    "obs-websocket refused the vendor \"%s\"",
@@ -300,10 +303,10 @@ void remote_register()
 		return;
 	}
 
-	const bool ok = register_request(ph, v, "GetState", get_state) &&
-			register_request(ph, v, "SetStage", set_stage_request) &&
-			register_request(ph, v, "ToggleStage",
-					 toggle_stage_request);
+	const bool ok =
+		register_request(ph, v, "GetState", get_state) &&
+		register_request(ph, v, "SetStage", set_stage_request) &&
+		register_request(ph, v, "ToggleStage", toggle_stage_request);
 	if (!ok)
 		log_message(LOG_WARNING,
 			    "obs-websocket refused a request of \"%s\"",
