@@ -144,4 +144,13 @@ std::vector<Event> take_events()
 	return taken;
 }
 
+std::string take_events_text()
+{
+	std::string text;
+	for (const Event &e : take_events())
+		text += e.type + " " + e.source + "/" + e.filter + " " +
+			std::to_string(e.stage) + " " + e.stage_name + "; ";
+	return text;
+}
+
 } // namespace vendor_host

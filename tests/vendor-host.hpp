@@ -47,5 +47,8 @@ struct Event {
 };
 /* The events sent since the last call, in order. */
 std::vector<Event> take_events();
+/* The events sent since the last call, as "StageChanged source/filter
+ * stage name; " each. */
+std::string take_events_text();
 
 } // namespace vendor_host
