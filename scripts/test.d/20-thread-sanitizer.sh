@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the module and its hotkey tests once more with ThreadSanitizer and
 # runs the tests where threads meet: key presses and obs-websocket requests on
-# the test's own threads
-# against libobs's graphics thread, stage count changes among them.
+# the test's own threads against libobs's graphics thread, stage count changes
+# and filters destroyed among them.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 build=${TAVIMORE_TSAN_BUILD:-build/tsan}
