@@ -128,6 +128,7 @@ TEST(Storm, RequestsKeysAndStageCountChangesFromSeveralThreads)
 {
 	constexpr long MIN_REQUESTS = 20000;
 	constexpr long MIN_FRAMES = 120;
+	constexpr long MIN_KEYS = 2000;
 	ensure_registered();
 	const char *names[] = {"Storm A", "Storm B"};
 	obs_source_t *parents[2];
@@ -234,7 +235,7 @@ TEST(Storm, RequestsKeysAndStageCountChangesFromSeveralThreads)
 	obs_data_t *changes = obs_data_create();
 	long count_changes = 0;
 	const long first_frame = check.frames;
-	while (requests < MIN_REQUESTS ||
+	while (requests < MIN_REQUESTS || keys < MIN_KEYS ||
 	       check.frames - first_frame < MIN_FRAMES) {
 		obs_data_set_int(changes, "stage_count", 1 + random() % 8);
 		obs_source_update(filters[0], changes);
@@ -263,7 +264,6 @@ TEST(Storm, RequestsKeysAndStageCountChangesFromSeveralThreads)
 		    count_changes, check.frames.load(), events.size());
 	EXPECT_TRUE(faults.empty()) << faults.front();
 	EXPECT_EQ(check.outside, 0) << check.first_fault;
-	EXPECT_GT(keys.load(), 1000);
 	EXPECT_GT(count_changes, 10);
 	EXPECT_GT(events.size(), size_t(1000));
 	EXPECT_EQ(bad_events, 0);

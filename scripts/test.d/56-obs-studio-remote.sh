@@ -37,6 +37,7 @@ write_collection "$(image Card "$(zoom 'Zoom A' 3)"),
         $(image Other "$(zoom 'Zoom B' 2), {\"id\": \"crop_filter\", \"versioned_id\": \"crop_filter\", \"name\": \"Crop\", \"settings\": {}}"),
         $(image Plain "")"
 
+obs_filter_loaded="- filter: 'Zoom A' (tavimore_filter)"
 start_obs
 client wait 30 || fail_now "obs-websocket did not answer on port $port"
 grep -qF "[tavimore-free] remote control through obs-websocket: tavimore" "$log" ||

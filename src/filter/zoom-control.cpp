@@ -93,7 +93,7 @@ void press_idle_key(ZoomFilter *filter)
 }
 
 bool request_stage(ZoomFilter *filter, StageRequest kind, long long number,
-		   std::string &error)
+		   int32_t &chosen, std::string &error)
 {
 	Announcement a;
 	{
@@ -115,6 +115,7 @@ bool request_stage(ZoomFilter *filter, StageRequest kind, long long number,
 				  idle_key(s, filter->transition_progress));
 		else
 			a = apply(filter, toggle_stage(s, k));
+		chosen = filter->active_stage + 1;
 	}
 	announce(filter, a);
 	return true;

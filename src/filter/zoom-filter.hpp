@@ -121,9 +121,10 @@ void press_stage_key(ZoomFilter *filter, int32_t stage_index, bool pressed);
 /* The return-to-idle key. */
 void press_idle_key(ZoomFilter *filter);
 /* A request for stage `number` (0 = idle, 1..count); false, with the valid
- * range in `error`, when there is no such stage. */
+ * range in `error`, when there is no such stage. `chosen` is the stage
+ * chosen after it (0 = idle). */
 bool request_stage(ZoomFilter *filter, StageRequest kind, long long number,
-		   std::string &error);
+		   int32_t &chosen, std::string &error);
 /* A settings change took the active stage away: back to idle. */
 void drop_active_stage(ZoomFilter *filter);
 

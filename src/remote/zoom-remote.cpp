@@ -240,17 +240,17 @@ void change_stage(obs_data_t *request, obs_data_t *response, StageRequest kind,
 		FoundFilter found;
 		std::string error;
 		long long stage = 0;
+		int32_t chosen = 0;
 		if (!request || !find_filter(request, found, error) ||
 		    !read_stage(request, stage, error) ||
-		    !request_stage(found.zoom, kind, stage, error)) {
+		    !request_stage(found.zoom, kind, stage, chosen, error)) {
 			fail(response, request ? error : "no request data");
 			return;
 		}
 		obs_data_set_bool(response, "success", true);
 		obs_data_set_string(response, "filterName",
 				    found.filter_name.c_str());
-		obs_data_set_int(response, "stage",
-				 zoom_state(found.zoom).stage);
+		obs_data_set_int(response, "stage", chosen);
 	});
 }
 
