@@ -35,7 +35,7 @@ image() { # image NAME FILTERS
 }
 write_collection "$(image Card "$(zoom 'Zoom A' 3)"),
         $(image Other "$(zoom 'Zoom B' 2), {\"id\": \"crop_filter\", \"versioned_id\": \"crop_filter\", \"name\": \"Crop\", \"settings\": {}}"),
-        $(image Plain "")"
+        $(image Plain "")" Other Plain
 
 obs_filter_loaded="- filter: 'Zoom A' (tavimore_filter)"
 start_obs
@@ -69,7 +69,8 @@ import json, sys
 for line in sys.stdin:
     e = json.loads(line)
     d = e["eventData"]
-    print("%s %s %s/%s %s %s" % (e["vendorName"], e["eventType"], d["sourceName"], d["filterName"], d["stage"], d["stageName"]))' | sort)
+    print("%s %s %s/%s %s %s" % (e["vendorName"], e["eventType"], d["sourceName"], d["filterName"], d["stage"],
+                                 json.dumps(d["stageName"])))' | sort)
 		[ "$got" = "$wanted" ] && [ "$SECONDS" -ge "$((deadline - 4))" ] && break
 		[ "$SECONDS" -ge "$deadline" ] && break
 		sleep 0.2
