@@ -55,10 +55,17 @@ Announcement apply(ZoomFilter *filter, const StageStep &step)
 	return a;
 }
 
-void announce(ZoomFilter *filter, const Announcement &a)
+/* A key's callback runs while its parent lives (libobs unregisters a
+ * source's hotkeys before it frees it), and so does the update, from the
+ * parent's tick; a request names the parent it holds. */
+void announce(ZoomFilter *filter, const Announcement &a,
+	      obs_source_t *parent = nullptr)
 {
-	if (a.send)
-		remote_stage_changed(filter->source, a.stage, a.name);
+	if (!a.send)
+		return;
+	if (!parent)
+		parent = obs_filter_get_parent(filter->source);
+	remote_stage_changed(parent, filter->source, a.stage, a.name);
 }
 
 } // namespace
@@ -92,8 +99,8 @@ void press_idle_key(ZoomFilter *filter)
 	announce(filter, a);
 }
 
-bool request_stage(ZoomFilter *filter, StageRequest kind, long long number,
-		   int32_t &chosen, std::string &error)
+bool request_stage(ZoomFilter *filter, obs_source_t *parent, StageRequest kind,
+		   long long number, int32_t &chosen, std::string &error)
 {
 	Announcement a;
 	{
@@ -117,7 +124,7 @@ bool request_stage(ZoomFilter *filter, StageRequest kind, long long number,
 			a = apply(filter, toggle_stage(s, k));
 		chosen = filter->active_stage + 1;
 	}
-	announce(filter, a);
+	announce(filter, a, parent);
 	return true;
 }
 

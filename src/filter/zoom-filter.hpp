@@ -120,11 +120,12 @@ enum class StageRequest { Set, Toggle };
 void press_stage_key(ZoomFilter *filter, int32_t stage_index, bool pressed);
 /* The return-to-idle key. */
 void press_idle_key(ZoomFilter *filter);
-/* A request for stage `number` (0 = idle, 1..count); false, with the valid
+/* A request for stage `number` (0 = idle, 1..count) of the filter on
+ * `parent`, which the caller holds a reference to; false, with the valid
  * range in `error`, when there is no such stage. `chosen` is the stage
  * chosen after it (0 = idle). */
-bool request_stage(ZoomFilter *filter, StageRequest kind, long long number,
-		   int32_t &chosen, std::string &error);
+bool request_stage(ZoomFilter *filter, obs_source_t *parent, StageRequest kind,
+		   long long number, int32_t &chosen, std::string &error);
 /* A settings change took the active stage away: back to idle. */
 void drop_active_stage(ZoomFilter *filter);
 

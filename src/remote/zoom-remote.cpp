@@ -57,8 +57,10 @@ obs_data_type field_type(obs_data_t *request, const char *name)
 	return type;
 }
 
-/* A zoom filter found by a request, held for as long as the request runs. */
+/* A zoom filter found by a request and its source, both held for as long
+ * as the request runs. */
 struct FoundFilter {
+	OBSSourceAutoRelease source;
 	OBSSourceAutoRelease filter;
 	ZoomFilter *zoom = nullptr;
 	std::string filter_name;
@@ -91,8 +93,8 @@ bool find_filter(obs_data_t *request, FoundFilter &found, std::string &error)
 	}
 	const std::string source_name =
 		obs_data_get_string(request, "sourceName");
-	OBSSourceAutoRelease source =
-		obs_get_source_by_name(source_name.c_str());
+	found.source = obs_get_source_by_name(source_name.c_str());
+	obs_source_t *source = found.source;
 	if (!source) {
 		error = "there is no source named \"" + source_name + "\"";
 		return false;
@@ -243,7 +245,8 @@ void change_stage(obs_data_t *request, obs_data_t *response, StageRequest kind,
 		int32_t chosen = 0;
 		if (!request || !find_filter(request, found, error) ||
 		    !read_stage(request, stage, error) ||
-		    !request_stage(found.zoom, kind, stage, chosen, error)) {
+		    !request_stage(found.zoom, found.source, kind, stage,
+				   chosen, error)) {
 			fail(response, request ? error : "no request data");
 			return;
 		}
@@ -324,15 +327,14 @@ void remote_unregister()
 	websocket_ph.store(nullptr);
 }
 
-void remote_stage_changed(obs_source_t *filter, int32_t stage,
-			  const std::string &stage_name)
+void remote_stage_changed(obs_source_t *parent, obs_source_t *filter,
+			  int32_t stage, const std::string &stage_name)
 {
 	proc_handler_t *ph = websocket_ph.load();
 	void *v = vendor.load();
 	if (!ph || !v || !filter)
 		return;
 
-	obs_source_t *parent = obs_filter_get_parent(filter);
 	const char *source_name = parent ? obs_source_get_name(parent) : "";
 	const char *filter_name = obs_source_get_name(filter);
 
