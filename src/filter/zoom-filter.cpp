@@ -67,6 +67,8 @@ static void zoom_filter_destroy(void *data)
 		obs_hotkey_unregister(filter->idle_zoom_in_hotkey);
 	if (filter->idle_zoom_out_hotkey != OBS_INVALID_HOTKEY_ID)
 		obs_hotkey_unregister(filter->idle_zoom_out_hotkey);
+	if (filter->idle_hotkey != OBS_INVALID_HOTKEY_ID)
+		obs_hotkey_unregister(filter->idle_hotkey);
 
 	obs_enter_graphics();
 	if (filter->effect)

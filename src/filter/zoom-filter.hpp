@@ -51,6 +51,7 @@ struct ZoomFilter {
 	bool hotkeys_registered = false;
 	obs_hotkey_id idle_zoom_in_hotkey = OBS_INVALID_HOTKEY_ID;
 	obs_hotkey_id idle_zoom_out_hotkey = OBS_INVALID_HOTKEY_ID;
+	obs_hotkey_id idle_hotkey = OBS_INVALID_HOTKEY_ID; /* return to idle */
 
 	/*
 	 * Shared with the hotkey callbacks, which run on libobs's hotkey
@@ -111,6 +112,8 @@ void on_idle_zoom_in(void *data, obs_hotkey_id id, obs_hotkey_t *hotkey,
 		     bool pressed);
 void on_idle_zoom_out(void *data, obs_hotkey_id id, obs_hotkey_t *hotkey,
 		      bool pressed);
+void on_idle_hotkey(void *data, obs_hotkey_id id, obs_hotkey_t *hotkey,
+		    bool pressed);
 void save_idle_zoom_factor(ZoomFilter *filter);
 
 /* stage selection by keys and requests (zoom-control.cpp) */

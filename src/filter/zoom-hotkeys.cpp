@@ -57,6 +57,9 @@ void register_hotkeys_once(ZoomFilter *filter)
 		parent, "tavimore.idle_zoom_out",
 		obs_module_text("Hotkey.IdleZoomOut"), on_idle_zoom_out,
 		filter);
+	filter->idle_hotkey = obs_hotkey_register_source(
+		parent, "tavimore.idle", obs_module_text("Hotkey.ReturnToIdle"),
+		on_idle_hotkey, filter);
 	filter->hotkeys_registered = true;
 }
 
@@ -87,6 +90,12 @@ void on_idle_zoom_out(void *data, obs_hotkey_id, obs_hotkey_t *, bool pressed)
 {
 	set_held(static_cast<ZoomFilter *>(data), &ZoomFilter::zoom_out_held,
 		 pressed);
+}
+
+void on_idle_hotkey(void *data, obs_hotkey_id, obs_hotkey_t *, bool pressed)
+{
+	if (pressed)
+		press_idle_key(static_cast<ZoomFilter *>(data));
 }
 
 void save_idle_zoom_factor(ZoomFilter *filter)

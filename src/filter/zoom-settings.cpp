@@ -113,11 +113,8 @@ void sync_stages(ZoomFilter *filter)
 		filter->stage_hotkey_contexts.emplace_back();
 	}
 
-	{
-		std::lock_guard<std::mutex> guard(filter->lock);
-		if (filter->active_stage >= static_cast<int32_t>(wanted))
-			filter->active_stage = -1;
-	}
+	/* the stage shown went away: back to idle, announced */
+	drop_active_stage(filter);
 
 	register_missing_stage_hotkeys(filter);
 }
