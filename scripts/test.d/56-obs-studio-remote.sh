@@ -3,8 +3,8 @@
 # vendor "tavimore" drives two inputs, each with its own zoom filter, by
 # CallVendorRequest (SetStage, ToggleStage, GetState); a second client
 # subscribed to vendor events receives StageChanged for every change, by
-# request and by hotkey; every bad request is answered with an error and
-# changes nothing.
+# request, by hotkey and by a settings change that removes the stage shown;
+# every bad request is answered with an error and changes nothing.
 #   TAVIMORE_KEEP=1 keeps the scratch folder (HOME, logs, events).
 cd "$(dirname "$0")/../.."
 . scripts/common.sh
@@ -130,6 +130,15 @@ else
 	check "  and Card stayed at stage 3" test "$(state Card) / $(state Other)" = '3 "Stage 3" / 0 "Idle view"'
 fi
 
+# ---- a settings change that removes the stage shown
+check "SetStage Card 3" ok SetStage '{"sourceName": "Card", "stage": 3}' 3
+sleep 1
+seen=$(wc -l <"$events") # whether that was a change depends on the idle key above
+check "Card's stage count down to 2" client call SetSourceFilterSettings \
+	'{"sourceName": "Card", "filterName": "Zoom A", "filterSettings": {"stage_count": 2}}'
+check "StageChanged for Card, back to idle" expect_events 'tavimore StageChanged Card/Zoom A 0 "Idle view"'
+check "GetState Card: idle, 2 stages" test "$(state Card) $(field "$(vendor GetState '{"sourceName": "Card"}')" stageCount)" = '0 "Idle view" 2'
+
 # ---- bad requests: an error each, and nothing changes
 before="$(state Card) / $(state Other)"
 bad() { # bad TYPE JSON ERROR-PART
@@ -149,7 +158,7 @@ check "unknown filter" bad SetStage '{"sourceName": "Card", "filterName": "Zoom 
 check "a filter that is not a zoom filter" bad GetState '{"sourceName": "Other", "filterName": "Crop"}' "is not a Tavimore Zoom filter"
 check "filterName not a string" bad SetStage '{"sourceName": "Card", "filterName": ["Zoom A"], "stage": 1}' "filterName must be a string"
 check "no stage" bad SetStage '{"sourceName": "Card"}' "stage is missing"
-check "stage out of range" bad SetStage '{"sourceName": "Card", "stage": 4}' "stage 4 does not exist"
+check "stage out of range" bad SetStage '{"sourceName": "Card", "stage": 3}' "stage 3 does not exist: use 0 for the idle view or 1 to 2"
 check "stage below 0" bad ToggleStage '{"sourceName": "Other", "stage": -2}' "stage -2 does not exist"
 check "stage not a whole number" bad SetStage '{"sourceName": "Card", "stage": 1.5}' "stage must be a whole number"
 check "stage a string" bad ToggleStage '{"sourceName": "Card", "stage": "1"}' "stage must be a whole number"
