@@ -2,8 +2,9 @@
 # The filter's hotkeys in OBS Studio itself, driven through OBS's bundled
 # obs-websocket (protocol 5, enabled without a password in the private HOME's
 # global.ini): the input that carries the filter lists the stage toggles, the
-# two idle hold hotkeys and the return to idle, and triggering tavimore.stage_1 moves the picture
-# to stage 1's window and triggering it again back to the whole picture.
+# two idle hold hotkeys and the return to idle, and triggering
+# tavimore.stage_1 moves the picture to stage 1's window and triggering it
+# again back to the whole picture.
 # The input is an image whose pixels tell where they are (red = x,
 # green = y), so a screenshot of it tells which window the filter shows.
 #   TAVIMORE_KEEP=1 keeps the scratch folder (HOME, logs, screenshots).
