@@ -146,10 +146,12 @@ TEST(Registration, TheFirstTickWithAParentRegistersEverythingOnce)
 	EXPECT_TRUE(hotkeys_of(a.parent).empty());
 	EXPECT_FALSE(a->hotkeys_registered);
 
-	const std::vector<std::string> expected = {stage_name(1), stage_name(2),
+	const std::vector<std::string> expected = {stage_name(1),
+						   stage_name(2),
 						   stage_name(3),
 						   "tavimore.idle_zoom_in",
-						   "tavimore.idle_zoom_out"};
+						   "tavimore.idle_zoom_out",
+						   "tavimore.idle"};
 	EXPECT_EQ(registered_during([&] { tick(a.filter(), FRAME); }),
 		  expected);
 	EXPECT_TRUE(a->hotkeys_registered);
@@ -163,15 +165,16 @@ TEST(Registration, TheFirstTickWithAParentRegistersEverythingOnce)
 		{stage_name(3), toggle + " 3"},
 		{"tavimore.idle_zoom_in", locale_text("Hotkey.IdleZoomIn")},
 		{"tavimore.idle_zoom_out", locale_text("Hotkey.IdleZoomOut")},
+		{"tavimore.idle", locale_text("Hotkey.ReturnToIdle")},
 	};
 	const std::vector<HotkeyInfo> listed = hotkeys_of(a.parent);
-	ASSERT_EQ(listed.size(), 5u);
+	ASSERT_EQ(listed.size(), 6u);
 	for (const HotkeyInfo &info : listed) {
 		ASSERT_EQ(descriptions.count(info.name), 1u) << info.name;
 		EXPECT_EQ(info.description, descriptions.at(info.name));
 	}
 	auto ids = hotkey_ids(a.parent);
-	EXPECT_EQ(ids.size(), 5u);
+	EXPECT_EQ(ids.size(), 6u);
 	for (int i = 0; i < 3; i++) {
 		EXPECT_EQ(a->stages[i].hotkey_id, ids[stage_name(i + 1)]);
 		ASSERT_NE(a->stage_hotkey_contexts[i], nullptr);
@@ -181,6 +184,7 @@ TEST(Registration, TheFirstTickWithAParentRegistersEverythingOnce)
 	}
 	EXPECT_EQ(a->idle_zoom_in_hotkey, ids["tavimore.idle_zoom_in"]);
 	EXPECT_EQ(a->idle_zoom_out_hotkey, ids["tavimore.idle_zoom_out"]);
+	EXPECT_EQ(a->idle_hotkey, ids["tavimore.idle"]);
 	EXPECT_TRUE(hotkeys_of(a.filter()).empty());
 
 	/* later frames register nothing */
@@ -206,10 +210,11 @@ TEST(Registration, AnUpdateWhileAttachedRegistersStagesButNotIdleKeys)
 
 	tick(a.filter(), FRAME);
 	auto after = hotkey_ids(a.parent);
-	EXPECT_EQ(after.size(), 4u);
+	EXPECT_EQ(after.size(), 5u);
 	EXPECT_EQ(after.count("tavimore.idle_zoom_in") +
-			  after.count("tavimore.idle_zoom_out"),
-		  2u);
+			  after.count("tavimore.idle_zoom_out") +
+			  after.count("tavimore.idle"),
+		  3u);
 	EXPECT_EQ(after[stage_name(1)], ids[stage_name(1)]);
 	EXPECT_EQ(after[stage_name(2)], ids[stage_name(2)]);
 }
@@ -219,7 +224,7 @@ TEST(StageCount, ShrinkingUnregistersFromTheTopEachBeforeItsContextGoes)
 	Attached a(8);
 	tick(a.filter(), FRAME);
 	const auto before = hotkey_ids(a.parent);
-	ASSERT_EQ(before.size(), 10u);
+	ASSERT_EQ(before.size(), 11u);
 	ZoomFilter *f = a.zoom();
 
 	std::vector<std::string> seen;
@@ -244,7 +249,7 @@ TEST(StageCount, ShrinkingUnregistersFromTheTopEachBeforeItsContextGoes)
 	ASSERT_EQ(f->stages.size(), 3u);
 	EXPECT_EQ(f->stage_hotkey_contexts.size(), 3u);
 	auto after = hotkey_ids(a.parent);
-	EXPECT_EQ(after.size(), 5u);
+	EXPECT_EQ(after.size(), 6u);
 	for (const auto &[name, id] : after)
 		EXPECT_EQ(id, before.at(name)) << name;
 }
@@ -256,18 +261,18 @@ TEST(StageCount, GrowingRegistersTheNewStagesInThatUpdateUnderFormerNames)
 	tick(a.filter(), FRAME);
 	ZoomFilter *f = a.zoom();
 	const auto first = hotkey_ids(a.parent);
-	ASSERT_EQ(first.size(), 6u);
+	ASSERT_EQ(first.size(), 7u);
 	const StageHotkeyContext *c1 = f->stage_hotkey_contexts[0].get();
 	const StageHotkeyContext *c2 = f->stage_hotkey_contexts[1].get();
 	set_int(a.filter(), "stage_count", 2);
-	EXPECT_EQ(hotkey_ids(a.parent).size(), 4u);
+	EXPECT_EQ(hotkey_ids(a.parent).size(), 5u);
 
 	EXPECT_EQ(registered_during(
 			  [&] { set_int(a.filter(), "stage_count", 5); }),
 		  (std::vector<std::string>{stage_name(3), stage_name(4),
 					    stage_name(5)}));
 	const auto again = hotkey_ids(a.parent);
-	ASSERT_EQ(again.size(), 7u);
+	ASSERT_EQ(again.size(), 8u);
 	ASSERT_EQ(f->stages.size(), 5u);
 	EXPECT_EQ(f->stage_hotkey_contexts[0].get(), c1);
 	EXPECT_EQ(f->stage_hotkey_contexts[1].get(), c2);
@@ -483,7 +488,8 @@ TEST(TwoFilters, EachHasItsOwnHotkeysOfTheSameNamesOnTheSource)
 		  (std::map<std::string, int>{{stage_name(1), 2},
 					      {stage_name(2), 1},
 					      {"tavimore.idle_zoom_in", 2},
-					      {"tavimore.idle_zoom_out", 2}}));
+					      {"tavimore.idle_zoom_out", 2},
+					      {"tavimore.idle", 2}}));
 	EXPECT_NE(f1->stages[0].hotkey_id, f2->stages[0].hotkey_id);
 	EXPECT_NE(f1->idle_zoom_in_hotkey, f2->idle_zoom_in_hotkey);
 
@@ -506,13 +512,14 @@ TEST(Destroy, NoHotkeyOfTheFilterOutlivesIt)
 	tick(a.filter(), FRAME);
 	tick(doomed, FRAME);
 	ZoomFilter *f = zoom_data(doomed);
-	/* stages from the first, then zoom-in, then zoom-out */
+	/* stages from the first, then zoom-in, zoom-out, return to idle */
 	std::vector<obs_hotkey_id> expected;
 	for (const ZoomStage &stage : f->stages)
 		expected.push_back(stage.hotkey_id);
 	expected.push_back(f->idle_zoom_in_hotkey);
 	expected.push_back(f->idle_zoom_out_hotkey);
-	ASSERT_EQ(hotkeys_of(a.parent).size(), 3u + 6u);
+	expected.push_back(f->idle_hotkey);
+	ASSERT_EQ(hotkeys_of(a.parent).size(), 4u + 7u);
 
 	std::vector<obs_hotkey_id> unregistered;
 	std::vector<size_t> contexts_left;
@@ -534,10 +541,10 @@ TEST(Destroy, NoHotkeyOfTheFilterOutlivesIt)
 		});
 	EXPECT_EQ(unregistered, expected);
 	/* every context outlives every hotkey */
-	EXPECT_EQ(contexts_left, std::vector<size_t>(6, 4));
+	EXPECT_EQ(contexts_left, std::vector<size_t>(7, 4));
 
 	const auto left = hotkeys_of(a.parent);
-	EXPECT_EQ(left.size(), 3u);
+	EXPECT_EQ(left.size(), 4u);
 	for (const HotkeyInfo &info : left)
 		EXPECT_EQ(std::count(expected.begin(), expected.end(), info.id),
 			  0)
@@ -550,7 +557,7 @@ TEST(Destroy, AParentDestroyedFirstTakesTheHotkeysAlong)
 	obs_source_t *filter = zoom_with_stages("survivor", 2);
 	obs_source_filter_add(parent, filter);
 	tick(filter, FRAME);
-	EXPECT_EQ(module_hotkeys().size(), 4u);
+	EXPECT_EQ(module_hotkeys().size(), 5u);
 
 	obs_source_release(parent);
 	wait_destroyed();

@@ -173,17 +173,28 @@ TEST(Update, StagesRemovedAndAddedBackComeBackFromTheirStoredKeys)
 	}
 }
 
-TEST(Update, ShrinkingBelowTheActiveStageReturnsToIdleWithoutRestarting)
+TEST(Update, ShrinkingBelowTheActiveStageEasesBackToIdleFromTheZoomShown)
 {
-	Filter f(R"({"stage_count": 8})");
-	/* as a stage press leaves it: stage 6 shown, transition half done */
+	Filter f(R"({"stage_count": 8, "stage_6_zoom_factor": 3.0})");
+	/* as a stage press leaves it: stage 6 half way in */
 	f->active_stage = 5;
-	f->transition_start_zoom = 1.25;
-	f->transition_progress = 0.5;
+	f->transition_start_zoom = 1.0;
+	f->transition_progress = 0.0;
+	tick(f.source, 0.125f, 2);
+	const double shown = f->current_zoom;
+	ASSERT_GT(shown, 1.5);
+	ASSERT_LT(shown, 3.0);
+
 	f.set(R"({"stage_count": 3})");
 	EXPECT_EQ(f->active_stage, -1);
-	EXPECT_EQ(f->transition_start_zoom, 1.25);
-	EXPECT_EQ(f->transition_progress, 0.5);
+	EXPECT_EQ(f->transition_start_zoom, shown);
+	EXPECT_EQ(f->transition_progress, 0.0);
+	/* the next frames ease down from there, with no jump to idle */
+	tick(f.source, 0.125f);
+	EXPECT_LT(f->current_zoom, shown);
+	EXPECT_GT(f->current_zoom, 1.2);
+	tick(f.source, 0.5f);
+	EXPECT_EQ(f->current_zoom, 1.0);
 
 	f->active_stage = 2;
 	f.set(R"({"stage_count": 3})");
