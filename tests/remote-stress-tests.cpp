@@ -278,7 +278,7 @@ TEST(Storm, RequestsKeysAndStageCountChangesFromSeveralThreads)
 	wait_destroyed();
 }
 
-TEST(Destroy, FiltersGoWhileRequestsForThemArrive)
+TEST(RemoteDestroy, FiltersGoWhileRequestsForThemArrive)
 {
 	ensure_registered();
 	std::atomic<long> answered{0}, found{0};
