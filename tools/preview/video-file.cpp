@@ -71,7 +71,7 @@ VideoFile::VideoFile(const std::string &path, const std::string &container,
 	AVDictionary *options = nullptr;
 	if (h264) {
 		av_dict_set(&options, "preset", "medium", 0);
-		av_dict_set(&options, "crf", "18", 0);
+		av_dict_set(&options, "crf", "14", 0);
 	} else {
 		codec->bit_rate = 0; /* constant quality */
 		av_dict_set(&options, "crf", "24", 0);
