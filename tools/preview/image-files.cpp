@@ -244,16 +244,16 @@ void GifAnimation::write(const std::string &path) const
 	gif.check(EGifPutExtensionBlock(gif.get(), 3, loop));
 	gif.check(EGifPutExtensionTrailer(gif.get()));
 
-	/* Each frame after the first covers only the box of pixels that
-	 * change. Inside it, pixels whose shown colour is still within
-	 * `keep` of the frame's may be marked transparent, so that they keep
-	 * it: long runs of one index are what LZW packs best. Whichever of
-	 * the two packs smaller is written. */
+	/* Each frame after the first covers only the box of pixels whose
+	 * index changes. Or: pixels whose colour in the frames moved by at
+	 * most `keep` levels since they were drawn are marked transparent,
+	 * so that they keep what they show (dithered for a colour that close)
+	 * and only the box around the others is written; long runs of one
+	 * index are what LZW packs best. Whichever packs smaller is written. */
 	const int keep = 8;
 	const size_t n = size_t(width) * height;
-	/* the colour shown at each pixel, and the frame's colour it was
-	 * chosen for */
-	std::vector<uint8_t> shown(n * 3), source(n * 3), indices(n), holes(n);
+	/* the index shown at each pixel, and the colour it was chosen for */
+	std::vector<uint8_t> shown(n), source(n * 3), indices(n), holes(n);
 	for (size_t f = 0; f < frames.size(); f++) {
 		const uint8_t *rgba = frames[f].rgba.data();
 		must(liq_write_remapped_image(result.get(),
@@ -264,8 +264,6 @@ void GifAnimation::write(const std::string &path) const
 		for (uint32_t y = 0; y < height; y++)
 			for (uint32_t x = 0; x < width; x++) {
 				const size_t i = size_t(y) * width + x;
-				const GifColorType &c = colours[indices[i]];
-				const uint8_t *was = &shown[i * 3];
 				int near = 0;
 				for (int k = 0; k < 3; k++)
 					near = std::max(
@@ -273,9 +271,8 @@ void GifAnimation::write(const std::string &path) const
 						std::abs(
 							int(source[i * 3 + k]) -
 							int(rgba[i * 4 + k])));
-				const bool same = f > 0 && was[0] == c.Red &&
-						  was[1] == c.Green &&
-						  was[2] == c.Blue;
+				const bool same = f > 0 &&
+						  shown[i] == indices[i];
 				holes[i] = f > 0 && near <= keep ? transparent
 								 : indices[i];
 				auto grow = [&](Box &b) {
@@ -303,15 +300,11 @@ void GifAnimation::write(const std::string &path) const
 		const Box &box = with_holes ? box_holes : changed;
 		/* without holes, every pixel now shows what this frame's
 		 * remap chose for it */
-		for (size_t i = 0; i < n; i++) {
-			if (written[i] == transparent)
-				continue;
-			const GifColorType &c = colours[written[i]];
-			shown[i * 3] = c.Red;
-			shown[i * 3 + 1] = c.Green;
-			shown[i * 3 + 2] = c.Blue;
-			std::memcpy(&source[i * 3], &rgba[i * 4], 3);
-		}
+		for (size_t i = 0; i < n; i++)
+			if (written[i] != transparent) {
+				shown[i] = written[i];
+				std::memcpy(&source[i * 3], &rgba[i * 4], 3);
+			}
 
 		GraphicsControlBlock control = {};
 		control.DisposalMode = DISPOSE_DO_NOT;
