@@ -489,9 +489,9 @@ TEST_F(PreviewTest, TheGifAndTheVideoShowThePngFrames)
 			}
 			time_cs += control.DelayTime;
 		}
+		const double n = double(gif->ImageCount) * w * h;
 		DGifCloseFile(gif, &error);
 		EXPECT_EQ(time_cs, std::lround(100 * png.size() / fps));
-		const double n = double(gif->ImageCount) * w * h;
 		std::printf("[ GIF   ] %s fps, %d frames: palette error mean "
 			    "%.2f %.2f %.2f, max %d %d %d (R G B)\n",
 			    c.fps, runs, sum[0] / n, sum[1] / n, sum[2] / n,
