@@ -3,8 +3,9 @@
 cd "$(dirname "$0")/.."
 . scripts/common.sh
 
+# ffmpeg: ffprobe and ffmpeg check the preview's videos
 apt_install "${BUILD_DEPS[@]}" git libgtest-dev googletest xvfb xauth \
-	libegl-mesa0 libgl1-mesa-dri clang-format binutils
+	libegl-mesa0 libgl1-mesa-dri clang-format binutils ffmpeg
 # the benchmarks: Google Benchmark, and OBS's own filters to compare with
 apt_install libbenchmark-dev obs-studio
 
