@@ -40,7 +40,7 @@ check_loads() {
 		--verbose --card coords --size 64x64 --fps 10 --no-gif \
 		--settings "$scratch/settings.json" --timeline "$scratch/timeline" \
 		--output "$scratch/frames" >"$scratch/preview.out" 2>"$scratch/preview.log" || status=$?
-	check "libobs $(libobs_of "$scratch/preview.log") runs the unpacked module" test "$status" -eq 0
+	check "the preview tool runs the unpacked module" test "$status" -eq 0
 	check "libobs logs the module's load line" \
 		grep -qF '[tavimore-free] plugin loaded successfully (version 1.0.0)' "$scratch/preview.log"
 	check "and its unload line" grep -qF '[tavimore-free] plugin unloaded' "$scratch/preview.log"
@@ -50,11 +50,6 @@ check_loads() {
 	if [ "$status" -ne 0 ]; then
 		cat "$scratch/preview.log"
 	fi
-}
-
-# The libobs version in a libobs log ("Initializing OBS X.Y.Z ...").
-libobs_of() {
-	sed -n 's/.*OBS \([0-9][0-9.]*\).*/\1/p' "$1" | head -n 1
 }
 
 # check_license FILE: the licence text in full, at the end of FILE

@@ -40,8 +40,8 @@ echo "-- build against libobs $version"
 cmake -S . -B "$build/test" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
 cmake --build "$build/test" -j2
 
-echo "-- ctest in libobs $version, without the tests that need OBS's plug-ins:"
-(cd "$build/test" && ctest -N -L obs-plugins | sed -n 's/^ *Test *#[0-9]*: /   left out: /p')
+left_out=$(cd "$build/test" && ctest -N -L obs-plugins | sed -n 's/^ *Test *#[0-9]*: //p' | paste -sd' ')
+echo "-- ctest in libobs $version, without the tests that need OBS's plug-ins: ${left_out:-none}"
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 (cd "$build/test" && ctest --output-on-failure -LE obs-plugins) | tee "$log"
