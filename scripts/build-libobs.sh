@@ -43,7 +43,8 @@ apt_install cmake ninja-build pkg-config extra-cmake-modules libavcodec-dev liba
 rm -rf "$cache"
 mkdir -p "$cache/src"
 if [ -d "$source" ]; then
-	cp -a "$source/." "$cache/src/"
+	# (without its history and build folders)
+	tar -C "$source" --exclude=./.git --exclude='./build*' -cf - . | tar -xf - -C "$cache/src"
 else
 	tar -xJf "$source" -C "$cache/src" --strip-components=1
 fi

@@ -19,7 +19,11 @@ cd "$(dirname "$0")/../.."
 status=0
 prefix=$(bash scripts/build-libobs.sh) || status=$?
 if [ "$status" -eq 2 ]; then
-	reason="no OBS Studio source: set TAVIMORE_LIBOBS_SOURCE (../shared/host/obs-studio-32.2.2-libobs.tar.xz is missing)"
+	if [ -n "${TAVIMORE_LIBOBS_SOURCE:-}" ]; then
+		reason="TAVIMORE_LIBOBS_SOURCE=$TAVIMORE_LIBOBS_SOURCE does not exist"
+	else
+		reason="no OBS Studio source: ../shared/host/obs-studio-32.2.2-libobs.tar.xz is missing and TAVIMORE_LIBOBS_SOURCE is not set"
+	fi
 	echo "skipped: $reason"
 	[ -n "${TAVIMORE_TALLY:-}" ] && printf 'libobs from OBS source\tskipped (%s)\n' "$reason" >>"$TAVIMORE_TALLY"
 	exit 0
