@@ -8,8 +8,12 @@
 
 #include <gtest/gtest.h>
 
+#include <link.h>
+
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <string>
 #include <vector>
 
 /* Frames after which a change has fully shown with smoothing 0 (tau 0.02 s)
@@ -40,6 +44,38 @@ TEST(Render, EffectCompilesOnOpenGL)
 	EXPECT_NE(zoom_data(rig.filter)->center_param, nullptr);
 	EXPECT_NE(zoom_data(rig.filter)->half_size_param, nullptr);
 	EXPECT_TRUE(logs_containing("zoom-crop.effect").empty());
+}
+
+/* The folder of the loaded library whose file name begins with `name`. */
+static std::string folder_of_loaded(const char *name)
+{
+	struct Search {
+		const char *name;
+		std::string folder;
+	} search{name, {}};
+	dl_iterate_phdr(
+		[](dl_phdr_info *info, size_t, void *data) {
+			auto *s = static_cast<Search *>(data);
+			const char *slash = std::strrchr(info->dlpi_name, '/');
+			if (!slash || std::strncmp(slash + 1, s->name,
+						   std::strlen(s->name)))
+				return 0;
+			s->folder.assign(info->dlpi_name, slash);
+			return 1;
+		},
+		&search);
+	return search.folder;
+}
+
+/* A libobs and a graphics module of two different OBS builds fail or draw
+ * wrongly; so does a libobs of another version than the headers. */
+TEST(Render, RunsInTheLibobsOfItsHeadersWithTheGraphicsModuleBesideIt)
+{
+	EXPECT_EQ(obs_get_version(), uint32_t(LIBOBS_API_VER))
+		<< "running libobs " << obs_get_version_string();
+	const std::string libobs = folder_of_loaded("libobs.so");
+	EXPECT_FALSE(libobs.empty());
+	EXPECT_EQ(folder_of_loaded("libobs-opengl.so"), libobs);
 }
 
 TEST(Render, ShowsTheCropWindowAtTheZoomAndCentreAtTheInputsSize)
