@@ -289,8 +289,8 @@ void run_input(FuzzedDataProvider &in)
 			const size_t k = in.ConsumeIntegralInRange<size_t>(
 				0, MAX_STAGES);
 			if (k < f->stages.size() &&
-			    f->stages[k].hotkey_id != OBS_INVALID_HOTKEY_ID)
-				press_hotkey(f->stages[k].hotkey_id,
+			    f->stage_hotkey_contexts[k]->hotkey_id != OBS_INVALID_HOTKEY_ID)
+				press_hotkey(f->stage_hotkey_contexts[k]->hotkey_id,
 					     in.ConsumeBool());
 			break;
 		}
@@ -355,7 +355,7 @@ void run_input(FuzzedDataProvider &in)
 		/* leave any stage: the idle target shows the whole frame */
 		obs_hotkey_id active = OBS_INVALID_HOTKEY_ID;
 		if (f->active_stage >= 0)
-			active = f->stages[size_t(f->active_stage)].hotkey_id;
+			active = f->stage_hotkey_contexts[size_t(f->active_stage)]->hotkey_id;
 		if (active != OBS_INVALID_HOTKEY_ID)
 			press_hotkey(active);
 	}

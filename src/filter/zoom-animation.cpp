@@ -7,7 +7,7 @@ void zoom_filter_tick(void *data, float seconds)
 {
 	auto *filter = static_cast<ZoomFilter *>(data);
 
-	register_hotkeys_once(filter);
+	follow_parent(filter);
 
 	const double dt = seconds;
 	double center_x;
@@ -47,4 +47,10 @@ void zoom_filter_tick(void *data, float seconds)
 		smooth_centre(filter->current_center_x, center_x, keep);
 	filter->current_center_y =
 		smooth_centre(filter->current_center_y, center_y, keep);
+
+	/* render may run on another thread (a screenshot, a read-back) */
+	std::lock_guard<std::mutex> guard(filter->lock);
+	filter->shown_zoom = filter->current_zoom;
+	filter->shown_center_x = filter->current_center_x;
+	filter->shown_center_y = filter->current_center_y;
 }
