@@ -203,9 +203,8 @@ TEST(Registration, AnUpdateWhileAttachedRegistersEverythingOnce)
 	EXPECT_TRUE(a->hotkeys_registered);
 
 	/* the tick after it registers nothing more */
-	EXPECT_TRUE(registered_during([&] {
-			    tick(a.filter(), FRAME);
-		    }).empty());
+	EXPECT_TRUE(
+		registered_during([&] { tick(a.filter(), FRAME); }).empty());
 	auto after = hotkey_ids(a.parent);
 	EXPECT_EQ(after, ids);
 	EXPECT_EQ(after.count("tavimore.idle_zoom_in") +
@@ -272,7 +271,9 @@ TEST(StageCount, GrowingRegistersTheNewStagesInThatUpdateUnderFormerNames)
 	EXPECT_EQ(f->stage_hotkey_contexts[1].get(), c2);
 	for (int i = 0; i < 5; i++) {
 		const std::string name = stage_name(i + 1);
-		EXPECT_EQ(f->stage_hotkey_contexts[i]->hotkey_id, again.at(name)) << name;
+		EXPECT_EQ(f->stage_hotkey_contexts[i]->hotkey_id,
+			  again.at(name))
+			<< name;
 		ASSERT_NE(f->stage_hotkey_contexts[i], nullptr);
 		EXPECT_EQ(f->stage_hotkey_contexts[i]->stage_index, i);
 		/* kept, or registered anew under the former name */
@@ -411,6 +412,35 @@ TEST(Hold, AReleaseSavesTheIdleZoomAndAPressSavesNothing)
 	EXPECT_EQ(f->idle.zoom_factor, lowered);
 }
 
+TEST(Hold, AnUnrelatedUpdateDuringAHoldKeepsTheLiveIdleZoom)
+{
+	const struct {
+		bool zoom_in;
+		double saved, live;
+	} cases[] = {{true, 1.01, 1.61}, {false, 3.0, 2.4}};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.zoom_in ? "zoom in" : "zoom out");
+		Attached a(1);
+		obs_data_t *changes = obs_data_create();
+		obs_data_set_double(changes, "idle_zoom_factor", c.saved);
+		update_filter(a.filter(), changes);
+		obs_data_release(changes);
+		tick(a.filter(), 1.0f); /* settles on the saved zoom */
+		ZoomFilter *f = a.zoom();
+		const obs_hotkey_id key = c.zoom_in ? f->idle_zoom_in_hotkey
+						    : f->idle_zoom_out_hotkey;
+
+		obs_hotkey_trigger_routed_callback(key, true);
+		tick(a.filter(), 1.0f);
+		ASSERT_DOUBLE_EQ(f->idle.zoom_factor, c.live);
+		set_int(a.filter(), "easing_in", 2);
+		EXPECT_DOUBLE_EQ(f->idle.zoom_factor, c.live);
+		tick(a.filter(), 0.0f);
+		EXPECT_DOUBLE_EQ(f->current_zoom, c.live);
+		obs_hotkey_trigger_routed_callback(key, false);
+	}
+}
+
 TEST(Refusal, ARefusedStageIsRetriedWithAFreshContext)
 {
 	/* libobs refuses hotkeys on private sources */
@@ -474,9 +504,8 @@ std::map<obs_hotkey_id, std::vector<obs_key_t>> bound_keys()
 	std::map<obs_hotkey_id, std::vector<obs_key_t>> keys;
 	obs_enum_hotkey_bindings(
 		[](void *data, size_t, obs_hotkey_binding_t *binding) {
-			auto &k = *static_cast<
-				std::map<obs_hotkey_id, std::vector<obs_key_t>> *>(
-				data);
+			auto &k = *static_cast<std::map<
+				obs_hotkey_id, std::vector<obs_key_t>> *>(data);
 			k[obs_hotkey_binding_get_hotkey_id(binding)].push_back(
 				obs_hotkey_binding_get_key_combination(binding)
 					.key);
@@ -532,7 +561,8 @@ TEST(TwoFilters, DistinctNamesAndBindingsThatComeBackSeparately)
 		const std::string toggle = locale_text("Hotkey.ToggleStage");
 		const std::map<std::string, std::string> expected = {
 			{stage_name(1), toggle + " 1"},
-			{"tavimore.idle_zoom_in", locale_text("Hotkey.IdleZoomIn")},
+			{"tavimore.idle_zoom_in",
+			 locale_text("Hotkey.IdleZoomIn")},
 			{"tavimore.idle_zoom_out",
 			 locale_text("Hotkey.IdleZoomOut")},
 			{stage_name(1) + ".2", "zoom two: " + toggle + " 1"},
@@ -561,10 +591,10 @@ TEST(TwoFilters, DistinctNamesAndBindingsThatComeBackSeparately)
 
 		/* bind a key to each filter's first stage, and save */
 		obs_key_combination_t one{0, OBS_KEY_1}, two_key{0, OBS_KEY_2};
-		obs_hotkey_load_bindings(f1->stage_hotkey_contexts[0]->hotkey_id,
-					 &one, 1);
-		obs_hotkey_load_bindings(f2->stage_hotkey_contexts[0]->hotkey_id,
-					 &two_key, 1);
+		obs_hotkey_load_bindings(
+			f1->stage_hotkey_contexts[0]->hotkey_id, &one, 1);
+		obs_hotkey_load_bindings(
+			f2->stage_hotkey_contexts[0]->hotkey_id, &two_key, 1);
 		saved_hotkeys = obs_hotkeys_save_source(two.parent);
 		for (int i = 0; i < 2; i++) {
 			obs_data_t *settings =
@@ -632,8 +662,9 @@ TEST(Move, AFilterMovedToAnotherSourceTakesEveryHotkeyAlong)
 	} steps[] = {
 		{"removed", [&] { obs_source_filter_remove(from, filter); },
 		 nothing, nothing},
-		{"added to the other", [&] { obs_source_filter_add(to, filter); },
-		 nothing, with_stages(3)},
+		{"added to the other",
+		 [&] { obs_source_filter_add(to, filter); }, nothing,
+		 with_stages(3)},
 		{"five stages", [&] { set_int(filter, "stage_count", 5); },
 		 nothing, with_stages(5)},
 		{"two stages", [&] { set_int(filter, "stage_count", 2); },

@@ -64,8 +64,8 @@ void sync_stages(ZoomFilter *filter)
 
 static void set_wanted_parent(ZoomFilter *filter, obs_source_t *parent)
 {
-	obs_weak_source_t *weak =
-		parent ? obs_source_get_weak_source(parent) : nullptr;
+	obs_weak_source_t *weak = parent ? obs_source_get_weak_source(parent)
+					 : nullptr;
 	obs_weak_source_t *old;
 	{
 		std::lock_guard<std::mutex> guard(filter->wanted_lock);
@@ -198,8 +198,7 @@ static void choose_hotkey_set(ZoomFilter *filter, obs_source_t *parent)
 	obs_data_release(settings);
 }
 
-static void register_on(ZoomFilter *filter, obs_source_t *parent,
-			size_t stages)
+static void register_on(ZoomFilter *filter, obs_source_t *parent, size_t stages)
 {
 	const bool first_time = !filter->hotkeys_registered;
 	if (first_time)

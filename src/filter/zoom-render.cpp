@@ -26,8 +26,7 @@ void zoom_filter_render(void *data, gs_effect_t *)
 		/* the frame's values, taken whole: render may run on any
 		 * thread that enters the graphics context */
 		std::lock_guard<std::mutex> guard(filter->lock);
-		window = crop_window(filter->shown_zoom,
-				     filter->shown_center_x,
+		window = crop_window(filter->shown_zoom, filter->shown_center_x,
 				     filter->shown_center_y);
 	}
 	vec2 center;
