@@ -219,11 +219,12 @@ TEST_F(PerFrame, StagePressAllocatesNothing)
 	EXPECT_EQ(zoom_data(filter)->active_stage, -1);
 }
 
-TEST_F(PerFrame, RenderAllocatesNothingDirectThroughATextureAndPassingThrough)
+TEST_F(PerFrame,
+       RenderAllocatesNothingOnTheSourceBehindAFilterAndPassingThrough)
 {
-	/* a second zoom filter in front of the first one draws its input
-	 * from a texture: libobs renders directly only the first filter of a
-	 * plain source */
+	/* the first zoom filter draws the source, a second one in front of
+	 * it draws the first one's output; each through a texture of its
+	 * own */
 	obs_source_t *outer = create_zoom_filter("outer", nullptr);
 	obs_source_filter_add(parent, outer);
 	obs_source_t *bare = create_pattern_source("bare", SIZE, SIZE);
@@ -280,8 +281,8 @@ TEST_F(PerFrame, RenderAllocatesNothingDirectThroughATextureAndPassingThrough)
 	EXPECT_TRUE(allocates_nothing(passing));
 	for (const auto &[what, count] :
 	     {std::pair{"source drawn without a filter", unfiltered},
-	      {"filter drawn directly", direct},
-	      {"filter drawn through a texture", chained},
+	      {"filter on the source", direct},
+	      {"filter on another filter", chained},
 	      {"filter passing through", passing}})
 		std::printf("%s: %.2f driver allocations and %.2f driver frees "
 			    "per frame\n",
