@@ -177,6 +177,8 @@ static bool parent_has_hotkey(obs_source_t *parent, const std::string &name)
  * order in which filters come back. The hold key "idle_zoom_in" marks a
  * set as taken.
  */
+constexpr int64_t MAX_HOTKEY_SET = 1 << 20;
+
 static void choose_hotkey_set(ZoomFilter *filter, obs_source_t *parent)
 {
 	int64_t stored;
@@ -186,7 +188,8 @@ static void choose_hotkey_set(ZoomFilter *filter, obs_source_t *parent)
 		stored = obs_data_get_int(settings, "hotkey_set");
 		obs_data_release(settings);
 	}
-	int64_t set = stored > 1 ? stored : 1;
+	/* a stored value out of any sensible range counts as none */
+	int64_t set = stored > 1 && stored <= MAX_HOTKEY_SET ? stored : 1;
 	while (parent_has_hotkey(parent, hotkey_name(set, "idle_zoom_in")))
 		set++;
 	filter->hotkey_set = set;
