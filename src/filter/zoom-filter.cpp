@@ -45,7 +45,6 @@ static void *zoom_filter_create(obs_data_t *settings, obs_source_t *source)
 	filter->transition_progress = 1.0;
 	filter->transition_start_zoom = zoom;
 	filter->current_zoom = zoom;
-	filter->shown_zoom = zoom;
 	return filter;
 }
 

@@ -68,7 +68,8 @@ struct ZoomFilter {
 	 * length. A leaf lock: nothing is called while it is held.
 	 */
 	std::mutex wanted_lock;
-	obs_source_t *wanted_parent_seen = nullptr; /* for comparing only */
+	/* for comparing only; the frame reads it without the lock */
+	std::atomic<obs_source_t *> wanted_parent_seen{nullptr};
 	obs_weak_source_t *wanted_parent = nullptr;
 	size_t wanted_stages = 1;
 	std::atomic<bool> hotkey_work_queued{false};
@@ -90,11 +91,12 @@ struct ZoomFilter {
 	bool zoom_in_held = false;
 	bool zoom_out_held = false;
 	double current_zoom = 1.0;
-	/* what render draws, written by the frame and read by any thread
-	 * that renders the filter, also under `lock` */
-	double shown_zoom = 1.0;
-	double shown_center_x = 0.5;
-	double shown_center_y = 0.5;
+	/* the frame writes the centres; render, which may run on any thread
+	 * inside the graphics context, reads them with current_zoom */
+	double current_center_x = 0.5;
+	double current_center_y = 0.5;
+	double target_center_x = 0.5;
+	double target_center_y = 0.5;
 
 	/*
 	 * The filter's settings object has no lock of its own, and the idle
@@ -104,12 +106,6 @@ struct ZoomFilter {
 	 * function.
 	 */
 	std::mutex settings_lock;
-
-	/* written and read by the frame only (graphics thread) */
-	double current_center_x = 0.5;
-	double current_center_y = 0.5;
-	double target_center_x = 0.5;
-	double target_center_y = 0.5;
 };
 
 /* descriptor and lifecycle */

@@ -79,11 +79,8 @@ static void set_wanted_parent(ZoomFilter *filter, obs_source_t *parent)
 void follow_parent(ZoomFilter *filter)
 {
 	obs_source_t *parent = obs_filter_get_parent(filter->source);
-	{
-		std::lock_guard<std::mutex> guard(filter->wanted_lock);
-		if (parent == filter->wanted_parent_seen)
-			return;
-	}
+	if (parent == filter->wanted_parent_seen.load())
+		return;
 	set_wanted_parent(filter, parent);
 	queue_hotkey_work(filter);
 }

@@ -19,8 +19,9 @@ void zoom_filter_render(void *data, gs_effect_t *)
 		/* the frame's values, taken whole: render may run on any
 		 * thread that enters the graphics context */
 		std::lock_guard<std::mutex> guard(filter->lock);
-		window = crop_window(filter->shown_zoom, filter->shown_center_x,
-				     filter->shown_center_y);
+		window = crop_window(filter->current_zoom,
+				     filter->current_center_x,
+				     filter->current_center_y);
 	}
 	/* the whole frame: the input is drawn as it is, with nothing between */
 	if (window.half_size >= 0.5f) {
