@@ -347,9 +347,19 @@ TEST(Stress, AHotkeyLookingUpASourceWhileTheStageCountFlips)
 	obs_source_filter_add(parent, filter);
 	obs_set_output_source(0, parent);
 
-	std::atomic<long> frames{0};
+	/* frames counted, and the longest time between two of them */
+	struct Frames {
+		std::atomic<long> count{0};
+		std::chrono::steady_clock::time_point last;
+		std::chrono::steady_clock::duration longest{};
+	} frames;
 	auto count_frame = [](void *data, uint32_t, uint32_t) {
-		++*static_cast<std::atomic<long> *>(data);
+		auto *f = static_cast<Frames *>(data);
+		const auto now = std::chrono::steady_clock::now();
+		if (f->count.load() > 0)
+			f->longest = std::max(f->longest, now - f->last);
+		f->last = now;
+		++f->count;
 	};
 	obs_add_main_render_callback(count_frame, &frames);
 
@@ -379,31 +389,37 @@ TEST(Stress, AHotkeyLookingUpASourceWhileTheStageCountFlips)
 		using clock = std::chrono::steady_clock;
 		const auto end = clock::now() + run_for;
 		obs_data_t *count = obs_data_create();
-		long frame = frames.load();
+		long frame = frames.count.load();
 		while (clock::now() < end) {
 			obs_data_set_int(count, "stage_count",
 					 changes % 2 ? 1 : 8);
 			obs_source_update(filter, count);
 			changes++;
 			/* one change for each frame */
-			while (frames.load() == frame && clock::now() < end)
+			while (frames.count.load() == frame &&
+			       clock::now() < end)
 				std::this_thread::sleep_for(
 					std::chrono::milliseconds(1));
-			frame = frames.load();
+			frame = frames.count.load();
 		}
 		obs_data_release(count);
 		done = true;
 	});
-	watch_for_stall(lookups, frames, done, stall);
+	watch_for_stall(lookups, frames.count, done, stall);
 	changer.join();
 	presser.join();
 	obs_remove_main_render_callback(count_frame, &frames);
 	obs_hotkey_unregister(lookup);
 
-	std::printf("%ld stage count changes, %ld lookups, %ld frames\n",
-		    changes, lookups.load(), frames.load());
+	const double longest =
+		std::chrono::duration<double>(frames.longest).count();
+	std::printf("%ld stage count changes, %ld lookups, %ld frames, "
+		    "longest gap %.3f s\n",
+		    changes, lookups.load(), frames.count.load(), longest);
 	EXPECT_GE(changes, 100);
 	EXPECT_GE(lookups.load(), 1000);
+	/* no frame waits for the key presses */
+	EXPECT_LT(longest, 1.0);
 	/* the last count (1 or 8) is what the source holds */
 	wait_frames(3);
 	EXPECT_EQ(hotkey_ids(parent).size(), size_t(changes % 2 ? 8 : 1) + 2);
