@@ -441,6 +441,33 @@ TEST(Hold, AnUnrelatedUpdateDuringAHoldKeepsTheLiveIdleZoom)
 	}
 }
 
+TEST(Hold, AKeyHeldWhenTheFilterLeavesItsSourceIsReleased)
+{
+	obs_source_t *parent = create_pattern_source("held parent");
+	obs_source_t *filter = zoom_with_stages("held zoom", 1);
+	ZoomFilter *f = zoom_data(filter);
+	obs_source_filter_add(parent, filter);
+	tick(filter, FRAME);
+	obs_hotkey_trigger_routed_callback(f->idle_zoom_in_hotkey, true);
+	tick(filter, 1.0f);
+	ASSERT_DOUBLE_EQ(f->idle.zoom_factor, 1.6);
+
+	/* its release can no longer come: the zoom stays and is saved */
+	obs_source_filter_remove(parent, filter);
+	wait_hotkeys();
+	tick(filter, 1.0f);
+	EXPECT_FALSE(f->zoom_in_held);
+	EXPECT_DOUBLE_EQ(f->idle.zoom_factor, 1.6);
+	obs_data_t *settings = obs_source_get_settings(filter);
+	EXPECT_DOUBLE_EQ(obs_data_get_double(settings, "idle_zoom_factor"),
+			 1.6);
+	obs_data_release(settings);
+
+	obs_source_release(filter);
+	obs_source_release(parent);
+	wait_destroyed();
+}
+
 TEST(Refusal, ARefusedStageIsRetriedWithAFreshContext)
 {
 	/* libobs refuses hotkeys on private sources */

@@ -135,6 +135,17 @@ void unregister_all_hotkeys(ZoomFilter *filter)
 	unregister(filter->idle_zoom_out_hotkey);
 	filter->stage_hotkey_contexts.clear();
 	filter->hotkeys_registered = false;
+
+	/* a hold key down now never sees its release: release it here */
+	bool held;
+	{
+		std::lock_guard<std::mutex> guard(filter->lock);
+		held = filter->zoom_in_held || filter->zoom_out_held;
+		filter->zoom_in_held = false;
+		filter->zoom_out_held = false;
+	}
+	if (held)
+		save_idle_zoom_factor(filter);
 	obs_weak_source_release(filter->hotkey_parent);
 	filter->hotkey_parent = nullptr;
 }
