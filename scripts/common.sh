@@ -4,7 +4,8 @@ export DEBIAN_FRONTEND=noninteractive
 if [ "$(id -u)" -eq 0 ]; then
 	SUDO=()
 else
-	SUDO=(sudo)
+	# sudo's env_reset drops the environment: name it on the command line
+	SUDO=(sudo DEBIAN_FRONTEND=noninteractive)
 fi
 APT_UPDATED=${APT_UPDATED:-}
 

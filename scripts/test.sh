@@ -16,6 +16,7 @@ echo "== build and tests"
 cmake -S . -B build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build/test -j2
 ctest_log=$(mktemp)
+trap 'rm -f "$ctest_log"' EXIT
 (cd build/test && ctest --output-on-failure) | tee "$ctest_log"
 passed=$(sed -n 's/.*tests failed out of \([0-9]*\).*/\1/p' "$ctest_log")
 rm -f "$ctest_log"

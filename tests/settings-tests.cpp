@@ -87,7 +87,8 @@ TEST(Update, EmptySettingsGiveTheDefaults)
 	EXPECT_EQ(f->tracking_smoothing, 0.6);
 	EXPECT_EQ(f->stage_count, 1);
 	ASSERT_EQ(f->stages.size(), 1u);
-	ASSERT_EQ(f->stage_hotkey_contexts.size(), 1u);
+	/* no parent, so no hotkey */
+	EXPECT_TRUE(f->stage_hotkey_contexts.empty());
 	EXPECT_EQ(f->stages[0].name, "Stage 1");
 	EXPECT_EQ(f->stages[0].zoom_factor, 2.0);
 	EXPECT_EQ(f->stages[0].center_x, 0.5);
@@ -131,7 +132,7 @@ TEST(Update, TheStageListIsClampedToOneToEightButTheCountIsKept)
 		Filter f(settings);
 		EXPECT_EQ(f->stage_count, static_cast<int32_t>(c.count));
 		EXPECT_EQ(f->stages.size(), c.stages) << c.count;
-		EXPECT_EQ(f->stage_hotkey_contexts.size(), c.stages);
+		EXPECT_TRUE(f->stage_hotkey_contexts.empty());
 		for (size_t i = 0; i < f->stages.size(); i++)
 			EXPECT_EQ(f->stages[i].name,
 				  "Stage " + std::to_string(i + 1));
@@ -161,22 +162,32 @@ TEST(Update, StagesRemovedAndAddedBackComeBackFromTheirStoredKeys)
 	for (int i = 0; i < 5; i++) {
 		EXPECT_EQ(f->stages[i].zoom_factor, 1.0 + (i + 1) * 0.25);
 		EXPECT_EQ(f->stages[i].name, "Shot " + std::to_string(i + 1));
-		EXPECT_EQ(f->stages[i].hotkey_id, OBS_INVALID_HOTKEY_ID);
-		EXPECT_EQ(f->stage_hotkey_contexts[i], nullptr);
 	}
+	EXPECT_TRUE(f->stage_hotkey_contexts.empty());
 }
 
-TEST(Update, ShrinkingBelowTheActiveStageReturnsToIdleWithoutRestarting)
+TEST(Update, ShrinkingBelowTheActiveStageEasesBackToIdleFromTheZoomShown)
 {
-	Filter f(R"({"stage_count": 8})");
-	/* as a stage press leaves it: stage 6 shown, transition half done */
+	Filter f(R"({"stage_count": 8, "stage_6_zoom_factor": 3.0})");
+	/* as a stage press leaves it: stage 6 half way in */
 	f->active_stage = 5;
-	f->transition_start_zoom = 1.25;
-	f->transition_progress = 0.5;
+	f->transition_start_zoom = 1.0;
+	f->transition_progress = 0.0;
+	tick(f.source, 0.125f, 2);
+	const double shown = f->current_zoom;
+	ASSERT_GT(shown, 1.5);
+	ASSERT_LT(shown, 3.0);
+
 	f.set(R"({"stage_count": 3})");
 	EXPECT_EQ(f->active_stage, -1);
-	EXPECT_EQ(f->transition_start_zoom, 1.25);
-	EXPECT_EQ(f->transition_progress, 0.5);
+	EXPECT_EQ(f->transition_start_zoom, shown);
+	EXPECT_EQ(f->transition_progress, 0.0);
+	/* the next frames ease down from there, with no jump to idle */
+	tick(f.source, 0.125f);
+	EXPECT_LT(f->current_zoom, shown);
+	EXPECT_GT(f->current_zoom, 1.2);
+	tick(f.source, 0.5f);
+	EXPECT_EQ(f->current_zoom, 1.0);
 
 	f->active_stage = 2;
 	f.set(R"({"stage_count": 3})");

@@ -446,6 +446,10 @@ void PreviewHost::send_hotkey(obs_hotkey_id id, bool pressed)
 void PreviewHost::tick(float seconds)
 {
 	module_filter_info.video_tick(obs_obj_get_data(filter), seconds);
+	/* the filter's hotkey work runs on libobs's destruction task thread:
+	 * wait for it, so that a key is there from the tick that asked for it */
+	obs_queue_task(
+		OBS_TASK_DESTROY, [](void *) {}, nullptr, true);
 }
 
 RgbaImage PreviewHost::render()

@@ -564,8 +564,8 @@ int run(const Options &o, const Timeline &timeline,
 	}
 
 	host.create_filter(picture, width, height, settings.get());
-	/* the first tick that finds the filter's source registers its
-	 * hotkeys; with 0 s it moves nothing */
+	/* the first tick that finds the filter's source has its hotkeys
+	 * registered; with 0 s it moves nothing */
 	host.tick(0.0f);
 
 	std::vector<obs_hotkey_id> ids;
