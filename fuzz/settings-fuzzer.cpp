@@ -220,8 +220,10 @@ void check(const ZoomFilter *f)
 	const size_t n = f->stages.size();
 	if (n < 1 || n > MAX_STAGES)
 		fail("stage list length outside 1..8", f);
-	if (f->stage_hotkey_contexts.size() != n)
-		fail("one hotkey context slot per stage", f);
+	/* none without a parent, else one per stage */
+	if (!f->stage_hotkey_contexts.empty() &&
+	    f->stage_hotkey_contexts.size() != n)
+		fail("one hotkey context per stage", f);
 	if (f->active_stage < -1 ||
 	    (f->active_stage >= 0 && size_t(f->active_stage) >= n))
 		fail("active_stage names no stage", f);
@@ -290,10 +292,12 @@ void run_input(FuzzedDataProvider &in)
 			/* a stage's toggle key, possibly one that is gone */
 			const size_t k = in.ConsumeIntegralInRange<size_t>(
 				0, MAX_STAGES);
-			if (k < f->stages.size() &&
-			    f->stages[k].hotkey_id != OBS_INVALID_HOTKEY_ID)
-				press_hotkey(f->stages[k].hotkey_id,
-					     in.ConsumeBool());
+			if (k < f->stage_hotkey_contexts.size() &&
+			    f->stage_hotkey_contexts[k]->hotkey_id !=
+				    OBS_INVALID_HOTKEY_ID)
+				press_hotkey(
+					f->stage_hotkey_contexts[k]->hotkey_id,
+					in.ConsumeBool());
 			break;
 		}
 		case 3:
@@ -329,6 +333,7 @@ void run_input(FuzzedDataProvider &in)
 			else
 				obs_source_filter_add(parent_source, filter);
 			attached = !attached;
+			wait_hotkeys(); /* what filter_remove queued */
 			break;
 		case 8: {
 			/* the property sheet reads the settings too */
@@ -356,8 +361,9 @@ void run_input(FuzzedDataProvider &in)
 	{
 		/* leave any stage: the idle target shows the whole frame */
 		obs_hotkey_id active = OBS_INVALID_HOTKEY_ID;
-		if (f->active_stage >= 0)
-			active = f->stages[size_t(f->active_stage)].hotkey_id;
+		const size_t k = size_t(f->active_stage);
+		if (f->active_stage >= 0 && k < f->stage_hotkey_contexts.size())
+			active = f->stage_hotkey_contexts[k]->hotkey_id;
 		if (active != OBS_INVALID_HOTKEY_ID)
 			press_hotkey(active);
 	}

@@ -4,7 +4,8 @@ export DEBIAN_FRONTEND=noninteractive
 if [ "$(id -u)" -eq 0 ]; then
 	SUDO=()
 else
-	SUDO=(sudo)
+	# sudo's env_reset drops the environment: name it on the command line
+	SUDO=(sudo DEBIAN_FRONTEND=noninteractive)
 fi
 APT_UPDATED=${APT_UPDATED:-}
 
@@ -18,7 +19,11 @@ apt_install() {
 	"${SUDO[@]}" apt-get install -y -q --no-install-recommends "$@"
 }
 
-BUILD_DEPS=(ca-certificates cmake make g++ pkg-config libobs-dev libx11-dev libpng-dev)
+# the preview tool also needs giflib, libimagequant, FreeType with the DejaVu
+# fonts, and FFmpeg's libraries (its videos)
+BUILD_DEPS=(ca-certificates cmake make g++ pkg-config libobs-dev libx11-dev libpng-dev
+	libgif-dev libimagequant-dev libfreetype-dev fonts-dejavu-core
+	libavcodec-dev libavformat-dev libavutil-dev libswscale-dev)
 
 # check DESCRIPTION COMMAND... : runs one check of a test script, says ok or
 # FAILED, and counts the failures in $failures

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the plug-in, installs it into OBS Studio's per-user plug-in folder,
 # and renders the demo scenario with the installed copy (a headless libobs,
-# no desktop needed) into ./tavimore-demo/.
+# no desktop needed) into ./tavimore-demo/: PNG frames, a GIF and a video.
 cd "$(dirname "$0")/.."
 . scripts/common.sh
 
@@ -15,6 +15,8 @@ prefix=$(sed -n 's/^CMAKE_INSTALL_PREFIX:PATH=//p' build/release/CMakeCache.txt)
 plugin="$prefix/tavimore-free"
 echo "installed into $plugin"
 
+# 60 frames a second: the video has every one, the GIF every second one
 build/release/tools/preview/tavimore-preview --module "$plugin/bin/64bit/tavimore-free.so" \
-	--data "$plugin/data" --output tavimore-demo
+	--data "$plugin/data" --output tavimore-demo --fps 60 --video tavimore-demo/preview.mp4
 echo "demo GIF: $PWD/tavimore-demo/preview.gif"
+echo "demo video: $PWD/tavimore-demo/preview.mp4"

@@ -125,19 +125,32 @@ TEST(AllocationCounter, SeesTheModulesOwnAndLibobsAllocations)
 {
 	if (!allocation_counting_available())
 		GTEST_SKIP() << "a sanitizer owns malloc here";
-	/* The first tick of a filter on a parent registers its hotkeys: the
-	 * module's own std::string and make_unique (operator new) and
+	/* The first tick of a filter on a parent queues the work that
+	 * registers its hotkeys, on libobs's destruction task thread: there
+	 * the module's own std::string and make_unique (operator new) and
 	 * libobs's hotkey records (bmalloc, malloc) must all be seen. */
 	obs_source_t *parent = create_pattern_source("counter check");
 	obs_source_t *filter = create_zoom_filter("zoom", nullptr);
 	AllocationCount first;
 	AllocationCount second;
 	on_graphics_thread([&] {
-		/* no tick of libobs can come between these */
+		/* no tick of libobs can come between these; the counting
+		 * starts and stops on the destruction thread around the work */
 		obs_source_filter_add(parent, filter);
-		first = count_allocations([&] { tick_frames(filter, 1); });
+		obs_queue_task(
+			OBS_TASK_DESTROY,
+			[](void *) { start_counting_allocations(); }, nullptr,
+			false);
+		tick_frames(filter, 1);
 		second = count_allocations([&] { tick_frames(filter, 1); });
 	});
+	obs_queue_task(
+		OBS_TASK_DESTROY,
+		[](void *data) {
+			*static_cast<AllocationCount *>(data) =
+				stop_counting_allocations();
+		},
+		&first, true);
 	EXPECT_TRUE(zoom_data(filter)->hotkeys_registered);
 	EXPECT_GT(first.news, 0);
 	EXPECT_GT(first.allocations, first.news);
@@ -206,11 +219,12 @@ TEST_F(PerFrame, StagePressAllocatesNothing)
 	EXPECT_EQ(zoom_data(filter)->active_stage, -1);
 }
 
-TEST_F(PerFrame, RenderAllocatesNothingDirectThroughATextureAndPassingThrough)
+TEST_F(PerFrame,
+       RenderAllocatesNothingOnTheSourceBehindAFilterAndPassingThrough)
 {
-	/* a second zoom filter in front of the first one draws its input
-	 * from a texture: libobs renders directly only the first filter of a
-	 * plain source */
+	/* the first zoom filter draws the source, a second one in front of
+	 * it draws the first one's output; each through a texture of its
+	 * own */
 	obs_source_t *outer = create_zoom_filter("outer", nullptr);
 	obs_source_filter_add(parent, outer);
 	obs_source_t *bare = create_pattern_source("bare", SIZE, SIZE);
@@ -267,8 +281,8 @@ TEST_F(PerFrame, RenderAllocatesNothingDirectThroughATextureAndPassingThrough)
 	EXPECT_TRUE(allocates_nothing(passing));
 	for (const auto &[what, count] :
 	     {std::pair{"source drawn without a filter", unfiltered},
-	      {"filter drawn directly", direct},
-	      {"filter drawn through a texture", chained},
+	      {"filter on the source", direct},
+	      {"filter on another filter", chained},
 	      {"filter passing through", passing}})
 		std::printf("%s: %.2f driver allocations and %.2f driver frees "
 			    "per frame\n",

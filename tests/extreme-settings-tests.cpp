@@ -125,7 +125,7 @@ void live_through(obs_source_t *source, obs_data_t *settings,
 	expect_sane(f, what + ", first tick");
 
 	for (size_t i = 0; i < f->stages.size(); i++) {
-		press_hotkey(f->stages[i].hotkey_id);
+		press_hotkey(f->stage_hotkey_contexts[i]->hotkey_id);
 		tick(filter, 1.0f / 60.0f, 7);
 		expect_sane(f, what + ", stage " + std::to_string(i + 1));
 	}
@@ -149,7 +149,8 @@ void live_through(obs_source_t *source, obs_data_t *settings,
 	update_filter(filter, changes);
 	obs_data_release(changes);
 	if (f->active_stage >= 0)
-		press_hotkey(f->stages[size_t(f->active_stage)].hotkey_id);
+		press_hotkey(f->stage_hotkey_contexts[size_t(f->active_stage)]
+				     ->hotkey_id);
 	tick(filter, 1.0f / 60.0f, 60);
 	EXPECT_EQ(f->active_stage, -1);
 	EXPECT_EQ(f->current_zoom, 2.0) << what;

@@ -134,12 +134,13 @@ obs_hotkey_id id_of(const std::map<std::string, obs_hotkey_id> &ids,
 
 /*
  * Waits for the storm to end. A deadlock stops the key presses or the
- * frames for good; when either stands still for a whole minute the test
- * ends the process with a message rather than hang.
+ * frames for good; when either stands still for `limit` (a minute by
+ * default) the test ends the process with a message rather than hang.
  */
 void watch_for_stall(const std::atomic<long> &events,
 		     const std::atomic<long> &frames,
-		     const std::atomic<bool> &done)
+		     const std::atomic<bool> &done,
+		     std::chrono::seconds limit = std::chrono::minutes(1))
 {
 	using clock = std::chrono::steady_clock;
 	long last_events = events.load(), last_frames = frames.load();
@@ -155,13 +156,12 @@ void watch_for_stall(const std::atomic<long> &events,
 			last_frames = frames.load();
 			frames_moved = now;
 		}
-		const auto minute = std::chrono::minutes(1);
-		if (now - events_moved > minute ||
-		    now - frames_moved > minute) {
+		if (now - events_moved > limit || now - frames_moved > limit) {
 			std::fprintf(stderr,
-				     "stalled for a minute (%s): deadlock\n",
-				     now - events_moved > minute ? "key presses"
-								 : "frames");
+				     "stalled for %lld s (%s): deadlock\n",
+				     static_cast<long long>(limit.count()),
+				     now - events_moved > limit ? "key presses"
+								: "frames");
 			std::abort();
 		}
 	}
@@ -298,12 +298,14 @@ TEST(Stress, HotkeyStormWhileTheStageCountChanges)
 		std::vector<obs_hotkey_id> stages;
 		obs_hotkey_id in, out;
 	} registered{zoom_data(filter), {}, 0, 0};
+	/* read where the hotkey work writes them, after the work queued */
 	obs_queue_task(
-		OBS_TASK_GRAPHICS,
+		OBS_TASK_DESTROY,
 		[](void *data) {
 			auto *r = static_cast<Registered *>(data);
-			for (const ZoomStage &stage : r->filter->stages)
-				r->stages.push_back(stage.hotkey_id);
+			for (const auto &context :
+			     r->filter->stage_hotkey_contexts)
+				r->stages.push_back(context->hotkey_id);
 			r->in = r->filter->idle_zoom_in_hotkey;
 			r->out = r->filter->idle_zoom_out_hotkey;
 		},
@@ -320,6 +322,110 @@ TEST(Stress, HotkeyStormWhileTheStageCountChanges)
 	obs_source_filter_remove(parent, probe);
 	obs_source_filter_remove(parent, filter);
 	obs_source_release(probe);
+	obs_source_release(filter);
+	obs_source_release(parent);
+	wait_destroyed();
+	EXPECT_TRUE(module_hotkeys().empty());
+}
+
+/*
+ * A hotkey of another part of the host (a script's, say) that looks a source
+ * up by name: libobs runs it under its hotkey mutex, and the lookup takes
+ * libobs's list of sources. Meanwhile the stage count flips between 1 and 8
+ * on every frame, so the filter's hotkeys come and go all the time. Neither
+ * the frames nor the key presses may ever stand still.
+ */
+TEST(Stress, AHotkeyLookingUpASourceWhileTheStageCountFlips)
+{
+	const auto run_for = std::chrono::seconds(20);
+	const auto stall = std::chrono::seconds(5);
+
+	obs_source_t *parent = create_pattern_source("lookup parent", 64, 64);
+	obs_data_t *settings = stage_settings();
+	obs_source_t *filter = create_zoom_filter("lookup zoom", settings);
+	obs_data_release(settings);
+	obs_source_filter_add(parent, filter);
+	obs_set_output_source(0, parent);
+
+	/* frames counted, and the longest time between two of them */
+	struct Frames {
+		std::atomic<long> count{0};
+		std::chrono::steady_clock::time_point last;
+		std::chrono::steady_clock::duration longest{};
+	} frames;
+	auto count_frame = [](void *data, uint32_t, uint32_t) {
+		auto *f = static_cast<Frames *>(data);
+		const auto now = std::chrono::steady_clock::now();
+		if (f->count.load() > 0)
+			f->longest = std::max(f->longest, now - f->last);
+		f->last = now;
+		++f->count;
+	};
+	obs_add_main_render_callback(count_frame, &frames);
+
+	std::atomic<long> lookups{0};
+	const obs_hotkey_id lookup = obs_hotkey_register_frontend(
+		"test.lookup", "Look a source up",
+		[](void *data, obs_hotkey_id, obs_hotkey_t *, bool pressed) {
+			if (!pressed)
+				return;
+			obs_source_t *found =
+				obs_get_source_by_name("lookup parent");
+			if (found)
+				++*static_cast<std::atomic<long> *>(data);
+			obs_source_release(found);
+		},
+		&lookups);
+
+	std::atomic<bool> done{false};
+	std::thread presser([&] {
+		while (!done) {
+			obs_hotkey_trigger_routed_callback(lookup, true);
+			obs_hotkey_trigger_routed_callback(lookup, false);
+		}
+	});
+	long changes = 0;
+	std::thread changer([&] {
+		using clock = std::chrono::steady_clock;
+		const auto end = clock::now() + run_for;
+		obs_data_t *count = obs_data_create();
+		long frame = frames.count.load();
+		while (clock::now() < end) {
+			obs_data_set_int(count, "stage_count",
+					 changes % 2 ? 1 : 8);
+			obs_source_update(filter, count);
+			changes++;
+			/* one change for each frame */
+			while (frames.count.load() == frame &&
+			       clock::now() < end)
+				std::this_thread::sleep_for(
+					std::chrono::milliseconds(1));
+			frame = frames.count.load();
+		}
+		obs_data_release(count);
+		done = true;
+	});
+	watch_for_stall(lookups, frames.count, done, stall);
+	changer.join();
+	presser.join();
+	obs_remove_main_render_callback(count_frame, &frames);
+	obs_hotkey_unregister(lookup);
+
+	const double longest =
+		std::chrono::duration<double>(frames.longest).count();
+	std::printf("%ld stage count changes, %ld lookups, %ld frames, "
+		    "longest gap %.3f s\n",
+		    changes, lookups.load(), frames.count.load(), longest);
+	EXPECT_GE(changes, 100);
+	EXPECT_GE(lookups.load(), 1000);
+	/* no frame waits for the key presses */
+	EXPECT_LT(longest, 1.0);
+	/* the last count (1 or 8) is what the source holds */
+	wait_frames(3);
+	EXPECT_EQ(hotkey_ids(parent).size(), size_t(changes % 2 ? 8 : 1) + 3);
+
+	obs_set_output_source(0, nullptr);
+	obs_source_filter_remove(parent, filter);
 	obs_source_release(filter);
 	obs_source_release(parent);
 	wait_destroyed();

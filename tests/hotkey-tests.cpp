@@ -130,10 +130,7 @@ TEST(Registration, NothingWithoutAParent)
 	EXPECT_EQ(f->idle_zoom_in_hotkey, OBS_INVALID_HOTKEY_ID);
 	EXPECT_EQ(f->idle_zoom_out_hotkey, OBS_INVALID_HOTKEY_ID);
 	ASSERT_EQ(f->stages.size(), 6u);
-	for (size_t i = 0; i < f->stages.size(); i++) {
-		EXPECT_EQ(f->stages[i].hotkey_id, OBS_INVALID_HOTKEY_ID);
-		EXPECT_EQ(f->stage_hotkey_contexts[i], nullptr);
-	}
+	EXPECT_TRUE(f->stage_hotkey_contexts.empty());
 	EXPECT_TRUE(module_hotkeys().empty());
 	obs_source_release(filter);
 	wait_destroyed();
@@ -176,8 +173,9 @@ TEST(Registration, TheFirstTickWithAParentRegistersEverythingOnce)
 	auto ids = hotkey_ids(a.parent);
 	EXPECT_EQ(ids.size(), 6u);
 	for (int i = 0; i < 3; i++) {
-		EXPECT_EQ(a->stages[i].hotkey_id, ids[stage_name(i + 1)]);
 		ASSERT_NE(a->stage_hotkey_contexts[i], nullptr);
+		EXPECT_EQ(a->stage_hotkey_contexts[i]->hotkey_id,
+			  ids[stage_name(i + 1)]);
 		EXPECT_EQ(a->stage_hotkey_contexts[i]->filter,
 			  zoom_data(a.filter()));
 		EXPECT_EQ(a->stage_hotkey_contexts[i]->stage_index, i);
@@ -199,24 +197,24 @@ TEST(Registration, TheFirstTickWithAParentRegistersEverythingOnce)
 		EXPECT_EQ(a->stage_hotkey_contexts[i].get(), contexts[i]);
 }
 
-TEST(Registration, AnUpdateWhileAttachedRegistersStagesButNotIdleKeys)
+TEST(Registration, AnUpdateWhileAttachedRegistersEverythingOnce)
 {
 	Attached a(2);
 	set_int(a.filter(), "stage_count", 2);
 	auto ids = hotkey_ids(a.parent);
-	EXPECT_EQ(ids.size(), 2u);
+	EXPECT_EQ(ids.size(), 5u);
 	EXPECT_EQ(ids.count(stage_name(1)) + ids.count(stage_name(2)), 2u);
-	EXPECT_FALSE(a->hotkeys_registered);
+	EXPECT_TRUE(a->hotkeys_registered);
 
-	tick(a.filter(), FRAME);
+	/* the tick after it registers nothing more */
+	EXPECT_TRUE(
+		registered_during([&] { tick(a.filter(), FRAME); }).empty());
 	auto after = hotkey_ids(a.parent);
-	EXPECT_EQ(after.size(), 5u);
+	EXPECT_EQ(after, ids);
 	EXPECT_EQ(after.count("tavimore.idle_zoom_in") +
 			  after.count("tavimore.idle_zoom_out") +
 			  after.count("tavimore.idle"),
 		  3u);
-	EXPECT_EQ(after[stage_name(1)], ids[stage_name(1)]);
-	EXPECT_EQ(after[stage_name(2)], ids[stage_name(2)]);
 }
 
 TEST(StageCount, ShrinkingUnregistersFromTheTopEachBeforeItsContextGoes)
@@ -278,7 +276,9 @@ TEST(StageCount, GrowingRegistersTheNewStagesInThatUpdateUnderFormerNames)
 	EXPECT_EQ(f->stage_hotkey_contexts[1].get(), c2);
 	for (int i = 0; i < 5; i++) {
 		const std::string name = stage_name(i + 1);
-		EXPECT_EQ(f->stages[i].hotkey_id, again.at(name)) << name;
+		EXPECT_EQ(f->stage_hotkey_contexts[i]->hotkey_id,
+			  again.at(name))
+			<< name;
 		ASSERT_NE(f->stage_hotkey_contexts[i], nullptr);
 		EXPECT_EQ(f->stage_hotkey_contexts[i]->stage_index, i);
 		/* kept, or registered anew under the former name */
@@ -295,9 +295,9 @@ TEST(Press, ToggleSwitchAndRelease)
 	Attached a(3);
 	tick(a.filter(), FRAME);
 	ZoomFilter *f = a.zoom();
-	const obs_hotkey_id stage1 = f->stages[0].hotkey_id;
-	const obs_hotkey_id stage2 = f->stages[1].hotkey_id;
-	const obs_hotkey_id stage3 = f->stages[2].hotkey_id;
+	const obs_hotkey_id stage1 = f->stage_hotkey_contexts[0]->hotkey_id;
+	const obs_hotkey_id stage2 = f->stage_hotkey_contexts[1]->hotkey_id;
+	const obs_hotkey_id stage3 = f->stage_hotkey_contexts[2]->hotkey_id;
 	ASSERT_NE(stage2, OBS_INVALID_HOTKEY_ID);
 	auto state = [&] {
 		return std::make_tuple(f->active_stage,
@@ -417,6 +417,62 @@ TEST(Hold, AReleaseSavesTheIdleZoomAndAPressSavesNothing)
 	EXPECT_EQ(f->idle.zoom_factor, lowered);
 }
 
+TEST(Hold, AnUnrelatedUpdateDuringAHoldKeepsTheLiveIdleZoom)
+{
+	const struct {
+		bool zoom_in;
+		double saved, live;
+	} cases[] = {{true, 1.01, 1.61}, {false, 3.0, 2.4}};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.zoom_in ? "zoom in" : "zoom out");
+		Attached a(1);
+		obs_data_t *changes = obs_data_create();
+		obs_data_set_double(changes, "idle_zoom_factor", c.saved);
+		update_filter(a.filter(), changes);
+		obs_data_release(changes);
+		tick(a.filter(), 1.0f); /* settles on the saved zoom */
+		ZoomFilter *f = a.zoom();
+		const obs_hotkey_id key = c.zoom_in ? f->idle_zoom_in_hotkey
+						    : f->idle_zoom_out_hotkey;
+
+		obs_hotkey_trigger_routed_callback(key, true);
+		tick(a.filter(), 1.0f);
+		ASSERT_DOUBLE_EQ(f->idle.zoom_factor, c.live);
+		set_int(a.filter(), "easing_in", 2);
+		EXPECT_DOUBLE_EQ(f->idle.zoom_factor, c.live);
+		tick(a.filter(), 0.0f);
+		EXPECT_DOUBLE_EQ(f->current_zoom, c.live);
+		obs_hotkey_trigger_routed_callback(key, false);
+	}
+}
+
+TEST(Hold, AKeyHeldWhenTheFilterLeavesItsSourceIsReleased)
+{
+	obs_source_t *parent = create_pattern_source("held parent");
+	obs_source_t *filter = zoom_with_stages("held zoom", 1);
+	ZoomFilter *f = zoom_data(filter);
+	obs_source_filter_add(parent, filter);
+	tick(filter, FRAME);
+	obs_hotkey_trigger_routed_callback(f->idle_zoom_in_hotkey, true);
+	tick(filter, 1.0f);
+	ASSERT_DOUBLE_EQ(f->idle.zoom_factor, 1.6);
+
+	/* its release can no longer come: the zoom stays and is saved */
+	obs_source_filter_remove(parent, filter);
+	wait_hotkeys();
+	tick(filter, 1.0f);
+	EXPECT_FALSE(f->zoom_in_held);
+	EXPECT_DOUBLE_EQ(f->idle.zoom_factor, 1.6);
+	obs_data_t *settings = obs_source_get_settings(filter);
+	EXPECT_DOUBLE_EQ(obs_data_get_double(settings, "idle_zoom_factor"),
+			 1.6);
+	obs_data_release(settings);
+
+	obs_source_release(filter);
+	obs_source_release(parent);
+	wait_destroyed();
+}
+
 TEST(Refusal, ARefusedStageIsRetriedWithAFreshContext)
 {
 	/* libobs refuses hotkeys on private sources */
@@ -425,10 +481,11 @@ TEST(Refusal, ARefusedStageIsRetriedWithAFreshContext)
 	Attached a(2, hidden);
 	ZoomFilter *f = a.zoom();
 	auto expect_refused = [&](const StageHotkeyContext *const *not_these) {
+		ASSERT_EQ(f->stage_hotkey_contexts.size(), 2u);
 		for (int i = 0; i < 2; i++) {
-			EXPECT_EQ(f->stages[i].hotkey_id,
-				  OBS_INVALID_HOTKEY_ID);
 			ASSERT_NE(f->stage_hotkey_contexts[i], nullptr);
+			EXPECT_EQ(f->stage_hotkey_contexts[i]->hotkey_id,
+				  OBS_INVALID_HOTKEY_ID);
 			EXPECT_EQ(f->stage_hotkey_contexts[i]->stage_index, i);
 			if (not_these)
 				EXPECT_NE(f->stage_hotkey_contexts[i].get(),
@@ -450,20 +507,19 @@ TEST(Refusal, ARefusedStageIsRetriedWithAFreshContext)
 	set_int(a.filter(), "stage_count", 2);
 	expect_refused(refused);
 
-	/* moved to a public source, the retry succeeds; the idle keys were
-	 * tried once and stay unregistered */
+	/* moved to a public source, every hotkey registers there, the hold
+	 * keys included: they are tried once on each parent */
 	obs_source_t *shown = create_pattern_source("public parent");
 	obs_source_filter_remove(hidden, a.filter());
 	obs_source_filter_add(shown, a.filter());
-	const StageHotkeyContext *second = f->stage_hotkey_contexts[0].get();
-	set_int(a.filter(), "stage_count", 2);
 	tick(a.filter(), FRAME);
 	auto ids = hotkey_ids(shown);
-	EXPECT_EQ(ids.size(), 2u);
+	EXPECT_EQ(ids.size(), 5u);
+	ASSERT_EQ(f->stage_hotkey_contexts.size(), 2u);
 	for (int i = 0; i < 2; i++)
-		EXPECT_EQ(f->stages[i].hotkey_id, ids[stage_name(i + 1)]);
-	EXPECT_NE(f->stage_hotkey_contexts[0].get(), second);
-	EXPECT_EQ(f->idle_zoom_in_hotkey, OBS_INVALID_HOTKEY_ID);
+		EXPECT_EQ(f->stage_hotkey_contexts[i]->hotkey_id,
+			  ids[stage_name(i + 1)]);
+	EXPECT_EQ(f->idle_zoom_in_hotkey, ids["tavimore.idle_zoom_in"]);
 	press_hotkey(ids[stage_name(2)]);
 	EXPECT_EQ(f->active_stage, 1);
 
@@ -472,37 +528,200 @@ TEST(Refusal, ARefusedStageIsRetriedWithAFreshContext)
 	obs_source_release(shown);
 }
 
-TEST(TwoFilters, EachHasItsOwnHotkeysOfTheSameNamesOnTheSource)
+namespace {
+
+/* The key bound to each hotkey, by id. */
+std::map<obs_hotkey_id, std::vector<obs_key_t>> bound_keys()
 {
-	Attached a(2);
-	obs_source_t *second = a.add(1);
-	tick(a.filter(), FRAME);
-	tick(second, FRAME);
-	ZoomFilter *f1 = a.zoom();
-	ZoomFilter *f2 = zoom_data(second);
+	std::map<obs_hotkey_id, std::vector<obs_key_t>> keys;
+	obs_enum_hotkey_bindings(
+		[](void *data, size_t, obs_hotkey_binding_t *binding) {
+			auto &k = *static_cast<std::map<
+				obs_hotkey_id, std::vector<obs_key_t>> *>(data);
+			k[obs_hotkey_binding_get_hotkey_id(binding)].push_back(
+				obs_hotkey_binding_get_key_combination(binding)
+					.key);
+			return true;
+		},
+		&keys);
+	return keys;
+}
 
-	std::map<std::string, int> count;
-	for (const HotkeyInfo &info : hotkeys_of(a.parent))
-		count[info.name]++;
-	EXPECT_EQ(count,
-		  (std::map<std::string, int>{{stage_name(1), 2},
-					      {stage_name(2), 1},
-					      {"tavimore.idle_zoom_in", 2},
-					      {"tavimore.idle_zoom_out", 2},
-					      {"tavimore.idle", 2}}));
-	EXPECT_NE(f1->stages[0].hotkey_id, f2->stages[0].hotkey_id);
-	EXPECT_NE(f1->idle_zoom_in_hotkey, f2->idle_zoom_in_hotkey);
+/* A source with two zoom filters, the first made first. */
+struct TwoOnOne {
+	obs_source_t *parent;
+	obs_source_t *filters[2];
 
-	press_hotkey(f2->stages[0].hotkey_id);
-	EXPECT_EQ(f2->active_stage, 0);
-	EXPECT_EQ(f1->active_stage, -1);
-	press_hotkey(f1->stages[1].hotkey_id);
-	EXPECT_EQ(f1->active_stage, 1);
-	EXPECT_EQ(f2->active_stage, 0);
-	obs_hotkey_trigger_routed_callback(f1->idle_zoom_out_hotkey, true);
-	EXPECT_TRUE(f1->zoom_out_held);
-	EXPECT_FALSE(f2->zoom_out_held);
-	obs_hotkey_trigger_routed_callback(f1->idle_zoom_out_hotkey, false);
+	TwoOnOne(obs_data_t *hotkey_data, obs_data_t *const settings[2],
+		 bool second_ticks_first)
+	{
+		parent = obs_source_create("tavimore_test_pattern", "two zooms",
+					   nullptr, hotkey_data);
+		const char *names[2] = {"zoom one", "zoom two"};
+		for (int i = 0; i < 2; i++) {
+			filters[i] = create_zoom_filter(names[i], settings[i]);
+			obs_source_filter_add(parent, filters[i]);
+		}
+		tick(filters[second_ticks_first ? 1 : 0], FRAME);
+		tick(filters[second_ticks_first ? 0 : 1], FRAME);
+	}
+	~TwoOnOne()
+	{
+		for (obs_source_t *filter : filters) {
+			obs_source_filter_remove(parent, filter);
+			obs_source_release(filter);
+		}
+		obs_source_release(parent);
+		wait_destroyed();
+	}
+	ZoomFilter *zoom(int i) const { return zoom_data(filters[i]); }
+};
+
+} // namespace
+
+TEST(TwoFilters, DistinctNamesAndBindingsThatComeBackSeparately)
+{
+	obs_data_t *none[2] = {nullptr, nullptr};
+	obs_data_t *saved_hotkeys = nullptr;
+	obs_data_t *saved[2];
+	{
+		TwoOnOne two(nullptr, none, false);
+		ZoomFilter *f1 = two.zoom(0);
+		ZoomFilter *f2 = two.zoom(1);
+		/* the first keeps the plain names, the second has its own and
+		 * names its filter in each description */
+		const std::string toggle = locale_text("Hotkey.ToggleStage");
+		const std::map<std::string, std::string> expected = {
+			{stage_name(1), toggle + " 1"},
+			{"tavimore.idle_zoom_in",
+			 locale_text("Hotkey.IdleZoomIn")},
+			{"tavimore.idle_zoom_out",
+			 locale_text("Hotkey.IdleZoomOut")},
+			{"tavimore.idle", locale_text("Hotkey.ReturnToIdle")},
+			{stage_name(1) + ".2", "zoom two: " + toggle + " 1"},
+			{"tavimore.idle_zoom_in.2",
+			 std::string("zoom two: ") +
+				 locale_text("Hotkey.IdleZoomIn")},
+			{"tavimore.idle_zoom_out.2",
+			 std::string("zoom two: ") +
+				 locale_text("Hotkey.IdleZoomOut")},
+			{"tavimore.idle.2",
+			 std::string("zoom two: ") +
+				 locale_text("Hotkey.ReturnToIdle")},
+		};
+		std::map<std::string, std::string> listed;
+		for (const HotkeyInfo &info : hotkeys_of(two.parent))
+			listed[info.name] = info.description;
+		EXPECT_EQ(listed, expected);
+
+		/* each key drives its own filter */
+		press_hotkey(f2->stage_hotkey_contexts[0]->hotkey_id);
+		EXPECT_EQ(f2->active_stage, 0);
+		EXPECT_EQ(f1->active_stage, -1);
+		obs_hotkey_trigger_routed_callback(f1->idle_zoom_out_hotkey,
+						   true);
+		EXPECT_TRUE(f1->zoom_out_held);
+		EXPECT_FALSE(f2->zoom_out_held);
+		obs_hotkey_trigger_routed_callback(f1->idle_zoom_out_hotkey,
+						   false);
+
+		/* bind a key to each filter's first stage, and save */
+		obs_key_combination_t one{0, OBS_KEY_1}, two_key{0, OBS_KEY_2};
+		obs_hotkey_load_bindings(
+			f1->stage_hotkey_contexts[0]->hotkey_id, &one, 1);
+		obs_hotkey_load_bindings(
+			f2->stage_hotkey_contexts[0]->hotkey_id, &two_key, 1);
+		saved_hotkeys = obs_hotkeys_save_source(two.parent);
+		for (int i = 0; i < 2; i++) {
+			obs_data_t *settings =
+				obs_source_get_settings(two.filters[i]);
+			saved[i] = obs_data_create_from_json(
+				obs_data_get_json(settings));
+			obs_data_release(settings);
+		}
+	}
+	ASSERT_NE(saved_hotkeys, nullptr);
+
+	/* loaded back in either order, each binding returns to its filter */
+	for (bool second_first : {false, true}) {
+		SCOPED_TRACE(second_first ? "second ticks first"
+					  : "first ticks first");
+		TwoOnOne two(saved_hotkeys, saved, second_first);
+		const auto keys = bound_keys();
+		const obs_hotkey_id s1 =
+			two.zoom(0)->stage_hotkey_contexts[0]->hotkey_id;
+		const obs_hotkey_id s2 =
+			two.zoom(1)->stage_hotkey_contexts[0]->hotkey_id;
+		EXPECT_EQ(find_hotkey(two.parent, "tavimore.stage_1"), s1);
+		ASSERT_EQ(keys.count(s1), 1u);
+		ASSERT_EQ(keys.count(s2), 1u);
+		EXPECT_EQ(keys.at(s1), std::vector<obs_key_t>{OBS_KEY_1});
+		EXPECT_EQ(keys.at(s2), std::vector<obs_key_t>{OBS_KEY_2});
+	}
+	obs_data_release(saved_hotkeys);
+	obs_data_release(saved[0]);
+	obs_data_release(saved[1]);
+}
+
+TEST(Move, AFilterMovedToAnotherSourceTakesEveryHotkeyAlong)
+{
+	obs_source_t *from = create_pattern_source("first home");
+	obs_source_t *to = create_pattern_source("second home");
+	obs_source_t *filter = zoom_with_stages("moving zoom", 3);
+	ZoomFilter *f = zoom_data(filter);
+	auto names_on = [](obs_source_t *source) {
+		std::vector<std::string> names;
+		for (const HotkeyInfo &info : hotkeys_of(source))
+			names.push_back(info.name);
+		std::sort(names.begin(), names.end());
+		return names;
+	};
+	auto with_stages = [](int n) {
+		std::vector<std::string> names = {"tavimore.idle_zoom_in",
+						  "tavimore.idle_zoom_out",
+						  "tavimore.idle"};
+		for (int i = 1; i <= n; i++)
+			names.push_back(stage_name(i));
+		std::sort(names.begin(), names.end());
+		return names;
+	};
+	const std::vector<std::string> nothing;
+
+	obs_source_filter_add(from, filter);
+	tick(filter, FRAME);
+	EXPECT_EQ(names_on(from), with_stages(3));
+
+	/* each step, then what each source holds */
+	const struct {
+		const char *step;
+		std::function<void()> run;
+		std::vector<std::string> on_from, on_to;
+	} steps[] = {
+		{"removed", [&] { obs_source_filter_remove(from, filter); },
+		 nothing, nothing},
+		{"added to the other",
+		 [&] { obs_source_filter_add(to, filter); }, nothing,
+		 with_stages(3)},
+		{"five stages", [&] { set_int(filter, "stage_count", 5); },
+		 nothing, with_stages(5)},
+		{"two stages", [&] { set_int(filter, "stage_count", 2); },
+		 nothing, with_stages(2)},
+	};
+	for (const auto &step : steps) {
+		step.run();
+		tick(filter, FRAME);
+		EXPECT_EQ(names_on(from), step.on_from) << step.step;
+		EXPECT_EQ(names_on(to), step.on_to) << step.step;
+	}
+	press_hotkey(find_hotkey(to, stage_name(2).c_str()));
+	EXPECT_EQ(f->active_stage, 1);
+
+	obs_source_filter_remove(to, filter);
+	obs_source_release(filter);
+	obs_source_release(from);
+	obs_source_release(to);
+	wait_destroyed();
+	EXPECT_TRUE(module_hotkeys().empty());
 }
 
 TEST(Destroy, NoHotkeyOfTheFilterOutlivesIt)
@@ -514,8 +733,8 @@ TEST(Destroy, NoHotkeyOfTheFilterOutlivesIt)
 	ZoomFilter *f = zoom_data(doomed);
 	/* stages from the first, then zoom-in, zoom-out, return to idle */
 	std::vector<obs_hotkey_id> expected;
-	for (const ZoomStage &stage : f->stages)
-		expected.push_back(stage.hotkey_id);
+	for (const auto &context : f->stage_hotkey_contexts)
+		expected.push_back(context->hotkey_id);
 	expected.push_back(f->idle_zoom_in_hotkey);
 	expected.push_back(f->idle_zoom_out_hotkey);
 	expected.push_back(f->idle_hotkey);

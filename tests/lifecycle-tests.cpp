@@ -67,7 +67,7 @@ TEST(Lifecycle, ManyCyclesLeaveNoHotkeyAndNoInstanceBehind)
 		ASSERT_EQ(our_hotkeys(), size_t(first_count) + 3);
 
 		/* a stage press and a hold, as a user would */
-		press_hotkey(f->stages[0].hotkey_id);
+		press_hotkey(f->stage_hotkey_contexts[0]->hotkey_id);
 		tick(filter, 1.0f / 60.0f, 10);
 		EXPECT_EQ(f->active_stage, 0);
 		obs_hotkey_trigger_routed_callback(f->idle_zoom_in_hotkey,
@@ -79,7 +79,7 @@ TEST(Lifecycle, ManyCyclesLeaveNoHotkeyAndNoInstanceBehind)
 		/* the stage list grows to eight, shrinks to one, grows again */
 		set_stage_count(filter, 8);
 		EXPECT_EQ(our_hotkeys(), size_t(8 + 3));
-		press_hotkey(f->stages[7].hotkey_id);
+		press_hotkey(f->stage_hotkey_contexts[7]->hotkey_id);
 		tick(filter, 1.0f / 60.0f);
 		set_stage_count(filter, 1);
 		EXPECT_EQ(our_hotkeys(), size_t(1 + 3));

@@ -285,6 +285,7 @@ void tick(obs_source_t *source, float seconds, int times)
 {
 	for (int i = 0; i < times; i++)
 		zoom_info.video_tick(obs_obj_get_data(source), seconds);
+	wait_hotkeys();
 }
 
 void update_filter(obs_source_t *source, obs_data_t *changes)
@@ -293,6 +294,7 @@ void update_filter(obs_source_t *source, obs_data_t *changes)
 	obs_data_t *settings = obs_source_get_settings(source);
 	zoom_info.update(obs_obj_get_data(source), settings);
 	obs_data_release(settings);
+	wait_hotkeys();
 }
 
 static void no_op(void *) {}
@@ -301,11 +303,17 @@ void wait_frames(int frames)
 {
 	for (int i = 0; i < frames; i++)
 		obs_queue_task(OBS_TASK_GRAPHICS, no_op, nullptr, true);
+	wait_hotkeys();
 }
 
 void wait_destroyed()
 {
 	obs_queue_task(OBS_TASK_DESTROY, no_op, nullptr, true);
+}
+
+void wait_hotkeys()
+{
+	wait_destroyed();
 }
 
 ReadbackTarget::ReadbackTarget(uint32_t width, uint32_t height)

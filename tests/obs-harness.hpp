@@ -62,12 +62,18 @@ ZoomFilter *zoom_data(obs_source_t *filter);
 /* The filter's descriptor as the module registered it with libobs. */
 const obs_source_info &zoom_filter_info();
 /* Calls the filter's tick with dt seconds, as libobs's graphics thread
- * does; only for hosts without video, where nothing else ticks. */
+ * does, then waits for the hotkey work it queued; only for hosts without
+ * video, where nothing else ticks. */
 void tick(obs_source_t *source, float seconds, int times = 1);
 /* Merges changes into the filter's settings and runs its update at once
- * (libobs defers it to a graphics tick); only for hosts without video. */
+ * (libobs defers it to a graphics tick), then waits for the hotkey work it
+ * queued; only for hosts without video. */
 void update_filter(obs_source_t *source, obs_data_t *changes);
-/* Waits until the graphics thread has finished `frames` more frames. */
+/* Waits until the module's hotkey work queued so far is done (it runs on
+ * libobs's destruction task thread, as destroy does). */
+void wait_hotkeys();
+/* Waits until the graphics thread has finished `frames` more frames, and
+ * the hotkey work that they queued. */
 void wait_frames(int frames);
 /* Waits until every source released so far has been destroyed. */
 void wait_destroyed();

@@ -239,9 +239,21 @@ struct Rig {
 	void update(std::initializer_list<std::pair<const char *, double>>
 			    changes) const
 	{
-		obs_data_t *data = numbers(changes);
-		obs_source_update(filter, data);
-		obs_data_release(data);
+		/* libobs merges the changes into the settings on the calling
+		 * thread and reads them at the next tick, with no lock between
+		 * the two: merged on the graphics thread, they never race */
+		struct Change {
+			obs_source_t *filter;
+			obs_data_t *data;
+		} change{filter, numbers(changes)};
+		obs_queue_task(
+			OBS_TASK_GRAPHICS,
+			[](void *param) {
+				auto *c = static_cast<Change *>(param);
+				obs_source_update(c->filter, c->data);
+			},
+			&change, true);
+		obs_data_release(change.data);
 	}
 
 	Frame frame() const

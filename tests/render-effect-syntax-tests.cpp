@@ -101,8 +101,9 @@ TEST(BrokenEffect, TheInputIsPassedThroughUnchanged)
 	/* a stage in the middle of its zoom changes nothing either */
 	ZoomFilter *f = zoom_data(rig.filter);
 	wait_frames(1);
-	ASSERT_NE(f->stages[0].hotkey_id, OBS_INVALID_HOTKEY_ID);
-	press_hotkey(f->stages[0].hotkey_id);
+	ASSERT_NE(f->stage_hotkey_contexts[0]->hotkey_id,
+		  OBS_INVALID_HOTKEY_ID);
+	press_hotkey(f->stage_hotkey_contexts[0]->hotkey_id);
 	wait_frames(5);
 	EXPECT_TRUE(rig.frame().pixels == input.pixels);
 	obs_source_release(plain);

@@ -8,8 +8,12 @@
 
 #include <gtest/gtest.h>
 
+#include <link.h>
+
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <string>
 #include <vector>
 
 /* Frames after which a change has fully shown with smoothing 0 (tau 0.02 s)
@@ -40,6 +44,38 @@ TEST(Render, EffectCompilesOnOpenGL)
 	EXPECT_NE(zoom_data(rig.filter)->center_param, nullptr);
 	EXPECT_NE(zoom_data(rig.filter)->half_size_param, nullptr);
 	EXPECT_TRUE(logs_containing("zoom-crop.effect").empty());
+}
+
+/* The folder of the loaded library whose file name begins with `name`. */
+static std::string folder_of_loaded(const char *name)
+{
+	struct Search {
+		const char *name;
+		std::string folder;
+	} search{name, {}};
+	dl_iterate_phdr(
+		[](dl_phdr_info *info, size_t, void *data) {
+			auto *s = static_cast<Search *>(data);
+			const char *slash = std::strrchr(info->dlpi_name, '/');
+			if (!slash || std::strncmp(slash + 1, s->name,
+						   std::strlen(s->name)))
+				return 0;
+			s->folder.assign(info->dlpi_name, slash);
+			return 1;
+		},
+		&search);
+	return search.folder;
+}
+
+/* A libobs and a graphics module of two different OBS builds fail or draw
+ * wrongly; so does a libobs of another version than the headers. */
+TEST(Render, RunsInTheLibobsOfItsHeadersWithTheGraphicsModuleBesideIt)
+{
+	EXPECT_EQ(obs_get_version(), uint32_t(LIBOBS_API_VER))
+		<< "running libobs " << obs_get_version_string();
+	const std::string libobs = folder_of_loaded("libobs.so");
+	EXPECT_FALSE(libobs.empty());
+	EXPECT_EQ(folder_of_loaded("libobs-opengl.so"), libobs);
 }
 
 TEST(Render, ShowsTheCropWindowAtTheZoomAndCentreAtTheInputsSize)
@@ -272,6 +308,140 @@ TEST(Render, ATransitionStartedWhileTheZoomIsNotFiniteStartsFromTheWholeFrame)
 	press_hotkey(stage);
 	settle();
 	EXPECT_TRUE(shows_window(rig.frame(), crop_of(2.0, 0.9, 0.5)));
+}
+
+/*
+ * A source that draws like OBS's PipeWire capture: its picture as a
+ * sub-region of a larger texture (a window cropped out of the screen), and
+ * the cursor as a sprite of its own on top.
+ */
+namespace {
+
+constexpr uint32_t SPRITES_SIZE = 128;
+constexpr uint32_t CURSOR_AT = 16, CURSOR_SIZE = 8;
+
+struct Sprites {
+	gs_texture_t *screen = nullptr;
+	gs_texture_t *cursor = nullptr;
+};
+
+void register_sprites_source()
+{
+	obs_source_info info = {};
+	info.id = "tavimore_test_sprites";
+	info.type = OBS_SOURCE_TYPE_INPUT;
+	info.output_flags = OBS_SOURCE_VIDEO;
+	info.get_name = [](void *) {
+		return "Sprites";
+	};
+	info.create = [](obs_data_t *, obs_source_t *) -> void * {
+		auto *s = new Sprites();
+		/* the screen: red = x, green = y over 256 pixels */
+		std::vector<uint8_t> screen(256 * 256 * 4);
+		for (uint32_t i = 0; i < 256 * 256; i++) {
+			screen[i * 4] = uint8_t(i % 256);
+			screen[i * 4 + 1] = uint8_t(i / 256);
+			screen[i * 4 + 2] = 64;
+			screen[i * 4 + 3] = 255;
+		}
+		std::vector<uint8_t> cursor(CURSOR_SIZE * CURSOR_SIZE * 4, 255);
+		const uint8_t *screen_planes[] = {screen.data()};
+		const uint8_t *cursor_planes[] = {cursor.data()};
+		obs_enter_graphics();
+		s->screen = gs_texture_create(256, 256, GS_RGBA, 1,
+					      screen_planes, 0);
+		s->cursor = gs_texture_create(CURSOR_SIZE, CURSOR_SIZE, GS_RGBA,
+					      1, cursor_planes, 0);
+		obs_leave_graphics();
+		return s;
+	};
+	info.destroy = [](void *data) {
+		auto *s = static_cast<Sprites *>(data);
+		obs_enter_graphics();
+		gs_texture_destroy(s->screen);
+		gs_texture_destroy(s->cursor);
+		obs_leave_graphics();
+		delete s;
+	};
+	info.video_render = [](void *data, gs_effect_t *effect) {
+		auto *s = static_cast<Sprites *>(data);
+		gs_eparam_t *image =
+			gs_effect_get_param_by_name(effect, "image");
+		gs_effect_set_texture(image, s->screen);
+		gs_draw_sprite_subregion(s->screen, 0, 64, 64, SPRITES_SIZE,
+					 SPRITES_SIZE);
+		gs_matrix_push();
+		gs_matrix_translate3f(float(CURSOR_AT), float(CURSOR_AT), 0.0f);
+		gs_effect_set_texture(image, s->cursor);
+		gs_draw_sprite(s->cursor, 0, CURSOR_SIZE, CURSOR_SIZE);
+		gs_matrix_pop();
+	};
+	info.get_width = [](void *) {
+		return SPRITES_SIZE;
+	};
+	info.get_height = [](void *) {
+		return SPRITES_SIZE;
+	};
+	obs_register_source(&info);
+}
+
+} // namespace
+
+TEST(Render, EverySpriteOfTheSourceIsZoomedTheCursorIncluded)
+{
+	register_sprites_source();
+	obs_source_t *source = obs_source_create("tavimore_test_sprites",
+						 "sprites", nullptr, nullptr);
+	const Frame plain = read_frame(source, SPRITES_SIZE, SPRITES_SIZE);
+	ASSERT_EQ(plain.at(CURSOR_AT + 4, CURSOR_AT + 4)[2], 255)
+		<< "the cursor is not drawn";
+
+	/* twice the top-left quarter: output (x, y) shows (x / 2, y / 2) */
+	obs_data_t *settings = numbers({{"idle_zoom_factor", 2.0},
+					{"idle_center_x", 0.25},
+					{"idle_center_y", 0.25},
+					{"tracking_smoothing", 0.0}});
+	obs_source_t *filter = create_zoom_filter("sprite zoom", settings);
+	obs_data_release(settings);
+	obs_source_filter_add(source, filter);
+	settle();
+	const Frame zoomed = read_frame(source, SPRITES_SIZE, SPRITES_SIZE);
+
+	/* pixels near the zoomed cursor's edges blend both and are skipped */
+	auto near_edge = [](uint32_t v) {
+		const uint32_t a = 2 * CURSOR_AT,
+			       b = 2 * (CURSOR_AT + CURSOR_SIZE);
+		return (v + 2 >= a && v <= a + 2) || (v + 2 >= b && v <= b + 2);
+	};
+	size_t wrong = 0;
+	std::string first;
+	for (uint32_t y = 0; y < SPRITES_SIZE; y++)
+		for (uint32_t x = 0; x < SPRITES_SIZE; x++) {
+			if (near_edge(x) || near_edge(y))
+				continue;
+			const uint8_t *want = plain.at(x / 2, y / 2);
+			const uint8_t *got = zoomed.at(x, y);
+			bool same = true;
+			for (int c = 0; c < 4; c++)
+				same = same && std::abs(got[c] - want[c]) <= 3;
+			if (!same && wrong++ == 0)
+				first = "(" + std::to_string(x) + ", " +
+					std::to_string(y) + ") is " +
+					std::to_string(got[0]) + "/" +
+					std::to_string(got[1]) + "/" +
+					std::to_string(got[2]) + ", wanted " +
+					std::to_string(want[0]) + "/" +
+					std::to_string(want[1]) + "/" +
+					std::to_string(want[2]);
+		}
+	EXPECT_EQ(wrong, 0u) << "first: " << first;
+	/* the cursor's middle, at its zoomed place, is the cursor's white */
+	EXPECT_EQ(zoomed.at(2 * CURSOR_AT + 8, 2 * CURSOR_AT + 8)[2], 255);
+
+	obs_source_filter_remove(source, filter);
+	obs_source_release(filter);
+	obs_source_release(source);
+	wait_destroyed();
 }
 
 int main(int argc, char **argv)

@@ -1,20 +1,25 @@
 #!/usr/bin/env bash
-# Builds the module and its hotkey tests once more with ThreadSanitizer and
-# runs the tests where threads meet: key presses and obs-websocket requests on
-# the test's own threads against libobs's graphics thread, stage count changes
-# and filters destroyed among them.
-set -euo pipefail
+# Builds the module and its tests once more with ThreadSanitizer and runs the
+# tests where threads meet: key presses and obs-websocket requests on the
+# test's own threads against libobs's graphics thread, stage count changes
+# among them, and read-backs of the filter from the test's thread while libobs
+# ticks it.
 cd "$(dirname "$0")/../.."
+. scripts/common.sh
+
+apt_install "${BUILD_DEPS[@]}" libgtest-dev googletest xvfb xauth \
+	libegl-mesa0 libgl1-mesa-dri
 build=${TAVIMORE_TSAN_BUILD:-build/tsan}
 flags="-fsanitize=thread -fno-omit-frame-pointer"
+tests=(hotkey-tests hotkey-stress-tests render-tests hotkey-render-tests
+	stage-key-tests remote-tests remote-stress-tests)
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	-DCMAKE_C_FLAGS="$flags" -DCMAKE_CXX_FLAGS="$flags" \
 	-DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread \
 	-DCMAKE_MODULE_LINKER_FLAGS=-fsanitize=thread \
 	-DCMAKE_SHARED_LINKER_FLAGS=-fsanitize=thread >/dev/null
-cmake --build "$build" -j2 --target hotkey-tests hotkey-stress-tests stage-key-tests \
-	remote-tests remote-stress-tests
+cmake --build "$build" -j2 --target "${tests[@]}"
 
 # Any report fails the run; tsan.supp lists what lies inside libobs itself.
 export TSAN_OPTIONS="halt_on_error=1 exitcode=66 second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp ${TSAN_OPTIONS:-}"
@@ -23,7 +28,7 @@ export TSAN_OPTIONS="halt_on_error=1 exitcode=66 second_deadlock_stack=1 suppres
 # request's reference keeps a source alive until libobs frees it on its
 # destruction thread, and reports that free as a race. The address sanitizer
 # step runs it, and catches any use after free.
-for test in hotkey-tests hotkey-stress-tests stage-key-tests remote-tests remote-stress-tests; do
+for test in "${tests[@]}"; do
 	echo "-- $test under ThreadSanitizer"
 	skip=-
 	[ "$test" = remote-stress-tests ] && skip=-RemoteDestroy.*

@@ -10,5 +10,8 @@ if [ ! -x "$build/bench/tavimore-cpu-bench" ]; then
 	exit 1
 fi
 tests/with-display.sh "$build/bench/tavimore-cpu-bench" --benchmark_min_time=0.01
-tests/with-display.sh "$build/bench/tavimore-render-bench" --frames=5 --scale-frames=3
+# TAVIMORE_NO_OBS_PLUGINS=1: a libobs without OBS's plug-ins (no crop filter
+# or image source to compare with)
+tests/with-display.sh "$build/bench/tavimore-render-bench" --frames=5 --scale-frames=3 \
+	${TAVIMORE_NO_OBS_PLUGINS:+--no-obs-plugins}
 echo "benchmarks: smoke run passed"

@@ -39,10 +39,8 @@ std::string target_name(const ZoomFilter *filter, int32_t active)
  * starts from the zoom shown, so a change mid-way never jumps. */
 Announcement apply(ZoomFilter *filter, const StageStep &step)
 {
-	if (step.starts) {
-		filter->transition_start_zoom = filter->current_zoom;
-		filter->transition_progress = 0.0;
-	}
+	if (step.starts)
+		start_transition_locked(filter, step.next.active);
 	filter->active_stage = step.next.active;
 	filter->held_stage = step.next.held;
 
@@ -65,7 +63,9 @@ void announce(ZoomFilter *filter, const Announcement &a,
 		return;
 	if (!parent)
 		parent = obs_filter_get_parent(filter->source);
-	remote_stage_changed(parent, filter->source, a.stage, a.name);
+	/* a filter on no source has nobody to tell */
+	if (parent)
+		remote_stage_changed(parent, filter->source, a.stage, a.name);
 }
 
 } // namespace
@@ -137,6 +137,19 @@ void drop_active_stage(ZoomFilter *filter)
 		    static_cast<int32_t>(filter->stages.size()))
 			return;
 		a = apply(filter, set_stage(selection_of(filter), -1));
+	}
+	announce(filter, a);
+}
+
+void release_held_stage(ZoomFilter *filter)
+{
+	Announcement a;
+	{
+		std::lock_guard<std::mutex> guard(filter->lock);
+		if (filter->held_stage < 0)
+			return;
+		a = apply(filter, hold_stage_release(selection_of(filter),
+						     filter->held_stage));
 	}
 	announce(filter, a);
 }

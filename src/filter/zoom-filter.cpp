@@ -48,35 +48,21 @@ static void *zoom_filter_create(obs_data_t *settings, obs_source_t *source)
 	return filter;
 }
 
-void unregister_stage_hotkey(ZoomStage &stage)
-{
-	if (stage.hotkey_id == OBS_INVALID_HOTKEY_ID)
-		return;
-	obs_hotkey_unregister(stage.hotkey_id);
-	stage.hotkey_id = OBS_INVALID_HOTKEY_ID;
-}
-
 static void zoom_filter_destroy(void *data)
 {
 	auto *filter = static_cast<ZoomFilter *>(data);
 
-	/* every hotkey goes before any data handed with it */
-	for (ZoomStage &stage : filter->stages)
-		unregister_stage_hotkey(stage);
-	if (filter->idle_zoom_in_hotkey != OBS_INVALID_HOTKEY_ID)
-		obs_hotkey_unregister(filter->idle_zoom_in_hotkey);
-	if (filter->idle_zoom_out_hotkey != OBS_INVALID_HOTKEY_ID)
-		obs_hotkey_unregister(filter->idle_zoom_out_hotkey);
-	if (filter->idle_hotkey != OBS_INVALID_HOTKEY_ID)
-		obs_hotkey_unregister(filter->idle_hotkey);
+	/* libobs destroys sources on its destruction task thread, where the
+	 * hotkey work runs too: every hotkey goes before any data handed
+	 * with it, and no work is under way meanwhile */
+	unregister_all_hotkeys(filter);
+	obs_weak_source_release(filter->wanted_parent);
 
 	obs_enter_graphics();
 	if (filter->effect)
 		gs_effect_destroy(filter->effect);
 	obs_leave_graphics();
 
-	filter->stage_hotkey_contexts.clear();
-	filter->stages.clear();
 	delete filter;
 }
 
@@ -94,5 +80,6 @@ void register_zoom_filter()
 	info.update = zoom_filter_update;
 	info.video_tick = zoom_filter_tick;
 	info.video_render = zoom_filter_render;
+	info.filter_remove = zoom_filter_remove;
 	obs_register_source(&info);
 }

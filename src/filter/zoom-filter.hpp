@@ -6,6 +6,7 @@
 
 #include <obs-module.h>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -21,7 +22,6 @@ struct ZoomStage {
 	double center_y = 0.5;
 	double duration = 0.5; /* seconds */
 	bool hold = false;     /* stages only: shown while its key is held */
-	obs_hotkey_id hotkey_id = OBS_INVALID_HOTKEY_ID;
 };
 
 struct ZoomFilter;
@@ -30,6 +30,7 @@ struct ZoomFilter;
 struct StageHotkeyContext {
 	ZoomFilter *filter;
 	int32_t stage_index;
+	obs_hotkey_id hotkey_id = OBS_INVALID_HOTKEY_ID;
 };
 
 struct ZoomFilter {
@@ -39,19 +40,41 @@ struct ZoomFilter {
 	gs_eparam_t *half_size_param = nullptr;
 
 	ZoomStage idle;
+	/* the stage list: sized by update, read by the frame (graphics thread) */
 	std::vector<ZoomStage> stages;
-	/* one slot per stage; a context lives until its hotkey is unregistered */
-	std::vector<std::unique_ptr<StageHotkeyContext>> stage_hotkey_contexts;
 
 	int32_t stage_count = 1;
 	int32_t easing_in = 1;
 	int32_t easing_out = 1;
 	double tracking_smoothing = 0.6;
 
-	bool hotkeys_registered = false;
+	/*
+	 * The hotkeys as registered: written only by the hotkey work and by
+	 * destroy, which both run on libobs's destruction task thread (see
+	 * zoom-hotkeys.cpp), one after the other. One context per stage whose
+	 * hotkey was tried on the parent; a context lives until its hotkey is
+	 * unregistered.
+	 */
+	std::vector<std::unique_ptr<StageHotkeyContext>> stage_hotkey_contexts;
+	obs_weak_source_t *hotkey_parent = nullptr;
+	bool hotkeys_registered = false; /* the hold keys tried on it */
 	obs_hotkey_id idle_zoom_in_hotkey = OBS_INVALID_HOTKEY_ID;
 	obs_hotkey_id idle_zoom_out_hotkey = OBS_INVALID_HOTKEY_ID;
 	obs_hotkey_id idle_hotkey = OBS_INVALID_HOTKEY_ID; /* return to idle */
+	/* 1 for the names without a suffix, n > 1 for names ending ".n" */
+	int64_t hotkey_set = 0;
+
+	/*
+	 * What the hotkeys should be, under `wanted_lock`: the parent the
+	 * frame last saw (cleared by filter_remove) and the stage list's
+	 * length. A leaf lock: nothing is called while it is held.
+	 */
+	std::mutex wanted_lock;
+	/* for comparing only; the frame reads it without the lock */
+	std::atomic<obs_source_t *> wanted_parent_seen{nullptr};
+	obs_weak_source_t *wanted_parent = nullptr;
+	size_t wanted_stages = 1;
+	std::atomic<bool> hotkey_work_queued{false};
 
 	/*
 	 * Shared with the hotkey callbacks, which run on libobs's hotkey
@@ -64,19 +87,25 @@ struct ZoomFilter {
 	 * hotkey mutex.
 	 *
 	 * Requests from obs-websocket's threads take the same lock. They also
-	 * read the stage list and the shown centre, so the graphics thread
-	 * holds `lock` while it resizes `stages`, writes a stage's values or
-	 * the shown centre; its own reads of them need no lock.
+	 * read the stage list, so the graphics thread holds `lock` while it
+	 * resizes `stages` or writes a stage's values; its own reads of them
+	 * need no lock.
 	 */
 	std::mutex lock;
 	int32_t active_stage = -1;
-	int32_t held_stage =
-		-1; /* the hold stage whose key chose active_stage */
+	/* the hold stage whose key chose active_stage and is still down */
+	int32_t held_stage = -1;
 	double transition_start_zoom = 1.0;
 	double transition_progress = 0.0;
 	bool zoom_in_held = false;
 	bool zoom_out_held = false;
 	double current_zoom = 1.0;
+	/* the frame writes the centres; render, which may run on any thread
+	 * inside the graphics context, reads them with current_zoom */
+	double current_center_x = 0.5;
+	double current_center_y = 0.5;
+	double target_center_x = 0.5;
+	double target_center_y = 0.5;
 
 	/*
 	 * The filter's settings object has no lock of its own, and the idle
@@ -86,26 +115,30 @@ struct ZoomFilter {
 	 * function.
 	 */
 	std::mutex settings_lock;
-
-	/* written and read by the frame only (graphics thread) */
-	double current_center_x = 0.5;
-	double current_center_y = 0.5;
-	double target_center_x = 0.5;
-	double target_center_y = 0.5;
 };
 
 /* descriptor and lifecycle */
 void register_zoom_filter();
-void unregister_stage_hotkey(ZoomStage &stage);
 
 /* settings */
 void zoom_filter_get_defaults(obs_data_t *settings);
 void zoom_filter_update(void *data, obs_data_t *settings);
-void sync_stages(ZoomFilter *filter);
 
-/* hotkeys */
-void register_missing_stage_hotkeys(ZoomFilter *filter);
-void register_hotkeys_once(ZoomFilter *filter);
+/* the stage list and its hotkeys */
+void sync_stages(ZoomFilter *filter);
+/* Starts a transition to stage `target` (-1: the idle target) from the zoom
+ * shown. Call with `filter->lock` held. */
+void start_transition_locked(ZoomFilter *filter, int32_t target);
+/* Compares the filter's parent with the one the frame saw last; a change
+ * queues the hotkey work. Graphics thread. */
+void follow_parent(ZoomFilter *filter);
+/* The filter left its parent (libobs's filter_remove). */
+void zoom_filter_remove(void *data, obs_source_t *parent);
+/* Queues the hotkey work, which brings the registered hotkeys in line
+ * with the parent and the stage list. Any thread, no lock of ours held. */
+void queue_hotkey_work(ZoomFilter *filter);
+/* Unregisters every hotkey of the filter (destroy). */
+void unregister_all_hotkeys(ZoomFilter *filter);
 void on_stage_hotkey(void *data, obs_hotkey_id id, obs_hotkey_t *hotkey,
 		     bool pressed);
 void on_idle_zoom_in(void *data, obs_hotkey_id id, obs_hotkey_t *hotkey,
@@ -115,6 +148,14 @@ void on_idle_zoom_out(void *data, obs_hotkey_id id, obs_hotkey_t *hotkey,
 void on_idle_hotkey(void *data, obs_hotkey_id id, obs_hotkey_t *hotkey,
 		    bool pressed);
 void save_idle_zoom_factor(ZoomFilter *filter);
+/* Registers one more hotkey of the filter on `parent`, named
+ * "tavimore.<key>" (with the filter's suffix) and described by the locale
+ * text `text_key` followed by `number` when it is not empty. Hotkey work
+ * only. */
+obs_hotkey_id register_filter_hotkey(ZoomFilter *filter, obs_source_t *parent,
+				     const char *key, const char *text_key,
+				     const std::string &number,
+				     obs_hotkey_func func, void *data);
 
 /* stage selection by keys and requests (zoom-control.cpp) */
 enum class StageRequest { Set, Toggle };
@@ -131,6 +172,9 @@ bool request_stage(ZoomFilter *filter, obs_source_t *parent, StageRequest kind,
 		   long long number, int32_t &chosen, std::string &error);
 /* A settings change took the active stage away: back to idle. */
 void drop_active_stage(ZoomFilter *filter);
+/* The hotkeys went while a hold stage's key was down: its release will not
+ * come, so it is released here. */
+void release_held_stage(ZoomFilter *filter);
 
 /* What a GetState request reports. */
 struct ZoomState {

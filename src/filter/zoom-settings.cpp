@@ -1,5 +1,4 @@
-/* The filter's settings: defaults, reading them into the instance, and the
- * length of the stage list. */
+/* The filter's settings: defaults and reading them into the instance. */
 #include "zoom-filter.hpp"
 #include "zoom-keys.hpp"
 
@@ -42,15 +41,17 @@ void zoom_filter_update(void *data, obs_data_t *settings)
 	const TargetKeys &idle = idle_keys();
 
 	/* an idle hold key's release may be writing to the settings; the
-	 * lock is let go while sync_stages talks to libobs's hotkeys */
+	 * lock is let go while sync_stages hands work to the hotkeys */
 	std::unique_lock<std::mutex> reading(filter->settings_lock);
 	const double idle_zoom =
 		obs_data_get_double(settings, idle.zoom_factor);
 	{
-		/* the hotkey thread saves the idle zoom; requests read the
-		 * idle target */
+		/* the hotkey thread saves the idle zoom; while a hold key is
+		 * down the zoom it reached so far stays. Requests read the
+		 * idle target. */
 		std::lock_guard<std::mutex> guard(filter->lock);
-		filter->idle.zoom_factor = idle_zoom;
+		if (!filter->zoom_in_held && !filter->zoom_out_held)
+			filter->idle.zoom_factor = idle_zoom;
 		filter->idle.center_tracking =
 			obs_data_get_bool(settings, idle.center_tracking);
 		filter->idle.center_x =
@@ -71,6 +72,7 @@ void zoom_filter_update(void *data, obs_data_t *settings)
 		static_cast<int32_t>(obs_data_get_int(settings, "stage_count"));
 
 	reading.unlock();
+	follow_parent(filter);
 	sync_stages(filter);
 	reading.lock();
 
@@ -90,31 +92,4 @@ void zoom_filter_update(void *data, obs_data_t *settings)
 		stage.center_y = obs_data_get_double(settings, keys.center_y);
 		stage.duration = obs_data_get_double(settings, keys.duration);
 	}
-}
-
-void sync_stages(ZoomFilter *filter)
-{
-	int32_t n = filter->stage_count > 1 ? filter->stage_count : 1;
-	n = n < MAX_STAGES ? n : MAX_STAGES;
-	const size_t wanted = static_cast<size_t>(n);
-
-	/* The highest stage goes first, and its hotkey is unregistered before
-	 * its context is deleted: libobs calls no callback of a hotkey once
-	 * obs_hotkey_unregister has returned. */
-	while (filter->stages.size() > wanted) {
-		unregister_stage_hotkey(filter->stages.back());
-		std::lock_guard<std::mutex> guard(filter->lock);
-		filter->stages.pop_back();
-		filter->stage_hotkey_contexts.pop_back();
-	}
-	while (filter->stages.size() < wanted) {
-		std::lock_guard<std::mutex> guard(filter->lock);
-		filter->stages.emplace_back();
-		filter->stage_hotkey_contexts.emplace_back();
-	}
-
-	/* the stage shown went away: back to idle, announced */
-	drop_active_stage(filter);
-
-	register_missing_stage_hotkeys(filter);
 }

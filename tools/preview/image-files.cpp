@@ -1,14 +1,19 @@
 #include "image-files.hpp"
 
+#include <gif_lib.h>
+#include <libimagequant.h>
 #include <png.h>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <cstdlib>
 #include <memory>
-#include <numeric>
 #include <stdexcept>
 
 /* ---- PNG ------------------------------------------------------------ */
@@ -60,371 +65,257 @@ RgbaImage read_png(const std::string &path)
 
 namespace {
 
-uint16_t to15(const uint8_t *p)
-{
-	auto q = [](uint8_t v) {
-		return uint16_t((v * 31 + 127) / 255);
-	};
-	return uint16_t(q(p[0]) << 10 | q(p[1]) << 5 | q(p[2]));
-}
-
-int channel(uint16_t c, int axis)
-{
-	return (c >> (10 - 5 * axis)) & 31;
-}
-
-/* The last palette entry marks pixels that stay as the frame before. */
-constexpr uint8_t transparent = 255;
-
-uint8_t expand5(int v)
-{
-	return uint8_t((v << 3) | (v >> 2));
-}
-
-/* Writes variable-width codes, least significant bit first, in sub-blocks
- * of at most 255 bytes. */
-class CodeWriter {
-public:
-	explicit CodeWriter(std::vector<uint8_t> &out) : out(out) {}
-	void put(uint32_t code, int bits)
+template<typename T, void (*destroy)(T *)> struct Deleter {
+	void operator()(T *p) const
 	{
-		buffer |= code << filled;
-		filled += bits;
-		while (filled >= 8) {
-			byte(uint8_t(buffer & 0xFF));
-			buffer >>= 8;
-			filled -= 8;
-		}
+		if (p)
+			destroy(p);
 	}
-	void finish()
+};
+using LiqAttr = std::unique_ptr<liq_attr, Deleter<liq_attr, liq_attr_destroy>>;
+using LiqHistogram =
+	std::unique_ptr<liq_histogram,
+			Deleter<liq_histogram, liq_histogram_destroy>>;
+using LiqImage =
+	std::unique_ptr<liq_image, Deleter<liq_image, liq_image_destroy>>;
+using LiqResult =
+	std::unique_ptr<liq_result, Deleter<liq_result, liq_result_destroy>>;
+using ColourMap = std::unique_ptr<ColorMapObject,
+				  Deleter<ColorMapObject, GifFreeMapObject>>;
+
+void must(bool ok, const char *what)
+{
+	if (!ok)
+		throw std::runtime_error(std::string("libimagequant ") + what);
+}
+
+/* A part of a frame: the box x0 <= x < x1, y0 <= y < y1 of its indices. */
+struct Box {
+	uint32_t x0, y0, x1, y1;
+};
+
+/* giflib's writer, to a file or only counting bytes; every failed call
+ * throws with giflib's reason. */
+class GifWriter {
+public:
+	/* A file; its mode is that of any new file (giflib's own opening
+	 * makes it private). */
+	explicit GifWriter(const std::string &path) : path(path)
 	{
-		if (filled > 0)
-			byte(uint8_t(buffer & 0xFF));
-		if (!block.empty())
-			flush_block();
-		out.push_back(0); /* block terminator */
+		const int fd = open(path.c_str(),
+				    O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
+				    0666);
+		int error = E_GIF_ERR_OPEN_FAILED;
+		gif = fd < 0 ? nullptr : EGifOpenFileHandle(fd, &error);
+		if (!gif) {
+			if (fd >= 0)
+				::close(fd);
+			fail(error);
+		}
+		EGifSetGifVersion(gif, true);
+	}
+	/* Counts the bytes a file would take. */
+	GifWriter() : path("(count)")
+	{
+		int error = 0;
+		gif = EGifOpen(&bytes, count, &error);
+		if (!gif)
+			fail(error);
+	}
+	~GifWriter()
+	{
+		if (gif)
+			EGifCloseFile(gif, nullptr);
+	}
+	GifFileType *get() const { return gif; }
+	void check(int result) const
+	{
+		if (result != GIF_OK)
+			fail(gif->Error);
+	}
+	void image(const uint8_t *indices, uint32_t width, const Box &box)
+	{
+		check(EGifPutImageDesc(gif, int(box.x0), int(box.y0),
+				       int(box.x1 - box.x0),
+				       int(box.y1 - box.y0), false, nullptr));
+		for (uint32_t y = box.y0; y < box.y1; y++)
+			check(EGifPutLine(
+				gif,
+				const_cast<uint8_t *>(
+					indices + size_t(y) * width + box.x0),
+				int(box.x1 - box.x0)));
+	}
+	size_t close()
+	{
+		int error = 0;
+		const int result = EGifCloseFile(gif, &error);
+		gif = nullptr;
+		if (result != GIF_OK)
+			fail(error);
+		return bytes;
 	}
 
 private:
-	void byte(uint8_t b)
+	static int count(GifFileType *gif, const GifByteType *, int n)
 	{
-		block.push_back(b);
-		if (block.size() == 255)
-			flush_block();
+		*static_cast<size_t *>(gif->UserData) += size_t(n);
+		return n;
 	}
-	void flush_block()
+	[[noreturn]] void fail(int error) const
 	{
-		out.push_back(uint8_t(block.size()));
-		out.insert(out.end(), block.begin(), block.end());
-		block.clear();
+		const char *why = GifErrorString(error);
+		throw std::runtime_error("cannot write " + path + ": " +
+					 (why ? why : "giflib failed"));
 	}
-	std::vector<uint8_t> &out;
-	std::vector<uint8_t> block;
-	uint32_t buffer = 0;
-	int filled = 0;
+	std::string path;
+	GifFileType *gif = nullptr;
+	size_t bytes = 0;
 };
 
-/* GIF's LZW with 8-bit pixels: clear code 256, end code 257, codes of 9 up
- * to 12 bits, a fresh dictionary whenever it fills up. */
-void lzw_encode(const std::vector<uint8_t> &indices, std::vector<uint8_t> &out)
+/* How many bytes one frame's image takes in a GIF. */
+size_t packed_size(const uint8_t *indices, uint32_t width, const Box &box,
+		   const ColorMapObject *map)
 {
-	constexpr uint32_t clear_code = 256;
-	constexpr uint32_t end_code = 257;
-	out.push_back(8); /* minimum code size */
-	CodeWriter writer(out);
-
-	/* child code of (prefix, byte), valid while its generation matches */
-	static std::vector<uint32_t> table(4096 * 256);
-	static uint32_t generation = 0;
-	auto reset = [&]() {
-		if (++generation == 1u << 20) {
-			std::fill(table.begin(), table.end(), 0);
-			generation = 1;
-		}
-	};
-	reset();
-
-	int code_size = 9;
-	uint32_t last_code = end_code;
-	writer.put(clear_code, code_size);
-	int32_t current = -1;
-	for (uint8_t index : indices) {
-		if (current < 0) {
-			current = index;
-			continue;
-		}
-		uint32_t &slot = table[size_t(current) * 256 + index];
-		if ((slot >> 12) == generation) {
-			current = int32_t(slot & 0xFFF);
-			continue;
-		}
-		writer.put(uint32_t(current), code_size);
-		slot = generation << 12 | ++last_code;
-		if (last_code >= (1u << code_size))
-			code_size++;
-		if (last_code == 4095) {
-			writer.put(clear_code, code_size);
-			reset();
-			code_size = 9;
-			last_code = end_code;
-		}
-		current = index;
-	}
-	if (current >= 0)
-		writer.put(uint32_t(current), code_size);
-	writer.put(end_code, code_size);
-	writer.finish();
-}
-
-void put16(std::vector<uint8_t> &out, uint32_t v)
-{
-	out.push_back(uint8_t(v & 0xFF));
-	out.push_back(uint8_t((v >> 8) & 0xFF));
+	GifWriter counter;
+	counter.check(EGifPutScreenDesc(counter.get(), int(width), int(box.y1),
+					8, 0, map));
+	counter.image(indices, width, box);
+	return counter.close();
 }
 
 } // namespace
 
 GifAnimation::GifAnimation(uint32_t width, uint32_t height)
-	: width(width), height(height), histogram(1u << 15, 0)
+	: width(width), height(height)
 {
 }
 
 void GifAnimation::add_frame(const RgbaImage &frame, int delay_cs)
 {
-	Frame next;
-	next.colours.resize(size_t(width) * height);
-	for (size_t i = 0; i < next.colours.size(); i++)
-		next.colours[i] = to15(&frame.pixels[i * 4]);
-	if (!frames.empty() && frames.back().colours == next.colours) {
+	if (!frames.empty() && frames.back().rgba == frame.pixels) {
 		frames.back().delay_cs += delay_cs;
 		return;
 	}
-	for (uint16_t c : next.colours)
-		histogram[c]++;
-	next.delay_cs = delay_cs;
-	frames.push_back(std::move(next));
-}
-
-/* Median cut over every frame's colours: the box with the largest squared
- * error is split at the weighted median of its widest channel, until there
- * are 255 boxes (the last entry is for transparency); each box gives its weighted mean. */
-std::vector<std::array<uint8_t, 3>> GifAnimation::make_palette() const
-{
-	std::vector<uint16_t> colours;
-	for (uint32_t c = 0; c < histogram.size(); c++)
-		if (histogram[c])
-			colours.push_back(uint16_t(c));
-
-	struct Box {
-		size_t begin, end; /* range of `colours` */
-		double error;
-		int axis;
-	};
-	auto measure = [&](Box &box) {
-		double best = -1.0;
-		box.error = 0.0;
-		for (int axis = 0; axis < 3; axis++) {
-			double n = 0, sum = 0, sum2 = 0;
-			for (size_t i = box.begin; i < box.end; i++) {
-				const double w = histogram[colours[i]];
-				const double v = channel(colours[i], axis);
-				n += w;
-				sum += w * v;
-				sum2 += w * v * v;
-			}
-			const double error = n > 0 ? sum2 - sum * sum / n : 0;
-			box.error += error;
-			if (error > best) {
-				best = error;
-				box.axis = axis;
-			}
-		}
-		if (box.end - box.begin < 2)
-			box.error = 0;
-	};
-
-	std::vector<Box> boxes;
-	if (!colours.empty()) {
-		Box all{0, colours.size(), 0, 0};
-		measure(all);
-		boxes.push_back(all);
-	}
-	while (boxes.size() < transparent) {
-		auto widest = std::max_element(boxes.begin(), boxes.end(),
-					       [](const Box &a, const Box &b) {
-						       return a.error < b.error;
-					       });
-		if (widest == boxes.end() || widest->error <= 0)
-			break;
-		Box box = *widest;
-		std::sort(colours.begin() + long(box.begin),
-			  colours.begin() + long(box.end),
-			  [&](uint16_t a, uint16_t b) {
-				  const int ca = channel(a, box.axis);
-				  const int cb = channel(b, box.axis);
-				  return ca != cb ? ca < cb : a < b;
-			  });
-		double total = 0;
-		for (size_t i = box.begin; i < box.end; i++)
-			total += histogram[colours[i]];
-		double run = 0;
-		size_t split = box.begin + 1;
-		for (size_t i = box.begin; i < box.end - 1; i++) {
-			run += histogram[colours[i]];
-			split = i + 1;
-			if (run * 2 >= total)
-				break;
-		}
-		Box low{box.begin, split, 0, 0};
-		Box high{split, box.end, 0, 0};
-		measure(low);
-		measure(high);
-		*widest = low;
-		boxes.push_back(high);
-	}
-
-	std::vector<std::array<uint8_t, 3>> palette;
-	for (const Box &box : boxes) {
-		double n = 0, sum[3] = {0, 0, 0};
-		for (size_t i = box.begin; i < box.end; i++) {
-			const double w = histogram[colours[i]];
-			n += w;
-			for (int axis = 0; axis < 3; axis++)
-				sum[axis] +=
-					w * expand5(channel(colours[i], axis));
-		}
-		std::array<uint8_t, 3> entry;
-		for (int axis = 0; axis < 3; axis++)
-			entry[axis] = uint8_t(std::lround(sum[axis] / n));
-		palette.push_back(entry);
-	}
-	palette.resize(256, {0, 0, 0});
-	return palette;
+	frames.push_back({frame.pixels, delay_cs});
 }
 
 void GifAnimation::write(const std::string &path) const
 {
-	const auto palette = make_palette();
-	std::vector<int16_t> nearest(1u << 15, -1);
-	auto index_of = [&](uint16_t c) {
-		int16_t &cached = nearest[c];
-		if (cached >= 0)
-			return uint8_t(cached);
-		long best = -1;
-		int best_index = 0;
-		for (int i = 0; i < int(transparent); i++) {
-			long d = 0;
-			for (int axis = 0; axis < 3; axis++) {
-				const long delta =
-					long(expand5(channel(c, axis))) -
-					long(palette[size_t(i)][size_t(axis)]);
-				d += delta * delta;
-			}
-			if (best < 0 || d < best) {
-				best = d;
-				best_index = i;
-			}
-		}
-		cached = int16_t(best_index);
-		return uint8_t(best_index);
+	/* one palette for every frame, and a last entry for the pixels that
+	 * keep the frame before */
+	LiqAttr attr(liq_attr_create());
+	must(attr && liq_set_max_colors(attr.get(), 128) == LIQ_OK,
+	     "does not start");
+	LiqHistogram histogram(liq_histogram_create(attr.get()));
+	must(bool(histogram), "does not start");
+	auto picture = [&](const Frame &frame) {
+		LiqImage image(
+			liq_image_create_rgba(attr.get(), frame.rgba.data(),
+					      int(width), int(height), 0.0));
+		must(bool(image), "cannot take a frame");
+		return image;
 	};
+	for (const Frame &frame : frames)
+		must(liq_histogram_add_image(histogram.get(), attr.get(),
+					     picture(frame).get()) == LIQ_OK,
+		     "cannot take a frame");
+	liq_result *made = nullptr;
+	must(liq_histogram_quantize(histogram.get(), attr.get(), &made) ==
+		     LIQ_OK,
+	     "cannot choose a palette");
+	LiqResult result(made);
+	liq_set_dithering_level(result.get(), 1.0f);
+	const liq_palette palette = *liq_get_palette(result.get());
+	const uint8_t transparent = 255;
+	GifColorType colours[256] = {};
+	for (unsigned i = 0; i < palette.count; i++)
+		colours[i] = {palette.entries[i].r, palette.entries[i].g,
+			      palette.entries[i].b};
+	const ColourMap map(GifMakeMapObject(256, colours));
+	must(bool(map), "is out of memory");
 
-	std::vector<uint8_t> out = {'G', 'I', 'F', '8', '9', 'a'};
-	put16(out, width);
-	put16(out, height);
-	out.push_back(0xF7); /* global table of 256 colours, 8 bits each */
-	out.push_back(0);    /* background colour */
-	out.push_back(0);    /* square pixels */
-	for (const auto &entry : palette)
-		out.insert(out.end(), entry.begin(), entry.end());
-
+	GifWriter gif(path);
+	gif.check(EGifPutScreenDesc(gif.get(), int(width), int(height), 8, 0,
+				    map.get()));
 	/* loop for ever */
-	const uint8_t loop[] = {0x21, 0xFF, 0x0B, 'N',  'E', 'T', 'S',
-				'C',  'A',  'P',  'E',  '2', '.', '0',
-				0x03, 0x01, 0x00, 0x00, 0x00};
-	out.insert(out.end(), loop, loop + sizeof(loop));
+	gif.check(EGifPutExtensionLeader(gif.get(), APPLICATION_EXT_FUNC_CODE));
+	gif.check(EGifPutExtensionBlock(gif.get(), 11, "NETSCAPE2.0"));
+	const uint8_t loop[3] = {1, 0, 0};
+	gif.check(EGifPutExtensionBlock(gif.get(), 3, loop));
+	gif.check(EGifPutExtensionTrailer(gif.get()));
 
-	/* Each frame after the first covers only the box of pixels that
-	 * changed, and inside it marks the unchanged ones transparent: long
-	 * runs of one index are what LZW packs best. */
+	/* Each frame after the first covers only the box of pixels whose
+	 * index changes. Or: pixels whose colour in the frames moved by at
+	 * most `keep` levels since they were drawn are marked transparent,
+	 * so that they keep what they show (dithered for a colour that close)
+	 * and only the box around the others is written; long runs of one
+	 * index are what LZW packs best. Whichever packs smaller is written. */
+	const int keep = 8;
 	const size_t n = size_t(width) * height;
-	std::vector<uint8_t> shown(n), indices(n);
+	/* the index shown at each pixel, and the colour it was chosen for */
+	std::vector<uint8_t> shown(n), source(n * 3), indices(n), holes(n);
 	for (size_t f = 0; f < frames.size(); f++) {
-		const Frame &frame = frames[f];
-		for (size_t i = 0; i < n; i++)
-			indices[i] = index_of(frame.colours[i]);
-		uint32_t x0 = 0, y0 = 0, x1 = width, y1 = height;
-		if (f > 0) {
-			x0 = width;
-			y0 = height;
-			x1 = 0;
-			y1 = 0;
-			for (uint32_t y = 0; y < height; y++)
-				for (uint32_t x = 0; x < width; x++)
-					if (indices[size_t(y) * width + x] !=
-					    shown[size_t(y) * width + x]) {
-						x0 = std::min(x0, x);
-						y0 = std::min(y0, y);
-						x1 = std::max(x1, x + 1);
-						y1 = std::max(y1, y + 1);
-					}
-			if (x1 == 0) { /* same picture after all */
-				x0 = y0 = 0;
-				x1 = y1 = 1;
-			}
-		}
-		/* unchanged pixels as transparent, or the box as it is:
-		 * whichever packs smaller */
-		std::vector<uint8_t> with_holes, plain;
-		for (uint32_t y = y0; y < y1; y++)
-			for (uint32_t x = x0; x < x1; x++) {
+		const uint8_t *rgba = frames[f].rgba.data();
+		must(liq_write_remapped_image(result.get(),
+					      picture(frames[f]).get(),
+					      indices.data(), n) == LIQ_OK,
+		     "cannot remap a frame");
+		Box changed = {width, height, 0, 0}, box_holes = changed;
+		for (uint32_t y = 0; y < height; y++)
+			for (uint32_t x = 0; x < width; x++) {
 				const size_t i = size_t(y) * width + x;
-				plain.push_back(indices[i]);
-				with_holes.push_back(
-					f > 0 && indices[i] == shown[i]
-						? transparent
-						: indices[i]);
+				int near = 0;
+				for (int k = 0; k < 3; k++)
+					near = std::max(
+						near,
+						std::abs(
+							int(source[i * 3 + k]) -
+							int(rgba[i * 4 + k])));
+				const bool same = f > 0 &&
+						  shown[i] == indices[i];
+				holes[i] = f > 0 && near <= keep ? transparent
+								 : indices[i];
+				auto grow = [&](Box &b) {
+					b.x0 = std::min(b.x0, x);
+					b.y0 = std::min(b.y0, y);
+					b.x1 = std::max(b.x1, x + 1);
+					b.y1 = std::max(b.y1, y + 1);
+				};
+				if (!same)
+					grow(changed);
+				if (holes[i] != transparent)
+					grow(box_holes);
 			}
-		std::vector<uint8_t> packed_holes, packed_plain;
-		lzw_encode(plain, packed_plain);
-		if (f > 0)
-			lzw_encode(with_holes, packed_holes);
-		const bool holes = f > 0 &&
-				   packed_holes.size() < packed_plain.size();
-		shown.swap(indices);
+		if (changed.x1 == 0) /* nothing changes: one kept pixel */
+			changed = {0, 0, 1, 1};
+		if (box_holes.x1 == 0)
+			box_holes = {0, 0, 1, 1};
+		const bool with_holes =
+			f > 0 &&
+			packed_size(holes.data(), width, box_holes, map.get()) <
+				packed_size(indices.data(), width, changed,
+					    map.get());
+		const std::vector<uint8_t> &written = with_holes ? holes
+								 : indices;
+		const Box &box = with_holes ? box_holes : changed;
+		/* without holes, every pixel now shows what this frame's
+		 * remap chose for it */
+		for (size_t i = 0; i < n; i++)
+			if (written[i] != transparent) {
+				shown[i] = written[i];
+				std::memcpy(&source[i * 3], &rgba[i * 4], 3);
+			}
 
-		const int delay = std::min(frame.delay_cs, 65535);
-		const uint8_t control[] = {
-			0x21,
-			0xF9,
-			0x04,
-			uint8_t(0x04 |
-				(holes ? 0x01 : 0x00)), /* keep; transparency */
-			uint8_t(delay & 0xFF),
-			uint8_t(delay >> 8),
-			transparent,
-			0x00};
-		out.insert(out.end(), control, control + sizeof(control));
-		out.push_back(0x2C);
-		put16(out, x0);
-		put16(out, y0);
-		put16(out, x1 - x0);
-		put16(out, y1 - y0);
-		out.push_back(0); /* no local colour table, not interlaced */
-		const auto &packed = holes ? packed_holes : packed_plain;
-		out.insert(out.end(), packed.begin(), packed.end());
+		GraphicsControlBlock control = {};
+		control.DisposalMode = DISPOSE_DO_NOT;
+		control.DelayTime = std::min(frames[f].delay_cs, 65535);
+		control.TransparentColor = with_holes ? transparent
+						      : NO_TRANSPARENT_COLOR;
+		GifByteType extension[4];
+		const size_t length = EGifGCBToExtension(&control, extension);
+		gif.check(EGifPutExtension(gif.get(), GRAPHICS_EXT_FUNC_CODE,
+					   int(length), extension));
+		gif.image(written.data(), width, box);
 	}
-	out.push_back(0x3B);
-
-	std::unique_ptr<FILE, int (*)(FILE *)> file(
-		std::fopen(path.c_str(), "wb"), std::fclose);
-	if (!file)
-		throw std::runtime_error("cannot write " + path + ": " +
-					 std::strerror(errno));
-	if (std::fwrite(out.data(), 1, out.size(), file.get()) != out.size())
-		throw std::runtime_error("cannot write " + path + ": " +
-					 std::strerror(errno));
-	if (std::fclose(file.release()) != 0)
-		throw std::runtime_error("cannot write " + path + ": " +
-					 std::strerror(errno));
+	gif.close();
 }

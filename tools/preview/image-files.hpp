@@ -1,13 +1,11 @@
 /*
  * Writing the preview's pictures: PNG frames through libpng, and an animated
- * GIF through a small encoder of our own (one palette for the whole
- * animation, so colours do not flicker from frame to frame).
+ * GIF through giflib and libimagequant.
  */
 #pragma once
 
 #include "test-card.hpp"
 
-#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -18,9 +16,10 @@ void write_png(const std::string &path, const RgbaImage &image);
 RgbaImage read_png(const std::string &path);
 
 /*
- * Collects the frames of an animation and writes them as one looping GIF.
- * Frames are kept at 5 bits per channel (all the GIF palette can tell
- * apart anyway); a frame equal to the one before only lengthens it.
+ * Collects the frames of an animation and writes them as one looping GIF
+ * through giflib, with one palette for the whole animation (chosen and
+ * dithered by libimagequant, so colours do not flicker from frame to
+ * frame). A frame equal to the one before only lengthens it.
  */
 class GifAnimation {
 public:
@@ -34,13 +33,10 @@ public:
 
 private:
 	struct Frame {
-		std::vector<uint16_t> colours; /* 0bRRRRRGGGGGBBBBB */
+		std::vector<uint8_t> rgba;
 		int delay_cs;
 	};
 	uint32_t width;
 	uint32_t height;
 	std::vector<Frame> frames;
-	std::vector<uint32_t> histogram; /* pixels per 15-bit colour */
-
-	std::vector<std::array<uint8_t, 3>> make_palette() const;
 };

@@ -51,6 +51,14 @@ void remove_flat_folder(const std::string &dir)
 	rmdir(dir.c_str());
 }
 
+/* The mode of a new file or folder: `full` less the umask. */
+mode_t new_mode(mode_t full)
+{
+	const mode_t mask = umask(0);
+	umask(mask);
+	return full & ~mask;
+}
+
 } // namespace
 
 bool is_preview_output_name(const std::string &name)
@@ -61,7 +69,7 @@ bool is_preview_output_name(const std::string &name)
 		       name.compare(name.size() - n, n, suffix) == 0;
 	};
 	return (name.rfind("frame-", 0) == 0 && ends_with(".png")) ||
-	       ends_with(".gif");
+	       ends_with(".gif") || ends_with(".mp4") || ends_with(".webm");
 }
 
 OutputFolder::OutputFolder(const std::string &given) : path(given)
@@ -144,9 +152,42 @@ void OutputFolder::commit()
 	committed = true;
 	/* mkdtemp made the work folder private; give the result the mode of
 	 * any new folder */
-	const mode_t mask = umask(0);
-	umask(mask);
-	chmod(path.c_str(), 0777 & ~mask);
+	chmod(path.c_str(), new_mode(0777));
 	if (!old.empty())
 		remove_flat_folder(old);
+}
+
+OutputFile::OutputFile(const std::string &given) : path(given)
+{
+	struct stat st;
+	if (path.empty() || path.back() == '/' ||
+	    (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)))
+		throw std::runtime_error(path +
+					 " is a folder, not a file name");
+	std::string pattern =
+		parent_of(path) + "/." + base_of(path) + ".tmp-XXXXXX";
+	std::vector<char> buffer(pattern.begin(), pattern.end());
+	buffer.push_back('\0');
+	const int fd = mkstemp(buffer.data());
+	if (fd < 0)
+		throw std::runtime_error("cannot write " + path + ": " +
+					 std::strerror(errno));
+	close(fd);
+	work = buffer.data();
+}
+
+OutputFile::~OutputFile()
+{
+	if (!committed)
+		unlink(work.c_str());
+}
+
+void OutputFile::commit()
+{
+	/* mkstemp made the file private; give it the mode of any new file */
+	chmod(work.c_str(), new_mode(0666));
+	if (rename(work.c_str(), path.c_str()) != 0)
+		throw std::runtime_error("cannot create " + path + ": " +
+					 std::strerror(errno));
+	committed = true;
 }

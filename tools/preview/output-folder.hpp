@@ -33,5 +33,27 @@ private:
 	bool committed = false;
 };
 
+/* One file that appears whole or not at all: it is written under a hidden
+ * name beside its place and renamed into it once complete. */
+class OutputFile {
+public:
+	/* Makes the hidden file; throws std::runtime_error with a one-line
+	 * reason when `path` is a folder or its folder cannot be written. */
+	explicit OutputFile(const std::string &path);
+	/* Removes the hidden file unless commit() has run. */
+	~OutputFile();
+	OutputFile(const OutputFile &) = delete;
+	OutputFile &operator=(const OutputFile &) = delete;
+
+	const std::string &work_path() const { return work; }
+	/* Puts the file in its place, replacing an earlier one. */
+	void commit();
+
+private:
+	std::string path;
+	std::string work;
+	bool committed = false;
+};
+
 /* Whether a file name is one this tool writes into its output folder. */
 bool is_preview_output_name(const std::string &name);

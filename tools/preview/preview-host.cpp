@@ -275,6 +275,30 @@ obs_data_t *PreviewHost::filter_defaults() const
 	return obs_get_source_defaults("tavimore_filter");
 }
 
+/* libobs 29 decodes pictures into a gs_image_file_t, libobs 32 into a
+ * gs_image_file_ex_t (with the same fields). */
+#if LIBOBS_API_VER >= MAKE_SEMANTIC_VERSION(30, 0, 0)
+using ImageFile = gs_image_file_ex_t;
+static void image_file_init(ImageFile *file, const char *path)
+{
+	gs_image_file_ex_init(file, path, GS_IMAGE_ALPHA_STRAIGHT);
+}
+static void image_file_free(ImageFile *file)
+{
+	gs_image_file_ex_free(file);
+}
+#else
+using ImageFile = gs_image_file_t;
+static void image_file_init(ImageFile *file, const char *path)
+{
+	gs_image_file_init(file, path);
+}
+static void image_file_free(ImageFile *file)
+{
+	gs_image_file_free(file);
+}
+#endif
+
 RgbaImage PreviewHost::load_image(const std::string &path) const
 {
 	/* libobs's decoder (FFmpeg) writes its complaints straight to
@@ -288,8 +312,8 @@ RgbaImage PreviewHost::load_image(const std::string &path) const
 			close(null);
 		}
 	}
-	gs_image_file_t file;
-	gs_image_file_init(&file, path.c_str());
+	ImageFile file;
+	image_file_init(&file, path.c_str());
 	if (saved_stderr >= 0) {
 		dup2(saved_stderr, STDERR_FILENO);
 		close(saved_stderr);
@@ -313,7 +337,7 @@ RgbaImage PreviewHost::load_image(const std::string &path) const
 				image.pixels[i] = 255;
 	}
 	obs_enter_graphics();
-	gs_image_file_free(&file);
+	image_file_free(&file);
 	obs_leave_graphics();
 	if (!usable)
 		throw std::runtime_error("cannot decode the image " + path);
@@ -422,6 +446,10 @@ void PreviewHost::send_hotkey(obs_hotkey_id id, bool pressed)
 void PreviewHost::tick(float seconds)
 {
 	module_filter_info.video_tick(obs_obj_get_data(filter), seconds);
+	/* the filter's hotkey work runs on libobs's destruction task thread:
+	 * wait for it, so that a key is there from the tick that asked for it */
+	obs_queue_task(
+		OBS_TASK_DESTROY, [](void *) {}, nullptr, true);
 }
 
 RgbaImage PreviewHost::render()

@@ -1,13 +1,19 @@
 /*
  * tavimore-preview: renders a zoom scenario through the real module in a
- * headless libobs, frame by frame at exact frame times, to PNG frames and
- * an animated GIF. See usage() for what it takes.
+ * headless libobs, frame by frame at exact frame times, to PNG frames, an
+ * animated GIF and a video. See usage() for what it takes.
+ *
+ * This program is free software: you can redistribute it and/or modify it
+ * under the terms of the GNU General Public License as published by the Free
+ * Software Foundation, either version 3 of the License, or (at your option)
+ * any later version (it links libimagequant, GPL-3.0-or-later).
  */
 #include "image-files.hpp"
 #include "output-folder.hpp"
 #include "preview-host.hpp"
 #include "scenario.hpp"
 #include "test-card.hpp"
+#include "video-file.hpp"
 
 #include <obs.h>
 
@@ -21,6 +27,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -56,7 +63,7 @@ void usage()
 	std::printf(
 		"Usage: %s [OPTION]...\n"
 		"Renders the Tavimore Zoom filter through libobs, without OBS Studio and\n"
-		"without a desktop, to PNG frames and an animated GIF.\n"
+		"without a desktop, to PNG frames, an animated GIF and a video.\n"
 		"\n"
 		"Input\n"
 		"  --image FILE        picture to zoom into (PNG, JPEG, ... as libobs reads\n"
@@ -95,8 +102,17 @@ void usage()
 		"                      earlier output of this tool. Everything is written to a\n"
 		"                      hidden folder beside it first, so DIR appears complete\n"
 		"                      or not at all\n"
-		"  --no-frames         write only the GIF\n"
-		"  --no-gif            write only the PNG frames\n"
+		"  --no-frames         no PNG frames\n"
+		"  --no-gif            no GIF. The GIF has one dithered palette of 128\n"
+		"                      colours and at most 50 frames a second\n"
+		"                      (delays are in 1/100 s): at a higher --fps it shows\n"
+		"                      every 2nd (3rd, ...) frame\n"
+		"  --video FILE        also write every frame, at exactly --fps, as a video:\n"
+		"                      FILE.mp4 (H.264, yuv420p) or FILE.webm (VP9); the\n"
+		"                      frame size must be even. Inside --output's folder it\n"
+		"                      is part of that folder; elsewhere it is written under\n"
+		"                      a hidden name beside FILE first and replaces FILE\n"
+		"                      only when complete\n"
 		"  --quiet             no progress on stderr\n"
 		"\n"
 		"Module\n"
@@ -112,7 +128,7 @@ void usage()
 		"rendered; the same inputs give the same frames (libobs's own clock never\n"
 		"ticks the filter here). Without an X display the\n"
 		"program runs itself again under xvfb-run. Exit status: 0 done, 1 failed,\n"
-		"2 bad arguments or input files.\n",
+		"2 bad arguments, input files or output places.\n",
 		program, TAVIMORE_PREVIEW_MODULE, TAVIMORE_PREVIEW_DATA);
 }
 
@@ -127,6 +143,7 @@ struct Options {
 	double fps = 30.0;
 	std::optional<double> duration;
 	std::string output = "tavimore-preview-out";
+	std::string video;
 	bool frames = true;
 	bool gif = true;
 	bool quiet = false;
@@ -245,7 +262,13 @@ Exit parse_arguments(int argc, char **argv, Options &o)
 			o.duration = d;
 		} else if (arg == "--output")
 			o.output = value;
-		else if (arg == "--module")
+		else if (arg == "--video") {
+			if (video_container(value).empty())
+				throw UsageError(
+					"--video needs a file name ending in .mp4 (H.264) or .webm (VP9), not \"" +
+					value + "\"");
+			o.video = value;
+		} else if (arg == "--module")
 			o.module = value;
 		else if (arg == "--data")
 			o.data = value;
@@ -253,9 +276,9 @@ Exit parse_arguments(int argc, char **argv, Options &o)
 			throw UsageError("unknown option " + arg +
 					 " (see --help)");
 	}
-	if (!o.frames && !o.gif)
+	if (!o.frames && !o.gif && o.video.empty())
 		throw UsageError(
-			"--no-frames with --no-gif leaves nothing to write");
+			"--no-frames with --no-gif and no --video leaves nothing to write");
 	return exit;
 }
 
@@ -473,6 +496,17 @@ std::string frame_name(size_t i, size_t count)
 	return buffer;
 }
 
+/* Whether `file` names a file directly inside `folder`. */
+bool inside_folder(const std::string &file, const std::string &folder)
+{
+	namespace fs = std::filesystem;
+	std::error_code e1, e2;
+	const fs::path parent = fs::weakly_canonical(
+		fs::absolute(fs::path(file)).parent_path(), e1);
+	const fs::path dir = fs::weakly_canonical(fs::absolute(folder), e2);
+	return !e1 && !e2 && parent == dir;
+}
+
 int run(const Options &o, const Timeline &timeline,
 	const std::string &base_settings_text,
 	const std::string &base_settings_origin)
@@ -530,8 +564,8 @@ int run(const Options &o, const Timeline &timeline,
 	}
 
 	host.create_filter(picture, width, height, settings.get());
-	/* the first tick that finds the filter's source registers its
-	 * hotkeys; with 0 s it moves nothing */
+	/* the first tick that finds the filter's source has its hotkeys
+	 * registered; with 0 s it moves nothing */
 	host.tick(0.0f);
 
 	std::vector<obs_hotkey_id> ids;
@@ -562,13 +596,41 @@ int run(const Options &o, const Timeline &timeline,
 			"that is more than 20000 frames; lower --fps or --duration");
 	const size_t count = std::max<size_t>(1, size_t(count_real));
 
-	std::unique_ptr<OutputFolder> made;
+	if (!o.video.empty() && (width % 2 || height % 2))
+		throw UsageError(
+			"--video needs an even width and height, not " +
+			std::to_string(width) + "x" + std::to_string(height) +
+			" (see --size)");
+
+	/* every output appears whole or not at all */
+	std::unique_ptr<OutputFolder> folder;
+	std::unique_ptr<OutputFile> video_out;
+	std::string video_path, video_work;
 	try {
-		made = std::make_unique<OutputFolder>(o.output);
+		if (o.frames || o.gif)
+			folder = std::make_unique<OutputFolder>(o.output);
+		if (!o.video.empty()) {
+			const std::string name =
+				std::filesystem::path(o.video).filename();
+			if (folder &&
+			    inside_folder(o.video, folder->final_path())) {
+				video_work = folder->file(name);
+				video_path = folder->final_path() + "/" + name;
+			} else {
+				video_out =
+					std::make_unique<OutputFile>(o.video);
+				video_work = video_out->work_path();
+				video_path = o.video;
+			}
+		}
 	} catch (const std::runtime_error &e) {
 		throw UsageError(e.what());
 	}
-	OutputFolder &folder = *made;
+	std::unique_ptr<VideoFile> video;
+	if (!o.video.empty())
+		video = std::make_unique<VideoFile>(video_work,
+						    video_container(o.video),
+						    width, height, o.fps);
 	std::signal(SIGINT, on_signal);
 	std::signal(SIGTERM, on_signal);
 
@@ -600,7 +662,9 @@ int run(const Options &o, const Timeline &timeline,
 			host.tick(dt);
 		const RgbaImage frame = host.render();
 		if (o.frames)
-			write_png(folder.file(frame_name(i, count)), frame);
+			write_png(folder->file(frame_name(i, count)), frame);
+		if (video)
+			video->add_frame(frame);
 		if (o.gif && i % gif_step == 0) {
 			const size_t until = std::min(count, i + gif_step);
 			const long from_cs = std::lround(100.0 * i / o.fps);
@@ -625,16 +689,25 @@ int run(const Options &o, const Timeline &timeline,
 		}
 	}
 	if (o.gif)
-		gif.write(folder.file("preview.gif"));
-	folder.commit();
+		gif.write(folder->file("preview.gif"));
+	if (video)
+		video->finish();
+	if (folder)
+		folder->commit();
+	if (video_out)
+		video_out->commit();
 
-	const std::string dir = folder.final_path();
+	const std::string dir = folder ? folder->final_path() : "";
 	if (o.frames)
 		std::printf("frames: %s/%s ... %s (%zu at %g fps)\n",
 			    dir.c_str(), frame_name(0, count).c_str(),
 			    frame_name(count - 1, count).c_str(), count, o.fps);
 	if (o.gif)
 		std::printf("gif: %s/preview.gif\n", dir.c_str());
+	if (video)
+		std::printf("video: %s (%s, %zu frames at %g fps)\n",
+			    video_path.c_str(), video->codec_name().c_str(),
+			    count, o.fps);
 	return 0;
 }
 

@@ -1,11 +1,14 @@
 /*
  * Runs the built tavimore-preview as a user would and checks what it leaves:
  * one error line and nothing written for bad input, identical files for
- * identical input, and rendered windows that follow the zoom transitions.
+ * identical input, a GIF (decoded with giflib) and videos (checked with
+ * Debian's ffprobe and ffmpeg) that show the PNG frames, and rendered windows
+ * that follow the zoom transitions.
  */
 #include "image-files.hpp"
 #include "test-card.hpp"
 
+#include <gif_lib.h>
 #include <gtest/gtest.h>
 
 #include <dirent.h>
@@ -159,49 +162,59 @@ TEST_F(PreviewTest, BadInputGivesOneErrorLineAndWritesNothing)
 	};
 	for (const auto &f : files)
 		file(f.name, f.text);
+	mkdir((dir + "/folder.mp4").c_str(), 0755);
 
-	/* option, value ("@" stands for the scratch folder; none for an
-	 * option without its value), part of the error line */
+	/* arguments ("@" stands for the scratch folder), part of the error
+	 * line */
 	const struct {
-		const char *option, *value, *says;
+		std::vector<std::string> args;
+		const char *says;
 	} cases[] = {
-		{"--image", "@/no-such.png", "no-such.png"},
-		{"--image", "@/not-a-picture.png", "cannot decode"},
-		{"--settings", "@/broken.json", "not valid JSON"},
-		{"--settings", "@/array.json", "not valid JSON"},
-		{"--settings", "@/none.json", "none.json"},
-		{"--settings", "@/unknown.json", "zoom_speed"},
-		{"--settings", "@/wrong-type.json", "stage_count"},
-		{"--set", "zoom_speed=3", "zoom_speed"},
-		{"--set", "stage_1_zoom_factor=big", "stage_1_zoom_factor"},
-		{"--timeline", "@/unknown-hotkey.txt", "tavimore.stage_7"},
-		{"--timeline", "@/backwards.txt", "line 2"},
-		{"--timeline", "@/bad-action.txt", "hold"},
-		{"--timeline", "@/bad-time.txt", "soon"},
-		{"--timeline", "@/negative-time.txt", "negative"},
-		{"--timeline", "@/after-end.txt", "line 2"},
-		{"--fps", "-30", "--fps"},
-		{"--fps", "0", "--fps"},
-		{"--fps", "fast", "--fps"},
-		{"--output", "@/a-file/out", "output folder"},
-		{"--output", "@/a-file", "not a folder"},
-		{"--zoom", "2", "--zoom"},
-		{"--fps", nullptr, "--fps"},
-		{"--size", "10x10000", "--size"},
+		{{"--image", "@/no-such.png"}, "no-such.png"},
+		{{"--image", "@/not-a-picture.png"}, "cannot decode"},
+		{{"--settings", "@/broken.json"}, "not valid JSON"},
+		{{"--settings", "@/array.json"}, "not valid JSON"},
+		{{"--settings", "@/none.json"}, "none.json"},
+		{{"--settings", "@/unknown.json"}, "zoom_speed"},
+		{{"--settings", "@/wrong-type.json"}, "stage_count"},
+		{{"--set", "zoom_speed=3"}, "zoom_speed"},
+		{{"--set", "stage_1_zoom_factor=big"}, "stage_1_zoom_factor"},
+		{{"--timeline", "@/unknown-hotkey.txt"}, "tavimore.stage_7"},
+		{{"--timeline", "@/backwards.txt"}, "line 2"},
+		{{"--timeline", "@/bad-action.txt"}, "hold"},
+		{{"--timeline", "@/bad-time.txt"}, "soon"},
+		{{"--timeline", "@/negative-time.txt"}, "negative"},
+		{{"--timeline", "@/after-end.txt"}, "line 2"},
+		{{"--fps", "-30"}, "--fps"},
+		{{"--fps", "0"}, "--fps"},
+		{{"--fps", "fast"}, "--fps"},
+		{{"--output", "@/a-file/out"}, "output folder"},
+		{{"--output", "@/a-file"}, "not a folder"},
+		{{"--zoom", "2"}, "--zoom"},
+		{{"--fps"}, "--fps"},
+		{{"--size", "10x10000"}, "--size"},
+		{{"--no-gif", "--no-frames"}, "nothing to write"},
+		{{"--video", "@/clip.avi"}, ".mp4"},
+		{{"--video", "@/clip"}, ".webm"},
+		{{"--video", "@/a-file/clip.mp4"}, "a-file/clip.mp4"},
+		{{"--video", "@/no-such-folder/clip.webm"}, "no-such-folder"},
+		{{"--video", "@/folder.mp4"}, "is a folder"},
+		{{"--video", "@/clip.mp4", "--size", "65x32"}, "even"},
+		{{"--video", "@/clip.mp4", "--fps", "0"}, "--fps"},
+		{{"--video", "@/clip.webm", "--fps", "-25"}, "--fps"},
 	};
 
 	const std::vector<std::string> before = list(dir);
 	for (const auto &c : cases) {
-		std::vector<std::string> args = {c.option};
-		if (c.value)
-			args.push_back(c.value[0] == '@' ? dir + (c.value + 1)
-							 : c.value);
+		std::vector<std::string> args;
+		for (const std::string &arg : c.args)
+			args.push_back(arg[0] == '@' ? dir + arg.substr(1)
+						     : arg);
 		SCOPED_TRACE(args.back());
 		if (args[0] != "--output")
 			args.insert(args.begin(), {"--output", dir + "/out"});
 		const Result r = run(args);
-		EXPECT_NE(r.status, 0);
-		EXPECT_NE(r.status, -1);
+		EXPECT_EQ(r.status, 2);
 		ASSERT_FALSE(r.err.empty());
 		EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
 		EXPECT_EQ(r.err.rfind("tavimore-preview: error: ", 0), 0u)
@@ -323,8 +336,213 @@ TEST_F(PreviewTest, ListsTheFiltersSettingsAndDocumentsItself)
 	EXPECT_EQ(help.status, 0);
 	for (const char *option :
 	     {"--image", "--settings", "--set", "--timeline", "--fps",
-	      "--output", "--module", "--data"})
+	      "--output", "--video", ".mp4", ".webm", "--module", "--data"})
 		EXPECT_NE(help.out.find(option), std::string::npos) << option;
+}
+
+/* ---- the GIF and the video show the frames ---------------------------- */
+
+std::string capture(const std::string &command)
+{
+	std::string out;
+	if (FILE *pipe = popen(command.c_str(), "r")) {
+		char buffer[4096];
+		size_t n;
+		while ((n = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0)
+			out.append(buffer, n);
+		pclose(pipe);
+	}
+	return out;
+}
+
+/* A frame as limited-range BT.709 yuv420p (chroma: the mean of each 2x2
+ * block), the way the video says it stores its frames. */
+std::vector<uint8_t> to_yuv420(const RgbaImage &rgba)
+{
+	const uint32_t w = rgba.width, h = rgba.height;
+	std::vector<uint8_t> yuv(size_t(w) * h * 3 / 2);
+	std::vector<double> cb(size_t(w) * h), cr(size_t(w) * h);
+	for (size_t i = 0; i < size_t(w) * h; i++) {
+		const double r = rgba.pixels[i * 4] / 255.0,
+			     g = rgba.pixels[i * 4 + 1] / 255.0,
+			     b = rgba.pixels[i * 4 + 2] / 255.0;
+		const double y = 0.2126 * r + 0.7152 * g + 0.0722 * b;
+		yuv[i] = uint8_t(std::lround(16 + 219 * y));
+		cb[i] = (b - y) / 1.8556;
+		cr[i] = (r - y) / 1.5748;
+	}
+	uint8_t *u = &yuv[size_t(w) * h], *v = u + size_t(w / 2) * (h / 2);
+	for (uint32_t y = 0; y < h / 2; y++)
+		for (uint32_t x = 0; x < w / 2; x++) {
+			const size_t i = size_t(2 * y) * w + 2 * x;
+			const size_t o = size_t(y) * (w / 2) + x;
+			u[o] = uint8_t(std::lround(
+				128 + 224 *
+					      (cb[i] + cb[i + 1] + cb[i + w] +
+					       cb[i + w + 1]) /
+					      4));
+			v[o] = uint8_t(std::lround(
+				128 + 224 *
+					      (cr[i] + cr[i + 1] + cr[i + w] +
+					       cr[i + w + 1]) /
+					      4));
+		}
+	return yuv;
+}
+
+/* PSNR in dB of n bytes at a against b (b's bytes every `stride`, the
+ * first three of them used when stride is 4). */
+double psnr(const uint8_t *a, const uint8_t *b, size_t n, int stride = 1)
+{
+	double squares = 0;
+	for (size_t i = 0, j = 0; i < n; j++)
+		if (stride == 1 || j % 4 != 3) {
+			const double d = double(a[i++]) - b[j];
+			squares += d * d;
+		}
+	return 10 * std::log10(255.0 * 255 / std::max(squares / n, 1e-10));
+}
+
+TEST_F(PreviewTest, TheGifAndTheVideoShowThePngFrames)
+{
+	/* still, a zoom in, still, a zoom out cut short */
+	const std::string timeline = file("t.txt", "0.2 tap tavimore.stage_1\n"
+						   "1.3 tap tavimore.stage_1\n"
+						   "1.7 end\n");
+	const uint32_t w = 160, h = 90;
+	const struct {
+		const char *fps, *video, *codec, *rate;
+		bool in_output;
+	} cases[] = {
+		{"60", "preview.mp4", "h264", "60/1", true},
+		{"25", "clip.webm", "vp9", "25/1", false},
+		{"29.97", "clip.mp4", "h264", "2997/100", false},
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.video + std::string(" at ") + c.fps);
+		const std::string out = dir + "/out-" + c.fps;
+		const std::string video =
+			(c.in_output ? out : dir) + "/" + c.video;
+		const Result r = run({"--size", "160x90", "--fps", c.fps,
+				      "--timeline", timeline, "--quiet",
+				      "--output", out, "--video", video});
+		ASSERT_EQ(r.status, 0) << r.err;
+		EXPECT_NE(r.out.find("video: " + video), std::string::npos);
+		std::vector<RgbaImage> png;
+		for (const std::string &name : list(out))
+			if (name.rfind("frame-", 0) == 0)
+				png.push_back(read_png(out + "/" + name));
+		const double fps = std::atof(c.fps);
+		ASSERT_EQ(png.size(), size_t(std::lround(1.7 * fps)));
+
+		/* the GIF: at most 50 frames a second; a frame equal to the
+		 * one before only lengthens it */
+		int error = 0;
+		GifFileType *gif = DGifOpenFileName(
+			(out + "/preview.gif").c_str(), &error);
+		ASSERT_NE(gif, nullptr) << GifErrorString(error);
+		ASSERT_EQ(DGifSlurp(gif), GIF_OK) << GifErrorString(gif->Error);
+		EXPECT_EQ(gif->SWidth, int(w));
+		EXPECT_EQ(gif->SHeight, int(h));
+		const size_t step = size_t(std::ceil(fps / 50));
+		int runs = 0;
+		for (size_t i = 0; i < png.size(); i += step)
+			runs += i == 0 || png[i].pixels != png[i - step].pixels;
+		EXPECT_EQ(gif->ImageCount, runs);
+		std::vector<uint8_t> shown(size_t(w) * h * 3, 0);
+		double sum[3] = {0, 0, 0};
+		int max[3] = {0, 0, 0}, time_cs = 0;
+		for (int j = 0; j < gif->ImageCount; j++) {
+			const SavedImage &image = gif->SavedImages[j];
+			const GifImageDesc &d = image.ImageDesc;
+			GraphicsControlBlock control;
+			ASSERT_EQ(DGifSavedExtensionToGCB(gif, j, &control),
+				  GIF_OK);
+			const ColorMapObject *map = d.ColorMap ? d.ColorMap
+							       : gif->SColorMap;
+			for (int y = 0; y < d.Height; y++)
+				for (int x = 0; x < d.Width; x++) {
+					const int index =
+						image.RasterBits[y * d.Width +
+								 x];
+					if (index == control.TransparentColor)
+						continue;
+					const GifColorType &rgb =
+						map->Colors[index];
+					uint8_t *p =
+						&shown[(size_t(d.Top + y) * w +
+							size_t(d.Left + x)) *
+						       3];
+					p[0] = rgb.Red;
+					p[1] = rgb.Green;
+					p[2] = rgb.Blue;
+				}
+			/* shown from time_cs on */
+			const size_t i =
+				size_t(std::lround(time_cs * fps / 100));
+			ASSERT_LT(i, png.size());
+			for (size_t p = 0; p < shown.size(); p++) {
+				const int e = std::abs(
+					int(shown[p]) -
+					png[i].pixels[p / 3 * 4 + p % 3]);
+				sum[p % 3] += e;
+				max[p % 3] = std::max(max[p % 3], e);
+			}
+			time_cs += control.DelayTime;
+		}
+		const double n = double(gif->ImageCount) * w * h;
+		DGifCloseFile(gif, &error);
+		EXPECT_EQ(time_cs, std::lround(100 * png.size() / fps));
+		std::printf("[ GIF   ] %s fps, %d frames: palette error mean "
+			    "%.2f %.2f %.2f, max %d %d %d (R G B)\n",
+			    c.fps, runs, sum[0] / n, sum[1] / n, sum[2] / n,
+			    max[0], max[1], max[2]);
+		for (double s : sum)
+			EXPECT_LT(s / n, 3.0);
+
+		/* the video: exactly what was asked, one frame per PNG */
+		const std::string probe = capture(
+			"ffprobe -v error -count_frames -select_streams v:0 "
+			"-show_entries stream=codec_name,width,height,pix_fmt,"
+			"r_frame_rate,avg_frame_rate,nb_read_frames "
+			"-of default=noprint_wrappers=1 " +
+			quote(video));
+		EXPECT_EQ(probe,
+			  std::string("codec_name=") + c.codec +
+				  "\nwidth=160\nheight=90\npix_fmt=yuv420p"
+				  "\nr_frame_rate=" +
+				  c.rate + "\navg_frame_rate=" + c.rate +
+				  "\nnb_read_frames=" +
+				  std::to_string(png.size()) + "\n");
+		/* the codec's error: decoded frames against the PNG frames
+		 * as yuv420p; and, for the report, as RGB (4:2:0 loses
+		 * colour detail on top) */
+		const std::string decode =
+			"ffmpeg -v error -i " + quote(video) + " -f rawvideo ";
+		const std::string yuv = capture(decode + "-pix_fmt yuv420p -");
+		const std::string rgb = capture(decode + "-pix_fmt rgb24 -");
+		const size_t frame = size_t(w) * h * 3 / 2;
+		ASSERT_EQ(yuv.size(), png.size() * frame);
+		ASSERT_EQ(rgb.size(), png.size() * w * h * 3);
+		double worst = 1e9, mean = 0, rgb_worst = 1e9;
+		for (size_t i = 0; i < png.size(); i++) {
+			const auto *got = reinterpret_cast<const uint8_t *>(
+				&yuv[i * frame]);
+			const double own =
+				psnr(got, to_yuv420(png[i]).data(), frame);
+			worst = std::min(worst, own);
+			mean += own / png.size();
+			rgb_worst = std::min(
+				rgb_worst,
+				psnr(reinterpret_cast<const uint8_t *>(
+					     &rgb[i * w * h * 3]),
+				     png[i].pixels.data(), w * h * 3, 4));
+		}
+		std::printf("[ video ] %s at %s fps: PSNR lowest %.1f dB, mean "
+			    "%.1f dB (yuv420p); lowest %.1f dB as RGB\n",
+			    c.video, c.fps, worst, mean, rgb_worst);
+		EXPECT_GE(worst, 35.0);
+	}
 }
 
 /* ---- the pictures follow the transitions ------------------------------ */

@@ -1,65 +1,13 @@
 #include "test-card.hpp"
 
+#include <ft2build.h>
+#include FT_FREETYPE_H
+
 #include <algorithm>
 #include <cmath>
+#include <stdexcept>
 
 namespace {
-
-/* 5x7 glyphs, one byte per row from the top, bit 4 the leftmost column. */
-struct Glyph {
-	char ch;
-	uint8_t rows[7];
-};
-
-constexpr Glyph font[] = {
-	{'A', {0x0E, 0x11, 0x11, 0x1F, 0x11, 0x11, 0x11}},
-	{'B', {0x1E, 0x11, 0x11, 0x1E, 0x11, 0x11, 0x1E}},
-	{'C', {0x0E, 0x11, 0x10, 0x10, 0x10, 0x11, 0x0E}},
-	{'D', {0x1E, 0x11, 0x11, 0x11, 0x11, 0x11, 0x1E}},
-	{'E', {0x1F, 0x10, 0x10, 0x1E, 0x10, 0x10, 0x1F}},
-	{'F', {0x1F, 0x10, 0x10, 0x1E, 0x10, 0x10, 0x10}},
-	{'G', {0x0E, 0x11, 0x10, 0x17, 0x11, 0x11, 0x0F}},
-	{'H', {0x11, 0x11, 0x11, 0x1F, 0x11, 0x11, 0x11}},
-	{'I', {0x0E, 0x04, 0x04, 0x04, 0x04, 0x04, 0x0E}},
-	{'J', {0x07, 0x02, 0x02, 0x02, 0x02, 0x12, 0x0C}},
-	{'K', {0x11, 0x12, 0x14, 0x18, 0x14, 0x12, 0x11}},
-	{'L', {0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x1F}},
-	{'M', {0x11, 0x1B, 0x15, 0x15, 0x11, 0x11, 0x11}},
-	{'N', {0x11, 0x11, 0x19, 0x15, 0x13, 0x11, 0x11}},
-	{'O', {0x0E, 0x11, 0x11, 0x11, 0x11, 0x11, 0x0E}},
-	{'P', {0x1E, 0x11, 0x11, 0x1E, 0x10, 0x10, 0x10}},
-	{'Q', {0x0E, 0x11, 0x11, 0x11, 0x15, 0x12, 0x0D}},
-	{'R', {0x1E, 0x11, 0x11, 0x1E, 0x14, 0x12, 0x11}},
-	{'S', {0x0F, 0x10, 0x10, 0x0E, 0x01, 0x01, 0x1E}},
-	{'T', {0x1F, 0x04, 0x04, 0x04, 0x04, 0x04, 0x04}},
-	{'U', {0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x0E}},
-	{'V', {0x11, 0x11, 0x11, 0x11, 0x11, 0x0A, 0x04}},
-	{'W', {0x11, 0x11, 0x11, 0x15, 0x15, 0x15, 0x0A}},
-	{'X', {0x11, 0x11, 0x0A, 0x04, 0x0A, 0x11, 0x11}},
-	{'Y', {0x11, 0x11, 0x0A, 0x04, 0x04, 0x04, 0x04}},
-	{'Z', {0x1F, 0x01, 0x02, 0x04, 0x08, 0x10, 0x1F}},
-	{'0', {0x0E, 0x11, 0x13, 0x15, 0x19, 0x11, 0x0E}},
-	{'1', {0x04, 0x0C, 0x04, 0x04, 0x04, 0x04, 0x0E}},
-	{'2', {0x0E, 0x11, 0x01, 0x02, 0x04, 0x08, 0x1F}},
-	{'3', {0x1F, 0x02, 0x04, 0x02, 0x01, 0x11, 0x0E}},
-	{'4', {0x02, 0x06, 0x0A, 0x12, 0x1F, 0x02, 0x02}},
-	{'5', {0x1F, 0x10, 0x1E, 0x01, 0x01, 0x11, 0x0E}},
-	{'6', {0x06, 0x08, 0x10, 0x1E, 0x11, 0x11, 0x0E}},
-	{'7', {0x1F, 0x01, 0x02, 0x04, 0x08, 0x08, 0x08}},
-	{'8', {0x0E, 0x11, 0x11, 0x0E, 0x11, 0x11, 0x0E}},
-	{'9', {0x0E, 0x11, 0x11, 0x0F, 0x01, 0x02, 0x0C}},
-	{'.', {0x00, 0x00, 0x00, 0x00, 0x00, 0x0C, 0x0C}},
-	{',', {0x00, 0x00, 0x00, 0x00, 0x0C, 0x04, 0x08}},
-	{'-', {0x00, 0x00, 0x00, 0x1F, 0x00, 0x00, 0x00}},
-};
-
-const Glyph *find_glyph(char ch)
-{
-	for (const Glyph &glyph : font)
-		if (glyph.ch == ch)
-			return &glyph;
-	return nullptr;
-}
 
 struct Rgb {
 	uint8_t r, g, b;
@@ -116,47 +64,77 @@ Rgb hue(double h)
 	}
 }
 
-void draw_text_shadowed(RgbaImage &image, int x, int y, int scale,
-			const std::string &text, Rgb colour)
-{
-	const uint8_t shadow[3] = {16, 16, 24};
-	const int offset = std::max(1, scale / 3);
-	draw_text(image, x + offset, y + offset, scale, text, shadow);
-	const uint8_t fore[3] = {colour.r, colour.g, colour.b};
-	draw_text(image, x, y, scale, text, fore);
-}
+/* Text in a DejaVu font through FreeType, drawn without antialiasing:
+ * crisp text keeps the GIF small. */
+class Font {
+public:
+	Font(const char *name, int pixels)
+	{
+		const std::string file =
+			std::string(TAVIMORE_PREVIEW_FONTS) + "/" + name;
+		if (FT_Init_FreeType(&library) != 0)
+			throw std::runtime_error("FreeType does not start");
+		if (FT_New_Face(library, file.c_str(), 0, &face) != 0 ||
+		    FT_Set_Pixel_Sizes(face, 0, FT_UInt(pixels)) != 0) {
+			FT_Done_FreeType(library);
+			throw std::runtime_error(
+				"cannot load the test card's font " + file +
+				" (apt-get install fonts-dejavu-core)");
+		}
+	}
+	~Font()
+	{
+		FT_Done_Face(face);
+		FT_Done_FreeType(library);
+	}
+	Font(const Font &) = delete;
+	Font &operator=(const Font &) = delete;
+
+	int width(const std::string &text) const
+	{
+		int pen = 0;
+		for (char ch : text)
+			if (FT_Load_Char(face, FT_ULong(ch), flags) == 0)
+				pen += int(face->glyph->advance.x >> 6);
+		return pen;
+	}
+	/* How far a capital letter rises above the baseline. */
+	int cap_height() const
+	{
+		return FT_Load_Char(face, 'H', flags) == 0
+			       ? face->glyph->bitmap_top
+			       : 0;
+	}
+	/* Draws text from the top left of its capitals. */
+	void draw(RgbaImage &image, int x, int top, const std::string &text,
+		  Rgb colour) const
+	{
+		const int baseline = top + cap_height();
+		for (char ch : text) {
+			if (FT_Load_Char(face, FT_ULong(ch), flags) != 0)
+				continue;
+			const FT_GlyphSlot g = face->glyph;
+			const FT_Bitmap &b = g->bitmap;
+			for (int row = 0; row < int(b.rows); row++)
+				for (int col = 0; col < int(b.width); col++)
+					if (b.buffer[row * b.pitch + col / 8] &
+					    (0x80 >> (col % 8)))
+						put(image,
+						    x + g->bitmap_left + col,
+						    baseline - g->bitmap_top +
+							    row,
+						    colour);
+			x += int(face->glyph->advance.x >> 6);
+		}
+	}
+
+private:
+	static constexpr FT_Int32 flags = FT_LOAD_RENDER | FT_LOAD_TARGET_MONO;
+	FT_Library library = nullptr;
+	FT_Face face = nullptr;
+};
 
 } // namespace
-
-int text_width(const std::string &text, int scale)
-{
-	return text.empty() ? 0 : (int(text.size()) * 6 - 1) * scale;
-}
-
-int text_height(int scale)
-{
-	return 7 * scale;
-}
-
-void draw_text(RgbaImage &image, int x, int y, int scale,
-	       const std::string &text, const uint8_t rgb[3])
-{
-	const Rgb colour{rgb[0], rgb[1], rgb[2]};
-	for (size_t i = 0; i < text.size(); i++) {
-		const Glyph *glyph = find_glyph(text[i]);
-		if (!glyph)
-			continue; /* blanks and anything unknown */
-		const int left = x + int(i) * 6 * scale;
-		for (int row = 0; row < 7; row++)
-			for (int col = 0; col < 5; col++)
-				if (glyph->rows[row] & (0x10 >> col))
-					fill_rect(image, left + col * scale,
-						  y + row * scale,
-						  left + (col + 1) * scale,
-						  y + (row + 1) * scale,
-						  colour);
-	}
-}
 
 RgbaImage make_test_card(uint32_t width, uint32_t height)
 {
@@ -183,7 +161,7 @@ RgbaImage make_test_card(uint32_t width, uint32_t height)
 	/* the grid: 16 columns by 8 rows, quarter lines stronger */
 	const int columns = 16;
 	const int rows = 8;
-	const int label_scale = std::max(1, h / 240);
+	const Font label("DejaVuSans.ttf", std::max(8, h / 45));
 	for (int c = 0; c < columns; c++) {
 		for (int r = 0; r < rows; r++) {
 			const int x0 = c * w / columns;
@@ -197,10 +175,7 @@ RgbaImage make_test_card(uint32_t width, uint32_t height)
 				  line);
 			const std::string name = std::string(1, char('A' + c)) +
 						 std::to_string(r + 1);
-			const uint8_t ink[3] = {line.r, line.g, line.b};
-			draw_text(image, x0 + 2 * label_scale + 1,
-				  y0 + 2 * label_scale + 1, label_scale, name,
-				  ink);
+			label.draw(image, x0 + 3, y0 + 3, name, line);
 		}
 	}
 	const int thick = std::max(2, h / 180);
@@ -217,13 +192,16 @@ RgbaImage make_test_card(uint32_t width, uint32_t height)
 
 	/* quadrant names, large, at each quadrant's centre */
 	const char *names[4] = {"TL", "TR", "BL", "BR"};
-	const int big = std::max(2, h / 36);
+	const Font big("DejaVuSans-Bold.ttf", std::max(12, h * 27 / 100));
+
+	const int offset = std::max(1, h / 108);
 	for (int q = 0; q < 4; q++) {
-		const int cx = (q % 2) ? 3 * w / 4 : w / 4;
-		const int cy = (q / 2) ? 3 * h / 4 : h / 4;
-		draw_text_shadowed(image, cx - text_width(names[q], big) / 2,
-				   cy - text_height(big) / 2, big, names[q],
-				   white);
+		const int x =
+			((q % 2) ? 3 * w / 4 : w / 4) - big.width(names[q]) / 2;
+		const int y =
+			((q / 2) ? 3 * h / 4 : h / 4) - big.cap_height() / 2;
+		big.draw(image, x + offset, y + offset, names[q], {16, 16, 24});
+		big.draw(image, x, y, names[q], white);
 	}
 
 	/* a ring and a cross at the centre */

@@ -18,16 +18,10 @@ struct RgbaImage {
 
 /* Four coloured, labelled quadrants, a grid whose cells carry their names
  * (column letter, row number), a ring at the centre and a hue gradient
- * along the bottom edge. */
+ * along the bottom edge. Its text is drawn with FreeType in DejaVu Sans;
+ * throws std::runtime_error when the font cannot be loaded. */
 RgbaImage make_test_card(uint32_t width, uint32_t height);
 
 /* red = x and green = y, each scaled to 0..255 over the frame, blue = 64:
  * a read-back pixel tells from where in the input it was sampled. */
 RgbaImage make_coordinate_card(uint32_t width, uint32_t height);
-
-/* Draws text in the built-in 5x7 font (upper-case letters, digits, ". , -");
- * each font pixel becomes a scale x scale block. */
-void draw_text(RgbaImage &image, int x, int y, int scale,
-	       const std::string &text, const uint8_t rgb[3]);
-int text_width(const std::string &text, int scale);
-int text_height(int scale);
