@@ -164,6 +164,22 @@ TEST(HoldStage, WithHoldOffTheStageTogglesAsBefore)
 		  {Do::Release, 2, -1, false, ""}});
 }
 
+TEST(HoldStage, AKeyDownWhenTheHotkeysGoIsReleased)
+{
+	Keys keys;
+	keys.run({{Do::Press, 2, 1, true, TO_2}});
+	/* off its source, the filter's hotkeys go and no release will come */
+	obs_source_filter_remove(keys.parent, keys.filter);
+	wait_destroyed();
+	ZoomFilter *f = zoom_data(keys.filter);
+	EXPECT_EQ(f->active_stage, -1);
+	EXPECT_EQ(f->held_stage, -1);
+	EXPECT_EQ(f->transition_progress, 0.0);
+	/* on no source, there is nobody to tell */
+	EXPECT_EQ(vendor_host::take_events_text(), "");
+	obs_source_filter_add(keys.parent, keys.filter);
+}
+
 TEST(IdleKey, FromAStageMidTransitionAndAtIdle)
 {
 	Keys keys;
