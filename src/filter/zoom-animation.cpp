@@ -1,7 +1,63 @@
 /* One frame of the zoom animation: hold keys, the eased zoom transition and
- * the smoothed glide of the crop centre. */
+ * the smoothed glide of the crop centre, which follows the pointer while the
+ * shown target tracks. */
 #include "zoom-filter.hpp"
 #include "zoom-core.hpp"
+#include "../tracking/capture-spec.hpp"
+
+void sync_pointer_client(ZoomFilter *filter)
+{
+	bool tracks = filter->idle.center_tracking;
+	for (const ZoomStage &stage : filter->stages)
+		tracks = tracks || stage.center_tracking;
+	if (tracks && !filter->pointer) {
+		filter->pointer = open_pointer_client();
+		filter->capture_check_countdown = 0;
+	} else if (!tracks && filter->pointer) {
+		filter->pointer.reset();
+		filter->tracking_shown = false;
+	}
+}
+
+/* The centre a tracking target wants this frame: the pointer through the dead
+ * zone; false (the target's own centre) while no pointer position is known
+ * and none was followed before. */
+static bool tracked_centre(ZoomFilter *filter, double zoom, double &x,
+			   double &y)
+{
+	PointerClient *pointer = filter->pointer.get();
+	if (!pointer)
+		return false;
+	if (filter->capture_check_countdown == 0) {
+		filter->capture_check_countdown = CAPTURE_CHECK_FRAMES;
+		pointer->set_capture(
+			capture_spec_of(obs_filter_get_parent(filter->source)));
+	}
+	filter->capture_check_countdown--;
+
+	double fx;
+	double fy;
+	if (pointer->latest(fx, fy)) {
+		const double half = crop_window(zoom, 0.5, 0.5).half_size;
+		if (!filter->tracking_shown) {
+			/* a view that starts tracking starts on the pointer */
+			filter->tracked_x = fx;
+			filter->tracked_y = fy;
+		}
+		filter->tracked_x =
+			dead_zone_centre(filter->tracked_x, fx, half,
+					 filter->tracking_dead_zone);
+		filter->tracked_y =
+			dead_zone_centre(filter->tracked_y, fy, half,
+					 filter->tracking_dead_zone);
+		filter->tracking_shown = true;
+	}
+	if (!filter->tracking_shown)
+		return false;
+	x = filter->tracked_x;
+	y = filter->tracked_y;
+	return true;
+}
 
 void zoom_filter_tick(void *data, float seconds)
 {
@@ -12,6 +68,8 @@ void zoom_filter_tick(void *data, float seconds)
 	const double dt = seconds;
 	double center_x;
 	double center_y;
+	double zoom;
+	bool tracking;
 	{
 		std::lock_guard<std::mutex> guard(filter->lock);
 
@@ -36,9 +94,15 @@ void zoom_filter_tick(void *data, float seconds)
 						  target.zoom_factor,
 						  filter->transition_progress,
 						  kind);
+		/* the dead zone works on the window being zoomed to */
+		zoom = target.zoom_factor;
 		center_x = target.center_x;
 		center_y = target.center_y;
+		tracking = target.center_tracking;
 	}
+
+	if (!tracking || !tracked_centre(filter, zoom, center_x, center_y))
+		filter->tracking_shown = false;
 
 	filter->target_center_x = center_x;
 	filter->target_center_y = center_y;

@@ -2,6 +2,7 @@
  * length of the stage list. */
 #include "zoom-filter.hpp"
 #include "zoom-keys.hpp"
+#include "zoom-core.hpp"
 
 #include <cstdio>
 
@@ -32,6 +33,9 @@ void zoom_filter_get_defaults(obs_data_t *settings)
 		obs_data_set_default_double(settings, keys.center_y, 0.5);
 		obs_data_set_default_double(settings, keys.duration, 0.5);
 	}
+
+	obs_data_set_default_double(settings, "tracking_dead_zone",
+				    DEFAULT_DEAD_ZONE);
 }
 
 void zoom_filter_update(void *data, obs_data_t *settings)
@@ -63,6 +67,8 @@ void zoom_filter_update(void *data, obs_data_t *settings)
 		obs_data_get_double(settings, "tracking_smoothing");
 	filter->stage_count =
 		static_cast<int32_t>(obs_data_get_int(settings, "stage_count"));
+	filter->tracking_dead_zone = clamp_dead_zone(
+		obs_data_get_double(settings, "tracking_dead_zone"));
 
 	reading.unlock();
 	sync_stages(filter);
@@ -81,6 +87,8 @@ void zoom_filter_update(void *data, obs_data_t *settings)
 		stage.center_y = obs_data_get_double(settings, keys.center_y);
 		stage.duration = obs_data_get_double(settings, keys.duration);
 	}
+	reading.unlock();
+	sync_pointer_client(filter);
 }
 
 void sync_stages(ZoomFilter *filter)
