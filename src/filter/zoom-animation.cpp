@@ -38,7 +38,7 @@ static bool tracked_centre(ZoomFilter *filter, double zoom, double &x,
 	double fx;
 	double fy;
 	if (pointer->latest(fx, fy)) {
-		const double half = crop_window(zoom, 0.5, 0.5).half_size;
+		const double half = window_half_size(zoom);
 		if (!filter->tracking_shown) {
 			/* a view that starts tracking starts on the pointer */
 			filter->tracked_x = fx;

@@ -92,12 +92,17 @@ static double clamp_centre(double c, double h)
 	return c < 1.0 - h ? c : 1.0 - h;
 }
 
-CropWindow crop_window(double zoom, double center_x, double center_y)
+double window_half_size(double zoom)
 {
 	double m = 1.0 > zoom ? 1.0 : zoom;
 	if (!std::isfinite(m))
 		m = 1.0;
-	const double h = 0.5 / m;
+	return 0.5 / m;
+}
+
+CropWindow crop_window(double zoom, double center_x, double center_y)
+{
+	const double h = window_half_size(zoom);
 
 	CropWindow window;
 	window.center_x = static_cast<float>(clamp_centre(center_x, h));

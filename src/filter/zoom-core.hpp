@@ -63,6 +63,10 @@ struct CropWindow {
  * that is not finite draws as 1, a centre that is not finite as 0.5. */
 CropWindow crop_window(double zoom, double center_x, double center_y);
 
+/* The crop window's half size for a zoom, in double precision: 0.5 / max(1,
+ * zoom), and 0.5 for a zoom that is not finite. */
+double window_half_size(double zoom);
+
 /* ---- centre tracking ---- */
 
 /* The dead zone's bounds, as a fraction of the shown window. */

@@ -297,6 +297,8 @@ void Sampler::add(X11Client *client)
 	}
 	if (!thread.joinable()) {
 		thread = std::thread([this] { run(); });
+		/* named here, so that it carries its name from the start */
+		pthread_setname_np(thread.native_handle(), "tavimore-ptr");
 		log_message(LOG_INFO, "pointer sampler started");
 	}
 }
@@ -419,7 +421,6 @@ bool Sampler::sample(xcb_connection_t *c, xcb_window_t root, bool refresh_areas)
 
 void Sampler::run()
 {
-	pthread_setname_np(pthread_self(), "tavimore-ptr");
 	xcb_connection_t *c = nullptr;
 	xcb_window_t root = 0;
 	auto next_area = Clock::now();
