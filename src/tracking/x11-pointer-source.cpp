@@ -3,7 +3,7 @@
  *
  * Threads: the sampler thread ("tavimore-ptr") owns the module's own xcb
  * connection, opened when it starts and closed when it stops. It queries the
- * pointer about 120 times a second and the capture areas ten times a second,
+ * pointer about 120 times a second and the capture areas four times a second,
  * and writes each client's latest fractions. Clients are made and dropped on
  * libobs's graphics, UI or destroy threads; `set_capture` and `latest` run on
  * the graphics thread. The client list, each client's capture spec and its
@@ -26,12 +26,16 @@
 #include <xcb/randr.h>
 #include <xcb/xcb.h>
 #include <xcb/xinerama.h>
+#include <xcb/xinput.h>
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <pthread.h>
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstdlib>
 #include <mutex>
 #include <thread>
@@ -41,10 +45,22 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr auto SAMPLE_PERIOD = std::chrono::microseconds(8333); /* 120 Hz */
-constexpr auto AREA_PERIOD = std::chrono::milliseconds(100);
+constexpr auto AREA_PERIOD = std::chrono::milliseconds(250);
 constexpr auto RECONNECT_PERIOD = std::chrono::seconds(1);
 
 class X11Client;
+
+/* The module's own connection, owned by the sampler thread. */
+struct Link {
+	xcb_connection_t *c = nullptr;
+	const xcb_screen_t *screen = nullptr;
+	xcb_window_t root = 0;
+	bool monitors = false; /* randr 1.5 lists monitors */
+	bool pending = false;  /* a pointer query awaits its reply */
+	bool events = false;   /* XInput 2 reports motion: no polling */
+	bool moved = false;    /* motion reported since the last query */
+	xcb_query_pointer_cookie_t cookie = {0};
+};
 
 /* Replies of xcb, freed on every path. */
 template<typename T> struct Reply {
@@ -70,17 +86,19 @@ public:
 	void add(X11Client *client);
 	void remove(X11Client *client);
 	void stop();
+	void wake();
 
 	/* guards clients and every client's shared fields */
 	std::mutex lock;
 
 private:
 	void run();
-	bool sample(xcb_connection_t *c, xcb_window_t root, bool refresh_areas);
+	bool sample(Link &link, bool refresh_areas, bool query);
+	void wait(Link &link, Clock::time_point until);
 
 	std::mutex life;
 	std::thread thread;
-	std::condition_variable wake;
+	int wake_fd = -1;      /* an eventfd: stop, or a capture spec changed */
 	bool stopping = false; /* under lock */
 	std::vector<X11Client *> clients;
 };
@@ -104,6 +122,7 @@ public:
 		spec = next;
 		spec_changed = true;
 		window_seen = false;
+		sampler().wake();
 	}
 
 	bool latest(double &x, double &y) override
@@ -139,11 +158,11 @@ bool randr_has_monitors(xcb_connection_t *c)
 	return v && (v->major_version > 1 || v->minor_version >= 5);
 }
 
-bool randr_geometry(xcb_connection_t *c, xcb_window_t root, int64_t screen,
-		    CaptureRect &r)
+bool randr_geometry(xcb_connection_t *c, xcb_window_t root, bool monitors,
+		    int64_t screen, CaptureRect &r)
 {
 	xcb_generic_error_t *e = nullptr;
-	if (randr_has_monitors(c)) {
+	if (monitors) {
 		Reply<xcb_randr_get_monitors_reply_t> m;
 		m.p = take(xcb_randr_get_monitors_reply(
 				   c, xcb_randr_get_monitors(c, root, 1), &e),
@@ -224,7 +243,7 @@ bool x11_screen_geometry(xcb_connection_t *c, int64_t screen, CaptureRect &r)
 
 /* The screen capture's area: randr, else xinerama, else the X screen, for
  * its screen setting, less its cut margins. */
-bool screen_capture_area(xcb_connection_t *c, xcb_window_t root,
+bool screen_capture_area(xcb_connection_t *c, xcb_window_t root, bool monitors,
 			 const CaptureSpec &spec, CaptureRect &r)
 {
 	const xcb_query_extension_reply_t *randr =
@@ -232,7 +251,7 @@ bool screen_capture_area(xcb_connection_t *c, xcb_window_t root,
 	CaptureRect s;
 	bool found;
 	if (randr && randr->present)
-		found = randr_geometry(c, root, spec.screen, s);
+		found = randr_geometry(c, root, monitors, spec.screen, s);
 	else if (xinerama_active(c))
 		found = xinerama_geometry(c, spec.screen, s);
 	else
@@ -296,6 +315,8 @@ void Sampler::add(X11Client *client)
 		stopping = false;
 	}
 	if (!thread.joinable()) {
+		if (wake_fd < 0)
+			wake_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
 		thread = std::thread([this] { run(); });
 		/* named here, so that it carries its name from the start */
 		pthread_setname_np(thread.native_handle(), "tavimore-ptr");
@@ -317,7 +338,7 @@ void Sampler::remove(X11Client *client)
 			stopping = true;
 	}
 	if (last && thread.joinable()) {
-		wake.notify_all();
+		wake();
 		thread.join();
 		log_message(LOG_INFO, "pointer sampler stopped");
 	}
@@ -331,14 +352,16 @@ void Sampler::stop()
 		stopping = true;
 	}
 	if (thread.joinable()) {
-		wake.notify_all();
+		wake();
 		thread.join();
 	}
 }
 
-/* One round: the pointer, and the areas when due. False when the
- * connection has failed. */
-bool Sampler::sample(xcb_connection_t *c, xcb_window_t root, bool refresh_areas)
+/* One round: the areas when due, and the pointer. A pointer query is sent in
+ * one round and its reply taken in the next, a sampling period later, so
+ * that a round wakes the thread only once. False when the connection has
+ * failed. */
+bool Sampler::sample(Link &link, bool refresh_areas, bool query)
 {
 	/* the specs to look up, copied so that no X request runs under the
 	 * lock (this thread only: it may allocate) */
@@ -365,28 +388,38 @@ bool Sampler::sample(xcb_connection_t *c, xcb_window_t root, bool refresh_areas)
 		}
 	}
 
-	const xcb_screen_t *screen =
-		xcb_setup_roots_iterator(xcb_get_setup(c)).data;
-	const CaptureRect whole = {0, 0, double(screen->width_in_pixels),
-				   double(screen->height_in_pixels)};
+	/* a new area needs a pointer position to go with it */
+	query = query || !jobs.empty();
+	xcb_connection_t *c = link.c;
+	const CaptureRect whole = {0, 0, double(link.screen->width_in_pixels),
+				   double(link.screen->height_in_pixels)};
 	for (Job &job : jobs) {
 		const CaptureSpec &spec = job.spec;
 		CaptureRect r;
 		if (spec.kind == CaptureSpec::SCREEN) {
-			job.found = screen_capture_area(c, root, spec, r) &&
+			job.found = screen_capture_area(c, link.root,
+							link.monitors, spec,
+							r) &&
 				    usable(spec, r);
 		} else if (spec.kind == CaptureSpec::WINDOW && spec.window) {
-			job.gone = window_capture_area(c, root, spec, r) ==
+			job.gone = window_capture_area(c, link.root, spec, r) ==
 				   WindowArea::GONE;
 			job.found = !job.gone && usable(spec, r);
 		}
 		job.area = job.found ? r : whole;
 	}
 
-	xcb_generic_error_t *e = nullptr;
 	Reply<xcb_query_pointer_reply_t> p;
-	p.p = take(xcb_query_pointer_reply(c, xcb_query_pointer(c, root), &e),
-		   e);
+	if (link.pending) {
+		xcb_generic_error_t *e = nullptr;
+		p.p = take(xcb_query_pointer_reply(c, link.cookie, &e), e);
+		link.pending = false;
+	}
+	if (query) {
+		link.cookie = xcb_query_pointer(c, link.root);
+		link.pending = true;
+		xcb_flush(c);
+	}
 	if (xcb_connection_has_error(c))
 		return false;
 
@@ -419,62 +452,143 @@ bool Sampler::sample(xcb_connection_t *c, xcb_window_t root, bool refresh_areas)
 	return true;
 }
 
+/* Asks for XInput 2's raw motion events of every pointer on the root
+ * window, so that a still pointer costs nothing; false when the server has no
+ * XInput 2 (the sampler then polls). */
+bool select_motion(xcb_connection_t *c, xcb_window_t root)
+{
+	const xcb_query_extension_reply_t *ext =
+		xcb_get_extension_data(c, &xcb_input_id);
+	if (!ext || !ext->present)
+		return false;
+	xcb_generic_error_t *e = nullptr;
+	Reply<xcb_input_xi_query_version_reply_t> v;
+	v.p = take(xcb_input_xi_query_version_reply(
+			   c, xcb_input_xi_query_version(c, 2, 0), &e),
+		   e);
+	if (!v || v->major_version < 2)
+		return false;
+	struct {
+		xcb_input_event_mask_t head;
+		uint32_t mask;
+	} mask = {{XCB_INPUT_DEVICE_ALL_MASTER, 1},
+		  XCB_INPUT_XI_EVENT_MASK_RAW_MOTION};
+	e = xcb_request_check(
+		c, xcb_input_xi_select_events_checked(c, root, 1, &mask.head));
+	free(e);
+	return e == nullptr;
+}
+
+/* Opens the module's own connection; false when there is no X display. */
+bool connect(Link &link)
+{
+	int number = 0;
+	link = Link{};
+	link.c = xcb_connect(nullptr, &number);
+	if (!xcb_connection_has_error(link.c)) {
+		auto it = xcb_setup_roots_iterator(xcb_get_setup(link.c));
+		for (; it.rem && number > 0; number--)
+			xcb_screen_next(&it);
+		if (it.rem) {
+			link.screen = it.data;
+			link.root = it.data->root;
+			link.monitors = randr_has_monitors(link.c);
+			link.events = select_motion(link.c, link.root);
+			return true;
+		}
+	}
+	xcb_disconnect(link.c);
+	link.c = nullptr;
+	return false;
+}
+
+void Sampler::wake()
+{
+	const uint64_t one = 1;
+	if (wake_fd >= 0)
+		(void)!write(wake_fd, &one, sizeof one);
+}
+
+/* Sleeps until `until`, a wake-up, or (with XInput 2 and no query in
+ * flight) the X server's next event. */
+void Sampler::wait(Link &link, Clock::time_point until)
+{
+	pollfd fds[2] = {{wake_fd, POLLIN, 0}, {-1, POLLIN, 0}};
+	if (link.c && link.events && !link.pending) {
+		/* events read along with the last replies wait in xcb's
+		 * queue, where poll cannot see them */
+		while (xcb_generic_event_t *ev =
+			       xcb_poll_for_queued_event(link.c)) {
+			link.moved = true;
+			free(ev);
+		}
+		if (link.moved)
+			return;
+		fds[1].fd = xcb_get_file_descriptor(link.c);
+	}
+	const auto left = std::max(until - Clock::now(), Clock::duration(0));
+	const auto ns =
+		std::chrono::duration_cast<std::chrono::nanoseconds>(left);
+	timespec ts;
+	ts.tv_sec = static_cast<time_t>(ns.count() / 1000000000);
+	ts.tv_nsec = static_cast<long>(ns.count() % 1000000000);
+	if (ppoll(fds, 2, &ts, nullptr) > 0 && (fds[0].revents & POLLIN)) {
+		uint64_t count;
+		(void)!read(wake_fd, &count, sizeof count);
+	}
+}
+
 void Sampler::run()
 {
-	xcb_connection_t *c = nullptr;
-	xcb_window_t root = 0;
+	Link link;
 	auto next_area = Clock::now();
-	auto next = Clock::now();
 	bool reported = false;
 
-	std::unique_lock<std::mutex> guard(lock);
-	while (!stopping) {
-		guard.unlock();
-		if (!c) {
-			int number = 0;
-			c = xcb_connect(nullptr, &number);
-			const xcb_setup_t *setup = xcb_connection_has_error(c)
-							   ? nullptr
-							   : xcb_get_setup(c);
-			auto it = setup ? xcb_setup_roots_iterator(setup)
-					: xcb_screen_iterator_t{};
-			for (; setup && it.rem && number > 0; number--)
-				xcb_screen_next(&it);
-			if (setup && it.rem) {
-				root = it.data->root;
-				next_area = Clock::now();
-				reported = false;
-			} else {
-				xcb_disconnect(c);
-				c = nullptr;
-			}
+	for (;;) {
+		{
+			std::lock_guard<std::mutex> guard(lock);
+			if (stopping)
+				break;
 		}
-		if (c) {
-			const auto now = Clock::now();
+		if (!link.c && connect(link)) {
+			next_area = Clock::now();
+			reported = false;
+		}
+		const auto now = Clock::now();
+		if (link.c) {
+			/* any motion since the last round asks for a query;
+			 * without XInput 2, every round does */
+			while (xcb_generic_event_t *ev =
+				       xcb_poll_for_event(link.c)) {
+				link.moved = true;
+				free(ev);
+			}
 			const bool areas = now >= next_area;
 			if (areas)
 				next_area = now + AREA_PERIOD;
-			if (!sample(c, root, areas)) {
+			const bool query = link.moved || areas || !link.events;
+			link.moved = false;
+			if (!sample(link, areas, query)) {
 				/* the server went away: keep the last
 				 * positions, and try again later */
-				xcb_disconnect(c);
-				c = nullptr;
+				xcb_disconnect(link.c);
+				link.c = nullptr;
 			}
 		}
-		if (!c && !reported) {
+		if (!link.c && !reported) {
 			log_message(LOG_WARNING,
 				    "pointer tracking: no X display; "
 				    "views keep their last centre");
 			reported = true;
 		}
-		next = c ? std::max(next + SAMPLE_PERIOD, Clock::now())
-			 : Clock::now() + RECONNECT_PERIOD;
-		guard.lock();
-		wake.wait_until(guard, next, [this] { return stopping; });
+		/* a query in flight is read a period later; otherwise the
+		 * thread sleeps until motion, a new spec or the next areas */
+		wait(link, !link.c        ? now + RECONNECT_PERIOD
+			   : link.pending ? now + SAMPLE_PERIOD
+					  : next_area);
 	}
-	guard.unlock();
-	if (c)
-		xcb_disconnect(c);
+	if (link.c)
+		xcb_disconnect(link.c);
 }
 
 } // namespace
