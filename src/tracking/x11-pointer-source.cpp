@@ -2,13 +2,15 @@
  * The mouse pointer on X11, read by a sampler thread of its own.
  *
  * Threads: the sampler thread ("tavimore-ptr") owns the module's own xcb
- * connection, opened when it starts and closed when it stops. It queries the
- * pointer about 120 times a second and the capture areas four times a second,
- * and writes each client's latest fractions. Clients are made and dropped on
+ * connection, opened when it starts and closed when it stops. It sleeps until
+ * the pointer moves (XInput 2 raw motion; without XInput 2 it polls), then
+ * queries it at most about 120 times a second; it looks up the capture areas
+ * four times a second and writes each client's latest fractions. Clients are made and dropped on
  * libobs's graphics, UI or destroy threads; `set_capture` and `latest` run on
- * the graphics thread. The client list, each client's capture spec and its
- * latest fractions are shared under `Sampler::lock`, held only to copy a few
- * values. Starting and stopping the thread is serialised by
+ * the graphics thread. The client list and each client's capture spec are
+ * shared under `Sampler::lock`, held only to copy a few values; each
+ * client's latest fractions under a sequence lock that the frame reads
+ * without waiting. Starting and stopping the thread is serialised by
  * `Sampler::life`, which the sampler thread itself never takes.
  *
  * xcb rather than Xlib: a dead or refusing server only yields errors on our
@@ -35,6 +37,7 @@
 #include <pthread.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <mutex>
@@ -125,14 +128,39 @@ public:
 		sampler().wake();
 	}
 
+	/* A sequence lock: the sampler is the only writer; a reader retries
+	 * while a write is under way, and never waits for a lock. */
 	bool latest(double &x, double &y) override
 	{
-		std::lock_guard<std::mutex> guard(sampler().lock);
-		if (!known)
-			return false;
-		x = fx;
-		y = fy;
-		return true;
+		for (;;) {
+			const uint32_t before =
+				seq.load(std::memory_order_acquire);
+			if (before & 1u)
+				continue;
+			const bool k = known.load(std::memory_order_relaxed);
+			const double lx = fx.load(std::memory_order_relaxed);
+			const double ly = fy.load(std::memory_order_relaxed);
+			std::atomic_thread_fence(std::memory_order_acquire);
+			if (seq.load(std::memory_order_relaxed) != before)
+				continue;
+			if (!k)
+				return false;
+			x = lx;
+			y = ly;
+			return true;
+		}
+	}
+
+	/* sampler thread only */
+	void publish(double x, double y)
+	{
+		const uint32_t s = seq.load(std::memory_order_relaxed);
+		seq.store(s + 1, std::memory_order_relaxed);
+		std::atomic_thread_fence(std::memory_order_release);
+		fx.store(x, std::memory_order_relaxed);
+		fy.store(y, std::memory_order_relaxed);
+		known.store(true, std::memory_order_relaxed);
+		seq.store(s + 2, std::memory_order_release);
 	}
 
 	/* under Sampler::lock */
@@ -141,9 +169,12 @@ public:
 	bool window_seen = false;
 	bool area_known = false;
 	CaptureRect area = {0, 0, 0, 0};
-	bool known = false;
-	double fx = 0.5;
-	double fy = 0.5;
+
+	/* the latest position: written by the sampler, read by the frame */
+	std::atomic<uint32_t> seq{0};
+	std::atomic<bool> known{false};
+	std::atomic<double> fx{0.5};
+	std::atomic<double> fy{0.5};
 };
 
 /* ---- the capture areas, found as OBS's captures find theirs ---- */
@@ -443,10 +474,12 @@ bool Sampler::sample(Link &link, bool refresh_areas, bool query)
 	}
 	if (p && p->same_screen) {
 		for (X11Client *client : clients) {
+			double x;
+			double y;
 			if (client->area_known &&
 			    pointer_in_rect(client->area, p->root_x, p->root_y,
-					    client->fx, client->fy))
-				client->known = true;
+					    x, y))
+				client->publish(x, y);
 		}
 	}
 	return true;
