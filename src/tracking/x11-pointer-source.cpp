@@ -446,6 +446,17 @@ bool Sampler::sample(Link &link, bool refresh_areas, bool query)
 		p.p = take(xcb_query_pointer_reply(c, link.cookie, &e), e);
 		link.pending = false;
 	}
+	/* motion that came in with the reply; without a query in flight,
+	 * whatever the socket holds */
+	while (xcb_generic_event_t *ev = p ? xcb_poll_for_queued_event(c)
+					   : xcb_poll_for_event(c)) {
+		link.moved = true;
+		free(ev);
+	}
+	/* any motion since the last query asks for another; without
+	 * XInput 2, every round does */
+	query = query || link.moved || !link.events;
+	link.moved = false;
 	if (query) {
 		link.cookie = xcb_query_pointer(c, link.root);
 		link.pending = true;
@@ -589,19 +600,10 @@ void Sampler::run()
 		}
 		const auto now = Clock::now();
 		if (link.c) {
-			/* any motion since the last round asks for a query;
-			 * without XInput 2, every round does */
-			while (xcb_generic_event_t *ev =
-				       xcb_poll_for_event(link.c)) {
-				link.moved = true;
-				free(ev);
-			}
 			const bool areas = now >= next_area;
 			if (areas)
 				next_area = now + AREA_PERIOD;
-			const bool query = link.moved || areas || !link.events;
-			link.moved = false;
-			if (!sample(link, areas, query)) {
+			if (!sample(link, areas, areas)) {
 				/* the server went away: keep the last
 				 * positions, and try again later */
 				xcb_disconnect(link.c);
