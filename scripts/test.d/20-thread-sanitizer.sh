@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds the module and its hotkey tests once more with ThreadSanitizer and
-# runs the tests where threads meet: key presses on the test's own threads
-# against libobs's graphics thread, stage count changes among them.
+# Builds the module and its hotkey and tracking tests once more with
+# ThreadSanitizer and runs the tests where threads meet: key presses on the
+# test's own threads against libobs's graphics thread, stage count changes
+# among them, and the pointer sampler's thread against the frame.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 build=${TAVIMORE_TSAN_BUILD:-build/tsan}
@@ -12,11 +13,11 @@ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	-DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread \
 	-DCMAKE_MODULE_LINKER_FLAGS=-fsanitize=thread \
 	-DCMAKE_SHARED_LINKER_FLAGS=-fsanitize=thread >/dev/null
-cmake --build "$build" -j2 --target hotkey-tests hotkey-stress-tests
+cmake --build "$build" -j2 --target hotkey-tests hotkey-stress-tests tracking-tests
 
 # Any report fails the run; tsan.supp lists what lies inside libobs itself.
 export TSAN_OPTIONS="halt_on_error=1 exitcode=66 second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp ${TSAN_OPTIONS:-}"
-for test in hotkey-tests hotkey-stress-tests; do
+for test in hotkey-tests hotkey-stress-tests tracking-tests; do
 	echo "-- $test under ThreadSanitizer"
 	timeout 900 tests/with-display.sh "$build/tests/$test" --gtest_brief=1
 done
