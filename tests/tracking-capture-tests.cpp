@@ -34,7 +34,7 @@ const char *const CAPTURE_DATA = "/usr/share/obs/obs-plugins/linux-capture";
  * stays for the life of the connection, which stays open. */
 void announce_window_manager()
 {
-	Display *d = XOpenDisplay(nullptr);
+	static Display *d = XOpenDisplay(nullptr);
 	if (!d)
 		return;
 	const Window root = DefaultRootWindow(d);

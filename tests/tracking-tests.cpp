@@ -26,6 +26,7 @@
 #include <fstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -48,8 +49,11 @@ struct Pointer {
 	~Pointer()
 	{
 		/* closing a connection whose server has died would end the
-		 * process through Xlib's default error handler */
-		if (display && !server_gone)
+		 * process through Xlib's default error handler: it is kept */
+		static std::vector<Display *> dead;
+		if (display && server_gone)
+			dead.push_back(display);
+		else if (display)
 			XCloseDisplay(display);
 	}
 	bool server_gone = false;
