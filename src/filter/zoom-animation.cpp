@@ -3,7 +3,7 @@
  * shown target tracks. */
 #include "zoom-filter.hpp"
 #include "zoom-core.hpp"
-#include "../tracking/capture-spec.hpp"
+#include "../tracking/capture-settings.hpp"
 
 void sync_pointer_client(ZoomFilter *filter)
 {
@@ -30,8 +30,8 @@ static bool tracked_centre(ZoomFilter *filter, double zoom, double &x,
 		return false;
 	if (filter->capture_check_countdown == 0) {
 		filter->capture_check_countdown = CAPTURE_CHECK_FRAMES;
-		pointer->set_capture(
-			capture_spec_of(obs_filter_get_parent(filter->source)));
+		pointer->set_capture(capture_settings_of(
+			obs_filter_get_parent(filter->source)));
 	}
 	filter->capture_check_countdown--;
 

@@ -11,7 +11,7 @@
 #include <memory>
 
 /* What a filter's parent shows, in plain values. */
-struct CaptureSpec {
+struct CaptureSettings {
 	enum Kind : int {
 		WHOLE_SCREEN = 0, /* any other source: the whole X screen */
 		SCREEN = 1,       /* OBS's screen capture (xshm_input) */
@@ -26,7 +26,7 @@ struct CaptureSpec {
 	int64_t cut_right = 0;
 	int64_t cut_bot = 0;
 
-	bool operator==(const CaptureSpec &o) const
+	bool operator==(const CaptureSettings &o) const
 	{
 		return kind == o.kind && screen == o.screen &&
 		       window == o.window &&
@@ -34,7 +34,10 @@ struct CaptureSpec {
 		       cut_top == o.cut_top && cut_left == o.cut_left &&
 		       cut_right == o.cut_right && cut_bot == o.cut_bot;
 	}
-	bool operator!=(const CaptureSpec &o) const { return !(*this == o); }
+	bool operator!=(const CaptureSettings &o) const
+	{
+		return !(*this == o);
+	}
 };
 
 /* One filter's view of the pointer. */
@@ -42,7 +45,7 @@ class PointerClient {
 public:
 	virtual ~PointerClient() = default;
 	/* Says what the filter's parent shows (cheap when unchanged). */
-	virtual void set_capture(const CaptureSpec &spec) = 0;
+	virtual void set_capture(const CaptureSettings &capture) = 0;
 	/* The latest pointer position as fractions of that area, clamped to
 	 * 0..1; false while none is known. Takes a short lock, never waits on
 	 * the display and allocates nothing. */

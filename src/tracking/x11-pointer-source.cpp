@@ -7,7 +7,7 @@
  * queries it at most about 120 times a second; it looks up the capture areas
  * four times a second and writes each client's latest fractions. Clients are made and dropped on
  * libobs's graphics, UI or destroy threads; `set_capture` and `latest` run on
- * the graphics thread. The client list and each client's capture spec are
+ * the graphics thread. The client list and each client's capture settings are
  * shared under `Sampler::lock`, held only to copy a few values; each
  * client's latest fractions under a sequence lock that the frame reads
  * without waiting. Starting and stopping the thread is serialised by
@@ -101,7 +101,7 @@ private:
 
 	std::mutex life;
 	std::thread thread;
-	int wake_fd = -1;      /* an eventfd: stop, or a capture spec changed */
+	int wake_fd = -1; /* an eventfd: stop, or capture settings changed */
 	bool stopping = false; /* under lock */
 	std::vector<X11Client *> clients;
 };
@@ -117,13 +117,13 @@ public:
 	X11Client() = default;
 	~X11Client() override { sampler().remove(this); }
 
-	void set_capture(const CaptureSpec &next) override
+	void set_capture(const CaptureSettings &next) override
 	{
 		std::lock_guard<std::mutex> guard(sampler().lock);
-		if (next == spec)
+		if (next == capture)
 			return;
-		spec = next;
-		spec_changed = true;
+		capture = next;
+		capture_changed = true;
 		window_seen = false;
 		sampler().wake();
 	}
@@ -164,8 +164,8 @@ public:
 	}
 
 	/* under Sampler::lock */
-	CaptureSpec spec;
-	bool spec_changed = true;
+	CaptureSettings capture;
+	bool capture_changed = true;
 	bool window_seen = false;
 	bool area_known = false;
 	CaptureRect area = {0, 0, 0, 0};
@@ -275,23 +275,24 @@ bool x11_screen_geometry(xcb_connection_t *c, int64_t screen, CaptureRect &r)
 /* The screen capture's area: randr, else xinerama, else the X screen, for
  * its screen setting, less its cut margins. */
 bool screen_capture_area(xcb_connection_t *c, xcb_window_t root, bool monitors,
-			 const CaptureSpec &spec, CaptureRect &r)
+			 const CaptureSettings &capture, CaptureRect &r)
 {
 	const xcb_query_extension_reply_t *randr =
 		xcb_get_extension_data(c, &xcb_randr_id);
 	CaptureRect s;
 	bool found;
 	if (randr && randr->present)
-		found = randr_geometry(c, root, monitors, spec.screen, s);
+		found = randr_geometry(c, root, monitors, capture.screen, s);
 	else if (xinerama_active(c))
-		found = xinerama_geometry(c, spec.screen, s);
+		found = xinerama_geometry(c, capture.screen, s);
 	else
-		found = x11_screen_geometry(c, spec.screen, s);
+		found = x11_screen_geometry(c, capture.screen, s);
 	if (!found || !(s.width > 0 && s.height > 0))
 		return false;
-	r = cut_capture_rect(s.x, s.y, s.width, s.height, double(spec.cut_top),
-			     double(spec.cut_left), double(spec.cut_right),
-			     double(spec.cut_bot));
+	r = cut_capture_rect(s.x, s.y, s.width, s.height,
+			     double(capture.cut_top), double(capture.cut_left),
+			     double(capture.cut_right),
+			     double(capture.cut_bot));
 	return true;
 }
 
@@ -300,39 +301,41 @@ enum class WindowArea { FOUND, GONE };
 /* The window capture's area: the window on the root window, less its cut
  * margins (the capture starts at the outer corner of the border). */
 WindowArea window_capture_area(xcb_connection_t *c, xcb_window_t root,
-			       const CaptureSpec &spec, CaptureRect &r)
+			       const CaptureSettings &capture, CaptureRect &r)
 {
 	xcb_generic_error_t *e = nullptr;
 	Reply<xcb_get_geometry_reply_t> g;
-	g.p = take(xcb_get_geometry_reply(c, xcb_get_geometry(c, spec.window),
-					  &e),
+	g.p = take(xcb_get_geometry_reply(
+			   c, xcb_get_geometry(c, capture.window), &e),
 		   e);
 	if (!g)
 		return WindowArea::GONE;
 	Reply<xcb_translate_coordinates_reply_t> t;
-	t.p = take(
-		xcb_translate_coordinates_reply(
-			c,
-			xcb_translate_coordinates(c, spec.window, root, 0, 0),
-			&e),
-		e);
+	t.p = take(xcb_translate_coordinates_reply(
+			   c,
+			   xcb_translate_coordinates(c, capture.window, root, 0,
+						     0),
+			   &e),
+		   e);
 	if (!t)
 		return WindowArea::GONE;
 	const double border = g->border_width;
-	const double counted = spec.include_border ? border : 0.0;
+	const double counted = capture.include_border ? border : 0.0;
 	r = cut_capture_rect(double(t->dst_x) - border,
 			     double(t->dst_y) - border,
 			     double(g->width) - 2.0 * counted,
 			     double(g->height) - 2.0 * counted,
-			     double(spec.cut_top), double(spec.cut_left),
-			     double(spec.cut_right), double(spec.cut_bot));
+			     double(capture.cut_top), double(capture.cut_left),
+			     double(capture.cut_right),
+			     double(capture.cut_bot));
 	return WindowArea::FOUND;
 }
 
-bool usable(const CaptureSpec &spec, const CaptureRect &r)
+bool usable(const CaptureSettings &capture, const CaptureRect &r)
 {
-	return spec.cut_top >= 0 && spec.cut_left >= 0 && spec.cut_right >= 0 &&
-	       spec.cut_bot >= 0 && r.width > 0.0 && r.height > 0.0;
+	return capture.cut_top >= 0 && capture.cut_left >= 0 &&
+	       capture.cut_right >= 0 && capture.cut_bot >= 0 &&
+	       r.width > 0.0 && r.height > 0.0;
 }
 
 /* ---- the sampler ---- */
@@ -394,11 +397,11 @@ void Sampler::stop()
  * failed. */
 bool Sampler::sample(Link &link, bool refresh_areas, bool query)
 {
-	/* the specs to look up, copied so that no X request runs under the
+	/* the areas to look up, copied so that no X request runs under the
 	 * lock (this thread only: it may allocate) */
 	struct Job {
 		X11Client *client;
-		CaptureSpec spec;
+		CaptureSettings capture;
 		bool found;
 		bool gone;
 		CaptureRect area;
@@ -408,13 +411,13 @@ bool Sampler::sample(Link &link, bool refresh_areas, bool query)
 	{
 		std::lock_guard<std::mutex> guard(lock);
 		for (X11Client *client : clients) {
-			if (refresh_areas || client->spec_changed) {
+			if (refresh_areas || client->capture_changed) {
 				jobs.push_back({client,
-						client->spec,
+						client->capture,
 						false,
 						false,
 						{0, 0, 0, 0}});
-				client->spec_changed = false;
+				client->capture_changed = false;
 			}
 		}
 	}
@@ -425,17 +428,18 @@ bool Sampler::sample(Link &link, bool refresh_areas, bool query)
 	const CaptureRect whole = {0, 0, double(link.screen->width_in_pixels),
 				   double(link.screen->height_in_pixels)};
 	for (Job &job : jobs) {
-		const CaptureSpec &spec = job.spec;
+		const CaptureSettings &capture = job.capture;
 		CaptureRect r;
-		if (spec.kind == CaptureSpec::SCREEN) {
+		if (capture.kind == CaptureSettings::SCREEN) {
 			job.found = screen_capture_area(c, link.root,
-							link.monitors, spec,
+							link.monitors, capture,
 							r) &&
-				    usable(spec, r);
-		} else if (spec.kind == CaptureSpec::WINDOW && spec.window) {
-			job.gone = window_capture_area(c, link.root, spec, r) ==
-				   WindowArea::GONE;
-			job.found = !job.gone && usable(spec, r);
+				    usable(capture, r);
+		} else if (capture.kind == CaptureSettings::WINDOW &&
+			   capture.window) {
+			job.gone = window_capture_area(c, link.root, capture,
+						       r) == WindowArea::GONE;
+			job.found = !job.gone && usable(capture, r);
 		}
 		job.area = job.found ? r : whole;
 	}
@@ -467,9 +471,9 @@ bool Sampler::sample(Link &link, bool refresh_areas, bool query)
 
 	std::lock_guard<std::mutex> guard(lock);
 	for (const Job &job : jobs) {
-		/* the client may have gone, or changed its spec meanwhile */
+		/* the client may have gone, or changed its capture meanwhile */
 		auto it = std::find(clients.begin(), clients.end(), job.client);
-		if (it == clients.end() || job.client->spec_changed)
+		if (it == clients.end() || job.client->capture_changed)
 			continue;
 		X11Client *client = job.client;
 		if (job.gone && client->window_seen) {
@@ -479,7 +483,8 @@ bool Sampler::sample(Link &link, bool refresh_areas, bool query)
 		}
 		client->window_seen =
 			client->window_seen ||
-			(job.found && job.spec.kind == CaptureSpec::WINDOW);
+			(job.found &&
+			 job.capture.kind == CaptureSettings::WINDOW);
 		client->area = job.area;
 		client->area_known = true;
 	}
@@ -617,7 +622,7 @@ void Sampler::run()
 			reported = true;
 		}
 		/* a query in flight is read a period later; otherwise the
-		 * thread sleeps until motion, a new spec or the next areas */
+		 * thread sleeps until motion, new capture settings or the next areas */
 		wait(link, !link.c        ? now + RECONNECT_PERIOD
 			   : link.pending ? now + SAMPLE_PERIOD
 					  : next_area);

@@ -1,4 +1,4 @@
-#include "capture-spec.hpp"
+#include "capture-settings.hpp"
 
 #include <obs.hpp>
 
@@ -19,34 +19,34 @@ uint32_t capture_window_id(const char *setting)
 	return static_cast<uint32_t>(id);
 }
 
-static void read_cuts(obs_data_t *settings, CaptureSpec &spec)
+static void read_cuts(obs_data_t *settings, CaptureSettings &capture)
 {
-	spec.cut_top = obs_data_get_int(settings, "cut_top");
-	spec.cut_left = obs_data_get_int(settings, "cut_left");
-	spec.cut_right = obs_data_get_int(settings, "cut_right");
-	spec.cut_bot = obs_data_get_int(settings, "cut_bot");
+	capture.cut_top = obs_data_get_int(settings, "cut_top");
+	capture.cut_left = obs_data_get_int(settings, "cut_left");
+	capture.cut_right = obs_data_get_int(settings, "cut_right");
+	capture.cut_bot = obs_data_get_int(settings, "cut_bot");
 }
 
-CaptureSpec capture_spec_of(obs_source_t *parent)
+CaptureSettings capture_settings_of(obs_source_t *parent)
 {
-	CaptureSpec spec;
+	CaptureSettings capture;
 	const char *id = parent ? obs_source_get_unversioned_id(parent)
 				: nullptr;
 	if (!id)
-		return spec;
+		return capture;
 	if (std::strcmp(id, "xshm_input") == 0) {
 		OBSDataAutoRelease settings = obs_source_get_settings(parent);
-		spec.kind = CaptureSpec::SCREEN;
-		spec.screen = obs_data_get_int(settings, "screen");
-		read_cuts(settings, spec);
+		capture.kind = CaptureSettings::SCREEN;
+		capture.screen = obs_data_get_int(settings, "screen");
+		read_cuts(settings, capture);
 	} else if (std::strcmp(id, "xcomposite_input") == 0) {
 		OBSDataAutoRelease settings = obs_source_get_settings(parent);
-		spec.kind = CaptureSpec::WINDOW;
-		spec.window = capture_window_id(
+		capture.kind = CaptureSettings::WINDOW;
+		capture.window = capture_window_id(
 			obs_data_get_string(settings, "capture_window"));
-		spec.include_border =
+		capture.include_border =
 			obs_data_get_bool(settings, "include_border");
-		read_cuts(settings, spec);
+		read_cuts(settings, capture);
 	}
-	return spec;
+	return capture;
 }

@@ -7,7 +7,7 @@
 
 /* The screen capture's and the window capture's area settings; any other
  * source, or none, shows the whole screen. */
-CaptureSpec capture_spec_of(obs_source_t *parent);
+CaptureSettings capture_settings_of(obs_source_t *parent);
 
 /* The window a window capture's "capture_window" setting names: the number
  * before its first line break; 0 when there is none. */
