@@ -18,7 +18,7 @@ apt_install() {
 	"${SUDO[@]}" apt-get install -y -q --no-install-recommends "$@"
 }
 
-BUILD_DEPS=(ca-certificates cmake make g++ pkg-config libobs-dev libx11-dev libpng-dev libxcb1-dev libxcb-randr0-dev libxcb-xinerama0-dev libxcb-xinput-dev)
+BUILD_DEPS=(ca-certificates cmake make g++ pkg-config libobs-dev libx11-dev libpng-dev libxcb1-dev libxcb-randr0-dev libxcb-xinerama0-dev libxcb-xinput-dev libxtst-dev)
 
 # check DESCRIPTION COMMAND... : runs one check of a test script, says ok or
 # FAILED, and counts the failures in $failures

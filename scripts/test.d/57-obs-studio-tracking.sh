@@ -9,7 +9,6 @@
 cd "$(dirname "$0")/../.."
 . scripts/common.sh
 . scripts/obs-studio-session.sh
-apt_install libxtst-dev
 
 client() { timeout 30 python3 scripts/obs-websocket-client.py --port "$port" --timeout 10 "$@"; }
 port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
