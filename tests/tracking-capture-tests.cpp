@@ -235,22 +235,27 @@ TEST(CaptureTracking, TheScreenCaptureFollowsThePointerWithinItsCutMargins)
 	}
 }
 
-TEST(CaptureTracking, WrongScreenCaptureSettingsMapTheWholeScreen)
+TEST(CaptureTracking, MissingOrWrongCaptureSettingsMapTheWholeScreen)
 {
 	ASSERT_TRUE(load_captures());
 	X x;
 	ASSERT_NE(x.d, nullptr);
-	const char *const wrong[] = {
-		R"({"screen": 7})",
-		R"({"cut_left": -40})",
-		R"({"cut_top": 100000})",
-		R"({"screen": "first"})",
+	const struct {
+		const char *id, *json;
+	} wrong[] = {
+		{"xshm_input", R"({"screen": 7})"},
+		{"xshm_input", R"({"cut_left": -40})"},
+		{"xshm_input", R"({"cut_top": 100000})"},
+		{"xshm_input", R"({"screen": "first"})"},
+		{"xcomposite_input", R"({})"},
+		{"xcomposite_input", R"({"capture_window": "no window"})"},
+		{"xcomposite_input", R"({"capture_window": "99999999999"})"},
 	};
 	int px = x.w / 3;
-	for (const char *json : wrong) {
-		SCOPED_TRACE(json);
-		OBSDataAutoRelease settings = obs_data_create_from_json(json);
-		Capture capture("xshm_input", settings);
+	for (const auto &w : wrong) {
+		SCOPED_TRACE(std::string(w.id) + " " + w.json);
+		OBSDataAutoRelease settings = obs_data_create_from_json(w.json);
+		Capture capture(w.id, settings);
 		x.move(++px, x.h / 4);
 		EXPECT_TRUE(
 			capture.sees((px + 0.5) / x.w, (x.h / 4 + 0.5) / x.h));
