@@ -2,6 +2,7 @@
 
 #include "plugin-support.hpp"
 #include "../filter/zoom-filter.hpp"
+#include "../tracking/pointer-source.hpp"
 
 OBS_DECLARE_MODULE()
 OBS_MODULE_USE_DEFAULT_LOCALE(PLUGIN_NAME, "en-US")
@@ -16,5 +17,6 @@ bool obs_module_load(void)
 
 void obs_module_unload(void)
 {
+	stop_pointer_sampler();
 	log_message(LOG_INFO, "plugin unloaded");
 }
