@@ -13,6 +13,17 @@
 #include <benchmark/benchmark.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+#include <time.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+
+#include <atomic>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -117,6 +128,146 @@ void BM_TickHoldingBothKeys(benchmark::State &state)
 	obs_hotkey_trigger_routed_callback(zoom_out, false);
 }
 BENCHMARK(BM_TickHoldingBothKeys);
+
+/* A scene whose idle view follows the pointer, once the sampler has seen it
+ * (the pointer stands still; the sampler keeps sampling during the run). */
+bool follow_pointer(const Scene &scene)
+{
+	obs_data_t *tracking =
+		obs_data_create_from_json(R"({"idle_center_tracking": true})");
+	update_filter(scene.filter, tracking);
+	obs_data_release(tracking);
+	for (int i = 0; i < 2000; i++) {
+		zoom_filter_info().video_tick(scene.data, FRAME_TIME);
+		if (zoom_data(scene.filter)->tracking_shown)
+			return true;
+		std::this_thread::sleep_for(std::chrono::milliseconds(1));
+	}
+	return false;
+}
+
+void BM_TickTracking(benchmark::State &state)
+{
+	Scene scene("tick tracking");
+	if (!follow_pointer(scene)) {
+		state.SkipWithError("no pointer position from the X display");
+		return;
+	}
+	run_ticks(state, scene.data, "tick tracking");
+}
+BENCHMARK(BM_TickTracking);
+
+/* The sampler thread's CPU time, read from its per-thread CPU clock, over a
+ * fixed interval while one filter tracks, as a share of one core. */
+long sampler_tid()
+{
+	for (const auto &task :
+	     std::filesystem::directory_iterator("/proc/self/task")) {
+		std::ifstream comm(task.path() / "comm");
+		std::string name;
+		if (std::getline(comm, name) && name == "tavimore-ptr")
+			return std::stol(task.path().filename().string());
+	}
+	return 0;
+}
+
+long voluntary_switches(long tid)
+{
+	std::ifstream status("/proc/self/task/" + std::to_string(tid) +
+			     "/status");
+	for (std::string line; std::getline(status, line);)
+		if (line.rfind("voluntary_ctxt_switches:", 0) == 0)
+			return std::stol(line.substr(24));
+	return 0;
+}
+
+double thread_cpu_seconds(long tid)
+{
+	/* the kernel's per-thread CPU clock, as pthread_getcpuclockid makes
+	 * it: ~tid << 3 | CPUCLOCK_SCHED | CPUCLOCK_PERTHREAD */
+	const clockid_t clock = static_cast<clockid_t>((~tid) << 3) | 6;
+	timespec ts{};
+	if (clock_gettime(clock, &ts) != 0)
+		return -1.0;
+	return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
+}
+
+/* A thread that only wakes at the sampler's rate (120 Hz) and does nothing:
+ * what one wake-up costs on this machine, measured beside the sampler. */
+struct BareTimer {
+	std::atomic<bool> stop{false};
+	std::atomic<long> tid{0};
+	std::thread thread{[this] {
+		tid = syscall(SYS_gettid);
+		auto next = std::chrono::steady_clock::now();
+		while (!stop) {
+			next += std::chrono::microseconds(8333);
+			std::this_thread::sleep_until(next);
+		}
+	}};
+	~BareTimer()
+	{
+		stop = true;
+		thread.join();
+	}
+};
+
+/* Sampler cost over a fixed interval: range(0) seconds, the pointer still
+ * (range(1) = 0) or moved by XTest 250 times a second (range(1) = 1). */
+void BM_SamplerCpu(benchmark::State &state)
+{
+	Scene scene("sampler cpu");
+	if (!follow_pointer(scene)) {
+		state.SkipWithError("no pointer position from the X display");
+		return;
+	}
+	const long tid = sampler_tid();
+	Display *display = XOpenDisplay(nullptr);
+	if (!tid || !display) {
+		state.SkipWithError("no sampler thread or no display");
+		if (display)
+			XCloseDisplay(display);
+		return;
+	}
+	const double seconds = double(state.range(0));
+	const bool moving = state.range(1) != 0;
+	BareTimer timer;
+	while (!timer.tid)
+		std::this_thread::yield();
+	double cpu = 0.0, bare = 0.0;
+	long switches = 0;
+	for (auto _ : state) {
+		const double cpu0 = thread_cpu_seconds(tid);
+		const double bare0 = thread_cpu_seconds(timer.tid);
+		const long switches0 = voluntary_switches(tid);
+		const auto start = std::chrono::steady_clock::now();
+		const auto end = start + std::chrono::duration<double>(seconds);
+		for (int i = 0; std::chrono::steady_clock::now() < end; i++) {
+			if (moving) {
+				XTestFakeMotionEvent(display, -1,
+						     100 + (i * 7) % 600,
+						     100 + (i * 3) % 400, 0);
+				XFlush(display);
+			}
+			std::this_thread::sleep_for(
+				std::chrono::milliseconds(4));
+		}
+		cpu = thread_cpu_seconds(tid) - cpu0;
+		bare = thread_cpu_seconds(timer.tid) - bare0;
+		switches = voluntary_switches(tid) - switches0;
+		state.SetIterationTime(seconds);
+	}
+	XCloseDisplay(display);
+	state.counters["cpu_%_of_core"] = 100.0 * cpu / seconds;
+	state.counters["wakeups/s"] = double(switches) / seconds;
+	state.counters["bare_120Hz_timer_%"] = 100.0 * bare / seconds;
+}
+BENCHMARK(BM_SamplerCpu)
+	->Args({10, 0})
+	->Args({10, 1})
+	->Iterations(1)
+	->UseManualTime()
+	->Unit(benchmark::kMillisecond);
 
 void BM_CropWindow(benchmark::State &state)
 {

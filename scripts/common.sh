@@ -20,10 +20,12 @@ apt_install() {
 }
 
 # the preview tool also needs giflib, libimagequant, FreeType with the DejaVu
-# fonts, and FFmpeg's libraries (its videos)
+# fonts, and FFmpeg's libraries (its videos); the pointer tracking xcb with
+# randr, xinerama and XInput, and the tools and tests move the pointer with XTest
 BUILD_DEPS=(ca-certificates cmake make g++ pkg-config libobs-dev libx11-dev libpng-dev
 	libgif-dev libimagequant-dev libfreetype-dev fonts-dejavu-core
-	libavcodec-dev libavformat-dev libavutil-dev libswscale-dev)
+	libavcodec-dev libavformat-dev libavutil-dev libswscale-dev
+	libxcb1-dev libxcb-randr0-dev libxcb-xinerama0-dev libxcb-xinput-dev libxtst-dev)
 
 # check DESCRIPTION COMMAND... : runs one check of a test script, says ok or
 # FAILED, and counts the failures in $failures

@@ -205,6 +205,27 @@ TEST_F(PerFrame, TickAllocatesNothingAtRestInTransitionAndWhileHolding)
 	EXPECT_TRUE(allocates_nothing(holding));
 }
 
+TEST_F(PerFrame, TickAllocatesNothingWhileFollowingThePointer)
+{
+	obs_data_t *tracking = obs_data_create_from_json(
+		R"({"idle_center_tracking": true, "tracking_dead_zone": 0.0})");
+	obs_source_update(filter, tracking);
+	obs_data_release(tracking);
+	/* the sampler starts, reads the pointer, and the view follows it;
+	 * the counted frames include looks at what the parent shows */
+	ZoomFilter *zoom = zoom_data(filter);
+	bool shown = false;
+	for (int i = 0; i < 100 && !shown; i++) {
+		wait_frames(1);
+		on_graphics_thread([&] { shown = zoom->tracking_shown; });
+	}
+	ASSERT_TRUE(shown);
+	const AllocationCount following = counted_ticks(filter);
+	EXPECT_TRUE(allocates_nothing(following));
+	on_graphics_thread([&] { shown = zoom->tracking_shown; });
+	EXPECT_TRUE(shown);
+}
+
 TEST_F(PerFrame, StagePressAllocatesNothing)
 {
 	const obs_hotkey_id stage_3 = find_hotkey(parent, "tavimore.stage_3");

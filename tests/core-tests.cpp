@@ -341,3 +341,105 @@ TEST(StageSelection, KeysAndRequestsInSequence)
 		}
 	}
 }
+/* ---- centre tracking ---- */
+
+TEST(Tracking, CutMarginsShrinkTheScreenCaptureArea)
+{
+	struct Case {
+		double x, y, w, h, top, left, right, bot;
+		CaptureRect want;
+	} cases[] = {
+		{0, 0, 1280, 720, 0, 0, 0, 0, {0, 0, 1280, 720}},
+		{0, 0, 1280, 720, 100, 200, 80, 20, {200, 100, 1000, 600}},
+		/* a second head to the right of the first */
+		{1920, 0, 1280, 1024, 24, 10, 0, 0, {1930, 24, 1270, 1000}},
+	};
+	for (const Case &c : cases) {
+		const CaptureRect r = cut_capture_rect(
+			c.x, c.y, c.w, c.h, c.top, c.left, c.right, c.bot);
+		EXPECT_EQ(r.x, c.want.x);
+		EXPECT_EQ(r.y, c.want.y);
+		EXPECT_EQ(r.width, c.want.width);
+		EXPECT_EQ(r.height, c.want.height);
+	}
+}
+
+TEST(Tracking, APointerMapsToFractionsOfTheAreaAndIsClampedToItsEdges)
+{
+	const CaptureRect area = {200, 100, 1000, 600};
+	struct Case {
+		double px, py, fx, fy;
+	} cases[] = {
+		{200, 100, 0.0005, 1.0 / 1200}, /* the first pixel's centre */
+		{699.5, 399.5, 0.5, 0.5},       /* the middle */
+		{1199, 699, 0.9995, 1199.0 / 1200}, /* the last pixel */
+		{0, 0, 0.0, 0.0},      /* above and left: clamped */
+		{1279, 719, 1.0, 1.0}, /* below and right */
+		{50, 399.5, 0.0, 0.5}, /* left only */
+	};
+	for (const Case &c : cases) {
+		double fx = -1, fy = -1;
+		ASSERT_TRUE(pointer_in_rect(area, c.px, c.py, fx, fy));
+		EXPECT_DOUBLE_EQ(fx, c.fx) << c.px;
+		EXPECT_DOUBLE_EQ(fy, c.fy) << c.py;
+	}
+}
+
+TEST(Tracking, AnEmptyOrBrokenAreaOrPointerMapsToNothing)
+{
+	const CaptureRect bad[] = {
+		{0, 0, 0, 720},         {0, 0, 1280, -5},
+		{0, 0, NAN_VALUE, 720}, {NAN_VALUE, 0, 1280, 720},
+		{0, 0, INF, 720},       {0, 0, 1280, INF}};
+	for (const CaptureRect &r : bad) {
+		double fx = 0.25, fy = 0.75;
+		EXPECT_FALSE(pointer_in_rect(r, 10, 10, fx, fy));
+		EXPECT_EQ(fx, 0.25);
+		EXPECT_EQ(fy, 0.75);
+	}
+	double fx = 0.25, fy = 0.75;
+	EXPECT_FALSE(pointer_in_rect({0, 0, 10, 10}, NAN_VALUE, 1, fx, fy));
+	EXPECT_FALSE(pointer_in_rect({0, 0, 10, 10}, 1, INF, fx, fy));
+}
+
+TEST(Tracking, TheDeadZoneIsClampedIntoZeroToNineTenths)
+{
+	const double cases[][2] = {{0.0, 0.0},  {0.25, 0.25}, {0.9, 0.9},
+				   {0.95, 0.9}, {-0.1, 0.0},  {NAN_VALUE, 0.0},
+				   {INF, 0.9},  {-INF, 0.0},  {1e308, 0.9}};
+	for (const auto &c : cases)
+		EXPECT_EQ(clamp_dead_zone(c[0]), c[1]) << c[0];
+}
+
+TEST(Tracking, TheDeadZoneHoldsInsideItsBoxAndFollowsByTheOvershoot)
+{
+	/* half size 0.25 (zoom 2): a dead zone of 0.25 is a box of +-0.0625 */
+	struct Case {
+		double wanted, pointer, half, zone, want;
+	} cases[] = {
+		{0.5, 0.5, 0.25, 0.25, 0.5},    /* on the centre */
+		{0.5, 0.56, 0.25, 0.25, 0.5},   /* inside: holds */
+		{0.5, 0.4375, 0.25, 0.25, 0.5}, /* on the box's edge */
+		{0.5, 0.6, 0.25, 0.25, 0.5375}, /* beyond: by the overshoot */
+		{0.5, 0.3, 0.25, 0.25, 0.3625},
+		{0.5, 0.6, 0.25, 0.0, 0.6},   /* no dead zone: on the pointer */
+		{0.5, 0.95, 0.25, 0.0, 0.75}, /* ... inside the frame */
+		{0.5, 0.0, 0.25, 0.25, 0.25},
+		{0.5, 0.52, 0.1, 0.2, 0.5},       /* zoom 5, 2 % of the frame */
+		{0.5, 0.53, 0.1, 0.2, 0.51},      /* ... 3 %: by 1 % */
+		{0.5, 0.9, 0.25, 0.9, 0.675},     /* the widest box */
+		{0.5, 0.9, 0.25, 5.0, 0.675},     /* beyond it: clamped */
+		{0.5, 0.6, 0.25, NAN_VALUE, 0.6}, /* not a number: none */
+		{0.9, 0.9, 0.25, 0.25, 0.75},     /* pulled back into reach */
+		{NAN_VALUE, 0.3, 0.25, 0.25, 0.3}, /* restarts on the pointer */
+		{0.4, NAN_VALUE, 0.25, 0.25, 0.4}, /* holds without a pointer */
+		{0.4, 0.9, 0.5, 0.25, 0.5},        /* zoom 1: the middle */
+		{0.4, 0.9, NAN_VALUE, 0.25, 0.5},  /* a broken window: all */
+	};
+	for (const Case &c : cases)
+		EXPECT_DOUBLE_EQ(dead_zone_centre(c.wanted, c.pointer, c.half,
+						  c.zone),
+				 c.want)
+			<< c.wanted << " " << c.pointer << " " << c.half << " "
+			<< c.zone;
+}

@@ -42,6 +42,7 @@ std::vector<Key> every_key()
 	for (const char *name : {"easing_in", "easing_out", "stage_count"})
 		keys.push_back({name, 'i'});
 	keys.push_back({"tracking_smoothing", 'd'});
+	keys.push_back({"tracking_dead_zone", 'd'});
 	keys.push_back({"help_show", 'b'});
 	for (int i = 0; i < MAX_STAGES; i++)
 		add(stage_keys(i));
@@ -167,7 +168,7 @@ void live_through(obs_source_t *source, obs_data_t *settings,
 
 TEST(ExtremeSettings, EveryKeyAtOnceWithTheSameExtremeValue)
 {
-	ASSERT_EQ(every_key().size(), 58u + 8u);
+	ASSERT_EQ(every_key().size(), 59u + 8u);
 	obs_source_t *source = create_pattern_source("source");
 	for (const Fill &fill : FILLS) {
 		obs_data_t *settings = obs_data_create();

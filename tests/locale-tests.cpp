@@ -32,7 +32,8 @@ const std::set<std::string> &module_keys()
 			"Zoom.TrackingEnabled Zoom.CenterX Zoom.CenterY "
 			"Zoom.StageCount Zoom.EasingIn Zoom.EasingOut "
 			"Zoom.Easing.Linear Zoom.Easing.EaseInOut "
-			"Zoom.Easing.EaseOut Zoom.TrackingSmoothing Help.Toggle "
+			"Zoom.Easing.EaseOut Zoom.TrackingSmoothing "
+			"Zoom.TrackingDeadZone Help.Toggle "
 			"Help.Text Help.Group About.Text About.Group");
 		std::set<std::string> k{
 			std::istream_iterator<std::string>(names),

@@ -140,7 +140,7 @@ protected:
 	obs_properties_t *props = nullptr;
 };
 
-TEST_P(Sheet, HoldsTheFifteenTopLevelEntriesInOrder)
+TEST_P(Sheet, HoldsTheSixteenTopLevelEntriesInOrder)
 {
 	struct Expected {
 		std::string name;
@@ -154,6 +154,8 @@ TEST_P(Sheet, HoldsTheFifteenTopLevelEntriesInOrder)
 		{"easing_out", OBS_PROPERTY_LIST, "Zoom.EasingOut"},
 		{"tracking_smoothing", OBS_PROPERTY_FLOAT,
 		 "Zoom.TrackingSmoothing"},
+		{"tracking_dead_zone", OBS_PROPERTY_FLOAT,
+		 "Zoom.TrackingDeadZone"},
 		{"help_group", OBS_PROPERTY_GROUP, "Help.Group"},
 		{"about_group", OBS_PROPERTY_GROUP, "About.Group"}};
 	for (int n = 8; n >= 1; n--) /* after stage_count */
@@ -162,7 +164,7 @@ TEST_P(Sheet, HoldsTheFifteenTopLevelEntriesInOrder)
 				 "Zoom.Group.Stage" + std::to_string(n)});
 
 	const auto entries = entries_of(props);
-	ASSERT_EQ(entries.size(), 15u);
+	ASSERT_EQ(entries.size(), 16u);
 	for (size_t i = 0; i < entries.size(); i++) {
 		SCOPED_TRACE(expected[i].name);
 		EXPECT_EQ(obs_property_name(entries[i]), expected[i].name);
@@ -184,6 +186,8 @@ TEST_P(Sheet, HoldsTheFifteenTopLevelEntriesInOrder)
 
 	expect_float_slider(obs_properties_get(props, "tracking_smoothing"),
 			    0.0, 0.95, 0.01);
+	expect_float_slider(obs_properties_get(props, "tracking_dead_zone"),
+			    0.0, 0.9, 0.05);
 }
 
 TEST_P(Sheet, EachZoomGroupListsItsTargetInOrder)
@@ -418,7 +422,7 @@ TEST(Properties, EditsExactlyTheSettingsThatHaveDefaults)
 		registered.insert(obs_data_item_get_name(item));
 
 	/* the 58 names themselves: settings-tests */
-	EXPECT_EQ(edited.size(), 58u + 8u);
+	EXPECT_EQ(edited.size(), 59u + 8u);
 	EXPECT_EQ(edited, registered);
 
 	std::set<std::string> sheet_only = {"idle_group", "help_group",

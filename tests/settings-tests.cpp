@@ -3,6 +3,9 @@
 #include "zoom-filter.hpp"
 
 #include <gtest/gtest.h>
+#include <obs.hpp>
+
+#include <cmath>
 
 #include <algorithm>
 #include <memory>
@@ -44,13 +47,13 @@ struct Filter {
 
 } // namespace
 
-TEST(Defaults, RegistersTheFiftyEightKeysThenAHoldKeyPerStage)
+TEST(Defaults, RegistersTheFiftyNineKeysThenAHoldKeyPerStage)
 {
 	std::vector<std::string> expected = {
 		"idle_zoom_factor", "idle_center_tracking", "idle_center_x",
 		"idle_center_y",    "idle_duration",        "easing_in",
 		"easing_out",       "tracking_smoothing",   "help_show",
-		"stage_count"};
+		"stage_count",      "tracking_dead_zone"};
 	for (int n = 1; n <= 8; n++)
 		for (const char *suffix :
 		     {"name", "zoom_factor", "center_tracking", "center_x",
@@ -68,7 +71,7 @@ TEST(Defaults, RegistersTheFiftyEightKeysThenAHoldKeyPerStage)
 	/* libobs keeps the items sorted by name */
 	std::sort(keys.begin(), keys.end());
 	std::sort(expected.begin(), expected.end());
-	EXPECT_EQ(keys.size(), 58u + 8u);
+	EXPECT_EQ(keys.size(), 59u + 8u);
 	EXPECT_EQ(keys, expected);
 
 	/* the values themselves reach the instance: EmptySettingsGiveTheDefaults */
@@ -92,6 +95,7 @@ TEST(Update, EmptySettingsGiveTheDefaults)
 	EXPECT_EQ(f->easing_in, 1);
 	EXPECT_EQ(f->easing_out, 1);
 	EXPECT_EQ(f->tracking_smoothing, 0.6);
+	EXPECT_EQ(f->tracking_dead_zone, 0.25);
 	EXPECT_EQ(f->stage_count, 1);
 	ASSERT_EQ(f->stages.size(), 1u);
 	/* no parent, so no hotkey */
@@ -101,6 +105,30 @@ TEST(Update, EmptySettingsGiveTheDefaults)
 	EXPECT_EQ(f->stages[0].center_x, 0.5);
 	EXPECT_EQ(f->stages[0].center_y, 0.5);
 	EXPECT_EQ(f->stages[0].duration, 0.5);
+}
+
+TEST(Update, TheDeadZoneIsClampedIntoZeroToNineTenths)
+{
+	const struct {
+		const char *json;
+		double want;
+	} cases[] = {
+		{R"({"tracking_dead_zone": 0.35})", 0.35},
+		{R"({"tracking_dead_zone": 0.95})", 0.9},
+		{R"({"tracking_dead_zone": -0.5})", 0.0},
+		{R"({"tracking_dead_zone": 1e308})", 0.9},
+		{R"({"tracking_dead_zone": "wide"})", 0.0},
+	};
+	Filter f;
+	for (const auto &c : cases) {
+		f.set(c.json);
+		EXPECT_EQ(f->tracking_dead_zone, c.want) << c.json;
+	}
+	/* not a number, as the hold keys or a script could store it */
+	OBSDataAutoRelease nan = obs_data_create();
+	obs_data_set_double(nan, "tracking_dead_zone", std::nan(""));
+	update_filter(f.source, nan);
+	EXPECT_EQ(f->tracking_dead_zone, 0.0);
 }
 
 TEST(Create, StartsAtRestOnTheIdleZoomWithTheCentreInTheMiddle)

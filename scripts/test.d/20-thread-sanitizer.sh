@@ -2,8 +2,8 @@
 # Builds the module and its tests once more with ThreadSanitizer and runs the
 # tests where threads meet: key presses and obs-websocket requests on the
 # test's own threads against libobs's graphics thread, stage count changes
-# among them, and read-backs of the filter from the test's thread while libobs
-# ticks it.
+# among them, read-backs of the filter from the test's thread while libobs
+# ticks it, and the pointer sampler's thread against the frame.
 cd "$(dirname "$0")/../.."
 . scripts/common.sh
 
@@ -11,7 +11,7 @@ apt_install "${BUILD_DEPS[@]}" libgtest-dev googletest xvfb xauth \
 	libegl-mesa0 libgl1-mesa-dri
 build=${TAVIMORE_TSAN_BUILD:-build/tsan}
 flags="-fsanitize=thread -fno-omit-frame-pointer"
-tests=(hotkey-tests hotkey-stress-tests render-tests hotkey-render-tests
+tests=(hotkey-tests hotkey-stress-tests render-tests hotkey-render-tests tracking-tests
 	stage-key-tests remote-tests remote-stress-tests)
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \

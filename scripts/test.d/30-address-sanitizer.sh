@@ -25,10 +25,15 @@ export LSAN_OPTIONS="suppressions=$here/lsan.supp:print_suppressions=1"
 export UBSAN_OPTIONS="suppressions=$here/ubsan.supp:print_stacktrace=1:halt_on_error=1"
 
 # (alloc-tests skips its counting here: the sanitizer owns malloc)
-(cd "$build" && ctest --output-on-failure -E '^preview-tests$')
+(cd "$build" && ctest --output-on-failure -E '^(preview-tests|tracking-capture-tests)$')
 # The preview tool's runs go without the leak check: on a fresh Debian 12 root,
 # LeakSanitizer's own tracer crashes (signal 11 on a garbage dynamic-TLS entry)
 # at the exit of one of them. The module's leaks are checked by every test
 # above and by the valgrind lifecycle run.
 (cd "$build" && ASAN_OPTIONS="$ASAN_OPTIONS:detect_leaks=0" ctest --output-on-failure -R '^preview-tests$')
+# OBS's own window capture (linux-capture) leaks the X error of every lookup
+# of a window that does not exist, and the stack ends inside libxcb, where no
+# suppression can tell it from ours: that test runs without the leak check
+# (the tracking code's X calls are leak-checked in tracking-tests above).
+(cd "$build" && ASAN_OPTIONS="$ASAN_OPTIONS:detect_leaks=0" ctest --output-on-failure -R '^tracking-capture-tests$')
 echo "address and undefined-behaviour sanitizers: every test clean"

@@ -92,12 +92,17 @@ static double clamp_centre(double c, double h)
 	return c < 1.0 - h ? c : 1.0 - h;
 }
 
-CropWindow crop_window(double zoom, double center_x, double center_y)
+double window_half_size(double zoom)
 {
 	double m = 1.0 > zoom ? 1.0 : zoom;
 	if (!std::isfinite(m))
 		m = 1.0;
-	const double h = 0.5 / m;
+	return 0.5 / m;
+}
+
+CropWindow crop_window(double zoom, double center_x, double center_y)
+{
+	const double h = window_half_size(zoom);
 
 	CropWindow window;
 	window.center_x = static_cast<float>(clamp_centre(center_x, h));
@@ -164,4 +169,61 @@ StageStep idle_key(StageSelection s, double progress)
 		return step;
 	}
 	return go_to(s, -1, -1);
+}
+
+CaptureRect cut_capture_rect(double x, double y, double width, double height,
+			     double cut_top, double cut_left, double cut_right,
+			     double cut_bot)
+{
+	CaptureRect r;
+	r.x = x + cut_left;
+	r.y = y + cut_top;
+	r.width = width - cut_left - cut_right;
+	r.height = height - cut_top - cut_bot;
+	return r;
+}
+
+static double clamp_unit(double v)
+{
+	v = v > 0.0 ? v : 0.0;
+	return v < 1.0 ? v : 1.0;
+}
+
+bool pointer_in_rect(const CaptureRect &rect, double pointer_x,
+		     double pointer_y, double &fx, double &fy)
+{
+	/* "> 0" is false for NaN too */
+	if (!(rect.width > 0.0 && rect.height > 0.0) ||
+	    !std::isfinite(rect.width) || !std::isfinite(rect.height) ||
+	    !std::isfinite(rect.x) || !std::isfinite(rect.y) ||
+	    !std::isfinite(pointer_x) || !std::isfinite(pointer_y))
+		return false;
+	fx = clamp_unit((pointer_x - rect.x + 0.5) / rect.width);
+	fy = clamp_unit((pointer_y - rect.y + 0.5) / rect.height);
+	return true;
+}
+
+double clamp_dead_zone(double dead_zone)
+{
+	if (!(dead_zone > DEAD_ZONE_MIN))
+		return DEAD_ZONE_MIN;
+	return dead_zone < DEAD_ZONE_MAX ? dead_zone : DEAD_ZONE_MAX;
+}
+
+double dead_zone_centre(double wanted, double pointer, double half_size,
+			double dead_zone)
+{
+	if (!std::isfinite(pointer))
+		return wanted;
+	if (!std::isfinite(wanted))
+		wanted = pointer;
+	double h = half_size < 0.5 ? half_size : 0.5;
+	h = h > 0.0 ? h : 0.0; /* also catches NaN */
+	const double box = clamp_dead_zone(dead_zone) * h;
+	if (pointer > wanted + box)
+		wanted = pointer - box;
+	else if (pointer < wanted - box)
+		wanted = pointer + box;
+	wanted = wanted > h ? wanted : h;
+	return wanted < 1.0 - h ? wanted : 1.0 - h;
 }

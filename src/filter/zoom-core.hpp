@@ -97,3 +97,44 @@ StageStep hold_stage_release(StageSelection s, int k);
 /* The return-to-idle key: a transition to the idle target, unless it is
  * already shown and at rest (progress 1). */
 StageStep idle_key(StageSelection s, double progress);
+/* The crop window's half size for a zoom, in double precision: 0.5 / max(1,
+ * zoom), and 0.5 for a zoom that is not finite. */
+double window_half_size(double zoom);
+
+/* ---- centre tracking ---- */
+
+/* The dead zone's bounds, as a fraction of the shown window. */
+constexpr double DEAD_ZONE_MIN = 0.0;
+constexpr double DEAD_ZONE_MAX = 0.9;
+
+/* A rectangle on the X root window, in pixels: the area a capture shows. */
+struct CaptureRect {
+	double x;
+	double y;
+	double width;
+	double height;
+};
+
+/* The area of a screen capture: the screen's rectangle less the cut margins
+ * on each side, as OBS's screen capture computes it. */
+CaptureRect cut_capture_rect(double x, double y, double width, double height,
+			     double cut_top, double cut_left, double cut_right,
+			     double cut_bot);
+
+/* Where a pointer on the root window lies in an area, as fractions of it:
+ * the pointer pixel's centre, clamped to the area's edges (0..1). Returns
+ * false, leaving fx and fy alone, when the area is empty or not finite. */
+bool pointer_in_rect(const CaptureRect &rect, double pointer_x,
+		     double pointer_y, double &fx, double &fy);
+
+/* The dead zone setting within 0..0.9; a value that is not a number is 0. */
+double clamp_dead_zone(double dead_zone);
+
+/* One axis of the tracked centre. While the pointer stays inside the central
+ * box of the window (dead_zone times the window's size, around the wanted
+ * centre), the wanted centre holds; outside it, the centre moves just far
+ * enough to put the pointer back on the box's edge. The result is kept where
+ * a window of that half size fits inside the frame, so that the view moves
+ * as soon as the pointer turns back from an edge. */
+double dead_zone_centre(double wanted, double pointer, double half_size,
+			double dead_zone);

@@ -6,6 +6,8 @@
 
 #include <obs-module.h>
 
+#include "../tracking/pointer-source.hpp"
+
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -13,11 +15,16 @@
 #include <string>
 #include <vector>
 
+/* The dead zone's default: a quarter of the shown window's size. */
+constexpr double DEFAULT_DEAD_ZONE = 0.25;
+/* How often the tick looks at what the parent shows (it may change). */
+constexpr uint32_t CAPTURE_CHECK_FRAMES = 30;
+
 /* One zoom target: the idle target or a numbered stage. */
 struct ZoomStage {
 	std::string name;
 	double zoom_factor = 1.5;
-	bool center_tracking = false; /* stored only; nothing reads it */
+	bool center_tracking = false; /* the centre follows the pointer */
 	double center_x = 0.5;
 	double center_y = 0.5;
 	double duration = 0.5; /* seconds */
@@ -47,6 +54,7 @@ struct ZoomFilter {
 	int32_t easing_in = 1;
 	int32_t easing_out = 1;
 	double tracking_smoothing = 0.6;
+	double tracking_dead_zone = DEFAULT_DEAD_ZONE;
 
 	/*
 	 * The hotkeys as registered: written only by the hotkey work and by
@@ -115,6 +123,18 @@ struct ZoomFilter {
 	 * function.
 	 */
 	std::mutex settings_lock;
+
+	/*
+	 * Centre tracking, on the graphics thread (update and the frame; create
+	 * and destroy never overlap them): the pointer while any target of
+	 * this filter tracks, the wanted centre that the dead zone moves, and
+	 * what the parent shows, looked up every CAPTURE_CHECK_FRAMES frames.
+	 */
+	std::unique_ptr<PointerClient> pointer;
+	bool tracking_shown = false;
+	double tracked_x = 0.5;
+	double tracked_y = 0.5;
+	uint32_t capture_check_countdown = 0;
 };
 
 /* descriptor and lifecycle */
@@ -123,6 +143,7 @@ void register_zoom_filter();
 /* settings */
 void zoom_filter_get_defaults(obs_data_t *settings);
 void zoom_filter_update(void *data, obs_data_t *settings);
+void sync_pointer_client(ZoomFilter *filter);
 
 /* the stage list and its hotkeys */
 void sync_stages(ZoomFilter *filter);

@@ -1,6 +1,7 @@
 /* The filter's property sheet. */
 #include "zoom-filter.hpp"
 #include "zoom-keys.hpp"
+#include "zoom-core.hpp"
 
 static const char *const STAGE_GROUP_LABELS[MAX_STAGES] = {
 	"Zoom.Group.Stage1", "Zoom.Group.Stage2", "Zoom.Group.Stage3",
@@ -79,6 +80,10 @@ obs_properties_t *zoom_filter_properties(void *data)
 	obs_properties_add_float_slider(
 		props, "tracking_smoothing",
 		obs_module_text("Zoom.TrackingSmoothing"), 0.0, 0.95, 0.01);
+	obs_properties_add_float_slider(
+		props, "tracking_dead_zone",
+		obs_module_text("Zoom.TrackingDeadZone"), DEAD_ZONE_MIN,
+		DEAD_ZONE_MAX, 0.05);
 
 	obs_properties_t *help = obs_properties_create();
 	obs_property_t *show = obs_properties_add_bool(

@@ -1,6 +1,7 @@
 /* The filter's settings: defaults and reading them into the instance. */
 #include "zoom-filter.hpp"
 #include "zoom-keys.hpp"
+#include "zoom-core.hpp"
 
 #include <cstdio>
 
@@ -33,6 +34,9 @@ void zoom_filter_get_defaults(obs_data_t *settings)
 	}
 	for (int i = 0; i < MAX_STAGES; i++)
 		obs_data_set_default_bool(settings, stage_keys(i).hold, false);
+
+	obs_data_set_default_double(settings, "tracking_dead_zone",
+				    DEFAULT_DEAD_ZONE);
 }
 
 void zoom_filter_update(void *data, obs_data_t *settings)
@@ -70,6 +74,8 @@ void zoom_filter_update(void *data, obs_data_t *settings)
 		obs_data_get_double(settings, "tracking_smoothing");
 	filter->stage_count =
 		static_cast<int32_t>(obs_data_get_int(settings, "stage_count"));
+	filter->tracking_dead_zone = clamp_dead_zone(
+		obs_data_get_double(settings, "tracking_dead_zone"));
 
 	reading.unlock();
 	follow_parent(filter);
@@ -92,4 +98,6 @@ void zoom_filter_update(void *data, obs_data_t *settings)
 		stage.center_y = obs_data_get_double(settings, keys.center_y);
 		stage.duration = obs_data_get_double(settings, keys.duration);
 	}
+	reading.unlock();
+	sync_pointer_client(filter);
 }

@@ -3,6 +3,7 @@
 #include "plugin-support.hpp"
 #include "../filter/zoom-filter.hpp"
 #include "../remote/zoom-remote.hpp"
+#include "../tracking/pointer-source.hpp"
 
 OBS_DECLARE_MODULE()
 OBS_MODULE_USE_DEFAULT_LOCALE(PLUGIN_NAME, "en-US")
@@ -24,5 +25,6 @@ void obs_module_post_load(void)
 void obs_module_unload(void)
 {
 	remote_unregister();
+	stop_pointer_sampler();
 	log_message(LOG_INFO, "plugin unloaded");
 }

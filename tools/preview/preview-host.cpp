@@ -6,11 +6,14 @@
 #include <util/base.h>
 
 #include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -153,6 +156,22 @@ obs_register_source_s(const struct obs_source_info *info, size_t size)
 /* The display is opened once and kept: an Xvfb started by xvfb-run resets
  * when its last client leaves and refuses connections meanwhile. */
 static Display *shared_display = nullptr;
+
+void move_pointer(double fx, double fy)
+{
+	if (!x_display_available())
+		return;
+	Display *d = shared_display;
+	const int s = DefaultScreen(d);
+	const auto pixel = [](double f, int size) {
+		const int p = static_cast<int>(f * size);
+		return p < size ? p : size - 1;
+	};
+	XTestFakeMotionEvent(d, s, pixel(fx, DisplayWidth(d, s)),
+			     pixel(fy, DisplayHeight(d, s)), 0);
+	XSync(d, False);
+	std::this_thread::sleep_for(std::chrono::milliseconds(100));
+}
 
 bool x_display_available()
 {

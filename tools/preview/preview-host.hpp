@@ -78,6 +78,10 @@ private:
 
 /* Whether an X display can be opened (libobs needs one to start). */
 bool x_display_available();
+/* Moves the X display's pointer to those fractions of its screen (XTest),
+ * then gives the module's pointer sampler, which runs in real time, 0.1 s
+ * to read it. */
+void move_pointer(double fx, double fy);
 /* The last error line that libobs logged (e.g. why a JSON text did not
  * parse); empty when none. */
 std::string last_libobs_error();

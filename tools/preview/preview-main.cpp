@@ -87,9 +87,13 @@ void usage()
 		"                      from the first frame, never decreasing; '#' comments.\n"
 		"                      HOTKEY is a name the filter registers on its source:\n"
 		"                      tavimore.stage_N, tavimore.idle_zoom_in,\n"
-		"                      tavimore.idle_zoom_out. Default: the demo's timeline\n"
-		"                      (idle, stage 1, stage 2, idle, hold zoom in, hold zoom\n"
-		"                      out)\n"
+		"                      tavimore.idle_zoom_out. TIME pointer X Y moves the X\n"
+		"                      display's pointer to those fractions (0 to 1) of its\n"
+		"                      screen, which maps onto the whole input (then waits\n"
+		"                      0.1 s of real time for the module to read it).\n"
+		"                      Default: the demo's timeline (idle, stage 1, stage 2,\n"
+		"                      idle, hold zoom in, hold zoom out, stage 3 following\n"
+		"                      the pointer)\n"
 		"  --fps N             frame rate, 0 < N <= 240 (default 30)\n"
 		"  --duration S        length in seconds (default: the timeline's end line,\n"
 		"                      else 2 s after its last event); events after it are\n"
@@ -570,8 +574,10 @@ int run(const Options &o, const Timeline &timeline,
 
 	std::vector<obs_hotkey_id> ids;
 	for (const TimelineEvent &event : timeline.events) {
-		const obs_hotkey_id id = host.hotkey(event.hotkey);
-		if (id == OBS_INVALID_HOTKEY_ID) {
+		const obs_hotkey_id id = event.pointer
+						 ? OBS_INVALID_HOTKEY_ID
+						 : host.hotkey(event.hotkey);
+		if (id == OBS_INVALID_HOTKEY_ID && !event.pointer) {
 			std::string known;
 			for (const std::string &name : host.hotkey_names())
 				known += (known.empty() ? "" : ", ") + name;
@@ -652,9 +658,11 @@ int run(const Options &o, const Timeline &timeline,
 			const TimelineEvent &event =
 				timeline.events[next_event];
 			const obs_hotkey_id id = ids[next_event];
-			if (event.action != KeyAction::Release)
+			if (event.pointer)
+				move_pointer(event.x, event.y);
+			else if (event.action != KeyAction::Release)
 				host.send_hotkey(id, true);
-			if (event.action != KeyAction::Press)
+			if (!event.pointer && event.action != KeyAction::Press)
 				host.send_hotkey(id, false);
 			next_event++;
 		}

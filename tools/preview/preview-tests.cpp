@@ -157,6 +157,8 @@ TEST_F(PreviewTest, BadInputGivesOneErrorLineAndWritesNothing)
 		{"bad-time.txt", "soon tap tavimore.stage_1\n"},
 		{"negative-time.txt", "-1 tap tavimore.stage_1\n"},
 		{"after-end.txt", "1 end\n2 tap tavimore.stage_1\n"},
+		{"pointer-outside.txt", "0 pointer 0.5 1.5\n"},
+		{"pointer-short.txt", "0 pointer 0.5\n"},
 		{"not-a-picture.png", "this is text, not a picture\n"},
 		{"a-file", "x"},
 	};
@@ -185,6 +187,8 @@ TEST_F(PreviewTest, BadInputGivesOneErrorLineAndWritesNothing)
 		{{"--timeline", "@/bad-time.txt"}, "soon"},
 		{{"--timeline", "@/negative-time.txt"}, "negative"},
 		{{"--timeline", "@/after-end.txt"}, "line 2"},
+		{{"--timeline", "@/pointer-outside.txt"}, "1.5"},
+		{{"--timeline", "@/pointer-short.txt"}, "pointer X Y"},
 		{{"--fps", "-30"}, "--fps"},
 		{{"--fps", "0"}, "--fps"},
 		{{"--fps", "fast"}, "--fps"},
@@ -328,8 +332,9 @@ TEST_F(PreviewTest, ListsTheFiltersSettingsAndDocumentsItself)
 {
 	const Result keys = run({"--list-settings"});
 	ASSERT_EQ(keys.status, 0) << keys.err;
-	EXPECT_EQ(std::count(keys.out.begin(), keys.out.end(), '\n'), 58 + 8);
+	EXPECT_EQ(std::count(keys.out.begin(), keys.out.end(), '\n'), 59 + 8);
 	EXPECT_NE(keys.out.find("stage_8_duration"), std::string::npos);
+	EXPECT_NE(keys.out.find("tracking_dead_zone"), std::string::npos);
 	EXPECT_NE(keys.out.find("stage_8_hold"), std::string::npos);
 
 	const Result help = run({"--help"});
@@ -634,6 +639,39 @@ TEST_F(PreviewTest, TheShownCentreGlidesWithTheSmoothingTimeConstant)
 		const double centre = ((left + right) / 2 + 0.5) / 256;
 		EXPECT_NEAR(shown_half_width(shown), 0.25, 2.0 / 510);
 		EXPECT_NEAR(centre, 0.25 + 0.25 * std::pow(keep, k), 1.5 / 256);
+	}
+}
+
+TEST_F(PreviewTest, PointerLinesMoveTheRealPointerThatATrackingStageFollows)
+{
+	/* the tool's input is no capture: the whole X screen maps onto it */
+	ASSERT_TRUE(render_card("0 pointer 0.3 0.6\n0 tap tavimore.stage_1\n"
+				"1 pointer 0.7 0.4\n2 end\n",
+				{"stage_1_center_tracking=true",
+				 "stage_1_duration=0", "tracking_smoothing=0",
+				 "tracking_dead_zone=0"}));
+	const struct {
+		int frame;
+		double x, y;
+	} cases[] = {{9, 0.3, 0.6}, {19, 0.7, 0.4}};
+	for (const auto &c : cases) {
+		SCOPED_TRACE("frame " + std::to_string(c.frame));
+		const RgbaImage shown = frame(c.frame);
+		const size_t w = shown.width, h = shown.height;
+		const uint8_t *p = shown.pixels.data();
+		const size_t mid_row = (h / 2) * w * 4, mid_col = (w / 2) * 4;
+		const double cx =
+			((p[mid_row] + p[mid_row + (w - 1) * 4]) / 2.0 + 0.5) /
+			256;
+		const double cy =
+			((p[mid_col + 1] + p[(h - 1) * w * 4 + mid_col + 1]) /
+				 2.0 +
+			 0.5) /
+			256;
+		EXPECT_NEAR(shown_half_width(shown), 0.25, 2.0 / 510);
+		/* the pointer sits on a whole pixel of the screen */
+		EXPECT_NEAR(cx, c.x, 2.0 / 256);
+		EXPECT_NEAR(cy, c.y, 2.0 / 256);
 	}
 }
 

@@ -14,10 +14,19 @@ const char *const demo_timeline =
 	"5.3         release  tavimore.idle_zoom_in\n"
 	"5.6         press    tavimore.idle_zoom_out\n"
 	"6.6         release  tavimore.idle_zoom_out\n"
-	"7.0         end\n";
+	"# stage 3 follows the pointer\n"
+	"7.0         pointer  0.30 0.30\n"
+	"7.0         tap      tavimore.stage_3\n"
+	"7.9         pointer  0.62 0.28\n"
+	"8.5         pointer  0.78 0.55\n"
+	"9.1         pointer  0.80 0.60\n"
+	"9.3         pointer  0.55 0.75\n"
+	"9.9         pointer  0.25 0.65\n"
+	"10.6        tap      tavimore.stage_3\n"
+	"11.4        end\n";
 
 const char *const demo_settings_json = R"({
-    "stage_count": 2,
+    "stage_count": 3,
     "idle_duration": 0.8,
     "stage_1_name": "Top left",
     "stage_1_zoom_factor": 2.0,
@@ -28,7 +37,11 @@ const char *const demo_settings_json = R"({
     "stage_2_zoom_factor": 3.0,
     "stage_2_center_x": 0.5,
     "stage_2_center_y": 0.5,
-    "stage_2_duration": 1.0
+    "stage_2_duration": 1.0,
+    "stage_3_name": "Follow",
+    "stage_3_zoom_factor": 2.5,
+    "stage_3_center_tracking": true,
+    "stage_3_duration": 0.8
 }
 )";
 
@@ -51,6 +64,18 @@ double parse_time(const Timeline &timeline, int line, const std::string &word)
 	if (t < 0.0)
 		fail(timeline, line, "time " + word + " is negative");
 	return t;
+}
+
+double parse_fraction(const Timeline &timeline, int line,
+		      const std::string &word)
+{
+	char *end = nullptr;
+	const double f = std::strtod(word.c_str(), &end);
+	if (word.empty() || *end != '\0' || !(f >= 0.0 && f <= 1.0))
+		fail(timeline, line,
+		     "\"" + word +
+			     "\" is not a fraction of the screen (0 to 1)");
+	return f;
 }
 
 } // namespace
@@ -91,9 +116,23 @@ Timeline parse_timeline(const std::string &text, const std::string &origin)
 			timeline.end = t;
 			continue;
 		}
+		if (parts[1] == "pointer") {
+			if (parts.size() != 4)
+				fail(timeline, number,
+				     "expected TIME pointer X Y");
+			TimelineEvent event;
+			event.time = t;
+			event.line = number;
+			event.pointer = true;
+			event.x = parse_fraction(timeline, number, parts[2]);
+			event.y = parse_fraction(timeline, number, parts[3]);
+			timeline.events.push_back(event);
+			continue;
+		}
 		if (parts.size() != 3)
 			fail(timeline, number,
-			     "expected TIME press|release|tap HOTKEY or TIME end");
+			     "expected TIME press|release|tap HOTKEY, "
+			     "TIME pointer X Y or TIME end");
 		TimelineEvent event;
 		event.time = t;
 		event.line = number;

@@ -1,0 +1,653 @@
+/*
+ * The mouse pointer on X11, read by a sampler thread of its own.
+ *
+ * Threads: the sampler thread ("tavimore-ptr") owns the module's own xcb
+ * connection, opened when it starts and closed when it stops. It sleeps until
+ * the pointer moves (XInput 2 raw motion; without XInput 2 it polls), then
+ * queries it at most about 120 times a second; it looks up the capture areas
+ * four times a second and writes each client's latest fractions. Clients are made and dropped on
+ * libobs's graphics, UI or destroy threads; `set_capture` and `latest` run on
+ * the graphics thread. The client list and each client's capture settings are
+ * shared under `Sampler::lock`, held only to copy a few values; each
+ * client's latest fractions under a sequence lock that the frame reads
+ * without waiting. Starting and stopping the thread is serialised by
+ * `Sampler::life`, which the sampler thread itself never takes.
+ *
+ * xcb rather than Xlib: a dead or refusing server only yields errors on our
+ * own connection, and no process-wide error handler is touched (OBS itself
+ * uses Xlib). After an error the connection is dropped and tried again once a
+ * second; meanwhile every client keeps its last position.
+ */
+#include "pointer-source.hpp"
+#include "zoom-core.hpp"
+#include "../module/plugin-support.hpp"
+
+#include <obs-module.h>
+#include <obs-nix-platform.h>
+
+#include <xcb/randr.h>
+#include <xcb/xcb.h>
+#include <xcb/xinerama.h>
+#include <xcb/xinput.h>
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <pthread.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto SAMPLE_PERIOD = std::chrono::microseconds(8333); /* 120 Hz */
+constexpr auto AREA_PERIOD = std::chrono::milliseconds(250);
+constexpr auto RECONNECT_PERIOD = std::chrono::seconds(1);
+
+class X11Client;
+
+/* The module's own connection, owned by the sampler thread. */
+struct Link {
+	xcb_connection_t *c = nullptr;
+	const xcb_screen_t *screen = nullptr;
+	xcb_window_t root = 0;
+	bool monitors = false; /* randr 1.5 lists monitors */
+	bool pending = false;  /* a pointer query awaits its reply */
+	bool events = false;   /* XInput 2 reports motion: no polling */
+	bool moved = false;    /* motion reported since the last query */
+	xcb_query_pointer_cookie_t cookie = {0};
+};
+
+/* Replies of xcb, freed on every path. */
+template<typename T> struct Reply {
+	T *p = nullptr;
+	~Reply() { free(p); }
+	T *operator->() const { return p; }
+	explicit operator bool() const { return p != nullptr; }
+};
+
+/* Takes a reply, dropping any error that came instead of it. */
+template<typename T> static T *take(T *reply, xcb_generic_error_t *error)
+{
+	free(error);
+	if (error) {
+		free(reply);
+		return nullptr;
+	}
+	return reply;
+}
+
+class Sampler {
+public:
+	void add(X11Client *client);
+	void remove(X11Client *client);
+	void stop();
+	void wake();
+
+	/* guards clients and every client's shared fields */
+	std::mutex lock;
+
+private:
+	void run();
+	bool sample(Link &link, bool refresh_areas, bool query);
+	void wait(Link &link, Clock::time_point until);
+
+	std::mutex life;
+	std::thread thread;
+	int wake_fd = -1; /* an eventfd: stop, or capture settings changed */
+	bool stopping = false; /* under lock */
+	std::vector<X11Client *> clients;
+};
+
+Sampler &sampler()
+{
+	static Sampler instance;
+	return instance;
+}
+
+class X11Client final : public PointerClient {
+public:
+	X11Client() = default;
+	~X11Client() override { sampler().remove(this); }
+
+	void set_capture(const CaptureSettings &next) override
+	{
+		std::lock_guard<std::mutex> guard(sampler().lock);
+		if (next == capture)
+			return;
+		capture = next;
+		capture_changed = true;
+		window_seen = false;
+		sampler().wake();
+	}
+
+	/* A sequence lock: the sampler is the only writer; a reader retries
+	 * while a write is under way, and never waits for a lock. */
+	bool latest(double &x, double &y) override
+	{
+		for (;;) {
+			const uint32_t before =
+				seq.load(std::memory_order_acquire);
+			if (before & 1u)
+				continue;
+			const bool k = known.load(std::memory_order_relaxed);
+			const double lx = fx.load(std::memory_order_relaxed);
+			const double ly = fy.load(std::memory_order_relaxed);
+			std::atomic_thread_fence(std::memory_order_acquire);
+			if (seq.load(std::memory_order_relaxed) != before)
+				continue;
+			if (!k)
+				return false;
+			x = lx;
+			y = ly;
+			return true;
+		}
+	}
+
+	/* sampler thread only */
+	void publish(double x, double y)
+	{
+		const uint32_t s = seq.load(std::memory_order_relaxed);
+		seq.store(s + 1, std::memory_order_relaxed);
+		std::atomic_thread_fence(std::memory_order_release);
+		fx.store(x, std::memory_order_relaxed);
+		fy.store(y, std::memory_order_relaxed);
+		known.store(true, std::memory_order_relaxed);
+		seq.store(s + 2, std::memory_order_release);
+	}
+
+	/* under Sampler::lock */
+	CaptureSettings capture;
+	bool capture_changed = true;
+	bool window_seen = false;
+	bool area_known = false;
+	CaptureRect area = {0, 0, 0, 0};
+
+	/* the latest position: written by the sampler, read by the frame */
+	std::atomic<uint32_t> seq{0};
+	std::atomic<bool> known{false};
+	std::atomic<double> fx{0.5};
+	std::atomic<double> fy{0.5};
+};
+
+/* ---- the capture areas, found as OBS's captures find theirs ---- */
+
+bool randr_has_monitors(xcb_connection_t *c)
+{
+	xcb_generic_error_t *e = nullptr;
+	Reply<xcb_randr_query_version_reply_t> v;
+	v.p = take(xcb_randr_query_version_reply(
+			   c, xcb_randr_query_version(c, 1, 5), &e),
+		   e);
+	return v && (v->major_version > 1 || v->minor_version >= 5);
+}
+
+bool randr_geometry(xcb_connection_t *c, xcb_window_t root, bool monitors,
+		    int64_t screen, CaptureRect &r)
+{
+	xcb_generic_error_t *e = nullptr;
+	if (monitors) {
+		Reply<xcb_randr_get_monitors_reply_t> m;
+		m.p = take(xcb_randr_get_monitors_reply(
+				   c, xcb_randr_get_monitors(c, root, 1), &e),
+			   e);
+		if (!m || screen < 0 ||
+		    screen >= xcb_randr_get_monitors_monitors_length(m.p))
+			return false;
+		auto it = xcb_randr_get_monitors_monitors_iterator(m.p);
+		for (int64_t s = 0; s < screen; s++)
+			xcb_randr_monitor_info_next(&it);
+		r = {double(it.data->x), double(it.data->y),
+		     double(it.data->width), double(it.data->height)};
+		return true;
+	}
+	Reply<xcb_randr_get_screen_resources_reply_t> res;
+	res.p = take(xcb_randr_get_screen_resources_reply(
+			     c, xcb_randr_get_screen_resources(c, root), &e),
+		     e);
+	if (!res || screen < 0 ||
+	    screen >= xcb_randr_get_screen_resources_crtcs_length(res.p))
+		return false;
+	const xcb_randr_crtc_t crtc =
+		xcb_randr_get_screen_resources_crtcs(res.p)[screen];
+	Reply<xcb_randr_get_crtc_info_reply_t> info;
+	info.p = take(xcb_randr_get_crtc_info_reply(
+			      c, xcb_randr_get_crtc_info(c, crtc, 0), &e),
+		      e);
+	if (!info)
+		return false;
+	r = {double(info->x), double(info->y), double(info->width),
+	     double(info->height)};
+	return true;
+}
+
+bool xinerama_geometry(xcb_connection_t *c, int64_t screen, CaptureRect &r)
+{
+	xcb_generic_error_t *e = nullptr;
+	Reply<xcb_xinerama_query_screens_reply_t> q;
+	q.p = take(xcb_xinerama_query_screens_reply(
+			   c, xcb_xinerama_query_screens(c), &e),
+		   e);
+	if (!q || screen < 0 ||
+	    screen >= xcb_xinerama_query_screens_screen_info_length(q.p))
+		return false;
+	const xcb_xinerama_screen_info_t &s =
+		xcb_xinerama_query_screens_screen_info(q.p)[screen];
+	r = {double(s.x_org), double(s.y_org), double(s.width),
+	     double(s.height)};
+	return true;
+}
+
+bool xinerama_active(xcb_connection_t *c)
+{
+	const xcb_query_extension_reply_t *ext =
+		xcb_get_extension_data(c, &xcb_xinerama_id);
+	if (!ext || !ext->present)
+		return false;
+	xcb_generic_error_t *e = nullptr;
+	Reply<xcb_xinerama_is_active_reply_t> a;
+	a.p = take(xcb_xinerama_is_active_reply(c, xcb_xinerama_is_active(c),
+						&e),
+		   e);
+	return a && a->state != 0;
+}
+
+bool x11_screen_geometry(xcb_connection_t *c, int64_t screen, CaptureRect &r)
+{
+	auto it = xcb_setup_roots_iterator(xcb_get_setup(c));
+	for (int64_t s = 0; it.rem; s++, xcb_screen_next(&it)) {
+		if (s == screen) {
+			r = {0, 0, double(it.data->width_in_pixels),
+			     double(it.data->height_in_pixels)};
+			return true;
+		}
+	}
+	return false;
+}
+
+/* The screen capture's area: randr, else xinerama, else the X screen, for
+ * its screen setting, less its cut margins. */
+bool screen_capture_area(xcb_connection_t *c, xcb_window_t root, bool monitors,
+			 const CaptureSettings &capture, CaptureRect &r)
+{
+	const xcb_query_extension_reply_t *randr =
+		xcb_get_extension_data(c, &xcb_randr_id);
+	CaptureRect s;
+	bool found;
+	if (randr && randr->present)
+		found = randr_geometry(c, root, monitors, capture.screen, s);
+	else if (xinerama_active(c))
+		found = xinerama_geometry(c, capture.screen, s);
+	else
+		found = x11_screen_geometry(c, capture.screen, s);
+	if (!found || !(s.width > 0 && s.height > 0))
+		return false;
+	r = cut_capture_rect(s.x, s.y, s.width, s.height,
+			     double(capture.cut_top), double(capture.cut_left),
+			     double(capture.cut_right),
+			     double(capture.cut_bot));
+	return true;
+}
+
+enum class WindowArea { FOUND, GONE };
+
+/* The window capture's area: the window on the root window, less its cut
+ * margins (the capture starts at the outer corner of the border). */
+WindowArea window_capture_area(xcb_connection_t *c, xcb_window_t root,
+			       const CaptureSettings &capture, CaptureRect &r)
+{
+	xcb_generic_error_t *e = nullptr;
+	Reply<xcb_get_geometry_reply_t> g;
+	g.p = take(xcb_get_geometry_reply(
+			   c, xcb_get_geometry(c, capture.window), &e),
+		   e);
+	if (!g)
+		return WindowArea::GONE;
+	Reply<xcb_translate_coordinates_reply_t> t;
+	t.p = take(xcb_translate_coordinates_reply(
+			   c,
+			   xcb_translate_coordinates(c, capture.window, root, 0,
+						     0),
+			   &e),
+		   e);
+	if (!t)
+		return WindowArea::GONE;
+	const double border = g->border_width;
+	const double counted = capture.include_border ? border : 0.0;
+	r = cut_capture_rect(double(t->dst_x) - border,
+			     double(t->dst_y) - border,
+			     double(g->width) - 2.0 * counted,
+			     double(g->height) - 2.0 * counted,
+			     double(capture.cut_top), double(capture.cut_left),
+			     double(capture.cut_right),
+			     double(capture.cut_bot));
+	return WindowArea::FOUND;
+}
+
+bool usable(const CaptureSettings &capture, const CaptureRect &r)
+{
+	return capture.cut_top >= 0 && capture.cut_left >= 0 &&
+	       capture.cut_right >= 0 && capture.cut_bot >= 0 &&
+	       r.width > 0.0 && r.height > 0.0;
+}
+
+/* ---- the sampler ---- */
+
+void Sampler::add(X11Client *client)
+{
+	std::lock_guard<std::mutex> starting(life);
+	{
+		std::lock_guard<std::mutex> guard(lock);
+		clients.push_back(client);
+		stopping = false;
+	}
+	if (!thread.joinable()) {
+		if (wake_fd < 0)
+			wake_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+		thread = std::thread([this] { run(); });
+		/* named here, so that it carries its name from the start */
+		pthread_setname_np(thread.native_handle(), "tavimore-ptr");
+		log_message(LOG_INFO, "pointer sampler started");
+	}
+}
+
+void Sampler::remove(X11Client *client)
+{
+	std::lock_guard<std::mutex> stopping_guard(life);
+	bool last;
+	{
+		std::lock_guard<std::mutex> guard(lock);
+		clients.erase(std::remove(clients.begin(), clients.end(),
+					  client),
+			      clients.end());
+		last = clients.empty();
+		if (last)
+			stopping = true;
+	}
+	if (last && thread.joinable()) {
+		wake();
+		thread.join();
+		log_message(LOG_INFO, "pointer sampler stopped");
+	}
+}
+
+void Sampler::stop()
+{
+	std::lock_guard<std::mutex> stopping_guard(life);
+	{
+		std::lock_guard<std::mutex> guard(lock);
+		stopping = true;
+	}
+	if (thread.joinable()) {
+		wake();
+		thread.join();
+	}
+}
+
+/* One round: the areas when due, and the pointer. A pointer query is sent in
+ * one round and its reply taken in the next, a sampling period later, so
+ * that a round wakes the thread only once. False when the connection has
+ * failed. */
+bool Sampler::sample(Link &link, bool refresh_areas, bool query)
+{
+	/* the areas to look up, copied so that no X request runs under the
+	 * lock (this thread only: it may allocate) */
+	struct Job {
+		X11Client *client;
+		CaptureSettings capture;
+		bool found;
+		bool gone;
+		CaptureRect area;
+	};
+	static thread_local std::vector<Job> jobs;
+	jobs.clear();
+	{
+		std::lock_guard<std::mutex> guard(lock);
+		for (X11Client *client : clients) {
+			if (refresh_areas || client->capture_changed) {
+				jobs.push_back({client,
+						client->capture,
+						false,
+						false,
+						{0, 0, 0, 0}});
+				client->capture_changed = false;
+			}
+		}
+	}
+
+	/* a new area needs a pointer position to go with it */
+	query = query || !jobs.empty();
+	xcb_connection_t *c = link.c;
+	const CaptureRect whole = {0, 0, double(link.screen->width_in_pixels),
+				   double(link.screen->height_in_pixels)};
+	for (Job &job : jobs) {
+		const CaptureSettings &capture = job.capture;
+		CaptureRect r;
+		if (capture.kind == CaptureSettings::SCREEN) {
+			job.found = screen_capture_area(c, link.root,
+							link.monitors, capture,
+							r) &&
+				    usable(capture, r);
+		} else if (capture.kind == CaptureSettings::WINDOW &&
+			   capture.window) {
+			job.gone = window_capture_area(c, link.root, capture,
+						       r) == WindowArea::GONE;
+			job.found = !job.gone && usable(capture, r);
+		}
+		job.area = job.found ? r : whole;
+	}
+
+	Reply<xcb_query_pointer_reply_t> p;
+	if (link.pending) {
+		xcb_generic_error_t *e = nullptr;
+		p.p = take(xcb_query_pointer_reply(c, link.cookie, &e), e);
+		link.pending = false;
+	}
+	/* motion that came in with the reply; without a query in flight,
+	 * whatever the socket holds */
+	while (xcb_generic_event_t *ev = p ? xcb_poll_for_queued_event(c)
+					   : xcb_poll_for_event(c)) {
+		link.moved = true;
+		free(ev);
+	}
+	/* any motion since the last query asks for another; without
+	 * XInput 2, every round does */
+	query = query || link.moved || !link.events;
+	link.moved = false;
+	if (query) {
+		link.cookie = xcb_query_pointer(c, link.root);
+		link.pending = true;
+		xcb_flush(c);
+	}
+	if (xcb_connection_has_error(c))
+		return false;
+
+	std::lock_guard<std::mutex> guard(lock);
+	for (const Job &job : jobs) {
+		/* the client may have gone, or changed its capture meanwhile */
+		auto it = std::find(clients.begin(), clients.end(), job.client);
+		if (it == clients.end() || job.client->capture_changed)
+			continue;
+		X11Client *client = job.client;
+		if (job.gone && client->window_seen) {
+			/* a window that has gone holds the last position */
+			client->area_known = false;
+			continue;
+		}
+		client->window_seen =
+			client->window_seen ||
+			(job.found &&
+			 job.capture.kind == CaptureSettings::WINDOW);
+		client->area = job.area;
+		client->area_known = true;
+	}
+	if (p && p->same_screen) {
+		for (X11Client *client : clients) {
+			double x;
+			double y;
+			if (client->area_known &&
+			    pointer_in_rect(client->area, p->root_x, p->root_y,
+					    x, y))
+				client->publish(x, y);
+		}
+	}
+	return true;
+}
+
+/* Asks for XInput 2's raw motion events of every pointer on the root
+ * window, so that a still pointer costs nothing; false when the server has no
+ * XInput 2 (the sampler then polls). */
+bool select_motion(xcb_connection_t *c, xcb_window_t root)
+{
+	const xcb_query_extension_reply_t *ext =
+		xcb_get_extension_data(c, &xcb_input_id);
+	if (!ext || !ext->present)
+		return false;
+	xcb_generic_error_t *e = nullptr;
+	Reply<xcb_input_xi_query_version_reply_t> v;
+	v.p = take(xcb_input_xi_query_version_reply(
+			   c, xcb_input_xi_query_version(c, 2, 0), &e),
+		   e);
+	if (!v || v->major_version < 2)
+		return false;
+	struct {
+		xcb_input_event_mask_t head;
+		uint32_t mask;
+	} mask = {{XCB_INPUT_DEVICE_ALL_MASTER, 1},
+		  XCB_INPUT_XI_EVENT_MASK_RAW_MOTION};
+	e = xcb_request_check(
+		c, xcb_input_xi_select_events_checked(c, root, 1, &mask.head));
+	free(e);
+	return e == nullptr;
+}
+
+/* Opens the module's own connection; false when there is no X display. */
+bool connect(Link &link)
+{
+	int number = 0;
+	link = Link{};
+	link.c = xcb_connect(nullptr, &number);
+	if (!xcb_connection_has_error(link.c)) {
+		auto it = xcb_setup_roots_iterator(xcb_get_setup(link.c));
+		for (; it.rem && number > 0; number--)
+			xcb_screen_next(&it);
+		if (it.rem) {
+			link.screen = it.data;
+			link.root = it.data->root;
+			link.monitors = randr_has_monitors(link.c);
+			link.events = select_motion(link.c, link.root);
+			return true;
+		}
+	}
+	xcb_disconnect(link.c);
+	link.c = nullptr;
+	return false;
+}
+
+void Sampler::wake()
+{
+	const uint64_t one = 1;
+	if (wake_fd >= 0)
+		(void)!write(wake_fd, &one, sizeof one);
+}
+
+/* Sleeps until `until`, a wake-up, or (with XInput 2 and no query in
+ * flight) the X server's next event. */
+void Sampler::wait(Link &link, Clock::time_point until)
+{
+	pollfd fds[2] = {{wake_fd, POLLIN, 0}, {-1, POLLIN, 0}};
+	if (link.c && link.events && !link.pending) {
+		/* events read along with the last replies wait in xcb's
+		 * queue, where poll cannot see them */
+		while (xcb_generic_event_t *ev =
+			       xcb_poll_for_queued_event(link.c)) {
+			link.moved = true;
+			free(ev);
+		}
+		if (link.moved)
+			return;
+		fds[1].fd = xcb_get_file_descriptor(link.c);
+	}
+	const auto left = std::max(until - Clock::now(), Clock::duration(0));
+	const auto ns =
+		std::chrono::duration_cast<std::chrono::nanoseconds>(left);
+	timespec ts;
+	ts.tv_sec = static_cast<time_t>(ns.count() / 1000000000);
+	ts.tv_nsec = static_cast<long>(ns.count() % 1000000000);
+	if (ppoll(fds, 2, &ts, nullptr) > 0 && (fds[0].revents & POLLIN)) {
+		uint64_t count;
+		(void)!read(wake_fd, &count, sizeof count);
+	}
+}
+
+void Sampler::run()
+{
+	Link link;
+	auto next_area = Clock::now();
+	bool reported = false;
+
+	for (;;) {
+		{
+			std::lock_guard<std::mutex> guard(lock);
+			if (stopping)
+				break;
+		}
+		if (!link.c && connect(link)) {
+			next_area = Clock::now();
+			reported = false;
+		}
+		const auto now = Clock::now();
+		if (link.c) {
+			const bool areas = now >= next_area;
+			if (areas)
+				next_area = now + AREA_PERIOD;
+			if (!sample(link, areas, areas)) {
+				/* the server went away: keep the last
+				 * positions, and try again later */
+				xcb_disconnect(link.c);
+				link.c = nullptr;
+			}
+		}
+		if (!link.c && !reported) {
+			log_message(LOG_WARNING,
+				    "pointer tracking: no X display; "
+				    "views keep their last centre");
+			reported = true;
+		}
+		/* a query in flight is read a period later; otherwise the
+		 * thread sleeps until motion, new capture settings or the next areas */
+		wait(link, !link.c        ? now + RECONNECT_PERIOD
+			   : link.pending ? now + SAMPLE_PERIOD
+					  : next_area);
+	}
+	if (link.c)
+		xcb_disconnect(link.c);
+}
+
+} // namespace
+
+std::unique_ptr<PointerClient> open_pointer_client()
+{
+	/* only X11 is read here; elsewhere a tracking view keeps its centre */
+	const int platform = static_cast<int>(obs_get_nix_platform());
+	if (platform > static_cast<int>(OBS_NIX_PLATFORM_X11_EGL))
+		return nullptr;
+	const char *display = std::getenv("DISPLAY");
+	if (!display || !*display)
+		return nullptr;
+	auto client = std::make_unique<X11Client>();
+	sampler().add(client.get());
+	return client;
+}
+
+void stop_pointer_sampler()
+{
+	sampler().stop();
+}

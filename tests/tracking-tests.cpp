@@ -1,0 +1,417 @@
+/*
+ * Centre tracking with the real X pointer, moved by XTest under Xvfb. The
+ * filter's parent is a plain source, so the whole X screen maps onto it;
+ * libobs runs without video and the tests tick the filter themselves, so
+ * every crop window is exactly the one the frame would draw.
+ */
+#include "obs-harness.hpp"
+#include "zoom-core.hpp"
+#include "zoom-filter.hpp"
+
+#include <gtest/gtest.h>
+#include <obs.hpp>
+
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+
+#include <dirent.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr float FRAME = 1.0f / 60.0f;
+
+/* Our own connection to an X display, to move its pointer. */
+struct Pointer {
+	Display *display = nullptr;
+	int width = 0;
+	int height = 0;
+
+	explicit Pointer(const char *name = nullptr)
+		: display(XOpenDisplay(name))
+	{
+		if (display) {
+			width = DisplayWidth(display, DefaultScreen(display));
+			height = DisplayHeight(display, DefaultScreen(display));
+		}
+	}
+	~Pointer()
+	{
+		/* closing a connection whose server has died would end the
+		 * process through Xlib's default error handler: it is kept */
+		static std::vector<Display *> dead;
+		if (display && server_gone)
+			dead.push_back(display);
+		else if (display)
+			XCloseDisplay(display);
+	}
+	bool server_gone = false;
+	void move(int x, int y) const
+	{
+		XTestFakeMotionEvent(display, -1, x, y, 0);
+		XSync(display, False);
+	}
+	/* the fractions of the screen that the pixel at x, y maps to */
+	double fx(int x) const { return (x + 0.5) / width; }
+	double fy(int y) const { return (y + 0.5) / height; }
+};
+
+/* The sampler threads of this process. */
+int sampler_threads()
+{
+	int n = 0;
+	DIR *dir = opendir("/proc/self/task");
+	while (dirent *e = dir ? readdir(dir) : nullptr) {
+		std::ifstream comm(std::string("/proc/self/task/") + e->d_name +
+				   "/comm");
+		std::string name;
+		if (std::getline(comm, name) && name == "tavimore-ptr")
+			n++;
+	}
+	if (dir)
+		closedir(dir);
+	return n;
+}
+
+/* A zoom filter on a plain public source (stage hotkeys register on it). */
+struct Tracked {
+	obs_source_t *parent;
+	obs_source_t *filter;
+
+	explicit Tracked(const char *json)
+		: parent(create_pattern_source("tracked parent"))
+	{
+		OBSDataAutoRelease settings = obs_data_create_from_json(json);
+		filter = create_zoom_filter("tracking zoom", settings);
+		obs_source_filter_add(parent, filter);
+		tick(filter, FRAME); /* registers the hotkeys */
+	}
+	~Tracked()
+	{
+		obs_source_filter_remove(parent, filter);
+		obs_source_release(filter);
+		obs_source_release(parent);
+		wait_destroyed();
+	}
+	ZoomFilter *operator->() const { return zoom_data(filter); }
+
+	void press_stage() const
+	{
+		press_hotkey(find_hotkey(parent, "tavimore.stage_1"));
+	}
+	/* Waits until the sampler has seen the pointer at these fractions. */
+	bool sees(double fx, double fy) const
+	{
+		const auto end = std::chrono::steady_clock::now() +
+				 std::chrono::seconds(3);
+		while (std::chrono::steady_clock::now() < end) {
+			double x = -1;
+			double y = -1;
+			/* the sampler needs the capture spec from a tick */
+			tick(filter, FRAME);
+			if ((*this)->pointer &&
+			    (*this)->pointer->latest(x, y) && x == fx &&
+			    y == fy)
+				return true;
+			std::this_thread::sleep_for(
+				std::chrono::milliseconds(2));
+		}
+		return false;
+	}
+	/* The crop window after enough frames for the centre to settle. */
+	CropWindow settled(int frames = 120) const
+	{
+		tick(filter, FRAME, frames);
+		return window();
+	}
+	CropWindow window() const
+	{
+		return crop_window((*this)->current_zoom,
+				   (*this)->current_center_x,
+				   (*this)->current_center_y);
+	}
+};
+
+bool same(const CropWindow &a, const CropWindow &b)
+{
+	return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+const char *const STAGE_TRACKS = R"({"stage_count": 1,
+	"stage_1_zoom_factor": 2.0, "stage_1_center_tracking": true,
+	"stage_1_center_x": 0.2, "stage_1_center_y": 0.3,
+	"stage_1_duration": 0.05, "idle_zoom_factor": 1.5,
+	"idle_center_x": 0.3, "idle_center_y": 0.6, "idle_duration": 0.05,
+	"tracking_smoothing": 0.0, "tracking_dead_zone": 0.0})";
+
+} // namespace
+
+TEST(Tracking, TheWindowCentresOnThePointerAndStopsAtTheFramesEdges)
+{
+	Pointer pointer;
+	ASSERT_NE(pointer.display, nullptr);
+	const int w = pointer.width;
+	const int h = pointer.height;
+	Tracked t(STAGE_TRACKS);
+	t.press_stage();
+
+	const struct {
+		int x, y;
+		double want_x,
+			want_y; /* negative: the pointer's own fraction */
+	} cases[] = {
+		{w / 2, h / 2, -1, -1},   {w / 3, 2 * h / 3, -1, -1},
+		{0, 0, 0.25, 0.25},       {w - 1, h - 1, 0.75, 0.75},
+		{w - 1, h / 3, 0.75, -1}, {w * 2 / 5, 0, -1, 0.25},
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(std::to_string(c.x) + "," + std::to_string(c.y));
+		pointer.move(c.x, c.y);
+		ASSERT_TRUE(t.sees(pointer.fx(c.x), pointer.fy(c.y)));
+		const CropWindow got = t.settled();
+		EXPECT_EQ(got.half_size, 0.25f);
+		EXPECT_FLOAT_EQ(got.center_x,
+				c.want_x < 0 ? pointer.fx(c.x) : c.want_x);
+		EXPECT_FLOAT_EQ(got.center_y,
+				c.want_y < 0 ? pointer.fy(c.y) : c.want_y);
+	}
+}
+
+TEST(Tracking, TheDeadZoneHoldsTheViewAndMovesItOnlyByTheOvershoot)
+{
+	Pointer pointer;
+	ASSERT_NE(pointer.display, nullptr);
+	const int w = pointer.width;
+	const int h = pointer.height;
+	/* box: the dead zone times the window, i.e. zone * 0.5 / zoom of the
+	 * frame on each side of the wanted centre */
+	const struct {
+		double zoom, zone;
+		double dx;  /* the move, as a fraction of the frame */
+		bool moves; /* whether the view follows */
+	} cases[] = {
+		{2.0, 0.25, 0.02, false}, /* the default zone holds 2 % */
+		{2.0, 0.25, -0.02, false},
+		{5.0, 0.25, 0.02, false}, /* ... even at the highest zoom */
+		{5.0, 0.25, -0.02, false},
+		{2.0, 0.25, 0.10, true}, /* beyond the box of 0.0625 */
+		{2.0, 0.5, -0.10, false},
+		{2.0, 0.5, -0.20, true},
+		{2.0, 0.0, 0.02, true}, /* no dead zone: on the pointer */
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(std::to_string(c.zoom) + " " +
+			     std::to_string(c.zone) + " " +
+			     std::to_string(c.dx));
+		const std::string json = std::string(R"({"stage_count": 1,
+			"stage_1_center_tracking": true, "stage_1_duration": 0.05,
+			"tracking_smoothing": 0.0, "stage_1_zoom_factor": )") +
+					 std::to_string(c.zoom) +
+					 R"(, "tracking_dead_zone": )" +
+					 std::to_string(c.zone) + "}";
+		const int x0 = w / 2;
+		const int y0 = h / 2;
+		pointer.move(x0, y0);
+		Tracked t(json.c_str());
+		ASSERT_TRUE(t.sees(pointer.fx(x0), pointer.fy(y0)));
+		t.press_stage();
+		const CropWindow start = t.settled();
+		/* a view that starts tracking starts on the pointer */
+		EXPECT_FLOAT_EQ(start.center_x, pointer.fx(x0));
+
+		const int x1 = x0 + int(std::lround(c.dx * w));
+		pointer.move(x1, y0);
+		ASSERT_TRUE(t.sees(pointer.fx(x1), pointer.fy(y0)));
+		const CropWindow after = t.settled();
+		EXPECT_EQ(after.center_y, start.center_y);
+		if (!c.moves) {
+			EXPECT_TRUE(same(after, start));
+			continue;
+		}
+		/* the pointer ends on the box's edge */
+		const double box = c.zone * 0.5 / c.zoom;
+		const double want = pointer.fx(x1) - (c.dx > 0 ? box : -box);
+		EXPECT_FLOAT_EQ(after.center_x, want);
+	}
+}
+
+TEST(Tracking, SwitchingBetweenATrackingStageAndAFixedIdleView)
+{
+	Pointer pointer;
+	ASSERT_NE(pointer.display, nullptr);
+	const int x = pointer.width * 7 / 10;
+	const int y = pointer.height * 4 / 10;
+	pointer.move(x, y);
+	Tracked t(STAGE_TRACKS);
+	ASSERT_TRUE(t.sees(pointer.fx(x), pointer.fy(y)));
+
+	const CropWindow idle = crop_window(1.5, 0.3, 0.6);
+	const CropWindow stage = crop_window(2.0, pointer.fx(x), pointer.fy(y));
+	EXPECT_TRUE(same(t.settled(), idle));
+	for (int round = 0; round < 2; round++) {
+		t.press_stage();
+		EXPECT_TRUE(same(t.settled(), stage)) << round;
+		t.press_stage();
+		EXPECT_TRUE(same(t.settled(), idle)) << round;
+	}
+
+	/* the other way round: the idle view tracks, the stage does not */
+	OBSDataAutoRelease swap = obs_data_create_from_json(
+		R"({"idle_center_tracking": true,
+		    "stage_1_center_tracking": false})");
+	update_filter(t.filter, swap);
+	EXPECT_TRUE(same(t.settled(),
+			 crop_window(1.5, pointer.fx(x), pointer.fy(y))));
+	t.press_stage();
+	EXPECT_TRUE(same(t.settled(), crop_window(2.0, 0.2, 0.3)));
+}
+
+TEST(Tracking, AStillPointerGivesTheSameWindowFrameAfterFrame)
+{
+	Pointer pointer;
+	ASSERT_NE(pointer.display, nullptr);
+	/* the defaults: smoothing 0.6 and the default dead zone */
+	Tracked t(R"({"stage_count": 1, "stage_1_center_tracking": true,
+		      "stage_1_zoom_factor": 3.0})");
+	const int x = pointer.width / 3;
+	const int y = pointer.height / 4;
+	pointer.move(x, y);
+	ASSERT_TRUE(t.sees(pointer.fx(x), pointer.fy(y)));
+	t.press_stage();
+	const CropWindow settled = t.settled(60 * 30);
+	/* it did go to the pointer */
+	EXPECT_NEAR(settled.center_x, pointer.fx(x), 1e-6);
+	EXPECT_NEAR(settled.center_y, pointer.fy(y), 1e-6);
+	for (int i = 0; i < 600; i++) {
+		tick(t.filter, FRAME);
+		if (i % 60 == 0) /* the sampler keeps sampling meanwhile */
+			std::this_thread::sleep_for(
+				std::chrono::milliseconds(20));
+		ASSERT_TRUE(same(t.window(), settled)) << "frame " << i;
+	}
+}
+
+TEST(Tracking, TheSamplerRunsOnlyWhileATargetTracks)
+{
+	EXPECT_EQ(sampler_threads(), 0);
+	Tracked t(R"({"stage_count": 2})");
+	EXPECT_EQ(t->pointer, nullptr);
+	EXPECT_EQ(sampler_threads(), 0);
+
+	const struct {
+		const char *json;
+		int threads;
+	} steps[] = {
+		{R"({"stage_2_center_tracking": true})", 1},
+		{R"({"idle_center_tracking": true})", 1},
+		{R"({"stage_2_center_tracking": false})", 1},
+		{R"({"idle_center_tracking": false})", 0},
+		{R"({"idle_center_tracking": true})", 1},
+		/* a stage beyond the count does not count */
+		{R"({"idle_center_tracking": false, "stage_count": 1,
+		     "stage_2_center_tracking": true})",
+		 0},
+	};
+	for (const auto &s : steps) {
+		OBSDataAutoRelease changes = obs_data_create_from_json(s.json);
+		update_filter(t.filter, changes);
+		EXPECT_EQ(sampler_threads(), s.threads) << s.json;
+		EXPECT_EQ(t->pointer != nullptr, s.threads == 1) << s.json;
+	}
+}
+
+TEST(Tracking, WithoutAnXDisplayATrackingViewKeepsItsCentre)
+{
+	ASSERT_NE(std::getenv("DISPLAY"), nullptr);
+	const std::string saved = std::getenv("DISPLAY");
+	unsetenv("DISPLAY");
+	{
+		Tracked t(STAGE_TRACKS);
+		EXPECT_EQ(t->pointer, nullptr);
+		t.press_stage();
+		EXPECT_TRUE(same(t.settled(), crop_window(2.0, 0.2, 0.3)));
+		EXPECT_EQ(sampler_threads(), 0);
+	}
+	/* a display that does not answer */
+	setenv("DISPLAY", ":4093", 1);
+	{
+		Tracked t(STAGE_TRACKS);
+		EXPECT_NE(t->pointer, nullptr);
+		t.press_stage();
+		std::this_thread::sleep_for(std::chrono::milliseconds(100));
+		EXPECT_TRUE(same(t.settled(), crop_window(2.0, 0.2, 0.3)));
+	}
+	setenv("DISPLAY", saved.c_str(), 1);
+	EXPECT_EQ(sampler_threads(), 0);
+	EXPECT_FALSE(logs_containing("pointer tracking: no X display").empty());
+}
+
+TEST(Tracking, AnXServerThatDiesHoldsTheLastPositionAndNothingSticks)
+{
+	/* a server of our own for the sampler, so that libobs keeps its own */
+	int fds[2];
+	ASSERT_EQ(pipe(fds), 0);
+	const pid_t server = fork();
+	ASSERT_GE(server, 0);
+	if (server == 0) {
+		close(fds[0]);
+		const std::string fd = std::to_string(fds[1]);
+		execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0",
+		       "640x480x24", "-nolisten", "tcp", nullptr);
+		_exit(127);
+	}
+	close(fds[1]);
+	char number[16] = {};
+	ssize_t got = 0;
+	for (ssize_t n; got < 15 && (n = read(fds[0], number + got, 1)) > 0;
+	     got += n)
+		if (number[got] == '\n')
+			break;
+	close(fds[0]);
+	ASSERT_GT(got, 0) << "Xvfb did not start";
+	const std::string name = ":" + std::to_string(std::atoi(number));
+
+	const std::string saved = std::getenv("DISPLAY");
+	setenv("DISPLAY", name.c_str(), 1);
+	{
+		Pointer pointer(name.c_str());
+		ASSERT_NE(pointer.display, nullptr);
+		ASSERT_EQ(pointer.width, 640);
+		pointer.move(160, 360);
+		Tracked t(STAGE_TRACKS);
+		ASSERT_TRUE(t.sees(pointer.fx(160), pointer.fy(360)));
+		t.press_stage();
+		const CropWindow followed = t.settled();
+		EXPECT_TRUE(same(followed, crop_window(2.0, pointer.fx(160),
+						       pointer.fy(360))));
+
+		pointer.server_gone = true;
+		kill(server, SIGKILL);
+		waitpid(server, nullptr, 0);
+		std::this_thread::sleep_for(std::chrono::milliseconds(200));
+		EXPECT_TRUE(same(t.settled(), followed));
+		/* the keys still work, and the stage comes back where it was */
+		t.press_stage();
+		EXPECT_TRUE(same(t.settled(), crop_window(1.5, 0.3, 0.6)));
+		t.press_stage();
+		EXPECT_TRUE(same(t.settled(), followed));
+	}
+	setenv("DISPLAY", saved.c_str(), 1);
+	EXPECT_EQ(sampler_threads(), 0);
+}
+
+int main(int argc, char **argv)
+{
+	return run_tests_in_host(argc, argv, HostOptions());
+}
