@@ -53,19 +53,22 @@ Announcement apply(ZoomFilter *filter, const StageStep &step)
 	return a;
 }
 
+/* Tells the clients about the filter on `parent`, which the caller keeps
+ * alive; a filter on no source has nobody to tell. */
+void announce_on(obs_source_t *parent, ZoomFilter *filter,
+		 const Announcement &a)
+{
+	if (a.send && parent)
+		remote_stage_changed(parent, filter->source, a.stage, a.name);
+}
+
 /* A key's callback runs while its parent lives (libobs unregisters a
  * source's hotkeys before it frees it), and so does the update, from the
- * parent's tick; a request names the parent it holds. */
-void announce(ZoomFilter *filter, const Announcement &a,
-	      obs_source_t *parent = nullptr)
+ * parent's tick. */
+void announce(ZoomFilter *filter, const Announcement &a)
 {
-	if (!a.send)
-		return;
-	if (!parent)
-		parent = obs_filter_get_parent(filter->source);
-	/* a filter on no source has nobody to tell */
-	if (parent)
-		remote_stage_changed(parent, filter->source, a.stage, a.name);
+	if (a.send)
+		announce_on(obs_filter_get_parent(filter->source), filter, a);
 }
 
 } // namespace
@@ -124,7 +127,7 @@ bool request_stage(ZoomFilter *filter, obs_source_t *parent, StageRequest kind,
 			a = apply(filter, toggle_stage(s, k));
 		chosen = filter->active_stage + 1;
 	}
-	announce(filter, a, parent);
+	announce_on(parent, filter, a);
 	return true;
 }
 
@@ -141,7 +144,7 @@ void drop_active_stage(ZoomFilter *filter)
 	announce(filter, a);
 }
 
-void release_held_stage(ZoomFilter *filter)
+void release_held_stage(ZoomFilter *filter, obs_source_t *parent)
 {
 	Announcement a;
 	{
@@ -151,7 +154,7 @@ void release_held_stage(ZoomFilter *filter)
 		a = apply(filter, hold_stage_release(selection_of(filter),
 						     filter->held_stage));
 	}
-	announce(filter, a);
+	announce_on(parent, filter, a);
 }
 
 ZoomState zoom_state(ZoomFilter *filter)

@@ -194,8 +194,9 @@ bool request_stage(ZoomFilter *filter, obs_source_t *parent, StageRequest kind,
 /* A settings change took the active stage away: back to idle. */
 void drop_active_stage(ZoomFilter *filter);
 /* The hotkeys went while a hold stage's key was down: its release will not
- * come, so it is released here. */
-void release_held_stage(ZoomFilter *filter);
+ * come, so it is released here; the event names `parent` (the source the
+ * key was on, kept alive by the caller), or nobody when it is null. */
+void release_held_stage(ZoomFilter *filter, obs_source_t *parent);
 
 /* What a GetState request reports. */
 struct ZoomState {

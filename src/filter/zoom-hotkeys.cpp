@@ -148,9 +148,14 @@ void unregister_all_hotkeys(ZoomFilter *filter)
 	}
 	if (held)
 		save_idle_zoom_factor(filter);
-	release_held_stage(filter);
+	/* the source the keys were on, if it still lives */
+	obs_source_t *parent =
+		obs_weak_source_get_source(filter->hotkey_parent);
+	release_held_stage(filter, parent);
 	obs_weak_source_release(filter->hotkey_parent);
 	filter->hotkey_parent = nullptr;
+	/* last: the parent's destroy may come from this release */
+	obs_source_release(parent);
 }
 
 struct HotkeyOnParent {
