@@ -36,6 +36,7 @@ struct ZoomFilter {
 	gs_effect_t *effect = nullptr;
 	gs_eparam_t *center_param = nullptr;
 	gs_eparam_t *half_size_param = nullptr;
+	gs_eparam_t *multiplier_param = nullptr;
 
 	ZoomStage idle;
 	std::vector<ZoomStage> stages;
@@ -108,6 +109,8 @@ void save_idle_zoom_factor(ZoomFilter *filter);
 /* frame */
 void zoom_filter_tick(void *data, float seconds);
 void zoom_filter_render(void *data, gs_effect_t *effect);
+gs_color_space zoom_filter_color_space(void *data, size_t count,
+				       const gs_color_space *preferred);
 
 /* property sheet */
 obs_properties_t *zoom_filter_properties(void *data);
