@@ -290,8 +290,8 @@ bool start_host(const HostOptions &options)
 		ovi.base_height = options.height;
 		ovi.output_width = options.width;
 		ovi.output_height = options.height;
-		ovi.output_format = VIDEO_FORMAT_RGBA;
-		ovi.colorspace = VIDEO_CS_SRGB;
+		ovi.output_format = options.format;
+		ovi.colorspace = options.colorspace;
 		ovi.range = VIDEO_RANGE_FULL;
 		ovi.gpu_conversion = true;
 		ovi.scale_type = OBS_SCALE_BILINEAR;

@@ -20,6 +20,10 @@ struct HostOptions {
 	bool video = false;
 	uint32_t width = 256;
 	uint32_t height = 256;
+	/* the canvas: VIDEO_CS_2100_PQ with VIDEO_FORMAT_P010 draws it in
+	 * half floats, in Rec. 709 extended (HDR) */
+	video_colorspace colorspace = VIDEO_CS_SRGB;
+	video_format format = VIDEO_FORMAT_RGBA;
 	/* the module's data folder; defaults to the source tree's data */
 	std::string data_path;
 	/* load the module at start-up */
