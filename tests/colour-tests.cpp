@@ -121,23 +121,44 @@ static std::vector<float> float_row(obs_source_t *source, uint32_t width,
 	return row;
 }
 
-TEST(Colour, FloatContentAboveOneReachesFloatTargetsUnclipped)
+TEST(Colour, FloatContentKeepsItsRangeInEveryTargetSpace)
 {
-	/* Left half a colour brighter than SDR white, right half a dim grey;
-	 * zoom 2 on the left quarter shows only the bright colour. scRGB
-	 * counts 80 nits as 1.0, the other spaces SDR white. */
-	const float bright[] = {2.5f, 0.25f, 6.0f};
-	/* the levels OBS Studio sets (a bare libobs leaves SDR white at 0) */
-	obs_set_video_levels(300.0f, 1000.0f);
-	const float white = obs_get_video_sdr_white_level();
+	/* The left half of the picture in the given colour, the right half a
+	 * dim grey; zoom 2 on the left quarter shows only the colour. scRGB
+	 * counts 80 nits as 1.0, the other spaces SDR white (300 nits here);
+	 * an SDR target tone maps HDR content, which leaves a grey g at
+	 * g / (g + 1). */
+	obs_set_video_levels(300.0f, 1000.0f); /* as OBS Studio does */
+	const float to_scrgb = 300.0f / 80.0f;
 	const struct {
 		gs_color_space source, target;
-		float scale;
+		float colour[3], expected[3];
 	} cases[] = {
-		{GS_CS_709_SCRGB, GS_CS_709_SCRGB, 1.0f},
-		{GS_CS_709_SCRGB, GS_CS_709_EXTENDED, 80.0f / white},
-		{GS_CS_709_EXTENDED, GS_CS_709_EXTENDED, 1.0f},
-		{GS_CS_709_EXTENDED, GS_CS_709_SCRGB, white / 80.0f},
+		{GS_CS_709_SCRGB,
+		 GS_CS_709_SCRGB,
+		 {2.5f, 0.25f, 6.0f},
+		 {2.5f, 0.25f, 6.0f}},
+		{GS_CS_709_EXTENDED,
+		 GS_CS_709_EXTENDED,
+		 {2.5f, 0.25f, 6.0f},
+		 {2.5f, 0.25f, 6.0f}},
+		{GS_CS_709_SCRGB,
+		 GS_CS_709_EXTENDED,
+		 {2.5f, 0.25f, 6.0f},
+		 {2.5f / to_scrgb, 0.25f / to_scrgb, 6.0f / to_scrgb}},
+		{GS_CS_709_EXTENDED,
+		 GS_CS_709_SCRGB,
+		 {2.5f, 0.25f, 6.0f},
+		 {2.5f * to_scrgb, 0.25f * to_scrgb, 6.0f * to_scrgb}},
+		{GS_CS_709_EXTENDED,
+		 GS_CS_SRGB_16F,
+		 {3.0f, 3.0f, 3.0f},
+		 {0.75f, 0.75f, 0.75f}},
+		/* 3.0 in scRGB is 0.8 of SDR white */
+		{GS_CS_709_SCRGB,
+		 GS_CS_SRGB_16F,
+		 {3.0f, 3.0f, 3.0f},
+		 {0.8f / 1.8f, 0.8f / 1.8f, 0.8f / 1.8f}},
 	};
 	const uint32_t w = 32, h = 16;
 	for (const auto &c : cases) {
@@ -153,7 +174,8 @@ TEST(Colour, FloatContentAboveOneReachesFloatTargetsUnclipped)
 			for (uint32_t x = 0; x < w; x++) {
 				for (int ch = 0; ch < 3; ch++)
 					picture.rgba.push_back(
-						x < w / 2 ? bright[ch] : 0.5f);
+						x < w / 2 ? c.colour[ch]
+							  : 0.5f);
 				picture.rgba.push_back(1.0f);
 			}
 		PictureRig rig(picture, 2.0, 0.25, 0.5);
@@ -164,9 +186,8 @@ TEST(Colour, FloatContentAboveOneReachesFloatTargetsUnclipped)
 		 * last pixels blend in the grey beyond it */
 		for (uint32_t x = 0; x < w - 3; x++)
 			for (int ch = 0; ch < 3; ch++)
-				EXPECT_NEAR(row[x * 4 + ch],
-					    bright[ch] * c.scale,
-					    0.004 * bright[ch] * c.scale)
+				EXPECT_NEAR(row[x * 4 + ch], c.expected[ch],
+					    0.004 * c.expected[ch])
 					<< "pixel " << x << " channel " << ch;
 	}
 }

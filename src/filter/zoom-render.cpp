@@ -22,7 +22,6 @@ static gs_color_space input_space(obs_source_t *target)
 					  INPUT_SPACES);
 }
 
-/* scRGB counts 80 nits as 1.0; the other spaces count SDR white as 1.0 */
 static bool is_scrgb(gs_color_space space)
 {
 	return space == GS_CS_709_SCRGB;
@@ -38,15 +37,16 @@ struct Conversion {
 	float multiplier;
 };
 
-/* How a picture in `from` is drawn into a target in `to`. */
+/* How a picture in `from` is drawn into a target in `to`. scRGB counts 80
+ * nits as 1.0, the other spaces SDR white. */
 static Conversion conversion(gs_color_space from, gs_color_space to)
 {
-	const float nits_80 = obs_get_video_sdr_white_level() / 80.0f;
+	const float white_in_scrgb = obs_get_video_sdr_white_level() / 80.0f;
 	if (is_scrgb(to) && !is_scrgb(from))
-		return {"DrawMultiply", nits_80};
+		return {"DrawMultiply", white_in_scrgb};
 	if (is_scrgb(from) && !is_scrgb(to))
 		return {is_sdr(to) ? "DrawMultiplyTonemap" : "DrawMultiply",
-			1.0f / nits_80};
+			1.0f / white_in_scrgb};
 	/* HDR content in an SDR target is tone mapped, not clipped */
 	if (from == GS_CS_709_EXTENDED && is_sdr(to))
 		return {"DrawTonemap", 1.0f};
