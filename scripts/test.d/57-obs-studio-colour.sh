@@ -33,7 +33,8 @@ write_collection '{
             ]
         }'
 
-start_obs
+# --multi: another OBS may be running on this machine (its own X server and HOME)
+start_obs --multi
 client wait 30 || fail_now "obs-websocket did not answer on port $port"
 
 matches_reference() { # polls screenshots for up to 15 s: the centre glides in from the middle
