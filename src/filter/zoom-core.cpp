@@ -1,5 +1,6 @@
 #include "zoom-core.hpp"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 
@@ -106,4 +107,22 @@ CropWindow crop_window(double zoom, double center_x, double center_y)
 	const float half = static_cast<float>(h);
 	window.half_size = half >= FLT_MIN ? half : FLT_MIN;
 	return window;
+}
+
+static void needed_span(float center, float half, int size, int &from, int &to)
+{
+	const double low = std::floor((double(center) - half) * size) - 1.0;
+	const double high = std::ceil((double(center) + half) * size) + 1.0;
+	/* a window that rounds to nothing still needs a pixel */
+	from = low > 0.0 ? int(std::min(low, double(size - 1))) : 0;
+	to = high < size ? int(std::max(high, double(from + 1))) : size;
+}
+
+PixelRect needed_pixels(const CropWindow &window, int width, int height)
+{
+	PixelRect rect;
+	needed_span(window.center_x, window.half_size, width, rect.x0, rect.x1);
+	needed_span(window.center_y, window.half_size, height, rect.y0,
+		    rect.y1);
+	return rect;
 }

@@ -62,3 +62,15 @@ struct CropWindow {
  * zoom), centre clamped so that the window stays inside the frame. A zoom
  * that is not finite draws as 1, a centre that is not finite as 0.5. */
 CropWindow crop_window(double zoom, double center_x, double center_y);
+
+/* The pixels of the input that the window needs, [x0, x1) by [y0, y1): the
+ * window in whole pixels, with a pixel around it for the linear sampler's
+ * neighbours, never past the frame. */
+struct PixelRect {
+	int x0;
+	int y0;
+	int x1;
+	int y1;
+};
+
+PixelRect needed_pixels(const CropWindow &window, int width, int height);

@@ -32,6 +32,13 @@ static void *zoom_filter_create(obs_data_t *settings, obs_source_t *source)
 			filter->effect, "half_size");
 		filter->multiplier_param = gs_effect_get_param_by_name(
 			filter->effect, "multiplier");
+		filter->image_param =
+			gs_effect_get_param_by_name(filter->effect, "image");
+		const char *names[] = {"Draw", "DrawMultiply", "DrawTonemap",
+				       "DrawMultiplyTonemap"};
+		for (int i = 0; i < 4; i++)
+			filter->techniques[i] = gs_effect_get_technique(
+				filter->effect, names[i]);
 	} else {
 		log_message(LOG_ERROR, "failed to load zoom-crop.effect");
 	}
@@ -73,6 +80,7 @@ static void zoom_filter_destroy(void *data)
 	obs_enter_graphics();
 	if (filter->effect)
 		gs_effect_destroy(filter->effect);
+	gs_texrender_destroy(filter->input);
 	obs_leave_graphics();
 
 	filter->stage_hotkey_contexts.clear();

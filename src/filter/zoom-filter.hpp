@@ -37,6 +37,12 @@ struct ZoomFilter {
 	gs_eparam_t *center_param = nullptr;
 	gs_eparam_t *half_size_param = nullptr;
 	gs_eparam_t *multiplier_param = nullptr;
+	gs_eparam_t *image_param = nullptr;
+	/* Draw, DrawMultiply, DrawTonemap, DrawMultiplyTonemap */
+	gs_technique_t *techniques[4] = {};
+	/* the part of the input that the window shows, drawn every frame
+	 * (graphics thread only) */
+	gs_texrender_t *input = nullptr;
 
 	ZoomStage idle;
 	std::vector<ZoomStage> stages;
