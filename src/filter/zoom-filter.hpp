@@ -40,9 +40,13 @@ struct ZoomFilter {
 	gs_eparam_t *image_param = nullptr;
 	/* Draw, DrawMultiply, DrawTonemap, DrawMultiplyTonemap */
 	gs_technique_t *techniques[4] = {};
-	/* the part of the input that the window shows, drawn every frame
-	 * (graphics thread only) */
+	/* the part of the input that the window shows, drawn once a frame
+	 * (in render, inside the graphics context): the frame's time, the
+	 * pixels and the colour space it holds */
 	gs_texrender_t *input = nullptr;
+	uint64_t input_frame_time = 0;
+	int input_rect[4] = {};
+	gs_color_space input_space = GS_CS_SRGB;
 
 	ZoomStage idle;
 	std::vector<ZoomStage> stages;

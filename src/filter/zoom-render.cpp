@@ -8,6 +8,8 @@
 #include "zoom-filter.hpp"
 #include "zoom-core.hpp"
 
+#include <algorithm>
+
 /* The spaces the filter draws its input in; anything else is converted to
  * one of these by the input's own render. */
 static const gs_color_space INPUT_SPACES[] = {
@@ -74,12 +76,26 @@ gs_color_space zoom_filter_color_space(void *data, size_t count,
  * texture, in the input's colour space, as libobs draws a filter's input:
  * the whole input is drawn (every sprite of it, so a source drawn in
  * several parts comes out whole), projected so that only those pixels land
- * in the texture. Returns that texture, or null.
+ * in the texture. Like libobs, once a frame: a second view of the same
+ * frame reuses it. Returns that texture, or null.
  */
 static gs_texture_t *draw_input(ZoomFilter *filter, obs_source_t *target,
 				obs_source_t *parent, gs_color_space space,
 				const PixelRect &rect)
 {
+	const uint64_t frame_time = obs_get_video_frame_time();
+	const int bounds[4] = {rect.x0, rect.y0, rect.x1, rect.y1};
+	if (filter->input && filter->input_frame_time == frame_time &&
+	    filter->input_space == space &&
+	    std::equal(bounds, bounds + 4, filter->input_rect)) {
+		gs_texture_t *texture = gs_texrender_get_texture(filter->input);
+		if (texture)
+			return texture;
+	}
+	filter->input_frame_time = frame_time;
+	filter->input_space = space;
+	std::copy(bounds, bounds + 4, filter->input_rect);
+
 	const gs_color_format format = gs_get_format_from_space(space);
 	if (filter->input && gs_texrender_get_format(filter->input) != format) {
 		gs_texrender_destroy(filter->input);
