@@ -157,6 +157,12 @@ void zoom_filter_render(void *data, gs_effect_t *)
 	const CropWindow window = crop_window(filter->current_zoom,
 					      filter->current_center_x,
 					      filter->current_center_y);
+	/* the whole frame is the input as it is: drawn unfiltered, exactly
+	 * and at no cost */
+	if (window.half_size >= 0.5f) {
+		obs_source_skip_video_filter(filter->source);
+		return;
+	}
 	/* only the pixels the window shows are drawn first: at zoom 2 a
 	 * quarter of the input */
 	const PixelRect rect = needed_pixels(window, int(width), int(height));
