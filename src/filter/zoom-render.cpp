@@ -76,8 +76,9 @@ gs_color_space zoom_filter_color_space(void *data, size_t count,
  * texture, in the input's colour space, as libobs draws a filter's input:
  * the whole input is drawn (every sprite of it, so a source drawn in
  * several parts comes out whole), projected so that only those pixels land
- * in the texture. Like libobs, once a frame: a second view of the same
- * frame reuses it. Returns that texture, or null.
+ * in the texture; libobs's obs_source_process_filter_begin would draw all
+ * of the input, four times the pixels at zoom 2. Like libobs, once a frame:
+ * a second view of the same frame reuses it. Returns that texture, or null.
  */
 static gs_texture_t *draw_input(ZoomFilter *filter, obs_source_t *target,
 				obs_source_t *parent, gs_color_space space,
