@@ -210,6 +210,37 @@ TEST(CropWindow, StaysInsideTheFrame)
 	}
 }
 
+TEST(CropWindow, NeedsTheWindowsPixelsAndOneAroundWithinTheFrame)
+{
+	struct Case {
+		double zoom, x, y;
+		int width, height;
+		PixelRect rect;
+	} cases[] = {
+		{1.0, 0.5, 0.5, 1920, 1080, {0, 0, 1920, 1080}},
+		/* [480, 1440] x [270, 810] */
+		{2.0, 0.5, 0.5, 1920, 1080, {479, 269, 1441, 811}},
+		/* at the top-left and bottom-right corners */
+		{2.0, 0.0, 0.0, 1920, 1080, {0, 0, 961, 541}},
+		{2.0, 1.0, 1.0, 1920, 1080, {959, 539, 1920, 1080}},
+		/* edges inside pixels: [44.8, 108.8] */
+		{4.0, 0.3, 0.3, 256, 256, {43, 43, 110, 110}},
+		/* a window too small to see still needs a pixel */
+		{1e30, 0.5, 1.0, 100, 100, {49, 99, 51, 100}},
+	};
+	for (const Case &c : cases) {
+		const PixelRect r = needed_pixels(crop_window(c.zoom, c.x, c.y),
+						  c.width, c.height);
+		SCOPED_TRACE(::testing::Message()
+			     << "zoom " << c.zoom << " centre (" << c.x << ", "
+			     << c.y << ")");
+		EXPECT_EQ(r.x0, c.rect.x0);
+		EXPECT_EQ(r.y0, c.rect.y0);
+		EXPECT_EQ(r.x1, c.rect.x1);
+		EXPECT_EQ(r.y1, c.rect.y1);
+	}
+}
+
 TEST(CropWindow, IsHandedOnInSinglePrecision)
 {
 	const CropWindow w = crop_window(5.0, -3.0, 7.0);

@@ -92,8 +92,9 @@ TEST(Module, NamesTheFilterFromTheLocale)
 {
 	EXPECT_STREQ(obs_source_get_display_name("tavimore_filter"),
 		     "Tavimore Zoom");
+	/* a video filter that samples in linear light */
 	EXPECT_EQ(obs_get_source_output_flags("tavimore_filter"),
-		  uint32_t(OBS_SOURCE_VIDEO));
+		  uint32_t(OBS_SOURCE_VIDEO | OBS_SOURCE_SRGB));
 }
 
 /* Every key found in every language: locale-tests. */

@@ -13,6 +13,7 @@
 #include <dlfcn.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdarg>
 #include <cstring>
 #include <cstdio>
@@ -135,6 +136,132 @@ static void register_pattern_source()
 	obs_register_source(&info);
 }
 
+/* ---- a picture drawn as OBS's image source draws ------------------ */
+
+uint16_t half_from_float(float value)
+{
+	uint32_t bits;
+	std::memcpy(&bits, &value, sizeof(bits));
+	const uint16_t sign = uint16_t((bits >> 16) & 0x8000);
+	const int exponent = int((bits >> 23) & 0xff) - 127 + 15;
+	const uint32_t mantissa = bits & 0x7fffff;
+	if (exponent <= 0)
+		return sign; /* tiny values: zero is all the tests need */
+	if (exponent >= 31)
+		return uint16_t(sign | 0x7c00);
+	/* round to nearest */
+	/* a carry out of the mantissa moves into the exponent */
+	const uint32_t half =
+		(uint32_t(exponent) << 10) + ((mantissa + 0x1000) >> 13);
+	return uint16_t(sign | half);
+}
+
+float float_from_half(uint16_t half)
+{
+	const int exponent = (half >> 10) & 0x1f;
+	const int mantissa = half & 0x3ff;
+	float value;
+	if (exponent == 0)
+		value = std::ldexp(float(mantissa), -24);
+	else if (exponent == 31)
+		value = mantissa ? NAN : INFINITY;
+	else
+		value = std::ldexp(float(mantissa | 0x400), exponent - 25);
+	return half & 0x8000 ? -value : value;
+}
+
+struct PictureSource {
+	gs_texture_t *texture = nullptr;
+	uint32_t width = 0;
+	uint32_t height = 0;
+	gs_color_space space = GS_CS_SRGB;
+};
+
+/* handed from create_picture_source to picture_create, on one thread */
+static const Picture *next_picture = nullptr;
+
+static void *picture_create(obs_data_t *, obs_source_t *)
+{
+	auto *p = new PictureSource();
+	if (!next_picture)
+		return p;
+	const Picture &picture = *next_picture;
+	p->width = picture.width;
+	p->height = picture.height;
+	p->space = picture.space;
+	std::vector<uint16_t> halves;
+	const uint8_t *plane = picture.rgba8.data();
+	if (picture.format == GS_RGBA16F) {
+		for (float v : picture.rgba)
+			halves.push_back(half_from_float(v));
+		plane = reinterpret_cast<const uint8_t *>(halves.data());
+	}
+	obs_enter_graphics();
+	p->texture = gs_texture_create(p->width, p->height, picture.format, 1,
+				       &plane, 0);
+	obs_leave_graphics();
+	return p;
+}
+
+static void picture_destroy(void *data)
+{
+	auto *p = static_cast<PictureSource *>(data);
+	obs_enter_graphics();
+	gs_texture_destroy(p->texture);
+	obs_leave_graphics();
+	delete p;
+}
+
+static void picture_render(void *data, gs_effect_t *effect)
+{
+	auto *p = static_cast<PictureSource *>(data);
+	if (!p->texture)
+		return;
+	const bool previous = gs_framebuffer_srgb_enabled();
+	gs_enable_framebuffer_srgb(true);
+	gs_blend_state_push();
+	gs_blend_function(GS_BLEND_ONE, GS_BLEND_INVSRCALPHA);
+	gs_effect_set_texture_srgb(gs_effect_get_param_by_name(effect, "image"),
+				   p->texture);
+	gs_draw_sprite(p->texture, 0, p->width, p->height);
+	gs_blend_state_pop();
+	gs_enable_framebuffer_srgb(previous);
+}
+
+static void register_picture_source()
+{
+	obs_source_info info = {};
+	info.id = "tavimore_test_picture";
+	info.type = OBS_SOURCE_TYPE_INPUT;
+	info.output_flags = OBS_SOURCE_VIDEO | OBS_SOURCE_SRGB;
+	info.get_name = [](void *) {
+		return "Test picture";
+	};
+	info.create = picture_create;
+	info.destroy = picture_destroy;
+	info.video_render = picture_render;
+	info.get_width = [](void *data) {
+		return static_cast<PictureSource *>(data)->width;
+	};
+	info.get_height = [](void *data) {
+		return static_cast<PictureSource *>(data)->height;
+	};
+	info.video_get_color_space = [](void *data, size_t,
+					const gs_color_space *) {
+		return static_cast<PictureSource *>(data)->space;
+	};
+	obs_register_source(&info);
+}
+
+obs_source_t *create_picture_source(const char *name, const Picture &picture)
+{
+	next_picture = &picture;
+	obs_source_t *source = obs_source_create("tavimore_test_picture", name,
+						 nullptr, nullptr);
+	next_picture = nullptr;
+	return source;
+}
+
 /* ---- host start and stop ------------------------------------------ */
 
 bool start_host(const HostOptions &options)
@@ -163,8 +290,8 @@ bool start_host(const HostOptions &options)
 		ovi.base_height = options.height;
 		ovi.output_width = options.width;
 		ovi.output_height = options.height;
-		ovi.output_format = VIDEO_FORMAT_RGBA;
-		ovi.colorspace = VIDEO_CS_SRGB;
+		ovi.output_format = options.format;
+		ovi.colorspace = options.colorspace;
 		ovi.range = VIDEO_RANGE_FULL;
 		ovi.gpu_conversion = true;
 		ovi.scale_type = OBS_SCALE_BILINEAR;
@@ -177,6 +304,7 @@ bool start_host(const HostOptions &options)
 	}
 
 	register_pattern_source();
+	register_picture_source();
 	obs_hotkey_enable_callback_rerouting(true);
 
 	if (options.load_module) {
@@ -316,10 +444,12 @@ void wait_hotkeys()
 	wait_destroyed();
 }
 
-ReadbackTarget::ReadbackTarget(uint32_t width, uint32_t height)
+ReadbackTarget::ReadbackTarget(uint32_t width, uint32_t height,
+			       gs_color_format format, gs_color_space space)
 	: width(width), height(height),
-	  target(gs_texrender_create(GS_RGBA, GS_ZS_NONE)),
-	  stage(gs_stagesurface_create(width, height, GS_RGBA))
+	  pixel_bytes(gs_get_format_bpp(format) / 8), space(space),
+	  target(gs_texrender_create(format, GS_ZS_NONE)),
+	  stage(gs_stagesurface_create(width, height, format))
 {
 }
 
@@ -333,7 +463,7 @@ void ReadbackTarget::draw(const std::function<void()> &content,
 			  std::vector<uint8_t> *pixels)
 {
 	gs_texrender_reset(target);
-	if (gs_texrender_begin(target, width, height)) {
+	if (gs_texrender_begin_with_color_space(target, width, height, space)) {
 		vec4 clear;
 		vec4_zero(&clear);
 		gs_clear(GS_CLEAR_COLOR, &clear, 0.0f, 0);
@@ -351,11 +481,11 @@ void ReadbackTarget::draw(const std::function<void()> &content,
 	if (!gs_stagesurface_map(stage, &data, &linesize))
 		return;
 	if (pixels) {
-		pixels->resize(size_t(width) * height * 4);
+		const size_t row = size_t(width) * pixel_bytes;
+		pixels->resize(row * height);
 		for (uint32_t y = 0; y < height; y++)
-			std::memcpy(pixels->data() + size_t(y) * width * 4,
-				    data + size_t(y) * linesize,
-				    size_t(width) * 4);
+			std::memcpy(pixels->data() + y * row,
+				    data + size_t(y) * linesize, row);
 	}
 	gs_stagesurface_unmap(stage);
 }

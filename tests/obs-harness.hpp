@@ -20,6 +20,10 @@ struct HostOptions {
 	bool video = false;
 	uint32_t width = 256;
 	uint32_t height = 256;
+	/* the canvas: VIDEO_CS_2100_PQ with VIDEO_FORMAT_P010 draws it in
+	 * half floats, in Rec. 709 extended (HDR) */
+	video_colorspace colorspace = VIDEO_CS_SRGB;
+	video_format format = VIDEO_FORMAT_RGBA;
 	/* the module's data folder; defaults to the source tree's data */
 	std::string data_path;
 	/* load the module at start-up */
@@ -55,6 +59,25 @@ obs_module_t *loaded_module();
  * of the given size: red = x, green = y, scaled to 0..255 over the frame. */
 obs_source_t *create_pattern_source(const char *name, uint32_t width = 256,
 				    uint32_t height = 256);
+/* A picture for create_picture_source: `rgba8` holds rows of RGBA bytes
+ * (sRGB-encoded, alpha premultiplied) for GS_RGBA, `rgba` rows of RGBA
+ * floats (linear, premultiplied) for GS_RGBA16F, uploaded as half floats. */
+struct Picture {
+	uint32_t width = 0;
+	uint32_t height = 0;
+	gs_color_format format = GS_RGBA;
+	/* the colour space the source reports */
+	gs_color_space space = GS_CS_SRGB;
+	std::vector<uint8_t> rgba8;
+	std::vector<float> rgba;
+};
+/* A public source drawing the picture as OBS's image source draws: sRGB
+ * aware (OBS_SOURCE_SRGB), alpha premultiplied. */
+obs_source_t *create_picture_source(const char *name, const Picture &picture);
+/* IEEE half floats, as GS_RGBA16F textures hold them. */
+uint16_t half_from_float(float value);
+float float_from_half(uint16_t half);
+
 /* A zoom filter made through libobs; settings may be null. */
 obs_source_t *create_zoom_filter(const char *name, obs_data_t *settings);
 ZoomFilter *zoom_data(obs_source_t *filter);
@@ -82,7 +105,11 @@ void wait_destroyed();
  * number of times. Make, use and destroy it inside the graphics context. */
 class ReadbackTarget {
 public:
-	ReadbackTarget(uint32_t width, uint32_t height);
+	/* of the given format, drawn in the given colour space; the pixels
+	 * read back are rows of that format (8 bytes a pixel for RGBA16F) */
+	ReadbackTarget(uint32_t width, uint32_t height,
+		       gs_color_format format = GS_RGBA,
+		       gs_color_space space = GS_CS_SRGB);
 	~ReadbackTarget();
 	ReadbackTarget(const ReadbackTarget &) = delete;
 	ReadbackTarget &operator=(const ReadbackTarget &) = delete;
@@ -96,6 +123,8 @@ public:
 private:
 	uint32_t width;
 	uint32_t height;
+	uint32_t pixel_bytes;
+	gs_color_space space;
 	gs_texrender_t *target;
 	gs_stagesurf_t *stage;
 };

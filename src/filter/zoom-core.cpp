@@ -1,5 +1,6 @@
 #include "zoom-core.hpp"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 
@@ -226,4 +227,22 @@ double dead_zone_centre(double wanted, double pointer, double half_size,
 		wanted = pointer + box;
 	wanted = wanted > h ? wanted : h;
 	return wanted < 1.0 - h ? wanted : 1.0 - h;
+}
+
+static void needed_span(float center, float half, int size, int &from, int &to)
+{
+	const double low = std::floor((double(center) - half) * size) - 1.0;
+	const double high = std::ceil((double(center) + half) * size) + 1.0;
+	/* a window that rounds to nothing still needs a pixel */
+	from = low > 0.0 ? int(std::min(low, double(size - 1))) : 0;
+	to = high < size ? int(std::max(high, double(from + 1))) : size;
+}
+
+PixelRect needed_pixels(const CropWindow &window, int width, int height)
+{
+	PixelRect rect;
+	needed_span(window.center_x, window.half_size, width, rect.x0, rect.x1);
+	needed_span(window.center_y, window.half_size, height, rect.y0,
+		    rect.y1);
+	return rect;
 }

@@ -138,3 +138,15 @@ double clamp_dead_zone(double dead_zone);
  * as soon as the pointer turns back from an edge. */
 double dead_zone_centre(double wanted, double pointer, double half_size,
 			double dead_zone);
+
+/* The pixels of the input that the window needs, [x0, x1) by [y0, y1): the
+ * window in whole pixels, with a pixel around it for the linear sampler's
+ * neighbours, never past the frame. */
+struct PixelRect {
+	int x0;
+	int y0;
+	int x1;
+	int y1;
+};
+
+PixelRect needed_pixels(const CropWindow &window, int width, int height);

@@ -30,6 +30,15 @@ static void *zoom_filter_create(obs_data_t *settings, obs_source_t *source)
 			gs_effect_get_param_by_name(filter->effect, "center");
 		filter->half_size_param = gs_effect_get_param_by_name(
 			filter->effect, "half_size");
+		filter->multiplier_param = gs_effect_get_param_by_name(
+			filter->effect, "multiplier");
+		filter->image_param =
+			gs_effect_get_param_by_name(filter->effect, "image");
+		const char *names[] = {"Draw", "DrawMultiply", "DrawTonemap",
+				       "DrawMultiplyTonemap"};
+		for (int i = 0; i < 4; i++)
+			filter->techniques[i] = gs_effect_get_technique(
+				filter->effect, names[i]);
 	} else {
 		log_message(LOG_ERROR, "failed to load zoom-crop.effect");
 	}
@@ -61,6 +70,7 @@ static void zoom_filter_destroy(void *data)
 	obs_enter_graphics();
 	if (filter->effect)
 		gs_effect_destroy(filter->effect);
+	gs_texrender_destroy(filter->input);
 	obs_leave_graphics();
 
 	delete filter;
@@ -71,7 +81,8 @@ void register_zoom_filter()
 	obs_source_info info = {};
 	info.id = "tavimore_filter";
 	info.type = OBS_SOURCE_TYPE_FILTER;
-	info.output_flags = OBS_SOURCE_VIDEO;
+	/* drawn in linear light, in the colour space of its input */
+	info.output_flags = OBS_SOURCE_VIDEO | OBS_SOURCE_SRGB;
 	info.get_name = zoom_filter_get_name;
 	info.create = zoom_filter_create;
 	info.destroy = zoom_filter_destroy;
@@ -81,5 +92,6 @@ void register_zoom_filter()
 	info.video_tick = zoom_filter_tick;
 	info.video_render = zoom_filter_render;
 	info.filter_remove = zoom_filter_remove;
+	info.video_get_color_space = zoom_filter_color_space;
 	obs_register_source(&info);
 }

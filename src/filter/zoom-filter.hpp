@@ -45,6 +45,17 @@ struct ZoomFilter {
 	gs_effect_t *effect = nullptr;
 	gs_eparam_t *center_param = nullptr;
 	gs_eparam_t *half_size_param = nullptr;
+	gs_eparam_t *multiplier_param = nullptr;
+	gs_eparam_t *image_param = nullptr;
+	/* Draw, DrawMultiply, DrawTonemap, DrawMultiplyTonemap */
+	gs_technique_t *techniques[4] = {};
+	/* the part of the input that the window shows, drawn once a frame
+	 * (in render, inside the graphics context): the frame's time, the
+	 * pixels and the colour space it holds */
+	gs_texrender_t *input = nullptr;
+	uint64_t input_frame_time = 0;
+	int input_rect[4] = {};
+	gs_color_space input_space = GS_CS_SRGB;
 
 	ZoomStage idle;
 	/* the stage list: sized by update, read by the frame (graphics thread) */
@@ -215,6 +226,8 @@ ZoomState zoom_state(ZoomFilter *filter);
 /* frame */
 void zoom_filter_tick(void *data, float seconds);
 void zoom_filter_render(void *data, gs_effect_t *effect);
+gs_color_space zoom_filter_color_space(void *data, size_t count,
+				       const gs_color_space *preferred);
 
 /* property sheet */
 obs_properties_t *zoom_filter_properties(void *data);

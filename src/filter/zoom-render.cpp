@@ -1,16 +1,156 @@
-/* Draws the filter's input through the crop effect. */
+/*
+ * Draws the filter's input through the crop effect, in the input's own
+ * colour space: 8-bit sRGB, 16-bit float sRGB or linear HDR (Rec. 709
+ * extended), converted to the target's space on the way out. The input is
+ * sampled and blended in linear light, and it arrives premultiplied by its
+ * alpha, so it is drawn over what lies beneath with (1, 1 - alpha).
+ */
 #include "zoom-filter.hpp"
 #include "zoom-core.hpp"
+
+#include <algorithm>
+
+/* The spaces the filter draws its input in; anything else is converted to
+ * one of these by the input's own render. */
+static const gs_color_space INPUT_SPACES[] = {
+	GS_CS_SRGB,
+	GS_CS_SRGB_16F,
+	GS_CS_709_EXTENDED,
+};
+
+static gs_color_space input_space(obs_source_t *target)
+{
+	return obs_source_get_color_space(target, OBS_COUNTOF(INPUT_SPACES),
+					  INPUT_SPACES);
+}
+
+static bool is_scrgb(gs_color_space space)
+{
+	return space == GS_CS_709_SCRGB;
+}
+
+static bool is_sdr(gs_color_space space)
+{
+	return space == GS_CS_SRGB || space == GS_CS_SRGB_16F;
+}
+
+enum Technique { DRAW, DRAW_MULTIPLY, DRAW_TONEMAP, DRAW_MULTIPLY_TONEMAP };
+
+struct Conversion {
+	Technique technique;
+	float multiplier;
+};
+
+/* How a picture in `from` is drawn into a target in `to`. scRGB counts 80
+ * nits as 1.0, the other spaces SDR white. */
+static Conversion conversion(gs_color_space from, gs_color_space to)
+{
+	const float white_in_scrgb = obs_get_video_sdr_white_level() / 80.0f;
+	if (is_scrgb(to) && !is_scrgb(from))
+		return {DRAW_MULTIPLY, white_in_scrgb};
+	if (is_scrgb(from) && !is_scrgb(to))
+		return {is_sdr(to) ? DRAW_MULTIPLY_TONEMAP : DRAW_MULTIPLY,
+			1.0f / white_in_scrgb};
+	/* HDR content in an SDR target is tone mapped, not clipped */
+	if (from == GS_CS_709_EXTENDED && is_sdr(to))
+		return {DRAW_TONEMAP, 1.0f};
+	return {DRAW, 1.0f};
+}
+
+gs_color_space zoom_filter_color_space(void *data, size_t count,
+				       const gs_color_space *preferred)
+{
+	auto *filter = static_cast<ZoomFilter *>(data);
+	obs_source_t *target = obs_filter_get_target(filter->source);
+	const gs_color_space space = target ? input_space(target) : GS_CS_SRGB;
+	/* the input's space when the caller takes it, else the caller's
+	 * last choice, into which libobs converts the output */
+	for (size_t i = 0; i < count; i++)
+		if (preferred[i] == space)
+			return space;
+	return count ? preferred[count - 1] : space;
+}
+
+/*
+ * Draws the pixels of the input that the window needs into the filter's
+ * texture, in the input's colour space, as libobs draws a filter's input:
+ * the whole input is drawn (every sprite of it, so a source drawn in
+ * several parts comes out whole), projected so that only those pixels land
+ * in the texture; libobs's obs_source_process_filter_begin would draw all
+ * of the input, four times the pixels at zoom 2. Like libobs, once a frame:
+ * a second view of the same frame reuses it. Returns that texture, or null.
+ */
+static gs_texture_t *draw_input(ZoomFilter *filter, obs_source_t *target,
+				obs_source_t *parent, gs_color_space space,
+				const PixelRect &rect)
+{
+	const uint64_t frame_time = obs_get_video_frame_time();
+	const int bounds[4] = {rect.x0, rect.y0, rect.x1, rect.y1};
+	if (filter->input && filter->input_frame_time == frame_time &&
+	    filter->input_space == space &&
+	    std::equal(bounds, bounds + 4, filter->input_rect)) {
+		gs_texture_t *texture = gs_texrender_get_texture(filter->input);
+		if (texture)
+			return texture;
+	}
+	filter->input_frame_time = frame_time;
+	filter->input_space = space;
+	std::copy(bounds, bounds + 4, filter->input_rect);
+
+	const gs_color_format format = gs_get_format_from_space(space);
+	if (filter->input && gs_texrender_get_format(filter->input) != format) {
+		gs_texrender_destroy(filter->input);
+		filter->input = nullptr;
+	}
+	if (!filter->input)
+		filter->input = gs_texrender_create(format, GS_ZS_NONE);
+
+	gs_texrender_reset(filter->input);
+	if (!gs_texrender_begin_with_color_space(
+		    filter->input, uint32_t(rect.x1 - rect.x0),
+		    uint32_t(rect.y1 - rect.y0), space))
+		return nullptr;
+	gs_blend_state_push();
+	gs_blend_function_separate(GS_BLEND_SRCALPHA, GS_BLEND_INVSRCALPHA,
+				   GS_BLEND_ONE, GS_BLEND_INVSRCALPHA);
+	vec4 clear;
+	vec4_zero(&clear);
+	gs_clear(GS_CLEAR_COLOR, &clear, 0.0f, 0);
+	gs_ortho(float(rect.x0), float(rect.x1), float(rect.y0), float(rect.y1),
+		 -100.0f, 100.0f);
+	/* a plain parent through libobs's default effect; any other target
+	 * (a filter before this one, an asynchronous or custom-drawn parent)
+	 * through its own render, which libobs draws unfiltered here */
+	const uint32_t flags = obs_source_get_output_flags(parent);
+	if (target == parent &&
+	    !(flags & (OBS_SOURCE_CUSTOM_DRAW | OBS_SOURCE_ASYNC)))
+		obs_source_default_render(target);
+	else
+		obs_source_video_render(target);
+	gs_blend_state_pop();
+	gs_texrender_end(filter->input);
+	return gs_texrender_get_texture(filter->input);
+}
 
 void zoom_filter_render(void *data, gs_effect_t *)
 {
 	auto *filter = static_cast<ZoomFilter *>(data);
 
+	obs_source_t *parent = obs_filter_get_parent(filter->source);
 	if (!filter->effect) {
 		/* libobs's pass-through reads the parent without checking it;
 		 * with no parent there is nothing to pass through */
-		if (obs_filter_get_parent(filter->source))
+		if (parent)
 			obs_source_skip_video_filter(filter->source);
+		return;
+	}
+	obs_source_t *target = obs_filter_get_target(filter->source);
+	if (!parent || !target)
+		return;
+	const uint32_t width = obs_source_get_base_width(target);
+	const uint32_t height = obs_source_get_base_height(target);
+	if (!width || !height) {
+		obs_source_skip_video_filter(filter->source);
 		return;
 	}
 
@@ -23,26 +163,48 @@ void zoom_filter_render(void *data, gs_effect_t *)
 				     filter->current_center_x,
 				     filter->current_center_y);
 	}
-	/* the whole frame: the input is drawn as it is, with nothing between */
+	/* the whole frame is the input as it is: drawn unfiltered, exactly
+	 * and at no cost */
 	if (window.half_size >= 0.5f) {
-		if (obs_filter_get_parent(filter->source))
-			obs_source_skip_video_filter(filter->source);
+		obs_source_skip_video_filter(filter->source);
 		return;
 	}
-
-	/* The parent is drawn into a texture first: drawn straight through
-	 * the effect, each of its sprites (a cursor, a cropped region) would
-	 * have its own texture coordinates remapped instead of the picture. */
-	if (!obs_source_process_filter_begin(filter->source, GS_RGBA,
-					     OBS_NO_DIRECT_RENDERING))
+	/* only the pixels the window shows are drawn first: at zoom 2 a
+	 * quarter of the input */
+	const PixelRect rect = needed_pixels(window, int(width), int(height));
+	const gs_color_space space = input_space(target);
+	gs_texture_t *texture = draw_input(filter, target, parent, space, rect);
+	if (!texture)
 		return;
 
+	/* the window in the coordinates of that texture */
+	const float w = float(rect.x1 - rect.x0);
+	const float h = float(rect.y1 - rect.y0);
 	vec2 center;
-	vec2_set(&center, window.center_x, window.center_y);
+	vec2_set(&center, (window.center_x * width - rect.x0) / w,
+		 (window.center_y * height - rect.y0) / h);
 	vec2 half_size;
-	vec2_set(&half_size, window.half_size, window.half_size);
+	vec2_set(&half_size, window.half_size * width / w,
+		 window.half_size * height / h);
+	const Conversion convert = conversion(space, gs_get_color_space());
 	gs_effect_set_vec2(filter->center_param, &center);
 	gs_effect_set_vec2(filter->half_size_param, &half_size);
+	gs_effect_set_float(filter->multiplier_param, convert.multiplier);
+	/* sampled in linear light, written back through an sRGB framebuffer */
+	gs_effect_set_texture_srgb(filter->image_param, texture);
 
-	obs_source_process_filter_end(filter->source, filter->effect, 0, 0);
+	const bool previous_srgb = gs_framebuffer_srgb_enabled();
+	gs_enable_framebuffer_srgb(true);
+	gs_blend_state_push();
+	gs_blend_function(GS_BLEND_ONE, GS_BLEND_INVSRCALPHA);
+	gs_technique_t *technique = filter->techniques[convert.technique];
+	const size_t passes = gs_technique_begin(technique);
+	for (size_t i = 0; i < passes; i++) {
+		gs_technique_begin_pass(technique, i);
+		gs_draw_sprite(texture, 0, width, height);
+		gs_technique_end_pass(technique);
+	}
+	gs_technique_end(technique);
+	gs_blend_state_pop();
+	gs_enable_framebuffer_srgb(previous_srgb);
 }

@@ -1,0 +1,200 @@
+/*
+ * Colour through the filter, in the real libobs-opengl: an sRGB-aware
+ * picture is zoomed and read back, and compared with bilinear sampling in
+ * linear light computed here; 16-bit float content keeps values above 1.0
+ * into float targets of every colour space libobs draws in.
+ */
+#include "colour-checks.hpp"
+#include "render-checks.hpp"
+
+#include <graphics/graphics.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+/* The picture with a zoom filter at rest on the given target. */
+struct PictureRig {
+	obs_source_t *parent = nullptr;
+	obs_source_t *filter = nullptr;
+
+	PictureRig(const Picture &picture, double zoom, double center_x,
+		   double center_y)
+	{
+		parent = create_picture_source("colour picture", picture);
+		obs_data_t *settings = numbers({{"idle_zoom_factor", zoom},
+						{"idle_center_x", center_x},
+						{"idle_center_y", center_y},
+						{"tracking_smoothing", 0.0}});
+		filter = create_zoom_filter("colour zoom", settings);
+		obs_data_release(settings);
+		obs_source_filter_add(parent, filter);
+		/* smoothing 0 settles within a few frames */
+		wait_frames(30);
+	}
+	~PictureRig()
+	{
+		obs_source_filter_remove(parent, filter);
+		obs_source_release(filter);
+		obs_source_release(parent);
+		wait_destroyed();
+	}
+	PictureRig(const PictureRig &) = delete;
+	PictureRig &operator=(const PictureRig &) = delete;
+};
+
+TEST(Colour, SharpEdgesAreBlendedInLinearLight)
+{
+	const Picture picture = sharp_picture(160, 120);
+	const struct {
+		double zoom, center_x, center_y;
+	} cases[] = {
+		{2.0, 0.5, 0.5},
+		{2.0, 0.3, 0.7},
+		{3.3, 0.4, 0.35},
+		{3.3, 0.81, 0.66},
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(::testing::Message()
+			     << "zoom " << c.zoom << " centre (" << c.center_x
+			     << ", " << c.center_y << ")");
+		PictureRig rig(picture, c.zoom, c.center_x, c.center_y);
+		const Span window = window_of(c.zoom, c.center_x, c.center_y);
+		EXPECT_TRUE(levels_near(
+			render_pixels(rig.parent, picture.width,
+				      picture.height),
+			picture.width, picture.height,
+			[&](uint32_t x, uint32_t y, int ch) {
+				return reference_level(picture, window, x, y,
+						       ch);
+			},
+			1.0));
+	}
+}
+
+TEST(Colour, AtZoomOneTheOutputEqualsTheInput)
+{
+	/* the sharp picture, its bottom rows fading out (premultiplied) */
+	Picture picture = sharp_picture(96, 64);
+	for (uint32_t y = 48; y < 64; y++)
+		for (uint32_t x = 0; x < 96; x++) {
+			uint8_t *px = &picture.rgba8[(y * 96 + x) * 4];
+			const uint8_t alpha = uint8_t(x * 255 / 95);
+			for (int c = 0; c < 3; c++)
+				px[c] = uint8_t(px[c] * alpha / 255);
+			px[3] = alpha;
+		}
+	PictureRig rig(picture, 1.0, 0.3, 0.8);
+	const std::vector<uint8_t> frame = render_pixels(rig.parent, 96, 64);
+	ASSERT_EQ(frame.size(), picture.rgba8.size());
+	size_t differ = 0;
+	for (size_t i = 0; i < frame.size(); i++)
+		differ += frame[i] != picture.rgba8[i];
+	EXPECT_EQ(differ, 0u) << "of " << frame.size() << " channels";
+}
+
+/* The middle row of the source drawn through the filter into a float
+ * target of the given colour space, as linear RGBA floats. */
+static std::vector<float> float_row(obs_source_t *source, uint32_t width,
+				    uint32_t height, gs_color_space space)
+{
+	std::vector<uint8_t> bytes;
+	obs_enter_graphics();
+	{
+		ReadbackTarget target(width, height, GS_RGBA16F, space);
+		target.draw([source] { obs_source_video_render(source); },
+			    &bytes);
+	}
+	obs_leave_graphics();
+	std::vector<float> row;
+	for (uint32_t x = 0; x < width && !bytes.empty(); x++)
+		for (int c = 0; c < 4; c++) {
+			uint16_t half;
+			std::memcpy(&half,
+				    &bytes[((height / 2) * width + x) * 8 +
+					   size_t(c) * 2],
+				    2);
+			row.push_back(float_from_half(half));
+		}
+	return row;
+}
+
+TEST(Colour, FloatContentKeepsItsRangeInEveryTargetSpace)
+{
+	/* The left half of the picture in the given colour, the right half a
+	 * dim grey; zoom 2 on the left quarter shows only the colour. scRGB
+	 * counts 80 nits as 1.0, the other spaces SDR white (300 nits here);
+	 * an SDR target tone maps HDR content, which leaves a grey g at
+	 * g / (g + 1). */
+	obs_set_video_levels(300.0f, 1000.0f); /* as OBS Studio does */
+	const float to_scrgb = 300.0f / 80.0f;
+	const struct {
+		gs_color_space source, target;
+		float colour[3], expected[3];
+	} cases[] = {
+		{GS_CS_709_SCRGB,
+		 GS_CS_709_SCRGB,
+		 {2.5f, 0.25f, 6.0f},
+		 {2.5f, 0.25f, 6.0f}},
+		{GS_CS_709_EXTENDED,
+		 GS_CS_709_EXTENDED,
+		 {2.5f, 0.25f, 6.0f},
+		 {2.5f, 0.25f, 6.0f}},
+		{GS_CS_709_SCRGB,
+		 GS_CS_709_EXTENDED,
+		 {2.5f, 0.25f, 6.0f},
+		 {2.5f / to_scrgb, 0.25f / to_scrgb, 6.0f / to_scrgb}},
+		{GS_CS_709_EXTENDED,
+		 GS_CS_709_SCRGB,
+		 {2.5f, 0.25f, 6.0f},
+		 {2.5f * to_scrgb, 0.25f * to_scrgb, 6.0f * to_scrgb}},
+		{GS_CS_709_EXTENDED,
+		 GS_CS_SRGB_16F,
+		 {3.0f, 3.0f, 3.0f},
+		 {0.75f, 0.75f, 0.75f}},
+		/* 3.0 in scRGB is 0.8 of SDR white */
+		{GS_CS_709_SCRGB,
+		 GS_CS_SRGB_16F,
+		 {3.0f, 3.0f, 3.0f},
+		 {0.8f / 1.8f, 0.8f / 1.8f, 0.8f / 1.8f}},
+	};
+	const uint32_t w = 32, h = 16;
+	for (const auto &c : cases) {
+		SCOPED_TRACE(::testing::Message()
+			     << "source space " << c.source << ", target space "
+			     << c.target);
+		Picture picture;
+		picture.width = w;
+		picture.height = h;
+		picture.format = GS_RGBA16F;
+		picture.space = c.source;
+		for (uint32_t y = 0; y < h; y++)
+			for (uint32_t x = 0; x < w; x++) {
+				for (int ch = 0; ch < 3; ch++)
+					picture.rgba.push_back(
+						x < w / 2 ? c.colour[ch]
+							  : 0.5f);
+				picture.rgba.push_back(1.0f);
+			}
+		PictureRig rig(picture, 2.0, 0.25, 0.5);
+		const std::vector<float> row =
+			float_row(rig.parent, w, h, c.target);
+		ASSERT_EQ(row.size(), size_t(w) * 4);
+		/* the window [0, 1/2] is stretched over the whole row; its
+		 * last pixels blend in the grey beyond it */
+		for (uint32_t x = 0; x < w - 3; x++)
+			for (int ch = 0; ch < 3; ch++)
+				EXPECT_NEAR(row[x * 4 + ch], c.expected[ch],
+					    0.004 * c.expected[ch])
+					<< "pixel " << x << " channel " << ch;
+	}
+}
+
+int main(int argc, char **argv)
+{
+	HostOptions options;
+	options.video = true;
+	return run_tests_in_host(argc, argv, options);
+}
