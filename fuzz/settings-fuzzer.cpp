@@ -50,6 +50,8 @@ std::vector<Key> all_keys()
 		keys.push_back({k.center_x, KeyType::Double});
 		keys.push_back({k.center_y, KeyType::Double});
 		keys.push_back({k.duration, KeyType::Double});
+		if (k.hold[0])
+			keys.push_back({k.hold, KeyType::Bool});
 	};
 	add_target(idle_keys());
 	keys.push_back({"easing_in", KeyType::Int});

@@ -93,9 +93,20 @@ EOF
 	[ $# -eq 0 ] || printf '\n%s\n' "$1" >>"$config/global.ini"
 }
 
-# write_collection INPUT-JSON: the collection; INPUT-JSON is the source object
-# of the input, which must be named "Card"
+# write_collection INPUT-JSON [NAME...]: the collection; INPUT-JSON is the
+# source object of the input, which must be named "Card" (or several source
+# objects, separated by commas: then NAME... are the further inputs, which
+# join the scene after "Card", so that OBS keeps them)
 write_collection() {
+	local more="" id=1 name
+	for name in "${@:2}"; do
+		id=$((id + 1))
+		more+=',
+                {"name": "'"$name"'", "id": '"$id"', "visible": true, "locked": false,
+                 "pos": {"x": 0.0, "y": 0.0}, "scale": {"x": 1.0, "y": 1.0}, "rot": 0.0,
+                 "align": 5, "bounds_type": 0, "bounds": {"x": 0.0, "y": 0.0}, "bounds_align": 0,
+                 "crop_left": 0, "crop_top": 0, "crop_right": 0, "crop_bottom": 0}'
+	done
 	mkdir -p "$config/basic/scenes"
 	cat >"$collection" <<EOF
 {
@@ -106,11 +117,11 @@ write_collection() {
     "sources": [
         {
             "id": "scene", "versioned_id": "scene", "name": "Scene",
-            "settings": {"id_counter": 1, "custom_size": false, "items": [
+            "settings": {"id_counter": $id, "custom_size": false, "items": [
                 {"name": "Card", "id": 1, "visible": true, "locked": false,
                  "pos": {"x": 0.0, "y": 0.0}, "scale": {"x": 1.0, "y": 1.0}, "rot": 0.0,
                  "align": 5, "bounds_type": 0, "bounds": {"x": 0.0, "y": 0.0}, "bounds_align": 0,
-                 "crop_left": 0, "crop_top": 0, "crop_right": 0, "crop_bottom": 0}]}
+                 "crop_left": 0, "crop_top": 0, "crop_right": 0, "crop_bottom": 0}$more]}
         },
         $1
     ],
@@ -123,7 +134,8 @@ EOF
 }
 
 # start_obs [OBS-ARGS...]: an X server of our own, then OBS; returns once
-# OBS's log shows the filter instance on the input
+# OBS's log shows the filter instance on the input. --multi: OBS looks for
+# another instance machine-wide, and would wait on a dialog for an answer.
 start_obs() {
 	exec 3>"$work/display"
 	Xvfb -displayfd 3 -screen 0 1280x720x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
@@ -138,7 +150,7 @@ start_obs() {
 	display=:$(head -n 1 "$work/display")
 
 	env -u XDG_CONFIG_HOME HOME="$home" DISPLAY="$display" \
-		obs --disable-updater --disable-shutdown-check --collection Tavimore --scene Scene "$@" \
+		obs --disable-updater --disable-shutdown-check --multi --collection Tavimore --scene Scene "$@" \
 		>"$work/obs.out" 2>&1 &
 	obs_pid=$!
 

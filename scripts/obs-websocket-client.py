@@ -9,6 +9,12 @@ authentication), for the test scripts. Standard library only.
   hotkeys                 prints the names of all hotkeys, one per line
   trigger NAME            TriggerHotkeyByName
   screenshot SOURCE FILE  saves a PNG of the source (with its filters)
+  vendor TYPE [JSON]      CallVendorRequest to the vendor "tavimore"; prints
+                          the vendor's own response as JSON
+  listen FILE SECONDS     subscribes to vendor events and appends each
+                          VendorEvent (vendorName, eventType, eventData) to
+                          FILE as a JSON line, after a first line "ready",
+                          for SECONDS
 
 Exit status: 0 on success, 1 when OBS answers a request with a failure,
 2 on a connection or protocol error; the reason goes to standard error.
@@ -18,13 +24,16 @@ import base64
 import hashlib
 import json
 import os
+import select
 import socket
 import struct
 import sys
 import time
 
 WS_GUID = "258EAFA5-E914-47DA-95CA-C5AB0DC85B11"
-OP_HELLO, OP_IDENTIFY, OP_IDENTIFIED, OP_REQUEST, OP_RESPONSE = 0, 1, 2, 6, 7
+OP_HELLO, OP_IDENTIFY, OP_IDENTIFIED, OP_EVENT, OP_REQUEST, OP_RESPONSE = \
+    0, 1, 2, 5, 6, 7
+SUBSCRIBE_VENDORS = 1 << 9
 
 
 class ProtocolError(Exception):
@@ -38,7 +47,7 @@ class RequestFailed(Exception):
 class Connection:
     """One RFC 6455 connection, identified with obs-websocket."""
 
-    def __init__(self, host, port, timeout):
+    def __init__(self, host, port, timeout, subscriptions=0):
         self.sock = socket.create_connection((host, port), timeout=timeout)
         self.sock.settimeout(timeout)
         self.buffer = b""
@@ -50,7 +59,8 @@ class Connection:
             raise ProtocolError("the server asks for a password; "
                                 "its AuthRequired must be false")
         self.send_message({"op": OP_IDENTIFY,
-                           "d": {"rpcVersion": 1, "eventSubscriptions": 0}})
+                           "d": {"rpcVersion": 1,
+                                 "eventSubscriptions": subscriptions}})
         identified = self._receive_message()
         if identified.get("op") != OP_IDENTIFIED:
             raise ProtocolError("expected Identified, got %r" % identified)
@@ -174,6 +184,30 @@ class Connection:
         return json.loads(b"".join(parts).decode())
 
 
+def listen_for_events(connection, path, seconds):
+    """Writes every vendor event to path, one JSON line each."""
+    deadline = time.monotonic() + seconds
+    with open(path, "a") as out:
+        out.write("ready\n")
+        out.flush()
+        try:
+            while time.monotonic() < deadline:
+                if not connection.buffer:
+                    wait = max(0.05, min(1.0, deadline - time.monotonic()))
+                    if not select.select([connection.sock], [], [], wait)[0]:
+                        continue
+                message = connection._receive_message()
+                d = message.get("d", {})
+                if message.get("op") == OP_EVENT and \
+                        d.get("eventType") == "VendorEvent":
+                    out.write(json.dumps(d.get("eventData", {}),
+                                         sort_keys=True) + "\n")
+                    out.flush()
+        finally:
+            connection.close()
+    return 0
+
+
 def main():
     parser = argparse.ArgumentParser(
         description="Talks to OBS Studio through obs-websocket 5.")
@@ -193,6 +227,12 @@ def main():
     shot = commands.add_parser("screenshot")
     shot.add_argument("source")
     shot.add_argument("file")
+    vendor = commands.add_parser("vendor")
+    vendor.add_argument("type")
+    vendor.add_argument("data", nargs="?")
+    listen = commands.add_parser("listen")
+    listen.add_argument("file")
+    listen.add_argument("seconds", type=float)
     args = parser.parse_args()
 
     def connect():
@@ -216,11 +256,21 @@ def main():
                 connection.versions.get("rpcVersion")))
             connection.close()
             return 0
+        if args.command == "listen":
+            return listen_for_events(Connection(
+                args.host, args.port, args.timeout, SUBSCRIBE_VENDORS),
+                args.file, args.seconds)
         connection = connect()
         try:
             if args.command == "call":
                 data = json.loads(args.data) if args.data else None
                 print(json.dumps(connection.request(args.type, data)))
+            elif args.command == "vendor":
+                body = {"vendorName": "tavimore", "requestType": args.type}
+                if args.data:
+                    body["requestData"] = json.loads(args.data)
+                answer = connection.request("CallVendorRequest", body)
+                print(json.dumps(answer["responseData"], sort_keys=True))
             elif args.command == "hotkeys":
                 for name in connection.request("GetHotkeyList")["hotkeys"]:
                     print(name)

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <limits>
+#include <vector>
 
 static const double FRAME_60 = static_cast<double>(1.0f / 60.0f);
 static const double NAN_VALUE = std::numeric_limits<double>::quiet_NaN();
@@ -271,6 +272,106 @@ TEST(CropWindow, ValuesThatAreNotFiniteNeverReachTheEffect)
 	EXPECT_TRUE(std::isfinite(huge.center_x));
 }
 
+/* ---- stage selection by keys and requests ---- */
+
+enum class Key { Toggle, Set, HoldPress, HoldRelease, Idle };
+
+TEST(StageSelection, KeysAndRequestsInSequence)
+{
+	/* each sequence starts at rest on the idle target */
+	struct Step {
+		Key key;
+		int k;
+		double progress; /* of the transition, for the idle key */
+		int active, held;
+		bool starts, changed;
+	};
+	const struct {
+		const char *what;
+		std::vector<Step> steps;
+	} cases[] = {
+		{"toggle on, off, then switch straight to another stage",
+		 {{Key::Toggle, 1, 0, 1, -1, true, true},
+		  {Key::Toggle, 1, 0, -1, -1, true, true},
+		  {Key::Toggle, 0, 0, 0, -1, true, true},
+		  {Key::Toggle, 2, 0, 2, -1, true, true}}},
+		{"set: the stage already selected changes nothing",
+		 {{Key::Set, -1, 0, -1, -1, false, false},
+		  {Key::Set, 3, 0, 3, -1, true, true},
+		  {Key::Set, 3, 0, 3, -1, false, false},
+		  {Key::Set, -1, 0, -1, -1, true, true}}},
+		{"hold: press shows the stage, release returns to idle",
+		 {{Key::HoldPress, 1, 0, 1, 1, true, true},
+		  {Key::HoldRelease, 1, 0, -1, -1, true, true},
+		  {Key::HoldRelease, 1, 0, -1, -1, false, false}}},
+		{"hold: a release after another stage was chosen",
+		 {{Key::HoldPress, 1, 0, 1, 1, true, true},
+		  {Key::Toggle, 2, 0, 2, -1, true, true},
+		  {Key::HoldRelease, 1, 0, 2, -1, false, false}}},
+		{"hold: chosen again by request before the release",
+		 {{Key::HoldPress, 1, 0, 1, 1, true, true},
+		  {Key::Set, 0, 0, 0, -1, true, true},
+		  {Key::Set, 1, 0, 1, -1, true, true},
+		  {Key::HoldRelease, 1, 0, 1, -1, false, false}}},
+		{"hold: the idle key during the hold",
+		 {{Key::HoldPress, 0, 0, 0, 0, true, true},
+		  {Key::Idle, -1, 0.5, -1, -1, true, true},
+		  {Key::HoldRelease, 0, 0, -1, -1, false, false}}},
+		{"hold: pressed while its stage is already shown",
+		 {{Key::Toggle, 1, 0, 1, -1, true, true},
+		  {Key::HoldPress, 1, 0, 1, 1, false, false},
+		  {Key::HoldRelease, 1, 0, -1, -1, true, true}}},
+		{"hold: a second hold key takes over",
+		 {{Key::HoldPress, 0, 0, 0, 0, true, true},
+		  {Key::HoldPress, 1, 0, 1, 1, true, true},
+		  {Key::HoldRelease, 0, 0, 1, 1, false, false},
+		  {Key::HoldRelease, 1, 0, -1, -1, true, true}}},
+		{"idle key: at rest on idle does nothing",
+		 {{Key::Idle, -1, 1.0, -1, -1, false, false}}},
+		{"idle key: from a stage, shown or mid-way",
+		 {{Key::Toggle, 4, 0, 4, -1, true, true},
+		  {Key::Idle, -1, 1.0, -1, -1, true, true},
+		  {Key::Toggle, 4, 0, 4, -1, true, true},
+		  {Key::Idle, -1, 0.25, -1, -1, true, true}}},
+		{"idle key: on the way to idle it starts again from the shown zoom",
+		 {{Key::Toggle, 2, 0, 2, -1, true, true},
+		  {Key::Toggle, 2, 0, -1, -1, true, true},
+		  {Key::Idle, -1, 0.5, -1, -1, true, false}}},
+	};
+	for (const auto &c : cases) {
+		StageSelection s;
+		int n = 0;
+		for (const Step &step : c.steps) {
+			StageStep r;
+			switch (step.key) {
+			case Key::Toggle:
+				r = toggle_stage(s, step.k);
+				break;
+			case Key::Set:
+				r = set_stage(s, step.k);
+				break;
+			case Key::HoldPress:
+				r = hold_stage_press(s, step.k);
+				break;
+			case Key::HoldRelease:
+				r = hold_stage_release(s, step.k);
+				break;
+			case Key::Idle:
+				r = idle_key(s, step.progress);
+				break;
+			}
+			n++;
+			EXPECT_EQ(r.next.active, step.active)
+				<< c.what << " #" << n;
+			EXPECT_EQ(r.next.held, step.held)
+				<< c.what << " #" << n;
+			EXPECT_EQ(r.starts, step.starts) << c.what << " #" << n;
+			EXPECT_EQ(r.changed, step.changed)
+				<< c.what << " #" << n;
+			s = r.next;
+		}
+	}
+}
 /* ---- centre tracking ---- */
 
 TEST(Tracking, CutMarginsShrinkTheScreenCaptureArea)

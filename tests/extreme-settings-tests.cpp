@@ -35,6 +35,8 @@ std::vector<Key> every_key()
 		keys.push_back({k.center_x, 'd'});
 		keys.push_back({k.center_y, 'd'});
 		keys.push_back({k.duration, 'd'});
+		if (k.hold[0])
+			keys.push_back({k.hold, 'b'});
 	};
 	add(idle_keys());
 	for (const char *name : {"easing_in", "easing_out", "stage_count"})
@@ -166,7 +168,7 @@ void live_through(obs_source_t *source, obs_data_t *settings,
 
 TEST(ExtremeSettings, EveryKeyAtOnceWithTheSameExtremeValue)
 {
-	ASSERT_EQ(every_key().size(), 59u);
+	ASSERT_EQ(every_key().size(), 59u + 8u);
 	obs_source_t *source = create_pattern_source("source");
 	for (const Fill &fill : FILLS) {
 		obs_data_t *settings = obs_data_create();

@@ -143,10 +143,12 @@ TEST(Registration, TheFirstTickWithAParentRegistersEverythingOnce)
 	EXPECT_TRUE(hotkeys_of(a.parent).empty());
 	EXPECT_FALSE(a->hotkeys_registered);
 
-	const std::vector<std::string> expected = {stage_name(1), stage_name(2),
+	const std::vector<std::string> expected = {stage_name(1),
+						   stage_name(2),
 						   stage_name(3),
 						   "tavimore.idle_zoom_in",
-						   "tavimore.idle_zoom_out"};
+						   "tavimore.idle_zoom_out",
+						   "tavimore.idle"};
 	EXPECT_EQ(registered_during([&] { tick(a.filter(), FRAME); }),
 		  expected);
 	EXPECT_TRUE(a->hotkeys_registered);
@@ -160,15 +162,16 @@ TEST(Registration, TheFirstTickWithAParentRegistersEverythingOnce)
 		{stage_name(3), toggle + " 3"},
 		{"tavimore.idle_zoom_in", locale_text("Hotkey.IdleZoomIn")},
 		{"tavimore.idle_zoom_out", locale_text("Hotkey.IdleZoomOut")},
+		{"tavimore.idle", locale_text("Hotkey.ReturnToIdle")},
 	};
 	const std::vector<HotkeyInfo> listed = hotkeys_of(a.parent);
-	ASSERT_EQ(listed.size(), 5u);
+	ASSERT_EQ(listed.size(), 6u);
 	for (const HotkeyInfo &info : listed) {
 		ASSERT_EQ(descriptions.count(info.name), 1u) << info.name;
 		EXPECT_EQ(info.description, descriptions.at(info.name));
 	}
 	auto ids = hotkey_ids(a.parent);
-	EXPECT_EQ(ids.size(), 5u);
+	EXPECT_EQ(ids.size(), 6u);
 	for (int i = 0; i < 3; i++) {
 		ASSERT_NE(a->stage_hotkey_contexts[i], nullptr);
 		EXPECT_EQ(a->stage_hotkey_contexts[i]->hotkey_id,
@@ -179,6 +182,7 @@ TEST(Registration, TheFirstTickWithAParentRegistersEverythingOnce)
 	}
 	EXPECT_EQ(a->idle_zoom_in_hotkey, ids["tavimore.idle_zoom_in"]);
 	EXPECT_EQ(a->idle_zoom_out_hotkey, ids["tavimore.idle_zoom_out"]);
+	EXPECT_EQ(a->idle_hotkey, ids["tavimore.idle"]);
 	EXPECT_TRUE(hotkeys_of(a.filter()).empty());
 
 	/* later frames register nothing */
@@ -198,7 +202,7 @@ TEST(Registration, AnUpdateWhileAttachedRegistersEverythingOnce)
 	Attached a(2);
 	set_int(a.filter(), "stage_count", 2);
 	auto ids = hotkey_ids(a.parent);
-	EXPECT_EQ(ids.size(), 4u);
+	EXPECT_EQ(ids.size(), 5u);
 	EXPECT_EQ(ids.count(stage_name(1)) + ids.count(stage_name(2)), 2u);
 	EXPECT_TRUE(a->hotkeys_registered);
 
@@ -208,8 +212,9 @@ TEST(Registration, AnUpdateWhileAttachedRegistersEverythingOnce)
 	auto after = hotkey_ids(a.parent);
 	EXPECT_EQ(after, ids);
 	EXPECT_EQ(after.count("tavimore.idle_zoom_in") +
-			  after.count("tavimore.idle_zoom_out"),
-		  2u);
+			  after.count("tavimore.idle_zoom_out") +
+			  after.count("tavimore.idle"),
+		  3u);
 }
 
 TEST(StageCount, ShrinkingUnregistersFromTheTopEachBeforeItsContextGoes)
@@ -217,7 +222,7 @@ TEST(StageCount, ShrinkingUnregistersFromTheTopEachBeforeItsContextGoes)
 	Attached a(8);
 	tick(a.filter(), FRAME);
 	const auto before = hotkey_ids(a.parent);
-	ASSERT_EQ(before.size(), 10u);
+	ASSERT_EQ(before.size(), 11u);
 	ZoomFilter *f = a.zoom();
 
 	std::vector<std::string> seen;
@@ -242,7 +247,7 @@ TEST(StageCount, ShrinkingUnregistersFromTheTopEachBeforeItsContextGoes)
 	ASSERT_EQ(f->stages.size(), 3u);
 	EXPECT_EQ(f->stage_hotkey_contexts.size(), 3u);
 	auto after = hotkey_ids(a.parent);
-	EXPECT_EQ(after.size(), 5u);
+	EXPECT_EQ(after.size(), 6u);
 	for (const auto &[name, id] : after)
 		EXPECT_EQ(id, before.at(name)) << name;
 }
@@ -254,18 +259,18 @@ TEST(StageCount, GrowingRegistersTheNewStagesInThatUpdateUnderFormerNames)
 	tick(a.filter(), FRAME);
 	ZoomFilter *f = a.zoom();
 	const auto first = hotkey_ids(a.parent);
-	ASSERT_EQ(first.size(), 6u);
+	ASSERT_EQ(first.size(), 7u);
 	const StageHotkeyContext *c1 = f->stage_hotkey_contexts[0].get();
 	const StageHotkeyContext *c2 = f->stage_hotkey_contexts[1].get();
 	set_int(a.filter(), "stage_count", 2);
-	EXPECT_EQ(hotkey_ids(a.parent).size(), 4u);
+	EXPECT_EQ(hotkey_ids(a.parent).size(), 5u);
 
 	EXPECT_EQ(registered_during(
 			  [&] { set_int(a.filter(), "stage_count", 5); }),
 		  (std::vector<std::string>{stage_name(3), stage_name(4),
 					    stage_name(5)}));
 	const auto again = hotkey_ids(a.parent);
-	ASSERT_EQ(again.size(), 7u);
+	ASSERT_EQ(again.size(), 8u);
 	ASSERT_EQ(f->stages.size(), 5u);
 	EXPECT_EQ(f->stage_hotkey_contexts[0].get(), c1);
 	EXPECT_EQ(f->stage_hotkey_contexts[1].get(), c2);
@@ -509,7 +514,7 @@ TEST(Refusal, ARefusedStageIsRetriedWithAFreshContext)
 	obs_source_filter_add(shown, a.filter());
 	tick(a.filter(), FRAME);
 	auto ids = hotkey_ids(shown);
-	EXPECT_EQ(ids.size(), 4u);
+	EXPECT_EQ(ids.size(), 5u);
 	ASSERT_EQ(f->stage_hotkey_contexts.size(), 2u);
 	for (int i = 0; i < 2; i++)
 		EXPECT_EQ(f->stage_hotkey_contexts[i]->hotkey_id,
@@ -592,6 +597,7 @@ TEST(TwoFilters, DistinctNamesAndBindingsThatComeBackSeparately)
 			 locale_text("Hotkey.IdleZoomIn")},
 			{"tavimore.idle_zoom_out",
 			 locale_text("Hotkey.IdleZoomOut")},
+			{"tavimore.idle", locale_text("Hotkey.ReturnToIdle")},
 			{stage_name(1) + ".2", "zoom two: " + toggle + " 1"},
 			{"tavimore.idle_zoom_in.2",
 			 std::string("zoom two: ") +
@@ -599,6 +605,9 @@ TEST(TwoFilters, DistinctNamesAndBindingsThatComeBackSeparately)
 			{"tavimore.idle_zoom_out.2",
 			 std::string("zoom two: ") +
 				 locale_text("Hotkey.IdleZoomOut")},
+			{"tavimore.idle.2",
+			 std::string("zoom two: ") +
+				 locale_text("Hotkey.ReturnToIdle")},
 		};
 		std::map<std::string, std::string> listed;
 		for (const HotkeyInfo &info : hotkeys_of(two.parent))
@@ -669,7 +678,8 @@ TEST(Move, AFilterMovedToAnotherSourceTakesEveryHotkeyAlong)
 	};
 	auto with_stages = [](int n) {
 		std::vector<std::string> names = {"tavimore.idle_zoom_in",
-						  "tavimore.idle_zoom_out"};
+						  "tavimore.idle_zoom_out",
+						  "tavimore.idle"};
 		for (int i = 1; i <= n; i++)
 			names.push_back(stage_name(i));
 		std::sort(names.begin(), names.end());
@@ -721,13 +731,14 @@ TEST(Destroy, NoHotkeyOfTheFilterOutlivesIt)
 	tick(a.filter(), FRAME);
 	tick(doomed, FRAME);
 	ZoomFilter *f = zoom_data(doomed);
-	/* stages from the first, then zoom-in, then zoom-out */
+	/* stages from the first, then zoom-in, zoom-out, return to idle */
 	std::vector<obs_hotkey_id> expected;
 	for (const auto &context : f->stage_hotkey_contexts)
 		expected.push_back(context->hotkey_id);
 	expected.push_back(f->idle_zoom_in_hotkey);
 	expected.push_back(f->idle_zoom_out_hotkey);
-	ASSERT_EQ(hotkeys_of(a.parent).size(), 3u + 6u);
+	expected.push_back(f->idle_hotkey);
+	ASSERT_EQ(hotkeys_of(a.parent).size(), 4u + 7u);
 
 	std::vector<obs_hotkey_id> unregistered;
 	std::vector<size_t> contexts_left;
@@ -749,10 +760,10 @@ TEST(Destroy, NoHotkeyOfTheFilterOutlivesIt)
 		});
 	EXPECT_EQ(unregistered, expected);
 	/* every context outlives every hotkey */
-	EXPECT_EQ(contexts_left, std::vector<size_t>(6, 4));
+	EXPECT_EQ(contexts_left, std::vector<size_t>(7, 4));
 
 	const auto left = hotkeys_of(a.parent);
-	EXPECT_EQ(left.size(), 3u);
+	EXPECT_EQ(left.size(), 4u);
 	for (const HotkeyInfo &info : left)
 		EXPECT_EQ(std::count(expected.begin(), expected.end(), info.id),
 			  0)
@@ -765,7 +776,7 @@ TEST(Destroy, AParentDestroyedFirstTakesTheHotkeysAlong)
 	obs_source_t *filter = zoom_with_stages("survivor", 2);
 	obs_source_filter_add(parent, filter);
 	tick(filter, FRAME);
-	EXPECT_EQ(module_hotkeys().size(), 4u);
+	EXPECT_EQ(module_hotkeys().size(), 5u);
 
 	obs_source_release(parent);
 	wait_destroyed();

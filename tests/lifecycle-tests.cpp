@@ -64,7 +64,7 @@ TEST(Lifecycle, ManyCyclesLeaveNoHotkeyAndNoInstanceBehind)
 		obs_source_filter_add(source, filter);
 		tick(filter, 1.0f / 60.0f, 3);
 		ASSERT_TRUE(f->hotkeys_registered);
-		ASSERT_EQ(our_hotkeys(), size_t(first_count) + 2);
+		ASSERT_EQ(our_hotkeys(), size_t(first_count) + 3);
 
 		/* a stage press and a hold, as a user would */
 		press_hotkey(f->stage_hotkey_contexts[0]->hotkey_id);
@@ -78,14 +78,14 @@ TEST(Lifecycle, ManyCyclesLeaveNoHotkeyAndNoInstanceBehind)
 
 		/* the stage list grows to eight, shrinks to one, grows again */
 		set_stage_count(filter, 8);
-		EXPECT_EQ(our_hotkeys(), size_t(8 + 2));
+		EXPECT_EQ(our_hotkeys(), size_t(8 + 3));
 		press_hotkey(f->stage_hotkey_contexts[7]->hotkey_id);
 		tick(filter, 1.0f / 60.0f);
 		set_stage_count(filter, 1);
-		EXPECT_EQ(our_hotkeys(), size_t(1 + 2));
+		EXPECT_EQ(our_hotkeys(), size_t(1 + 3));
 		EXPECT_EQ(f->active_stage, -1);
 		set_stage_count(filter, 1 + (i * 3) % 8);
-		EXPECT_EQ(our_hotkeys(), size_t(1 + (i * 3) % 8 + 2));
+		EXPECT_EQ(our_hotkeys(), size_t(1 + (i * 3) % 8 + 3));
 		tick(filter, 1.0f / 60.0f, 2);
 
 		if (i % 4 == 3) {

@@ -26,7 +26,8 @@ const std::set<std::string> &module_keys()
 	static const std::set<std::string> keys = [] {
 		std::istringstream names(
 			"Tavimore.FilterNameFree Hotkey.ToggleStage "
-			"Hotkey.IdleZoomIn Hotkey.IdleZoomOut Zoom.Group.Idle "
+			"Hotkey.IdleZoomIn Hotkey.IdleZoomOut Hotkey.ReturnToIdle "
+			"Zoom.Group.Idle Zoom.Stage.Hold "
 			"Zoom.Stage.Name Zoom.Stage.Factor Zoom.Stage.Duration "
 			"Zoom.TrackingEnabled Zoom.CenterX Zoom.CenterY "
 			"Zoom.StageCount Zoom.EasingIn Zoom.EasingOut "

@@ -56,7 +56,7 @@ TEST(Module, ExportsExactlyTheEntryPointsOfTheExportMap)
 	const std::set<std::string> expected = export_map_names();
 	for (const char *entry_point :
 	     {"obs_module_load", "obs_module_unload", "obs_module_ver",
-	      "obs_module_set_pointer"})
+	      "obs_module_set_pointer", "obs_module_post_load"})
 		EXPECT_EQ(expected.count(entry_point), 1u) << entry_point;
 	EXPECT_EQ(exported_functions(module_file()), expected);
 }

@@ -219,7 +219,7 @@ TEST_P(Sheet, EachZoomGroupListsItsTargetInOrder)
 			obs_properties_get(props, (prefix + "group").c_str()));
 		ASSERT_NE(content, nullptr);
 		auto entries = entries_of(content);
-		ASSERT_EQ(entries.size(), stage ? 6u : 5u);
+		ASSERT_EQ(entries.size(), stage ? 7u : 5u);
 
 		size_t at = 0;
 		if (stage) {
@@ -242,6 +242,14 @@ TEST_P(Sheet, EachZoomGroupListsItsTargetInOrder)
 			EXPECT_EQ(obs_property_get_type(p), e.type);
 			/* a plain checkbox: nothing to refresh */
 			EXPECT_FALSE(modify_with(p, true));
+		}
+		if (stage) {
+			obs_property_t *hold = entries[at++];
+			EXPECT_EQ(obs_property_name(hold), prefix + "hold");
+			EXPECT_EQ(obs_property_get_type(hold),
+				  OBS_PROPERTY_BOOL);
+			expect_label(hold, "Zoom.Stage.Hold");
+			EXPECT_FALSE(modify_with(hold, true));
 		}
 	}
 }
@@ -414,7 +422,7 @@ TEST(Properties, EditsExactlyTheSettingsThatHaveDefaults)
 		registered.insert(obs_data_item_get_name(item));
 
 	/* the 58 names themselves: settings-tests */
-	EXPECT_EQ(edited.size(), 59u);
+	EXPECT_EQ(edited.size(), 59u + 8u);
 	EXPECT_EQ(edited, registered);
 
 	std::set<std::string> sheet_only = {"idle_group", "help_group",

@@ -116,9 +116,9 @@ TEST(BrokenEffect, SettingsStagesHotkeysAndAnimationWorkAsUsual)
 	wait_frames(3);
 	ZoomFilter *f = zoom_data(rig.filter);
 
-	/* three stages, their toggles and the two hold keys on the source */
+	/* three stages, their toggles, the two hold keys and the idle key */
 	EXPECT_EQ(f->stages.size(), 3u);
-	EXPECT_EQ(hotkeys_of(source).size(), 5u);
+	EXPECT_EQ(hotkeys_of(source).size(), 6u);
 	EXPECT_DOUBLE_EQ(f->current_zoom, 3.0);
 
 	/* a settings change reaches the instance */
@@ -127,7 +127,7 @@ TEST(BrokenEffect, SettingsStagesHotkeysAndAnimationWorkAsUsual)
 		    {"stage_2_duration", 0.05}});
 	wait_frames(3);
 	EXPECT_EQ(f->stages.size(), 5u);
-	EXPECT_EQ(hotkeys_of(source).size(), 7u);
+	EXPECT_EQ(hotkeys_of(source).size(), 8u);
 
 	/* a stage press zooms to the stage, a second press back to idle */
 	press_hotkey(find_hotkey(source, "tavimore.stage_2"));

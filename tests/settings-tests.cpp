@@ -47,7 +47,7 @@ struct Filter {
 
 } // namespace
 
-TEST(Defaults, RegistersExactlyTheFiftyNineKeys)
+TEST(Defaults, RegistersTheFiftyNineKeysThenAHoldKeyPerStage)
 {
 	std::vector<std::string> expected = {
 		"idle_zoom_factor", "idle_center_tracking", "idle_center_x",
@@ -60,6 +60,8 @@ TEST(Defaults, RegistersExactlyTheFiftyNineKeys)
 		      "center_y", "duration"})
 			expected.push_back("stage_" + std::to_string(n) + "_" +
 					   suffix);
+	for (int n = 1; n <= 8; n++)
+		expected.push_back("stage_" + std::to_string(n) + "_hold");
 
 	obs_data_t *defaults = obs_get_source_defaults("tavimore_filter");
 	std::vector<std::string> keys;
@@ -69,11 +71,16 @@ TEST(Defaults, RegistersExactlyTheFiftyNineKeys)
 	/* libobs keeps the items sorted by name */
 	std::sort(keys.begin(), keys.end());
 	std::sort(expected.begin(), expected.end());
-	EXPECT_EQ(keys.size(), 59u);
+	EXPECT_EQ(keys.size(), 59u + 8u);
 	EXPECT_EQ(keys, expected);
 
 	/* the values themselves reach the instance: EmptySettingsGiveTheDefaults */
 	EXPECT_FALSE(obs_data_get_default_bool(defaults, "help_show"));
+	for (int n = 1; n <= 8; n++) {
+		const std::string hold = "stage_" + std::to_string(n) + "_hold";
+		EXPECT_EQ(obs_data_get_default_bool(defaults, hold.c_str()),
+			  false);
+	}
 	obs_data_release(defaults);
 }
 

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The filter's hotkeys in OBS Studio itself, driven through OBS's bundled
 # obs-websocket (protocol 5, enabled without a password in the private HOME's
-# global.ini): the input that carries the filter lists the stage toggles and
-# the two idle hold hotkeys, and triggering tavimore.stage_1 moves the picture
-# to stage 1's window and triggering it again back to the whole picture.
+# global.ini): the input that carries the filter lists the stage toggles, the
+# two idle hold hotkeys and the return to idle, and triggering
+# tavimore.stage_1 moves the picture to stage 1's window and triggering it
+# again back to the whole picture.
 # The input is an image whose pixels tell where they are (red = x,
 # green = y), so a screenshot of it tells which window the filter shows.
 #   TAVIMORE_KEEP=1 keeps the scratch folder (HOME, logs, screenshots).
@@ -44,7 +45,7 @@ start_obs
 client wait 30 || fail_now "obs-websocket did not answer on port $port"
 
 # ---- the hotkeys: one of each, registered on the first frames
-names=("tavimore.idle_zoom_in" "tavimore.idle_zoom_out")
+names=("tavimore.idle_zoom_in" "tavimore.idle_zoom_out" "tavimore.idle")
 for i in $(seq "$stages"); do names+=("tavimore.stage_$i"); done
 for _ in $(seq 50); do
 	client hotkeys >"$work/hotkeys.txt" || fail_now "GetHotkeyList"

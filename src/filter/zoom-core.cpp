@@ -114,6 +114,64 @@ CropWindow crop_window(double zoom, double center_x, double center_y)
 	return window;
 }
 
+/* Every choice of a target ends the hold of the stage held so far. */
+static StageStep go_to(StageSelection s, int target, int held)
+{
+	StageStep step;
+	step.next.active = target;
+	step.next.held = held;
+	step.starts = true;
+	step.changed = target != s.active;
+	return step;
+}
+
+static StageStep stay(StageSelection s)
+{
+	StageStep step;
+	step.next = s;
+	return step;
+}
+
+StageStep toggle_stage(StageSelection s, int k)
+{
+	return go_to(s, k == s.active ? -1 : k, -1);
+}
+
+StageStep set_stage(StageSelection s, int k)
+{
+	if (k == s.active)
+		return stay(s);
+	return go_to(s, k, -1);
+}
+
+StageStep hold_stage_press(StageSelection s, int k)
+{
+	if (k == s.active) {
+		/* already there: the release still returns to idle */
+		StageStep step = stay(s);
+		step.next.held = k;
+		return step;
+	}
+	return go_to(s, k, k);
+}
+
+StageStep hold_stage_release(StageSelection s, int k)
+{
+	if (s.held != k || s.active != k)
+		return stay(s);
+	return go_to(s, -1, -1);
+}
+
+StageStep idle_key(StageSelection s, double progress)
+{
+	if (s.active < 0 && progress >= 1.0) {
+		StageStep step = stay(s);
+		step.next.held = -1;
+		return step;
+	}
+	return go_to(s, -1, -1);
+}
+
 CaptureRect cut_capture_rect(double x, double y, double width, double height,
 			     double cut_top, double cut_left, double cut_right,
 			     double cut_bot)

@@ -63,6 +63,40 @@ struct CropWindow {
  * that is not finite draws as 1, a centre that is not finite as 0.5. */
 CropWindow crop_window(double zoom, double center_x, double center_y);
 
+/*
+ * Which target is selected, and by whom. `active` is the stage shown or being
+ * approached (-1 for the idle target, 0..count-1 for the stages); `held` is
+ * the hold stage whose key selected it and is still down (-1 when none), so
+ * that the release of that key knows whether its stage is still the one it
+ * chose.
+ */
+struct StageSelection {
+	int active = -1;
+	int held = -1;
+};
+
+/* What a key or a request does to the selection. `starts` is true when a
+ * transition starts (from the zoom shown, at progress 0); `changed` when it
+ * heads for another target than before. */
+struct StageStep {
+	StageSelection next;
+	bool starts = false;
+	bool changed = false;
+};
+
+/* A toggle key of stage k: to stage k, or back to idle when k is selected. */
+StageStep toggle_stage(StageSelection s, int k);
+/* Goes to stage k (-1 for idle); selecting the stage already selected
+ * changes nothing. */
+StageStep set_stage(StageSelection s, int k);
+/* The key of a hold stage k, pressed: shows stage k while the key is down. */
+StageStep hold_stage_press(StageSelection s, int k);
+/* The key of a hold stage k, released: back to idle, unless another target
+ * has been chosen since the press. */
+StageStep hold_stage_release(StageSelection s, int k);
+/* The return-to-idle key: a transition to the idle target, unless it is
+ * already shown and at rest (progress 1). */
+StageStep idle_key(StageSelection s, double progress);
 /* The crop window's half size for a zoom, in double precision: 0.5 / max(1,
  * zoom), and 0.5 for a zoom that is not finite. */
 double window_half_size(double zoom);

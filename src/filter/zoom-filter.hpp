@@ -28,6 +28,7 @@ struct ZoomStage {
 	double center_x = 0.5;
 	double center_y = 0.5;
 	double duration = 0.5; /* seconds */
+	bool hold = false;     /* stages only: shown while its key is held */
 };
 
 struct ZoomFilter;
@@ -78,6 +79,7 @@ struct ZoomFilter {
 	bool hotkeys_registered = false; /* the hold keys tried on it */
 	obs_hotkey_id idle_zoom_in_hotkey = OBS_INVALID_HOTKEY_ID;
 	obs_hotkey_id idle_zoom_out_hotkey = OBS_INVALID_HOTKEY_ID;
+	obs_hotkey_id idle_hotkey = OBS_INVALID_HOTKEY_ID; /* return to idle */
 	/* 1 for the names without a suffix, n > 1 for names ending ".n" */
 	int64_t hotkey_set = 0;
 
@@ -102,9 +104,16 @@ struct ZoomFilter {
 	 * sees half of a stage press. The lock is never held while calling a
 	 * libobs hotkey function: libobs calls our callbacks under its own
 	 * hotkey mutex.
+	 *
+	 * Requests from obs-websocket's threads take the same lock. They also
+	 * read the stage list, so the graphics thread holds `lock` while it
+	 * resizes `stages` or writes a stage's values; its own reads of them
+	 * need no lock.
 	 */
 	std::mutex lock;
 	int32_t active_stage = -1;
+	/* the hold stage whose key chose active_stage and is still down */
+	int32_t held_stage = -1;
 	double transition_start_zoom = 1.0;
 	double transition_progress = 0.0;
 	bool zoom_in_held = false;
@@ -168,6 +177,8 @@ void on_idle_zoom_in(void *data, obs_hotkey_id id, obs_hotkey_t *hotkey,
 		     bool pressed);
 void on_idle_zoom_out(void *data, obs_hotkey_id id, obs_hotkey_t *hotkey,
 		      bool pressed);
+void on_idle_hotkey(void *data, obs_hotkey_id id, obs_hotkey_t *hotkey,
+		    bool pressed);
 void save_idle_zoom_factor(ZoomFilter *filter);
 /* Registers one more hotkey of the filter on `parent`, named
  * "tavimore.<key>" (with the filter's suffix) and described by the locale
@@ -177,6 +188,40 @@ obs_hotkey_id register_filter_hotkey(ZoomFilter *filter, obs_source_t *parent,
 				     const char *key, const char *text_key,
 				     const std::string &number,
 				     obs_hotkey_func func, void *data);
+
+/* stage selection by keys and requests (zoom-control.cpp) */
+enum class StageRequest { Set, Toggle };
+/* A stage hotkey's press or release: a toggle, or a hold stage shown while
+ * its key is down. */
+void press_stage_key(ZoomFilter *filter, int32_t stage_index, bool pressed);
+/* The return-to-idle key. */
+void press_idle_key(ZoomFilter *filter);
+/* A request for stage `number` (0 = idle, 1..count) of the filter on
+ * `parent`, which the caller holds a reference to; false, with the valid
+ * range in `error`, when there is no such stage. `chosen` is the stage
+ * chosen after it (0 = idle). */
+bool request_stage(ZoomFilter *filter, obs_source_t *parent, StageRequest kind,
+		   long long number, int32_t &chosen, std::string &error);
+/* A settings change took the active stage away: back to idle. */
+void drop_active_stage(ZoomFilter *filter);
+/* The hotkeys went while a hold stage's key was down: its release will not
+ * come, so it is released here; the event names `parent` (the source the
+ * key was on, kept alive by the caller), or nobody when it is null. */
+void release_held_stage(ZoomFilter *filter, obs_source_t *parent);
+
+/* What a GetState request reports. */
+struct ZoomState {
+	int32_t stage; /* 0 = idle, 1..count */
+	std::string stage_name;
+	int32_t stage_count;
+	double shown_zoom;
+	double target_zoom;
+	double progress;
+	double center_x;
+	double center_y;
+	bool tracking;
+};
+ZoomState zoom_state(ZoomFilter *filter);
 
 /* frame */
 void zoom_filter_tick(void *data, float seconds);

@@ -1,8 +1,10 @@
 /*
- * The stage list and every hotkey of the filter: one toggle per stage and
- * the two idle hold keys, all registered on the source that the filter is
- * attached to (filters are private sources, which cannot have hotkeys of
- * their own).
+ * The stage list and every hotkey of the filter: one key per stage (a
+ * toggle, or shown while held), the two idle hold keys and the return to
+ * idle, all registered on the source that the filter is attached to
+ * (filters are private sources, which cannot have hotkeys of their own).
+ * What a key does to the selection is in zoom-control.cpp, which requests
+ * share.
  *
  * Lock order, outermost first:
  *   libobs's hotkey mutex  ->  ZoomFilter::lock  /  ZoomFilter::settings_lock
@@ -44,12 +46,11 @@ void sync_stages(ZoomFilter *filter)
 	const size_t wanted = static_cast<size_t>(n);
 
 	{
-		/* a stage that goes away while shown eases back to idle */
 		std::lock_guard<std::mutex> guard(filter->lock);
 		filter->stages.resize(wanted);
-		if (filter->active_stage >= n)
-			start_transition_locked(filter, -1);
 	}
+	/* a stage that goes away while shown eases back to idle, announced */
+	drop_active_stage(filter);
 	bool attached;
 	{
 		std::lock_guard<std::mutex> guard(filter->wanted_lock);
@@ -133,6 +134,7 @@ void unregister_all_hotkeys(ZoomFilter *filter)
 		unregister(context->hotkey_id);
 	unregister(filter->idle_zoom_in_hotkey);
 	unregister(filter->idle_zoom_out_hotkey);
+	unregister(filter->idle_hotkey);
 	filter->stage_hotkey_contexts.clear();
 	filter->hotkeys_registered = false;
 
@@ -146,8 +148,14 @@ void unregister_all_hotkeys(ZoomFilter *filter)
 	}
 	if (held)
 		save_idle_zoom_factor(filter);
+	/* the source the keys were on, if it still lives */
+	obs_source_t *parent =
+		obs_weak_source_get_source(filter->hotkey_parent);
+	release_held_stage(filter, parent);
 	obs_weak_source_release(filter->hotkey_parent);
 	filter->hotkey_parent = nullptr;
+	/* last: the parent's destroy may come from this release */
+	obs_source_release(parent);
 }
 
 struct HotkeyOnParent {
@@ -248,6 +256,9 @@ static void register_on(ZoomFilter *filter, obs_source_t *parent, size_t stages)
 		filter->idle_zoom_out_hotkey = register_filter_hotkey(
 			filter, parent, "idle_zoom_out", "Hotkey.IdleZoomOut",
 			"", on_idle_zoom_out, filter);
+		filter->idle_hotkey = register_filter_hotkey(
+			filter, parent, "idle", "Hotkey.ReturnToIdle", "",
+			on_idle_hotkey, filter);
 		filter->hotkeys_registered = true;
 	}
 }
@@ -306,15 +317,15 @@ void queue_hotkey_work(ZoomFilter *filter)
 
 void on_stage_hotkey(void *data, obs_hotkey_id, obs_hotkey_t *, bool pressed)
 {
-	if (!pressed)
-		return;
 	auto *context = static_cast<StageHotkeyContext *>(data);
-	ZoomFilter *filter = context->filter;
-	const int32_t k = context->stage_index;
+	/* a toggle acts on the press; a hold stage on press and release */
+	press_stage_key(context->filter, context->stage_index, pressed);
+}
 
-	/* the three stores of a press are seen by the frame all at once */
-	std::lock_guard<std::mutex> guard(filter->lock);
-	start_transition_locked(filter, k == filter->active_stage ? -1 : k);
+void on_idle_hotkey(void *data, obs_hotkey_id, obs_hotkey_t *, bool pressed)
+{
+	if (pressed)
+		press_idle_key(static_cast<ZoomFilter *>(data));
 }
 
 static void set_held(ZoomFilter *filter, bool ZoomFilter::*held, bool pressed)

@@ -8,8 +8,10 @@ TargetKeys make_keys(const char *prefix, bool with_name)
 	TargetKeys k{};
 	std::snprintf(k.prefix, sizeof(k.prefix), "%s", prefix);
 	std::snprintf(k.group, sizeof(k.group), "%sgroup", prefix);
-	if (with_name)
+	if (with_name) {
 		std::snprintf(k.name, sizeof(k.name), "%sname", prefix);
+		std::snprintf(k.hold, sizeof(k.hold), "%shold", prefix);
+	}
 	std::snprintf(k.zoom_factor, sizeof(k.zoom_factor), "%szoom_factor",
 		      prefix);
 	std::snprintf(k.center_tracking, sizeof(k.center_tracking),

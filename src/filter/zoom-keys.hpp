@@ -16,6 +16,7 @@ struct TargetKeys {
 	char center_x[32];
 	char center_y[32];
 	char duration[32];
+	char hold[24]; /* stages only; empty for the idle target */
 };
 
 /* The keys of a target with the given prefix; a name key only with_name. */

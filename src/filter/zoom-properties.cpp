@@ -33,6 +33,9 @@ void add_zoom_group(obs_properties_t *props, const char *prefix,
 	obs_properties_add_float_slider(group, keys.center_y,
 					obs_module_text("Zoom.CenterY"), 0.0,
 					1.0, 0.01);
+	if (with_name)
+		obs_properties_add_bool(group, keys.hold,
+					obs_module_text("Zoom.Stage.Hold"));
 
 	obs_properties_add_group(props, keys.group, label, OBS_GROUP_NORMAL,
 				 group);

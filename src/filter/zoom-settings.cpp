@@ -32,6 +32,8 @@ void zoom_filter_get_defaults(obs_data_t *settings)
 		obs_data_set_default_double(settings, keys.center_y, 0.5);
 		obs_data_set_default_double(settings, keys.duration, 0.5);
 	}
+	for (int i = 0; i < MAX_STAGES; i++)
+		obs_data_set_default_bool(settings, stage_keys(i).hold, false);
 
 	obs_data_set_default_double(settings, "tracking_dead_zone",
 				    DEFAULT_DEAD_ZONE);
@@ -49,16 +51,20 @@ void zoom_filter_update(void *data, obs_data_t *settings)
 		obs_data_get_double(settings, idle.zoom_factor);
 	{
 		/* the hotkey thread saves the idle zoom; while a hold key is
-		 * down the zoom it reached so far stays */
+		 * down the zoom it reached so far stays. Requests read the
+		 * idle target. */
 		std::lock_guard<std::mutex> guard(filter->lock);
 		if (!filter->zoom_in_held && !filter->zoom_out_held)
 			filter->idle.zoom_factor = idle_zoom;
+		filter->idle.center_tracking =
+			obs_data_get_bool(settings, idle.center_tracking);
+		filter->idle.center_x =
+			obs_data_get_double(settings, idle.center_x);
+		filter->idle.center_y =
+			obs_data_get_double(settings, idle.center_y);
+		filter->idle.duration =
+			obs_data_get_double(settings, idle.duration);
 	}
-	filter->idle.center_tracking =
-		obs_data_get_bool(settings, idle.center_tracking);
-	filter->idle.center_x = obs_data_get_double(settings, idle.center_x);
-	filter->idle.center_y = obs_data_get_double(settings, idle.center_y);
-	filter->idle.duration = obs_data_get_double(settings, idle.duration);
 
 	filter->easing_in =
 		static_cast<int32_t>(obs_data_get_int(settings, "easing_in"));
@@ -76,11 +82,14 @@ void zoom_filter_update(void *data, obs_data_t *settings)
 	sync_stages(filter);
 	reading.lock();
 
+	/* keys and requests read the stages on other threads */
+	std::lock_guard<std::mutex> guard(filter->lock);
 	for (size_t i = 0; i < filter->stages.size(); i++) {
 		const TargetKeys &keys = stage_keys(static_cast<int>(i));
 		ZoomStage &stage = filter->stages[i];
 		const char *name = obs_data_get_string(settings, keys.name);
 		stage.name = name ? name : "";
+		stage.hold = obs_data_get_bool(settings, keys.hold);
 		stage.zoom_factor =
 			obs_data_get_double(settings, keys.zoom_factor);
 		stage.center_tracking =

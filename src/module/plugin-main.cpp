@@ -2,6 +2,7 @@
 
 #include "plugin-support.hpp"
 #include "../filter/zoom-filter.hpp"
+#include "../remote/zoom-remote.hpp"
 #include "../tracking/pointer-source.hpp"
 
 OBS_DECLARE_MODULE()
@@ -15,8 +16,15 @@ bool obs_module_load(void)
 	return true;
 }
 
+/* obs-websocket takes vendors only once every module has loaded */
+void obs_module_post_load(void)
+{
+	remote_register();
+}
+
 void obs_module_unload(void)
 {
+	remote_unregister();
 	stop_pointer_sampler();
 	log_message(LOG_INFO, "plugin unloaded");
 }

@@ -1,0 +1,182 @@
+/*
+ * Choosing the target by keys and requests. Key presses arrive on libobs's
+ * hotkey thread (in OBS Studio, its UI thread) and requests on
+ * obs-websocket's threads. Both change the selection under the filter's
+ * lock; a change of target is announced (StageChanged) only after the lock
+ * has been let go, so nothing calls into obs-websocket with it held.
+ */
+#include "zoom-filter.hpp"
+#include "zoom-core.hpp"
+#include "../remote/zoom-remote.hpp"
+
+#include <cmath>
+
+namespace {
+
+struct Announcement {
+	bool send = false;
+	int32_t stage = 0;
+	std::string name;
+};
+
+StageSelection selection_of(const ZoomFilter *filter)
+{
+	StageSelection s;
+	s.active = filter->active_stage;
+	s.held = filter->held_stage;
+	return s;
+}
+
+/* The name a client sees for a target; the caller holds the lock. */
+std::string target_name(const ZoomFilter *filter, int32_t active)
+{
+	if (active >= 0 && static_cast<size_t>(active) < filter->stages.size())
+		return filter->stages[active].name;
+	return obs_module_text("Zoom.Group.Idle");
+}
+
+/* Applies a step to the filter; the caller holds the lock. A transition
+ * starts from the zoom shown, so a change mid-way never jumps. */
+Announcement apply(ZoomFilter *filter, const StageStep &step)
+{
+	if (step.starts)
+		start_transition_locked(filter, step.next.active);
+	filter->active_stage = step.next.active;
+	filter->held_stage = step.next.held;
+
+	Announcement a;
+	if (step.changed) {
+		a.send = true;
+		a.stage = step.next.active + 1;
+		a.name = target_name(filter, step.next.active);
+	}
+	return a;
+}
+
+/* Tells the clients about the filter on `parent`, which the caller keeps
+ * alive; a filter on no source has nobody to tell. */
+void announce_on(obs_source_t *parent, ZoomFilter *filter,
+		 const Announcement &a)
+{
+	if (a.send && parent)
+		remote_stage_changed(parent, filter->source, a.stage, a.name);
+}
+
+/* A key's callback runs while its parent lives (libobs unregisters a
+ * source's hotkeys before it frees it), and so does the update, from the
+ * parent's tick. */
+void announce(ZoomFilter *filter, const Announcement &a)
+{
+	if (a.send)
+		announce_on(obs_filter_get_parent(filter->source), filter, a);
+}
+
+} // namespace
+
+void press_stage_key(ZoomFilter *filter, int32_t k, bool pressed)
+{
+	Announcement a;
+	{
+		std::lock_guard<std::mutex> guard(filter->lock);
+		/* a key of a stage that has just been removed does nothing */
+		if (k < 0 || static_cast<size_t>(k) >= filter->stages.size())
+			return;
+		const StageSelection s = selection_of(filter);
+		if (filter->stages[k].hold)
+			a = apply(filter, pressed ? hold_stage_press(s, k)
+						  : hold_stage_release(s, k));
+		else if (pressed)
+			a = apply(filter, toggle_stage(s, k));
+	}
+	announce(filter, a);
+}
+
+void press_idle_key(ZoomFilter *filter)
+{
+	Announcement a;
+	{
+		std::lock_guard<std::mutex> guard(filter->lock);
+		a = apply(filter, idle_key(selection_of(filter),
+					   filter->transition_progress));
+	}
+	announce(filter, a);
+}
+
+bool request_stage(ZoomFilter *filter, obs_source_t *parent, StageRequest kind,
+		   long long number, int32_t &chosen, std::string &error)
+{
+	Announcement a;
+	{
+		std::lock_guard<std::mutex> guard(filter->lock);
+		const auto count =
+			static_cast<long long>(filter->stages.size());
+		if (number < 0 || number > count) {
+			error = "stage " + std::to_string(number) +
+				" does not exist: use 0 for the idle view or 1 to " +
+				std::to_string(count);
+			return false;
+		}
+		const StageSelection s = selection_of(filter);
+		const int k = static_cast<int>(number) - 1;
+		if (kind == StageRequest::Set)
+			a = apply(filter, set_stage(s, k));
+		else if (k < 0)
+			a = apply(filter,
+				  idle_key(s, filter->transition_progress));
+		else
+			a = apply(filter, toggle_stage(s, k));
+		chosen = filter->active_stage + 1;
+	}
+	announce_on(parent, filter, a);
+	return true;
+}
+
+void drop_active_stage(ZoomFilter *filter)
+{
+	Announcement a;
+	{
+		std::lock_guard<std::mutex> guard(filter->lock);
+		if (filter->active_stage <
+		    static_cast<int32_t>(filter->stages.size()))
+			return;
+		a = apply(filter, set_stage(selection_of(filter), -1));
+	}
+	announce(filter, a);
+}
+
+void release_held_stage(ZoomFilter *filter, obs_source_t *parent)
+{
+	Announcement a;
+	{
+		std::lock_guard<std::mutex> guard(filter->lock);
+		if (filter->held_stage < 0)
+			return;
+		a = apply(filter, hold_stage_release(selection_of(filter),
+						     filter->held_stage));
+	}
+	announce_on(parent, filter, a);
+}
+
+ZoomState zoom_state(ZoomFilter *filter)
+{
+	std::lock_guard<std::mutex> guard(filter->lock);
+	const int32_t active = filter->active_stage;
+	const bool staged = active >= 0 &&
+			    static_cast<size_t>(active) < filter->stages.size();
+	const ZoomStage &target = staged ? filter->stages[active]
+					 : filter->idle;
+
+	ZoomState state;
+	state.stage = staged ? active + 1 : 0;
+	state.stage_name = target_name(filter, staged ? active : -1);
+	state.stage_count = static_cast<int32_t>(filter->stages.size());
+	state.shown_zoom = filter->current_zoom;
+	/* a zoom that is not a number settles at the whole frame */
+	state.target_zoom =
+		std::isfinite(target.zoom_factor) ? target.zoom_factor : 1.0;
+	state.progress = filter->transition_progress;
+	state.center_x = filter->current_center_x;
+	state.center_y = filter->current_center_y;
+	state.tracking = target.center_tracking;
+	return state;
+}

@@ -1,0 +1,353 @@
+/*
+ * The vendor "tavimore" of obs-websocket: requests and events.
+ *
+ * obs-websocket's plug-in API is a set of procedures on its own proc handler,
+ * which libobs's global proc handler hands out ("obs_websocket_api_get_ph").
+ * They are called here directly.
+ *
+ * Threads: requests arrive on obs-websocket's worker threads, several at
+ * once. Each finds its filter through libobs by name and holds a reference
+ * to the filter for the whole request, so that libobs cannot destroy the
+ * filter under it; the filter is changed only through zoom-control.cpp,
+ * which takes the filter's lock exactly as a hotkey does. StageChanged is
+ * sent from whichever thread started the transition, never with the filter's
+ * lock held. The vendor and the proc handler are published once, from
+ * obs_module_post_load, and forgotten at unload; both are atomics.
+ */
+#include "zoom-remote.hpp"
+#include "../filter/zoom-filter.hpp"
+#include "../module/plugin-support.hpp"
+
+#include <obs.hpp>
+
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <exception>
+#include <vector>
+
+namespace {
+
+const char VENDOR_NAME[] = "tavimore";
+const char FILTER_ID[] = "tavimore_filter";
+
+std::atomic<proc_handler_t *> websocket_ph{nullptr};
+std::atomic<void *> vendor{nullptr};
+
+/* The shape of obs-websocket's request callback record. */
+struct VendorRequestCallback {
+	void (*callback)(obs_data_t *, obs_data_t *, void *);
+	void *priv_data;
+};
+
+void fail(obs_data_t *response, const std::string &message)
+{
+	obs_data_set_bool(response, "success", false);
+	obs_data_set_string(response, "error", message.c_str());
+}
+
+/* The type of a request field, or OBS_DATA_NULL when it is missing. */
+obs_data_type field_type(obs_data_t *request, const char *name)
+{
+	obs_data_item_t *item = obs_data_item_byname(request, name);
+	if (!item)
+		return OBS_DATA_NULL;
+	const obs_data_type type = obs_data_item_gettype(item);
+	obs_data_item_release(&item);
+	return type;
+}
+
+/* A zoom filter found by a request and its source, both held for as long
+ * as the request runs. */
+struct FoundFilter {
+	OBSSourceAutoRelease source;
+	OBSSourceAutoRelease filter;
+	ZoomFilter *zoom = nullptr;
+	std::string filter_name;
+};
+
+/* The zoom filters of a source, each with a reference of ours (taken while
+ * libobs holds the source's filter list, and only of filters still alive). */
+void collect_zoom_filter(obs_source_t *, obs_source_t *child, void *param)
+{
+	auto *found = static_cast<std::vector<obs_source_t *> *>(param);
+	const char *id = obs_source_get_unversioned_id(child);
+	if (!id || std::strcmp(id, FILTER_ID) != 0)
+		return;
+	if (obs_source_t *ref = obs_source_get_ref(child))
+		found->push_back(ref);
+}
+
+bool find_filter(obs_data_t *request, FoundFilter &found, std::string &error)
+{
+	switch (field_type(request, "sourceName")) {
+	case OBS_DATA_STRING:
+		break;
+	case OBS_DATA_NULL:
+		error = "sourceName is missing: give the name of the source "
+			"that carries the zoom filter";
+		return false;
+	default:
+		error = "sourceName must be a string";
+		return false;
+	}
+	const std::string source_name =
+		obs_data_get_string(request, "sourceName");
+	found.source = obs_get_source_by_name(source_name.c_str());
+	obs_source_t *source = found.source;
+	if (!source) {
+		error = "there is no source named \"" + source_name + "\"";
+		return false;
+	}
+
+	switch (field_type(request, "filterName")) {
+	case OBS_DATA_NULL: {
+		std::vector<obs_source_t *> filters;
+		obs_source_enum_filters(source, collect_zoom_filter, &filters);
+		/* released outside libobs's lock of the filter list */
+		for (size_t i = 1; i < filters.size(); i++)
+			obs_source_release(filters[i]);
+		if (filters.empty()) {
+			error = "source \"" + source_name +
+				"\" has no Tavimore Zoom filter";
+			return false;
+		}
+		found.filter = filters[0];
+		if (filters.size() > 1) {
+			error = "source \"" + source_name + "\" has " +
+				std::to_string(filters.size()) +
+				" Tavimore Zoom filters: name one in filterName";
+			return false;
+		}
+		break;
+	}
+	case OBS_DATA_STRING: {
+		const std::string name =
+			obs_data_get_string(request, "filterName");
+		found.filter =
+			obs_source_get_filter_by_name(source, name.c_str());
+		if (!found.filter) {
+			error = "source \"" + source_name +
+				"\" has no filter named \"" + name + "\"";
+			return false;
+		}
+		const char *id = obs_source_get_unversioned_id(found.filter);
+		if (!id || std::strcmp(id, FILTER_ID) != 0) {
+			error = "filter \"" + name + "\" of source \"" +
+				source_name +
+				"\" is not a Tavimore Zoom filter";
+			return false;
+		}
+		break;
+	}
+	default:
+		error = "filterName must be a string";
+		return false;
+	}
+
+	found.zoom = static_cast<ZoomFilter *>(obs_obj_get_data(found.filter));
+	const char *name = obs_source_get_name(found.filter);
+	found.filter_name = name ? name : "";
+	if (!found.zoom) {
+		error = "filter \"" + found.filter_name + "\" of source \"" +
+			source_name + "\" failed to start";
+		return false;
+	}
+	return true;
+}
+
+/* The stage field: a whole number (a JSON integer, or a float without a
+ * fraction). The range is checked against the stage list later, under the
+ * filter's lock. */
+bool read_stage(obs_data_t *request, long long &stage, std::string &error)
+{
+	obs_data_item_t *item = obs_data_item_byname(request, "stage");
+	if (!item) {
+		error = "stage is missing: give 0 for the idle view or a "
+			"stage number";
+		return false;
+	}
+	bool ok = false;
+	if (obs_data_item_gettype(item) == OBS_DATA_NUMBER) {
+		if (obs_data_item_numtype(item) == OBS_DATA_NUM_INT) {
+			stage = obs_data_item_get_int(item);
+			ok = true;
+		} else {
+			const double v = obs_data_item_get_double(item);
+			/* whole numbers only, and small enough to convert */
+			if (std::isfinite(v) && v == std::floor(v) &&
+			    std::fabs(v) < 1e9) {
+				stage = static_cast<long long>(v);
+				ok = true;
+			}
+		}
+	}
+	obs_data_item_release(&item);
+	if (!ok)
+		error = "stage must be a whole number: 0 for the idle view or "
+			"a stage number";
+	return ok;
+}
+
+/* Runs a request's body, turning anything thrown into a failed response:
+ * no exception may reach obs-websocket. */
+template<typename Body>
+void guarded(obs_data_t *response, const char *type, Body body) noexcept
+{
+	try {
+		body();
+	} catch (const std::exception &e) {
+		log_message(LOG_WARNING, "%s failed: %s", type, e.what());
+		fail(response, std::string("internal error: ") + e.what());
+	} catch (...) {
+		log_message(LOG_WARNING, "%s failed", type);
+		fail(response, "internal error");
+	}
+}
+
+void get_state(obs_data_t *request, obs_data_t *response, void *)
+{
+	if (!response)
+		return;
+	guarded(response, "GetState", [&] {
+		FoundFilter found;
+		std::string error;
+		if (!request || !find_filter(request, found, error)) {
+			fail(response, request ? error : "no request data");
+			return;
+		}
+		const ZoomState s = zoom_state(found.zoom);
+		obs_data_set_bool(response, "success", true);
+		obs_data_set_string(response, "filterName",
+				    found.filter_name.c_str());
+		obs_data_set_int(response, "stage", s.stage);
+		obs_data_set_string(response, "stageName",
+				    s.stage_name.c_str());
+		obs_data_set_int(response, "stageCount", s.stage_count);
+		obs_data_set_double(response, "shownZoom", s.shown_zoom);
+		obs_data_set_double(response, "targetZoom", s.target_zoom);
+		obs_data_set_double(response, "progress", s.progress);
+		obs_data_set_double(response, "centerX", s.center_x);
+		obs_data_set_double(response, "centerY", s.center_y);
+		obs_data_set_bool(response, "tracking", s.tracking);
+	});
+}
+
+void change_stage(obs_data_t *request, obs_data_t *response, StageRequest kind,
+		  const char *type)
+{
+	if (!response)
+		return;
+	guarded(response, type, [&] {
+		FoundFilter found;
+		std::string error;
+		long long stage = 0;
+		int32_t chosen = 0;
+		if (!request || !find_filter(request, found, error) ||
+		    !read_stage(request, stage, error) ||
+		    !request_stage(found.zoom, found.source, kind, stage,
+				   chosen, error)) {
+			fail(response, request ? error : "no request data");
+			return;
+		}
+		obs_data_set_bool(response, "success", true);
+		obs_data_set_string(response, "filterName",
+				    found.filter_name.c_str());
+		obs_data_set_int(response, "stage", chosen);
+	});
+}
+
+void set_stage_request(obs_data_t *request, obs_data_t *response, void *)
+{
+	change_stage(request, response, StageRequest::Set, "SetStage");
+}
+
+void toggle_stage_request(obs_data_t *request, obs_data_t *response, void *)
+{
+	change_stage(request, response, StageRequest::Toggle, "ToggleStage");
+}
+
+bool register_request(proc_handler_t *ph, void *v, const char *type,
+		      void (*callback)(obs_data_t *, obs_data_t *, void *))
+{
+	/* obs-websocket copies the record during the call */
+	VendorRequestCallback record = {callback, nullptr};
+	calldata_t cd = {};
+	calldata_set_ptr(&cd, "vendor", v);
+	calldata_set_string(&cd, "type", type);
+	calldata_set_ptr(&cd, "callback", &record);
+	proc_handler_call(ph, "vendor_request_register", &cd);
+	const bool ok = calldata_bool(&cd, "success");
+	calldata_free(&cd);
+	return ok;
+}
+
+} // namespace
+
+void remote_register()
+{
+	calldata_t cd = {};
+	proc_handler_call(obs_get_proc_handler(), "obs_websocket_api_get_ph",
+			  &cd);
+	auto *ph = static_cast<proc_handler_t *>(calldata_ptr(&cd, "ph"));
+	calldata_free(&cd);
+	if (!ph)
+		return; /* no obs-websocket: the module works without it */
+
+	calldata_t reg = {};
+	calldata_set_string(&reg, "name", VENDOR_NAME);
+	proc_handler_call(ph, "vendor_register", &reg);
+	void *v = calldata_ptr(&reg, "vendor");
+	calldata_free(&reg);
+	if (!v) {
+		log_message(LOG_WARNING,
+			    "obs-websocket refused the vendor \"%s\"",
+			    VENDOR_NAME);
+		return;
+	}
+
+	const bool ok =
+		register_request(ph, v, "GetState", get_state) &&
+		register_request(ph, v, "SetStage", set_stage_request) &&
+		register_request(ph, v, "ToggleStage", toggle_stage_request);
+	if (!ok)
+		log_message(LOG_WARNING,
+			    "obs-websocket refused a request of \"%s\"",
+			    VENDOR_NAME);
+	websocket_ph.store(ph);
+	vendor.store(v);
+	log_message(LOG_INFO, "remote control through obs-websocket: %s",
+		    VENDOR_NAME);
+}
+
+void remote_unregister()
+{
+	/* obs-websocket may be gone before us: nothing is called into it */
+	vendor.store(nullptr);
+	websocket_ph.store(nullptr);
+}
+
+void remote_stage_changed(obs_source_t *parent, obs_source_t *filter,
+			  int32_t stage, const std::string &stage_name)
+{
+	proc_handler_t *ph = websocket_ph.load();
+	void *v = vendor.load();
+	if (!ph || !v || !filter)
+		return;
+
+	const char *source_name = parent ? obs_source_get_name(parent) : "";
+	const char *filter_name = obs_source_get_name(filter);
+
+	OBSDataAutoRelease data = obs_data_create();
+	obs_data_set_string(data, "sourceName", source_name ? source_name : "");
+	obs_data_set_string(data, "filterName", filter_name ? filter_name : "");
+	obs_data_set_int(data, "stage", stage);
+	obs_data_set_string(data, "stageName", stage_name.c_str());
+
+	calldata_t cd = {};
+	calldata_set_ptr(&cd, "vendor", v);
+	calldata_set_string(&cd, "type", "StageChanged");
+	calldata_set_ptr(&cd, "data", data.Get());
+	proc_handler_call(ph, "vendor_event_emit", &cd);
+	calldata_free(&cd);
+}

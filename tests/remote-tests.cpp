@@ -1,0 +1,299 @@
+/*
+ * The vendor "tavimore": its registration, its requests and StageChanged,
+ * through the module's registered callbacks (vendor-host.hpp). No video:
+ * the tests tick the filters themselves.
+ */
+#include "obs-harness.hpp"
+#include "vendor-host.hpp"
+#include "zoom-filter.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <string>
+#include <tuple>
+#include <vector>
+
+namespace {
+
+using Data = std::unique_ptr<obs_data_t, void (*)(obs_data_t *)>;
+
+Data call(const char *type, const std::string &json)
+{
+	return Data(vendor_host::call(type, json.c_str()), obs_data_release);
+}
+
+void ensure_registered()
+{
+	if (!vendor_host::vendor_name().empty())
+		return;
+	vendor_host::install();
+	obs_post_load_modules();
+}
+
+const float FRAME = 1.0f / 60;
+
+/* "Left" carries one zoom filter, "Right" two, "Plain" none. */
+struct Scene {
+	obs_source_t *left = create_pattern_source("Left");
+	obs_source_t *right = create_pattern_source("Right");
+	obs_source_t *plain = create_pattern_source("Plain");
+	std::vector<std::pair<obs_source_t *, obs_source_t *>> attached;
+
+	Scene()
+	{
+		ensure_registered();
+		add(left, "Zoom A", 3);
+		add(right, "Zoom B1", 2);
+		add(right, "Zoom B2", 2);
+		tick_all(FRAME);
+		vendor_host::take_events();
+	}
+	~Scene()
+	{
+		for (auto &[parent, filter] : attached) {
+			obs_source_filter_remove(parent, filter);
+			obs_source_release(filter);
+		}
+		for (obs_source_t *s : {left, right, plain})
+			obs_source_release(s);
+		wait_destroyed();
+	}
+	Scene(const Scene &) = delete;
+	Scene &operator=(const Scene &) = delete;
+
+	void add(obs_source_t *parent, const char *name, int stages)
+	{
+		obs_data_t *settings = obs_data_create();
+		obs_data_set_int(settings, "stage_count", stages);
+		obs_data_set_double(settings, "tracking_smoothing", 0.0);
+		for (int n = 1; n <= stages; n++) {
+			const std::string p =
+				"stage_" + std::to_string(n) + "_";
+			obs_data_set_double(
+				settings, (p + "zoom_factor").c_str(), 1.0 + n);
+			obs_data_set_double(settings, (p + "center_x").c_str(),
+					    0.1 * n);
+		}
+		obs_data_set_bool(settings, "stage_2_center_tracking", true);
+		obs_source_t *filter = create_zoom_filter(name, settings);
+		obs_data_release(settings);
+		obs_source_filter_add(parent, filter);
+		attached.emplace_back(parent, filter);
+	}
+	ZoomFilter *zoom(size_t i) const
+	{
+		return zoom_data(attached[i].second);
+	}
+	void tick_all(float seconds) const
+	{
+		for (const auto &a : attached)
+			tick(a.second, seconds);
+	}
+	/* what a request may change, of every filter */
+	std::vector<std::tuple<int, int, double, double>> state() const
+	{
+		std::vector<std::tuple<int, int, double, double>> all;
+		for (size_t i = 0; i < attached.size(); i++) {
+			ZoomFilter *f = zoom(i);
+			all.emplace_back(f->active_stage, f->held_stage,
+					 f->transition_progress,
+					 f->transition_start_zoom);
+		}
+		return all;
+	}
+};
+
+} // namespace
+
+TEST(Vendor, RegistersOnlyOnceObsWebsocketIsThere)
+{
+	if (vendor_host::vendor_name().empty()) {
+		obs_post_load_modules();
+		EXPECT_EQ(vendor_host::vendor_name(), "");
+		Scene scene; /* works without it, and registers with it */
+	}
+	EXPECT_EQ(vendor_host::vendor_name(), "tavimore");
+	EXPECT_EQ(vendor_host::request_types(),
+		  (std::vector<std::string>{"GetState", "SetStage",
+					    "ToggleStage"}));
+}
+
+TEST(Requests, BadOnesAreAnsweredWithAnErrorAndChangeNothing)
+{
+	Scene scene;
+	/* Left part of the way to stage 1, so that any change would show */
+	ASSERT_TRUE(obs_data_get_bool(
+		call("SetStage", R"({"sourceName": "Left", "stage": 1})").get(),
+		"success"));
+	scene.tick_all(0.2f);
+	vendor_host::take_events();
+
+	const struct {
+		const char *type;
+		const char *request;
+		const char *error; /* a part of the message */
+	} cases[] = {
+		{"GetState", "{}", "sourceName is missing"},
+		{"SetStage", R"({"stage": 1})", "sourceName is missing"},
+		{"GetState", R"({"sourceName": 5})",
+		 "sourceName must be a string"},
+		{"ToggleStage", R"({"sourceName": ["Left"], "stage": 1})",
+		 "sourceName must be a string"},
+		{"SetStage", R"({"sourceName": "Nowhere", "stage": 1})",
+		 "no source named \"Nowhere\""},
+		{"SetStage", R"({"sourceName": "", "stage": 1})",
+		 "no source named \"\""},
+		{"GetState", R"({"sourceName": "Plain"})",
+		 "\"Plain\" has no Tavimore Zoom filter"},
+		{"SetStage", R"({"sourceName": "Right", "stage": 1})",
+		 "has 2 Tavimore Zoom filters: name one in filterName"},
+		{"SetStage",
+		 R"({"sourceName": "Left", "filterName": "Zoom B1", "stage": 1})",
+		 "\"Left\" has no filter named \"Zoom B1\""},
+		{"GetState", R"({"sourceName": "Left", "filterName": 1})",
+		 "filterName must be a string"},
+		{"SetStage", R"({"sourceName": "Left"})", "stage is missing"},
+		{"ToggleStage", R"({"sourceName": "Left"})",
+		 "stage is missing"},
+		{"SetStage", R"({"sourceName": "Left", "stage": "2"})",
+		 "stage must be a whole number"},
+		{"SetStage", R"({"sourceName": "Left", "stage": 1.5})",
+		 "stage must be a whole number"},
+		{"ToggleStage", R"({"sourceName": "Left", "stage": true})",
+		 "stage must be a whole number"},
+		{"SetStage", R"({"sourceName": "Left", "stage": {"n": 2}})",
+		 "stage must be a whole number"},
+		{"SetStage", R"({"sourceName": "Left", "stage": 1e300})",
+		 "stage must be a whole number"},
+		{"SetStage", R"({"sourceName": "Left", "stage": 4})",
+		 "stage 4 does not exist: use 0 for the idle view or 1 to 3"},
+		{"ToggleStage", R"({"sourceName": "Left", "stage": -1})",
+		 "stage -1 does not exist"},
+		{"SetStage",
+		 R"({"sourceName": "Right", "filterName": "Zoom B2", "stage": 3})",
+		 "1 to 2"},
+		{"GetState", "not json", "sourceName is missing"},
+	};
+	const auto before = scene.state();
+	for (const auto &c : cases) {
+		SCOPED_TRACE(std::string(c.type) + " " + c.request);
+		Data response = call(c.type, c.request);
+		ASSERT_NE(response, nullptr);
+		EXPECT_TRUE(obs_data_has_user_value(response.get(), "success"));
+		EXPECT_FALSE(obs_data_get_bool(response.get(), "success"));
+		const std::string error =
+			obs_data_get_string(response.get(), "error");
+		EXPECT_NE(error.find(c.error), std::string::npos) << error;
+		EXPECT_EQ(scene.state(), before);
+	}
+	EXPECT_EQ(vendor_host::take_events_text(), "");
+}
+
+TEST(Requests, TwoSourcesDrivenIndependentlyWithAnEventForEveryChange)
+{
+	Scene scene;
+	const std::string left = R"("sourceName": "Left")";
+	const std::string b2 =
+		R"("sourceName": "Right", "filterName": "Zoom B2")";
+	const std::string b1 =
+		R"("sourceName": "Right", "filterName": "Zoom B1")";
+	const struct {
+		const char *type;
+		std::string request;
+		long long stage;    /* in the response */
+		const char *events; /* sent by the request */
+	} steps[] = {
+		{"SetStage", left + R"(, "stage": 2)", 2,
+		 "StageChanged Left/Zoom A 2 Stage 2; "},
+		{"SetStage", left + R"(, "stage": 2)", 2, ""},
+		{"ToggleStage", b2 + R"(, "stage": 1)", 1,
+		 "StageChanged Right/Zoom B2 1 Stage 1; "},
+		{"ToggleStage", left + R"(, "stage": 3)", 3,
+		 "StageChanged Left/Zoom A 3 Stage 3; "},
+		{"ToggleStage", b2 + R"(, "stage": 1)", 0,
+		 "StageChanged Right/Zoom B2 0 Idle view; "},
+		{"SetStage", b1 + R"(, "stage": 2.0)", 2,
+		 "StageChanged Right/Zoom B1 2 Stage 2; "},
+		/* stage 0 of ToggleStage is the idle key: at rest, nothing */
+		{"ToggleStage", b2 + R"(, "stage": 0)", 0, ""},
+		{"ToggleStage", left + R"(, "stage": 0)", 0,
+		 "StageChanged Left/Zoom A 0 Idle view; "},
+		{"SetStage", left + R"(, "stage": 0)", 0, ""},
+	};
+	/* the stage each filter is at after each step: Zoom A, B1, B2 */
+	const int active[][3] = {{1, -1, -1}, {1, -1, -1}, {1, -1, 0},
+				 {2, -1, 0},  {2, -1, -1}, {2, 1, -1},
+				 {2, 1, -1},  {-1, 1, -1}, {-1, 1, -1}};
+	for (size_t i = 0; i < std::size(steps); i++) {
+		const auto &step = steps[i];
+		SCOPED_TRACE(std::string(step.type) + " " + step.request);
+		Data response = call(step.type, "{" + step.request + "}");
+		ASSERT_NE(response, nullptr);
+		EXPECT_TRUE(obs_data_get_bool(response.get(), "success"))
+			<< obs_data_get_string(response.get(), "error");
+		EXPECT_EQ(obs_data_get_int(response.get(), "stage"),
+			  step.stage);
+		EXPECT_EQ(vendor_host::take_events_text(), step.events);
+		for (size_t f = 0; f < 3; f++)
+			EXPECT_EQ(scene.zoom(f)->active_stage, active[i][f])
+				<< "filter " << f;
+		/* let the idle key find B2 at rest */
+		scene.tick_all(1.0f);
+	}
+}
+
+TEST(Requests, GetStateReportsTheTargetTheTransitionAndTheCentre)
+{
+	Scene scene;
+	const char *left = R"({"sourceName": "Left"})";
+	auto state = [&] {
+		Data response = call("GetState", left);
+		EXPECT_TRUE(obs_data_get_bool(response.get(), "success"));
+		return response;
+	};
+	Data rest = state();
+	EXPECT_EQ(obs_data_get_string(rest.get(), "filterName"),
+		  std::string("Zoom A"));
+	EXPECT_EQ(obs_data_get_int(rest.get(), "stage"), 0);
+	EXPECT_EQ(obs_data_get_string(rest.get(), "stageName"),
+		  std::string("Idle view"));
+	EXPECT_EQ(obs_data_get_int(rest.get(), "stageCount"), 3);
+	EXPECT_EQ(obs_data_get_double(rest.get(), "shownZoom"), 1.0);
+	EXPECT_EQ(obs_data_get_double(rest.get(), "targetZoom"), 1.0);
+	EXPECT_EQ(obs_data_get_double(rest.get(), "progress"), 1.0);
+	EXPECT_DOUBLE_EQ(obs_data_get_double(rest.get(), "centerX"), 0.5);
+	EXPECT_DOUBLE_EQ(obs_data_get_double(rest.get(), "centerY"), 0.5);
+	EXPECT_FALSE(obs_data_get_bool(rest.get(), "tracking"));
+
+	/* a quarter of the way to stage 2 (zoom 3, centre x 0.2, linear) */
+	obs_data_t *linear = obs_data_create();
+	obs_data_set_int(linear, "easing_in", 0);
+	obs_data_set_string(linear, "stage_2_name", "Close-up");
+	update_filter(scene.attached[0].second, linear);
+	obs_data_release(linear);
+	call("SetStage", R"({"sourceName": "Left", "stage": 2})");
+	tick(scene.attached[0].second, 0.125f);
+	Data moving = state();
+	EXPECT_EQ(obs_data_get_int(moving.get(), "stage"), 2);
+	EXPECT_EQ(obs_data_get_string(moving.get(), "stageName"),
+		  std::string("Close-up"));
+	EXPECT_EQ(obs_data_get_double(moving.get(), "progress"), 0.25);
+	EXPECT_EQ(obs_data_get_double(moving.get(), "shownZoom"), 1.5);
+	EXPECT_EQ(obs_data_get_double(moving.get(), "targetZoom"), 3.0);
+	/* the shown centre, on its way from 0.5 to 0.2 with the least
+	 * smoothing (time constant 0.02 s) */
+	EXPECT_NEAR(obs_data_get_double(moving.get(), "centerX"),
+		    0.2 + 0.3 * std::exp(-0.125 / 0.02), 1e-12);
+	EXPECT_DOUBLE_EQ(obs_data_get_double(moving.get(), "centerY"), 0.5);
+	EXPECT_TRUE(obs_data_get_bool(moving.get(), "tracking"));
+	EXPECT_EQ(vendor_host::take_events_text(),
+		  "StageChanged Left/Zoom A 2 Close-up; ");
+}
+
+int main(int argc, char **argv)
+{
+	::testing::AddGlobalTestEnvironment(new vendor_host::Environment);
+	return run_tests_in_host(argc, argv, HostOptions{});
+}
