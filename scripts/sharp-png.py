@@ -20,11 +20,11 @@ SIZE = 256
 PALETTE = [(0, 0, 0), (255, 255, 255), (255, 0, 0), (0, 0, 255),
            (0, 255, 0), (255, 0, 255), (255, 255, 0), (0, 0, 0)]
 
-spec = importlib.util.spec_from_file_location(
+found = importlib.util.spec_from_file_location(
     "xy_png", os.path.join(os.path.dirname(os.path.abspath(__file__)),
                            "xy-png.py"))
-xy_png = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(xy_png)
+xy_png = importlib.util.module_from_spec(found)
+found.loader.exec_module(xy_png)
 
 
 def colour(x, y):

@@ -118,7 +118,7 @@ struct Tracked {
 		while (std::chrono::steady_clock::now() < end) {
 			double x = -1;
 			double y = -1;
-			/* the sampler needs the capture spec from a tick */
+			/* the sampler needs the capture settings from a tick */
 			tick(filter, FRAME);
 			if ((*this)->pointer &&
 			    (*this)->pointer->latest(x, y) && x == fx &&
