@@ -36,8 +36,9 @@ check "the module's load line" grep -qF '[tavimore-free] plugin loaded successfu
 check "OBS mapped the module from the per-user folder only" test "$maps" = "$plugin/bin/64bit/tavimore-free.so"
 check "the filter instance on the input" grep -qF -- "$obs_filter_loaded" "$log"
 check "libobs knew the filter's id" bash -c "! grep -i 'tavimore_filter' '$log' | grep -qiE 'not found|failed'"
-check "no line of the module but its load and unload lines" bash -c \
-	"! grep -F '[tavimore-free]' '$log' | grep -vF -e 'plugin loaded successfully (version 1.0.0)' -e '] plugin unloaded'"
+check "no line of the module but its load, remote control and unload lines" bash -c \
+	"! grep -F '[tavimore-free]' '$log' | grep -vF -e 'plugin loaded successfully (version 1.0.0)' -e '] plugin unloaded' \\
+		-e 'remote control through obs-websocket: tavimore'"
 check "the module's unload line after the clean exit" grep -qF '[tavimore-free] plugin unloaded' "$log"
 check "OBS counted no leaked allocation" grep -qF 'Number of memory leaks: 0' "$log"
 for hotkey in tavimore.stage_1 tavimore.stage_2 tavimore.idle_zoom_in tavimore.idle_zoom_out; do

@@ -53,6 +53,7 @@ check "the zoomed screenshot matches the linear-light reference within 1 level" 
 kill -0 "$obs_pid" 2>/dev/null || fail_now "OBS stopped while running the scene"
 stop_obs
 check "OBS exited cleanly (status $obs_status)" test "$obs_status" -eq 0
-check "no line of the module but its load and unload lines" bash -c \
-	"! grep -F '[tavimore-free]' '$log' | grep -vF -e 'plugin loaded successfully (version 1.0.0)' -e '] plugin unloaded'"
+check "no line of the module but its load, remote control and unload lines" bash -c \
+	"! grep -F '[tavimore-free]' '$log' | grep -vF -e 'plugin loaded successfully (version 1.0.0)' -e '] plugin unloaded' \\
+		-e 'remote control through obs-websocket: tavimore'"
 finish obs-studio-colour
