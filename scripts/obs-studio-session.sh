@@ -76,6 +76,16 @@ install_plugin() {
 
 # write_config [INI-LINES]: OBS's global.ini (no first-run wizard, no questions
 # on exit, the collection "Tavimore"), then INI-LINES (further sections)
+# obs-websocket on a free port of the loopback, and a client of it: the
+# steps that drive OBS through it call websocket_config as write_config's
+# extra section and client to talk to it
+port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+client() { timeout 30 python3 scripts/obs-websocket-client.py --port "$port" --timeout 10 "$@"; }
+websocket_config() {
+	printf '%s\n' "[OBSWebSocket]" "FirstLoad=false" "ServerEnabled=true" \
+		"ServerPort=$port" "AlertsEnabled=false" "AuthRequired=false"
+}
+
 write_config() {
 	mkdir -p "$config/basic/scenes"
 	cat >"$config/global.ini" <<'EOF'

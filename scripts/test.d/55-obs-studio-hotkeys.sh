@@ -12,20 +12,13 @@ cd "$(dirname "$0")/../.."
 . scripts/common.sh
 . scripts/obs-studio-session.sh
 
-client() { timeout 30 python3 scripts/obs-websocket-client.py --port "$port" --timeout 10 "$@"; }
 xy_png() { python3 scripts/xy-png.py "$@"; }
 
 stages=3
-port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 
 install_plugin
 xy_png make "$work/xy.png" || fail_now "writing the test picture"
-write_config "[OBSWebSocket]
-FirstLoad=false
-ServerEnabled=true
-ServerPort=$port
-AlertsEnabled=false
-AuthRequired=false"
+write_config "$(websocket_config)"
 # stage 1 shows the lower left quarter of the picture; stage 2 another
 # window, so that a mix-up of the two cannot pass
 write_collection '{

@@ -10,18 +10,11 @@ cd "$(dirname "$0")/../.."
 . scripts/common.sh
 . scripts/obs-studio-session.sh
 
-client() { timeout 30 python3 scripts/obs-websocket-client.py --port "$port" --timeout 10 "$@"; }
 vendor() { client vendor "$@"; }
-port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 events=$work/events.jsonl
 
 install_plugin
-write_config "[OBSWebSocket]
-FirstLoad=false
-ServerEnabled=true
-ServerPort=$port
-AlertsEnabled=false
-AuthRequired=false"
+write_config "$(websocket_config)"
 # "Card" and "Other" carry a zoom filter each (3 and 2 stages); "Other" also
 # a crop filter; "Plain" none. Only "Card" has a third stage, so its hotkey
 # tavimore.stage_3 is the only one of that name.

@@ -9,20 +9,13 @@ cd "$(dirname "$0")/../.."
 . scripts/common.sh
 . scripts/obs-studio-session.sh
 
-client() { timeout 30 python3 scripts/obs-websocket-client.py --port "$port" --timeout 10 "$@"; }
 sharp_png() { python3 scripts/sharp-png.py "$@"; }
 
 zoom=2.0 center_x=0.3 center_y=0.6
-port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 
 install_plugin
 sharp_png make "$work/sharp.png" || fail_now "writing the test picture"
-write_config "[OBSWebSocket]
-FirstLoad=false
-ServerEnabled=true
-ServerPort=$port
-AlertsEnabled=false
-AuthRequired=false"
+write_config "$(websocket_config)"
 write_collection '{
             "id": "image_source", "versioned_id": "image_source", "name": "Card",
             "settings": {"file": "'"$work/sharp.png"'", "unload": false},

@@ -10,17 +10,10 @@ cd "$(dirname "$0")/../.."
 . scripts/common.sh
 . scripts/obs-studio-session.sh
 
-client() { timeout 30 python3 scripts/obs-websocket-client.py --port "$port" --timeout 10 "$@"; }
-port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 
 install_plugin
 cc -O1 -o "$work/x-screen" scripts/x-screen.c -lX11 -lXtst || fail_now "building scripts/x-screen.c"
-write_config "[OBSWebSocket]
-FirstLoad=false
-ServerEnabled=true
-ServerPort=$port
-AlertsEnabled=false
-AuthRequired=false"
+write_config "$(websocket_config)"
 write_collection '{
             "id": "xshm_input", "versioned_id": "xshm_input", "name": "Card",
             "settings": {"screen": 0, "show_cursor": false},
