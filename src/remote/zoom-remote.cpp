@@ -78,6 +78,38 @@ void collect_zoom_filter(obs_source_t *, obs_source_t *child, void *param)
 		found->push_back(ref);
 }
 
+/* A source looked up by name, with a reference of ours, or null.
+ *
+ * obs_get_source_by_name is not used: when the source's last reference is
+ * released while the lookup runs, it hands back a source it could not take
+ * a reference to, which the caller then releases once too often. Here a
+ * reference is taken while libobs holds its list of sources, and only of a
+ * source still alive. Filters are left out: a request names the source that
+ * carries the filter. */
+struct NameLookup {
+	const char *name;
+	obs_source_t *found;
+};
+
+bool match_source_name(void *param, obs_source_t *source)
+{
+	auto *lookup = static_cast<NameLookup *>(param);
+	const char *name = obs_source_get_name(source);
+	if (obs_obj_is_private(source) || !name ||
+	    std::strcmp(name, lookup->name) != 0 ||
+	    obs_source_get_type(source) == OBS_SOURCE_TYPE_FILTER)
+		return true;
+	lookup->found = obs_source_get_ref(source);
+	return lookup->found == nullptr;
+}
+
+obs_source_t *source_by_name(const char *name)
+{
+	NameLookup lookup = {name, nullptr};
+	obs_enum_all_sources(match_source_name, &lookup);
+	return lookup.found;
+}
+
 bool find_filter(obs_data_t *request, FoundFilter &found, std::string &error)
 {
 	switch (field_type(request, "sourceName")) {
@@ -93,7 +125,7 @@ bool find_filter(obs_data_t *request, FoundFilter &found, std::string &error)
 	}
 	const std::string source_name =
 		obs_data_get_string(request, "sourceName");
-	found.source = obs_get_source_by_name(source_name.c_str());
+	found.source = source_by_name(source_name.c_str());
 	obs_source_t *source = found.source;
 	if (!source) {
 		error = "there is no source named \"" + source_name + "\"";
