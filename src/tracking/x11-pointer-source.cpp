@@ -27,6 +27,7 @@
 
 #include <xcb/randr.h>
 #include <xcb/xcb.h>
+#include <xcb/xcbext.h>
 #include <xcb/xinerama.h>
 #include <xcb/xinput.h>
 
@@ -446,9 +447,16 @@ bool Sampler::sample(Link &link, bool refresh_areas, bool query)
 
 	Reply<xcb_query_pointer_reply_t> p;
 	if (link.pending) {
+		/* the reply came in long ago: taken without a blocking wait,
+		 * which would poll the socket before reading it */
+		void *reply = nullptr;
 		xcb_generic_error_t *e = nullptr;
-		p.p = take(xcb_query_pointer_reply(c, link.cookie, &e), e);
-		link.pending = false;
+		if (xcb_poll_for_reply(c, link.cookie.sequence, &reply, &e)) {
+			p.p = take(
+				static_cast<xcb_query_pointer_reply_t *>(reply),
+				e);
+			link.pending = false;
+		}
 	}
 	/* motion that came in with the reply; without a query in flight,
 	 * whatever the socket holds */
@@ -461,7 +469,8 @@ bool Sampler::sample(Link &link, bool refresh_areas, bool query)
 	 * XInput 2, every round does */
 	query = query || link.moved || !link.events;
 	link.moved = false;
-	if (query) {
+	/* a server slow to answer gets one query at a time */
+	if (query && !link.pending) {
 		link.cookie = xcb_query_pointer(c, link.root);
 		link.pending = true;
 		xcb_flush(c);
@@ -562,8 +571,14 @@ void Sampler::wake()
  * flight) the X server's next event. */
 void Sampler::wait(Link &link, Clock::time_point until)
 {
+	if (link.c && link.pending) {
+		/* a plain sleep: a stop or new capture settings wait at most
+		 * this one period */
+		std::this_thread::sleep_until(until);
+		return;
+	}
 	pollfd fds[2] = {{wake_fd, POLLIN, 0}, {-1, POLLIN, 0}};
-	if (link.c && link.events && !link.pending) {
+	if (link.c && link.events) {
 		/* events read along with the last replies wait in xcb's
 		 * queue, where poll cannot see them */
 		while (xcb_generic_event_t *ev =
