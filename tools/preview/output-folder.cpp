@@ -1,54 +1,44 @@
 #include "output-folder.hpp"
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <stdexcept>
-#include <vector>
+
+namespace fs = std::filesystem;
 
 namespace {
 
-std::string parent_of(const std::string &path)
+/* Whether a file name is one this tool writes into its output folder. */
+bool is_preview_output_name(const std::string &name)
 {
-	const size_t slash = path.find_last_of('/');
-	if (slash == std::string::npos)
-		return ".";
-	if (slash == 0)
-		return "/";
-	return path.substr(0, slash);
+	auto ends_with = [&](const std::string &suffix) {
+		return name.size() >= suffix.size() &&
+		       name.compare(name.size() - suffix.size(), suffix.size(),
+				    suffix) == 0;
+	};
+	return (name.rfind("frame-", 0) == 0 && ends_with(".png")) ||
+	       ends_with(".gif") || ends_with(".mp4") || ends_with(".webm");
 }
 
-std::string base_of(const std::string &path)
+/* Makes a hidden folder (or file) beside `path`, named after it and `kind`;
+ * throws with `failure` and the system's reason. */
+std::string make_hidden(const std::string &path, const std::string &kind,
+			bool file, const std::string &failure)
 {
-	const size_t slash = path.find_last_of('/');
-	return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::vector<std::string> entries(const std::string &dir)
-{
-	std::vector<std::string> names;
-	DIR *d = opendir(dir.c_str());
-	if (!d)
-		return names;
-	while (dirent *e = readdir(d)) {
-		const std::string name = e->d_name;
-		if (name != "." && name != "..")
-			names.push_back(name);
-	}
-	closedir(d);
-	return names;
-}
-
-/* Removes a folder that holds only plain files. */
-void remove_flat_folder(const std::string &dir)
-{
-	for (const std::string &name : entries(dir))
-		unlink((dir + "/" + name).c_str());
-	rmdir(dir.c_str());
+	const fs::path parent = fs::path(path).parent_path();
+	std::string name = (parent.empty() ? "." : parent.string()) + "/." +
+			   fs::path(path).filename().string() + "." + kind +
+			   "-XXXXXX";
+	const int fd = file ? mkstemp(name.data()) : -1;
+	if (file ? fd < 0 : !mkdtemp(name.data()))
+		throw std::runtime_error(failure + ": " + std::strerror(errno));
+	if (file)
+		close(fd);
+	return name;
 }
 
 /* The mode of a new file or folder: `full` less the umask. */
@@ -61,17 +51,6 @@ mode_t new_mode(mode_t full)
 
 } // namespace
 
-bool is_preview_output_name(const std::string &name)
-{
-	auto ends_with = [&](const char *suffix) {
-		const size_t n = std::strlen(suffix);
-		return name.size() >= n &&
-		       name.compare(name.size() - n, n, suffix) == 0;
-	};
-	return (name.rfind("frame-", 0) == 0 && ends_with(".png")) ||
-	       ends_with(".gif") || ends_with(".mp4") || ends_with(".webm");
-}
-
 OutputFolder::OutputFolder(const std::string &given) : path(given)
 {
 	while (path.size() > 1 && path.back() == '/')
@@ -79,34 +58,27 @@ OutputFolder::OutputFolder(const std::string &given) : path(given)
 	if (path.empty())
 		throw std::runtime_error("the output folder name is empty");
 
-	struct stat st;
-	if (stat(path.c_str(), &st) == 0) {
-		if (!S_ISDIR(st.st_mode))
-			throw std::runtime_error("output folder " + path +
-						 " exists and is not a folder");
-		for (const std::string &name : entries(path))
-			if (!is_preview_output_name(name))
-				throw std::runtime_error(
-					"output folder " + path + " holds " +
-					name +
-					", which this tool did not write; "
-					"choose another folder");
+	std::error_code error;
+	if (fs::exists(path, error) && !fs::is_directory(path, error))
+		throw std::runtime_error("output folder " + path +
+					 " exists and is not a folder");
+	for (const auto &entry : fs::directory_iterator(path, error)) {
+		const std::string name = entry.path().filename();
+		if (!is_preview_output_name(name))
+			throw std::runtime_error(
+				"output folder " + path + " holds " + name +
+				", which this tool did not write; "
+				"choose another folder");
 	}
-
-	const std::string parent = parent_of(path);
-	std::string pattern = parent + "/." + base_of(path) + ".tmp-XXXXXX";
-	std::vector<char> buffer(pattern.begin(), pattern.end());
-	buffer.push_back('\0');
-	if (!mkdtemp(buffer.data()))
-		throw std::runtime_error("cannot write to output folder " +
-					 path + ": " + std::strerror(errno));
-	work = buffer.data();
+	work = make_hidden(path, "tmp", false,
+			   "cannot write to output folder " + path);
 }
 
 OutputFolder::~OutputFolder()
 {
+	std::error_code error;
 	if (!committed)
-		discard();
+		fs::remove_all(work, error);
 }
 
 std::string OutputFolder::file(const std::string &name) const
@@ -114,66 +86,43 @@ std::string OutputFolder::file(const std::string &name) const
 	return work + "/" + name;
 }
 
-void OutputFolder::discard()
-{
-	if (!work.empty() && !committed)
-		remove_flat_folder(work);
-}
-
 void OutputFolder::commit()
 {
-	struct stat st;
+	/* move an earlier output aside first, so that a failure leaves one
+	 * complete folder in place */
 	std::string old;
-	if (stat(path.c_str(), &st) == 0) {
-		/* move the earlier output aside first, so that a failure
-		 * leaves one complete folder in place */
-		std::string pattern =
-			parent_of(path) + "/." + base_of(path) + ".old-XXXXXX";
-		std::vector<char> buffer(pattern.begin(), pattern.end());
-		buffer.push_back('\0');
-		if (!mkdtemp(buffer.data()))
-			throw std::runtime_error("cannot replace " + path +
-						 ": " + std::strerror(errno));
-		old = buffer.data();
+	std::error_code error;
+	if (fs::exists(path, error)) {
+		old = make_hidden(path, "old", false, "cannot replace " + path);
 		if (rename(path.c_str(), old.c_str()) != 0) {
-			const int error = errno;
+			const int reason = errno;
 			rmdir(old.c_str());
 			throw std::runtime_error("cannot replace " + path +
-						 ": " + std::strerror(error));
+						 ": " + std::strerror(reason));
 		}
 	}
 	if (rename(work.c_str(), path.c_str()) != 0) {
-		const int error = errno;
+		const int reason = errno;
 		if (!old.empty())
 			rename(old.c_str(), path.c_str());
 		throw std::runtime_error("cannot create " + path + ": " +
-					 std::strerror(error));
+					 std::strerror(reason));
 	}
 	committed = true;
 	/* mkdtemp made the work folder private; give the result the mode of
 	 * any new folder */
 	chmod(path.c_str(), new_mode(0777));
 	if (!old.empty())
-		remove_flat_folder(old);
+		fs::remove_all(old, error);
 }
 
 OutputFile::OutputFile(const std::string &given) : path(given)
 {
-	struct stat st;
-	if (path.empty() || path.back() == '/' ||
-	    (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)))
+	std::error_code error;
+	if (path.empty() || path.back() == '/' || fs::is_directory(path, error))
 		throw std::runtime_error(path +
 					 " is a folder, not a file name");
-	std::string pattern =
-		parent_of(path) + "/." + base_of(path) + ".tmp-XXXXXX";
-	std::vector<char> buffer(pattern.begin(), pattern.end());
-	buffer.push_back('\0');
-	const int fd = mkstemp(buffer.data());
-	if (fd < 0)
-		throw std::runtime_error("cannot write " + path + ": " +
-					 std::strerror(errno));
-	close(fd);
-	work = buffer.data();
+	work = make_hidden(path, "tmp", true, "cannot write " + path);
 }
 
 OutputFile::~OutputFile()

@@ -1,7 +1,6 @@
 /*
- * The output folder appears whole or not at all: everything is written into
- * a hidden folder beside it, which takes the output folder's place only once
- * every file is complete.
+ * Outputs that appear whole or not at all: everything is written under a
+ * hidden name beside its place, which it takes only once complete.
  */
 #pragma once
 
@@ -22,8 +21,6 @@ public:
 	std::string file(const std::string &name) const;
 	/* Puts the work folder in the output folder's place. */
 	void commit();
-	/* Removes the work folder (also safe from a signal's aftermath). */
-	void discard();
 
 	const std::string &final_path() const { return path; }
 
@@ -33,8 +30,6 @@ private:
 	bool committed = false;
 };
 
-/* One file that appears whole or not at all: it is written under a hidden
- * name beside its place and renamed into it once complete. */
 class OutputFile {
 public:
 	/* Makes the hidden file; throws std::runtime_error with a one-line
@@ -54,6 +49,3 @@ private:
 	std::string work;
 	bool committed = false;
 };
-
-/* Whether a file name is one this tool writes into its output folder. */
-bool is_preview_output_name(const std::string &name);

@@ -49,9 +49,6 @@ void on_log(int level, const char *format, va_list args, void *)
 obs_source_info module_filter_info;
 bool module_filter_seen = false;
 
-/* What libobs's graphics thread calls on its own clock: nothing. */
-void host_clock_tick(void *, float) {}
-
 /* ---- the input source ------------------------------------------------ */
 
 struct Input {
@@ -97,16 +94,6 @@ void input_render(void *data, gs_effect_t *effect)
 	gs_draw_sprite(in->texture, 0, in->width, in->height);
 }
 
-uint32_t input_width(void *data)
-{
-	return static_cast<Input *>(data)->width;
-}
-
-uint32_t input_height(void *data)
-{
-	return static_cast<Input *>(data)->height;
-}
-
 void register_input_source()
 {
 	obs_source_info info = {};
@@ -119,8 +106,12 @@ void register_input_source()
 	info.create = input_create;
 	info.destroy = input_destroy;
 	info.video_render = input_render;
-	info.get_width = input_width;
-	info.get_height = input_height;
+	info.get_width = [](void *in) {
+		return static_cast<Input *>(in)->width;
+	};
+	info.get_height = [](void *in) {
+		return static_cast<Input *>(in)->height;
+	};
 	obs_register_source(&info);
 }
 
@@ -146,7 +137,9 @@ obs_register_source_s(const struct obs_source_info *info, size_t size)
 		std::memcpy(&module_filter_info, info, kept);
 		module_filter_seen = true;
 		obs_source_info gated = module_filter_info;
-		gated.video_tick = host_clock_tick;
+		/* libobs's graphics thread ticks it on its own clock */
+		gated.video_tick = [](void *, float) {
+		};
 		real(&gated, kept);
 		return;
 	}
@@ -196,26 +189,26 @@ std::string last_libobs_error()
 	return last_error;
 }
 
-PreviewHost::PreviewHost(const HostConfig &config)
+PreviewHost::PreviewHost(const std::string &module, const std::string &data,
+			 bool verbose)
+	: verbose(verbose)
 {
 	try {
-		start(config);
+		start(module, data);
 	} catch (...) {
 		stop();
 		throw;
 	}
 }
 
-void PreviewHost::start(const HostConfig &config)
+void PreviewHost::start(const std::string &path, const std::string &data)
 {
-	verbose = config.verbose;
-	capture_libobs_log(config.verbose);
+	capture_libobs_log(verbose);
 
 	if (!x_display_available())
 		throw std::runtime_error("cannot open the X display");
-	Display *x = shared_display;
 	obs_set_nix_platform(OBS_NIX_PLATFORM_X11_EGL);
-	obs_set_nix_platform_display(x);
+	obs_set_nix_platform_display(shared_display);
 
 	if (!obs_startup("en-US", nullptr, nullptr))
 		throw std::runtime_error("libobs did not start");
@@ -245,17 +238,16 @@ void PreviewHost::start(const HostConfig &config)
 	register_input_source();
 	obs_hotkey_enable_callback_rerouting(true);
 
-	if (obs_open_module(&module, config.module_path.c_str(),
-			    config.data_path.c_str()) != MODULE_SUCCESS) {
-		module = nullptr;
+	obs_module_t *module = nullptr;
+	if (obs_open_module(&module, path.c_str(), data.c_str()) !=
+	    MODULE_SUCCESS)
 		throw std::runtime_error("libobs cannot load the module " +
-					 config.module_path);
-	}
+					 path);
 	if (!obs_init_module(module))
-		throw std::runtime_error("the module " + config.module_path +
+		throw std::runtime_error("the module " + path +
 					 " did not initialise");
 	if (!module_filter_seen)
-		throw std::runtime_error(config.module_path +
+		throw std::runtime_error(path +
 					 " does not register tavimore_filter");
 }
 
@@ -275,11 +267,6 @@ void PreviewHost::stop()
 			obs_source_filter_remove(input, filter);
 		obs_source_release(filter);
 		obs_source_release(input);
-		filter = nullptr;
-		input = nullptr;
-		stagesurf = nullptr;
-		texrender = nullptr;
-		module = nullptr;
 		obs_shutdown();
 		started = false;
 	}
@@ -289,33 +276,17 @@ void PreviewHost::stop()
 	}
 }
 
-obs_data_t *PreviewHost::filter_defaults() const
-{
-	return obs_get_source_defaults("tavimore_filter");
-}
-
 /* libobs 29 decodes pictures into a gs_image_file_t, libobs 32 into a
  * gs_image_file_ex_t (with the same fields). */
 #if LIBOBS_API_VER >= MAKE_SEMANTIC_VERSION(30, 0, 0)
 using ImageFile = gs_image_file_ex_t;
-static void image_file_init(ImageFile *file, const char *path)
-{
-	gs_image_file_ex_init(file, path, GS_IMAGE_ALPHA_STRAIGHT);
-}
-static void image_file_free(ImageFile *file)
-{
-	gs_image_file_ex_free(file);
-}
+#define image_file_init(file, path) \
+	gs_image_file_ex_init(file, path, GS_IMAGE_ALPHA_STRAIGHT)
+#define image_file_free gs_image_file_ex_free
 #else
 using ImageFile = gs_image_file_t;
-static void image_file_init(ImageFile *file, const char *path)
-{
-	gs_image_file_init(file, path);
-}
-static void image_file_free(ImageFile *file)
-{
-	gs_image_file_free(file);
-}
+#define image_file_init gs_image_file_init
+#define image_file_free gs_image_file_free
 #endif
 
 RgbaImage PreviewHost::load_image(const std::string &path) const
@@ -407,59 +378,27 @@ void PreviewHost::create_filter(const RgbaImage &picture, uint32_t w,
 					 std::to_string(h));
 }
 
-std::vector<std::string> PreviewHost::hotkey_names() const
+std::vector<std::pair<std::string, obs_hotkey_id>> PreviewHost::hotkeys() const
 {
 	struct Walk {
 		obs_source_t *source;
-		std::vector<std::string> names;
+		std::vector<std::pair<std::string, obs_hotkey_id>> keys;
 	} walk{input, {}};
-	obs_enum_hotkeys(
-		[](void *data, obs_hotkey_id, obs_hotkey_t *key) {
-			auto *w = static_cast<Walk *>(data);
-			if (obs_hotkey_get_registerer_type(key) !=
-			    OBS_HOTKEY_REGISTERER_SOURCE)
-				return true;
-			auto *weak = static_cast<obs_weak_source_t *>(
-				obs_hotkey_get_registerer(key));
-			if (weak &&
-			    obs_weak_source_references_source(weak, w->source))
-				w->names.push_back(obs_hotkey_get_name(key));
-			return true;
-		},
-		&walk);
-	return walk.names;
-}
-
-obs_hotkey_id PreviewHost::hotkey(const std::string &name) const
-{
-	struct Walk {
-		obs_source_t *source;
-		const std::string &name;
-		obs_hotkey_id id;
-	} walk{input, name, OBS_INVALID_HOTKEY_ID};
 	obs_enum_hotkeys(
 		[](void *data, obs_hotkey_id id, obs_hotkey_t *key) {
 			auto *w = static_cast<Walk *>(data);
-			if (obs_hotkey_get_registerer_type(key) !=
-				    OBS_HOTKEY_REGISTERER_SOURCE ||
-			    w->name != obs_hotkey_get_name(key))
-				return true;
 			auto *weak = static_cast<obs_weak_source_t *>(
 				obs_hotkey_get_registerer(key));
-			if (weak && obs_weak_source_references_source(
-					    weak, w->source)) {
-				w->id = id;
-				return false;
-			}
+			if (obs_hotkey_get_registerer_type(key) ==
+				    OBS_HOTKEY_REGISTERER_SOURCE &&
+			    weak &&
+			    obs_weak_source_references_source(weak, w->source))
+				w->keys.emplace_back(obs_hotkey_get_name(key),
+						     id);
 			return true;
 		},
 		&walk);
-	return walk.id;
-}
-
-void PreviewHost::send_hotkey(obs_hotkey_id id, bool pressed)
-{
-	obs_hotkey_trigger_routed_callback(id, pressed);
+	return walk.keys;
 }
 
 void PreviewHost::tick(float seconds)
