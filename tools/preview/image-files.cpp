@@ -4,15 +4,13 @@
 #include <libimagequant.h>
 #include <png.h>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <stdexcept>
 
@@ -48,10 +46,7 @@ RgbaImage read_png(const std::string &path)
 		throw std::runtime_error("cannot read " + path + ": " +
 					 png.message);
 	png.format = PNG_FORMAT_RGBA;
-	RgbaImage image;
-	image.width = png.width;
-	image.height = png.height;
-	image.pixels.resize(PNG_IMAGE_SIZE(png));
+	RgbaImage image(png.width, png.height);
 	if (!png_image_finish_read(&png, nullptr, image.pixels.data(), 0,
 				   nullptr)) {
 		const std::string reason = png.message;
@@ -65,23 +60,10 @@ RgbaImage read_png(const std::string &path)
 
 namespace {
 
-template<typename T, void (*destroy)(T *)> struct Deleter {
-	void operator()(T *p) const
-	{
-		if (p)
-			destroy(p);
-	}
+/* Frees a library's object with its own function. */
+template<auto destroy> struct Free {
+	template<typename T> void operator()(T *p) const { destroy(p); }
 };
-using LiqAttr = std::unique_ptr<liq_attr, Deleter<liq_attr, liq_attr_destroy>>;
-using LiqHistogram =
-	std::unique_ptr<liq_histogram,
-			Deleter<liq_histogram, liq_histogram_destroy>>;
-using LiqImage =
-	std::unique_ptr<liq_image, Deleter<liq_image, liq_image_destroy>>;
-using LiqResult =
-	std::unique_ptr<liq_result, Deleter<liq_result, liq_result_destroy>>;
-using ColourMap = std::unique_ptr<ColorMapObject,
-				  Deleter<ColorMapObject, GifFreeMapObject>>;
 
 void must(bool ok, const char *what)
 {
@@ -94,33 +76,17 @@ struct Box {
 	uint32_t x0, y0, x1, y1;
 };
 
-/* giflib's writer, to a file or only counting bytes; every failed call
- * throws with giflib's reason. */
+/* giflib's writer, into memory; every failed call throws with giflib's
+ * reason. */
 class GifWriter {
 public:
-	/* A file; its mode is that of any new file (giflib's own opening
-	 * makes it private). */
-	explicit GifWriter(const std::string &path) : path(path)
-	{
-		const int fd = open(path.c_str(),
-				    O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
-				    0666);
-		int error = E_GIF_ERR_OPEN_FAILED;
-		gif = fd < 0 ? nullptr : EGifOpenFileHandle(fd, &error);
-		if (!gif) {
-			if (fd >= 0)
-				::close(fd);
-			fail(error);
-		}
-		EGifSetGifVersion(gif, true);
-	}
-	/* Counts the bytes a file would take. */
-	GifWriter() : path("(count)")
+	GifWriter()
 	{
 		int error = 0;
-		gif = EGifOpen(&bytes, count, &error);
+		gif = EGifOpen(&bytes, append, &error);
 		if (!gif)
 			fail(error);
+		EGifSetGifVersion(gif, true);
 	}
 	~GifWriter()
 	{
@@ -145,7 +111,7 @@ public:
 					indices + size_t(y) * width + box.x0),
 				int(box.x1 - box.x0)));
 	}
-	size_t close()
+	const std::string &close()
 	{
 		int error = 0;
 		const int result = EGifCloseFile(gif, &error);
@@ -156,20 +122,21 @@ public:
 	}
 
 private:
-	static int count(GifFileType *gif, const GifByteType *, int n)
+	static int append(GifFileType *gif, const GifByteType *data, int n)
 	{
-		*static_cast<size_t *>(gif->UserData) += size_t(n);
+		static_cast<std::string *>(gif->UserData)
+			->append(reinterpret_cast<const char *>(data),
+				 size_t(n));
 		return n;
 	}
-	[[noreturn]] void fail(int error) const
+	[[noreturn]] static void fail(int error)
 	{
 		const char *why = GifErrorString(error);
-		throw std::runtime_error("cannot write " + path + ": " +
-					 (why ? why : "giflib failed"));
+		throw std::runtime_error(std::string("giflib: ") +
+					 (why ? why : "failed"));
 	}
-	std::string path;
 	GifFileType *gif = nullptr;
-	size_t bytes = 0;
+	std::string bytes;
 };
 
 /* How many bytes one frame's image takes in a GIF. */
@@ -180,7 +147,7 @@ size_t packed_size(const uint8_t *indices, uint32_t width, const Box &box,
 	counter.check(EGifPutScreenDesc(counter.get(), int(width), int(box.y1),
 					8, 0, map));
 	counter.image(indices, width, box);
-	return counter.close();
+	return counter.close().size();
 }
 
 } // namespace
@@ -203,13 +170,15 @@ void GifAnimation::write(const std::string &path) const
 {
 	/* one palette for every frame, and a last entry for the pixels that
 	 * keep the frame before */
-	LiqAttr attr(liq_attr_create());
+	std::unique_ptr<liq_attr, Free<liq_attr_destroy>> attr(
+		liq_attr_create());
 	must(attr && liq_set_max_colors(attr.get(), 128) == LIQ_OK,
 	     "does not start");
-	LiqHistogram histogram(liq_histogram_create(attr.get()));
+	std::unique_ptr<liq_histogram, Free<liq_histogram_destroy>> histogram(
+		liq_histogram_create(attr.get()));
 	must(bool(histogram), "does not start");
 	auto picture = [&](const Frame &frame) {
-		LiqImage image(
+		std::unique_ptr<liq_image, Free<liq_image_destroy>> image(
 			liq_image_create_rgba(attr.get(), frame.rgba.data(),
 					      int(width), int(height), 0.0));
 		must(bool(image), "cannot take a frame");
@@ -223,7 +192,7 @@ void GifAnimation::write(const std::string &path) const
 	must(liq_histogram_quantize(histogram.get(), attr.get(), &made) ==
 		     LIQ_OK,
 	     "cannot choose a palette");
-	LiqResult result(made);
+	std::unique_ptr<liq_result, Free<liq_result_destroy>> result(made);
 	liq_set_dithering_level(result.get(), 1.0f);
 	const liq_palette palette = *liq_get_palette(result.get());
 	const uint8_t transparent = 255;
@@ -231,10 +200,11 @@ void GifAnimation::write(const std::string &path) const
 	for (unsigned i = 0; i < palette.count; i++)
 		colours[i] = {palette.entries[i].r, palette.entries[i].g,
 			      palette.entries[i].b};
-	const ColourMap map(GifMakeMapObject(256, colours));
+	const std::unique_ptr<ColorMapObject, Free<GifFreeMapObject>> map(
+		GifMakeMapObject(256, colours));
 	must(bool(map), "is out of memory");
 
-	GifWriter gif(path);
+	GifWriter gif;
 	gif.check(EGifPutScreenDesc(gif.get(), int(width), int(height), 8, 0,
 				    map.get()));
 	/* loop for ever */
@@ -317,5 +287,9 @@ void GifAnimation::write(const std::string &path) const
 					   int(length), extension));
 		gif.image(written.data(), width, box);
 	}
-	gif.close();
+	std::ofstream file(path, std::ios::binary);
+	file << gif.close();
+	if (!file.flush())
+		throw std::runtime_error("cannot write " + path + ": " +
+					 std::strerror(errno));
 }

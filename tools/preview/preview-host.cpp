@@ -294,37 +294,30 @@ RgbaImage PreviewHost::load_image(const std::string &path) const
 	/* libobs's decoder (FFmpeg) writes its complaints straight to
 	 * stderr; ours is the one line that counts */
 	std::fflush(stderr);
-	const int saved_stderr = verbose ? -1 : dup(STDERR_FILENO);
-	if (saved_stderr >= 0) {
-		const int null = open("/dev/null", O_WRONLY);
-		if (null >= 0) {
-			dup2(null, STDERR_FILENO);
-			close(null);
-		}
-	}
+	const int saved = dup(STDERR_FILENO);
+	const int null = open("/dev/null", O_WRONLY);
+	if (!verbose && saved >= 0 && null >= 0)
+		dup2(null, STDERR_FILENO);
 	ImageFile file;
 	image_file_init(&file, path.c_str());
-	if (saved_stderr >= 0) {
-		dup2(saved_stderr, STDERR_FILENO);
-		close(saved_stderr);
-	}
-	RgbaImage image;
+	if (saved >= 0)
+		dup2(saved, STDERR_FILENO);
+	close(saved);
+	close(null);
+
 	const bool usable = file.loaded && file.texture_data && file.cx &&
 			    file.cy &&
 			    (file.format == GS_RGBA || file.format == GS_BGRA ||
 			     file.format == GS_BGRX);
-	if (usable) {
-		image.width = file.cx;
-		image.height = file.cy;
+	RgbaImage image(usable ? file.cx : 0, usable ? file.cy : 0);
+	if (usable)
 		image.pixels.assign(file.texture_data,
-				    file.texture_data +
-					    size_t(file.cx) * file.cy * 4);
-		if (file.format != GS_RGBA)
-			for (size_t i = 0; i < image.pixels.size(); i += 4)
-				std::swap(image.pixels[i], image.pixels[i + 2]);
+				    file.texture_data + image.pixels.size());
+	for (size_t i = 0; file.format != GS_RGBA && i < image.pixels.size();
+	     i += 4) {
+		std::swap(image.pixels[i], image.pixels[i + 2]);
 		if (file.format == GS_BGRX)
-			for (size_t i = 3; i < image.pixels.size(); i += 4)
-				image.pixels[i] = 255;
+			image.pixels[i + 3] = 255;
 	}
 	obs_enter_graphics();
 	image_file_free(&file);
@@ -412,10 +405,7 @@ void PreviewHost::tick(float seconds)
 
 RgbaImage PreviewHost::render()
 {
-	RgbaImage frame;
-	frame.width = width;
-	frame.height = height;
-	frame.pixels.resize(size_t(width) * height * 4);
+	RgbaImage frame(width, height);
 	bool done = false;
 	obs_enter_graphics();
 	gs_texrender_reset(texrender);

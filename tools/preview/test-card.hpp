@@ -9,10 +9,15 @@
 #include <string>
 #include <vector>
 
-/* Tightly packed 8-bit RGBA, rows top to bottom. */
+/* Tightly packed 8-bit RGBA, rows top to bottom; new ones are white. */
 struct RgbaImage {
-	uint32_t width = 0;
-	uint32_t height = 0;
+	explicit RgbaImage(uint32_t width = 0, uint32_t height = 0)
+		: width(width), height(height),
+		  pixels(size_t(width) * height * 4, 255)
+	{
+	}
+	uint32_t width;
+	uint32_t height;
 	std::vector<uint8_t> pixels;
 };
 
