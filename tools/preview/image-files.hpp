@@ -27,7 +27,6 @@ public:
 
 	/* Adds a frame shown for the given number of hundredths of a second. */
 	void add_frame(const RgbaImage &frame, int delay_cs);
-	size_t frame_count() const { return frames.size(); }
 	/* Throws std::runtime_error on failure. */
 	void write(const std::string &path) const;
 

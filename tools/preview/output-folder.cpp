@@ -51,14 +51,22 @@ mode_t new_mode(mode_t full)
 
 } // namespace
 
-OutputFolder::OutputFolder(const std::string &given) : path(given)
+Output::Output(const std::string &given, bool folder)
+	: path(given), folder(folder)
 {
+	std::error_code error;
+	if (!folder) {
+		if (path.empty() || path.back() == '/' ||
+		    fs::is_directory(path, error))
+			throw std::runtime_error(
+				path + " is a folder, not a file name");
+		work = make_hidden(path, "tmp", true, "cannot write " + path);
+		return;
+	}
 	while (path.size() > 1 && path.back() == '/')
 		path.pop_back();
 	if (path.empty())
 		throw std::runtime_error("the output folder name is empty");
-
-	std::error_code error;
 	if (fs::exists(path, error) && !fs::is_directory(path, error))
 		throw std::runtime_error("output folder " + path +
 					 " exists and is not a folder");
@@ -74,25 +82,28 @@ OutputFolder::OutputFolder(const std::string &given) : path(given)
 			   "cannot write to output folder " + path);
 }
 
-OutputFolder::~OutputFolder()
+Output::~Output()
 {
 	std::error_code error;
 	if (!committed)
 		fs::remove_all(work, error);
 }
 
-std::string OutputFolder::file(const std::string &name) const
+std::string Output::file(const std::string &name) const
 {
 	return work + "/" + name;
 }
 
-void OutputFolder::commit()
+void Output::commit()
 {
-	/* move an earlier output aside first, so that a failure leaves one
-	 * complete folder in place */
+	/* mkdtemp and mkstemp made the work private; give it the mode of
+	 * anything new */
+	chmod(work.c_str(), new_mode(folder ? 0777 : 0666));
+	/* a folder moves an earlier output aside first, so that a failure
+	 * leaves one complete folder in place; a file replaces it at once */
 	std::string old;
 	std::error_code error;
-	if (fs::exists(path, error)) {
+	if (folder && fs::exists(path, error)) {
 		old = make_hidden(path, "old", false, "cannot replace " + path);
 		if (rename(path.c_str(), old.c_str()) != 0) {
 			const int reason = errno;
@@ -109,34 +120,6 @@ void OutputFolder::commit()
 					 std::strerror(reason));
 	}
 	committed = true;
-	/* mkdtemp made the work folder private; give the result the mode of
-	 * any new folder */
-	chmod(path.c_str(), new_mode(0777));
 	if (!old.empty())
 		fs::remove_all(old, error);
-}
-
-OutputFile::OutputFile(const std::string &given) : path(given)
-{
-	std::error_code error;
-	if (path.empty() || path.back() == '/' || fs::is_directory(path, error))
-		throw std::runtime_error(path +
-					 " is a folder, not a file name");
-	work = make_hidden(path, "tmp", true, "cannot write " + path);
-}
-
-OutputFile::~OutputFile()
-{
-	if (!committed)
-		unlink(work.c_str());
-}
-
-void OutputFile::commit()
-{
-	/* mkstemp made the file private; give it the mode of any new file */
-	chmod(work.c_str(), new_mode(0666));
-	if (rename(work.c_str(), path.c_str()) != 0)
-		throw std::runtime_error("cannot create " + path + ": " +
-					 std::strerror(errno));
-	committed = true;
 }

@@ -21,7 +21,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -36,16 +35,6 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
-
-#ifndef TAVIMORE_PREVIEW_MODULE
-#define TAVIMORE_PREVIEW_MODULE ""
-#endif
-#ifndef TAVIMORE_PREVIEW_DATA
-#define TAVIMORE_PREVIEW_DATA ""
-#endif
-#ifndef TAVIMORE_VERSION
-#define TAVIMORE_VERSION ""
-#endif
 
 namespace {
 
@@ -421,16 +410,16 @@ void ensure_display(int argc, char **argv)
 		return;
 	if (std::getenv(xvfb_marker))
 		throw std::runtime_error("no X display, even under xvfb-run");
-	char self[PATH_MAX];
-	const ssize_t n = readlink("/proc/self/exe", self, sizeof(self) - 1);
-	if (n <= 0)
+	std::error_code error;
+	const std::string self =
+		std::filesystem::read_symlink("/proc/self/exe", error);
+	if (error)
 		throw std::runtime_error(
 			"no X display, and /proc/self/exe is unreadable");
-	self[n] = '\0';
 	setenv(xvfb_marker, "1", 1);
 	std::vector<const char *> args = {"xvfb-run", "-a", "-s",
 					  "-screen 0 1280x720x24 -nolisten tcp",
-					  self};
+					  self.c_str()};
 	args.insert(args.end(), argv + 1, argv + argc);
 	args.push_back(nullptr);
 	std::fflush(stdout);
@@ -451,16 +440,10 @@ void check_readable(const std::string &what, const std::string &path)
 
 volatile std::sig_atomic_t interrupted = 0;
 
-void on_signal(int)
-{
-	interrupted = 1;
-}
-
+/* at most 20000 frames: 4 digits, or 5 when they are needed */
 std::string frame_name(size_t i, size_t count)
 {
-	int digits = 4;
-	for (size_t n = count > 0 ? count - 1 : 0; n >= 10000; n /= 10)
-		digits++;
+	const int digits = count > 10000 ? 5 : 4;
 	char buffer[64];
 	std::snprintf(buffer, sizeof(buffer), "frame-%0*zu.png", digits, i);
 	return buffer;
@@ -530,22 +513,18 @@ int run(const Options &o, const Timeline &timeline, obs_data_t *base,
 	host.tick(0.0f);
 
 	const auto hotkeys = host.hotkeys();
-	std::vector<obs_hotkey_id> ids;
+	const std::map<std::string, obs_hotkey_id> ids(hotkeys.begin(),
+						       hotkeys.end());
 	for (const TimelineEvent &event : timeline.events) {
-		const auto key = std::find_if(
-			hotkeys.begin(), hotkeys.end(),
-			[&](const auto &k) { return k.first == event.hotkey; });
-		if (key == hotkeys.end() && event.action != Action::Pointer) {
-			std::string known;
-			for (const auto &k : hotkeys)
-				known += (known.empty() ? "" : ", ") + k.first;
-			throw UsageError("timeline " + timeline.origin +
-					 " line " + std::to_string(event.line) +
-					 ": unknown hotkey \"" + event.hotkey +
-					 "\" (the filter has " + known + ")");
-		}
-		ids.push_back(key == hotkeys.end() ? OBS_INVALID_HOTKEY_ID
-						   : key->second);
+		if (event.action == Action::Pointer || ids.count(event.hotkey))
+			continue;
+		std::string known;
+		for (const auto &key : hotkeys)
+			known += (known.empty() ? "" : ", ") + key.first;
+		throw UsageError("timeline " + timeline.origin + " line " +
+				 std::to_string(event.line) +
+				 ": unknown hotkey \"" + event.hotkey +
+				 "\" (the filter has " + known + ")");
 	}
 
 	double duration = 2.0;
@@ -568,21 +547,21 @@ int run(const Options &o, const Timeline &timeline, obs_data_t *base,
 			" (see --size)");
 
 	/* every output appears whole or not at all */
-	std::unique_ptr<OutputFolder> folder;
-	std::unique_ptr<OutputFile> video_out;
+	std::unique_ptr<Output> folder, video_out;
 	std::string video_path = o.video, video_work;
 	try {
 		if (o.frames || o.gif)
-			folder = std::make_unique<OutputFolder>(o.output);
+			folder = std::make_unique<Output>(o.output, true);
 		const std::string name =
 			std::filesystem::path(o.video).filename();
-		if (o.video.empty()) {
-		} else if (folder &&
-			   inside_folder(o.video, folder->final_path())) {
+		const bool in_folder =
+			folder && !o.video.empty() &&
+			inside_folder(o.video, folder->final_path());
+		if (in_folder) {
 			video_work = folder->file(name);
 			video_path = folder->final_path() + "/" + name;
-		} else {
-			video_out = std::make_unique<OutputFile>(o.video);
+		} else if (!o.video.empty()) {
+			video_out = std::make_unique<Output>(o.video, false);
 			video_work = video_out->work_path();
 		}
 	} catch (const std::runtime_error &e) {
@@ -593,8 +572,8 @@ int run(const Options &o, const Timeline &timeline, obs_data_t *base,
 		video = std::make_unique<VideoFile>(video_work,
 						    video_container(o.video),
 						    width, height, o.fps);
-	std::signal(SIGINT, on_signal);
-	std::signal(SIGTERM, on_signal);
+	for (const int signal : {SIGINT, SIGTERM})
+		std::signal(signal, [](int) { interrupted = 1; });
 
 	const float dt = static_cast<float>(1.0 / o.fps);
 	/* a GIF shows at most 50 frames a second (delays are in 1/100 s) */
@@ -612,16 +591,17 @@ int run(const Options &o, const Timeline &timeline, obs_data_t *base,
 		for (; next_event < timeline.events.size() &&
 		       timeline.events[next_event].time <= now + 1e-9;
 		     next_event++) {
-			const Action action =
-				timeline.events[next_event].action;
-			const obs_hotkey_id id = ids[next_event];
+			const TimelineEvent &event =
+				timeline.events[next_event];
+			const Action action = event.action;
 			if (action == Action::Pointer)
-				move_pointer(timeline.events[next_event].x,
-					     timeline.events[next_event].y);
+				move_pointer(event.x, event.y);
 			if (action == Action::Press || action == Action::Tap)
-				obs_hotkey_trigger_routed_callback(id, true);
+				obs_hotkey_trigger_routed_callback(
+					ids.at(event.hotkey), true);
 			if (action == Action::Release || action == Action::Tap)
-				obs_hotkey_trigger_routed_callback(id, false);
+				obs_hotkey_trigger_routed_callback(
+					ids.at(event.hotkey), false);
 		}
 		if (i > 0)
 			host.tick(dt);
