@@ -152,22 +152,18 @@ size_t packed_size(const uint8_t *indices, uint32_t width, const Box &box,
 
 } // namespace
 
-GifAnimation::GifAnimation(uint32_t width, uint32_t height)
-	: width(width), height(height)
-{
-}
-
 void GifAnimation::add_frame(const RgbaImage &frame, int delay_cs)
 {
-	if (!frames.empty() && frames.back().rgba == frame.pixels) {
+	if (!frames.empty() && frames.back().image.pixels == frame.pixels)
 		frames.back().delay_cs += delay_cs;
-		return;
-	}
-	frames.push_back({frame.pixels, delay_cs});
+	else
+		frames.push_back({frame, delay_cs});
 }
 
 void GifAnimation::write(const std::string &path) const
 {
+	const uint32_t width = frames.front().image.width;
+	const uint32_t height = frames.front().image.height;
 	/* one palette for every frame, and a last entry for the pixels that
 	 * keep the frame before */
 	std::unique_ptr<liq_attr, Free<liq_attr_destroy>> attr(
@@ -179,7 +175,8 @@ void GifAnimation::write(const std::string &path) const
 	must(bool(histogram), "does not start");
 	auto picture = [&](const Frame &frame) {
 		std::unique_ptr<liq_image, Free<liq_image_destroy>> image(
-			liq_image_create_rgba(attr.get(), frame.rgba.data(),
+			liq_image_create_rgba(attr.get(),
+					      frame.image.pixels.data(),
 					      int(width), int(height), 0.0));
 		must(bool(image), "cannot take a frame");
 		return image;
@@ -225,7 +222,7 @@ void GifAnimation::write(const std::string &path) const
 	/* the index shown at each pixel, and the colour it was chosen for */
 	std::vector<uint8_t> shown(n), source(n * 3), indices(n), holes(n);
 	for (size_t f = 0; f < frames.size(); f++) {
-		const uint8_t *rgba = frames[f].rgba.data();
+		const uint8_t *rgba = frames[f].image.pixels.data();
 		must(liq_write_remapped_image(result.get(),
 					      picture(frames[f]).get(),
 					      indices.data(), n) == LIQ_OK,

@@ -23,19 +23,15 @@ RgbaImage read_png(const std::string &path);
  */
 class GifAnimation {
 public:
-	GifAnimation(uint32_t width, uint32_t height);
-
 	/* Adds a frame shown for the given number of hundredths of a second. */
 	void add_frame(const RgbaImage &frame, int delay_cs);
-	/* Throws std::runtime_error on failure. */
+	/* Needs a frame; throws std::runtime_error on failure. */
 	void write(const std::string &path) const;
 
 private:
 	struct Frame {
-		std::vector<uint8_t> rgba;
+		RgbaImage image;
 		int delay_cs;
 	};
-	uint32_t width;
-	uint32_t height;
 	std::vector<Frame> frames;
 };

@@ -51,48 +51,15 @@ bool module_filter_seen = false;
 
 /* ---- the input source ------------------------------------------------ */
 
+/* What the input shows: a picture drawn at width x height. */
 struct Input {
-	gs_texture_t *texture = nullptr;
-	uint32_t width = 0;
-	uint32_t height = 0;
+	gs_texture_t *texture;
+	uint32_t width;
+	uint32_t height;
 };
 
-const RgbaImage *pending_picture = nullptr;
-
-void *input_create(obs_data_t *settings, obs_source_t *)
-{
-	auto *in = new Input();
-	in->width = uint32_t(obs_data_get_int(settings, "width"));
-	in->height = uint32_t(obs_data_get_int(settings, "height"));
-	if (pending_picture) {
-		const uint8_t *planes[] = {pending_picture->pixels.data()};
-		obs_enter_graphics();
-		in->texture = gs_texture_create(pending_picture->width,
-						pending_picture->height,
-						GS_RGBA, 1, planes, 0);
-		obs_leave_graphics();
-	}
-	return in;
-}
-
-void input_destroy(void *data)
-{
-	auto *in = static_cast<Input *>(data);
-	obs_enter_graphics();
-	gs_texture_destroy(in->texture);
-	obs_leave_graphics();
-	delete in;
-}
-
-void input_render(void *data, gs_effect_t *effect)
-{
-	auto *in = static_cast<Input *>(data);
-	if (!in->texture)
-		return;
-	gs_effect_set_texture(gs_effect_get_param_by_name(effect, "image"),
-			      in->texture);
-	gs_draw_sprite(in->texture, 0, in->width, in->height);
-}
+/* The input being created; the source takes it (and its texture). */
+Input pending_input;
 
 void register_input_source()
 {
@@ -103,9 +70,23 @@ void register_input_source()
 	info.get_name = [](void *) {
 		return "Preview input";
 	};
-	info.create = input_create;
-	info.destroy = input_destroy;
-	info.video_render = input_render;
+	info.create = [](obs_data_t *, obs_source_t *) -> void * {
+		return new Input(pending_input);
+	};
+	info.destroy = [](void *data) {
+		auto *in = static_cast<Input *>(data);
+		obs_enter_graphics();
+		gs_texture_destroy(in->texture);
+		obs_leave_graphics();
+		delete in;
+	};
+	info.video_render = [](void *data, gs_effect_t *effect) {
+		auto *in = static_cast<Input *>(data);
+		gs_effect_set_texture(gs_effect_get_param_by_name(effect,
+								  "image"),
+				      in->texture);
+		gs_draw_sprite(in->texture, 0, in->width, in->height);
+	};
 	info.get_width = [](void *in) {
 		return static_cast<Input *>(in)->width;
 	};
@@ -333,14 +314,17 @@ void PreviewHost::create_filter(const RgbaImage &picture, uint32_t w,
 	width = w;
 	height = h;
 
-	obs_data_t *input_settings = obs_data_create();
-	obs_data_set_int(input_settings, "width", w);
-	obs_data_set_int(input_settings, "height", h);
-	pending_picture = &picture;
+	const uint8_t *planes[] = {picture.pixels.data()};
+	obs_enter_graphics();
+	gs_texture_t *texture = gs_texture_create(picture.width, picture.height,
+						  GS_RGBA, 1, planes, 0);
+	obs_leave_graphics();
+	if (!texture)
+		throw std::runtime_error(
+			"cannot make a texture of the picture");
+	pending_input = {texture, w, h};
 	input = obs_source_create("tavimore_preview_input", "Preview input",
-				  input_settings, nullptr);
-	pending_picture = nullptr;
-	obs_data_release(input_settings);
+				  nullptr, nullptr);
 	if (!input)
 		throw std::runtime_error("libobs cannot create the input");
 

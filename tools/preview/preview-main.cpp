@@ -379,26 +379,20 @@ void list_settings(obs_data_t *defaults)
 {
 	for (obs_data_item_t *item = obs_data_first(defaults); item;
 	     obs_data_item_next(&item)) {
-		const char *key = obs_data_item_get_name(item);
 		const std::string type = type_name(item);
-		std::string value;
+		std::ostringstream value;
 		if (type == "bool")
-			value = obs_data_item_get_default_bool(item) ? "true"
-								     : "false";
+			value << std::boolalpha
+			      << obs_data_item_get_default_bool(item);
 		else if (type == "string")
-			value = std::string("\"") +
-				obs_data_item_get_default_string(item) + "\"";
+			value << '"' << obs_data_item_get_default_string(item)
+			      << '"';
 		else if (type == "int")
-			value = std::to_string(
-				obs_data_item_get_default_int(item));
-		else {
-			char buffer[64];
-			std::snprintf(buffer, sizeof(buffer), "%g",
-				      obs_data_item_get_default_double(item));
-			value = buffer;
-		}
-		std::printf("%-26s %-7s %s\n", key, type.c_str(),
-			    value.c_str());
+			value << obs_data_item_get_default_int(item);
+		else
+			value << obs_data_item_get_default_double(item);
+		std::printf("%-26s %-7s %s\n", obs_data_item_get_name(item),
+			    type.c_str(), value.str().c_str());
 	}
 }
 
@@ -579,7 +573,7 @@ int run(const Options &o, const Timeline &timeline, obs_data_t *base,
 	/* a GIF shows at most 50 frames a second (delays are in 1/100 s) */
 	const size_t gif_step =
 		std::max<size_t>(1, size_t(std::ceil(o.fps / 50.0 - 1e-9)));
-	GifAnimation gif(width, height);
+	GifAnimation gif;
 	const bool tty = isatty(STDERR_FILENO);
 	size_t next_event = 0;
 	int reported = 0;

@@ -7,6 +7,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <filesystem>
 #include <stdexcept>
 
 namespace {
@@ -24,11 +25,9 @@ namespace {
 
 std::string video_container(const std::string &path)
 {
-	const size_t dot = path.find_last_of("./");
-	if (dot == std::string::npos || path[dot] != '.')
-		return "";
-	const std::string extension = path.substr(dot + 1);
-	return extension == "mp4" || extension == "webm" ? extension : "";
+	const std::string extension = std::filesystem::path(path).extension();
+	return extension == ".mp4" || extension == ".webm" ? extension.substr(1)
+							   : "";
 }
 
 VideoFile::VideoFile(const std::string &path, const std::string &container,
