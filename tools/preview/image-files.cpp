@@ -22,37 +22,33 @@ void write_png(const std::string &path, const RgbaImage &image)
 	for (size_t i = 0, n = size_t(image.width) * image.height; i < n; i++)
 		std::memcpy(&rgb[i * 3], &image.pixels[i * 4], 3);
 
-	png_image png;
-	std::memset(&png, 0, sizeof(png));
+	png_image png = {};
 	png.version = PNG_IMAGE_VERSION;
 	png.width = image.width;
 	png.height = image.height;
 	png.format = PNG_FORMAT_RGB;
-	if (!png_image_write_to_file(&png, path.c_str(), 0, rgb.data(), 0,
-				     nullptr)) {
-		const std::string reason = png.message;
-		png_image_free(&png);
+	const bool written = png_image_write_to_file(&png, path.c_str(), 0,
+						     rgb.data(), 0, nullptr);
+	png_image_free(&png);
+	if (!written)
 		throw std::runtime_error("cannot write " + path + ": " +
-					 reason);
-	}
+					 png.message);
 }
 
 RgbaImage read_png(const std::string &path)
 {
-	png_image png;
-	std::memset(&png, 0, sizeof(png));
+	png_image png = {};
 	png.version = PNG_IMAGE_VERSION;
 	if (!png_image_begin_read_from_file(&png, path.c_str()))
 		throw std::runtime_error("cannot read " + path + ": " +
 					 png.message);
 	png.format = PNG_FORMAT_RGBA;
 	RgbaImage image(png.width, png.height);
+	/* finishing frees what the reading needed, also on failure */
 	if (!png_image_finish_read(&png, nullptr, image.pixels.data(), 0,
-				   nullptr)) {
-		const std::string reason = png.message;
-		png_image_free(&png);
-		throw std::runtime_error("cannot read " + path + ": " + reason);
-	}
+				   nullptr))
+		throw std::runtime_error("cannot read " + path + ": " +
+					 png.message);
 	return image;
 }
 
