@@ -1,4 +1,4 @@
-#include "image-files.hpp"
+#include "pictures.hpp"
 
 #include <gif_lib.h>
 #include <libimagequant.h>

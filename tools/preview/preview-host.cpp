@@ -28,7 +28,7 @@ namespace {
 std::mutex log_mutex;
 bool log_echo = false;
 std::string last_error;
-std::vector<std::string> module_errors;
+std::string module_error; /* the module's first error line */
 
 void on_log(int level, const char *format, va_list args, void *)
 {
@@ -39,8 +39,9 @@ void on_log(int level, const char *format, va_list args, void *)
 		std::fprintf(stderr, "libobs: %s\n", text);
 	if (level <= LOG_ERROR) {
 		last_error = text;
-		if (std::strstr(text, "[tavimore-free]"))
-			module_errors.push_back(text);
+		if (module_error.empty() &&
+		    std::strstr(text, "[tavimore-free]"))
+			module_error = text;
 	}
 }
 
@@ -330,7 +331,7 @@ void PreviewHost::create_filter(const RgbaImage &picture, uint32_t w,
 
 	{
 		std::lock_guard<std::mutex> guard(log_mutex);
-		module_errors.clear();
+		module_error.clear();
 	}
 	filter = obs_source_create_private("tavimore_filter", "Tavimore Zoom",
 					   settings);
@@ -340,9 +341,9 @@ void PreviewHost::create_filter(const RgbaImage &picture, uint32_t w,
 	obs_source_filter_add(input, filter);
 	{
 		std::lock_guard<std::mutex> guard(log_mutex);
-		if (!module_errors.empty())
+		if (!module_error.empty())
 			throw std::runtime_error("the module reports: " +
-						 module_errors.front());
+						 module_error);
 	}
 
 	obs_enter_graphics();

@@ -15,7 +15,7 @@
  */
 #pragma once
 
-#include "test-card.hpp"
+#include "pictures.hpp"
 
 #include <obs.h>
 

@@ -8,11 +8,10 @@
  * Software Foundation, either version 3 of the License, or (at your option)
  * any later version (it links libimagequant, GPL-3.0-or-later).
  */
-#include "image-files.hpp"
 #include "output-folder.hpp"
+#include "pictures.hpp"
 #include "preview-host.hpp"
 #include "scenario.hpp"
-#include "test-card.hpp"
 #include "video-file.hpp"
 
 #include <obs.hpp>
@@ -119,9 +118,9 @@ void usage()
 		"are delivered through libobs's hotkey system (press, then release for tap),\n"
 		"then the filter ticks once with exactly 1/fps seconds (0 for frame 0) and is\n"
 		"rendered; the same inputs give the same frames (libobs's own clock never\n"
-		"ticks the filter here). Without an X display the\n"
-		"program runs itself again under xvfb-run. Exit status: 0 done, 1 failed,\n"
-		"2 bad arguments, input files or output places.\n",
+		"ticks the filter here). Without an X display the program runs itself again\n"
+		"under xvfb-run. Exit status: 0 done, 1 failed, 2 bad arguments, input\n"
+		"files or output places.\n",
 		program, TAVIMORE_PREVIEW_MODULE, TAVIMORE_PREVIEW_DATA);
 }
 
@@ -458,20 +457,16 @@ int run(const Options &o, const Timeline &timeline, obs_data_t *base,
 	const std::string &base_origin)
 {
 	PreviewHost host(o.module, o.data, o.verbose);
+	/* the host has checked that the module registers the filter */
 	OBSDataAutoRelease defaults =
 		obs_get_source_defaults("tavimore_filter");
-	if (!defaults)
-		throw std::runtime_error(
-			o.module + " has no defaults for tavimore_filter");
 	if (o.list_settings) {
 		list_settings(defaults);
 		return 0;
 	}
 	check_settings(base, defaults, base_origin);
-	OBSDataAutoRelease settings = obs_data_create();
-	obs_data_apply(settings, base);
 	for (const auto &set : o.sets)
-		apply_set(settings, defaults, set.first, set.second);
+		apply_set(base, defaults, set.first, set.second);
 
 	RgbaImage picture;
 	uint32_t width = o.width;
@@ -501,7 +496,7 @@ int run(const Options &o, const Timeline &timeline, obs_data_t *base,
 				 : make_test_card(width, height);
 	}
 
-	host.create_filter(picture, width, height, settings);
+	host.create_filter(picture, width, height, base);
 	/* the first tick that finds the filter's source has its hotkeys
 	 * registered; with 0 s it moves nothing */
 	host.tick(0.0f);

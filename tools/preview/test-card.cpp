@@ -1,4 +1,4 @@
-#include "test-card.hpp"
+#include "pictures.hpp"
 
 #include <ft2build.h>
 #include FT_FREETYPE_H
@@ -163,7 +163,6 @@ RgbaImage make_test_card(uint32_t width, uint32_t height)
 	/* quadrant names, large, at each quadrant's centre */
 	const char *names[4] = {"TL", "TR", "BL", "BR"};
 	const Font big("DejaVuSans-Bold.ttf", std::max(12, h * 27 / 100));
-
 	const int offset = std::max(1, h / 108);
 	for (int q = 0; q < 4; q++) {
 		const int x = ((q % 2) ? 3 * w / 4 : w / 4) -

@@ -5,7 +5,7 @@
  */
 #pragma once
 
-#include "test-card.hpp"
+#include "pictures.hpp"
 
 #include <string>
 
