@@ -70,6 +70,13 @@ void must(bool ok, const char *what)
 /* A part of a frame: the box x0 <= x < x1, y0 <= y < y1 of its indices. */
 struct Box {
 	uint32_t x0, y0, x1, y1;
+	void grow(uint32_t x, uint32_t y)
+	{
+		x0 = std::min(x0, x);
+		y0 = std::min(y0, y);
+		x1 = std::max(x1, x + 1);
+		y1 = std::max(y1, y + 1);
+	}
 };
 
 /* giflib's writer, into memory; every failed call throws with giflib's
@@ -227,27 +234,18 @@ void GifAnimation::write(const std::string &path) const
 		for (uint32_t y = 0; y < height; y++)
 			for (uint32_t x = 0; x < width; x++) {
 				const size_t i = size_t(y) * width + x;
-				int near = 0;
-				for (int k = 0; k < 3; k++)
-					near = std::max(
-						near,
-						std::abs(
-							int(source[i * 3 + k]) -
-							int(rgba[i * 4 + k])));
-				const bool same = f > 0 &&
-						  shown[i] == indices[i];
+				const uint8_t *was = &source[i * 3];
+				const uint8_t *now = &rgba[i * 4];
+				const int near =
+					std::max({std::abs(was[0] - now[0]),
+						  std::abs(was[1] - now[1]),
+						  std::abs(was[2] - now[2])});
 				holes[i] = f > 0 && near <= keep ? transparent
 								 : indices[i];
-				auto grow = [&](Box &b) {
-					b.x0 = std::min(b.x0, x);
-					b.y0 = std::min(b.y0, y);
-					b.x1 = std::max(b.x1, x + 1);
-					b.y1 = std::max(b.y1, y + 1);
-				};
-				if (!same)
-					grow(changed);
+				if (f == 0 || shown[i] != indices[i])
+					changed.grow(x, y);
 				if (holes[i] != transparent)
-					grow(box_holes);
+					box_holes.grow(x, y);
 			}
 		if (changed.x1 == 0) /* nothing changes: one kept pixel */
 			changed = {0, 0, 1, 1};

@@ -15,13 +15,10 @@ namespace {
 /* Whether a file name is one this tool writes into its output folder. */
 bool is_preview_output_name(const std::string &name)
 {
-	auto ends_with = [&](const std::string &suffix) {
-		return name.size() >= suffix.size() &&
-		       name.compare(name.size() - suffix.size(), suffix.size(),
-				    suffix) == 0;
-	};
-	return (name.rfind("frame-", 0) == 0 && ends_with(".png")) ||
-	       ends_with(".gif") || ends_with(".mp4") || ends_with(".webm");
+	const std::string extension = fs::path(name).extension();
+	return (name.rfind("frame-", 0) == 0 && extension == ".png") ||
+	       extension == ".gif" || extension == ".mp4" ||
+	       extension == ".webm";
 }
 
 /* Makes a hidden folder (or file) beside `path`, named after it and `kind`;

@@ -47,8 +47,8 @@ void on_log(int level, const char *format, va_list args, void *)
 
 /* ---- the filter's descriptor ----------------------------------------- */
 
+/* video_tick is set once the module has registered the filter */
 obs_source_info module_filter_info;
-bool module_filter_seen = false;
 
 /* ---- the input source ------------------------------------------------ */
 
@@ -117,9 +117,8 @@ obs_register_source_s(const struct obs_source_info *info, size_t size)
 		const size_t kept = std::min(size, sizeof(module_filter_info));
 		std::memset(&module_filter_info, 0, sizeof(module_filter_info));
 		std::memcpy(&module_filter_info, info, kept);
-		module_filter_seen = true;
 		obs_source_info gated = module_filter_info;
-		/* libobs's graphics thread ticks it on its own clock */
+		/* libobs's own clock ticks nothing; the host ticks the filter */
 		gated.video_tick = [](void *, float) {
 		};
 		real(&gated, kept);
@@ -158,10 +157,8 @@ bool x_display_available()
 
 void capture_libobs_log(bool echo)
 {
-	{
-		std::lock_guard<std::mutex> guard(log_mutex);
-		log_echo = echo;
-	}
+	std::lock_guard<std::mutex> guard(log_mutex);
+	log_echo = echo;
 	base_set_log_handler(on_log, nullptr);
 }
 
@@ -228,9 +225,10 @@ void PreviewHost::start(const std::string &path, const std::string &data)
 	if (!obs_init_module(module))
 		throw std::runtime_error("the module " + path +
 					 " did not initialise");
-	if (!module_filter_seen)
-		throw std::runtime_error(path +
-					 " does not register tavimore_filter");
+	if (!module_filter_info.video_tick)
+		throw std::runtime_error(
+			path +
+			" does not register tavimore_filter with a tick");
 }
 
 PreviewHost::~PreviewHost()
