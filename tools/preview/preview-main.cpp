@@ -79,9 +79,7 @@ void usage()
 		"                      display's pointer to those fractions (0 to 1) of its\n"
 		"                      screen, which maps onto the whole input (then waits\n"
 		"                      0.1 s of real time for the module to read it).\n"
-		"                      Default: the demo's timeline (idle, stage 1, stage 2,\n"
-		"                      idle, hold zoom in, hold zoom out, stage 3 following\n"
-		"                      the pointer)\n"
+		"                      Default: the demo's timeline (--print-demo)\n"
 		"  --fps N             frame rate, 0 < N <= 240 (default 30)\n"
 		"  --duration S        length in seconds (default: the timeline's end line,\n"
 		"                      else 2 s after its last event); events after it are\n"
@@ -570,27 +568,25 @@ int run(const Options &o, const Timeline &timeline, obs_data_t *base,
 		std::max<size_t>(1, size_t(std::ceil(o.fps / 50.0 - 1e-9)));
 	GifAnimation gif;
 	const bool tty = isatty(STDERR_FILENO);
-	size_t next_event = 0;
+	auto next = timeline.events.begin();
 	int reported = 0;
 	for (size_t i = 0; i < count; i++) {
 		if (interrupted)
 			throw std::runtime_error(
 				"interrupted; nothing written");
 		const double now = double(i) / o.fps;
-		for (; next_event < timeline.events.size() &&
-		       timeline.events[next_event].time <= now + 1e-9;
-		     next_event++) {
-			const TimelineEvent &event =
-				timeline.events[next_event];
-			const Action action = event.action;
+		for (;
+		     next != timeline.events.end() && next->time <= now + 1e-9;
+		     ++next) {
+			const Action action = next->action;
 			if (action == Action::Pointer)
-				move_pointer(event.x, event.y);
+				move_pointer(next->x, next->y);
 			if (action == Action::Press || action == Action::Tap)
 				obs_hotkey_trigger_routed_callback(
-					ids.at(event.hotkey), true);
+					ids.at(next->hotkey), true);
 			if (action == Action::Release || action == Action::Tap)
 				obs_hotkey_trigger_routed_callback(
-					ids.at(event.hotkey), false);
+					ids.at(next->hotkey), false);
 		}
 		if (i > 0)
 			host.tick(dt);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <stdexcept>
 
 namespace {
@@ -12,16 +13,14 @@ namespace {
 struct Rgb {
 	uint8_t r, g, b;
 };
+static_assert(sizeof(Rgb) == 3, "an Rgb is the first 3 bytes of a pixel");
 
+/* Paints a pixel's colour (new images are opaque already). */
 void put(RgbaImage &image, int x, int y, Rgb c)
 {
-	if (x < 0 || y < 0 || x >= int(image.width) || y >= int(image.height))
-		return;
-	uint8_t *p = &image.pixels[(size_t(y) * image.width + size_t(x)) * 4];
-	p[0] = c.r;
-	p[1] = c.g;
-	p[2] = c.b;
-	p[3] = 255;
+	if (x >= 0 && y >= 0 && x < int(image.width) && y < int(image.height))
+		std::memcpy(&image.pixels[(size_t(y) * image.width + x) * 4],
+			    &c, sizeof(c));
 }
 
 void fill_rect(RgbaImage &image, int x0, int y0, int x1, int y1, Rgb c)
