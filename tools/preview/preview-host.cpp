@@ -354,11 +354,11 @@ void PreviewHost::create_filter(const RgbaImage &picture, uint32_t w,
 					 std::to_string(h));
 }
 
-std::vector<std::pair<std::string, obs_hotkey_id>> PreviewHost::hotkeys() const
+std::map<std::string, obs_hotkey_id> PreviewHost::hotkeys() const
 {
 	struct Walk {
 		obs_source_t *source;
-		std::vector<std::pair<std::string, obs_hotkey_id>> keys;
+		std::map<std::string, obs_hotkey_id> keys;
 	} walk{input, {}};
 	obs_enum_hotkeys(
 		[](void *data, obs_hotkey_id id, obs_hotkey_t *key) {
@@ -369,8 +369,7 @@ std::vector<std::pair<std::string, obs_hotkey_id>> PreviewHost::hotkeys() const
 				    OBS_HOTKEY_REGISTERER_SOURCE &&
 			    weak &&
 			    obs_weak_source_references_source(weak, w->source))
-				w->keys.emplace_back(obs_hotkey_get_name(key),
-						     id);
+				w->keys[obs_hotkey_get_name(key)] = id;
 			return true;
 		},
 		&walk);

@@ -19,8 +19,8 @@
 
 #include <obs.h>
 
+#include <map>
 #include <string>
-#include <vector>
 
 class PreviewHost {
 public:
@@ -42,8 +42,8 @@ public:
 	void create_filter(const RgbaImage &input, uint32_t width,
 			   uint32_t height, obs_data_t *settings);
 
-	/* The hotkeys registered on the input (name and id), in order. */
-	std::vector<std::pair<std::string, obs_hotkey_id>> hotkeys() const;
+	/* The ids of the hotkeys registered on the input, by name. */
+	std::map<std::string, obs_hotkey_id> hotkeys() const;
 
 	/* One frame of the filter, `seconds` after the one before. */
 	void tick(float seconds);

@@ -74,11 +74,12 @@ void usage()
 		"                      and optionally a last line TIME end; TIME in seconds\n"
 		"                      from the first frame, never decreasing; '#' comments.\n"
 		"                      HOTKEY is a name the filter registers on its source:\n"
-		"                      tavimore.stage_N, tavimore.idle_zoom_in,\n"
-		"                      tavimore.idle_zoom_out. TIME pointer X Y moves the X\n"
-		"                      display's pointer to those fractions (0 to 1) of its\n"
-		"                      screen, which maps onto the whole input (then waits\n"
-		"                      0.1 s of real time for the module to read it).\n"
+		"                      tavimore.stage_N, tavimore.idle (back to the idle\n"
+		"                      view), tavimore.idle_zoom_in, tavimore.idle_zoom_out.\n"
+		"                      TIME pointer X Y moves the X display's pointer to\n"
+		"                      those fractions (0 to 1) of its screen, which maps\n"
+		"                      onto the whole input (then waits 0.1 s of real time\n"
+		"                      for the module to read it).\n"
 		"                      Default: the demo's timeline (--print-demo)\n"
 		"  --fps N             frame rate, 0 < N <= 240 (default 30)\n"
 		"  --duration S        length in seconds (default: the timeline's end line,\n"
@@ -139,6 +140,9 @@ struct Options {
 	bool quiet = false;
 	bool verbose = false;
 	bool list_settings = false;
+	bool help = false;
+	bool version = false;
+	bool print_demo = false;
 	std::string module = TAVIMORE_PREVIEW_MODULE;
 	std::string data = TAVIMORE_PREVIEW_DATA;
 };
@@ -170,9 +174,7 @@ void parse_size(const std::string &text, Options &o)
 	o.height = h;
 }
 
-enum class Exit { Run, Help, Version, PrintDemo };
-
-Exit parse_arguments(int argc, char **argv, Options &o)
+void parse_arguments(int argc, char **argv, Options &o)
 {
 	const std::map<std::string, std::string *> texts = {
 		{"--image", &o.image},   {"--settings", &o.settings_file},
@@ -184,13 +186,11 @@ Exit parse_arguments(int argc, char **argv, Options &o)
 		{"--no-gif", {&o.gif, false}},
 		{"--quiet", {&o.quiet, true}},
 		{"--verbose", {&o.verbose, true}},
-		{"--list-settings", {&o.list_settings, true}}};
-	const std::map<std::string, Exit> exits = {{"--help", Exit::Help},
-						   {"-h", Exit::Help},
-						   {"--version", Exit::Version},
-						   {"--print-demo",
-						    Exit::PrintDemo}};
-	Exit exit = Exit::Run;
+		{"--list-settings", {&o.list_settings, true}},
+		{"--help", {&o.help, true}},
+		{"-h", {&o.help, true}},
+		{"--version", {&o.version, true}},
+		{"--print-demo", {&o.print_demo, true}}};
 	for (int i = 1; i < argc; i++) {
 		std::string arg = argv[i], value;
 		const size_t eq = arg.find('=');
@@ -200,15 +200,10 @@ Exit parse_arguments(int argc, char **argv, Options &o)
 			value = arg.substr(eq + 1);
 			arg.erase(eq);
 		}
-		if (switches.count(arg) || exits.count(arg)) {
+		if (switches.count(arg)) {
 			if (inline_value)
 				throw UsageError(arg + " takes no value");
-			if (switches.count(arg))
-				*switches.at(arg).first =
-					switches.at(arg).second;
-			else if (exit == Exit::Run ||
-				 exits.at(arg) == Exit::Help)
-				exit = exits.at(arg);
+			*switches.at(arg).first = switches.at(arg).second;
 			continue;
 		}
 		if (arg.rfind("-", 0) != 0)
@@ -249,7 +244,6 @@ Exit parse_arguments(int argc, char **argv, Options &o)
 	if (!o.frames && !o.gif && o.video.empty())
 		throw UsageError(
 			"--no-frames with --no-gif and no --video leaves nothing to write");
-	return exit;
 }
 
 std::string read_file(const std::string &what, const std::string &path)
@@ -499,14 +493,12 @@ int run(const Options &o, const Timeline &timeline, obs_data_t *base,
 	 * registered; with 0 s it moves nothing */
 	host.tick(0.0f);
 
-	const auto hotkeys = host.hotkeys();
-	const std::map<std::string, obs_hotkey_id> ids(hotkeys.begin(),
-						       hotkeys.end());
+	const std::map<std::string, obs_hotkey_id> ids = host.hotkeys();
 	for (const TimelineEvent &event : timeline.events) {
 		if (event.action == Action::Pointer || ids.count(event.hotkey))
 			continue;
 		std::string known;
-		for (const auto &key : hotkeys)
+		for (const auto &key : ids)
 			known += (known.empty() ? "" : ", ") + key.first;
 		throw UsageError("timeline " + timeline.origin + " line " +
 				 std::to_string(event.line) +
@@ -641,21 +633,21 @@ int main(int argc, char **argv)
 	capture_libobs_log(false);
 	Options options;
 	try {
-		switch (parse_arguments(argc, argv, options)) {
-		case Exit::Help:
+		parse_arguments(argc, argv, options);
+		if (options.help) {
 			usage();
 			return 0;
-		case Exit::Version:
+		}
+		if (options.version) {
 			std::printf("%s %s (libobs %s)\n", program,
 				    TAVIMORE_VERSION, obs_get_version_string());
 			return 0;
-		case Exit::PrintDemo:
+		}
+		if (options.print_demo) {
 			std::printf("# settings (--settings FILE)\n%s\n"
 				    "# timeline (--timeline FILE)\n%s",
 				    demo_settings_json, demo_timeline);
 			return 0;
-		case Exit::Run:
-			break;
 		}
 
 		/* read and check the input files before anything starts */
