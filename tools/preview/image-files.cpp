@@ -79,17 +79,19 @@ struct Box {
 	}
 };
 
-/* giflib's writer, into memory; every failed call throws with giflib's
- * reason. */
+/* giflib's writer, into memory, from the screen's description on; every
+ * failed call throws with giflib's reason. */
 class GifWriter {
 public:
-	GifWriter()
+	GifWriter(uint32_t width, uint32_t height, const ColorMapObject *map)
 	{
 		int error = 0;
 		gif = EGifOpen(&bytes, append, &error);
 		if (!gif)
 			fail(error);
 		EGifSetGifVersion(gif, true);
+		check(EGifPutScreenDesc(gif, int(width), int(height), 8, 0,
+					map));
 	}
 	~GifWriter()
 	{
@@ -146,9 +148,7 @@ private:
 size_t packed_size(const uint8_t *indices, uint32_t width, const Box &box,
 		   const ColorMapObject *map)
 {
-	GifWriter counter;
-	counter.check(EGifPutScreenDesc(counter.get(), int(width), int(box.y1),
-					8, 0, map));
+	GifWriter counter(width, box.y1, map);
 	counter.image(indices, width, box);
 	return counter.close().size();
 }
@@ -204,9 +204,7 @@ void GifAnimation::write(const std::string &path) const
 		GifMakeMapObject(256, colours));
 	must(bool(map), "is out of memory");
 
-	GifWriter gif;
-	gif.check(EGifPutScreenDesc(gif.get(), int(width), int(height), 8, 0,
-				    map.get()));
+	GifWriter gif(width, height, map.get());
 	/* loop for ever */
 	gif.check(EGifPutExtensionLeader(gif.get(), APPLICATION_EXT_FUNC_CODE));
 	gif.check(EGifPutExtensionBlock(gif.get(), 11, "NETSCAPE2.0"));

@@ -2,7 +2,6 @@
 
 #include <obs-module.h>
 #include <obs-nix-platform.h>
-#include <graphics/image-file.h>
 #include <util/base.h>
 
 #include <X11/Xlib.h>
@@ -256,19 +255,6 @@ void PreviewHost::stop()
 	}
 }
 
-/* libobs 29 decodes pictures into a gs_image_file_t, libobs 32 into a
- * gs_image_file_ex_t (with the same fields). */
-#if LIBOBS_API_VER >= MAKE_SEMANTIC_VERSION(30, 0, 0)
-using ImageFile = gs_image_file_ex_t;
-#define image_file_init(file, path) \
-	gs_image_file_ex_init(file, path, GS_IMAGE_ALPHA_STRAIGHT)
-#define image_file_free gs_image_file_ex_free
-#else
-using ImageFile = gs_image_file_t;
-#define image_file_init gs_image_file_init
-#define image_file_free gs_image_file_free
-#endif
-
 RgbaImage PreviewHost::load_image(const std::string &path) const
 {
 	/* libobs's decoder (FFmpeg) writes its complaints straight to
@@ -278,30 +264,28 @@ RgbaImage PreviewHost::load_image(const std::string &path) const
 	const int null = open("/dev/null", O_WRONLY);
 	if (!verbose && saved >= 0 && null >= 0)
 		dup2(null, STDERR_FILENO);
-	ImageFile file;
-	image_file_init(&file, path.c_str());
+	gs_color_format format = GS_UNKNOWN;
+	uint32_t cx = 0, cy = 0;
+	uint8_t *data =
+		gs_create_texture_file_data(path.c_str(), &format, &cx, &cy);
 	if (saved >= 0)
 		dup2(saved, STDERR_FILENO);
 	close(saved);
 	close(null);
 
-	const bool usable = file.loaded && file.texture_data && file.cx &&
-			    file.cy &&
-			    (file.format == GS_RGBA || file.format == GS_BGRA ||
-			     file.format == GS_BGRX);
-	RgbaImage image(usable ? file.cx : 0, usable ? file.cy : 0);
+	const bool usable =
+		data && cx && cy &&
+		(format == GS_RGBA || format == GS_BGRA || format == GS_BGRX);
+	RgbaImage image(usable ? cx : 0, usable ? cy : 0);
 	if (usable)
-		image.pixels.assign(file.texture_data,
-				    file.texture_data + image.pixels.size());
-	for (size_t i = 0; file.format != GS_RGBA && i < image.pixels.size();
+		image.pixels.assign(data, data + image.pixels.size());
+	bfree(data);
+	for (size_t i = 0; format != GS_RGBA && i < image.pixels.size();
 	     i += 4) {
 		std::swap(image.pixels[i], image.pixels[i + 2]);
-		if (file.format == GS_BGRX)
+		if (format == GS_BGRX)
 			image.pixels[i + 3] = 255;
 	}
-	obs_enter_graphics();
-	image_file_free(&file);
-	obs_leave_graphics();
 	if (!usable)
 		throw std::runtime_error("cannot decode the image " + path);
 	return image;
