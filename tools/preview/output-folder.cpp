@@ -38,14 +38,6 @@ std::string make_hidden(const std::string &path, const std::string &kind,
 	return name;
 }
 
-/* The mode of a new file or folder: `full` less the umask. */
-mode_t new_mode(mode_t full)
-{
-	const mode_t mask = umask(0);
-	umask(mask);
-	return full & ~mask;
-}
-
 } // namespace
 
 Output::Output(const std::string &given, bool folder)
@@ -94,8 +86,10 @@ std::string Output::file(const std::string &name) const
 void Output::commit()
 {
 	/* mkdtemp and mkstemp made the work private; give it the mode of
-	 * anything new */
-	chmod(work.c_str(), new_mode(folder ? 0777 : 0666));
+	 * anything new: full access less the umask */
+	const mode_t mask = umask(0);
+	umask(mask);
+	chmod(work.c_str(), (folder ? 0777 : 0666) & ~mask);
 	/* a folder moves an earlier output aside first, so that a failure
 	 * leaves one complete folder in place; a file replaces it at once */
 	std::string old;

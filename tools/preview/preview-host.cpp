@@ -98,12 +98,8 @@ void register_input_source()
 
 } // namespace
 
-/*
- * The module registers its filter through this function: the executable
- * exports it, so the dynamic linker finds it ahead of libobs's. The module's
- * descriptor is kept as it is; libobs gets a copy whose video_tick ignores
- * libobs's clock (see preview-host.hpp).
- */
+/* The executable exports this function, so the dynamic linker gives the
+ * module ours ahead of libobs's (see preview-host.hpp). */
 extern "C" __attribute__((visibility("default"))) void
 obs_register_source_s(const struct obs_source_info *info, size_t size)
 {
@@ -242,8 +238,7 @@ void PreviewHost::stop()
 		gs_stagesurface_destroy(stagesurf);
 		gs_texrender_destroy(texrender);
 		obs_leave_graphics();
-		if (filter && input)
-			obs_source_filter_remove(input, filter);
+		/* the input's end removes its filter */
 		obs_source_release(filter);
 		obs_source_release(input);
 		obs_shutdown();

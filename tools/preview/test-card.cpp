@@ -199,12 +199,12 @@ RgbaImage make_test_card(uint32_t width, uint32_t height)
 			  {20, 20, 20});
 	}
 
-	/* a border, so the frame's edges are plain to see */
-	const int border = std::max(2, h / 180);
-	fill_rect(image, 0, 0, w, border, white);
-	fill_rect(image, 0, h - border, w, h, white);
-	fill_rect(image, 0, 0, border, h, white);
-	fill_rect(image, w - border, 0, w, h, white);
+	/* a border as thick as the quarter lines, so the frame's edges are
+	 * plain to see */
+	fill_rect(image, 0, 0, w, thick, white);
+	fill_rect(image, 0, h - thick, w, h, white);
+	fill_rect(image, 0, 0, thick, h, white);
+	fill_rect(image, w - thick, 0, w, h, white);
 	return image;
 }
 
