@@ -6,8 +6,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <cstdlib>
 #include <fstream>

@@ -682,11 +682,8 @@ int main(int argc, char **argv)
 
 		ensure_display(argc, argv);
 		return run(options, timeline, settings, settings_origin);
-	} catch (const UsageError &e) {
-		std::fprintf(stderr, "%s: error: %s\n", program, e.what());
-		return 2;
 	} catch (const std::exception &e) {
 		std::fprintf(stderr, "%s: error: %s\n", program, e.what());
-		return 1;
+		return dynamic_cast<const UsageError *>(&e) ? 2 : 1;
 	}
 }

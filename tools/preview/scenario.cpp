@@ -62,7 +62,6 @@ Timeline parse_timeline(const std::string &text, const std::string &origin)
 		const double v = std::strtod(word.c_str(), &end);
 		return *end == '\0' && std::isfinite(v) ? v : NAN;
 	};
-	double last = 0.0;
 	while (std::getline(lines, raw)) {
 		number++;
 		std::istringstream words(raw.substr(0, raw.find('#')));
@@ -80,10 +79,10 @@ Timeline parse_timeline(const std::string &text, const std::string &origin)
 			fail("\"" + parts[0] + "\" is not a time in seconds");
 		if (event.time < 0.0)
 			fail("time " + parts[0] + " is negative");
-		if (event.time < last)
+		if (!timeline.events.empty() &&
+		    event.time < timeline.events.back().time)
 			fail("time " + parts[0] +
 			     " is earlier than the line before");
-		last = event.time;
 
 		if (parts.size() == 2 && parts[1] == "end") {
 			if (event.time <= 0.0)
