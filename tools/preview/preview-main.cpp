@@ -220,7 +220,6 @@ void parse_arguments(int argc, char **argv, Options &o)
 			throw UsageError(
 				"--video needs a file name ending in .mp4 (H.264) or .webm (VP9), not \"" +
 				value + "\"");
-		const size_t at = value.find('=');
 		if (texts.count(arg)) {
 			*texts.at(arg) = value;
 		} else if (arg == "--fps") {
@@ -230,6 +229,7 @@ void parse_arguments(int argc, char **argv, Options &o)
 		} else if (arg == "--size") {
 			parse_size(value, o);
 		} else if (arg == "--set") {
+			const size_t at = value.find('=');
 			if (at == std::string::npos || at == 0)
 				throw UsageError(
 					"--set needs KEY=VALUE, not \"" +
