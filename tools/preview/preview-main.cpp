@@ -407,8 +407,7 @@ void ensure_display(int argc, char **argv)
 					  self.c_str()};
 	args.insert(args.end(), argv + 1, argv + argc);
 	args.push_back(nullptr);
-	std::fflush(stdout);
-	std::fflush(stderr);
+	std::fflush(nullptr);
 	execvp(args[0], const_cast<char *const *>(args.data()));
 	throw std::runtime_error(
 		std::string(

@@ -125,6 +125,9 @@ RgbaImage make_test_card(uint32_t width, uint32_t height)
 				 {45, 120, 80},
 				 {140, 110, 40}};
 	const Rgb white{255, 255, 255};
+	for (int q = 0; q < 4; q++)
+		fill_rect(image, q % 2 ? w / 2 : 0, q / 2 ? h / 2 : 0,
+			  q % 2 ? w : w / 2, q / 2 ? h : h / 2, quadrant[q]);
 
 	/* the grid: 16 columns by 8 rows, quarter lines stronger */
 	const int columns = 16;
@@ -139,7 +142,6 @@ RgbaImage make_test_card(uint32_t width, uint32_t height)
 			const int q = (c >= columns / 2 ? 1 : 0) +
 				      (r >= rows / 2 ? 2 : 0);
 			const Rgb line = mix(quadrant[q], white, 0.35);
-			fill_rect(image, x0, y0, x1, y1, quadrant[q]);
 			fill_rect(image, x0, y0, x0 + 1, y1, line);
 			fill_rect(image, x0, y0, x1, y0 + 1, line);
 			const std::string name = std::string(1, char('A' + c)) +
