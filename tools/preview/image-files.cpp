@@ -1,18 +1,14 @@
-#include "image-files.hpp"
+#include "pictures.hpp"
 
 #include <gif_lib.h>
 #include <libimagequant.h>
 #include <png.h>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <stdexcept>
 
@@ -24,40 +20,33 @@ void write_png(const std::string &path, const RgbaImage &image)
 	for (size_t i = 0, n = size_t(image.width) * image.height; i < n; i++)
 		std::memcpy(&rgb[i * 3], &image.pixels[i * 4], 3);
 
-	png_image png;
-	std::memset(&png, 0, sizeof(png));
+	png_image png = {};
 	png.version = PNG_IMAGE_VERSION;
 	png.width = image.width;
 	png.height = image.height;
 	png.format = PNG_FORMAT_RGB;
-	if (!png_image_write_to_file(&png, path.c_str(), 0, rgb.data(), 0,
-				     nullptr)) {
-		const std::string reason = png.message;
-		png_image_free(&png);
+	const bool written = png_image_write_to_file(&png, path.c_str(), 0,
+						     rgb.data(), 0, nullptr);
+	png_image_free(&png);
+	if (!written)
 		throw std::runtime_error("cannot write " + path + ": " +
-					 reason);
-	}
+					 png.message);
 }
 
 RgbaImage read_png(const std::string &path)
 {
-	png_image png;
-	std::memset(&png, 0, sizeof(png));
+	png_image png = {};
 	png.version = PNG_IMAGE_VERSION;
 	if (!png_image_begin_read_from_file(&png, path.c_str()))
 		throw std::runtime_error("cannot read " + path + ": " +
 					 png.message);
 	png.format = PNG_FORMAT_RGBA;
-	RgbaImage image;
-	image.width = png.width;
-	image.height = png.height;
-	image.pixels.resize(PNG_IMAGE_SIZE(png));
+	RgbaImage image(png.width, png.height);
+	/* finishing frees what the reading needed, also on failure */
 	if (!png_image_finish_read(&png, nullptr, image.pixels.data(), 0,
-				   nullptr)) {
-		const std::string reason = png.message;
-		png_image_free(&png);
-		throw std::runtime_error("cannot read " + path + ": " + reason);
-	}
+				   nullptr))
+		throw std::runtime_error("cannot read " + path + ": " +
+					 png.message);
 	return image;
 }
 
@@ -65,23 +54,10 @@ RgbaImage read_png(const std::string &path)
 
 namespace {
 
-template<typename T, void (*destroy)(T *)> struct Deleter {
-	void operator()(T *p) const
-	{
-		if (p)
-			destroy(p);
-	}
+/* Frees a library's object with its own function. */
+template<auto destroy> struct Free {
+	template<typename T> void operator()(T *p) const { destroy(p); }
 };
-using LiqAttr = std::unique_ptr<liq_attr, Deleter<liq_attr, liq_attr_destroy>>;
-using LiqHistogram =
-	std::unique_ptr<liq_histogram,
-			Deleter<liq_histogram, liq_histogram_destroy>>;
-using LiqImage =
-	std::unique_ptr<liq_image, Deleter<liq_image, liq_image_destroy>>;
-using LiqResult =
-	std::unique_ptr<liq_result, Deleter<liq_result, liq_result_destroy>>;
-using ColourMap = std::unique_ptr<ColorMapObject,
-				  Deleter<ColorMapObject, GifFreeMapObject>>;
 
 void must(bool ok, const char *what)
 {
@@ -92,35 +68,28 @@ void must(bool ok, const char *what)
 /* A part of a frame: the box x0 <= x < x1, y0 <= y < y1 of its indices. */
 struct Box {
 	uint32_t x0, y0, x1, y1;
+	void grow(uint32_t x, uint32_t y)
+	{
+		x0 = std::min(x0, x);
+		y0 = std::min(y0, y);
+		x1 = std::max(x1, x + 1);
+		y1 = std::max(y1, y + 1);
+	}
 };
 
-/* giflib's writer, to a file or only counting bytes; every failed call
- * throws with giflib's reason. */
+/* giflib's writer, into memory, from the screen's description on; every
+ * failed call throws with giflib's reason. */
 class GifWriter {
 public:
-	/* A file; its mode is that of any new file (giflib's own opening
-	 * makes it private). */
-	explicit GifWriter(const std::string &path) : path(path)
-	{
-		const int fd = open(path.c_str(),
-				    O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
-				    0666);
-		int error = E_GIF_ERR_OPEN_FAILED;
-		gif = fd < 0 ? nullptr : EGifOpenFileHandle(fd, &error);
-		if (!gif) {
-			if (fd >= 0)
-				::close(fd);
-			fail(error);
-		}
-		EGifSetGifVersion(gif, true);
-	}
-	/* Counts the bytes a file would take. */
-	GifWriter() : path("(count)")
+	GifWriter(uint32_t width, uint32_t height, const ColorMapObject *map)
 	{
 		int error = 0;
-		gif = EGifOpen(&bytes, count, &error);
+		gif = EGifOpen(&bytes, append, &error);
 		if (!gif)
 			fail(error);
+		EGifSetGifVersion(gif, true);
+		check(EGifPutScreenDesc(gif, int(width), int(height), 8, 0,
+					map));
 	}
 	~GifWriter()
 	{
@@ -145,7 +114,7 @@ public:
 					indices + size_t(y) * width + box.x0),
 				int(box.x1 - box.x0)));
 	}
-	size_t close()
+	const std::string &close()
 	{
 		int error = 0;
 		const int result = EGifCloseFile(gif, &error);
@@ -156,61 +125,59 @@ public:
 	}
 
 private:
-	static int count(GifFileType *gif, const GifByteType *, int n)
+	static int append(GifFileType *gif, const GifByteType *data, int n)
 	{
-		*static_cast<size_t *>(gif->UserData) += size_t(n);
+		static_cast<std::string *>(gif->UserData)
+			->append(reinterpret_cast<const char *>(data),
+				 size_t(n));
 		return n;
 	}
-	[[noreturn]] void fail(int error) const
+	[[noreturn]] static void fail(int error)
 	{
 		const char *why = GifErrorString(error);
-		throw std::runtime_error("cannot write " + path + ": " +
-					 (why ? why : "giflib failed"));
+		throw std::runtime_error(std::string("giflib: ") +
+					 (why ? why : "failed"));
 	}
-	std::string path;
 	GifFileType *gif = nullptr;
-	size_t bytes = 0;
+	std::string bytes;
 };
 
 /* How many bytes one frame's image takes in a GIF. */
 size_t packed_size(const uint8_t *indices, uint32_t width, const Box &box,
 		   const ColorMapObject *map)
 {
-	GifWriter counter;
-	counter.check(EGifPutScreenDesc(counter.get(), int(width), int(box.y1),
-					8, 0, map));
+	GifWriter counter(width, box.y1, map);
 	counter.image(indices, width, box);
-	return counter.close();
+	return counter.close().size();
 }
 
 } // namespace
 
-GifAnimation::GifAnimation(uint32_t width, uint32_t height)
-	: width(width), height(height)
-{
-}
-
 void GifAnimation::add_frame(const RgbaImage &frame, int delay_cs)
 {
-	if (!frames.empty() && frames.back().rgba == frame.pixels) {
+	if (!frames.empty() && frames.back().image.pixels == frame.pixels)
 		frames.back().delay_cs += delay_cs;
-		return;
-	}
-	frames.push_back({frame.pixels, delay_cs});
+	else
+		frames.push_back({frame, delay_cs});
 }
 
 void GifAnimation::write(const std::string &path) const
 {
+	const uint32_t width = frames.front().image.width;
+	const uint32_t height = frames.front().image.height;
 	/* one palette for every frame, and a last entry for the pixels that
 	 * keep the frame before */
-	LiqAttr attr(liq_attr_create());
+	std::unique_ptr<liq_attr, Free<liq_attr_destroy>> attr(
+		liq_attr_create());
 	must(attr && liq_set_max_colors(attr.get(), 128) == LIQ_OK,
 	     "does not start");
-	LiqHistogram histogram(liq_histogram_create(attr.get()));
+	std::unique_ptr<liq_histogram, Free<liq_histogram_destroy>> histogram(
+		liq_histogram_create(attr.get()));
 	must(bool(histogram), "does not start");
 	auto picture = [&](const Frame &frame) {
-		LiqImage image(
-			liq_image_create_rgba(attr.get(), frame.rgba.data(),
+		std::unique_ptr<liq_image, Free<liq_image_destroy>> image(
+			liq_image_create_rgba(attr.get(),
+					      frame.image.pixels.data(),
 					      int(width), int(height), 0.0));
 		must(bool(image), "cannot take a frame");
 		return image;
@@ -223,7 +190,7 @@ void GifAnimation::write(const std::string &path) const
 	must(liq_histogram_quantize(histogram.get(), attr.get(), &made) ==
 		     LIQ_OK,
 	     "cannot choose a palette");
-	LiqResult result(made);
+	std::unique_ptr<liq_result, Free<liq_result_destroy>> result(made);
 	liq_set_dithering_level(result.get(), 1.0f);
 	const liq_palette palette = *liq_get_palette(result.get());
 	const uint8_t transparent = 255;
@@ -231,12 +198,11 @@ void GifAnimation::write(const std::string &path) const
 	for (unsigned i = 0; i < palette.count; i++)
 		colours[i] = {palette.entries[i].r, palette.entries[i].g,
 			      palette.entries[i].b};
-	const ColourMap map(GifMakeMapObject(256, colours));
+	const std::unique_ptr<ColorMapObject, Free<GifFreeMapObject>> map(
+		GifMakeMapObject(256, colours));
 	must(bool(map), "is out of memory");
 
-	GifWriter gif(path);
-	gif.check(EGifPutScreenDesc(gif.get(), int(width), int(height), 8, 0,
-				    map.get()));
+	GifWriter gif(width, height, map.get());
 	/* loop for ever */
 	gif.check(EGifPutExtensionLeader(gif.get(), APPLICATION_EXT_FUNC_CODE));
 	gif.check(EGifPutExtensionBlock(gif.get(), 11, "NETSCAPE2.0"));
@@ -255,7 +221,7 @@ void GifAnimation::write(const std::string &path) const
 	/* the index shown at each pixel, and the colour it was chosen for */
 	std::vector<uint8_t> shown(n), source(n * 3), indices(n), holes(n);
 	for (size_t f = 0; f < frames.size(); f++) {
-		const uint8_t *rgba = frames[f].rgba.data();
+		const uint8_t *rgba = frames[f].image.pixels.data();
 		must(liq_write_remapped_image(result.get(),
 					      picture(frames[f]).get(),
 					      indices.data(), n) == LIQ_OK,
@@ -264,27 +230,18 @@ void GifAnimation::write(const std::string &path) const
 		for (uint32_t y = 0; y < height; y++)
 			for (uint32_t x = 0; x < width; x++) {
 				const size_t i = size_t(y) * width + x;
-				int near = 0;
-				for (int k = 0; k < 3; k++)
-					near = std::max(
-						near,
-						std::abs(
-							int(source[i * 3 + k]) -
-							int(rgba[i * 4 + k])));
-				const bool same = f > 0 &&
-						  shown[i] == indices[i];
+				const uint8_t *was = &source[i * 3];
+				const uint8_t *now = &rgba[i * 4];
+				const int near =
+					std::max({std::abs(was[0] - now[0]),
+						  std::abs(was[1] - now[1]),
+						  std::abs(was[2] - now[2])});
 				holes[i] = f > 0 && near <= keep ? transparent
 								 : indices[i];
-				auto grow = [&](Box &b) {
-					b.x0 = std::min(b.x0, x);
-					b.y0 = std::min(b.y0, y);
-					b.x1 = std::max(b.x1, x + 1);
-					b.y1 = std::max(b.y1, y + 1);
-				};
-				if (!same)
-					grow(changed);
+				if (f == 0 || shown[i] != indices[i])
+					changed.grow(x, y);
 				if (holes[i] != transparent)
-					grow(box_holes);
+					box_holes.grow(x, y);
 			}
 		if (changed.x1 == 0) /* nothing changes: one kept pixel */
 			changed = {0, 0, 1, 1};
@@ -317,5 +274,9 @@ void GifAnimation::write(const std::string &path) const
 					   int(length), extension));
 		gif.image(written.data(), width, box);
 	}
-	gif.close();
+	std::ofstream file(path, std::ios::binary);
+	file << gif.close();
+	if (!file.flush())
+		throw std::runtime_error("cannot write " + path + ": " +
+					 std::strerror(errno));
 }

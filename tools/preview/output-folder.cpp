@@ -1,193 +1,116 @@
 #include "output-folder.hpp"
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <stdexcept>
-#include <vector>
+
+namespace fs = std::filesystem;
 
 namespace {
 
-std::string parent_of(const std::string &path)
+/* Whether a file name is one this tool writes into its output folder. */
+bool is_preview_output_name(const std::string &name)
 {
-	const size_t slash = path.find_last_of('/');
-	if (slash == std::string::npos)
-		return ".";
-	if (slash == 0)
-		return "/";
-	return path.substr(0, slash);
+	const std::string extension = fs::path(name).extension();
+	return (name.rfind("frame-", 0) == 0 && extension == ".png") ||
+	       extension == ".gif" || extension == ".mp4" ||
+	       extension == ".webm";
 }
 
-std::string base_of(const std::string &path)
+/* Makes a hidden folder (or file) beside `path`, named after it and `kind`;
+ * throws with `failure` and the system's reason. */
+std::string make_hidden(const std::string &path, const std::string &kind,
+			bool file, const std::string &failure)
 {
-	const size_t slash = path.find_last_of('/');
-	return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::vector<std::string> entries(const std::string &dir)
-{
-	std::vector<std::string> names;
-	DIR *d = opendir(dir.c_str());
-	if (!d)
-		return names;
-	while (dirent *e = readdir(d)) {
-		const std::string name = e->d_name;
-		if (name != "." && name != "..")
-			names.push_back(name);
-	}
-	closedir(d);
-	return names;
-}
-
-/* Removes a folder that holds only plain files. */
-void remove_flat_folder(const std::string &dir)
-{
-	for (const std::string &name : entries(dir))
-		unlink((dir + "/" + name).c_str());
-	rmdir(dir.c_str());
-}
-
-/* The mode of a new file or folder: `full` less the umask. */
-mode_t new_mode(mode_t full)
-{
-	const mode_t mask = umask(0);
-	umask(mask);
-	return full & ~mask;
+	const fs::path parent = fs::path(path).parent_path();
+	std::string name = (parent.empty() ? "." : parent.string()) + "/." +
+			   fs::path(path).filename().string() + "." + kind +
+			   "-XXXXXX";
+	const int fd = file ? mkstemp(name.data()) : -1;
+	if (file ? fd < 0 : !mkdtemp(name.data()))
+		throw std::runtime_error(failure + ": " + std::strerror(errno));
+	if (file)
+		close(fd);
+	return name;
 }
 
 } // namespace
 
-bool is_preview_output_name(const std::string &name)
+Output::Output(const std::string &given, bool folder)
+	: path(given), folder(folder)
 {
-	auto ends_with = [&](const char *suffix) {
-		const size_t n = std::strlen(suffix);
-		return name.size() >= n &&
-		       name.compare(name.size() - n, n, suffix) == 0;
-	};
-	return (name.rfind("frame-", 0) == 0 && ends_with(".png")) ||
-	       ends_with(".gif") || ends_with(".mp4") || ends_with(".webm");
-}
-
-OutputFolder::OutputFolder(const std::string &given) : path(given)
-{
+	std::error_code error;
+	if (!folder) {
+		if (path.empty() || path.back() == '/' ||
+		    fs::is_directory(path, error))
+			throw std::runtime_error(
+				path + " is a folder, not a file name");
+		work = make_hidden(path, "tmp", true, "cannot write " + path);
+		return;
+	}
 	while (path.size() > 1 && path.back() == '/')
 		path.pop_back();
 	if (path.empty())
 		throw std::runtime_error("the output folder name is empty");
-
-	struct stat st;
-	if (stat(path.c_str(), &st) == 0) {
-		if (!S_ISDIR(st.st_mode))
-			throw std::runtime_error("output folder " + path +
-						 " exists and is not a folder");
-		for (const std::string &name : entries(path))
-			if (!is_preview_output_name(name))
-				throw std::runtime_error(
-					"output folder " + path + " holds " +
-					name +
-					", which this tool did not write; "
-					"choose another folder");
+	if (fs::exists(path, error) && !fs::is_directory(path, error))
+		throw std::runtime_error("output folder " + path +
+					 " exists and is not a folder");
+	for (const auto &entry : fs::directory_iterator(path, error)) {
+		const std::string name = entry.path().filename();
+		if (!is_preview_output_name(name))
+			throw std::runtime_error(
+				"output folder " + path + " holds " + name +
+				", which this tool did not write; "
+				"choose another folder");
 	}
-
-	const std::string parent = parent_of(path);
-	std::string pattern = parent + "/." + base_of(path) + ".tmp-XXXXXX";
-	std::vector<char> buffer(pattern.begin(), pattern.end());
-	buffer.push_back('\0');
-	if (!mkdtemp(buffer.data()))
-		throw std::runtime_error("cannot write to output folder " +
-					 path + ": " + std::strerror(errno));
-	work = buffer.data();
+	work = make_hidden(path, "tmp", false,
+			   "cannot write to output folder " + path);
 }
 
-OutputFolder::~OutputFolder()
+Output::~Output()
 {
+	std::error_code error;
 	if (!committed)
-		discard();
+		fs::remove_all(work, error);
 }
 
-std::string OutputFolder::file(const std::string &name) const
+std::string Output::file(const std::string &name) const
 {
 	return work + "/" + name;
 }
 
-void OutputFolder::discard()
+void Output::commit()
 {
-	if (!work.empty() && !committed)
-		remove_flat_folder(work);
-}
-
-void OutputFolder::commit()
-{
-	struct stat st;
+	/* mkdtemp and mkstemp made the work private; give it the mode of
+	 * anything new: full access less the umask */
+	const mode_t mask = umask(0);
+	umask(mask);
+	chmod(work.c_str(), (folder ? 0777 : 0666) & ~mask);
+	/* a folder moves an earlier output aside first, so that a failure
+	 * leaves one complete folder in place; a file replaces it at once */
 	std::string old;
-	if (stat(path.c_str(), &st) == 0) {
-		/* move the earlier output aside first, so that a failure
-		 * leaves one complete folder in place */
-		std::string pattern =
-			parent_of(path) + "/." + base_of(path) + ".old-XXXXXX";
-		std::vector<char> buffer(pattern.begin(), pattern.end());
-		buffer.push_back('\0');
-		if (!mkdtemp(buffer.data()))
-			throw std::runtime_error("cannot replace " + path +
-						 ": " + std::strerror(errno));
-		old = buffer.data();
+	std::error_code error;
+	if (folder && fs::exists(path, error)) {
+		old = make_hidden(path, "old", false, "cannot replace " + path);
 		if (rename(path.c_str(), old.c_str()) != 0) {
-			const int error = errno;
+			const int reason = errno;
 			rmdir(old.c_str());
 			throw std::runtime_error("cannot replace " + path +
-						 ": " + std::strerror(error));
+						 ": " + std::strerror(reason));
 		}
 	}
 	if (rename(work.c_str(), path.c_str()) != 0) {
-		const int error = errno;
+		const int reason = errno;
 		if (!old.empty())
 			rename(old.c_str(), path.c_str());
 		throw std::runtime_error("cannot create " + path + ": " +
-					 std::strerror(error));
+					 std::strerror(reason));
 	}
 	committed = true;
-	/* mkdtemp made the work folder private; give the result the mode of
-	 * any new folder */
-	chmod(path.c_str(), new_mode(0777));
 	if (!old.empty())
-		remove_flat_folder(old);
-}
-
-OutputFile::OutputFile(const std::string &given) : path(given)
-{
-	struct stat st;
-	if (path.empty() || path.back() == '/' ||
-	    (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)))
-		throw std::runtime_error(path +
-					 " is a folder, not a file name");
-	std::string pattern =
-		parent_of(path) + "/." + base_of(path) + ".tmp-XXXXXX";
-	std::vector<char> buffer(pattern.begin(), pattern.end());
-	buffer.push_back('\0');
-	const int fd = mkstemp(buffer.data());
-	if (fd < 0)
-		throw std::runtime_error("cannot write " + path + ": " +
-					 std::strerror(errno));
-	close(fd);
-	work = buffer.data();
-}
-
-OutputFile::~OutputFile()
-{
-	if (!committed)
-		unlink(work.c_str());
-}
-
-void OutputFile::commit()
-{
-	/* mkstemp made the file private; give it the mode of any new file */
-	chmod(work.c_str(), new_mode(0666));
-	if (rename(work.c_str(), path.c_str()) != 0)
-		throw std::runtime_error("cannot create " + path + ": " +
-					 std::strerror(errno));
-	committed = true;
+		fs::remove_all(old, error);
 }

@@ -1,59 +1,34 @@
 /*
- * The output folder appears whole or not at all: everything is written into
- * a hidden folder beside it, which takes the output folder's place only once
- * every file is complete.
+ * Outputs that appear whole or not at all: a folder or a file is written
+ * under a hidden name beside its place, which it takes only once complete.
  */
 #pragma once
 
 #include <string>
 
-class OutputFolder {
+class Output {
 public:
-	/* Checks that `path` may be written (absent, empty, or an earlier
-	 * output of this tool) and makes the hidden work folder beside it.
-	 * Throws std::runtime_error with a one-line reason. */
-	explicit OutputFolder(const std::string &path);
-	/* Removes the work folder unless commit() has run. */
-	~OutputFolder();
-	OutputFolder(const OutputFolder &) = delete;
-	OutputFolder &operator=(const OutputFolder &) = delete;
-
-	/* A path inside the work folder. */
-	std::string file(const std::string &name) const;
-	/* Puts the work folder in the output folder's place. */
-	void commit();
-	/* Removes the work folder (also safe from a signal's aftermath). */
-	void discard();
-
-	const std::string &final_path() const { return path; }
-
-private:
-	std::string path;
-	std::string work;
-	bool committed = false;
-};
-
-/* One file that appears whole or not at all: it is written under a hidden
- * name beside its place and renamed into it once complete. */
-class OutputFile {
-public:
-	/* Makes the hidden file; throws std::runtime_error with a one-line
-	 * reason when `path` is a folder or its folder cannot be written. */
-	explicit OutputFile(const std::string &path);
-	/* Removes the hidden file unless commit() has run. */
-	~OutputFile();
-	OutputFile(const OutputFile &) = delete;
-	OutputFile &operator=(const OutputFile &) = delete;
+	/* Makes the hidden work folder or file beside `path`. A folder's
+	 * `path` must be absent, empty or an earlier output of this tool; a
+	 * file's must not be a folder. Throws std::runtime_error with a
+	 * one-line reason. */
+	Output(const std::string &path, bool folder);
+	/* Removes the work folder or file unless commit() has run. */
+	~Output();
+	Output(const Output &) = delete;
+	Output &operator=(const Output &) = delete;
 
 	const std::string &work_path() const { return work; }
-	/* Puts the file in its place, replacing an earlier one. */
+	const std::string &final_path() const { return path; }
+	/* A path inside a work folder. */
+	std::string file(const std::string &name) const;
+	/* Puts the work folder or file in its place, replacing an earlier
+	 * output. */
 	void commit();
 
 private:
 	std::string path;
 	std::string work;
+	bool folder;
 	bool committed = false;
 };
-
-/* Whether a file name is one this tool writes into its output folder. */
-bool is_preview_output_name(const std::string &name);

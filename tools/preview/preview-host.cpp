@@ -2,7 +2,6 @@
 
 #include <obs-module.h>
 #include <obs-nix-platform.h>
-#include <graphics/image-file.h>
 #include <util/base.h>
 
 #include <X11/Xlib.h>
@@ -28,7 +27,7 @@ namespace {
 std::mutex log_mutex;
 bool log_echo = false;
 std::string last_error;
-std::vector<std::string> module_errors;
+std::string module_error; /* the module's first error line */
 
 void on_log(int level, const char *format, va_list args, void *)
 {
@@ -39,73 +38,28 @@ void on_log(int level, const char *format, va_list args, void *)
 		std::fprintf(stderr, "libobs: %s\n", text);
 	if (level <= LOG_ERROR) {
 		last_error = text;
-		if (std::strstr(text, "[tavimore-free]"))
-			module_errors.push_back(text);
+		if (module_error.empty() &&
+		    std::strstr(text, "[tavimore-free]"))
+			module_error = text;
 	}
 }
 
 /* ---- the filter's descriptor ----------------------------------------- */
 
+/* video_tick is set once the module has registered the filter */
 obs_source_info module_filter_info;
-bool module_filter_seen = false;
-
-/* What libobs's graphics thread calls on its own clock: nothing. */
-void host_clock_tick(void *, float) {}
 
 /* ---- the input source ------------------------------------------------ */
 
+/* What the input shows: a picture drawn at width x height. */
 struct Input {
-	gs_texture_t *texture = nullptr;
-	uint32_t width = 0;
-	uint32_t height = 0;
+	gs_texture_t *texture;
+	uint32_t width;
+	uint32_t height;
 };
 
-const RgbaImage *pending_picture = nullptr;
-
-void *input_create(obs_data_t *settings, obs_source_t *)
-{
-	auto *in = new Input();
-	in->width = uint32_t(obs_data_get_int(settings, "width"));
-	in->height = uint32_t(obs_data_get_int(settings, "height"));
-	if (pending_picture) {
-		const uint8_t *planes[] = {pending_picture->pixels.data()};
-		obs_enter_graphics();
-		in->texture = gs_texture_create(pending_picture->width,
-						pending_picture->height,
-						GS_RGBA, 1, planes, 0);
-		obs_leave_graphics();
-	}
-	return in;
-}
-
-void input_destroy(void *data)
-{
-	auto *in = static_cast<Input *>(data);
-	obs_enter_graphics();
-	gs_texture_destroy(in->texture);
-	obs_leave_graphics();
-	delete in;
-}
-
-void input_render(void *data, gs_effect_t *effect)
-{
-	auto *in = static_cast<Input *>(data);
-	if (!in->texture)
-		return;
-	gs_effect_set_texture(gs_effect_get_param_by_name(effect, "image"),
-			      in->texture);
-	gs_draw_sprite(in->texture, 0, in->width, in->height);
-}
-
-uint32_t input_width(void *data)
-{
-	return static_cast<Input *>(data)->width;
-}
-
-uint32_t input_height(void *data)
-{
-	return static_cast<Input *>(data)->height;
-}
+/* The input being created; the source takes it (and its texture). */
+Input pending_input;
 
 void register_input_source()
 {
@@ -116,22 +70,36 @@ void register_input_source()
 	info.get_name = [](void *) {
 		return "Preview input";
 	};
-	info.create = input_create;
-	info.destroy = input_destroy;
-	info.video_render = input_render;
-	info.get_width = input_width;
-	info.get_height = input_height;
+	info.create = [](obs_data_t *, obs_source_t *) -> void * {
+		return new Input(pending_input);
+	};
+	info.destroy = [](void *data) {
+		auto *in = static_cast<Input *>(data);
+		obs_enter_graphics();
+		gs_texture_destroy(in->texture);
+		obs_leave_graphics();
+		delete in;
+	};
+	info.video_render = [](void *data, gs_effect_t *effect) {
+		auto *in = static_cast<Input *>(data);
+		gs_effect_set_texture(gs_effect_get_param_by_name(effect,
+								  "image"),
+				      in->texture);
+		gs_draw_sprite(in->texture, 0, in->width, in->height);
+	};
+	info.get_width = [](void *in) {
+		return static_cast<Input *>(in)->width;
+	};
+	info.get_height = [](void *in) {
+		return static_cast<Input *>(in)->height;
+	};
 	obs_register_source(&info);
 }
 
 } // namespace
 
-/*
- * The module registers its filter through this function: the executable
- * exports it, so the dynamic linker finds it ahead of libobs's. The module's
- * descriptor is kept as it is; libobs gets a copy whose video_tick ignores
- * libobs's clock (see preview-host.hpp).
- */
+/* The executable exports this function, so the dynamic linker gives the
+ * module ours ahead of libobs's (see preview-host.hpp). */
 extern "C" __attribute__((visibility("default"))) void
 obs_register_source_s(const struct obs_source_info *info, size_t size)
 {
@@ -144,9 +112,10 @@ obs_register_source_s(const struct obs_source_info *info, size_t size)
 		const size_t kept = std::min(size, sizeof(module_filter_info));
 		std::memset(&module_filter_info, 0, sizeof(module_filter_info));
 		std::memcpy(&module_filter_info, info, kept);
-		module_filter_seen = true;
 		obs_source_info gated = module_filter_info;
-		gated.video_tick = host_clock_tick;
+		/* libobs's own clock ticks nothing; the host ticks the filter */
+		gated.video_tick = [](void *, float) {
+		};
 		real(&gated, kept);
 		return;
 	}
@@ -183,10 +152,8 @@ bool x_display_available()
 
 void capture_libobs_log(bool echo)
 {
-	{
-		std::lock_guard<std::mutex> guard(log_mutex);
-		log_echo = echo;
-	}
+	std::lock_guard<std::mutex> guard(log_mutex);
+	log_echo = echo;
 	base_set_log_handler(on_log, nullptr);
 }
 
@@ -196,26 +163,26 @@ std::string last_libobs_error()
 	return last_error;
 }
 
-PreviewHost::PreviewHost(const HostConfig &config)
+PreviewHost::PreviewHost(const std::string &module, const std::string &data,
+			 bool verbose)
+	: verbose(verbose)
 {
 	try {
-		start(config);
+		start(module, data);
 	} catch (...) {
 		stop();
 		throw;
 	}
 }
 
-void PreviewHost::start(const HostConfig &config)
+void PreviewHost::start(const std::string &path, const std::string &data)
 {
-	verbose = config.verbose;
-	capture_libobs_log(config.verbose);
+	capture_libobs_log(verbose);
 
 	if (!x_display_available())
 		throw std::runtime_error("cannot open the X display");
-	Display *x = shared_display;
 	obs_set_nix_platform(OBS_NIX_PLATFORM_X11_EGL);
-	obs_set_nix_platform_display(x);
+	obs_set_nix_platform_display(shared_display);
 
 	if (!obs_startup("en-US", nullptr, nullptr))
 		throw std::runtime_error("libobs did not start");
@@ -245,18 +212,18 @@ void PreviewHost::start(const HostConfig &config)
 	register_input_source();
 	obs_hotkey_enable_callback_rerouting(true);
 
-	if (obs_open_module(&module, config.module_path.c_str(),
-			    config.data_path.c_str()) != MODULE_SUCCESS) {
-		module = nullptr;
+	obs_module_t *module = nullptr;
+	if (obs_open_module(&module, path.c_str(), data.c_str()) !=
+	    MODULE_SUCCESS)
 		throw std::runtime_error("libobs cannot load the module " +
-					 config.module_path);
-	}
+					 path);
 	if (!obs_init_module(module))
-		throw std::runtime_error("the module " + config.module_path +
+		throw std::runtime_error("the module " + path +
 					 " did not initialise");
-	if (!module_filter_seen)
-		throw std::runtime_error(config.module_path +
-					 " does not register tavimore_filter");
+	if (!module_filter_info.video_tick)
+		throw std::runtime_error(
+			path +
+			" does not register tavimore_filter with a tick");
 }
 
 PreviewHost::~PreviewHost()
@@ -271,15 +238,9 @@ void PreviewHost::stop()
 		gs_stagesurface_destroy(stagesurf);
 		gs_texrender_destroy(texrender);
 		obs_leave_graphics();
-		if (filter && input)
-			obs_source_filter_remove(input, filter);
+		/* the input's end removes its filter */
 		obs_source_release(filter);
 		obs_source_release(input);
-		filter = nullptr;
-		input = nullptr;
-		stagesurf = nullptr;
-		texrender = nullptr;
-		module = nullptr;
 		obs_shutdown();
 		started = false;
 	}
@@ -289,75 +250,37 @@ void PreviewHost::stop()
 	}
 }
 
-obs_data_t *PreviewHost::filter_defaults() const
-{
-	return obs_get_source_defaults("tavimore_filter");
-}
-
-/* libobs 29 decodes pictures into a gs_image_file_t, libobs 32 into a
- * gs_image_file_ex_t (with the same fields). */
-#if LIBOBS_API_VER >= MAKE_SEMANTIC_VERSION(30, 0, 0)
-using ImageFile = gs_image_file_ex_t;
-static void image_file_init(ImageFile *file, const char *path)
-{
-	gs_image_file_ex_init(file, path, GS_IMAGE_ALPHA_STRAIGHT);
-}
-static void image_file_free(ImageFile *file)
-{
-	gs_image_file_ex_free(file);
-}
-#else
-using ImageFile = gs_image_file_t;
-static void image_file_init(ImageFile *file, const char *path)
-{
-	gs_image_file_init(file, path);
-}
-static void image_file_free(ImageFile *file)
-{
-	gs_image_file_free(file);
-}
-#endif
-
 RgbaImage PreviewHost::load_image(const std::string &path) const
 {
 	/* libobs's decoder (FFmpeg) writes its complaints straight to
 	 * stderr; ours is the one line that counts */
 	std::fflush(stderr);
-	const int saved_stderr = verbose ? -1 : dup(STDERR_FILENO);
-	if (saved_stderr >= 0) {
-		const int null = open("/dev/null", O_WRONLY);
-		if (null >= 0) {
-			dup2(null, STDERR_FILENO);
-			close(null);
-		}
+	const int saved = dup(STDERR_FILENO);
+	const int null = open("/dev/null", O_WRONLY);
+	if (!verbose && saved >= 0 && null >= 0)
+		dup2(null, STDERR_FILENO);
+	gs_color_format format = GS_UNKNOWN;
+	uint32_t cx = 0, cy = 0;
+	uint8_t *data =
+		gs_create_texture_file_data(path.c_str(), &format, &cx, &cy);
+	if (saved >= 0)
+		dup2(saved, STDERR_FILENO);
+	close(saved);
+	close(null);
+
+	const bool usable =
+		data && cx && cy &&
+		(format == GS_RGBA || format == GS_BGRA || format == GS_BGRX);
+	RgbaImage image(usable ? cx : 0, usable ? cy : 0);
+	if (usable)
+		image.pixels.assign(data, data + image.pixels.size());
+	bfree(data);
+	for (size_t i = 0; format != GS_RGBA && i < image.pixels.size();
+	     i += 4) {
+		std::swap(image.pixels[i], image.pixels[i + 2]);
+		if (format == GS_BGRX)
+			image.pixels[i + 3] = 255;
 	}
-	ImageFile file;
-	image_file_init(&file, path.c_str());
-	if (saved_stderr >= 0) {
-		dup2(saved_stderr, STDERR_FILENO);
-		close(saved_stderr);
-	}
-	RgbaImage image;
-	const bool usable = file.loaded && file.texture_data && file.cx &&
-			    file.cy &&
-			    (file.format == GS_RGBA || file.format == GS_BGRA ||
-			     file.format == GS_BGRX);
-	if (usable) {
-		image.width = file.cx;
-		image.height = file.cy;
-		image.pixels.assign(file.texture_data,
-				    file.texture_data +
-					    size_t(file.cx) * file.cy * 4);
-		if (file.format != GS_RGBA)
-			for (size_t i = 0; i < image.pixels.size(); i += 4)
-				std::swap(image.pixels[i], image.pixels[i + 2]);
-		if (file.format == GS_BGRX)
-			for (size_t i = 3; i < image.pixels.size(); i += 4)
-				image.pixels[i] = 255;
-	}
-	obs_enter_graphics();
-	image_file_free(&file);
-	obs_leave_graphics();
 	if (!usable)
 		throw std::runtime_error("cannot decode the image " + path);
 	return image;
@@ -369,20 +292,23 @@ void PreviewHost::create_filter(const RgbaImage &picture, uint32_t w,
 	width = w;
 	height = h;
 
-	obs_data_t *input_settings = obs_data_create();
-	obs_data_set_int(input_settings, "width", w);
-	obs_data_set_int(input_settings, "height", h);
-	pending_picture = &picture;
+	const uint8_t *planes[] = {picture.pixels.data()};
+	obs_enter_graphics();
+	gs_texture_t *texture = gs_texture_create(picture.width, picture.height,
+						  GS_RGBA, 1, planes, 0);
+	obs_leave_graphics();
+	if (!texture)
+		throw std::runtime_error(
+			"cannot make a texture of the picture");
+	pending_input = {texture, w, h};
 	input = obs_source_create("tavimore_preview_input", "Preview input",
-				  input_settings, nullptr);
-	pending_picture = nullptr;
-	obs_data_release(input_settings);
+				  nullptr, nullptr);
 	if (!input)
 		throw std::runtime_error("libobs cannot create the input");
 
 	{
 		std::lock_guard<std::mutex> guard(log_mutex);
-		module_errors.clear();
+		module_error.clear();
 	}
 	filter = obs_source_create_private("tavimore_filter", "Tavimore Zoom",
 					   settings);
@@ -392,9 +318,9 @@ void PreviewHost::create_filter(const RgbaImage &picture, uint32_t w,
 	obs_source_filter_add(input, filter);
 	{
 		std::lock_guard<std::mutex> guard(log_mutex);
-		if (!module_errors.empty())
+		if (!module_error.empty())
 			throw std::runtime_error("the module reports: " +
-						 module_errors.front());
+						 module_error);
 	}
 
 	obs_enter_graphics();
@@ -407,59 +333,26 @@ void PreviewHost::create_filter(const RgbaImage &picture, uint32_t w,
 					 std::to_string(h));
 }
 
-std::vector<std::string> PreviewHost::hotkey_names() const
+std::map<std::string, obs_hotkey_id> PreviewHost::hotkeys() const
 {
 	struct Walk {
 		obs_source_t *source;
-		std::vector<std::string> names;
+		std::map<std::string, obs_hotkey_id> keys;
 	} walk{input, {}};
-	obs_enum_hotkeys(
-		[](void *data, obs_hotkey_id, obs_hotkey_t *key) {
-			auto *w = static_cast<Walk *>(data);
-			if (obs_hotkey_get_registerer_type(key) !=
-			    OBS_HOTKEY_REGISTERER_SOURCE)
-				return true;
-			auto *weak = static_cast<obs_weak_source_t *>(
-				obs_hotkey_get_registerer(key));
-			if (weak &&
-			    obs_weak_source_references_source(weak, w->source))
-				w->names.push_back(obs_hotkey_get_name(key));
-			return true;
-		},
-		&walk);
-	return walk.names;
-}
-
-obs_hotkey_id PreviewHost::hotkey(const std::string &name) const
-{
-	struct Walk {
-		obs_source_t *source;
-		const std::string &name;
-		obs_hotkey_id id;
-	} walk{input, name, OBS_INVALID_HOTKEY_ID};
 	obs_enum_hotkeys(
 		[](void *data, obs_hotkey_id id, obs_hotkey_t *key) {
 			auto *w = static_cast<Walk *>(data);
-			if (obs_hotkey_get_registerer_type(key) !=
-				    OBS_HOTKEY_REGISTERER_SOURCE ||
-			    w->name != obs_hotkey_get_name(key))
-				return true;
 			auto *weak = static_cast<obs_weak_source_t *>(
 				obs_hotkey_get_registerer(key));
-			if (weak && obs_weak_source_references_source(
-					    weak, w->source)) {
-				w->id = id;
-				return false;
-			}
+			if (obs_hotkey_get_registerer_type(key) ==
+				    OBS_HOTKEY_REGISTERER_SOURCE &&
+			    weak &&
+			    obs_weak_source_references_source(weak, w->source))
+				w->keys[obs_hotkey_get_name(key)] = id;
 			return true;
 		},
 		&walk);
-	return walk.id;
-}
-
-void PreviewHost::send_hotkey(obs_hotkey_id id, bool pressed)
-{
-	obs_hotkey_trigger_routed_callback(id, pressed);
+	return walk.keys;
 }
 
 void PreviewHost::tick(float seconds)
@@ -473,10 +366,7 @@ void PreviewHost::tick(float seconds)
 
 RgbaImage PreviewHost::render()
 {
-	RgbaImage frame;
-	frame.width = width;
-	frame.height = height;
-	frame.pixels.resize(size_t(width) * height * 4);
+	RgbaImage frame(width, height);
 	bool done = false;
 	obs_enter_graphics();
 	gs_texrender_reset(texrender);

@@ -15,30 +15,23 @@
  */
 #pragma once
 
-#include "test-card.hpp"
+#include "pictures.hpp"
 
 #include <obs.h>
 
+#include <map>
 #include <string>
-#include <vector>
-
-struct HostConfig {
-	std::string module_path;
-	std::string data_path;
-	bool verbose = false; /* libobs's log on stderr */
-};
 
 class PreviewHost {
 public:
-	/* Starts libobs (needs an X display) and loads the module; throws
-	 * std::runtime_error with a one-line reason. */
-	explicit PreviewHost(const HostConfig &config);
+	/* Starts libobs (needs an X display) and loads the module; with
+	 * `verbose`, libobs's log goes to stderr. Throws std::runtime_error
+	 * with a one-line reason. */
+	PreviewHost(const std::string &module, const std::string &data,
+		    bool verbose);
 	~PreviewHost();
 	PreviewHost(const PreviewHost &) = delete;
 	PreviewHost &operator=(const PreviewHost &) = delete;
-
-	/* The filter's defaults, as the module registers them (new ref). */
-	obs_data_t *filter_defaults() const;
 
 	/* Decodes a picture with libobs's image loader. */
 	RgbaImage load_image(const std::string &path) const;
@@ -49,12 +42,8 @@ public:
 	void create_filter(const RgbaImage &input, uint32_t width,
 			   uint32_t height, obs_data_t *settings);
 
-	/* The names of the hotkeys registered on the input, in order. */
-	std::vector<std::string> hotkey_names() const;
-	/* -1 when the input has no hotkey of that name. */
-	obs_hotkey_id hotkey(const std::string &name) const;
-	/* Delivers a press or release through libobs's hotkey routing. */
-	void send_hotkey(obs_hotkey_id id, bool pressed);
+	/* The ids of the hotkeys registered on the input, by name. */
+	std::map<std::string, obs_hotkey_id> hotkeys() const;
 
 	/* One frame of the filter, `seconds` after the one before. */
 	void tick(float seconds);
@@ -62,10 +51,9 @@ public:
 	RgbaImage render();
 
 private:
-	void start(const HostConfig &config);
+	void start(const std::string &module, const std::string &data);
 	void stop();
 
-	obs_module_t *module = nullptr;
 	obs_source_t *input = nullptr;
 	obs_source_t *filter = nullptr;
 	gs_texrender_t *texrender = nullptr;

@@ -8,20 +8,18 @@
  * Software Foundation, either version 3 of the License, or (at your option)
  * any later version (it links libimagequant, GPL-3.0-or-later).
  */
-#include "image-files.hpp"
 #include "output-folder.hpp"
+#include "pictures.hpp"
 #include "preview-host.hpp"
 #include "scenario.hpp"
-#include "test-card.hpp"
 #include "video-file.hpp"
 
-#include <obs.h>
+#include <obs.hpp>
 
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -36,16 +34,6 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
-
-#ifndef TAVIMORE_PREVIEW_MODULE
-#define TAVIMORE_PREVIEW_MODULE ""
-#endif
-#ifndef TAVIMORE_PREVIEW_DATA
-#define TAVIMORE_PREVIEW_DATA ""
-#endif
-#ifndef TAVIMORE_VERSION
-#define TAVIMORE_VERSION ""
-#endif
 
 namespace {
 
@@ -86,14 +74,13 @@ void usage()
 		"                      and optionally a last line TIME end; TIME in seconds\n"
 		"                      from the first frame, never decreasing; '#' comments.\n"
 		"                      HOTKEY is a name the filter registers on its source:\n"
-		"                      tavimore.stage_N, tavimore.idle_zoom_in,\n"
-		"                      tavimore.idle_zoom_out. TIME pointer X Y moves the X\n"
-		"                      display's pointer to those fractions (0 to 1) of its\n"
-		"                      screen, which maps onto the whole input (then waits\n"
-		"                      0.1 s of real time for the module to read it).\n"
-		"                      Default: the demo's timeline (idle, stage 1, stage 2,\n"
-		"                      idle, hold zoom in, hold zoom out, stage 3 following\n"
-		"                      the pointer)\n"
+		"                      tavimore.stage_N, tavimore.idle (back to the idle\n"
+		"                      view), tavimore.idle_zoom_in, tavimore.idle_zoom_out.\n"
+		"                      TIME pointer X Y moves the X display's pointer to\n"
+		"                      those fractions (0 to 1) of its screen, which maps\n"
+		"                      onto the whole input (then waits 0.1 s of real time\n"
+		"                      for the module to read it).\n"
+		"                      Default: the demo's timeline (--print-demo)\n"
 		"  --fps N             frame rate, 0 < N <= 240 (default 30)\n"
 		"  --duration S        length in seconds (default: the timeline's end line,\n"
 		"                      else 2 s after its last event); events after it are\n"
@@ -130,9 +117,9 @@ void usage()
 		"are delivered through libobs's hotkey system (press, then release for tap),\n"
 		"then the filter ticks once with exactly 1/fps seconds (0 for frame 0) and is\n"
 		"rendered; the same inputs give the same frames (libobs's own clock never\n"
-		"ticks the filter here). Without an X display the\n"
-		"program runs itself again under xvfb-run. Exit status: 0 done, 1 failed,\n"
-		"2 bad arguments, input files or output places.\n",
+		"ticks the filter here). Without an X display the program runs itself again\n"
+		"under xvfb-run. Exit status: 0 done, 1 failed, 2 bad arguments, input\n"
+		"files or output places.\n",
 		program, TAVIMORE_PREVIEW_MODULE, TAVIMORE_PREVIEW_DATA);
 }
 
@@ -153,18 +140,25 @@ struct Options {
 	bool quiet = false;
 	bool verbose = false;
 	bool list_settings = false;
+	bool help = false;
+	bool version = false;
+	bool print_demo = false;
 	std::string module = TAVIMORE_PREVIEW_MODULE;
 	std::string data = TAVIMORE_PREVIEW_DATA;
 };
 
-double parse_number(const std::string &option, const std::string &text)
+/* A number above 0 and at most `max`. */
+double parse_positive(const std::string &option, const std::string &text,
+		      int max, const char *unit)
 {
 	char *end = nullptr;
-	errno = 0;
 	const double v = std::strtod(text.c_str(), &end);
-	if (text.empty() || *end != '\0' || errno != 0 || !std::isfinite(v))
+	if (text.empty() || *end != '\0' || !std::isfinite(v))
 		throw UsageError(option + " needs a number, not \"" + text +
 				 "\"");
+	if (!(v > 0.0) || v > max)
+		throw UsageError(option + " must be above 0 and at most " +
+				 std::to_string(max) + unit + ", not " + text);
 	return v;
 }
 
@@ -180,68 +174,61 @@ void parse_size(const std::string &text, Options &o)
 	o.height = h;
 }
 
-enum class Exit { Run, Help, Version, PrintDemo };
-
-Exit parse_arguments(int argc, char **argv, Options &o)
+void parse_arguments(int argc, char **argv, Options &o)
 {
-	const std::vector<std::string> flags = {
-		"--no-frames",     "--no-gif",     "--quiet",
-		"--verbose",       "--help",       "--version",
-		"--list-settings", "--print-demo", "-h"};
-	Exit exit = Exit::Run;
+	const std::map<std::string, std::string *> texts = {
+		{"--image", &o.image},   {"--settings", &o.settings_file},
+		{"--output", &o.output}, {"--timeline", &o.timeline_file},
+		{"--module", &o.module}, {"--data", &o.data},
+		{"--card", &o.card},     {"--video", &o.video}};
+	const std::map<std::string, std::pair<bool *, bool>> switches = {
+		{"--no-frames", {&o.frames, false}},
+		{"--no-gif", {&o.gif, false}},
+		{"--quiet", {&o.quiet, true}},
+		{"--verbose", {&o.verbose, true}},
+		{"--list-settings", {&o.list_settings, true}},
+		{"--help", {&o.help, true}},
+		{"-h", {&o.help, true}},
+		{"--version", {&o.version, true}},
+		{"--print-demo", {&o.print_demo, true}}};
 	for (int i = 1; i < argc; i++) {
-		std::string arg = argv[i];
-		std::string value;
-		bool has_value = false;
+		std::string arg = argv[i], value;
 		const size_t eq = arg.find('=');
-		if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+		const bool inline_value = arg.rfind("--", 0) == 0 &&
+					  eq != std::string::npos;
+		if (inline_value) {
 			value = arg.substr(eq + 1);
-			arg = arg.substr(0, eq);
-			has_value = true;
+			arg.erase(eq);
 		}
-		const bool is_flag = std::find(flags.begin(), flags.end(),
-					       arg) != flags.end();
-		if (is_flag) {
-			if (has_value)
+		if (switches.count(arg)) {
+			if (inline_value)
 				throw UsageError(arg + " takes no value");
-		} else if (!has_value) {
-			if (arg.rfind("-", 0) != 0)
-				throw UsageError("unexpected argument \"" +
-						 arg + "\"");
-			if (i + 1 >= argc)
-				throw UsageError(arg + " needs a value");
-			value = argv[++i];
+			*switches.at(arg).first = switches.at(arg).second;
+			continue;
 		}
+		if (arg.rfind("-", 0) != 0)
+			throw UsageError("unexpected argument \"" + arg + "\"");
+		if (!inline_value && i + 1 >= argc)
+			throw UsageError(arg + " needs a value");
+		if (!inline_value)
+			value = argv[++i];
 
-		if (arg == "--help" || arg == "-h")
-			exit = Exit::Help;
-		else if (arg == "--version")
-			exit = exit == Exit::Run ? Exit::Version : exit;
-		else if (arg == "--print-demo")
-			exit = exit == Exit::Run ? Exit::PrintDemo : exit;
-		else if (arg == "--list-settings")
-			o.list_settings = true;
-		else if (arg == "--no-frames")
-			o.frames = false;
-		else if (arg == "--no-gif")
-			o.gif = false;
-		else if (arg == "--quiet")
-			o.quiet = true;
-		else if (arg == "--verbose")
-			o.verbose = true;
-		else if (arg == "--image")
-			o.image = value;
-		else if (arg == "--card") {
-			if (value != "test" && value != "coords")
-				throw UsageError(
-					"--card is test or coords, not \"" +
-					value + "\"");
-			o.card = value;
-		} else if (arg == "--size")
+		if (arg == "--card" && value != "test" && value != "coords")
+			throw UsageError("--card is test or coords, not \"" +
+					 value + "\"");
+		if (arg == "--video" && video_container(value).empty())
+			throw UsageError(
+				"--video needs a file name ending in .mp4 (H.264) or .webm (VP9), not \"" +
+				value + "\"");
+		if (texts.count(arg)) {
+			*texts.at(arg) = value;
+		} else if (arg == "--fps") {
+			o.fps = parse_positive(arg, value, 240, "");
+		} else if (arg == "--duration") {
+			o.duration = parse_positive(arg, value, 3600, " s");
+		} else if (arg == "--size") {
 			parse_size(value, o);
-		else if (arg == "--settings")
-			o.settings_file = value;
-		else if (arg == "--set") {
+		} else if (arg == "--set") {
 			const size_t at = value.find('=');
 			if (at == std::string::npos || at == 0)
 				throw UsageError(
@@ -249,41 +236,14 @@ Exit parse_arguments(int argc, char **argv, Options &o)
 					value + "\"");
 			o.sets.emplace_back(value.substr(0, at),
 					    value.substr(at + 1));
-		} else if (arg == "--timeline")
-			o.timeline_file = value;
-		else if (arg == "--fps") {
-			o.fps = parse_number("--fps", value);
-			if (!(o.fps > 0.0) || o.fps > 240.0)
-				throw UsageError(
-					"--fps must be above 0 and at most 240, not " +
-					value);
-		} else if (arg == "--duration") {
-			const double d = parse_number("--duration", value);
-			if (!(d > 0.0) || d > 3600.0)
-				throw UsageError(
-					"--duration must be above 0 and at most 3600 s, not " +
-					value);
-			o.duration = d;
-		} else if (arg == "--output")
-			o.output = value;
-		else if (arg == "--video") {
-			if (video_container(value).empty())
-				throw UsageError(
-					"--video needs a file name ending in .mp4 (H.264) or .webm (VP9), not \"" +
-					value + "\"");
-			o.video = value;
-		} else if (arg == "--module")
-			o.module = value;
-		else if (arg == "--data")
-			o.data = value;
-		else
+		} else {
 			throw UsageError("unknown option " + arg +
 					 " (see --help)");
+		}
 	}
 	if (!o.frames && !o.gif && o.video.empty())
 		throw UsageError(
 			"--no-frames with --no-gif and no --video leaves nothing to write");
-	return exit;
 }
 
 std::string read_file(const std::string &what, const std::string &path)
@@ -299,12 +259,8 @@ std::string read_file(const std::string &what, const std::string &path)
 	return text.str();
 }
 
-struct DataRelease {
-	void operator()(obs_data_t *data) const { obs_data_release(data); }
-};
-using Data = std::unique_ptr<obs_data_t, DataRelease>;
-
-Data parse_settings_json(const std::string &text, const std::string &origin)
+OBSDataAutoRelease parse_settings_json(const std::string &text,
+				       const std::string &origin)
 {
 	/* libobs takes any JSON value; settings are an object */
 	const size_t first = text.find_first_not_of(" \t\r\n");
@@ -312,7 +268,7 @@ Data parse_settings_json(const std::string &text, const std::string &origin)
 		throw UsageError(
 			"settings " + origin +
 			" are not valid JSON settings: a JSON object { ... } is expected");
-	Data data(obs_data_create_from_json(text.c_str()));
+	OBSDataAutoRelease data = obs_data_create_from_json(text.c_str());
 	if (!data) {
 		std::string why = last_libobs_error();
 		const size_t colon = why.find("): ");
@@ -324,7 +280,7 @@ Data parse_settings_json(const std::string &text, const std::string &origin)
 	return data;
 }
 
-const char *type_name(obs_data_item_t *item)
+std::string type_name(obs_data_item_t *item)
 {
 	switch (obs_data_item_gettype(item)) {
 	case OBS_DATA_BOOLEAN:
@@ -340,6 +296,21 @@ const char *type_name(obs_data_item_t *item)
 	}
 }
 
+/* The type of a setting's default; empty for a key the filter lacks. */
+std::string default_type(obs_data_t *defaults, const std::string &key)
+{
+	obs_data_item_t *item = obs_data_item_byname(defaults, key.c_str());
+	const std::string type = item ? type_name(item) : "";
+	obs_data_item_release(&item);
+	return type;
+}
+
+UsageError unknown_setting(const std::string &key, const std::string &origin)
+{
+	return UsageError("unknown setting \"" + key + "\" in " + origin +
+			  " (--list-settings shows the keys)");
+}
+
 /* Checks every key of `given` against the filter's defaults: the key must
  * exist and its value must have the default's type. */
 void check_settings(obs_data_t *given, obs_data_t *defaults,
@@ -347,27 +318,18 @@ void check_settings(obs_data_t *given, obs_data_t *defaults,
 {
 	for (obs_data_item_t *item = obs_data_first(given); item;
 	     obs_data_item_next(&item)) {
-		const char *key = obs_data_item_get_name(item);
-		obs_data_item_t *known = obs_data_item_byname(defaults, key);
-		if (!known) {
-			obs_data_item_release(&item);
-			throw UsageError("unknown setting \"" +
-					 std::string(key) + "\" in " + origin +
-					 " (--list-settings shows the keys)");
-		}
-		const std::string want = type_name(known);
+		const std::string key = obs_data_item_get_name(item);
 		const std::string have = type_name(item);
-		obs_data_item_release(&known);
-		const bool fits = want == have ||
-				  (want == "double" && have == "int");
-		if (!fits) {
-			obs_data_item_release(&item);
-			throw UsageError(
-				"setting \"" + std::string(key) + "\" in " +
-				origin + " must be " +
-				(want == "int" ? "an int" : "a " + want) +
-				", not " + have);
-		}
+		const std::string want = default_type(defaults, key);
+		if (want == have || (want == "double" && have == "int"))
+			continue;
+		obs_data_item_release(&item);
+		if (want.empty())
+			throw unknown_setting(key, origin);
+		throw UsageError("setting \"" + key + "\" in " + origin +
+				 " must be " +
+				 (want == "int" ? "an int" : "a " + want) +
+				 ", not " + have);
 	}
 }
 
@@ -375,40 +337,32 @@ void check_settings(obs_data_t *given, obs_data_t *defaults,
 void apply_set(obs_data_t *settings, obs_data_t *defaults,
 	       const std::string &key, const std::string &text)
 {
-	obs_data_item_t *known = obs_data_item_byname(defaults, key.c_str());
-	if (!known)
-		throw UsageError(
-			"unknown setting \"" + key +
-			"\" in --set (--list-settings shows the keys)");
-	const std::string type = type_name(known);
-	obs_data_item_release(&known);
-	const std::string where = "--set " + key + "=" + text;
+	const std::string type = default_type(defaults, key);
+	if (type.empty())
+		throw unknown_setting(key, "--set");
+	const std::string where = "--set " + key + "=" + text + ": " + key;
+	const char *name = key.c_str();
+	char *end = nullptr;
+	errno = 0;
 	if (type == "string") {
-		obs_data_set_string(settings, key.c_str(), text.c_str());
+		obs_data_set_string(settings, name, text.c_str());
 	} else if (type == "bool") {
-		if (text == "true" || text == "1" || text == "yes" ||
-		    text == "on")
-			obs_data_set_bool(settings, key.c_str(), true);
-		else if (text == "false" || text == "0" || text == "no" ||
-			 text == "off")
-			obs_data_set_bool(settings, key.c_str(), false);
-		else
-			throw UsageError(where + ": " + key +
-					 " is a bool (true or false)");
+		const bool yes = text == "true" || text == "1" ||
+				 text == "yes" || text == "on";
+		if (!yes && text != "false" && text != "0" && text != "no" &&
+		    text != "off")
+			throw UsageError(where + " is a bool (true or false)");
+		obs_data_set_bool(settings, name, yes);
 	} else if (type == "int") {
-		char *end = nullptr;
-		errno = 0;
 		const long long v = std::strtoll(text.c_str(), &end, 10);
 		if (text.empty() || *end != '\0' || errno != 0)
-			throw UsageError(where + ": " + key +
-					 " is an int (a whole number)");
-		obs_data_set_int(settings, key.c_str(), v);
+			throw UsageError(where + " is an int (a whole number)");
+		obs_data_set_int(settings, name, v);
 	} else {
-		char *end = nullptr;
 		const double v = std::strtod(text.c_str(), &end);
 		if (text.empty() || *end != '\0' || !std::isfinite(v))
-			throw UsageError(where + ": " + key + " is a number");
-		obs_data_set_double(settings, key.c_str(), v);
+			throw UsageError(where + " is a number");
+		obs_data_set_double(settings, name, v);
 	}
 }
 
@@ -416,26 +370,20 @@ void list_settings(obs_data_t *defaults)
 {
 	for (obs_data_item_t *item = obs_data_first(defaults); item;
 	     obs_data_item_next(&item)) {
-		const char *key = obs_data_item_get_name(item);
 		const std::string type = type_name(item);
-		std::string value;
+		std::ostringstream value;
 		if (type == "bool")
-			value = obs_data_item_get_default_bool(item) ? "true"
-								     : "false";
+			value << std::boolalpha
+			      << obs_data_item_get_default_bool(item);
 		else if (type == "string")
-			value = std::string("\"") +
-				obs_data_item_get_default_string(item) + "\"";
+			value << '"' << obs_data_item_get_default_string(item)
+			      << '"';
 		else if (type == "int")
-			value = std::to_string(
-				obs_data_item_get_default_int(item));
-		else {
-			char buffer[64];
-			std::snprintf(buffer, sizeof(buffer), "%g",
-				      obs_data_item_get_default_double(item));
-			value = buffer;
-		}
-		std::printf("%-26s %-7s %s\n", key, type.c_str(),
-			    value.c_str());
+			value << obs_data_item_get_default_int(item);
+		else
+			value << obs_data_item_get_default_double(item);
+		std::printf("%-26s %-7s %s\n", obs_data_item_get_name(item),
+			    type.c_str(), value.str().c_str());
 	}
 }
 
@@ -447,27 +395,20 @@ void ensure_display(int argc, char **argv)
 		return;
 	if (std::getenv(xvfb_marker))
 		throw std::runtime_error("no X display, even under xvfb-run");
-	char self[PATH_MAX];
-	const ssize_t n = readlink("/proc/self/exe", self, sizeof(self) - 1);
-	if (n <= 0)
+	std::error_code error;
+	const std::string self =
+		std::filesystem::read_symlink("/proc/self/exe", error);
+	if (error)
 		throw std::runtime_error(
 			"no X display, and /proc/self/exe is unreadable");
-	self[n] = '\0';
 	setenv(xvfb_marker, "1", 1);
-	std::vector<char *> args;
-	std::string run = "xvfb-run", auto_number = "-a", server = "-s",
-		    screen = "-screen 0 1280x720x24 -nolisten tcp";
-	args.push_back(run.data());
-	args.push_back(auto_number.data());
-	args.push_back(server.data());
-	args.push_back(screen.data());
-	args.push_back(self);
-	for (int i = 1; i < argc; i++)
-		args.push_back(argv[i]);
+	std::vector<const char *> args = {"xvfb-run", "-a", "-s",
+					  "-screen 0 1280x720x24 -nolisten tcp",
+					  self.c_str()};
+	args.insert(args.end(), argv + 1, argv + argc);
 	args.push_back(nullptr);
-	std::fflush(stdout);
-	std::fflush(stderr);
-	execvp(args[0], args.data());
+	std::fflush(nullptr);
+	execvp(args[0], const_cast<char *const *>(args.data()));
 	throw std::runtime_error(
 		std::string(
 			"no X display, and xvfb-run cannot run (apt-get install xvfb xauth): ") +
@@ -476,25 +417,17 @@ void ensure_display(int argc, char **argv)
 
 void check_readable(const std::string &what, const std::string &path)
 {
-	std::ifstream in(path, std::ios::binary);
-	if (!in || in.peek() == std::ifstream::traits_type::eof())
-		throw UsageError(
-			"cannot read " + what + " " + path + ": " +
-			(in ? "the file is empty" : std::strerror(errno)));
+	if (access(path.c_str(), R_OK) != 0)
+		throw UsageError("cannot read " + what + " " + path + ": " +
+				 std::strerror(errno));
 }
 
 volatile std::sig_atomic_t interrupted = 0;
 
-void on_signal(int)
-{
-	interrupted = 1;
-}
-
+/* at most 20000 frames: 4 digits, or 5 when they are needed */
 std::string frame_name(size_t i, size_t count)
 {
-	int digits = 4;
-	for (size_t n = count > 0 ? count - 1 : 0; n >= 10000; n /= 10)
-		digits++;
+	const int digits = count > 10000 ? 5 : 4;
 	char buffer[64];
 	std::snprintf(buffer, sizeof(buffer), "frame-%0*zu.png", digits, i);
 	return buffer;
@@ -511,29 +444,20 @@ bool inside_folder(const std::string &file, const std::string &folder)
 	return !e1 && !e2 && parent == dir;
 }
 
-int run(const Options &o, const Timeline &timeline,
-	const std::string &base_settings_text,
-	const std::string &base_settings_origin)
+int run(const Options &o, const Timeline &timeline, obs_data_t *base,
+	const std::string &base_origin)
 {
-	/* everything the user gave that libobs can check without the module */
-	Data base =
-		parse_settings_json(base_settings_text, base_settings_origin);
-
-	PreviewHost host({o.module, o.data, o.verbose});
-	Data defaults(host.filter_defaults());
-	if (!defaults)
-		throw std::runtime_error(
-			o.module + " has no defaults for tavimore_filter");
+	PreviewHost host(o.module, o.data, o.verbose);
+	/* the host has checked that the module registers the filter */
+	OBSDataAutoRelease defaults =
+		obs_get_source_defaults("tavimore_filter");
 	if (o.list_settings) {
-		list_settings(defaults.get());
+		list_settings(defaults);
 		return 0;
 	}
-	check_settings(base.get(), defaults.get(), base_settings_origin);
-	Data settings(obs_data_create());
-	obs_data_apply(settings.get(), base.get());
+	check_settings(base, defaults, base_origin);
 	for (const auto &set : o.sets)
-		apply_set(settings.get(), defaults.get(), set.first,
-			  set.second);
+		apply_set(base, defaults, set.first, set.second);
 
 	RgbaImage picture;
 	uint32_t width = o.width;
@@ -553,40 +477,32 @@ int run(const Options &o, const Timeline &timeline,
 					 std::to_string(width) + "x" +
 					 std::to_string(height) +
 					 "; use --size within 16..4096");
-	} else if (o.card == "coords") {
-		if (!width) {
-			width = 256;
-			height = 256;
-		}
-		picture = make_coordinate_card(width, height);
 	} else {
+		const bool coords = o.card == "coords";
 		if (!width) {
-			width = 640;
-			height = 360;
+			width = coords ? 256 : 640;
+			height = coords ? 256 : 360;
 		}
-		picture = make_test_card(width, height);
+		picture = coords ? make_coordinate_card(width, height)
+				 : make_test_card(width, height);
 	}
 
-	host.create_filter(picture, width, height, settings.get());
+	host.create_filter(picture, width, height, base);
 	/* the first tick that finds the filter's source has its hotkeys
 	 * registered; with 0 s it moves nothing */
 	host.tick(0.0f);
 
-	std::vector<obs_hotkey_id> ids;
+	const std::map<std::string, obs_hotkey_id> ids = host.hotkeys();
 	for (const TimelineEvent &event : timeline.events) {
-		const obs_hotkey_id id = event.pointer
-						 ? OBS_INVALID_HOTKEY_ID
-						 : host.hotkey(event.hotkey);
-		if (id == OBS_INVALID_HOTKEY_ID && !event.pointer) {
-			std::string known;
-			for (const std::string &name : host.hotkey_names())
-				known += (known.empty() ? "" : ", ") + name;
-			throw UsageError("timeline " + timeline.origin +
-					 " line " + std::to_string(event.line) +
-					 ": unknown hotkey \"" + event.hotkey +
-					 "\" (the filter has " + known + ")");
-		}
-		ids.push_back(id);
+		if (event.action == Action::Pointer || ids.count(event.hotkey))
+			continue;
+		std::string known;
+		for (const auto &key : ids)
+			known += (known.empty() ? "" : ", ") + key.first;
+		throw UsageError("timeline " + timeline.origin + " line " +
+				 std::to_string(event.line) +
+				 ": unknown hotkey \"" + event.hotkey +
+				 "\" (the filter has " + known + ")");
 	}
 
 	double duration = 2.0;
@@ -609,25 +525,22 @@ int run(const Options &o, const Timeline &timeline,
 			" (see --size)");
 
 	/* every output appears whole or not at all */
-	std::unique_ptr<OutputFolder> folder;
-	std::unique_ptr<OutputFile> video_out;
-	std::string video_path, video_work;
+	std::unique_ptr<Output> folder, video_out;
+	std::string video_path = o.video, video_work;
 	try {
 		if (o.frames || o.gif)
-			folder = std::make_unique<OutputFolder>(o.output);
-		if (!o.video.empty()) {
-			const std::string name =
-				std::filesystem::path(o.video).filename();
-			if (folder &&
-			    inside_folder(o.video, folder->final_path())) {
-				video_work = folder->file(name);
-				video_path = folder->final_path() + "/" + name;
-			} else {
-				video_out =
-					std::make_unique<OutputFile>(o.video);
-				video_work = video_out->work_path();
-				video_path = o.video;
-			}
+			folder = std::make_unique<Output>(o.output, true);
+		const std::string name =
+			std::filesystem::path(o.video).filename();
+		const bool in_folder =
+			folder && !o.video.empty() &&
+			inside_folder(o.video, folder->final_path());
+		if (in_folder) {
+			video_work = folder->file(name);
+			video_path = folder->final_path() + "/" + name;
+		} else if (!o.video.empty()) {
+			video_out = std::make_unique<Output>(o.video, false);
+			video_work = video_out->work_path();
 		}
 	} catch (const std::runtime_error &e) {
 		throw UsageError(e.what());
@@ -637,34 +550,34 @@ int run(const Options &o, const Timeline &timeline,
 		video = std::make_unique<VideoFile>(video_work,
 						    video_container(o.video),
 						    width, height, o.fps);
-	std::signal(SIGINT, on_signal);
-	std::signal(SIGTERM, on_signal);
+	for (const int signal : {SIGINT, SIGTERM})
+		std::signal(signal, [](int) { interrupted = 1; });
 
 	const float dt = static_cast<float>(1.0 / o.fps);
 	/* a GIF shows at most 50 frames a second (delays are in 1/100 s) */
 	const size_t gif_step =
 		std::max<size_t>(1, size_t(std::ceil(o.fps / 50.0 - 1e-9)));
-	GifAnimation gif(width, height);
+	GifAnimation gif;
 	const bool tty = isatty(STDERR_FILENO);
-	size_t next_event = 0;
-	int reported = -1;
+	auto next = timeline.events.begin();
+	int reported = 0;
 	for (size_t i = 0; i < count; i++) {
 		if (interrupted)
 			throw std::runtime_error(
 				"interrupted; nothing written");
 		const double now = double(i) / o.fps;
-		while (next_event < timeline.events.size() &&
-		       timeline.events[next_event].time <= now + 1e-9) {
-			const TimelineEvent &event =
-				timeline.events[next_event];
-			const obs_hotkey_id id = ids[next_event];
-			if (event.pointer)
-				move_pointer(event.x, event.y);
-			else if (event.action != KeyAction::Release)
-				host.send_hotkey(id, true);
-			if (!event.pointer && event.action != KeyAction::Press)
-				host.send_hotkey(id, false);
-			next_event++;
+		for (;
+		     next != timeline.events.end() && next->time <= now + 1e-9;
+		     ++next) {
+			const Action action = next->action;
+			if (action == Action::Pointer)
+				move_pointer(next->x, next->y);
+			if (action == Action::Press || action == Action::Tap)
+				obs_hotkey_trigger_routed_callback(
+					ids.at(next->hotkey), true);
+			if (action == Action::Release || action == Action::Tap)
+				obs_hotkey_trigger_routed_callback(
+					ids.at(next->hotkey), false);
 		}
 		if (i > 0)
 			host.tick(dt);
@@ -680,21 +593,14 @@ int run(const Options &o, const Timeline &timeline,
 			gif.add_frame(frame,
 				      int(std::max(1L, to_cs - from_cs)));
 		}
-		if (!o.quiet && count >= 60) {
-			const int percent = int((i + 1) * 100 / count);
-			if (tty) {
-				std::fprintf(stderr,
-					     "\r%s: frame %zu of %zu (%d%%)",
-					     program, i + 1, count, percent);
-				if (i + 1 == count)
-					std::fputc('\n', stderr);
-			} else if (percent / 25 != reported / 25) {
-				std::fprintf(stderr,
-					     "%s: frame %zu of %zu (%d%%)\n",
-					     program, i + 1, count, percent);
-				reported = percent;
-			}
-		}
+		const int percent = int((i + 1) * 100 / count);
+		if (o.quiet || count < 60 || (!tty && percent / 25 == reported))
+			continue;
+		/* on a terminal one line that counts up; else every 25 % */
+		std::fprintf(stderr, "%s%s: frame %zu of %zu (%d%%)%s",
+			     tty ? "\r" : "", program, i + 1, count, percent,
+			     !tty || i + 1 == count ? "\n" : "");
+		reported = percent / 25;
 	}
 	if (o.gif)
 		gif.write(folder->file("preview.gif"));
@@ -726,63 +632,57 @@ int main(int argc, char **argv)
 	capture_libobs_log(false);
 	Options options;
 	try {
-		switch (parse_arguments(argc, argv, options)) {
-		case Exit::Help:
+		parse_arguments(argc, argv, options);
+		if (options.help) {
 			usage();
 			return 0;
-		case Exit::Version:
+		}
+		if (options.version) {
 			std::printf("%s %s (libobs %s)\n", program,
 				    TAVIMORE_VERSION, obs_get_version_string());
 			return 0;
-		case Exit::PrintDemo:
+		}
+		if (options.print_demo) {
 			std::printf("# settings (--settings FILE)\n%s\n"
 				    "# timeline (--timeline FILE)\n%s",
 				    demo_settings_json, demo_timeline);
 			return 0;
-		case Exit::Run:
-			break;
 		}
 
 		/* read and check the input files before anything starts */
-		const std::string settings_text =
-			options.settings_file.empty()
-				? std::string(demo_settings_json)
-				: read_file("settings", options.settings_file);
+		const bool demo_settings = options.settings_file.empty();
 		const std::string settings_origin =
-			options.settings_file.empty() ? "the demo settings"
-						      : options.settings_file;
-		parse_settings_json(settings_text, settings_origin);
-		const std::string timeline_text =
-			options.timeline_file.empty()
-				? std::string(demo_timeline)
-				: read_file("timeline", options.timeline_file);
+			demo_settings ? "the demo settings"
+				      : options.settings_file;
+		OBSDataAutoRelease settings = parse_settings_json(
+			demo_settings
+				? demo_settings_json
+				: read_file("settings", options.settings_file),
+			settings_origin);
+		const std::string &timeline_file = options.timeline_file;
 		Timeline timeline;
 		try {
 			timeline = parse_timeline(
-				timeline_text, options.timeline_file.empty()
-						       ? "(the demo's)"
-						       : options.timeline_file);
+				timeline_file.empty()
+					? demo_timeline
+					: read_file("timeline", timeline_file),
+				timeline_file.empty() ? "(the demo's)"
+						      : timeline_file);
 		} catch (const std::runtime_error &e) {
 			throw UsageError(e.what());
 		}
 		if (!options.image.empty())
 			check_readable("the image", options.image);
-		if (access(options.module.c_str(), R_OK) != 0)
-			throw UsageError("cannot read the module " +
-					 options.module + ": " +
-					 std::strerror(errno));
+		check_readable("the module", options.module);
 		if (access((options.data + "/zoom-crop.effect").c_str(),
 			   R_OK) != 0)
 			throw UsageError("the data folder " + options.data +
 					 " has no zoom-crop.effect");
 
 		ensure_display(argc, argv);
-		return run(options, timeline, settings_text, settings_origin);
-	} catch (const UsageError &e) {
-		std::fprintf(stderr, "%s: error: %s\n", program, e.what());
-		return 2;
+		return run(options, timeline, settings, settings_origin);
 	} catch (const std::exception &e) {
 		std::fprintf(stderr, "%s: error: %s\n", program, e.what());
-		return 1;
+		return dynamic_cast<const UsageError *>(&e) ? 2 : 1;
 	}
 }

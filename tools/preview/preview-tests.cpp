@@ -5,8 +5,7 @@
  * Debian's ffprobe and ffmpeg) that show the PNG frames, and rendered windows
  * that follow the zoom transitions.
  */
-#include "image-files.hpp"
-#include "test-card.hpp"
+#include "pictures.hpp"
 
 #include <gif_lib.h>
 #include <gtest/gtest.h>

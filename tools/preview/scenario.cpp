@@ -45,41 +45,6 @@ const char *const demo_settings_json = R"({
 }
 )";
 
-namespace {
-
-[[noreturn]] void fail(const Timeline &timeline, int line,
-		       const std::string &what)
-{
-	throw std::runtime_error("timeline " + timeline.origin + " line " +
-				 std::to_string(line) + ": " + what);
-}
-
-double parse_time(const Timeline &timeline, int line, const std::string &word)
-{
-	char *end = nullptr;
-	const double t = std::strtod(word.c_str(), &end);
-	if (word.empty() || *end != '\0' || !std::isfinite(t))
-		fail(timeline, line,
-		     "\"" + word + "\" is not a time in seconds");
-	if (t < 0.0)
-		fail(timeline, line, "time " + word + " is negative");
-	return t;
-}
-
-double parse_fraction(const Timeline &timeline, int line,
-		      const std::string &word)
-{
-	char *end = nullptr;
-	const double f = std::strtod(word.c_str(), &end);
-	if (word.empty() || *end != '\0' || !(f >= 0.0 && f <= 1.0))
-		fail(timeline, line,
-		     "\"" + word +
-			     "\" is not a fraction of the screen (0 to 1)");
-	return f;
-}
-
-} // namespace
-
 Timeline parse_timeline(const std::string &text, const std::string &origin)
 {
 	Timeline timeline;
@@ -87,66 +52,68 @@ Timeline parse_timeline(const std::string &text, const std::string &origin)
 	std::istringstream lines(text);
 	std::string raw;
 	int number = 0;
-	double last = 0.0;
+	const auto fail = [&](const std::string &what) {
+		throw std::runtime_error("timeline " + origin + " line " +
+					 std::to_string(number) + ": " + what);
+	};
+	/* NaN for anything but a finite number */
+	const auto number_of = [](const std::string &word) {
+		char *end = nullptr;
+		const double v = std::strtod(word.c_str(), &end);
+		return *end == '\0' && std::isfinite(v) ? v : NAN;
+	};
 	while (std::getline(lines, raw)) {
 		number++;
-		const size_t hash = raw.find('#');
-		if (hash != std::string::npos)
-			raw.erase(hash);
-		std::istringstream words(raw);
+		std::istringstream words(raw.substr(0, raw.find('#')));
 		std::vector<std::string> parts;
 		for (std::string word; words >> word;)
 			parts.push_back(word);
 		if (parts.empty())
 			continue;
 		if (timeline.end)
-			fail(timeline, number, "nothing may follow \"end\"");
-
-		const double t = parse_time(timeline, number, parts[0]);
-		if (t < last)
-			fail(timeline, number,
-			     "time " + parts[0] +
-				     " is earlier than the line before");
-		last = t;
+			fail("nothing may follow \"end\"");
+		TimelineEvent event;
+		event.line = number;
+		event.time = number_of(parts[0]);
+		if (std::isnan(event.time))
+			fail("\"" + parts[0] + "\" is not a time in seconds");
+		if (event.time < 0.0)
+			fail("time " + parts[0] + " is negative");
+		if (!timeline.events.empty() &&
+		    event.time < timeline.events.back().time)
+			fail("time " + parts[0] +
+			     " is earlier than the line before");
 
 		if (parts.size() == 2 && parts[1] == "end") {
-			if (t <= 0.0)
-				fail(timeline, number,
-				     "the timeline must end after 0 s");
-			timeline.end = t;
+			if (event.time <= 0.0)
+				fail("the timeline must end after 0 s");
+			timeline.end = event.time;
 			continue;
 		}
-		if (parts[1] == "pointer") {
+		if (parts.size() > 1 && parts[1] == "pointer") {
 			if (parts.size() != 4)
-				fail(timeline, number,
-				     "expected TIME pointer X Y");
-			TimelineEvent event;
-			event.time = t;
-			event.line = number;
-			event.pointer = true;
-			event.x = parse_fraction(timeline, number, parts[2]);
-			event.y = parse_fraction(timeline, number, parts[3]);
-			timeline.events.push_back(event);
-			continue;
-		}
-		if (parts.size() != 3)
-			fail(timeline, number,
-			     "expected TIME press|release|tap HOTKEY, "
+				fail("expected TIME pointer X Y");
+			event.action = Action::Pointer;
+			event.x = number_of(parts[2]);
+			event.y = number_of(parts[3]);
+			for (const std::string &word : {parts[2], parts[3]})
+				if (!(number_of(word) >= 0.0 &&
+				      number_of(word) <= 1.0))
+					fail("\"" + word +
+					     "\" is not a fraction of the screen (0 to 1)");
+		} else if (parts.size() != 3) {
+			fail("expected TIME press|release|tap HOTKEY, "
 			     "TIME pointer X Y or TIME end");
-		TimelineEvent event;
-		event.time = t;
-		event.line = number;
-		event.hotkey = parts[2];
-		if (parts[1] == "press")
-			event.action = KeyAction::Press;
-		else if (parts[1] == "release")
-			event.action = KeyAction::Release;
-		else if (parts[1] == "tap")
-			event.action = KeyAction::Tap;
-		else
-			fail(timeline, number,
-			     "unknown action \"" + parts[1] +
-				     "\" (press, release, tap or end)");
+		} else if (parts[1] == "press" || parts[1] == "release" ||
+			   parts[1] == "tap") {
+			event.hotkey = parts[2];
+			event.action = parts[1] == "press"     ? Action::Press
+				       : parts[1] == "release" ? Action::Release
+							       : Action::Tap;
+		} else {
+			fail("unknown action \"" + parts[1] +
+			     "\" (press, release, tap or end)");
+		}
 		timeline.events.push_back(event);
 	}
 	return timeline;

@@ -8,14 +8,14 @@
 #include <string>
 #include <vector>
 
-enum class KeyAction { Press, Release, Tap };
+/* Pointer moves the X pointer; tap is a press and a release at once. */
+enum class Action { Press, Release, Tap, Pointer };
 
 struct TimelineEvent {
 	double time = 0.0; /* seconds from the first frame */
-	KeyAction action = KeyAction::Tap;
-	std::string hotkey;   /* a hotkey name, e.g. "tavimore.stage_1" */
-	bool pointer = false; /* a "pointer" line: moves the X pointer */
-	double x = 0.0;       /* ... to these fractions of the X screen */
+	Action action = Action::Tap;
+	std::string hotkey; /* a hotkey name, e.g. "tavimore.stage_1" */
+	double x = 0.0;     /* Pointer: fractions of the X screen */
 	double y = 0.0;
 	int line = 0; /* where it was written, for messages */
 };
@@ -26,13 +26,8 @@ struct Timeline {
 	std::string origin;                /* file name, for messages */
 };
 
-/*
- * One event a line: TIME ACTION HOTKEY, where ACTION is press, release or
- * tap (press and release at once); TIME pointer X Y, which moves the X
- * pointer to those fractions (0 to 1) of the X screen; or TIME end, which
- * sets the length and closes the timeline. Times are seconds, never negative, never falling.
- * "#" starts a comment. Throws std::runtime_error naming the line.
- */
+/* Reads the format --help describes; throws std::runtime_error naming the
+ * line. */
 Timeline parse_timeline(const std::string &text, const std::string &origin);
 
 /* The demo: idle, stage 1, stage 2, back to idle, the idle zoom keys held

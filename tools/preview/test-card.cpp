@@ -1,10 +1,11 @@
-#include "test-card.hpp"
+#include "pictures.hpp"
 
 #include <ft2build.h>
 #include FT_FREETYPE_H
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <stdexcept>
 
 namespace {
@@ -12,16 +13,14 @@ namespace {
 struct Rgb {
 	uint8_t r, g, b;
 };
+static_assert(sizeof(Rgb) == 3, "an Rgb is the first 3 bytes of a pixel");
 
+/* Paints a pixel's colour (new images are opaque already). */
 void put(RgbaImage &image, int x, int y, Rgb c)
 {
-	if (x < 0 || y < 0 || x >= int(image.width) || y >= int(image.height))
-		return;
-	uint8_t *p = &image.pixels[(size_t(y) * image.width + size_t(x)) * 4];
-	p[0] = c.r;
-	p[1] = c.g;
-	p[2] = c.b;
-	p[3] = 255;
+	if (x >= 0 && y >= 0 && x < int(image.width) && y < int(image.height))
+		std::memcpy(&image.pixels[(size_t(y) * image.width + x) * 4],
+			    &c, sizeof(c));
 }
 
 void fill_rect(RgbaImage &image, int x0, int y0, int x1, int y1, Rgb c)
@@ -43,25 +42,13 @@ Rgb mix(Rgb a, Rgb b, double t)
 /* Fully saturated hue, h in [0, 1). */
 Rgb hue(double h)
 {
-	const double s = h * 6.0;
-	const int sector = std::min(5, static_cast<int>(s));
-	const double f = s - sector;
-	const auto up = static_cast<uint8_t>(std::lround(255.0 * f));
-	const auto down = static_cast<uint8_t>(std::lround(255.0 * (1.0 - f)));
-	switch (sector) {
-	case 0:
-		return {255, up, 0};
-	case 1:
-		return {down, 255, 0};
-	case 2:
-		return {0, 255, up};
-	case 3:
-		return {0, down, 255};
-	case 4:
-		return {up, 0, 255};
-	default:
-		return {255, 0, down};
-	}
+	const auto channel = [h](double shift) {
+		const double d =
+			std::fabs(std::fmod(h * 6.0 + shift, 6.0) - 3.0);
+		return uint8_t(
+			std::lround(255.0 * std::clamp(d - 1.0, 0.0, 1.0)));
+	};
+	return {channel(0.0), channel(4.0), channel(2.0)};
 }
 
 /* Text in a DejaVu font through FreeType, drawn without antialiasing:
@@ -72,9 +59,8 @@ public:
 	{
 		const std::string file =
 			std::string(TAVIMORE_PREVIEW_FONTS) + "/" + name;
-		if (FT_Init_FreeType(&library) != 0)
-			throw std::runtime_error("FreeType does not start");
-		if (FT_New_Face(library, file.c_str(), 0, &face) != 0 ||
+		if (FT_Init_FreeType(&library) != 0 ||
+		    FT_New_Face(library, file.c_str(), 0, &face) != 0 ||
 		    FT_Set_Pixel_Sizes(face, 0, FT_UInt(pixels)) != 0) {
 			FT_Done_FreeType(library);
 			throw std::runtime_error(
@@ -82,22 +68,11 @@ public:
 				" (apt-get install fonts-dejavu-core)");
 		}
 	}
-	~Font()
-	{
-		FT_Done_Face(face);
-		FT_Done_FreeType(library);
-	}
+	/* also frees the face */
+	~Font() { FT_Done_FreeType(library); }
 	Font(const Font &) = delete;
 	Font &operator=(const Font &) = delete;
 
-	int width(const std::string &text) const
-	{
-		int pen = 0;
-		for (char ch : text)
-			if (FT_Load_Char(face, FT_ULong(ch), flags) == 0)
-				pen += int(face->glyph->advance.x >> 6);
-		return pen;
-	}
 	/* How far a capital letter rises above the baseline. */
 	int cap_height() const
 	{
@@ -105,27 +80,29 @@ public:
 			       ? face->glyph->bitmap_top
 			       : 0;
 	}
-	/* Draws text from the top left of its capitals. */
-	void draw(RgbaImage &image, int x, int top, const std::string &text,
-		  Rgb colour) const
+	/* Draws text from the top left of its capitals, or only measures it
+	 * without an image; returns its width. */
+	int draw(RgbaImage *image, int x, int top, const std::string &text,
+		 Rgb colour) const
 	{
-		const int baseline = top + cap_height();
+		const int baseline = top + cap_height(), start = x;
 		for (char ch : text) {
 			if (FT_Load_Char(face, FT_ULong(ch), flags) != 0)
 				continue;
 			const FT_GlyphSlot g = face->glyph;
 			const FT_Bitmap &b = g->bitmap;
-			for (int row = 0; row < int(b.rows); row++)
+			for (int row = 0; image && row < int(b.rows); row++)
 				for (int col = 0; col < int(b.width); col++)
 					if (b.buffer[row * b.pitch + col / 8] &
 					    (0x80 >> (col % 8)))
-						put(image,
+						put(*image,
 						    x + g->bitmap_left + col,
 						    baseline - g->bitmap_top +
 							    row,
 						    colour);
-			x += int(face->glyph->advance.x >> 6);
+			x += int(g->advance.x >> 6);
 		}
+		return x - start;
 	}
 
 private:
@@ -138,10 +115,7 @@ private:
 
 RgbaImage make_test_card(uint32_t width, uint32_t height)
 {
-	RgbaImage image;
-	image.width = width;
-	image.height = height;
-	image.pixels.assign(size_t(width) * height * 4, 255);
+	RgbaImage image(width, height);
 	const int w = int(width);
 	const int h = int(height);
 
@@ -151,12 +125,9 @@ RgbaImage make_test_card(uint32_t width, uint32_t height)
 				 {45, 120, 80},
 				 {140, 110, 40}};
 	const Rgb white{255, 255, 255};
-	for (int q = 0; q < 4; q++) {
-		const int x0 = (q % 2) ? w / 2 : 0;
-		const int y0 = (q / 2) ? h / 2 : 0;
-		fill_rect(image, x0, y0, (q % 2) ? w : w / 2,
-			  (q / 2) ? h : h / 2, quadrant[q]);
-	}
+	for (int q = 0; q < 4; q++)
+		fill_rect(image, q % 2 ? w / 2 : 0, q / 2 ? h / 2 : 0,
+			  q % 2 ? w : w / 2, q / 2 ? h : h / 2, quadrant[q]);
 
 	/* the grid: 16 columns by 8 rows, quarter lines stronger */
 	const int columns = 16;
@@ -166,16 +137,16 @@ RgbaImage make_test_card(uint32_t width, uint32_t height)
 		for (int r = 0; r < rows; r++) {
 			const int x0 = c * w / columns;
 			const int y0 = r * h / rows;
+			const int x1 = (c + 1) * w / columns;
+			const int y1 = (r + 1) * h / rows;
 			const int q = (c >= columns / 2 ? 1 : 0) +
 				      (r >= rows / 2 ? 2 : 0);
 			const Rgb line = mix(quadrant[q], white, 0.35);
-			fill_rect(image, x0, y0, x0 + 1, (r + 1) * h / rows,
-				  line);
-			fill_rect(image, x0, y0, (c + 1) * w / columns, y0 + 1,
-				  line);
+			fill_rect(image, x0, y0, x0 + 1, y1, line);
+			fill_rect(image, x0, y0, x1, y0 + 1, line);
 			const std::string name = std::string(1, char('A' + c)) +
 						 std::to_string(r + 1);
-			label.draw(image, x0 + 3, y0 + 3, name, line);
+			label.draw(&image, x0 + 3, y0 + 3, name, line);
 		}
 	}
 	const int thick = std::max(2, h / 180);
@@ -193,15 +164,15 @@ RgbaImage make_test_card(uint32_t width, uint32_t height)
 	/* quadrant names, large, at each quadrant's centre */
 	const char *names[4] = {"TL", "TR", "BL", "BR"};
 	const Font big("DejaVuSans-Bold.ttf", std::max(12, h * 27 / 100));
-
 	const int offset = std::max(1, h / 108);
 	for (int q = 0; q < 4; q++) {
-		const int x =
-			((q % 2) ? 3 * w / 4 : w / 4) - big.width(names[q]) / 2;
+		const int x = ((q % 2) ? 3 * w / 4 : w / 4) -
+			      big.draw(nullptr, 0, 0, names[q], {}) / 2;
 		const int y =
 			((q / 2) ? 3 * h / 4 : h / 4) - big.cap_height() / 2;
-		big.draw(image, x + offset, y + offset, names[q], {16, 16, 24});
-		big.draw(image, x, y, names[q], white);
+		big.draw(&image, x + offset, y + offset, names[q],
+			 {16, 16, 24});
+		big.draw(&image, x, y, names[q], white);
 	}
 
 	/* a ring and a cross at the centre */
@@ -230,21 +201,18 @@ RgbaImage make_test_card(uint32_t width, uint32_t height)
 			  {20, 20, 20});
 	}
 
-	/* a border, so the frame's edges are plain to see */
-	const int border = std::max(2, h / 180);
-	fill_rect(image, 0, 0, w, border, white);
-	fill_rect(image, 0, h - border, w, h, white);
-	fill_rect(image, 0, 0, border, h, white);
-	fill_rect(image, w - border, 0, w, h, white);
+	/* a border as thick as the quarter lines, so the frame's edges are
+	 * plain to see */
+	fill_rect(image, 0, 0, w, thick, white);
+	fill_rect(image, 0, h - thick, w, h, white);
+	fill_rect(image, 0, 0, thick, h, white);
+	fill_rect(image, w - thick, 0, w, h, white);
 	return image;
 }
 
 RgbaImage make_coordinate_card(uint32_t width, uint32_t height)
 {
-	RgbaImage image;
-	image.width = width;
-	image.height = height;
-	image.pixels.resize(size_t(width) * height * 4);
+	RgbaImage image(width, height);
 	auto scaled = [](uint32_t i, uint32_t n) {
 		return n > 1 ? static_cast<uint8_t>((i * 255 + (n - 1) / 2) /
 						    (n - 1))
@@ -256,7 +224,6 @@ RgbaImage make_coordinate_card(uint32_t width, uint32_t height)
 			p[0] = scaled(x, width);
 			p[1] = scaled(y, height);
 			p[2] = 64;
-			p[3] = 255;
 		}
 	}
 	return image;

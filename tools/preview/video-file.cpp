@@ -3,37 +3,43 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
-#include <libavutil/opt.h>
 #include <libswscale/swscale.h>
 }
 
+#include <filesystem>
 #include <stdexcept>
 
-namespace {
-
-[[noreturn]] void fail(const std::string &path, const std::string &what,
-		       int error)
+std::string video_container(const std::string &path)
 {
+	const std::string extension = std::filesystem::path(path).extension();
+	return extension == ".mp4" || extension == ".webm" ? extension.substr(1)
+							   : "";
+}
+
+VideoFile::VideoFile(const std::string &path, const std::string &container,
+		     uint32_t width, uint32_t height, double fps)
+	: path(path)
+{
+	try {
+		open(container, width, height, fps);
+	} catch (...) {
+		release();
+		throw;
+	}
+}
+
+void VideoFile::check(int error, const std::string &what) const
+{
+	if (error >= 0)
+		return;
 	char reason[AV_ERROR_MAX_STRING_SIZE] = "";
 	av_strerror(error, reason, sizeof(reason));
 	throw std::runtime_error("cannot write the video " + path + ": " +
 				 what + " (" + reason + ")");
 }
 
-} // namespace
-
-std::string video_container(const std::string &path)
-{
-	const size_t dot = path.find_last_of("./");
-	if (dot == std::string::npos || path[dot] != '.')
-		return "";
-	const std::string extension = path.substr(dot + 1);
-	return extension == "mp4" || extension == "webm" ? extension : "";
-}
-
-VideoFile::VideoFile(const std::string &path, const std::string &container,
-		     uint32_t width, uint32_t height, double fps)
-	: path(path)
+void VideoFile::open(const std::string &container, uint32_t width,
+		     uint32_t height, double fps)
 {
 	av_log_set_level(AV_LOG_ERROR);
 	const bool h264 = container == "mp4";
@@ -43,17 +49,15 @@ VideoFile::VideoFile(const std::string &path, const std::string &container,
 		throw std::runtime_error(std::string("FFmpeg has no ") +
 					 (h264 ? "libx264" : "libvpx-vp9") +
 					 " encoder");
-	/* from here on the destructor frees what was made */
-	int error = avformat_alloc_output_context2(
-		&format, nullptr, container.c_str(), path.c_str());
-	if (error < 0)
-		fail(path, "no " + container + " muxer", error);
+	check(avformat_alloc_output_context2(&format, nullptr,
+					     container.c_str(), path.c_str()),
+	      "no " + container + " muxer");
 	stream = avformat_new_stream(format, nullptr);
 	codec = avcodec_alloc_context3(encoder);
 	picture = av_frame_alloc();
 	packet = av_packet_alloc();
 	if (!stream || !codec || !picture || !packet)
-		fail(path, "out of memory", AVERROR(ENOMEM));
+		check(AVERROR(ENOMEM), "out of memory");
 
 	const AVRational rate = av_d2q(fps, 1000000);
 	codec->width = int(width);
@@ -79,13 +83,11 @@ VideoFile::VideoFile(const std::string &path, const std::string &container,
 		av_dict_set(&options, "cpu-used", "4", 0);
 		av_dict_set(&options, "row-mt", "1", 0);
 	}
-	error = avcodec_open2(codec, encoder, &options);
+	const int opened = avcodec_open2(codec, encoder, &options);
 	av_dict_free(&options);
-	if (error < 0)
-		fail(path, "the encoder does not start", error);
-	error = avcodec_parameters_from_context(stream->codecpar, codec);
-	if (error < 0)
-		fail(path, "the encoder's parameters", error);
+	check(opened, "the encoder does not start");
+	check(avcodec_parameters_from_context(stream->codecpar, codec),
+	      "the encoder's parameters");
 	stream->time_base = codec->time_base;
 	stream->avg_frame_rate = rate;
 	stream->r_frame_rate = rate;
@@ -93,29 +95,30 @@ VideoFile::VideoFile(const std::string &path, const std::string &container,
 	picture->format = codec->pix_fmt;
 	picture->width = codec->width;
 	picture->height = codec->height;
-	error = av_frame_get_buffer(picture, 0);
-	if (error < 0)
-		fail(path, "out of memory", error);
+	check(av_frame_get_buffer(picture, 0), "out of memory");
 	scaler = sws_getContext(int(width), int(height), AV_PIX_FMT_RGBA,
 				int(width), int(height), AV_PIX_FMT_YUV420P,
 				SWS_BICUBIC | SWS_ACCURATE_RND |
 					SWS_FULL_CHR_H_INT,
 				nullptr, nullptr, nullptr);
 	if (!scaler)
-		fail(path, "no RGB to YUV conversion", AVERROR(EINVAL));
+		check(AVERROR(EINVAL), "no RGB to YUV conversion");
 	const int *bt709 = sws_getCoefficients(SWS_CS_ITU709);
 	sws_setColorspaceDetails(scaler, bt709, 1, bt709, 0, 0, 1 << 16,
 				 1 << 16);
 
-	error = avio_open(&format->pb, path.c_str(), AVIO_FLAG_WRITE);
-	if (error < 0)
-		fail(path, "cannot open it", error);
-	error = avformat_write_header(format, nullptr);
-	if (error < 0)
-		fail(path, "the " + container + " header", error);
+	check(avio_open(&format->pb, path.c_str(), AVIO_FLAG_WRITE),
+	      "cannot open it");
+	check(avformat_write_header(format, nullptr),
+	      "the " + container + " header");
 }
 
 VideoFile::~VideoFile()
+{
+	release();
+}
+
+void VideoFile::release()
 {
 	sws_freeContext(scaler);
 	av_frame_free(&picture);
@@ -133,26 +136,22 @@ std::string VideoFile::codec_name() const
 
 void VideoFile::send(AVFrame *frame)
 {
-	int error = avcodec_send_frame(codec, frame);
-	if (error < 0)
-		fail(path, "the encoder refuses a frame", error);
+	check(avcodec_send_frame(codec, frame), "the encoder refuses a frame");
+	int error;
 	while ((error = avcodec_receive_packet(codec, packet)) >= 0) {
 		av_packet_rescale_ts(packet, codec->time_base,
 				     stream->time_base);
 		packet->stream_index = stream->index;
-		error = av_interleaved_write_frame(format, packet);
-		if (error < 0)
-			fail(path, "writing a frame", error);
+		check(av_interleaved_write_frame(format, packet),
+		      "writing a frame");
 	}
 	if (error != AVERROR(EAGAIN) && error != AVERROR_EOF)
-		fail(path, "the encoder fails", error);
+		check(error, "the encoder fails");
 }
 
 void VideoFile::add_frame(const RgbaImage &frame)
 {
-	int error = av_frame_make_writable(picture);
-	if (error < 0)
-		fail(path, "out of memory", error);
+	check(av_frame_make_writable(picture), "out of memory");
 	const uint8_t *rows[1] = {frame.pixels.data()};
 	const int stride[1] = {int(frame.width * 4)};
 	sws_scale(scaler, rows, stride, 0, int(frame.height), picture->data,
@@ -164,9 +163,6 @@ void VideoFile::add_frame(const RgbaImage &frame)
 void VideoFile::finish()
 {
 	send(nullptr);
-	const int error = av_write_trailer(format);
-	if (error < 0)
-		fail(path, "closing the container", error);
-	if (avio_closep(&format->pb) < 0)
-		fail(path, "closing the file", AVERROR(EIO));
+	check(av_write_trailer(format), "closing the container");
+	check(avio_closep(&format->pb), "closing the file");
 }

@@ -5,7 +5,7 @@
  */
 #pragma once
 
-#include "test-card.hpp"
+#include "pictures.hpp"
 
 #include <string>
 
@@ -37,6 +37,12 @@ public:
 	std::string codec_name() const;
 
 private:
+	void open(const std::string &container, uint32_t width, uint32_t height,
+		  double fps);
+	/* Frees what open() made, also when it failed half-way. */
+	void release();
+	/* Throws with FFmpeg's reason when `error` is one. */
+	void check(int error, const std::string &what) const;
 	void send(AVFrame *frame);
 
 	std::string path;
