@@ -4,6 +4,10 @@
  * extended), converted to the target's space on the way out. The input is
  * sampled and blended in linear light, and it arrives premultiplied by its
  * alpha, so it is drawn over what lies beneath with (1, 1 - alpha).
+ *
+ * Where drawing the parent straight into the output gives the same picture
+ * (see draws_directly), the parent draws itself there, enlarged by the
+ * matrix, with no texture between: one full-size pass instead of two.
  */
 #include "zoom-filter.hpp"
 #include "zoom-core.hpp"
@@ -213,6 +217,7 @@ static void draw_parent(ZoomFilter *filter, obs_source_t *parent,
 	gs_blend_function_separate(GS_BLEND_SRCALPHA, GS_BLEND_INVSRCALPHA,
 				   GS_BLEND_ONE, GS_BLEND_INVSRCALPHA);
 	gs_technique_t *technique = filter->parent_technique;
+	filter->drawing_parent = true;
 	const size_t passes = gs_technique_begin(technique);
 	for (size_t i = 0; i < passes; i++) {
 		gs_technique_begin_pass(technique, i);
@@ -221,6 +226,7 @@ static void draw_parent(ZoomFilter *filter, obs_source_t *parent,
 		gs_technique_end_pass(technique);
 	}
 	gs_technique_end(technique);
+	filter->drawing_parent = false;
 	gs_blend_state_pop();
 	gs_set_linear_srgb(previous_linear);
 	gs_matrix_pop();
@@ -230,6 +236,8 @@ static void draw_parent(ZoomFilter *filter, obs_source_t *parent,
 void zoom_filter_render(void *data, gs_effect_t *)
 {
 	auto *filter = static_cast<ZoomFilter *>(data);
+	if (filter->drawing_parent)
+		return;
 
 	obs_source_t *parent = obs_filter_get_parent(filter->source);
 	if (!filter->effect) {
