@@ -209,6 +209,8 @@ TEST(Colour, TheParentDrawnDirectlyMatchesTheTexturePath)
 	with_cursor.cursor_size = 8;
 	with_cursor.cursor_x = 30;
 	with_cursor.cursor_y = 21;
+	Picture beginning = sharp;
+	beginning.begins_draw = true;
 	const struct {
 		const char *parent;
 		const Picture *picture; /* null: the plain test pattern */
@@ -221,6 +223,7 @@ TEST(Colour, TheParentDrawnDirectlyMatchesTheTexturePath)
 		{"sharp picture", &sharp, 3.3, 0.81, 0.66, false},
 		{"picture and cursor", &with_cursor, 2.0, 0.4, 0.4, false},
 		{"picture and cursor", &with_cursor, 3.3, 0.35, 0.3, false},
+		{"picture beginning Draw", &beginning, 2.0, 0.3, 0.7, false},
 		/* not sRGB aware: drawn straight, it would blend encoded
 		 * values */
 		{"plain pattern", nullptr, 2.0, 0.3, 0.7, true},
@@ -246,6 +249,11 @@ TEST(Colour, TheParentDrawnDirectlyMatchesTheTexturePath)
 		const std::vector<uint8_t> filling =
 			render_pixels(parent, w, h);
 		EXPECT_EQ(zoom->input != nullptr, c.texture_when_filling);
+		/* the picture is opaque: all of it is drawn */
+		size_t opaque = 0;
+		for (size_t i = 3; i < filling.size(); i += 4)
+			opaque += filling[i] == 255;
+		EXPECT_EQ(opaque, size_t(w) * h);
 
 		std::vector<uint8_t> offset;
 		obs_enter_graphics();

@@ -179,6 +179,7 @@ struct PictureSource {
 	uint32_t cursor_size = 0;
 	uint32_t cursor_x = 0;
 	uint32_t cursor_y = 0;
+	bool begins_draw = false;
 };
 
 /* handed from create_picture_source to picture_create, on one thread */
@@ -203,6 +204,7 @@ static void *picture_create(obs_data_t *, obs_source_t *)
 	p->cursor_size = picture.cursor_size;
 	p->cursor_x = picture.cursor_x;
 	p->cursor_y = picture.cursor_y;
+	p->begins_draw = picture.begins_draw;
 	const std::vector<uint8_t> white(
 		size_t(p->cursor_size) * p->cursor_size * 4, 255);
 	const uint8_t *cursor_plane = white.data();
@@ -238,7 +240,19 @@ static void picture_render(void *data, gs_effect_t *effect)
 	gs_blend_function(GS_BLEND_ONE, GS_BLEND_INVSRCALPHA);
 	gs_eparam_t *image = gs_effect_get_param_by_name(effect, "image");
 	gs_effect_set_texture_srgb(image, p->texture);
-	gs_draw_sprite(p->texture, 0, p->width, p->height);
+	gs_technique_t *draw = p->begins_draw
+				       ? gs_effect_get_technique(effect, "Draw")
+				       : nullptr;
+	const size_t passes = draw ? gs_technique_begin(draw) : 1;
+	for (size_t i = 0; i < passes; i++) {
+		if (draw)
+			gs_technique_begin_pass(draw, i);
+		gs_draw_sprite(p->texture, 0, p->width, p->height);
+		if (draw)
+			gs_technique_end_pass(draw);
+	}
+	if (draw)
+		gs_technique_end(draw);
 	if (p->cursor) {
 		gs_matrix_push();
 		gs_matrix_translate3f(float(p->cursor_x), float(p->cursor_y),

@@ -76,6 +76,9 @@ struct Picture {
 	uint32_t cursor_size = 0;
 	uint32_t cursor_x = 0;
 	uint32_t cursor_y = 0;
+	/* draw the picture through the "Draw" technique of the effect libobs
+	 * hands the source, begun by the source itself */
+	bool begins_draw = false;
 };
 /* A public source drawing the picture as OBS's image source draws: sRGB
  * aware (OBS_SOURCE_SRGB), alpha premultiplied. */

@@ -216,6 +216,12 @@ static void draw_parent(ZoomFilter *filter, obs_source_t *parent,
 	gs_blend_state_push();
 	gs_blend_function_separate(GS_BLEND_SRCALPHA, GS_BLEND_INVSRCALPHA,
 				   GS_BLEND_ONE, GS_BLEND_INVSRCALPHA);
+	/* a parent that loops the effect's Draw itself, as sources may do
+	 * with the effect libobs hands them, gets the whole frame from it */
+	vec2 whole;
+	vec2_set(&whole, 0.5f, 0.5f);
+	gs_effect_set_vec2(filter->center_param, &whole);
+	gs_effect_set_vec2(filter->half_size_param, &whole);
 	gs_technique_t *technique = filter->parent_technique;
 	filter->drawing_parent = true;
 	const size_t passes = gs_technique_begin(technique);
