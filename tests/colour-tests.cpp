@@ -195,9 +195,9 @@ TEST(Colour, FloatContentKeepsItsRangeInEveryTargetSpace)
 
 /*
  * The filter's output drawn two ways: filling a target of its own size,
- * where an sRGB-aware parent draws itself straight into the output, and at
- * an offset inside a larger target, as a scene item away from the origin,
- * where the parent goes through the filter's texture. Both give the same
+ * where an sRGB-aware parent draws itself straight into the output, and as
+ * an item of a scene away from the scene's origin, where the parent goes
+ * through the filter's texture. Both give the same
  * pixels, every sprite of the parent in its place, and nothing lands
  * outside the output's own rectangle. Whether the filter's texture was
  * made tells which way the parent went.
@@ -255,22 +255,26 @@ TEST(Colour, TheParentDrawnDirectlyMatchesTheTexturePath)
 			opaque += filling[i] == 255;
 		EXPECT_EQ(opaque, size_t(w) * h);
 
+		/* the parent as an item of a scene, at (margin, margin) */
+		obs_scene_t *scene = obs_scene_create_private("offset");
+		obs_sceneitem_t *item = obs_scene_add(scene, parent);
+		vec2 at;
+		vec2_set(&at, float(margin), float(margin));
+		obs_sceneitem_set_pos(item, &at);
+		wait_frames(2);
 		std::vector<uint8_t> offset;
 		obs_enter_graphics();
 		{
 			ReadbackTarget target(w + 2 * margin, h + 2 * margin);
 			target.draw(
-				[parent] {
-					gs_matrix_push();
-					gs_matrix_translate3f(float(margin),
-							      float(margin),
-							      0.0f);
-					obs_source_video_render(parent);
-					gs_matrix_pop();
+				[scene] {
+					obs_source_video_render(
+						obs_scene_get_source(scene));
 				},
 				&offset);
 		}
 		obs_leave_graphics();
+		obs_scene_release(scene);
 		EXPECT_EQ(zoom->input != nullptr, c.zoom > 1.0);
 
 		/* the cursor's enlarged edges blend it with the picture
