@@ -204,6 +204,8 @@ static void draw_parent(ZoomFilter *filter, obs_source_t *parent,
 			uint32_t height)
 {
 	const float zoom = 0.5f / window.half_size;
+	/* the target's own projection, as libobs's texture renders and its
+	 * canvas set it: whatever the caller set, the output stays in it */
 	gs_projection_push();
 	gs_ortho(0.0f, float(width), 0.0f, float(height), -100.0f, 100.0f);
 	gs_matrix_push();
@@ -216,8 +218,8 @@ static void draw_parent(ZoomFilter *filter, obs_source_t *parent,
 	gs_blend_state_push();
 	gs_blend_function_separate(GS_BLEND_SRCALPHA, GS_BLEND_INVSRCALPHA,
 				   GS_BLEND_ONE, GS_BLEND_INVSRCALPHA);
-	/* a parent that loops the effect's Draw itself, as sources may do
-	 * with the effect libobs hands them, gets the whole frame from it */
+	/* a parent that begins the effect's Draw itself, as a source may do
+	 * with the effect libobs hands it, gets the whole frame from it */
 	vec2 whole;
 	vec2_set(&whole, 0.5f, 0.5f);
 	gs_effect_set_vec2(filter->center_param, &whole);
