@@ -249,6 +249,17 @@ TEST_F(PerFrame,
 	obs_source_t *outer = create_zoom_filter("outer", nullptr);
 	obs_source_filter_add(parent, outer);
 	obs_source_t *bare = create_pattern_source("bare", SIZE, SIZE);
+	/* an sRGB-aware source, which draws itself straight into the
+	 * filter's output */
+	Picture grey;
+	grey.width = grey.height = SIZE;
+	grey.rgba8.assign(size_t(SIZE) * SIZE * 4, 128);
+	obs_source_t *picture = create_picture_source("picture", grey);
+	obs_data_t *zoom_2 = obs_data_create_from_json(
+		R"({"idle_zoom_factor": 2.0, "tracking_smoothing": 0.0})");
+	obs_source_t *picture_zoom = create_zoom_filter("picture zoom", zoom_2);
+	obs_data_release(zoom_2);
+	obs_source_filter_add(picture, picture_zoom);
 	wait_frames(3);
 
 	ZoomFilter *zoom = zoom_data(filter);
@@ -256,6 +267,8 @@ TEST_F(PerFrame,
 	AllocationCount chained;
 	AllocationCount passing;
 	AllocationCount unfiltered;
+	AllocationCount straight;
+	AllocationCount alone;
 	uint8_t pixel[4] = {};
 	bool read = false;
 	on_graphics_thread([&] {
@@ -278,6 +291,16 @@ TEST_F(PerFrame,
 			[&] { render_frames(filter, FRAMES); });
 		chained = count_allocations(
 			[&] { render_frames(outer, FRAMES); });
+		for (int i = 0; i < 3; i++)
+			obs_source_video_render(picture);
+		straight = count_allocations([&] {
+			for (int i = 0; i < FRAMES; i++)
+				obs_source_video_render(picture);
+		});
+		/* the filter drawn on its own, outside the picture's chain,
+		 * whose drawing runs the chain again */
+		alone = count_allocations(
+			[&] { render_frames(picture_zoom, FRAMES); });
 
 		gs_effect_t *effect = zoom->effect;
 		zoom->effect = nullptr;
@@ -300,10 +323,15 @@ TEST_F(PerFrame,
 	EXPECT_TRUE(allocates_nothing(direct));
 	EXPECT_TRUE(allocates_nothing(chained));
 	EXPECT_TRUE(allocates_nothing(passing));
+	EXPECT_TRUE(allocates_nothing(straight));
+	EXPECT_TRUE(allocates_nothing(alone));
+	/* it went straight: the filter made no texture */
+	EXPECT_EQ(zoom_data(picture_zoom)->input, nullptr);
 	for (const auto &[what, count] :
 	     {std::pair{"source drawn without a filter", unfiltered},
 	      {"filter on the source", direct},
 	      {"filter on another filter", chained},
+	      {"filter on an sRGB-aware source, drawn straight", straight},
 	      {"filter passing through", passing}})
 		std::printf("%s: %.2f driver allocations and %.2f driver frees "
 			    "per frame\n",
@@ -316,6 +344,9 @@ TEST_F(PerFrame,
 	obs_source_filter_remove(parent, outer);
 	obs_source_release(outer);
 	obs_source_release(bare);
+	obs_source_filter_remove(picture, picture_zoom);
+	obs_source_release(picture_zoom);
+	obs_source_release(picture);
 }
 
 int main(int argc, char **argv)

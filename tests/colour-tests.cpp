@@ -6,6 +6,7 @@
  */
 #include "colour-checks.hpp"
 #include "render-checks.hpp"
+#include "zoom-filter.hpp"
 
 #include <graphics/graphics.h>
 
@@ -189,6 +190,156 @@ TEST(Colour, FloatContentKeepsItsRangeInEveryTargetSpace)
 				EXPECT_NEAR(row[x * 4 + ch], c.expected[ch],
 					    0.004 * c.expected[ch])
 					<< "pixel " << x << " channel " << ch;
+	}
+}
+
+/*
+ * The filter's output drawn two ways: filling a target of its own size,
+ * where an sRGB-aware parent draws itself straight into the output, and as
+ * an item of a scene away from the scene's origin, where the parent goes
+ * through the filter's texture. Both give the same
+ * pixels, every sprite of the parent in its place, and nothing lands
+ * outside the output's own rectangle. Whether the filter's texture was
+ * made tells which way the parent went.
+ */
+TEST(Colour, TheParentDrawnDirectlyMatchesTheTexturePath)
+{
+	Picture sharp = sharp_picture(96, 64);
+	Picture with_cursor = sharp;
+	with_cursor.cursor_size = 8;
+	with_cursor.cursor_x = 30;
+	with_cursor.cursor_y = 21;
+	Picture beginning = sharp;
+	beginning.begins_draw = true;
+	const struct {
+		const char *parent;
+		const Picture *picture; /* null: the plain test pattern */
+		double zoom, center_x, center_y;
+		bool texture_when_filling;
+	} cases[] = {
+		{"sharp picture", &sharp, 1.0, 0.5, 0.5, false},
+		{"sharp picture", &sharp, 2.0, 0.5, 0.5, false},
+		{"sharp picture", &sharp, 2.0, 0.3, 0.7, false},
+		{"sharp picture", &sharp, 3.3, 0.81, 0.66, false},
+		{"picture and cursor", &with_cursor, 2.0, 0.4, 0.4, false},
+		{"picture and cursor", &with_cursor, 3.3, 0.35, 0.3, false},
+		{"picture beginning Draw", &beginning, 2.0, 0.3, 0.7, false},
+		/* not sRGB aware: drawn straight, it would blend encoded
+		 * values */
+		{"plain pattern", nullptr, 2.0, 0.3, 0.7, true},
+	};
+	const uint32_t w = 96, h = 64, margin = 12;
+	for (const auto &c : cases) {
+		SCOPED_TRACE(::testing::Message()
+			     << c.parent << ", zoom " << c.zoom << " centre ("
+			     << c.center_x << ", " << c.center_y << ")");
+		obs_source_t *parent =
+			c.picture ? create_picture_source("direct", *c.picture)
+				  : create_pattern_source("direct", w, h);
+		obs_data_t *settings = numbers({{"idle_zoom_factor", c.zoom},
+						{"idle_center_x", c.center_x},
+						{"idle_center_y", c.center_y},
+						{"tracking_smoothing", 0.0}});
+		obs_source_t *filter = create_zoom_filter("direct", settings);
+		obs_data_release(settings);
+		obs_source_filter_add(parent, filter);
+		wait_frames(30);
+		const ZoomFilter *zoom = zoom_data(filter);
+
+		const std::vector<uint8_t> filling =
+			render_pixels(parent, w, h);
+		EXPECT_EQ(zoom->input != nullptr, c.texture_when_filling);
+		/* the picture is opaque: all of it is drawn */
+		size_t opaque = 0;
+		for (size_t i = 3; i < filling.size(); i += 4)
+			opaque += filling[i] == 255;
+		EXPECT_EQ(opaque, size_t(w) * h);
+
+		/* the parent as an item of a scene, at (margin, margin) */
+		obs_scene_t *scene = obs_scene_create_private("offset");
+		obs_sceneitem_t *item = obs_scene_add(scene, parent);
+		vec2 at;
+		vec2_set(&at, float(margin), float(margin));
+		obs_sceneitem_set_pos(item, &at);
+		wait_frames(2);
+		std::vector<uint8_t> offset;
+		obs_enter_graphics();
+		{
+			ReadbackTarget target(w + 2 * margin, h + 2 * margin);
+			target.draw(
+				[scene] {
+					obs_source_video_render(
+						obs_scene_get_source(scene));
+				},
+				&offset);
+		}
+		obs_leave_graphics();
+		obs_scene_release(scene);
+		EXPECT_EQ(zoom->input != nullptr, c.zoom > 1.0);
+
+		/* the cursor's enlarged edges blend it with the picture
+		 * beneath in the texture and not when drawn straight */
+		const Span window = window_of(c.zoom, c.center_x, c.center_y);
+		auto near_cursor_edge = [&](uint32_t v, double origin,
+					    uint32_t at) {
+			for (uint32_t edge : {at, at + c.picture->cursor_size})
+				if (std::abs(v + 0.5 -
+					     (edge - origin) * c.zoom) < 2.5)
+					return true;
+			return false;
+		};
+		const uint32_t ow = w + 2 * margin;
+		size_t outside = 0;
+		for (uint32_t y = 0; y < h + 2 * margin; y++)
+			for (uint32_t x = 0; x < ow; x++) {
+				const bool inside =
+					x >= margin && x < margin + w &&
+					y >= margin && y < margin + h;
+				for (int ch = 0; !inside && ch < 4; ch++)
+					outside +=
+						offset[(size_t(y) * ow + x) * 4 +
+						       ch] != 0;
+			}
+		EXPECT_EQ(outside, 0u) << "channels drawn outside the output";
+		EXPECT_TRUE(levels_near(
+			filling, w, h,
+			[&](uint32_t x, uint32_t y, int ch) -> double {
+				const bool skip =
+					c.picture && c.picture->cursor_size &&
+					(near_cursor_edge(x, window.left * w,
+							  c.picture->cursor_x) ||
+					 near_cursor_edge(y, window.top * h,
+							  c.picture->cursor_y));
+				const int level =
+					offset[(size_t(y + margin) * ow + x +
+						margin) *
+						       4 +
+					       size_t(ch)];
+				return skip ? filling[(size_t(y) * w + x) * 4 +
+						      size_t(ch)]
+					    : level;
+			},
+			1.0));
+		if (c.picture && c.picture->cursor_size) {
+			/* the cursor's middle, enlarged at its place, is
+			 * white both ways */
+			const double mx = (c.picture->cursor_x +
+					   c.picture->cursor_size / 2.0 -
+					   window.left * w) *
+					  c.zoom;
+			const double my = (c.picture->cursor_y +
+					   c.picture->cursor_size / 2.0 -
+					   window.top * h) *
+					  c.zoom;
+			const size_t i = (size_t(my) * w + size_t(mx)) * 4;
+			EXPECT_EQ(filling[i] + filling[i + 1] + filling[i + 2],
+				  3 * 255);
+		}
+
+		obs_source_filter_remove(parent, filter);
+		obs_source_release(filter);
+		obs_source_release(parent);
+		wait_destroyed();
 	}
 }
 

@@ -175,6 +175,11 @@ struct PictureSource {
 	uint32_t width = 0;
 	uint32_t height = 0;
 	gs_color_space space = GS_CS_SRGB;
+	gs_texture_t *cursor = nullptr;
+	uint32_t cursor_size = 0;
+	uint32_t cursor_x = 0;
+	uint32_t cursor_y = 0;
+	bool begins_draw = false;
 };
 
 /* handed from create_picture_source to picture_create, on one thread */
@@ -196,9 +201,19 @@ static void *picture_create(obs_data_t *, obs_source_t *)
 			halves.push_back(half_from_float(v));
 		plane = reinterpret_cast<const uint8_t *>(halves.data());
 	}
+	p->cursor_size = picture.cursor_size;
+	p->cursor_x = picture.cursor_x;
+	p->cursor_y = picture.cursor_y;
+	p->begins_draw = picture.begins_draw;
+	const std::vector<uint8_t> white(
+		size_t(p->cursor_size) * p->cursor_size * 4, 255);
+	const uint8_t *cursor_plane = white.data();
 	obs_enter_graphics();
 	p->texture = gs_texture_create(p->width, p->height, picture.format, 1,
 				       &plane, 0);
+	if (p->cursor_size)
+		p->cursor = gs_texture_create(p->cursor_size, p->cursor_size,
+					      GS_RGBA, 1, &cursor_plane, 0);
 	obs_leave_graphics();
 	return p;
 }
@@ -208,6 +223,8 @@ static void picture_destroy(void *data)
 	auto *p = static_cast<PictureSource *>(data);
 	obs_enter_graphics();
 	gs_texture_destroy(p->texture);
+	if (p->cursor)
+		gs_texture_destroy(p->cursor);
 	obs_leave_graphics();
 	delete p;
 }
@@ -221,9 +238,29 @@ static void picture_render(void *data, gs_effect_t *effect)
 	gs_enable_framebuffer_srgb(true);
 	gs_blend_state_push();
 	gs_blend_function(GS_BLEND_ONE, GS_BLEND_INVSRCALPHA);
-	gs_effect_set_texture_srgb(gs_effect_get_param_by_name(effect, "image"),
-				   p->texture);
-	gs_draw_sprite(p->texture, 0, p->width, p->height);
+	gs_eparam_t *image = gs_effect_get_param_by_name(effect, "image");
+	gs_effect_set_texture_srgb(image, p->texture);
+	gs_technique_t *draw = p->begins_draw
+				       ? gs_effect_get_technique(effect, "Draw")
+				       : nullptr;
+	const size_t passes = draw ? gs_technique_begin(draw) : 1;
+	for (size_t i = 0; i < passes; i++) {
+		if (draw)
+			gs_technique_begin_pass(draw, i);
+		gs_draw_sprite(p->texture, 0, p->width, p->height);
+		if (draw)
+			gs_technique_end_pass(draw);
+	}
+	if (draw)
+		gs_technique_end(draw);
+	if (p->cursor) {
+		gs_matrix_push();
+		gs_matrix_translate3f(float(p->cursor_x), float(p->cursor_y),
+				      0.0f);
+		gs_effect_set_texture_srgb(image, p->cursor);
+		gs_draw_sprite(p->cursor, 0, p->cursor_size, p->cursor_size);
+		gs_matrix_pop();
+	}
 	gs_blend_state_pop();
 	gs_enable_framebuffer_srgb(previous);
 }

@@ -70,6 +70,15 @@ struct Picture {
 	gs_color_space space = GS_CS_SRGB;
 	std::vector<uint8_t> rgba8;
 	std::vector<float> rgba;
+	/* a second sprite over the picture, as a capture draws its cursor:
+	 * an opaque white square of this size (0: none) at cursor_x,
+	 * cursor_y, placed there by the matrix */
+	uint32_t cursor_size = 0;
+	uint32_t cursor_x = 0;
+	uint32_t cursor_y = 0;
+	/* draw the picture through the "Draw" technique of the effect libobs
+	 * hands the source, begun by the source itself */
+	bool begins_draw = false;
 };
 /* A public source drawing the picture as OBS's image source draws: sRGB
  * aware (OBS_SOURCE_SRGB), alpha premultiplied. */

@@ -39,6 +39,8 @@ static void *zoom_filter_create(obs_data_t *settings, obs_source_t *source)
 		for (int i = 0; i < 4; i++)
 			filter->techniques[i] = gs_effect_get_technique(
 				filter->effect, names[i]);
+		filter->parent_technique =
+			gs_effect_get_technique(filter->effect, "DrawParent");
 	} else {
 		log_message(LOG_ERROR, "failed to load zoom-crop.effect");
 	}

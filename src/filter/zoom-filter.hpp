@@ -49,6 +49,12 @@ struct ZoomFilter {
 	gs_eparam_t *image_param = nullptr;
 	/* Draw, DrawMultiply, DrawTonemap, DrawMultiplyTonemap */
 	gs_technique_t *techniques[4] = {};
+	/* DrawParent: the parent drawing itself straight into the output */
+	gs_technique_t *parent_technique = nullptr;
+	/* set while the parent draws itself through DrawParent: libobs runs
+	 * the parent's filters again when this filter is drawn on its own,
+	 * outside the parent's chain, and that must not recurse */
+	bool drawing_parent = false;
 	/* the part of the input that the window shows, drawn once a frame
 	 * (in render, inside the graphics context): the frame's time, the
 	 * pixels and the colour space it holds */

@@ -4,9 +4,15 @@
  * extended), converted to the target's space on the way out. The input is
  * sampled and blended in linear light, and it arrives premultiplied by its
  * alpha, so it is drawn over what lies beneath with (1, 1 - alpha).
+ *
+ * Where drawing the parent straight into the output gives the same picture
+ * (see draws_directly), the parent draws itself there, enlarged by the
+ * matrix, with no texture between: one full-size pass instead of two.
  */
 #include "zoom-filter.hpp"
 #include "zoom-core.hpp"
+
+#include <graphics/matrix4.h>
 
 #include <algorithm>
 
@@ -132,9 +138,114 @@ static gs_texture_t *draw_input(ZoomFilter *filter, obs_source_t *target,
 	return gs_texrender_get_texture(filter->input);
 }
 
+/*
+ * Whether the output fills the render target exactly: a texture of the
+ * output's size, the viewport all of it, no transform. Only then does the
+ * target's own edge keep the enlarged parent inside the output; anywhere
+ * else (a scene item at an offset, scaled or turned, a larger target) the
+ * parent goes through the texture. libobs offers no way to read the
+ * projection, so the output's place in the target can be known only this
+ * way.
+ */
+static bool fills_render_target(uint32_t width, uint32_t height)
+{
+	gs_texture_t *render_target = gs_get_render_target();
+	if (!render_target || gs_texture_get_width(render_target) != width ||
+	    gs_texture_get_height(render_target) != height)
+		return false;
+	gs_rect viewport;
+	gs_get_viewport(&viewport);
+	if (viewport.x != 0 || viewport.y != 0 || viewport.cx != int(width) ||
+	    viewport.cy != int(height))
+		return false;
+	matrix4 current, identity;
+	gs_matrix_get(&current);
+	matrix4_identity(&identity);
+	const float *a = &current.x.x, *b = &identity.x.x;
+	return std::equal(a, a + 16, b);
+}
+
+/*
+ * Whether the parent, drawn straight into the output with the zoom in the
+ * matrix, gives what the texture path gives: it is the filter's input (no
+ * filter before this one), libobs hands it the current effect (neither
+ * custom-drawn nor asynchronous), it samples in linear light (sRGB aware),
+ * it draws in the output's colour space with no conversion, and the output
+ * fills the render target.
+ */
+static bool draws_directly(const ZoomFilter *filter, obs_source_t *target,
+			   obs_source_t *parent, gs_color_space space,
+			   uint32_t width, uint32_t height)
+{
+	if (!filter->parent_technique || target != parent)
+		return false;
+	const uint32_t flags = obs_source_get_output_flags(parent);
+	if ((flags & (OBS_SOURCE_CUSTOM_DRAW | OBS_SOURCE_ASYNC)) ||
+	    !(flags & OBS_SOURCE_SRGB))
+		return false;
+	const gs_color_space current = gs_get_color_space();
+	if (space != current ||
+	    obs_source_get_color_space(parent, 1, &current) != current)
+		return false;
+	return fills_render_target(width, height);
+}
+
+/*
+ * Draws the parent straight into the output through DrawParent, the window
+ * enlarged by the matrix: a point (x, y) of the parent lands at
+ * ((x, y) - window origin) * zoom. Every sprite of the parent keeps its own
+ * texture and place (a cursor drawn over the picture lands on it, enlarged);
+ * what falls outside the window falls outside the render target. Blended as
+ * the texture path blends: straight alpha over what lies beneath, unless the
+ * parent sets its own blending (premultiplied sources do).
+ */
+static void draw_parent(ZoomFilter *filter, obs_source_t *parent,
+			const CropWindow &window, uint32_t width,
+			uint32_t height)
+{
+	const float zoom = 0.5f / window.half_size;
+	/* the target's own projection, as libobs's texture renders and its
+	 * canvas set it: whatever the caller set, the output stays in it */
+	gs_projection_push();
+	gs_ortho(0.0f, float(width), 0.0f, float(height), -100.0f, 100.0f);
+	gs_matrix_push();
+	gs_matrix_scale3f(zoom, zoom, 1.0f);
+	gs_matrix_translate3f(-(window.center_x - window.half_size) * width,
+			      -(window.center_y - window.half_size) * height,
+			      0.0f);
+	/* the parent binds its textures as sRGB, so they blend linearly */
+	const bool previous_linear = gs_set_linear_srgb(true);
+	gs_blend_state_push();
+	gs_blend_function_separate(GS_BLEND_SRCALPHA, GS_BLEND_INVSRCALPHA,
+				   GS_BLEND_ONE, GS_BLEND_INVSRCALPHA);
+	/* a parent that begins the effect's Draw itself, as a source may do
+	 * with the effect libobs hands it, gets the whole frame from it */
+	vec2 whole;
+	vec2_set(&whole, 0.5f, 0.5f);
+	gs_effect_set_vec2(filter->center_param, &whole);
+	gs_effect_set_vec2(filter->half_size_param, &whole);
+	gs_technique_t *technique = filter->parent_technique;
+	filter->drawing_parent = true;
+	const size_t passes = gs_technique_begin(technique);
+	for (size_t i = 0; i < passes; i++) {
+		gs_technique_begin_pass(technique, i);
+		/* libobs hands the parent the active effect: this one */
+		obs_source_video_render(parent);
+		gs_technique_end_pass(technique);
+	}
+	gs_technique_end(technique);
+	filter->drawing_parent = false;
+	gs_blend_state_pop();
+	gs_set_linear_srgb(previous_linear);
+	gs_matrix_pop();
+	gs_projection_pop();
+}
+
 void zoom_filter_render(void *data, gs_effect_t *)
 {
 	auto *filter = static_cast<ZoomFilter *>(data);
+	if (filter->drawing_parent)
+		return;
 
 	obs_source_t *parent = obs_filter_get_parent(filter->source);
 	if (!filter->effect) {
@@ -169,10 +280,14 @@ void zoom_filter_render(void *data, gs_effect_t *)
 		obs_source_skip_video_filter(filter->source);
 		return;
 	}
+	const gs_color_space space = input_space(target);
+	if (draws_directly(filter, target, parent, space, width, height)) {
+		draw_parent(filter, parent, window, width, height);
+		return;
+	}
 	/* only the pixels the window shows are drawn first: at zoom 2 a
 	 * quarter of the input */
 	const PixelRect rect = needed_pixels(window, int(width), int(height));
-	const gs_color_space space = input_space(target);
 	gs_texture_t *texture = draw_input(filter, target, parent, space, rect);
 	if (!texture)
 		return;
