@@ -211,6 +211,8 @@ TEST(Colour, TheParentDrawnDirectlyMatchesTheTexturePath)
 	with_cursor.cursor_y = 21;
 	Picture beginning = sharp;
 	beginning.begins_draw = true;
+	Picture custom = with_cursor;
+	custom.custom_draw = true;
 	const struct {
 		const char *parent;
 		const Picture *picture; /* null: the plain test pattern */
@@ -224,6 +226,10 @@ TEST(Colour, TheParentDrawnDirectlyMatchesTheTexturePath)
 		{"picture and cursor", &with_cursor, 2.0, 0.4, 0.4, false},
 		{"picture and cursor", &with_cursor, 3.3, 0.35, 0.3, false},
 		{"picture beginning Draw", &beginning, 2.0, 0.3, 0.7, false},
+		{"custom-drawn picture and cursor", &custom, 2.0, 0.4, 0.4,
+		 false},
+		{"custom-drawn picture and cursor", &custom, 3.3, 0.35, 0.3,
+		 false},
 		/* not sRGB aware: drawn straight, it would blend encoded
 		 * values */
 		{"plain pattern", nullptr, 2.0, 0.3, 0.7, true},

@@ -234,12 +234,16 @@ static void picture_render(void *data, gs_effect_t *effect)
 	auto *p = static_cast<PictureSource *>(data);
 	if (!p->texture)
 		return;
+	/* custom drawn, as OBS's screen capture: its own effect */
+	if (!effect) {
+		effect = obs_get_base_effect(OBS_EFFECT_DEFAULT);
+		p->begins_draw = true;
+	}
 	const bool previous = gs_framebuffer_srgb_enabled();
 	gs_enable_framebuffer_srgb(true);
 	gs_blend_state_push();
 	gs_blend_function(GS_BLEND_ONE, GS_BLEND_INVSRCALPHA);
 	gs_eparam_t *image = gs_effect_get_param_by_name(effect, "image");
-	gs_effect_set_texture_srgb(image, p->texture);
 	gs_technique_t *draw = p->begins_draw
 				       ? gs_effect_get_technique(effect, "Draw")
 				       : nullptr;
@@ -247,30 +251,34 @@ static void picture_render(void *data, gs_effect_t *effect)
 	for (size_t i = 0; i < passes; i++) {
 		if (draw)
 			gs_technique_begin_pass(draw, i);
+		gs_effect_set_texture_srgb(image, p->texture);
 		gs_draw_sprite(p->texture, 0, p->width, p->height);
+		if (p->cursor) {
+			gs_matrix_push();
+			gs_matrix_translate3f(float(p->cursor_x),
+					      float(p->cursor_y), 0.0f);
+			gs_effect_set_texture_srgb(image, p->cursor);
+			gs_draw_sprite(p->cursor, 0, p->cursor_size,
+				       p->cursor_size);
+			gs_matrix_pop();
+		}
 		if (draw)
 			gs_technique_end_pass(draw);
 	}
 	if (draw)
 		gs_technique_end(draw);
-	if (p->cursor) {
-		gs_matrix_push();
-		gs_matrix_translate3f(float(p->cursor_x), float(p->cursor_y),
-				      0.0f);
-		gs_effect_set_texture_srgb(image, p->cursor);
-		gs_draw_sprite(p->cursor, 0, p->cursor_size, p->cursor_size);
-		gs_matrix_pop();
-	}
 	gs_blend_state_pop();
 	gs_enable_framebuffer_srgb(previous);
 }
 
-static void register_picture_source()
+static void register_picture_source(bool custom_draw)
 {
 	obs_source_info info = {};
-	info.id = "tavimore_test_picture";
+	info.id = custom_draw ? "tavimore_test_picture_custom"
+			      : "tavimore_test_picture";
 	info.type = OBS_SOURCE_TYPE_INPUT;
-	info.output_flags = OBS_SOURCE_VIDEO | OBS_SOURCE_SRGB;
+	info.output_flags = OBS_SOURCE_VIDEO | OBS_SOURCE_SRGB |
+			    (custom_draw ? OBS_SOURCE_CUSTOM_DRAW : 0);
 	info.get_name = [](void *) {
 		return "Test picture";
 	};
@@ -293,8 +301,10 @@ static void register_picture_source()
 obs_source_t *create_picture_source(const char *name, const Picture &picture)
 {
 	next_picture = &picture;
-	obs_source_t *source = obs_source_create("tavimore_test_picture", name,
-						 nullptr, nullptr);
+	obs_source_t *source = obs_source_create(
+		picture.custom_draw ? "tavimore_test_picture_custom"
+				    : "tavimore_test_picture",
+		name, nullptr, nullptr);
 	next_picture = nullptr;
 	return source;
 }
@@ -341,7 +351,8 @@ bool start_host(const HostOptions &options)
 	}
 
 	register_pattern_source();
-	register_picture_source();
+	register_picture_source(false);
+	register_picture_source(true);
 	obs_hotkey_enable_callback_rerouting(true);
 
 	if (options.load_module) {

@@ -79,6 +79,9 @@ struct Picture {
 	/* draw the picture through the "Draw" technique of the effect libobs
 	 * hands the source, begun by the source itself */
 	bool begins_draw = false;
+	/* OBS_SOURCE_CUSTOM_DRAW: drawn with OBS's default effect, as OBS's
+	 * screen capture draws itself */
+	bool custom_draw = false;
 };
 /* A public source drawing the picture as OBS's image source draws: sRGB
  * aware (OBS_SOURCE_SRGB), alpha premultiplied. */

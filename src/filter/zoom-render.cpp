@@ -168,8 +168,8 @@ static bool fills_render_target(uint32_t width, uint32_t height)
 /*
  * Whether the parent, drawn straight into the output with the zoom in the
  * matrix, gives what the texture path gives: it is the filter's input (no
- * filter before this one), libobs hands it the current effect (neither
- * custom-drawn nor asynchronous), it samples in linear light (sRGB aware),
+ * filter before this one), it draws itself when asked (not asynchronous:
+ * libobs would draw its frames), it samples in linear light (sRGB aware),
  * it draws in the output's colour space with no conversion, and the output
  * fills the render target.
  */
@@ -180,8 +180,7 @@ static bool draws_directly(const ZoomFilter *filter, obs_source_t *target,
 	if (!filter->parent_technique || target != parent)
 		return false;
 	const uint32_t flags = obs_source_get_output_flags(parent);
-	if ((flags & (OBS_SOURCE_CUSTOM_DRAW | OBS_SOURCE_ASYNC)) ||
-	    !(flags & OBS_SOURCE_SRGB))
+	if ((flags & OBS_SOURCE_ASYNC) || !(flags & OBS_SOURCE_SRGB))
 		return false;
 	const gs_color_space current = gs_get_color_space();
 	if (space != current ||
@@ -224,16 +223,22 @@ static void draw_parent(ZoomFilter *filter, obs_source_t *parent,
 	vec2_set(&whole, 0.5f, 0.5f);
 	gs_effect_set_vec2(filter->center_param, &whole);
 	gs_effect_set_vec2(filter->half_size_param, &whole);
-	gs_technique_t *technique = filter->parent_technique;
 	filter->drawing_parent = true;
-	const size_t passes = gs_technique_begin(technique);
-	for (size_t i = 0; i < passes; i++) {
-		gs_technique_begin_pass(technique, i);
-		/* libobs hands the parent the active effect: this one */
+	if (obs_source_get_output_flags(parent) & OBS_SOURCE_CUSTOM_DRAW) {
+		/* it draws with effects of its own */
 		obs_source_video_render(parent);
-		gs_technique_end_pass(technique);
+	} else {
+		gs_technique_t *technique = filter->parent_technique;
+		const size_t passes = gs_technique_begin(technique);
+		for (size_t i = 0; i < passes; i++) {
+			gs_technique_begin_pass(technique, i);
+			/* libobs hands the parent the active effect: this
+			 * one */
+			obs_source_video_render(parent);
+			gs_technique_end_pass(technique);
+		}
+		gs_technique_end(technique);
 	}
-	gs_technique_end(technique);
 	filter->drawing_parent = false;
 	gs_blend_state_pop();
 	gs_set_linear_srgb(previous_linear);
