@@ -14,15 +14,16 @@
  * with the filter, one frame of all of them, against the same sources
  * without it.
  *
- * The comparison runs on three sources of the same picture: the tests'
- * pattern source (a plain source), OBS's image source showing a picture
- * file, and OBS's screen capture (xshm_input) of the display's screen,
- * whose root window shows that picture; a screen other than 1920x1080 is
- * cut to it when larger, and the capture skipped when smaller.
+ * The comparison runs on three sources: the tests' pattern source (a
+ * plain source), OBS's image source showing a picture file, and OBS's
+ * screen capture (xshm_input) of the display's screen, whose root window
+ * shows the same picture; a screen larger than 1920x1080 is cut to it, on
+ * a smaller one the capture is skipped.
  *
  * It prints figures and never fails on timing; it fails only when libobs
- * or a plug-in cannot start or the pictures of (b) and (c) disagree, in
- * position or in how sharp edges are blended (both blend in linear light).
+ * or a plug-in cannot start, the capture does not show the picture, or the
+ * pictures of (b) and (c) disagree, in position or in how sharp edges are
+ * blended (both blend in linear light).
  * --no-obs-plugins (for a libobs built without OBS's plug-ins) leaves out
  * (b), the image source and the screen capture; then (c)'s window is
  * checked on its own.
@@ -667,7 +668,8 @@ int main(int argc, char **argv)
 
 	stop_host();
 	if (!agree) {
-		std::fprintf(stderr, "the pictures of (b) and (c) disagree: "
+		std::fprintf(stderr, "a source does not show the picture, or "
+				     "the pictures of (b) and (c) disagree: "
 				     "the comparison is not like for like\n");
 		return 1;
 	}
