@@ -14,11 +14,19 @@
  * with the filter, one frame of all of them, against the same sources
  * without it.
  *
+ * The comparison runs on three sources: the tests' pattern source (a
+ * plain source), OBS's image source showing a picture file, and OBS's
+ * screen capture (xshm_input) of the display's screen, whose root window
+ * shows the same picture; a screen larger than 1920x1080 is cut to it, on
+ * a smaller one the capture is skipped.
+ *
  * It prints figures and never fails on timing; it fails only when libobs
- * or a plug-in cannot start or the pictures of (b) and (c) disagree, in
- * position or in how sharp edges are blended (both blend in linear light).
+ * or a plug-in cannot start, the capture does not show the picture, or the
+ * pictures of (b) and (c) disagree, in position or in how sharp edges are
+ * blended (both blend in linear light).
  * --no-obs-plugins (for a libobs built without OBS's plug-ins) leaves out
- * (b) and the image source; then (c)'s window is checked on its own.
+ * (b), the image source and the screen capture; then (c)'s window is
+ * checked on its own.
  */
 #include "obs-harness.hpp"
 
@@ -27,6 +35,9 @@
 #include <obs.h>
 #include <util/bmem.h>
 
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -34,6 +45,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -65,9 +77,17 @@ bool load_plugin(const char *name)
 	return true;
 }
 
-/* A 1920x1080 picture whose red and green tell where each pixel came
- * from; its blue holds sharp edges (x xor y), where enlarging shows how
- * neighbouring pixels are blended. */
+/* The picture every source shows, at (x, y): red and green tell where
+ * each pixel came from; blue holds sharp edges (x xor y), where enlarging
+ * shows how neighbouring pixels are blended. */
+void picture_pixel(uint32_t x, uint32_t y, uint8_t rgb[3])
+{
+	rgb[0] = uint8_t(x * 255 / (WIDTH - 1));
+	rgb[1] = uint8_t(y * 255 / (HEIGHT - 1));
+	rgb[2] = uint8_t((x ^ y) & 0xff);
+}
+
+/* The picture as a 1920x1080 PPM file, for the image source. */
 std::string write_picture()
 {
 	const std::string path = std::string(TAVIMORE_BINARY_DIR) +
@@ -78,15 +98,128 @@ std::string write_picture()
 	std::fprintf(file, "P6\n%u %u\n255\n", WIDTH, HEIGHT);
 	std::vector<uint8_t> row(WIDTH * 3);
 	for (uint32_t y = 0; y < HEIGHT; y++) {
-		for (uint32_t x = 0; x < WIDTH; x++) {
-			row[x * 3] = uint8_t(x * 255 / (WIDTH - 1));
-			row[x * 3 + 1] = uint8_t(y * 255 / (HEIGHT - 1));
-			row[x * 3 + 2] = uint8_t((x ^ y) & 0xff);
-		}
+		for (uint32_t x = 0; x < WIDTH; x++)
+			picture_pixel(x, y, &row[x * 3]);
 		std::fwrite(row.data(), 1, row.size(), file);
 	}
 	std::fclose(file);
 	return path;
+}
+
+/* The display's screen showing the picture at its top-left, as the root
+ * window's background, for OBS's screen capture; the capture is cut to
+ * 1920x1080 where the screen is larger. */
+class RootPicture {
+public:
+	RootPicture() : display(XOpenDisplay(nullptr))
+	{
+		if (!display)
+			return;
+		const int s = DefaultScreen(display);
+		width = DisplayWidth(display, s);
+		height = DisplayHeight(display, s);
+	}
+	~RootPicture()
+	{
+		if (display)
+			XCloseDisplay(display);
+	}
+	RootPicture(const RootPicture &) = delete;
+	RootPicture &operator=(const RootPicture &) = delete;
+
+	/* Why the capture cannot show the picture in full; empty when it
+	 * can. */
+	std::string unfit() const
+	{
+		if (!display)
+			return "no X display";
+		if (width < int(WIDTH) || height < int(HEIGHT))
+			return "the X screen is " + std::to_string(width) +
+			       "x" + std::to_string(height) +
+			       ", smaller than " + std::to_string(WIDTH) + "x" +
+			       std::to_string(HEIGHT);
+		return std::string();
+	}
+
+	void paint() const
+	{
+		const int s = DefaultScreen(display);
+		const Window root = DefaultRootWindow(display);
+		Pixmap pixmap = XCreatePixmap(display, root, WIDTH, HEIGHT,
+					      DefaultDepth(display, s));
+		XImage *image = XCreateImage(display, DefaultVisual(display, s),
+					     DefaultDepth(display, s), ZPixmap,
+					     0, nullptr, WIDTH, HEIGHT, 32, 0);
+		image->data = static_cast<char *>(
+			std::calloc(size_t(image->bytes_per_line), HEIGHT));
+		uint8_t rgb[3];
+		for (uint32_t y = 0; y < HEIGHT; y++)
+			for (uint32_t x = 0; x < WIDTH; x++) {
+				picture_pixel(x, y, rgb);
+				XPutPixel(image, int(x), int(y),
+					  (unsigned long)rgb[0] << 16 |
+						  (unsigned long)rgb[1] << 8 |
+						  rgb[2]);
+			}
+		GC gc = XCreateGC(display, pixmap, 0, nullptr);
+		XPutImage(display, pixmap, gc, image, 0, 0, 0, 0, WIDTH,
+			  HEIGHT);
+		XFreeGC(display, gc);
+		XDestroyImage(image);
+		XSetWindowBackgroundPixmap(display, root, pixmap);
+		XFreePixmap(display, pixmap);
+		XClearWindow(display, root);
+		XSync(display, False);
+	}
+
+	/* OBS's screen capture of this screen, cut to the picture, without
+	 * the cursor. */
+	obs_source_t *capture(const char *name) const
+	{
+		obs_data_t *settings = obs_data_create();
+		obs_data_set_int(settings, "screen", DefaultScreen(display));
+		obs_data_set_bool(settings, "show_cursor", false);
+		obs_data_set_int(settings, "cut_right", width - int(WIDTH));
+		obs_data_set_int(settings, "cut_bot", height - int(HEIGHT));
+		obs_source_t *source = obs_source_create("xshm_input", name,
+							 settings, nullptr);
+		obs_data_release(settings);
+		return source;
+	}
+
+private:
+	Display *display;
+	int width = 0;
+	int height = 0;
+};
+
+/* Waits (up to 10 s) until the source shows the picture: a capture
+ * delivers its first frame a few ticks after it is shown. */
+bool shows_picture(obs_source_t *source)
+{
+	const auto end =
+		std::chrono::steady_clock::now() + std::chrono::seconds(10);
+	while (std::chrono::steady_clock::now() < end) {
+		if (obs_source_get_width(source) == WIDTH &&
+		    obs_source_get_height(source) == HEIGHT) {
+			const std::vector<uint8_t> px =
+				render_pixels(source, WIDTH, HEIGHT);
+			bool same = true;
+			uint8_t rgb[3];
+			for (uint32_t y : {0u, HEIGHT / 3, HEIGHT - 1})
+				for (uint32_t x : {0u, WIDTH / 2, WIDTH - 1}) {
+					picture_pixel(x, y, rgb);
+					const uint8_t *p =
+						&px[(size_t(y) * WIDTH + x) * 4];
+					same = same && p[0] == rgb[0] &&
+					       p[1] == rgb[1] && p[2] == rgb[2];
+				}
+			if (same)
+				return true;
+		}
+		std::this_thread::sleep_for(std::chrono::milliseconds(20));
+	}
+	return false;
 }
 
 obs_source_t *make_image_source(const std::string &path, const char *name)
@@ -130,12 +263,21 @@ obs_source_t *add_crop_filter(obs_source_t *parent, uint32_t width,
  * as a whole for every timed frame. Use inside the graphics context. */
 class Frame {
 public:
-	/* Draws, reads back and returns the seconds it all took. */
+	/* Draws, reads back and returns the seconds it all took. Drawn as a
+	 * scene draws an item (with the default blend method): in linear
+	 * light, so that an sRGB-aware source that leaves that choice to its
+	 * caller, as OBS's screen capture does, samples as it does in OBS. */
 	double draw(const std::function<void()> &content,
 		    std::vector<uint8_t> *pixels = nullptr)
 	{
 		const auto start = std::chrono::steady_clock::now();
-		target.draw(content, pixels);
+		target.draw(
+			[&] {
+				const bool previous = gs_set_linear_srgb(true);
+				content();
+				gs_set_linear_srgb(previous);
+			},
+			pixels);
 		const std::chrono::duration<double> elapsed =
 			std::chrono::steady_clock::now() - start;
 		return elapsed.count();
@@ -324,10 +466,13 @@ bool compare_filters(const char *title, obs_source_t *plain,
 }
 
 /* Four copies of one picture from `make`: bare, with the crop filter
- * (unless `with_crop` is false), with the zoom filter at zoom 2 and at zoom 1. */
+ * (unless `with_crop` is false), with the zoom filter at zoom 2 and at zoom 1.
+ * Every copy is shown, as in a scene (a capture captures only then); with
+ * `ready`, the filters are added once every copy passes it. */
 bool compare_copies(const char *title,
 		    const std::function<obs_source_t *(const char *)> &make,
-		    int frames, bool with_crop)
+		    int frames, bool with_crop,
+		    const std::function<bool(obs_source_t *)> &ready = nullptr)
 {
 	const std::string prefix = std::string(title) + " ";
 	obs_source_t *plain = make((prefix + "a").c_str());
@@ -335,17 +480,33 @@ bool compare_copies(const char *title,
 					  : nullptr;
 	obs_source_t *zoomed = make((prefix + "c").c_str());
 	obs_source_t *whole = make((prefix + "d").c_str());
+	std::vector<obs_source_t *> copies = {plain, zoomed, whole};
+	if (cropped)
+		copies.push_back(cropped);
+	bool agree = true;
+	for (obs_source_t *s : copies) {
+		obs_source_inc_showing(s);
+		if (ready && agree && !ready(s)) {
+			std::fprintf(stderr,
+				     "%s: %s does not show the "
+				     "picture\n",
+				     title, obs_source_get_name(s));
+			agree = false;
+		}
+	}
 	obs_source_t *crop = with_crop ? add_crop_filter(cropped, WIDTH, HEIGHT)
 				       : nullptr;
 	obs_source_t *zoom_2 = add_zoom_filter(zoomed, 2.0);
 	obs_source_t *zoom_1 = add_zoom_filter(whole, 1.0);
 	wait_frames(3);
-	const bool agree =
+	agree = agree &&
 		compare_filters(title, plain, cropped, zoomed, whole, frames);
 	if (crop)
 		obs_source_filter_remove(cropped, crop);
 	obs_source_filter_remove(zoomed, zoom_2);
 	obs_source_filter_remove(whole, zoom_1);
+	for (obs_source_t *s : copies)
+		obs_source_dec_showing(s);
 	for (obs_source_t *s :
 	     {crop, zoom_2, zoom_1, plain, cropped, zoomed, whole})
 		obs_source_release(s);
@@ -455,12 +616,13 @@ int main(int argc, char **argv)
 	host.height = HEIGHT;
 	if (!start_host(host) ||
 	    (options.obs_plugins &&
-	     (!load_plugin("obs-filters") || !load_plugin("image-source"))))
+	     (!load_plugin("obs-filters") || !load_plugin("image-source") ||
+	      !load_plugin("linux-capture"))))
 		return 1;
 	for (const LogLine &line : logs_containing("Loading up OpenGL"))
 		std::printf("%s\n", line.text.c_str());
 	for (const char *id : {"tavimore_test_pattern", "image_source",
-			       "crop_filter", "tavimore_filter"})
+			       "xshm_input", "crop_filter", "tavimore_filter"})
 		if (obs_source_get_display_name(id))
 			std::printf("%s declares OBS_SOURCE_SRGB: %s\n", id,
 				    obs_get_source_output_flags(id) &
@@ -484,13 +646,30 @@ int main(int argc, char **argv)
 				return make_image_source(picture, name);
 			},
 			options.frames, true);
+		/* OBS's screen capture, custom drawn and sRGB aware */
+		RootPicture screen;
+		const std::string unfit = screen.unfit();
+		if (unfit.empty()) {
+			screen.paint();
+			agree &= compare_copies(
+				"xshm_input (screen capture)",
+				[&](const char *name) {
+					return screen.capture(name);
+				},
+				options.frames, true, shows_picture);
+		} else {
+			std::printf("\n== xshm_input (screen capture): "
+				    "skipped: %s\n",
+				    unfit.c_str());
+		}
 	}
 
 	scale(options.scale_frames);
 
 	stop_host();
 	if (!agree) {
-		std::fprintf(stderr, "the pictures of (b) and (c) disagree: "
+		std::fprintf(stderr, "a source does not show the picture, or "
+				     "the pictures of (b) and (c) disagree: "
 				     "the comparison is not like for like\n");
 		return 1;
 	}
