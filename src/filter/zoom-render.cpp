@@ -190,8 +190,9 @@ static bool draws_directly(const ZoomFilter *filter, obs_source_t *target,
 }
 
 /*
- * Draws the parent straight into the output through DrawParent, the window
- * enlarged by the matrix: a point (x, y) of the parent lands at
+ * Draws the parent straight into the output, the window enlarged by the
+ * matrix (a custom-drawn parent with its own effects, any other through
+ * DrawParent): a point (x, y) of the parent lands at
  * ((x, y) - window origin) * zoom. Every sprite of the parent keeps its own
  * texture and place (a cursor drawn over the picture lands on it, enlarged);
  * what falls outside the window falls outside the render target. Blended as

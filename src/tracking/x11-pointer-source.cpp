@@ -567,8 +567,8 @@ void Sampler::wake()
 		(void)!write(wake_fd, &one, sizeof one);
 }
 
-/* Sleeps until `until`, a wake-up, or (with XInput 2 and no query in
- * flight) the X server's next event. */
+/* Sleeps until `until`; with no query in flight, also until a wake-up or
+ * (with XInput 2) the X server's next event. */
 void Sampler::wait(Link &link, Clock::time_point until)
 {
 	if (link.c && link.pending) {
