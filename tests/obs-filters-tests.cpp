@@ -204,25 +204,16 @@ TEST(AgainstObsFilters, AnAlphaGradientComesOutAsThroughCropAndScale)
 
 int main(int argc, char **argv)
 {
-	::testing::InitGoogleTest(&argc, argv);
 	HostOptions options;
 	options.video = true;
 	options.width = SIZE;
 	options.height = SIZE;
-	if (!start_host(options))
-		return 1;
-	if (!load_obs_filters()) {
+	options.after_start = [] {
+		if (load_obs_filters())
+			return true;
 		std::fprintf(stderr, "cannot load OBS's obs-filters plug-in "
 				     "(package obs-plugins)\n");
-		stop_host();
-		return 1;
-	}
-	const int result = RUN_ALL_TESTS();
-	const long leaked = stop_host();
-	if (leaked != 0) {
-		std::fprintf(stderr, "libobs reports %ld allocations alive\n",
-			     leaked);
-		return result ? result : 1;
-	}
-	return result;
+		return false;
+	};
+	return run_tests_in_host(argc, argv, options);
 }

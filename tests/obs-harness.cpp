@@ -398,6 +398,10 @@ int run_tests_in_host(int argc, char **argv, const HostOptions &options)
 	::testing::InitGoogleTest(&argc, argv);
 	if (!start_host(options))
 		return 1;
+	if (options.after_start && !options.after_start()) {
+		stop_host();
+		return 1;
+	}
 	const int result = RUN_ALL_TESTS();
 	const long leaked = stop_host();
 	if (leaked != 0) {

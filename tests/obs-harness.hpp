@@ -28,6 +28,9 @@ struct HostOptions {
 	std::string data_path;
 	/* load the module at start-up */
 	bool load_module = true;
+	/* run_tests_in_host: more set-up once libobs runs (loading OBS's own
+	 * plug-ins, say); false stops the run */
+	std::function<bool()> after_start;
 };
 
 struct LogLine {
