@@ -409,22 +409,24 @@ bool compare_filters(const char *title, obs_source_t *plain,
 		agree = std::abs(by_zoom[0] - 64) <= 2;
 		if (cropped) {
 			frame.draw([&] { render_doubled(cropped); }, &by_crop);
-			/* red and green: which window reached the output */
-			int largest = 0;
-			double share = 0.0;
-			compare(by_crop, by_zoom, 0, 2, &largest, &share);
-			std::printf("pictures (b) and (c), position (red, "
-				    "green): largest difference %d, %.3f%% of "
-				    "pixels more than 2 apart\n",
-				    largest, share * 100.0);
-			agree = agree && share < 0.01;
-			/* blue: how the enlargement blends neighbours */
-			compare(by_crop, by_zoom, 2, 1, &largest, &share);
-			std::printf("pictures (b) and (c), detail (blue): "
-				    "largest difference %d, %.3f%% of pixels "
-				    "more than 2 apart\n",
-				    largest, share * 100.0);
-			agree = agree && share < 0.01;
+			/* red and green: which window reached the output;
+			 * blue: how the enlargement blends neighbours */
+			const struct {
+				const char *what;
+				size_t first, count;
+			} parts[] = {{"position (red, green)", 0, 2},
+				     {"detail (blue)", 2, 1}};
+			for (const auto &part : parts) {
+				int largest = 0;
+				double share = 0.0;
+				compare(by_crop, by_zoom, part.first,
+					part.count, &largest, &share);
+				std::printf("pictures (b) and (c), %s: largest "
+					    "difference %d, %.3f%% of pixels "
+					    "more than 2 apart\n",
+					    part.what, largest, share * 100.0);
+				agree = agree && share < 0.01;
+			}
 		}
 
 		std::vector<Variant> variants = {

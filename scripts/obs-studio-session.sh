@@ -81,6 +81,29 @@ install_plugin() {
 # extra section and client to talk to it
 port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 client() { timeout 30 python3 scripts/obs-websocket-client.py --port "$port" --timeout 10 "$@"; }
+# shows_window NAME "L R T B" TOLERANCE: polls screenshots of the input Card,
+# for up to 15 s, until two in a row show that window of the position-coded
+# picture (scripts/xy-png.py's left right top bottom), each edge within
+# TOLERANCE
+shows_window() {
+	local shot=$work/$1.png expected=$2 tolerance=$3 seen=none matched=0
+	local deadline=$((SECONDS + 15)) a b i d
+	while [ "$SECONDS" -lt "$deadline" ]; do
+		client screenshot Card "$shot" || return 1
+		seen=$(python3 scripts/xy-png.py window "$shot") || return 1
+		read -ra a <<<"$seen"
+		read -ra b <<<"$expected"
+		matched=$((matched + 1))
+		for i in 0 1 2 3; do
+			d=$((a[i] - b[i]))
+			[ "${d#-}" -le "$tolerance" ] || matched=0
+		done
+		[ "$matched" -ge 2 ] && return 0
+		sleep 0.1
+	done
+	echo "  the input shows $seen (left right top bottom), expected $expected"
+	return 1
+}
 websocket_config() {
 	printf '%s\n' "[OBSWebSocket]" "FirstLoad=false" "ServerEnabled=true" \
 		"ServerPort=$port" "AlertsEnabled=false" "AuthRequired=false"

@@ -53,30 +53,8 @@ check "OBS lists no hotkey of a stage past $stages" \
 	bash -c "! grep -qx 'tavimore.stage_$((stages + 1))' '$work/hotkeys.txt'"
 
 # ---- the picture: which window of the input the filter shows
-near() { # near "L R T B" "L R T B": each within 2
-	local a b i d
-	read -ra a <<<"$1"
-	read -ra b <<<"$2"
-	for i in 0 1 2 3; do
-		d=$((a[i] - b[i]))
-		[ "${d#-}" -le 2 ] || return 1
-	done
-}
-shows() { # shows NAME "L R T B": polls screenshots, for up to 15 s, until two in a row show that window
-	local shot=$work/$1.png expected=$2 seen=none matched=0 deadline=$((SECONDS + 15))
-	while [ "$SECONDS" -lt "$deadline" ]; do
-		client screenshot Card "$shot" || return 1
-		seen=$(xy_png window "$shot") || return 1
-		if near "$seen" "$expected"; then
-			matched=$((matched + 1))
-			[ "$matched" -ge 2 ] && return 0
-		else
-			matched=0
-		fi
-		sleep 0.1
-	done
-	echo "  the input shows $seen (left right top bottom), expected $expected"
-	return 1
+shows() { # shows NAME "L R T B": that window of the input, each edge within 2
+	shows_window "$1" "$2" 2
 }
 whole="0 255 0 255"
 stage_1="0 127 128 255"

@@ -35,15 +35,6 @@ for _ in $(seq 100); do
 done
 grep -q ready "$work/ramps.out" || fail_now "the ramps window did not show: $(cat "$work/ramps.out")"
 
-near() { # near "L R T B" "L R T B": each within 3
-	local a b i d
-	read -ra a <<<"$1"
-	read -ra b <<<"$2"
-	for i in 0 1 2 3; do
-		d=$((a[i] - b[i]))
-		[ "${d#-}" -le 3 ] || return 1
-	done
-}
 expected() { # expected X Y: the ramps' "L R T B" of zoom 2 centred on pixel X, Y
 	python3 - "$@" <<'PY'
 import sys
@@ -55,23 +46,9 @@ def edges(p, size):
 print(*edges(x, w), *edges(y, h))
 PY
 }
-follows() { # follows NAME X Y: moves the pointer, then polls screenshots, for up to 15 s, until two in a row show its window
-	local shot=$work/$1.png want seen=none matched=0 deadline=$((SECONDS + 15))
+follows() { # follows NAME X Y: moves the pointer, then waits until the input shows its window
 	DISPLAY=$display "$work/x-screen" move "$2" "$3" || return 1
-	want=$(expected "$2" "$3" 1280 720)
-	while [ "$SECONDS" -lt "$deadline" ]; do
-		client screenshot Card "$shot" || return 1
-		seen=$(python3 scripts/xy-png.py window "$shot") || return 1
-		if near "$seen" "$want"; then
-			matched=$((matched + 1))
-			[ "$matched" -ge 2 ] && return 0
-		else
-			matched=0
-		fi
-		sleep 0.1
-	done
-	echo "  the input shows $seen (left right top bottom), expected $want"
-	return 1
+	shows_window "$1" "$(expected "$2" "$3" 1280 720)" 3
 }
 check "the view centres on the pointer in the middle" follows middle 640 360
 check "the view follows the pointer to the left and down" follows left-down 384 432
