@@ -270,6 +270,12 @@ void zoom_filter_render(void *data, gs_effect_t *)
 		obs_source_skip_video_filter(filter->source);
 		return;
 	}
+	if (filter->face) {
+		/* the input drawn small for the face detector, now and then */
+		filter->drawing_parent = true;
+		filter->face->frame(target, parent, width, height);
+		filter->drawing_parent = false;
+	}
 
 	CropWindow window;
 	{

@@ -37,6 +37,7 @@ void zoom_filter_get_defaults(obs_data_t *settings)
 
 	obs_data_set_default_double(settings, "tracking_dead_zone",
 				    DEFAULT_DEAD_ZONE);
+	obs_data_set_default_string(settings, "tracking_subject", "auto");
 }
 
 void zoom_filter_update(void *data, obs_data_t *settings)
@@ -76,6 +77,8 @@ void zoom_filter_update(void *data, obs_data_t *settings)
 		static_cast<int32_t>(obs_data_get_int(settings, "stage_count"));
 	filter->tracking_dead_zone = clamp_dead_zone(
 		obs_data_get_double(settings, "tracking_dead_zone"));
+	filter->tracking_subject = tracking_subject_from(
+		obs_data_get_string(settings, "tracking_subject"));
 
 	reading.unlock();
 	follow_parent(filter);
@@ -99,5 +102,5 @@ void zoom_filter_update(void *data, obs_data_t *settings)
 		stage.duration = obs_data_get_double(settings, keys.duration);
 	}
 	reading.unlock();
-	sync_pointer_client(filter);
+	sync_tracking(filter);
 }
