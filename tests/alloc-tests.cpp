@@ -208,7 +208,8 @@ TEST_F(PerFrame, TickAllocatesNothingAtRestInTransitionAndWhileHolding)
 TEST_F(PerFrame, TickAllocatesNothingWhileFollowingThePointer)
 {
 	obs_data_t *tracking = obs_data_create_from_json(
-		R"({"idle_center_tracking": true, "tracking_dead_zone": 0.0})");
+		R"({"idle_center_tracking": true, "tracking_dead_zone": 0.0,
+		    "tracking_subject": "pointer"})");
 	obs_source_update(filter, tracking);
 	obs_data_release(tracking);
 	/* the sampler starts, reads the pointer, and the view follows it;

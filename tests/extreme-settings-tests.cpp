@@ -43,6 +43,7 @@ std::vector<Key> every_key()
 		keys.push_back({name, 'i'});
 	keys.push_back({"tracking_smoothing", 'd'});
 	keys.push_back({"tracking_dead_zone", 'd'});
+	keys.push_back({"tracking_subject", 's'});
 	keys.push_back({"help_show", 'b'});
 	for (int i = 0; i < MAX_STAGES; i++)
 		add(stage_keys(i));
