@@ -169,7 +169,7 @@ void live_through(obs_source_t *source, obs_data_t *settings,
 
 TEST(ExtremeSettings, EveryKeyAtOnceWithTheSameExtremeValue)
 {
-	ASSERT_EQ(every_key().size(), 59u + 8u);
+	ASSERT_EQ(every_key().size(), 59u + 8u + 1u);
 	obs_source_t *source = create_pattern_source("source");
 	for (const Fill &fill : FILLS) {
 		obs_data_t *settings = obs_data_create();
