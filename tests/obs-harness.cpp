@@ -331,7 +331,7 @@ bool start_host(const HostOptions &options)
 	if (options.video) {
 		obs_video_info ovi = {};
 		ovi.graphics_module = "libobs-opengl";
-		ovi.fps_num = 60;
+		ovi.fps_num = options.fps;
 		ovi.fps_den = 1;
 		ovi.base_width = options.width;
 		ovi.base_height = options.height;

@@ -29,12 +29,6 @@ FaceTracker::~FaceTracker()
 	worker.join();
 }
 
-FaceSighting FaceTracker::latest()
-{
-	std::lock_guard<std::mutex> guard(lock);
-	return published;
-}
-
 void FaceTracker::release_graphics()
 {
 	gs_stagesurface_destroy(stage);
@@ -179,6 +173,13 @@ void FaceTracker::run()
 		const auto now = std::chrono::steady_clock::now();
 
 		guard.lock();
+		/* a source of another size shows another picture: its
+		 * largest face is followed */
+		if (width != followed_width || height != followed_height) {
+			following = false;
+			followed_width = width;
+			followed_height = height;
+		}
 		const int chosen = pick_face(
 			boxes, n, following ? &published.box : nullptr, width,
 			height);

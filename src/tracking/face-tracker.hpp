@@ -57,7 +57,11 @@ public:
 	void release_graphics();
 
 	/* The latest sighting. Takes a short lock. */
-	FaceSighting latest();
+	FaceSighting latest()
+	{
+		std::lock_guard<std::mutex> guard(lock);
+		return published;
+	}
 
 	/* Reads back and searched so far: for tests and benchmarks. */
 	uint64_t readbacks() const { return readback_count.load(); }
@@ -100,5 +104,8 @@ private:
 	/* worker only */
 	std::unique_ptr<FaceDetector> detector;
 	std::chrono::steady_clock::time_point last_seen;
+	/* the source's size when the followed face was seen */
+	double followed_width = 0.0;
+	double followed_height = 0.0;
 	std::thread worker;
 };
