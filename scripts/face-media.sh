@@ -53,9 +53,10 @@ tests)
 		"${video[@]}" -t 6 "$out/two-faces.mp4"
 	;;
 bench)
-	# 1920x1080: the head three times as large, panning slowly
+	# 1920x1080: the head three times as large, swaying from side to side
+	# (once in the video's 10 s, so that it loops without a jump)
 	ff -loop 1 -i "$photo" -f lavfi -i "color=c=$grey:s=1920x1080:r=30:d=10" -filter_complex \
-		"$head,scale=768:768[h];[1:v][h]overlay=x='200+t*40':y=156:shortest=1" \
+		"$head,scale=768:768[h];[1:v][h]overlay=x='576+300*sin(2*PI*t/10)':y=156:shortest=1" \
 		"${video[@]}" -t 10 "$out/face-1080p.mp4"
 	;;
 demo)

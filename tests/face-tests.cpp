@@ -347,7 +347,7 @@ TEST(FaceFollowing, AStillFaceGivesTheVerySameWindowFrameAfterFrame)
 			<< "frame " << i;
 	}
 	/* it kept looking all along */
-	EXPECT_GE(shown.sighting().looks, looks + 8);
+	EXPECT_GE(shown.sighting().looks, looks + 4);
 	EXPECT_TRUE(shown.sighting().found);
 }
 

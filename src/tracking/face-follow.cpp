@@ -104,6 +104,16 @@ int pick_face(const FaceBox *faces, int n, const FaceBox *followed,
 	return best;
 }
 
+FaceBox averaged_box(const FaceBox &last, const FaceBox &found)
+{
+	FaceBox box;
+	box.w = (2 * last.w + found.w) / 3;
+	box.h = (2 * last.h + found.h) / 3;
+	box.x = found.center_x() - box.w / 2;
+	box.y = found.center_y() - box.h / 2;
+	return box;
+}
+
 FaceBox steady_box(const FaceBox &published, const FaceBox &found)
 {
 	const double size_w = std::max(published.w, found.w);

@@ -10,15 +10,21 @@
  * target's own centre, in seconds. */
 constexpr double FACE_HOLD_SECONDS = 2.0;
 /* How often the picture is looked at: while a face is followed, and while
- * one is searched for. */
-constexpr double FACE_FOLLOW_INTERVAL = 0.25;
-constexpr double FACE_SEARCH_INTERVAL = 0.5;
-/* The largest picture handed to the detector, in pixels on each side. */
-constexpr int FACE_PICTURE_MAX = 480;
+ * one is searched for (the whole frame, which costs several times more). */
+constexpr double FACE_FOLLOW_INTERVAL = 0.4;
+constexpr double FACE_SEARCH_INTERVAL = 1.0;
+/* The largest picture handed to the detector, in pixels on each side: the
+ * whole frame is searched at most this large, so a face is found from
+ * about an eighth of the frame's width (dlib finds faces from about 80
+ * pixels). */
+constexpr int FACE_PICTURE_MAX = 640;
 /* A followed face is drawn this many pixels tall for the detector, in a
- * region this many times its size around it. */
-constexpr double FACE_DRAWN_SIZE = 96.0;
-constexpr double FACE_REGION_SCALE = 3.0;
+ * region this many times its size around it: 220 pixels square, whatever
+ * the source's size. dlib's boxes come in steps of a fifth (88, 106, 127
+ * pixels ...): at 88 a face is found on the detector's first level, with
+ * the same box look after look. */
+constexpr double FACE_DRAWN_SIZE = 88.0;
+constexpr double FACE_REGION_SCALE = 2.5;
 /* The view glides to a face at least this softly, so that the few looks
  * a second never show as steps. */
 constexpr double FACE_MIN_SMOOTHING = 0.3;
@@ -66,6 +72,10 @@ FaceBox box_in_source(const FaceRegion &region, double source_width,
  * source's width and height are needed. */
 int pick_face(const FaceBox *faces, int n, const FaceBox *followed,
 	      double source_width, double source_height);
+
+/* Where to look after a new sighting: the new box's centre, with a size
+ * averaged with the last one's (a third of the new size). */
+FaceBox averaged_box(const FaceBox &last, const FaceBox &found);
 
 /* The box to publish after a new sighting: the one published before while
  * the new one differs from it by less than the detector's own noise (a few

@@ -3,6 +3,8 @@
 
 #include "../module/plugin-support.hpp"
 
+#include <util/platform.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -48,7 +50,9 @@ void FaceTracker::frame(obs_source_t *target, obs_source_t *parent,
 	if (staged) {
 		/* a frame later the GPU has finished the copy: mapping it
 		 * does not wait */
+		const uint64_t start = os_gettime_ns();
 		hand_over();
+		frame_ns += os_gettime_ns() - start;
 		return;
 	}
 	if (frame_time < next_look_time)
@@ -63,15 +67,16 @@ void FaceTracker::frame(obs_source_t *target, obs_source_t *parent,
 		followed = following;
 		const bool around_face = following && !missed;
 		if (!face_region(width, height,
-				 around_face ? &published.box : nullptr,
-				 region))
+				 around_face ? &look_box : nullptr, region))
 			return;
 	}
 	next_look_time =
 		frame_time + uint64_t((followed ? FACE_FOLLOW_INTERVAL
 						: FACE_SEARCH_INTERVAL) *
 				      1.0e9);
+	const uint64_t start = os_gettime_ns();
 	draw(target, parent, region);
+	frame_ns += os_gettime_ns() - start;
 	staged_width = width;
 	staged_height = height;
 }
@@ -184,10 +189,14 @@ void FaceTracker::run()
 			boxes, n, following ? &published.box : nullptr, width,
 			height);
 		if (chosen >= 0) {
-			published.box = following ? steady_box(published.box,
-							       boxes[chosen])
-						  : boxes[chosen];
+			const FaceBox &box = boxes[chosen];
+			look_box = following ? averaged_box(look_box, box)
+					     : box;
+			published.box = following
+						? steady_box(published.box, box)
+						: box;
 			published.found = true;
+			published.hits++;
 			following = true;
 			missed = false;
 			last_seen = now;

@@ -34,6 +34,7 @@ struct FaceSighting {
 	bool found = false; /* seen in the latest look */
 	FaceBox box;        /* where it was last seen */
 	uint64_t looks = 0; /* pictures searched so far */
+	uint64_t hits = 0;  /* of which the followed face was found in */
 };
 
 class FaceTracker {
@@ -63,8 +64,10 @@ public:
 		return published;
 	}
 
-	/* Reads back and searched so far: for tests and benchmarks. */
+	/* Pictures read back so far, and the time `frame` spent drawing and
+	 * handing them over, in nanoseconds: for tests and benchmarks. */
 	uint64_t readbacks() const { return readback_count.load(); }
+	uint64_t frame_time_spent() const { return frame_ns.load(); }
 
 private:
 	void run();
@@ -83,6 +86,7 @@ private:
 	double staged_width = 0.0;
 	double staged_height = 0.0;
 	std::atomic<uint64_t> readback_count{0};
+	std::atomic<uint64_t> frame_ns{0};
 
 	/* shared, under `lock` */
 	std::mutex lock;
@@ -94,6 +98,10 @@ private:
 	double picture_height = 0.0;
 	FaceSighting published;
 	bool following = false; /* the worker follows `published.box` */
+	/* where to look next: the followed face's centre, with its size
+	 * averaged over the looks (dlib's box sizes come in steps of a fifth,
+	 * and a region that followed each step would keep changing scale) */
+	FaceBox look_box;
 	/* the latest look missed it: the next one takes in the whole frame */
 	bool missed = false;
 
