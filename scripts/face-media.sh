@@ -42,9 +42,9 @@ tests)
 	picture head-bottom-right 640 360 444 184 1
 	picture head-wide 800 450 440 100 1.25
 	ff -f lavfi -i "color=c=$grey:s=16x16,format=rgb24,scale=1:1" -frames:v 1 "$out/one-pixel.png"
-	# still; then from left to right in 2 s; then gone to the right
+	# still; from left to right between 3 s and 5 s; gone to the right
 	moving still 4 192 52
-	moving moving 5 'if(lt(t,1),0,if(lt(t,3),(t-1)*192,384))' 52
+	moving moving 7 'if(lt(t,3),0,if(lt(t,5),(t-3)*192,384))' 52
 	moving leaving 6 'if(lt(t,2),192,192+(t-2)*1200)' 52
 	# two faces: the left one larger at first and moving a little, the
 	# right one growing past it

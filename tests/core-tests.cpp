@@ -539,21 +539,35 @@ TEST(FaceChoice, TheLargestAtFirstThenTheOneNearestTheFollowedFace)
 	const FaceBox left{0.12, 0.41, 0.2, 0.2};
 	const FaceBox right{0.69, 0.42, 0.15, 0.15};
 	const FaceBox between{0.45, 0.4, 0.1, 0.1};
+	const FaceBox tiny{0.9, 0.9, 0.05, 0.05};
 	const struct {
 		const FaceBox *followed;
 		int n;
+		double unseen; /* seconds */
 		int want;
 	} cases[] = {
-		{nullptr, 2, 0}, /* the largest */
-		{&left, 2, 0},
-		{&right, 2, 1},    /* stays with the smaller one */
-		{&between, 2, -1}, /* neither is within its size of it */
-		{nullptr, 0, -1},
-		{&right, 1, -1}, /* its face is gone; the other is not it */
+		{nullptr, 2, 0, 0}, /* the largest */
+		{&left, 2, 0, 0},
+		{&right, 2, 0, 1},    /* stays with the smaller one */
+		{&between, 2, 0, -1}, /* neither is within its size of it */
+		{nullptr, 0, 0, -1},
+		{&right, 1, 0, -1}, /* its face is gone; the other is not it */
+		/* unseen for a while, it may be further: 0.325 from the
+		 * left face's centre is 3.25 of its 0.1 */
+		{&between, 1, 0.8, -1},
+		{&between, 1, 0.9, 0},
+		{&between, 2, 9.0, 1}, /* the nearer of the two */
+		{&tiny, 1, 9.0, -1},   /* never more than the hold's reach */
 	};
 	for (const auto &c : cases)
-		EXPECT_EQ(pick_face(faces, c.n, c.followed, 1000, 1000),
-			  c.want);
+		EXPECT_EQ(pick_face(faces, c.n, c.followed, 1000, 1000,
+				    face_reach(c.unseen)),
+			  c.want)
+			<< c.unseen;
+	EXPECT_EQ(face_reach(0.0), 1.0);
+	EXPECT_EQ(face_reach(-1.0), 1.0);
+	EXPECT_EQ(face_reach(NAN_VALUE), 1.0);
+	EXPECT_EQ(face_reach(1.0), 1.0 + FACE_MOVES);
 }
 
 TEST(FaceChoice, NoiseKeepsThePublishedBoxAndGrowthMovesIt)

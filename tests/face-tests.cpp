@@ -252,28 +252,32 @@ TEST(FaceFollowing, TheWindowCentresOnTheFaceAndStopsAtTheFramesEdges)
 
 TEST(FaceFollowing, TheViewFollowsAFaceMovingInAVideo)
 {
-	/* still at x 0 for 2 s, to x 384 by 4 s, then still */
+	/* still at x 0 for 3 s, to x 384 by 5 s, then still */
 	Shown shown("ffmpeg_source", video_json("moving.mp4").c_str(), FOLLOW);
-	ASSERT_TRUE(shown.sees_face(2.0));
+	ASSERT_TRUE(shown.sees_face(2.5));
 	const double y = 52 + FACE_IN_HEAD;
 	EXPECT_TRUE(within(1.5, [&] { return shown.near(FACE_IN_HEAD, y); }))
 		<< shown.x() << "," << shown.y();
 
 	/* while it moves, the view goes with it, never back by more than a
-	 * box's noise */
+	 * box's noise, until it rests on the face at the right */
+	const double right = 384 + FACE_IN_HEAD;
 	std::vector<double> xs;
 	const auto start = std::chrono::steady_clock::now();
 	while (std::chrono::steady_clock::now() - start <
-	       std::chrono::seconds(3)) {
+		       std::chrono::seconds(8) &&
+	       !shown.near(right, y)) {
 		xs.push_back(shown.x());
 		sleep_for(0.1);
 	}
+	EXPECT_TRUE(shown.near(right, y)) << shown.x() << "," << shown.y();
 	for (size_t i = 1; i < xs.size(); i++)
 		EXPECT_GE(xs[i], xs[i - 1] - NEAR) << "sample " << i;
-	EXPECT_GT(xs.back() - xs.front(), 300.0);
-	EXPECT_TRUE(
-		within(1.5, [&] { return shown.near(384 + FACE_IN_HEAD, y); }))
-		<< shown.x() << "," << shown.y();
+	/* it went there step by step, not in one jump */
+	size_t between = 0;
+	for (double x : xs)
+		between += x > FACE_IN_HEAD + 50 && x < right - 50;
+	EXPECT_GE(between, 5u);
 }
 
 TEST(FaceFollowing, ALostFaceIsHeldThenTheViewEasesBackToItsOwnCentre)

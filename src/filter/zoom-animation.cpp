@@ -184,6 +184,8 @@ void zoom_filter_tick(void *data, float seconds)
 	 * the lock */
 	if (filter->any_tracking)
 		check_capture(filter);
+	if (filter->face)
+		filter->face->tick(dt);
 	if (!tracking || !tracked_centre(filter, zoom, dt, center_x, center_y))
 		filter->tracking_shown = false;
 

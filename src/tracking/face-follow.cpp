@@ -69,8 +69,15 @@ FaceBox box_in_source(const FaceRegion &region, double source_width,
 	return box;
 }
 
+double face_reach(double seconds_unseen)
+{
+	if (!(seconds_unseen > 0.0))
+		return 1.0;
+	return 1.0 + FACE_MOVES * std::min(seconds_unseen, FACE_HOLD_SECONDS);
+}
+
 int pick_face(const FaceBox *faces, int n, const FaceBox *followed,
-	      double source_width, double source_height)
+	      double source_width, double source_height, double reach)
 {
 	int best = -1;
 	double best_value = 0.0;
@@ -91,7 +98,7 @@ int pick_face(const FaceBox *faces, int n, const FaceBox *followed,
 				std::max(followed->w * source_width,
 					 followed->h * source_height);
 			const double distance = std::hypot(dx, dy);
-			if (!(distance <= size))
+			if (!(distance <= size * reach))
 				continue;
 			/* the closest */
 			value = -distance;

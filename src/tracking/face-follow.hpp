@@ -65,13 +65,19 @@ FaceBox box_in_source(const FaceRegion &region, double source_width,
 		      double source_height, double left, double top,
 		      double width, double height);
 
+/* How far a followed face may have gone, in its own sizes: as far as it
+ * could move since it was last seen (FACE_MOVES face sizes a second), and
+ * at least its size. */
+constexpr double FACE_MOVES = 2.5;
+double face_reach(double seconds_unseen);
+
 /* Which of n faces to follow: with none followed, the largest; else the one
  * whose centre lies closest to the followed face's centre, when that is
- * within the followed face's size (a face of similar size elsewhere is
- * another face). -1 when none. Sizes are compared in pixels, so the
- * source's width and height are needed. */
+ * within `reach` times the followed face's size (a face of similar size
+ * elsewhere is another face). -1 when none. Sizes are compared in pixels,
+ * so the source's width and height are needed. */
 int pick_face(const FaceBox *faces, int n, const FaceBox *followed,
-	      double source_width, double source_height);
+	      double source_width, double source_height, double reach = 1.0);
 
 /* Where to look after a new sighting: the new box's centre, with a size
  * averaged with the last one's (a third of the new size). */

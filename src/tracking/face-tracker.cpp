@@ -43,10 +43,10 @@ void FaceTracker::release_graphics()
 void FaceTracker::frame(obs_source_t *target, obs_source_t *parent,
 			uint32_t width, uint32_t height)
 {
-	const uint64_t frame_time = obs_get_video_frame_time();
-	if (frame_time == last_frame_time)
+	const uint64_t tick = ticks.load();
+	if (tick == last_tick)
 		return;
-	last_frame_time = frame_time;
+	last_tick = tick;
 	if (staged) {
 		/* a frame later the GPU has finished the copy: mapping it
 		 * does not wait */
@@ -55,7 +55,8 @@ void FaceTracker::frame(obs_source_t *target, obs_source_t *parent,
 		frame_ns += os_gettime_ns() - start;
 		return;
 	}
-	if (frame_time < next_look_time)
+	const double now = clock_seconds.load();
+	if (now < next_look)
 		return;
 
 	FaceRegion region;
@@ -70,10 +71,8 @@ void FaceTracker::frame(obs_source_t *target, obs_source_t *parent,
 				 around_face ? &look_box : nullptr, region))
 			return;
 	}
-	next_look_time =
-		frame_time + uint64_t((followed ? FACE_FOLLOW_INTERVAL
-						: FACE_SEARCH_INTERVAL) *
-				      1.0e9);
+	next_look =
+		now + (followed ? FACE_FOLLOW_INTERVAL : FACE_SEARCH_INTERVAL);
 	const uint64_t start = os_gettime_ns();
 	draw(target, parent, region);
 	frame_ns += os_gettime_ns() - start;
@@ -185,9 +184,12 @@ void FaceTracker::run()
 			followed_width = width;
 			followed_height = height;
 		}
+		/* a face unseen for a while may have gone further */
+		const double unseen =
+			std::chrono::duration<double>(now - last_seen).count();
 		const int chosen = pick_face(
 			boxes, n, following ? &published.box : nullptr, width,
-			height);
+			height, face_reach(unseen));
 		if (chosen >= 0) {
 			const FaceBox &box = boxes[chosen];
 			look_box = following ? averaged_box(look_box, box)

@@ -47,10 +47,19 @@ public:
 	FaceTracker(const FaceTracker &) = delete;
 	FaceTracker &operator=(const FaceTracker &) = delete;
 
-	/* Once a frame (a second call in the same frame does nothing), inside
-	 * the graphics context: hands a mapped picture to the worker, or
-	 * draws the filter's input (`target`, of width by height pixels) for
-	 * the next one when it is time. */
+	/* The filter's tick: one more frame, `seconds` after the last. The
+	 * looks are paced by the ticks, so they follow the frames however the
+	 * frames are driven. */
+	void tick(double seconds)
+	{
+		clock_seconds.store(clock_seconds.load() + seconds);
+		ticks.fetch_add(1);
+	}
+
+	/* Once a frame (a second call after the same tick does nothing),
+	 * inside the graphics context: hands a mapped picture to the worker,
+	 * or draws the filter's input (`target`, of width by height pixels)
+	 * for the next one when it is time. */
 	void frame(obs_source_t *target, obs_source_t *parent, uint32_t width,
 		   uint32_t height);
 	/* Inside the graphics context: destroys the texture and the stage
@@ -75,11 +84,15 @@ private:
 		  const FaceRegion &region);
 	void hand_over();
 
+	/* written by the tick, read by `frame` */
+	std::atomic<double> clock_seconds{0.0};
+	std::atomic<uint64_t> ticks{0};
+
 	/* graphics side */
 	gs_texrender_t *texrender = nullptr;
 	gs_stagesurf_t *stage = nullptr;
-	uint64_t last_frame_time = 0;
-	uint64_t next_look_time = 0;
+	uint64_t last_tick = 0;
+	double next_look = 0.0;
 	bool staged = false;
 	uint64_t staged_frame_time = 0;
 	FaceRegion staged_region;
