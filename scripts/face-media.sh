@@ -60,10 +60,11 @@ bench)
 		"${video[@]}" -t 10 "$out/face-1080p.mp4"
 	;;
 demo)
-	# the whole photo, panned and zoomed across a larger canvas
-	ff -loop 1 -i "$photo" -f lavfi -i "color=c=$grey:s=960x540:r=30:d=8" -filter_complex \
-		"[0:v]scale=w='512+t*20':h='512+t*20':eval=frame[p];[1:v][p]overlay=x='if(lt(t,4),40+t*80,360)':y='20-t*6':shortest=1" \
-		"${video[@]}" -t 8 "$out/face-demo.mp4"
+	# the whole photo, panned and zoomed across a larger canvas; then it
+	# slides up until the face has left the frame (the suit stays)
+	ff -loop 1 -i "$photo" -f lavfi -i "color=c=$grey:s=960x540:r=30:d=10" -filter_complex \
+		"[0:v]scale=w='720+t*24':h='720+t*24':eval=frame[p];[1:v][p]overlay=x='min(t,6)*45':y='if(lt(t,6),-40-t*8,max(-88-(t-6)*600,-400))':shortest=1" \
+		"${video[@]}" -t 10 "$out/face-demo.mp4"
 	;;
 *)
 	echo "face-media.sh: unknown set $set_name" >&2

@@ -333,6 +333,23 @@ void PreviewHost::create_filter(const RgbaImage &picture, uint32_t w,
 					 std::to_string(h));
 }
 
+void PreviewHost::set_picture(const RgbaImage &picture)
+{
+	auto *in = static_cast<Input *>(obs_obj_get_data(input));
+	const uint8_t *planes[] = {picture.pixels.data()};
+	obs_enter_graphics();
+	gs_texture_t *texture = gs_texture_create(picture.width, picture.height,
+						  GS_RGBA, 1, planes, 0);
+	if (texture) {
+		gs_texture_destroy(in->texture);
+		in->texture = texture;
+	}
+	obs_leave_graphics();
+	if (!texture)
+		throw std::runtime_error(
+			"cannot make a texture of the picture");
+}
+
 std::map<std::string, obs_hotkey_id> PreviewHost::hotkeys() const
 {
 	struct Walk {

@@ -42,6 +42,9 @@ public:
 	void create_filter(const RgbaImage &input, uint32_t width,
 			   uint32_t height, obs_data_t *settings);
 
+	/* Shows another picture of the same size (a video's next frame). */
+	void set_picture(const RgbaImage &picture);
+
 	/* The ids of the hotkeys registered on the input, by name. */
 	std::map<std::string, obs_hotkey_id> hotkeys() const;
 
