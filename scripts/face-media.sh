@@ -45,7 +45,7 @@ tests)
 	# still; from left to right between 3 s and 5 s; gone to the right
 	moving still 4 192 52
 	moving moving 7 'if(lt(t,3),0,if(lt(t,5),(t-3)*192,384))' 52
-	moving leaving 6 'if(lt(t,2),192,192+(t-2)*1200)' 52
+	moving leaving 8 'if(lt(t,4),192,192+(t-4)*1200)' 52
 	# two faces: the left one larger at first and moving a little, the
 	# right one growing past it
 	ff -loop 1 -i "$photo" -f lavfi -i "color=c=$grey:s=640x360:r=30:d=6" -filter_complex \
