@@ -73,6 +73,9 @@ bool x_display_available();
  * then gives the module's pointer sampler, which runs in real time, 0.1 s
  * to read it. */
 void move_pointer(double fx, double fy);
+/* Waits (up to 10 s) until the module's face detector thread, if any, has
+ * finished its work: it runs in real time beside the frames. */
+void wait_for_face_detector();
 /* The last error line that libobs logged (e.g. why a JSON text did not
  * parse); empty when none. */
 std::string last_libobs_error();

@@ -62,8 +62,8 @@ void usage()
 		"                      \"coords\" (red = x, green = y, for checking pixels)\n"
 		"  --input-video FILE  a video to zoom into instead of a picture, frame by\n"
 		"                      frame at --fps (decoded by the ffmpeg program); then\n"
-		"                      each frame also waits 25 ms of real time for the\n"
-		"                      module's face detector, which runs on its own thread\n"
+		"                      each frame also waits for the module's face detector,\n"
+		"                      which runs on its own thread in real time\n"
 		"  --size WxH          frame size (16..4096 each); default: the image's or\n"
 		"                      video's own size, 640x360 for the test card, 256x256\n"
 		"                      for coords\n"
@@ -619,9 +619,7 @@ int run(const Options &o, const Timeline &timeline, obs_data_t *base,
 			host.tick(dt);
 		const RgbaImage frame = host.render();
 		if (input_video)
-			/* the face detector runs in real time, on its own
-			 * thread */
-			usleep(25000);
+			wait_for_face_detector();
 		if (o.frames)
 			write_png(folder->file(frame_name(i, count)), frame);
 		if (video)
