@@ -86,7 +86,7 @@ void zoom_filter_update(void *data, obs_data_t *settings)
 	reading.lock();
 
 	/* keys and requests read the stages on other threads */
-	std::lock_guard<std::mutex> guard(filter->lock);
+	std::unique_lock<std::mutex> guard(filter->lock);
 	for (size_t i = 0; i < filter->stages.size(); i++) {
 		const TargetKeys &keys = stage_keys(static_cast<int>(i));
 		ZoomStage &stage = filter->stages[i];
@@ -101,6 +101,9 @@ void zoom_filter_update(void *data, obs_data_t *settings)
 		stage.center_y = obs_data_get_double(settings, keys.center_y);
 		stage.duration = obs_data_get_double(settings, keys.duration);
 	}
+	guard.unlock();
 	reading.unlock();
+	/* outside `lock`: opening or closing the face tracker enters the
+	 * graphics context, inside which render takes `lock` */
 	sync_tracking(filter);
 }
