@@ -110,8 +110,11 @@ static bool tracked_centre(ZoomFilter *filter, double zoom, double dt,
 	} else if (filter->face) {
 		bool held;
 		seen = face_centre(filter, dt, fx, fy, held);
-		if (!seen && !held)
+		if (!seen && !held && filter->tracking_shown) {
+			/* the hold is over: back to the target's centre */
 			filter->tracking_shown = false;
+			filter->face_return_seconds = 0.0;
+		}
 	} else {
 		return false;
 	}
@@ -189,8 +192,13 @@ void zoom_filter_tick(void *data, float seconds)
 	if (!tracking || !tracked_centre(filter, zoom, dt, center_x, center_y))
 		filter->tracking_shown = false;
 
-	/* a face, seen a few times a second, is always glided to */
-	const double smoothing = filter->face
+	/* a face, seen a few times a second, is always glided to, and so is
+	 * the target's centre when a lost face's hold is over */
+	filter->face_return_seconds += dt;
+	const bool face_glide = filter->face && (filter->tracking_shown ||
+						 filter->face_return_seconds <
+							 FACE_RETURN_SECONDS);
+	const double smoothing = face_glide
 					 ? std::max(filter->tracking_smoothing,
 						    FACE_MIN_SMOOTHING)
 					 : filter->tracking_smoothing;

@@ -159,12 +159,13 @@ struct ZoomFilter {
 	 * any target tracks. The face tracker exists only while one follows a
 	 * face; render uses it inside the graphics context, so it is made and
 	 * dropped inside it too. The seconds since the face was last seen
-	 * count the hold.
+	 * count the hold; those since the hold ended, the glide back.
 	 */
 	TrackingSubject tracking_subject = TRACKING_AUTO;
 	bool any_tracking = false;
 	std::unique_ptr<FaceTracker> face;
 	double face_lost_seconds = 0.0;
+	double face_return_seconds = FACE_RETURN_SECONDS;
 };
 
 /* descriptor and lifecycle */

@@ -5,9 +5,17 @@
 #include <algorithm>
 #include <vector>
 
-struct FaceDetector::Impl {
-	dlib::frontal_face_detector detector =
+/* dlib's model, decoded from its headers once (a few hundred milliseconds)
+ * and copied into each detector. */
+static const dlib::frontal_face_detector &model()
+{
+	static const dlib::frontal_face_detector decoded =
 		dlib::get_frontal_face_detector();
+	return decoded;
+}
+
+struct FaceDetector::Impl {
+	dlib::frontal_face_detector detector = model();
 	dlib::array2d<unsigned char> grey;
 	std::vector<dlib::rect_detection> found;
 };

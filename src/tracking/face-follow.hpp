@@ -26,8 +26,10 @@ constexpr int FACE_PICTURE_MAX = 640;
 constexpr double FACE_DRAWN_SIZE = 88.0;
 constexpr double FACE_REGION_SCALE = 2.5;
 /* The view glides to a face at least this softly, so that the few looks
- * a second never show as steps. */
+ * a second never show as steps; and so for this long after a lost face's
+ * hold, back to the target's own centre. */
 constexpr double FACE_MIN_SMOOTHING = 0.3;
+constexpr double FACE_RETURN_SECONDS = 3.0;
 
 /* A box as fractions of the source: left, top, width, height. */
 struct FaceBox {

@@ -1,11 +1,8 @@
 #include "face-tracker.hpp"
 #include "face-detector.hpp"
 
-#include "../module/plugin-support.hpp"
-
 #include <util/platform.h>
 
-#include <algorithm>
 #include <cstring>
 
 #if defined(__linux__)

@@ -9,8 +9,9 @@
  * it to a stage surface and maps that on a later frame, so it never waits
  * for the GPU. The copy goes to the tracker's own worker thread
  * ("tavimore-face"), which runs the detector and publishes the followed
- * face. `latest` (the tick) only reads what was published. Both sides share
- * `lock`; nothing is allocated on either of them once the tracker exists.
+ * face. `latest` (the tick) only reads what was published. They share
+ * `lock`, a leaf lock. Once the tracker has drawn its first look, neither
+ * the tick nor `frame` allocates; the worker does, inside the detector.
  */
 #pragma once
 
