@@ -102,6 +102,14 @@ void on_graphics_thread(const std::function<void()> &work)
 		const_cast<std::function<void()> *>(&work), true);
 }
 
+/* Changes a source's settings on libobs's graphics thread: libobs's own
+ * deferred update reads a source's settings there without a lock, while
+ * obs_source_update writes them on the caller's thread. */
+void apply(obs_source_t *source, obs_data_t *changes)
+{
+	on_graphics_thread([&] { obs_source_update(source, changes); });
+}
+
 /* A source shown on the output (so libobs draws it every frame) with a zoom
  * filter whose idle view tracks. */
 struct Shown {
@@ -185,7 +193,7 @@ struct Shown {
 	void update(const char *json) const
 	{
 		OBSDataAutoRelease changes = obs_data_create_from_json(json);
-		obs_source_update(filter, changes);
+		apply(filter, changes);
 		wait_frames(2);
 	}
 };
@@ -449,7 +457,7 @@ TEST(FaceFollowing, OddSourcesNeitherCrashNorStickTheView)
 		SCOPED_TRACE(s.settings);
 		OBSDataAutoRelease settings =
 			obs_data_create_from_json(s.settings.c_str());
-		obs_source_update(shown.parent, settings);
+		apply(shown.parent, settings);
 		const uint64_t looks = shown.sighting().looks;
 		if (!s.face) {
 			/* looked at (a picture with pixels) or not, the view
