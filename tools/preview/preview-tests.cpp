@@ -331,16 +331,19 @@ TEST_F(PreviewTest, ListsTheFiltersSettingsAndDocumentsItself)
 {
 	const Result keys = run({"--list-settings"});
 	ASSERT_EQ(keys.status, 0) << keys.err;
-	EXPECT_EQ(std::count(keys.out.begin(), keys.out.end(), '\n'), 59 + 8);
+	EXPECT_EQ(std::count(keys.out.begin(), keys.out.end(), '\n'),
+		  59 + 8 + 1);
 	EXPECT_NE(keys.out.find("stage_8_duration"), std::string::npos);
 	EXPECT_NE(keys.out.find("tracking_dead_zone"), std::string::npos);
 	EXPECT_NE(keys.out.find("stage_8_hold"), std::string::npos);
+	EXPECT_NE(keys.out.find("tracking_subject"), std::string::npos);
 
 	const Result help = run({"--help"});
 	EXPECT_EQ(help.status, 0);
 	for (const char *option :
 	     {"--image", "--settings", "--set", "--timeline", "--fps",
-	      "--output", "--video", ".mp4", ".webm", "--module", "--data"})
+	      "--output", "--video", ".mp4", ".webm", "--module", "--data",
+	      "--input-video", "--demo"})
 		EXPECT_NE(help.out.find(option), std::string::npos) << option;
 }
 
