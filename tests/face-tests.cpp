@@ -478,7 +478,7 @@ TEST(FaceFollowing, OddSourcesNeitherCrashNorStickTheView)
 		const uint32_t h = obs_source_get_height(shown.parent);
 		const double fx = w == 800 ? 440 + 127 * 1.25 : 192 + 127;
 		const double fy = w == 800 ? 100 + 127 * 1.25 : 52 + 127;
-		EXPECT_TRUE(within(2.0, [&] {
+		EXPECT_TRUE(within(5.0, [&] {
 			const CropWindow win = shown.window();
 			return std::fabs(win.center_x * w - fx) <= NEAR &&
 			       std::fabs(win.center_y * h - fy) <= NEAR;

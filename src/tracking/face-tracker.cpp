@@ -63,7 +63,11 @@ void FaceTracker::frame(obs_source_t *target, obs_source_t *parent,
 		if (picture_ready)
 			return; /* the worker is still on the last one */
 		followed = following;
-		const bool around_face = following && !missed;
+		/* after a miss, or when the source has changed size (another
+		 * picture), the whole frame */
+		const bool around_face = following && !missed &&
+					 width == followed_width &&
+					 height == followed_height;
 		if (!face_region(width, height,
 				 around_face ? &look_box : nullptr, region))
 			return;

@@ -118,6 +118,9 @@ private:
 	FaceBox look_box;
 	/* the latest look missed it: the next one takes in the whole frame */
 	bool missed = false;
+	/* the source's size when the followed face was seen */
+	double followed_width = 0.0;
+	double followed_height = 0.0;
 
 	/* the picture handed over: RGBA rows FACE_PICTURE_MAX * 4 bytes
 	 * apart, written by `frame` only while no search is pending */
@@ -126,8 +129,5 @@ private:
 	/* worker only */
 	std::unique_ptr<FaceDetector> detector;
 	std::chrono::steady_clock::time_point last_seen;
-	/* the source's size when the followed face was seen */
-	double followed_width = 0.0;
-	double followed_height = 0.0;
 	std::thread worker;
 };
