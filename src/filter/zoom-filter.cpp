@@ -1,6 +1,7 @@
 /* The zoom filter's descriptor and the start and end of an instance. */
 #include "zoom-filter.hpp"
 
+#include <chrono>
 #include <cmath>
 #include <new>
 
@@ -17,6 +18,16 @@ static void *zoom_filter_create(obs_data_t *settings, obs_source_t *source)
 	if (!filter)
 		return nullptr;
 	filter->source = source;
+	/* microseconds: no filter changes its target a million times a
+	 * second, so one made later starts above every earlier one */
+	filter->stage_sequence =
+		std::chrono::duration_cast<std::chrono::microseconds>(
+			std::chrono::system_clock::now().time_since_epoch())
+			.count();
+	const char *name = obs_source_get_name(source);
+	filter->wanted_name = name ? name : "";
+	signal_handler_connect(obs_source_get_signal_handler(source), "rename",
+			       zoom_filter_renamed, filter);
 
 	char *path =
 		obs_find_module_file(obs_current_module(), "zoom-crop.effect");
@@ -62,6 +73,8 @@ static void *zoom_filter_create(obs_data_t *settings, obs_source_t *source)
 static void zoom_filter_destroy(void *data)
 {
 	auto *filter = static_cast<ZoomFilter *>(data);
+	signal_handler_disconnect(obs_source_get_signal_handler(filter->source),
+				  "rename", zoom_filter_renamed, filter);
 
 	/* libobs destroys sources on its destruction task thread, where the
 	 * hotkey work runs too: every hotkey goes before any data handed
