@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <new>
 
 #include "../module/plugin-support.hpp"
@@ -91,7 +92,7 @@ static void zoom_filter_destroy(void *data)
 	delete filter;
 }
 
-void register_zoom_filter()
+bool register_zoom_filter()
 {
 	obs_source_info info = {};
 	info.id = "tavimore_filter";
@@ -109,4 +110,9 @@ void register_zoom_filter()
 	info.filter_remove = zoom_filter_remove;
 	info.video_get_color_space = zoom_filter_color_space;
 	obs_register_source(&info);
+	/* libobs refuses a descriptor larger than its own (from a module
+	 * built for a newer libobs) with a warning and no result: the type
+	 * is there, and ours, when libobs names it as this filter does */
+	const char *name = obs_source_get_display_name(info.id);
+	return name && std::strcmp(name, zoom_filter_get_name(nullptr)) == 0;
 }

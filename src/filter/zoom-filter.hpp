@@ -173,8 +173,8 @@ struct ZoomFilter {
 	uint32_t capture_check_countdown = 0;
 };
 
-/* descriptor and lifecycle */
-void register_zoom_filter();
+/* descriptor and lifecycle: false when libobs refused the filter type */
+bool register_zoom_filter();
 
 /* settings */
 void zoom_filter_get_defaults(obs_data_t *settings);
