@@ -719,6 +719,25 @@ TEST(TwoFilters, BindingsAndDescriptionsOutliveDefaultsStageCountsAndRenames)
 		 nothing},
 		{"one stage when saved, two after the reload", stages(1),
 		 stages(2)},
+		{"a save of an earlier version: the key set in the settings",
+		 [](TwoOnOne &two) {
+			 obs_data_t *own = obs_source_get_private_settings(
+				 two.filters[1]);
+			 obs_data_t *settings =
+				 obs_source_get_settings(two.filters[1]);
+			 obs_data_set_int(settings, "hotkey_set",
+					  obs_data_get_int(own, "hotkey_set"));
+			 obs_data_erase(own, "hotkey_set");
+			 obs_data_release(settings);
+			 obs_data_release(own);
+		 },
+		 [](TwoOnOne &two) {
+			 /* carried over, where Defaults cannot clear it */
+			 obs_data_t *own = obs_source_get_private_settings(
+				 two.filters[1]);
+			 EXPECT_EQ(obs_data_get_int(own, "hotkey_set"), 2);
+			 obs_data_release(own);
+		 }},
 		{"the second filter renamed after the reload", nothing,
 		 [](TwoOnOne &two) {
 			 obs_source_set_name(two.filters[1], "zoom renamed");
