@@ -17,8 +17,8 @@
  *
  * Text: obs-websocket turns what it is handed into JSON on its thread pool,
  * and its JSON library throws at a byte that is not UTF-8, which nothing
- * there catches. Names come from libobs and from settings, where a script
- * may have put any bytes, so every text is made valid UTF-8 first.
+ * there catches: OBS aborts. Names come from libobs and from settings, where
+ * a script may have put any bytes, so every text is made valid UTF-8 first.
  */
 #include "zoom-remote.hpp"
 #include "../filter/zoom-filter.hpp"
