@@ -638,8 +638,18 @@ bool Sampler::sample(Link &link, bool refresh_areas, bool query)
 	/* a new area needs a pointer position to go with it */
 	query = query || !jobs.empty();
 	xcb_connection_t *c = link.c;
-	const CaptureRect whole = {0, 0, double(link.screen->width_in_pixels),
-				   double(link.screen->height_in_pixels)};
+	CaptureRect whole = {0, 0, double(link.screen->width_in_pixels),
+			     double(link.screen->height_in_pixels)};
+	if (!jobs.empty()) {
+		/* the screen's size now: it grows when a monitor is added */
+		xcb_generic_error_t *e = nullptr;
+		Reply<xcb_get_geometry_reply_t> g;
+		g.p = take(xcb_get_geometry_reply(
+				   c, xcb_get_geometry(c, link.root), &e),
+			   e);
+		if (g)
+			whole = {0, 0, double(g->width), double(g->height)};
+	}
 	for (Job &job : jobs) {
 		const CaptureSettings &capture = job.capture;
 		CaptureRect r;
