@@ -560,11 +560,13 @@ void Sampler::add(X11Client *client)
 			thread.detach();
 			running = true;
 			started = true;
-		} else if (stopping) {
+		} else {
 			/* a thread asked to end, and still busy with the
-			 * server, carries on */
+			 * server, carries on; either way the new client's
+			 * area is looked up at once */
+			started = stopping;
 			stopping = false;
-			started = true;
+			wake();
 		}
 	}
 	if (started)
