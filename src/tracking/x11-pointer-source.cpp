@@ -94,6 +94,16 @@ template<typename T> static T *take(T *reply, xcb_generic_error_t *error)
 	return reply;
 }
 
+/* A capture area to look up, for one client. */
+struct Job {
+	X11Client *client;
+	CaptureSettings capture;
+	uint32_t window;
+	bool found;
+	bool gone;
+	CaptureRect area;
+};
+
 class Sampler {
 public:
 	void add(X11Client *client);
@@ -116,6 +126,12 @@ private:
 	/* an eventfd: stop, or capture settings changed; made before the
 	 * first thread starts, never closed */
 	int wake_fd = -1;
+	/* the thread's own, kept from round to round: one thread at a time
+	 * uses it (a new one starts only once the last has left its loop).
+	 * Not a thread_local: the module's thread_locals are dynamic TLS,
+	 * which an ending thread frees while the host may be looking at
+	 * every thread (LeakSanitizer's checks crashed on it) */
+	std::vector<Job> jobs;
 };
 
 /* Made once and never destroyed: see the top of this file. */
@@ -612,15 +628,6 @@ bool Sampler::sample(Link &link, bool refresh_areas, bool query)
 {
 	/* the areas to look up, copied so that no X request runs under the
 	 * lock (this thread only: it may allocate) */
-	struct Job {
-		X11Client *client;
-		CaptureSettings capture;
-		uint32_t window;
-		bool found;
-		bool gone;
-		CaptureRect area;
-	};
-	static thread_local std::vector<Job> jobs;
 	jobs.clear();
 	{
 		std::lock_guard<std::mutex> guard(lock);
