@@ -171,6 +171,7 @@ struct ZoomFilter {
 	double tracked_x = 0.5;
 	double tracked_y = 0.5;
 	uint32_t capture_check_countdown = 0;
+	CaptureSettings parent_capture;
 };
 
 /* descriptor and lifecycle: false when libobs refused the filter type */
