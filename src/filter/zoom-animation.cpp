@@ -30,8 +30,9 @@ static bool tracked_centre(ZoomFilter *filter, double zoom, double &x,
 		return false;
 	if (filter->capture_check_countdown == 0) {
 		filter->capture_check_countdown = CAPTURE_CHECK_FRAMES;
-		pointer->set_capture(capture_settings_of(
-			obs_filter_get_parent(filter->source)));
+		capture_settings_of(obs_filter_get_parent(filter->source),
+				    filter->parent_capture);
+		pointer->set_capture(filter->parent_capture);
 	}
 	filter->capture_check_countdown--;
 
