@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# A Debian release's own OBS Studio, in a chroot for the OBS Studio suite:
+#   bash scripts/obs-chroot.sh RELEASE DIR
+# makes DIR (debootstrap minbase) with that release's obs-studio and Mesa's
+# software OpenGL, once: a DIR whose .ready names the OBS version is kept.
+# The mounts that debootstrap and apt need live in a mount namespace of this
+# script's own, so they go with it, whatever happens.
+cd "$(dirname "$0")/.."
+. scripts/common.sh
+release=$1 dir=$2
+[ -f "$dir/.ready" ] && exit 0
+apt_install debootstrap
+# a leftover of an earlier try goes, unless something is mounted in it
+if grep -qF " $(realpath -m "$dir")/" /proc/mounts; then
+	echo "$dir has mounts in it: not removing it" >&2
+	exit 1
+fi
+rm -rf "$dir"
+mkdir -p "$(dirname "$dir")"
+exec unshare --mount --propagation private bash -euo pipefail -c '
+release=$1 dir=$2
+debootstrap --variant=minbase "$release" "$dir" http://deb.debian.org/debian >"$dir.log" 2>&1 ||
+	{ tail -n 30 "$dir.log"; exit 1; }
+# sid'"'"'s Release file may be past its Valid-Until; no service starts in here
+echo "Acquire::Check-Valid-Until \"false\";" >"$dir/etc/apt/apt.conf.d/99tavimore"
+printf "#!/bin/sh\nexit 101\n" >"$dir/usr/sbin/policy-rc.d"
+chmod +x "$dir/usr/sbin/policy-rc.d"
+for m in proc sys dev dev/pts; do mount --rbind "/$m" "$dir/$m"; done
+chroot "$dir" apt-get update -q >>"$dir.log"
+DEBIAN_FRONTEND=noninteractive chroot "$dir" apt-get install -y -q --no-install-recommends \
+	obs-studio libegl-mesa0 libgl1-mesa-dri >>"$dir.log" 2>&1 || { tail -n 30 "$dir.log"; exit 1; }
+chroot "$dir" dpkg-query -W -f="\${Version}\n" obs-studio >"$dir/.ready"
+echo "$release: obs-studio $(cat "$dir/.ready") in $dir"
+' bash "$release" "$dir"

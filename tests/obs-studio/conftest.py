@@ -1,0 +1,339 @@
+"""OBS Studio itself, with the plug-in installed, under an X server of its
+own and driven through its obs-websocket: the fixtures of the OBS Studio
+suite. scripts/test.d/50-obs-studio.sh runs it in a network namespace of its
+own; TAVIMORE_OBS names the OBS Studios ("NAME=ROOT ...": root file systems,
+each with its OBS and the plug-in installed), and every test that uses the
+fixture obs_root runs once for each, named after it: test_x[sid].
+
+A scenario is a module-scoped fixture that starts OBS with its inputs:
+    with Session(obs_root, [image("Card", picture, zoom_filter(...))]) as s:
+        yield s
+and tests that use s.request, s.vendor, s.screenshot, s.x (pointer, keys).
+TAVIMORE_KEEP=1 keeps each session's folder (HOME, logs) for a look.
+"""
+import base64
+import glob
+import io
+import json
+import os
+import shutil
+import signal
+import subprocess
+import tempfile
+import threading
+import time
+
+import numpy as np
+import pytest
+import websocket
+from PIL import Image
+from Xlib import X, XK, display
+from Xlib.ext import xtest
+
+OBS_BUILDS = [entry.split("=", 1) for entry in os.environ.get("TAVIMORE_OBS", "").split()]
+SCREEN = (1280, 720)
+PORT = 4455
+LOADED = "plugin loaded successfully (version 1.0.0)"
+EXPECTED_LINES = (LOADED, "] plugin unloaded", "remote control through obs-websocket: tavimore")
+
+
+@pytest.fixture(scope="session", params=[root for _, root in OBS_BUILDS],
+                ids=[name for name, _ in OBS_BUILDS])
+def obs_root(request):
+    return request.param
+
+
+# ---- the scene collection's parts
+def zoom_filter(name="Tavimore Zoom", **settings):
+    return {"id": "tavimore_filter", "versioned_id": "tavimore_filter", "name": name,
+            "settings": settings}
+
+
+def source(kind, name, settings, *filters, hotkeys=None):
+    """An input of the scene; hotkeys: {hotkey name: OBS key name} bindings."""
+    bindings = {n: [{"key": key}] for n, key in (hotkeys or {}).items()}
+    return {"id": kind, "versioned_id": kind, "name": name, "settings": settings,
+            "filters": list(filters), "hotkeys": bindings}
+
+
+def image(name, path, *filters, **kw):
+    return source("image_source", name, {"file": path, "unload": False}, *filters, **kw)
+
+
+def ramps(width, height):
+    """A picture whose pixels tell where they are: red = x, green = y, each
+    0 to 255 over the picture."""
+    x = np.rint(np.arange(width) * 255 / (width - 1))
+    y = np.rint(np.arange(height) * 255 / (height - 1))
+    rgb = np.zeros((height, width, 3), np.uint8)
+    rgb[..., 0], rgb[..., 1] = x[None, :], y[:, None]
+    return rgb
+
+
+def shown_window(shot, width, height):
+    """Which part of a ramps picture of width x height a screenshot shows,
+    cropped and scaled any way: (left, right, top, bottom) in the picture's
+    pixels (edges, not centres), fitted by least squares to the middle row's
+    red and the middle column's green, so that each is well within a pixel."""
+    a = np.asarray(shot.convert("RGB"), float)
+
+    def edges(levels, size):
+        at = (np.arange(len(levels)) + 0.5) / len(levels)
+        extent, first = np.polyfit(at, levels * (size - 1) / 255 + 0.5, 1)
+        return first, first + extent
+
+    return (*edges(a[a.shape[0] // 2, :, 0], width), *edges(a[:, a.shape[1] // 2, 1], height))
+
+
+def settles(probe, seconds=15, times=2):
+    """Calls probe until it answers (ok, seen) with ok true `times` in a row;
+    returns (ok, last seen)."""
+    deadline, row = time.monotonic() + seconds, 0
+    while True:
+        ok, seen = probe()
+        row = row + 1 if ok else 0
+        if row >= times or time.monotonic() > deadline:
+            return row >= times, seen
+        time.sleep(0.1)
+
+
+class RequestFailed(Exception):
+    pass
+
+
+class Client:
+    """One obs-websocket 5 connection (no password), identified."""
+
+    def __init__(self, subscriptions=0, timeout=10):
+        self.ws = websocket.create_connection(
+            "ws://127.0.0.1:%d" % PORT, timeout=timeout, subprotocols=["obswebsocket.json"])
+        self.hello = json.loads(self.ws.recv())["d"]
+        self.ws.send(json.dumps({"op": 1, "d": {"rpcVersion": 1, "eventSubscriptions": subscriptions}}))
+        assert json.loads(self.ws.recv())["op"] == 2
+        self.next_id = 0
+
+    def request(self, kind, data=None):
+        self.next_id += 1
+        body = {"requestType": kind, "requestId": str(self.next_id)}
+        if data is not None:
+            body["requestData"] = data
+        self.ws.send(json.dumps({"op": 6, "d": body}))
+        while True:
+            d = json.loads(self.ws.recv())["d"]
+            if d.get("requestId") == body["requestId"]:
+                break
+        if not d["requestStatus"]["result"]:
+            raise RequestFailed("%s: %s" % (kind, d["requestStatus"]))
+        return d.get("responseData", {})
+
+    def events(self, seconds):
+        """The vendor events received within `seconds`, as JSON texts."""
+        got, deadline = [], time.monotonic() + seconds
+        while (left := deadline - time.monotonic()) > 0:
+            self.ws.settimeout(left)
+            try:
+                message = json.loads(self.ws.recv())
+            except websocket.WebSocketTimeoutException:
+                break
+            if message["op"] == 5 and message["d"]["eventType"] == "VendorEvent":
+                got.append(message["d"]["eventData"])
+        return got
+
+
+class XScreen:
+    """The X server's screen: a picture over every window, the pointer and the keys (XTest)."""
+
+    def __init__(self, name):
+        self.display = display.Display(name)
+        self.stop = threading.Event()
+
+    def move(self, x, y):
+        xtest.fake_input(self.display, X.MotionNotify, x=x, y=y)
+        self.display.sync()
+
+    def key(self, obs_key, down):
+        """Presses or releases the key of an OBS key name (OBS_KEY_F6)."""
+        code = self.display.keysym_to_keycode(XK.string_to_keysym(obs_key[len("OBS_KEY_"):]))
+        xtest.fake_input(self.display, X.KeyPress if down else X.KeyRelease, code)
+        self.display.sync()
+
+    def cover(self, rgb):
+        """Shows the picture in a window over the whole screen, raised
+        above every window mapped later, until close()."""
+        d = display.Display(self.display.get_display_name())
+        screen = d.screen()
+        h, w = rgb.shape[:2]
+        win = screen.root.create_window(0, 0, w, h, 0, screen.root_depth, override_redirect=True)
+        pixmap = win.create_pixmap(w, h, screen.root_depth)
+        gc = pixmap.create_gc()
+        bgrx = np.zeros((h, w, 4), np.uint8)
+        bgrx[..., :3] = rgb[..., ::-1]
+        for top in range(0, h, 32):  # in pieces that fit one request
+            part = bgrx[top:top + 32]
+            pixmap.put_image(gc, 0, top, w, len(part), X.ZPixmap, screen.root_depth, 0, part.tobytes())
+        win.change_attributes(background_pixmap=pixmap)
+        win.map()
+        win.clear_area()
+        d.sync()
+
+        def raise_it():
+            while not self.stop.wait(0.2):
+                win.raise_window()
+                d.sync()
+            d.close()
+        threading.Thread(target=raise_it, daemon=True).start()
+
+    def close(self):
+        self.stop.set()
+        self.display.close()
+
+
+class Session:
+    """OBS Studio of the root file system `root` with a scene collection
+    "Tavimore" whose scene "Scene" holds `inputs`, a private HOME, its own Xvfb."""
+
+    def __init__(self, root, inputs, home=None):
+        self.root, self.inputs = root, inputs
+        self.work = tempfile.mkdtemp(prefix="tavimore-obs-", dir=os.path.join(root, "tmp"))
+        self.home = home or self.work + "/home"
+        self.config = self.home + "/.config/obs-studio"
+        self.collection = self.config + "/basic/scenes/Tavimore.json"
+        self.obs = self.xvfb = self.status = self.log = self.x = None
+
+    def __enter__(self):
+        try:
+            self.write_config()
+            self.start()
+        except BaseException:
+            self.__exit__()
+            raise
+        return self
+
+    def __exit__(self, *exc):
+        if self.x:
+            self.x.close()
+        for process in (self.obs, self.xvfb):
+            if process and process.poll() is None:
+                process.send_signal(signal.SIGINT)
+                try:
+                    process.wait(15)
+                except subprocess.TimeoutExpired:
+                    process.kill()
+                    process.wait()
+        if os.environ.get("TAVIMORE_KEEP"):
+            print("kept", self.work)
+        else:
+            shutil.rmtree(self.work, ignore_errors=True)
+
+    def write_config(self):
+        # no first-run wizard, no questions on exit, our collection;
+        # user.ini is where OBS 31 and later read most of it
+        ini = ("[General]\nFirstRun=true\nEnableAutoUpdates=false\nConfirmOnExit=false\n\n"
+               "[Basic]\nProfile=Untitled\nProfileDir=Untitled\nSceneCollection=Tavimore\n"
+               "SceneCollectionFile=Tavimore\n\n[OBSWebSocket]\nFirstLoad=false\nServerEnabled=true\n"
+               "ServerPort=%d\nAlertsEnabled=false\nAuthRequired=false\n" % PORT)
+        os.makedirs(self.config + "/basic/scenes")
+        os.makedirs(self.config + "/plugin_config/obs-websocket")
+        for name in ("global.ini", "user.ini"):
+            with open(self.config + "/" + name, "w") as f:
+                f.write(ini)
+        with open(self.config + "/plugin_config/obs-websocket/config.json", "w") as f:
+            json.dump({"first_load": False, "server_enabled": True, "server_port": PORT,
+                       "alerts_enabled": False, "auth_required": False}, f)
+        items = [{"name": s["name"], "id": i + 1, "visible": True, "locked": False,
+                  "pos": {"x": 0.0, "y": 0.0}, "scale": {"x": 1.0, "y": 1.0}, "rot": 0.0, "align": 5,
+                  "bounds_type": 0, "bounds": {"x": 0.0, "y": 0.0}, "bounds_align": 0}
+                 for i, s in enumerate(self.inputs)]
+        scene = {"id": "scene", "versioned_id": "scene", "name": "Scene",
+                 "settings": {"id_counter": len(items), "custom_size": False, "items": items}}
+        with open(self.collection, "w") as f:
+            json.dump({"name": "Tavimore", "current_scene": "Scene", "current_program_scene": "Scene",
+                       "scene_order": [{"name": "Scene"}], "sources": [scene] + self.inputs,
+                       "groups": [], "transitions": [], "current_transition": "Fade",
+                       "transition_duration": 300}, f, indent=1)
+
+    def inside(self, path):
+        """A path of the host as OBS in its root sees it."""
+        return "/" + os.path.relpath(path, self.root)
+
+    def start(self):
+        read, write = os.pipe()
+        self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "%dx%dx24" % SCREEN,
+                                      "-nolisten", "tcp"], pass_fds=[write], stderr=subprocess.DEVNULL)
+        os.close(write)
+        with os.fdopen(read) as f:
+            name = ":" + f.readline().strip()
+        assert name != ":", "Xvfb did not start"
+        self.x = XScreen(name)
+        env = ["HOME=" + self.inside(self.home), "DISPLAY=" + name, "PATH=/usr/bin:/bin", "LANG=C.UTF-8"]
+        # --multi: OBS would look for another instance machine-wide and wait on a dialog
+        self.obs = subprocess.Popen(
+            ["chroot", self.root, "env", "-i"] + env + ["obs", "--disable-updater", "--disable-shutdown-check",
+                                                        "--multi", "--collection", "Tavimore", "--scene", "Scene"],
+            stdout=open(self.work + "/obs.out", "w"), stderr=subprocess.STDOUT)
+        deadline = time.monotonic() + 90  # start-up on a busy machine
+        while True:
+            assert self.obs.poll() is None, "OBS stopped while starting: " + self.output()
+            try:
+                self.client = Client()
+                break
+            except (OSError, websocket.WebSocketException):
+                assert time.monotonic() < deadline, "no obs-websocket after 90 s: " + self.output()
+                time.sleep(0.2)
+        self.log = sorted(glob.glob(self.config + "/logs/*.txt"), key=os.path.getmtime)[-1]
+
+    def output(self):
+        with open(self.work + "/obs.out") as f:
+            return f.read()[-3000:]
+
+    def log_text(self):
+        with open(self.log) as f:
+            return f.read()
+
+    def module_lines(self):
+        return [line for line in self.log_text().splitlines() if "[tavimore-free]" in line]
+
+    def request(self, kind, data=None):
+        return self.client.request(kind, data)
+
+    def vendor(self, kind, data=None):
+        body = {"vendorName": "tavimore", "requestType": kind}
+        if data is not None:
+            body["requestData"] = data
+        return self.request("CallVendorRequest", body)["responseData"]
+
+    def screenshot(self, name):
+        uri = self.request("GetSourceScreenshot", {"sourceName": name, "imageFormat": "png"})["imageData"]
+        return Image.open(io.BytesIO(base64.b64decode(uri.split(",", 1)[1])))
+
+    def shows(self, name, size, expected, tolerance=1.5):
+        """Polls screenshots of input `name` (a ramps picture of `size`) until
+        two in a row show the window expected, each edge within tolerance."""
+        def probe():
+            seen = shown_window(self.screenshot(name), *size)
+            return max(abs(a - b) for a, b in zip(seen, expected)) <= tolerance, seen
+        ok, seen = settles(probe)
+        assert ok, "%s shows %s (left right top bottom), expected %s" % (
+            name, " ".join("%.1f" % v for v in seen), expected)
+
+    def hold(self, key, seconds, while_held=None):
+        """Holds a key for `seconds` (real key events); while_held runs meanwhile."""
+        self.x.key(key, True)
+        end = time.monotonic() + seconds
+        try:
+            if while_held:
+                while_held()
+            time.sleep(max(0.0, end - time.monotonic()))
+        finally:
+            self.x.key(key, False)
+
+    def stop(self):
+        """SIGINT, as on closing OBS's window; then every check of a clean exit."""
+        self.client.ws.close()
+        self.obs.send_signal(signal.SIGINT)
+        self.status = self.obs.wait(30)
+        assert self.status == 0, "OBS exited with %s: %s" % (self.status, self.output())
+        assert any(LOADED in line for line in self.module_lines()), "no load line of the module"
+        assert any("] plugin unloaded" in line for line in self.module_lines()), "no unload line"
+        unexpected = [line for line in self.module_lines() if not any(e in line for e in EXPECTED_LINES)]
+        assert not unexpected, "lines of the module: %s" % unexpected
