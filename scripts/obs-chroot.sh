@@ -2,7 +2,8 @@
 # A Debian release's own OBS Studio, in a chroot for the OBS Studio suite:
 #   bash scripts/obs-chroot.sh RELEASE DIR
 # makes DIR (debootstrap minbase) with that release's obs-studio and Mesa's
-# software OpenGL, once: a DIR whose .ready names the OBS version is kept.
+# software OpenGL (libgl1 too: sid's libobs-opengl opens libGL.so.1 without
+# depending on it), once: a DIR whose .ready names the OBS version is kept.
 # The mounts that debootstrap and apt need live in a mount namespace of this
 # script's own, so they go with it, whatever happens.
 cd "$(dirname "$0")/.."
@@ -28,7 +29,7 @@ chmod +x "$dir/usr/sbin/policy-rc.d"
 for m in proc sys dev dev/pts; do mount --rbind "/$m" "$dir/$m"; done
 chroot "$dir" apt-get update -q >>"$dir.log"
 DEBIAN_FRONTEND=noninteractive chroot "$dir" apt-get install -y -q --no-install-recommends \
-	obs-studio libegl-mesa0 libgl1-mesa-dri >>"$dir.log" 2>&1 || { tail -n 30 "$dir.log"; exit 1; }
+	obs-studio libegl-mesa0 libgl1-mesa-dri libgl1 >>"$dir.log" 2>&1 || { tail -n 30 "$dir.log"; exit 1; }
 chroot "$dir" dpkg-query -W -f="\${Version}\n" obs-studio >"$dir/.ready"
 echo "$release: obs-studio $(cat "$dir/.ready") in $dir"
 ' bash "$release" "$dir"

@@ -272,19 +272,22 @@ class Session:
                                                         "--multi", "--collection", "Tavimore", "--scene", "Scene"],
             stdout=open(self.work + "/obs.out", "w"), stderr=subprocess.STDOUT)
         deadline = time.monotonic() + 90  # start-up on a busy machine
-        while True:
+        while True:  # until obs-websocket answers, with OBS done loading
             assert self.obs.poll() is None, "OBS stopped while starting: " + self.output()
             try:
                 self.client = Client()
+                self.client.request("GetCurrentProgramScene")
                 break
-            except (OSError, websocket.WebSocketException):
-                assert time.monotonic() < deadline, "no obs-websocket after 90 s: " + self.output()
+            except (OSError, websocket.WebSocketException, RequestFailed):
+                assert time.monotonic() < deadline, "OBS not ready after 90 s: " + self.output()
                 time.sleep(0.2)
         self.log = sorted(glob.glob(self.config + "/logs/*.txt"), key=os.path.getmtime)[-1]
 
     def output(self):
-        with open(self.work + "/obs.out") as f:
-            return f.read()[-3000:]
+        """The end of OBS's output and of its log, for a failure's message."""
+        logs = sorted(glob.glob(self.config + "/logs/*.txt"), key=os.path.getmtime)
+        with open(self.work + "/obs.out") as out, open(logs[-1] if logs else os.devnull) as log:
+            return out.read()[-1500:] + "\n-- log:\n" + log.read()[-3000:]
 
     def log_text(self):
         with open(self.log) as f:
