@@ -46,4 +46,4 @@ for entry in debian12=/ $(for r in ${TAVIMORE_OBS_RELEASES-trixie sid}; do echo 
 done
 export TAVIMORE_OBS="${obs[*]}" TAVIMORE_TARBALL="$(realpath dist/*.tar.xz)"
 # Debian's Python, with Debian's pytest, websocket, PIL, numpy and Xlib
-exec unshare --net bash -c 'ip link set lo up && exec /usr/bin/python3 -m pytest -p no:cacheprovider -v tests/obs-studio "$@"' bash "$@"
+exec unshare --net bash -c 'ip link set lo up && exec /usr/bin/python3 -m pytest -p no:cacheprovider -v "${@:-tests/obs-studio}"' bash "$@"

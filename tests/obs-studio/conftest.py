@@ -34,7 +34,7 @@ OBS_BUILDS = [entry.split("=", 1) for entry in os.environ.get("TAVIMORE_OBS", ""
 SCREEN = (1280, 720)
 PORT = 4455
 LOADED = "plugin loaded successfully (version 1.0.0)"
-EXPECTED_LINES = (LOADED, "] plugin unloaded", "remote control through obs-websocket: tavimore")
+EXPECTED_LINES = (LOADED, "] plugin unloaded", "remote control through obs-websocket: tavimore", "pointer sampler st")
 
 
 @pytest.fixture(scope="session", params=[root for _, root in OBS_BUILDS],
@@ -330,6 +330,16 @@ class Session:
         finally:
             self.x.key(key, False)
 
+    def mapped_modules(self):
+        """The files of the module that the running OBS has mapped."""
+        with open("/proc/%d/maps" % self.obs.pid) as f:
+            return {line.split()[-1] for line in f if "tavimore-free.so" in line}
+
+    def saved_hotkeys(self, name):
+        """The hotkeys that the saved collection holds for input `name`."""
+        with open(self.collection) as f:
+            return next(s for s in json.load(f)["sources"] if s["name"] == name).get("hotkeys", {})
+
     def stop(self):
         """SIGINT, as on closing OBS's window; then every check of a clean exit."""
         self.client.ws.close()
@@ -338,5 +348,8 @@ class Session:
         assert self.status == 0, "OBS exited with %s: %s" % (self.status, self.output())
         assert any(LOADED in line for line in self.module_lines()), "no load line of the module"
         assert any("] plugin unloaded" in line for line in self.module_lines()), "no unload line"
+        assert not [line for line in self.log_text().splitlines() if "tavimore_filter" in line and (
+            "not found" in line.lower() or "failed" in line.lower())], "libobs did not know the filter's id"
+        assert "Number of memory leaks: 0" in self.log_text()
         unexpected = [line for line in self.module_lines() if not any(e in line for e in EXPECTED_LINES)]
         assert not unexpected, "lines of the module: %s" % unexpected
