@@ -43,6 +43,21 @@ def obs_root(request):
     return request.param
 
 
+def pytest_terminal_summary(terminalreporter):
+    """Adds the tests that passed in each OBS to the test command's tally."""
+    if not os.environ.get("TAVIMORE_TALLY"):
+        return
+    counts = {name: 0 for name, _ in OBS_BUILDS}
+    for report in terminalreporter.stats.get("passed", []):
+        name = report.nodeid.partition("[")[2].split("-")[0].rstrip("]") or OBS_BUILDS[0][0]
+        counts[name] += 1
+    with open(os.environ["TAVIMORE_TALLY"], "a") as tally:
+        for name, root in OBS_BUILDS:
+            version = subprocess.run(["chroot", root, "dpkg-query", "-W", "-f=${Version}", "obs-studio"],
+                                     capture_output=True, text=True).stdout
+            tally.write("OBS Studio %s (%s)\t%d\n" % (version, name, counts[name]))
+
+
 # ---- the scene collection's parts
 def zoom_filter(name="Tavimore Zoom", **settings):
     return {"id": "tavimore_filter", "versioned_id": "tavimore_filter", "name": name,
