@@ -13,12 +13,16 @@ cd "$(dirname "$0")/../.."
 . scripts/common.sh
 
 if [ "${1:-}" != --in-namespace ]; then
-	apt_install obs-studio xvfb xauth libegl-mesa0 libgl1-mesa-dri iproute2 \
+	apt_install obs-studio xvfb xauth libegl-mesa0 libgl1-mesa-dri iproute2 debootstrap \
 		python3-pytest python3-websocket python3-pil python3-numpy python3-xlib
 	[ -n "$(ls dist/*.deb 2>/dev/null)" ] || bash scripts/package.sh
+	# the chroots side by side: mostly downloads and unpacking
+	pids=()
 	for release in ${TAVIMORE_OBS_RELEASES-trixie sid}; do
-		bash scripts/obs-chroot.sh "$release" "build/obs-chroots/$release"
+		bash scripts/obs-chroot.sh "$release" "build/obs-chroots/$release" &
+		pids+=($!)
 	done
+	for pid in "${pids[@]}"; do wait "$pid"; done
 	exec unshare --mount --propagation private bash "$0" --in-namespace "$@"
 fi
 shift
@@ -45,5 +49,7 @@ for entry in debian12=/ $(for r in ${TAVIMORE_OBS_RELEASES-trixie sid}; do echo 
 	obs+=("$name=$root")
 done
 export TAVIMORE_OBS="${obs[*]}" TAVIMORE_TARBALL="$(realpath dist/*.tar.xz)"
-# Debian's Python, with Debian's pytest, websocket, PIL, numpy and Xlib
-exec unshare --net bash -c 'ip link set lo up && exec /usr/bin/python3 -m pytest -p no:cacheprovider -v "${@:-tests/obs-studio}"' bash "$@"
+# Debian's Python, with Debian's pytest, websocket, PIL, numpy and Xlib; in a
+# PID namespace too, so that no OBS or Xvfb outlives the suite
+exec unshare --net --pid --fork --kill-child --mount-proc bash -c 'ip link set lo up &&
+	/usr/bin/python3 -m pytest -p no:cacheprovider -v "${@:-tests/obs-studio}"' bash "$@"
