@@ -61,7 +61,8 @@ def test_requests_on_two_sources(obs):
     expect_events(obs, "tavimore StageChanged Other/Zoom B 0 Idle view")
     answer = obs.vendor("GetState", {"sourceName": "Card"})
     number = (int, float)
-    for key, kind in {"success": bool, "filterName": str, "stage": int, "stageName": str, "stageCount": int,
+    for key, kind in {"success": bool, "filterName": str, "sequence": int, "stage": int, "stageName": str,
+                      "stageCount": int,
                       "shownZoom": number, "targetZoom": number, "progress": number, "centerX": number,
                       "centerY": number, "tracking": bool}.items():
         assert isinstance(answer.get(key), kind), (key, answer)
