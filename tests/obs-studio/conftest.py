@@ -122,7 +122,7 @@ class Client:
     def __init__(self, subscriptions=0, timeout=10):
         self.ws = websocket.create_connection(
             "ws://127.0.0.1:%d" % PORT, timeout=timeout, subprotocols=["obswebsocket.json"])
-        self.hello = json.loads(self.ws.recv())["d"]
+        assert json.loads(self.ws.recv())["op"] == 0  # Hello, without a password
         self.ws.send(json.dumps({"op": 1, "d": {"rpcVersion": 1, "eventSubscriptions": subscriptions}}))
         assert json.loads(self.ws.recv())["op"] == 2
         self.next_id = 0
@@ -142,7 +142,7 @@ class Client:
         return d.get("responseData", {})
 
     def events(self, seconds):
-        """The vendor events received within `seconds`, as JSON texts."""
+        """The vendor events (vendorName, eventType, eventData) received within `seconds`."""
         got, deadline = [], time.monotonic() + seconds
         while (left := deadline - time.monotonic()) > 0:
             self.ws.settimeout(left)
@@ -207,13 +207,13 @@ class Session:
     """OBS Studio of the root file system `root` with a scene collection
     "Tavimore" whose scene "Scene" holds `inputs`, a private HOME, its own Xvfb."""
 
-    def __init__(self, root, inputs, home=None):
+    def __init__(self, root, inputs):
         self.root, self.inputs = root, inputs
         self.work = tempfile.mkdtemp(prefix="tavimore-obs-", dir=os.path.join(root, "tmp"))
-        self.home = home or self.work + "/home"
+        self.home = self.work + "/home"
         self.config = self.home + "/.config/obs-studio"
         self.collection = self.config + "/basic/scenes/Tavimore.json"
-        self.obs = self.xvfb = self.status = self.log = self.x = None
+        self.obs = self.xvfb = self.x = None
 
     def __enter__(self):
         try:
@@ -285,7 +285,7 @@ class Session:
         self.obs = subprocess.Popen(
             ["chroot", self.root, "env", "-i"] + env + ["obs", "--disable-updater", "--disable-shutdown-check",
                                                         "--multi", "--collection", "Tavimore", "--scene", "Scene"],
-            stdout=open(self.work + "/obs.out", "w"), stderr=subprocess.STDOUT)
+            stdout=open(self.work + "/obs.out", "w"), stderr=subprocess.STDOUT, cwd="/")
         deadline = time.monotonic() + 90  # start-up on a busy machine
         while True:  # until obs-websocket answers, with OBS done loading
             assert self.obs.poll() is None, "OBS stopped while starting: " + self.output()
@@ -296,16 +296,16 @@ class Session:
             except (OSError, websocket.WebSocketException, RequestFailed):
                 assert time.monotonic() < deadline, "OBS not ready after 90 s: " + self.output()
                 time.sleep(0.2)
-        self.log = sorted(glob.glob(self.config + "/logs/*.txt"), key=os.path.getmtime)[-1]
 
     def output(self):
         """The end of OBS's output and of its log, for a failure's message."""
-        logs = sorted(glob.glob(self.config + "/logs/*.txt"), key=os.path.getmtime)
-        with open(self.work + "/obs.out") as out, open(logs[-1] if logs else os.devnull) as log:
-            return out.read()[-1500:] + "\n-- log:\n" + log.read()[-3000:]
+        with open(self.work + "/obs.out") as out:
+            return out.read()[-1500:] + "\n-- log:\n" + self.log_text()[-3000:]
 
     def log_text(self):
-        with open(self.log) as f:
+        """OBS's log of this session."""
+        logs = sorted(glob.glob(self.config + "/logs/*.txt"), key=os.path.getmtime)
+        with open(logs[-1] if logs else os.devnull) as f:
             return f.read()
 
     def module_lines(self):
@@ -359,8 +359,8 @@ class Session:
         """SIGINT, as on closing OBS's window; then every check of a clean exit."""
         self.client.ws.close()
         self.obs.send_signal(signal.SIGINT)
-        self.status = self.obs.wait(30)
-        assert self.status == 0, "OBS exited with %s: %s" % (self.status, self.output())
+        status = self.obs.wait(30)
+        assert status == 0, "OBS exited with %s: %s" % (status, self.output())
         assert any(LOADED in line for line in self.module_lines()), "no load line of the module"
         assert any("] plugin unloaded" in line for line in self.module_lines()), "no unload line"
         assert not [line for line in self.log_text().splitlines() if "tavimore_filter" in line and (
