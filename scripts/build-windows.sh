@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Cross-builds the module and its tests for 64-bit Windows (MinGW-w64) into
+# build/windows, against Debian's libobs 29.0.2 headers and the import library
+# of OBS's own Windows libobs (scripts/windows/libobs.sh). Prints the build
+# folder. TAVIMORE_WINDOWS_BUILD names another folder.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. scripts/common.sh
+apt_install cmake make g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix \
+	binutils-mingw-w64-x86-64 libobs-dev libsimde-dev googletest npm openssl >&2
+noobs=$(bash scripts/windows/libobs.sh)
+build=${TAVIMORE_WINDOWS_BUILD:-build/windows/build}
+launcher=()
+if command -v ccache >/dev/null; then
+	launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
+cmake -S . -B "$build" --toolchain cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	-DTAVIMORE_OBS_IMPORT_LIB="$noobs/bin/64bit/obs.lib" -DTAVIMORE_WINDOWS_HOST="$noobs/dist" \
+	"${launcher[@]}" >&2
+cmake --build "$build" -j2 "$@" >&2
+echo "$build"
