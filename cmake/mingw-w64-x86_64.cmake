@@ -22,3 +22,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # pkg-config.
 set(ENV{PKG_CONFIG_LIBDIR} "")
 set(ENV{PKG_CONFIG_PATH} "")
+
+# The tests run through Wine (scripts/windows/wine-run.sh).
+set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_CURRENT_LIST_DIR}/../scripts/windows/wine-run.sh")

@@ -14,6 +14,11 @@ set(TAVIMORE_LIBOBS_INCLUDE_DIR
 set(TAVIMORE_OBS_IMPORT_LIB
     ""
     CACHE FILEPATH "obs.dll's import library (obs.lib)")
+# The tests' host: OBS's Windows libobs with its plug-ins, in OBS's layout
+# (bin/, obs-plugins/, data/)
+set(TAVIMORE_WINDOWS_HOST
+    ""
+    CACHE PATH "OBS's Windows libobs for the tests (bin/obs.dll)")
 if(NOT EXISTS "${TAVIMORE_LIBOBS_INCLUDE_DIR}/obs-module.h")
   message(FATAL_ERROR "no obs-module.h in TAVIMORE_LIBOBS_INCLUDE_DIR (${TAVIMORE_LIBOBS_INCLUDE_DIR})")
 endif()

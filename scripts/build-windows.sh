@@ -8,14 +8,14 @@ cd "$(dirname "$0")/.."
 . scripts/common.sh
 apt_install cmake make g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix \
 	binutils-mingw-w64-x86-64 libobs-dev libsimde-dev googletest npm openssl >&2
-noobs=$(bash scripts/windows/libobs.sh)
+obs=$(bash scripts/windows/libobs.sh)
 build=${TAVIMORE_WINDOWS_BUILD:-build/windows/build}
 launcher=()
 if command -v ccache >/dev/null; then
 	launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 fi
 cmake -S . -B "$build" --toolchain cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	-DTAVIMORE_OBS_IMPORT_LIB="$noobs/bin/64bit/obs.lib" -DTAVIMORE_WINDOWS_HOST="$noobs/dist" \
+	-DTAVIMORE_OBS_IMPORT_LIB="$obs/../package/bin/64bit/obs.lib" -DTAVIMORE_WINDOWS_HOST="$obs" \
 	"${launcher[@]}" >&2
 cmake --build "$build" -j2 "$@" >&2
 echo "$build"

@@ -1,9 +1,13 @@
 /* The module as libobs sees it: exports, version, log lines, locale. */
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#endif
+
 #include "obs-harness.hpp"
 
 #include <gtest/gtest.h>
-
-#include <dlfcn.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -11,6 +15,46 @@
 #include <set>
 #include <string>
 
+#ifdef _WIN32
+/* The names in the DLL's export table. */
+static std::set<std::string> exported_functions(const char *library)
+{
+	std::set<std::string> names;
+	HMODULE module = LoadLibraryA(library);
+	if (!module)
+		return names;
+	const auto *base = reinterpret_cast<const uint8_t *>(module);
+	const auto *nt = reinterpret_cast<const IMAGE_NT_HEADERS *>(
+		base + reinterpret_cast<const IMAGE_DOS_HEADER *>(base)->e_lfanew);
+	const IMAGE_DATA_DIRECTORY &dir =
+		nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+	if (dir.Size) {
+		const auto *exports =
+			reinterpret_cast<const IMAGE_EXPORT_DIRECTORY *>(
+				base + dir.VirtualAddress);
+		const auto *name_rvas = reinterpret_cast<const DWORD *>(
+			base + exports->AddressOfNames);
+		for (DWORD i = 0; i < exports->NumberOfNames; i++)
+			names.insert(reinterpret_cast<const char *>(
+				base + name_rvas[i]));
+	}
+	FreeLibrary(module);
+	return names;
+}
+
+/* The module's own obs_module_ver(). */
+static bool module_version(const char *library, uint32_t &version)
+{
+	HMODULE module = LoadLibraryA(library);
+	auto ver = reinterpret_cast<uint32_t (*)()>(
+		module ? GetProcAddress(module, "obs_module_ver") : nullptr);
+	if (ver)
+		version = ver();
+	if (module)
+		FreeLibrary(module);
+	return ver != nullptr;
+}
+#else
 static std::set<std::string> exported_functions(const char *library)
 {
 	std::set<std::string> names;
@@ -29,6 +73,19 @@ static std::set<std::string> exported_functions(const char *library)
 	pclose(pipe);
 	return names;
 }
+
+static bool module_version(const char *library, uint32_t &version)
+{
+	void *module = dlopen(library, RTLD_NOW | RTLD_LOCAL);
+	auto ver = reinterpret_cast<uint32_t (*)()>(
+		module ? dlsym(module, "obs_module_ver") : nullptr);
+	if (ver)
+		version = ver();
+	if (module)
+		dlclose(module);
+	return ver != nullptr;
+}
+#endif
 
 /* The names that cmake/exports.map makes global. */
 static std::set<std::string> export_map_names()
@@ -63,13 +120,9 @@ TEST(Module, ExportsExactlyTheEntryPointsOfTheExportMap)
 
 TEST(Module, ReportsTheApiVersionItWasBuiltAgainst)
 {
-	void *library = dlopen(module_file(), RTLD_NOW | RTLD_LOCAL);
-	ASSERT_NE(library, nullptr) << dlerror();
-	auto ver = reinterpret_cast<uint32_t (*)()>(
-		dlsym(library, "obs_module_ver"));
-	ASSERT_NE(ver, nullptr);
-	EXPECT_EQ(ver(), uint32_t(LIBOBS_API_VER));
-	dlclose(library);
+	uint32_t version = 0;
+	ASSERT_TRUE(module_version(module_file(), version)) << module_file();
+	EXPECT_EQ(version, uint32_t(LIBOBS_API_VER));
 }
 
 /* The lines of the log that read exactly `text`, at info. */

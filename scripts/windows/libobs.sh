@@ -23,4 +23,14 @@ if [ ! -f "$dir/package/.checked-$version" ]; then
 	rm "$dir/noobs-$version.tgz"
 	touch "$dir/package/.checked-$version"
 fi
-echo "$(cd "$dir/package" && pwd)"
+dist=$(cd "$dir/package/dist" && pwd)
+obs=$dir/obs
+if [ ! -e "$obs/bin/64bit/obs.dll" ]; then
+	rm -rf "$obs"
+	mkdir -p "$obs/bin/64bit" "$obs/obs-plugins/64bit" "$obs/data/obs-plugins"
+	ln -s "$dist"/bin/* "$obs/bin/64bit/"
+	ln -s "$dist/data/effects" "$obs/data/libobs"
+	ln -s "$dist"/obs-plugins/*.dll "$obs/obs-plugins/64bit/"
+	ln -s "$dist"/data/obs-plugins/* "$obs/data/obs-plugins/"
+fi
+echo "$(cd "$obs" && pwd)"
