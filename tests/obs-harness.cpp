@@ -324,6 +324,7 @@ obs_source_t *create_picture_source(const char *name, const Picture &picture)
 
 /* Keeps the filter's descriptor as the module registers it (below). */
 static void keep_registered_filter(obs_module_t *module);
+static void answer_missing_wine_functions();
 
 bool start_host(const HostOptions &options)
 {
@@ -345,6 +346,7 @@ bool start_host(const HostOptions &options)
 	}
 
 	if (options.video) {
+		answer_missing_wine_functions();
 		obs_video_info ovi = {};
 		ovi.graphics_module = graphics_module();
 		ovi.fps_num = 60;
@@ -486,48 +488,80 @@ static void keep_descriptor(const struct obs_source_info *info, size_t size)
 }
 
 #ifdef _WIN32
-static void keep_registered_filter(obs_module_t *module)
+/* Points a DLL's import of `function` from `dll` at `replacement`; returns
+ * what it pointed at (null when the DLL imports no such function). */
+static void *replace_import(HMODULE module, const char *dll,
+			    const char *function, void *replacement)
 {
-	auto *base = static_cast<uint8_t *>(obs_get_module_lib(module));
+	auto *base = reinterpret_cast<uint8_t *>(module);
 	const auto *dos = reinterpret_cast<IMAGE_DOS_HEADER *>(base);
 	const auto *nt =
 		reinterpret_cast<IMAGE_NT_HEADERS *>(base + dos->e_lfanew);
 	const IMAGE_DATA_DIRECTORY &imports =
-		nt->OptionalHeader
-			.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-	for (auto *dll = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR *>(
+		nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+	for (auto *from = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR *>(
 		     base + imports.VirtualAddress);
-	     dll->Name; dll++) {
-		if (_stricmp(reinterpret_cast<char *>(base + dll->Name),
-			     "obs.dll") != 0)
+	     from->Name; from++) {
+		if (_stricmp(reinterpret_cast<char *>(base + from->Name), dll))
 			continue;
 		auto *name = reinterpret_cast<IMAGE_THUNK_DATA *>(
-			base + dll->OriginalFirstThunk);
+			base + from->OriginalFirstThunk);
 		auto *slot = reinterpret_cast<IMAGE_THUNK_DATA *>(
-			base + dll->FirstThunk);
+			base + from->FirstThunk);
 		for (; name->u1.AddressOfData; name++, slot++) {
-			if (IMAGE_SNAP_BY_ORDINAL(name->u1.Ordinal))
-				continue;
-			const auto *by_name =
-				reinterpret_cast<IMAGE_IMPORT_BY_NAME *>(
-					base + name->u1.AddressOfData);
-			if (std::strcmp(by_name->Name,
-					"obs_register_source_s") != 0)
+			if (IMAGE_SNAP_BY_ORDINAL(name->u1.Ordinal) ||
+			    std::strcmp(reinterpret_cast<IMAGE_IMPORT_BY_NAME *>(
+						base + name->u1.AddressOfData)
+						->Name,
+					function))
 				continue;
 			DWORD was;
 			VirtualProtect(&slot->u1.Function, sizeof(void *),
 				       PAGE_READWRITE, &was);
-			real_register =
-				reinterpret_cast<Register>(slot->u1.Function);
+			void *previous =
+				reinterpret_cast<void *>(slot->u1.Function);
 			slot->u1.Function =
-				reinterpret_cast<ULONG_PTR>(&keep_descriptor);
+				reinterpret_cast<ULONG_PTR>(replacement);
 			VirtualProtect(&slot->u1.Function, sizeof(void *), was,
 				       &was);
+			return previous;
 		}
 	}
+	return nullptr;
+}
+
+static void keep_registered_filter(obs_module_t *module)
+{
+	real_register = reinterpret_cast<Register>(
+		replace_import(static_cast<HMODULE>(obs_get_module_lib(module)),
+			       "obs.dll", "obs_register_source_s",
+			       reinterpret_cast<void *>(&keep_descriptor)));
+}
+
+static LONG WINAPI not_supported(const void *)
+{
+	return LONG(0xC00000BB); /* STATUS_NOT_SUPPORTED */
+}
+
+/* Wine has no D3DKMTSetProcessSchedulingPriorityClass (only a stub that
+ * ends the process), which libobs-d3d11 calls to raise its GPU priority:
+ * under Wine, libobs-d3d11 is told that this is not supported, and goes on
+ * as it does on a Windows that says so. */
+static void answer_missing_wine_functions()
+{
+	if (!GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version"))
+		return;
+	if (std::strcmp(graphics_module(), "libobs-d3d11") != 0)
+		return;
+	HMODULE d3d11 = LoadLibraryA("libobs-d3d11.dll");
+	if (d3d11)
+		replace_import(d3d11, "gdi32.dll",
+			       "D3DKMTSetProcessSchedulingPriorityClass",
+			       reinterpret_cast<void *>(&not_supported));
 }
 #else
 static void keep_registered_filter(obs_module_t *) {}
+static void answer_missing_wine_functions() {}
 
 extern "C" __attribute__((visibility("default"))) void
 obs_register_source_s(const struct obs_source_info *info, size_t size)

@@ -4,9 +4,11 @@
 #   trixie.sh make ROOT          makes the root once (about two minutes)
 #   trixie.sh run ROOT CMD...    runs CMD on the host with the root mounted:
 #                                wine-run.sh then starts wine inside it
-# The root sees the host's /tmp (the X display and its authority file) and
-# the folders in TAVIMORE_TRIXIE_BIND (colon-separated) at the same paths.
+# The root sees the host's /tmp (the X display and its authority file), this
+# checkout and the folders in TAVIMORE_TRIXIE_BIND (colon-separated) at the
+# same paths.
 set -euo pipefail
+repo=$(cd "$(dirname "$0")/../.." && pwd)
 
 make_root() {
 	local root=$1
@@ -45,7 +47,7 @@ mount_all() {
 	mount_at --bind /dev/pts "$root/dev/pts"
 	mount_at -t tmpfs shm "$root/dev/shm"
 	IFS=: read -r -a binds <<<"${TAVIMORE_TRIXIE_BIND:-}"
-	for dir in /tmp "${binds[@]}"; do
+	for dir in /tmp "$repo" "${binds[@]}"; do
 		[ -n "$dir" ] && mount_at --bind "$dir" "$root$dir"
 	done
 	cp /etc/resolv.conf "$root/etc/resolv.conf" 2>/dev/null || true
