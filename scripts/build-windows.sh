@@ -7,7 +7,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/common.sh
 apt_install cmake make g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix \
-	binutils-mingw-w64-x86-64 libobs-dev libsimde-dev googletest npm openssl >&2
+	binutils-mingw-w64-x86-64 libobs-dev libsimde-dev googletest openssl >&2
+# npm fetches OBS's Windows libobs; the machine's own Node.js may bring it
+command -v npm >/dev/null || apt_install npm >&2
 obs=$(bash scripts/windows/libobs.sh)
 build=${TAVIMORE_WINDOWS_BUILD:-build/windows/build}
 launcher=()
