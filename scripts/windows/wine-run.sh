@@ -7,8 +7,8 @@
 #                          bin/64bit, where libobs finds its effects and
 #                          OBS's plug-in folders.
 #   WINEPREFIX             the Wine prefix, made on first use; default
-#                          build/windows/wine (build/windows/wine10 for Wine
-#                          in the Debian 13 root)
+#                          build/windows/wine (/root/wine inside the Debian 13
+#                          root)
 #   TAVIMORE_WINE_ROOT     run Wine inside this root (scripts/windows/trixie.sh)
 # It needs an X display (DISPLAY), as libobs's renderers do.
 set -euo pipefail
@@ -16,7 +16,7 @@ repo=$(cd "$(dirname "$0")/../.." && pwd)
 host=${TAVIMORE_WINDOWS_HOST:-$repo/build/windows/noobs/obs}
 root=${TAVIMORE_WINE_ROOT:-}
 if [ -n "$root" ]; then
-	export WINEPREFIX=${WINEPREFIX:-$repo/build/windows/wine10}
+	export WINEPREFIX=${WINEPREFIX:-/root/wine}
 else
 	export WINEPREFIX=${WINEPREFIX:-$repo/build/windows/wine}
 fi
@@ -30,16 +30,16 @@ run() {
 		"$@"
 		return
 	fi
-	local vars=(HOME=/root WINEPREFIX="$WINEPREFIX" WINEPATH="$WINEPATH" WINEDEBUG="$WINEDEBUG"
-		WINEDLLOVERRIDES="$WINEDLLOVERRIDES") name
-	for name in DISPLAY XAUTHORITY TAVIMORE_TEST_GRAPHICS TAVIMORE_TEST_MODULE TAVIMORE_TEST_DATA \
+	local vars=(HOME=/root XAUTHORITY=/root/.Xauthority WINEPREFIX="$WINEPREFIX" WINEPATH="$WINEPATH"
+		WINEDEBUG="$WINEDEBUG" WINEDLLOVERRIDES="$WINEDLLOVERRIDES") name
+	for name in DISPLAY TAVIMORE_TEST_GRAPHICS TAVIMORE_TEST_MODULE TAVIMORE_TEST_DATA \
 		TAVIMORE_TEST_VERBOSE GTEST_FILTER GTEST_BRIEF; do
 		[ -n "${!name+x}" ] && vars+=("$name=${!name}")
 	done
 	chroot "$root" /usr/bin/env -C "$PWD" "${vars[@]}" "$@"
 }
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-	mkdir -p "$WINEPREFIX"
+if [ ! -f "$root$WINEPREFIX/system.reg" ]; then
+	mkdir -p "$root$WINEPREFIX"
 	run wineboot --init >/dev/null 2>&1
 	# Windows 10, as OBS 31 requires: OBS's display capture then offers
 	# monitors by id, as on any current Windows
