@@ -25,7 +25,8 @@ static std::set<std::string> exported_functions(const char *library)
 		return names;
 	const auto *base = reinterpret_cast<const uint8_t *>(module);
 	const auto *nt = reinterpret_cast<const IMAGE_NT_HEADERS *>(
-		base + reinterpret_cast<const IMAGE_DOS_HEADER *>(base)->e_lfanew);
+		base +
+		reinterpret_cast<const IMAGE_DOS_HEADER *>(base)->e_lfanew);
 	const IMAGE_DATA_DIRECTORY &dir =
 		nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
 	if (dir.Size) {

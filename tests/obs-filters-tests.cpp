@@ -19,8 +19,10 @@ constexpr uint32_t SIZE = 330;
 static bool load_obs_filters()
 {
 #ifdef _WIN32
-	const char *file = TAVIMORE_WINDOWS_HOST "/obs-plugins/64bit/obs-filters.dll";
-	const char *data = TAVIMORE_WINDOWS_HOST "/data/obs-plugins/obs-filters";
+	const char *file = TAVIMORE_WINDOWS_HOST
+		"/obs-plugins/64bit/obs-filters.dll";
+	const char *data = TAVIMORE_WINDOWS_HOST
+		"/data/obs-plugins/obs-filters";
 #else
 	const char *file =
 		"/usr/lib/x86_64-linux-gnu/obs-plugins/obs-filters.so";

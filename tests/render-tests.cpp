@@ -60,11 +60,11 @@ static std::string folder_of_loaded(const char *name)
 {
 	char path[MAX_PATH];
 	HMODULE module = GetModuleHandleA(name);
-	const DWORD n = module ? GetModuleFileNameA(module, path, MAX_PATH)
-			       : 0;
+	const DWORD n = module ? GetModuleFileNameA(module, path, MAX_PATH) : 0;
 	const std::string file(path, n);
 	const size_t slash = file.find_last_of("\\/");
-	return slash == std::string::npos ? std::string() : file.substr(0, slash);
+	return slash == std::string::npos ? std::string()
+					  : file.substr(0, slash);
 }
 
 /* The Windows build uses older headers than the libobs it runs in, on
@@ -75,8 +75,8 @@ TEST(Render, RunsInALibobsNoOlderThanItsHeadersWithTheGraphicsModuleBesideIt)
 		<< "running libobs " << obs_get_version_string();
 	const std::string libobs = folder_of_loaded("obs.dll");
 	EXPECT_FALSE(libobs.empty());
-	EXPECT_EQ(folder_of_loaded((std::string(graphics_module()) + ".dll")
-					   .c_str()),
+	EXPECT_EQ(folder_of_loaded(
+			  (std::string(graphics_module()) + ".dll").c_str()),
 		  libobs);
 }
 #else

@@ -43,7 +43,8 @@ count() { sed -n 's/.*tests failed out of \([0-9]*\).*/\1/p' "$log"; }
 tally() { [ -z "${TAVIMORE_TALLY:-}" ] || printf '%s\t%s\n' "$1" "$2" >>"$TAVIMORE_TALLY"; }
 
 echo "-- OpenGL, $(wine --version) (Debian 12)"
-(cd "$build" && display ctest --output-on-failure --timeout 300) | tee "$log"
+display scripts/windows/wine-run.sh
+(cd "$build" && display ctest --output-on-failure --timeout 300 -j2) | tee "$log"
 [ "${PIPESTATUS[0]}" -eq 0 ] || exit 1
 opengl=$(count)
 echo "-- the DLL from the zip, loaded from OBS's folder, on OpenGL"
@@ -60,7 +61,8 @@ root=$PWD/build/windows/trixie
 bash scripts/windows/trixie.sh make "$root"
 display bash scripts/windows/trixie.sh run "$root" env TAVIMORE_TEST_GRAPHICS=libobs-d3d11 bash -c '
 	set -e
-	(cd "$1" && ctest --output-on-failure --timeout 300 -L render) | tee "$2"
+	scripts/windows/wine-run.sh
+	(cd "$1" && ctest --output-on-failure --timeout 300 -j2 -L render) | tee "$2"
 	[ "${PIPESTATUS[0]}" -eq 0 ]
 	echo "-- the DLL from the zip, loaded from OBS'"'"'s folder, on Direct3D 11"
 	TAVIMORE_WINDOWS_HOST=$3 scripts/windows/wine-run.sh "$PWD/$1/tests/obs-folder-tests.exe" --gtest_brief=1

@@ -5,13 +5,13 @@
 # Files' obs-studio), register its uninstaller, and that uninstaller must
 # remove every file it installed and nothing of OBS's.
 #   check-installer.sh ZIP SETUP
-# Uses its own Wine prefix (build/windows/wine-installer).
+# Uses the tests' Wine prefix (build/windows/wine, or WINEPREFIX).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 . scripts/common.sh
 zip=$1
 setup=$2
-export WINEPREFIX=$PWD/build/windows/wine-installer
+export WINEPREFIX=${WINEPREFIX:-$PWD/build/windows/wine}
 export WINEDEBUG=-all
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
 	wineboot --init >/dev/null 2>&1

@@ -10,7 +10,8 @@
 #                          build/windows/wine (/root/wine inside the Debian 13
 #                          root)
 #   TAVIMORE_WINE_ROOT     run Wine inside this root (scripts/windows/trixie.sh)
-# It needs an X display (DISPLAY), as libobs's renderers do.
+# It needs an X display (DISPLAY), as libobs's renderers do. Without a
+# program it only makes the prefix.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 host=${TAVIMORE_WINDOWS_HOST:-$repo/build/windows/noobs/obs}
@@ -46,4 +47,5 @@ if [ ! -f "$root$WINEPREFIX/system.reg" ]; then
 	run wine reg add 'HKCU\Software\Wine' /v Version /t REG_SZ /d win10 /f >/dev/null 2>&1
 	run wineserver -w
 fi
-run wine "$@"
+# with no program: only the prefix, made ready before tests run side by side
+[ "$#" -eq 0 ] || run wine "$@"
