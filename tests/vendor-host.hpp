@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -44,7 +45,11 @@ struct Event {
 	std::string filter;
 	long long stage;
 	std::string stage_name;
+	long long sequence;
 };
+/* Runs `hook` on the sending thread inside each event's emit call, before
+ * the event is taken down (an empty hook: none). */
+void set_emit_hook(std::function<void(const Event &)> hook);
 /* The events sent since the last call, in order. */
 std::vector<Event> take_events();
 /* The events sent since the last call, as "StageChanged source/filter

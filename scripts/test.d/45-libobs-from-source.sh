@@ -6,6 +6,8 @@
 #  - the whole ctest suite but the tests labelled obs-plugins (they need OBS's
 #    own plug-ins, which that source does not build; they run in Debian's
 #    libobs above), and the benchmarks' smoke run;
+#  - that module loaded in Debian's libobs 29, which refuses its filter: the
+#    load fails with one error line naming both libobs versions;
 #  - the Debian package and the per-user .tar.xz made and checked: NEEDED
 #    libobs.so.30, obs_module_ver = that libobs's version, the entry points of
 #    cmake/exports.map, the data files, the licence, loading in that libobs.
@@ -51,6 +53,23 @@ trap 'rm -f "$log"' EXIT
 (cd "$build/test" && ctest --output-on-failure -LE obs-plugins) | tee "$log"
 ran=$(sed -n 's/.*tests failed out of \([0-9]*\).*/\1/p' "$log")
 passed=$((passed + ran))
+
+echo "-- the build for libobs $version in Debian's older libobs: it refuses the filter, the load fails"
+# Debian's libobs under the name this build needs, as OBS 30.2 and later
+# install libobs.so.0 for modules built before them; the test host of the
+# Debian build loads it (module-tests, NewerLibobs)
+legacy=$(mktemp -d)
+ln -s "$(pkg-config --variable=libdir libobs)/libobs.so.0" "$legacy/libobs.so.30"
+[ -f build/test/CMakeCache.txt ] || cmake -S . -B build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build/test -j2 --target module-tests >/dev/null
+LD_LIBRARY_PATH=$legacy TAVIMORE_NEWER_MODULE=$PWD/$build/test/tavimore-free.so \
+	tests/with-display.sh build/test/tests/module-tests --gtest_filter='NewerLibobs.*' | tee "$log"
+rm -rf "$legacy"
+grep -q '^\[  PASSED  \] 1 test' "$log" || {
+	echo "FAILED: the refused load was not tested"
+	exit 1
+}
+passed=$((passed + 1))
 
 echo "-- benchmarks' smoke run in libobs $version"
 TAVIMORE_TEST_BUILD=$build/test TAVIMORE_NO_OBS_PLUGINS=1 bash scripts/test.d/60-benchmarks-smoke.sh

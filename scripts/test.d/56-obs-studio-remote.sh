@@ -97,7 +97,7 @@ answer=$(vendor GetState '{"sourceName": "Card"}')
 check "GetState carries every field" python3 -c '
 import json, sys
 a = json.loads(sys.argv[1])
-want = {"success": bool, "filterName": str, "stage": int, "stageName": str, "stageCount": int,
+want = {"success": bool, "filterName": str, "sequence": int, "stage": int, "stageName": str, "stageCount": int,
         "shownZoom": (int, float), "targetZoom": (int, float), "progress": (int, float),
         "centerX": (int, float), "centerY": (int, float), "tracking": bool}
 bad = [k for k, t in want.items() if not isinstance(a.get(k), t)]
