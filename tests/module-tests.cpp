@@ -177,6 +177,16 @@ TEST(Module, ALocaleWithoutAFileFallsBackToEnglish)
  * then starts without this build's module. scripts/test.d/45-libobs-from-
  * source.sh runs it with the build for libobs 32 in Debian's libobs 29.
  */
+static void *symbol(void *library, const char *name)
+{
+#ifdef _WIN32
+	return reinterpret_cast<void *>(
+		GetProcAddress(static_cast<HMODULE>(library), name));
+#else
+	return dlsym(library, name);
+#endif
+}
+
 static const char *newer_module()
 {
 	return std::getenv("TAVIMORE_NEWER_MODULE");
@@ -191,7 +201,7 @@ TEST(NewerLibobs, TheRefusedFilterFailsTheLoadWithOneErrorLine)
 	ASSERT_EQ(obs_open_module(&module, newer_module(), TAVIMORE_DATA_DIR),
 		  MODULE_SUCCESS);
 	auto ver = reinterpret_cast<uint32_t (*)()>(
-		dlsym(obs_get_module_lib(module), "obs_module_ver"));
+		symbol(obs_get_module_lib(module), "obs_module_ver"));
 	ASSERT_NE(ver, nullptr);
 	const uint32_t built = ver();
 	ASSERT_GT(built, uint32_t(LIBOBS_API_VER)) << "not a newer build";
