@@ -30,4 +30,6 @@ set_property(
 # own KERNEL32, USER32 and msvcrt. msvcrt is not libobs's C runtime (UCRT):
 # nothing allocated by one is freed by the other, and no FILE* crosses.
 target_link_options(tavimore-free PRIVATE -static -static-libgcc -static-libstdc++)
+# no link time in the DLL's header: the same sources give the same DLL
+target_link_options(tavimore-free PRIVATE -Wl,--no-insert-timestamp)
 target_link_libraries(tavimore-free PRIVATE user32)
