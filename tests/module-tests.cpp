@@ -16,15 +16,30 @@
 #include <set>
 #include <string>
 
+/* The module as a library of its own: opened, a symbol, closed. */
 #ifdef _WIN32
+static void *open_library(const char *file)
+{
+	return LoadLibraryA(file);
+}
+static void *symbol(void *library, const char *name)
+{
+	return reinterpret_cast<void *>(
+		GetProcAddress(static_cast<HMODULE>(library), name));
+}
+static void close_library(void *library)
+{
+	FreeLibrary(static_cast<HMODULE>(library));
+}
+
 /* The names in the DLL's export table. */
 static std::set<std::string> exported_functions(const char *library)
 {
 	std::set<std::string> names;
-	HMODULE module = LoadLibraryA(library);
+	void *module = open_library(library);
 	if (!module)
 		return names;
-	const auto *base = reinterpret_cast<const uint8_t *>(module);
+	const auto *base = static_cast<const uint8_t *>(module);
 	const auto *nt = reinterpret_cast<const IMAGE_NT_HEADERS *>(
 		base +
 		reinterpret_cast<const IMAGE_DOS_HEADER *>(base)->e_lfanew);
@@ -40,23 +55,23 @@ static std::set<std::string> exported_functions(const char *library)
 			names.insert(reinterpret_cast<const char *>(
 				base + name_rvas[i]));
 	}
-	FreeLibrary(module);
+	close_library(module);
 	return names;
 }
-
-/* The module's own obs_module_ver(). */
-static bool module_version(const char *library, uint32_t &version)
-{
-	HMODULE module = LoadLibraryA(library);
-	auto ver = reinterpret_cast<uint32_t (*)()>(
-		module ? GetProcAddress(module, "obs_module_ver") : nullptr);
-	if (ver)
-		version = ver();
-	if (module)
-		FreeLibrary(module);
-	return ver != nullptr;
-}
 #else
+static void *open_library(const char *file)
+{
+	return dlopen(file, RTLD_NOW | RTLD_LOCAL);
+}
+static void *symbol(void *library, const char *name)
+{
+	return dlsym(library, name);
+}
+static void close_library(void *library)
+{
+	dlclose(library);
+}
+
 static std::set<std::string> exported_functions(const char *library)
 {
 	std::set<std::string> names;
@@ -76,18 +91,20 @@ static std::set<std::string> exported_functions(const char *library)
 	return names;
 }
 
+#endif
+
+/* The module's own obs_module_ver(). */
 static bool module_version(const char *library, uint32_t &version)
 {
-	void *module = dlopen(library, RTLD_NOW | RTLD_LOCAL);
+	void *module = open_library(library);
 	auto ver = reinterpret_cast<uint32_t (*)()>(
-		module ? dlsym(module, "obs_module_ver") : nullptr);
+		module ? symbol(module, "obs_module_ver") : nullptr);
 	if (ver)
 		version = ver();
 	if (module)
-		dlclose(module);
+		close_library(module);
 	return ver != nullptr;
 }
-#endif
 
 /* The names that cmake/exports.map makes global. */
 static std::set<std::string> export_map_names()
@@ -177,16 +194,6 @@ TEST(Module, ALocaleWithoutAFileFallsBackToEnglish)
  * then starts without this build's module. scripts/test.d/45-libobs-from-
  * source.sh runs it with the build for libobs 32 in Debian's libobs 29.
  */
-static void *symbol(void *library, const char *name)
-{
-#ifdef _WIN32
-	return reinterpret_cast<void *>(
-		GetProcAddress(static_cast<HMODULE>(library), name));
-#else
-	return dlsym(library, name);
-#endif
-}
-
 static const char *newer_module()
 {
 	return std::getenv("TAVIMORE_NEWER_MODULE");
