@@ -15,6 +15,7 @@
 #include <fstream>
 #include <set>
 #include <string>
+#include <vector>
 
 /* The module as a library of its own: opened, a symbol, closed. */
 #ifdef _WIN32
@@ -143,6 +144,29 @@ TEST(Module, ReportsTheApiVersionItWasBuiltAgainst)
 	ASSERT_TRUE(module_version(module_file(), version)) << module_file();
 	EXPECT_EQ(version, uint32_t(LIBOBS_API_VER));
 }
+
+#ifdef _WIN32
+/* What Windows shows as the DLL's version (its resource), in numbers and in
+ * text, is the version the module logs. */
+TEST(Module, CarriesItsVersionAsWindowsVersionInformation)
+{
+	DWORD unused = 0;
+	const DWORD size = GetFileVersionInfoSizeA(module_file(), &unused);
+	ASSERT_GT(size, 0u);
+	std::vector<char> info(size);
+	ASSERT_TRUE(GetFileVersionInfoA(module_file(), 0, size, info.data()));
+	void *value = nullptr;
+	UINT length = 0;
+	ASSERT_TRUE(VerQueryValueA(info.data(), "\\", &value, &length));
+	const auto *fixed = static_cast<const VS_FIXEDFILEINFO *>(value);
+	EXPECT_EQ(fixed->dwFileVersionMS, DWORD(MAKELONG(0, 1)));
+	EXPECT_EQ(fixed->dwFileVersionLS, DWORD(0));
+	ASSERT_TRUE(VerQueryValueA(info.data(),
+				   "\\StringFileInfo\\040904B0\\FileVersion",
+				   &value, &length));
+	EXPECT_STREQ(static_cast<const char *>(value), "1.0.0");
+}
+#endif
 
 /* The lines of the log that read exactly `text`, at info. */
 static long info_lines(const char *text)
