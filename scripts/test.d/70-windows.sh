@@ -4,8 +4,9 @@
 # package noobs; scripts/windows/libobs.sh):
 #  - every libobs suite that runs there (ctest), on OpenGL, in Debian 12's
 #    Wine 8;
-#  - the suites that draw (ctest -L render), on Direct3D 11, in Debian 13's
-#    Wine 10 (a debootstrap root, made once under build/windows/trixie);
+#  - every suite that starts a renderer (ctest -L render) again, on
+#    Direct3D 11, in Debian 13's Wine 10 (a debootstrap root, made once under
+#    build/windows/trixie); the others start none;
 #  - the release zip and installer (scripts/package-windows.sh): the DLL from
 #    the zip, loaded by libobs from OBS's own folder, on both renderers
 #    (obs-folder-tests); the installer and its uninstaller, run silently.
