@@ -33,4 +33,4 @@ if [ ! -e "$obs/bin/64bit/obs.dll" ]; then
 	ln -s "$dist"/obs-plugins/*.dll "$obs/obs-plugins/64bit/"
 	ln -s "$dist"/data/obs-plugins/* "$obs/data/obs-plugins/"
 fi
-echo "$(cd "$obs" && pwd)"
+cd "$obs" && pwd
