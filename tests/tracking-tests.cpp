@@ -163,6 +163,10 @@ struct Tracked {
 		: parent(create_pattern_source("tracked parent"))
 	{
 		OBSDataAutoRelease settings = obs_data_create_from_json(json);
+		/* a plain source follows a face unless told otherwise */
+		if (!obs_data_has_user_value(settings, "tracking_subject"))
+			obs_data_set_string(settings, "tracking_subject",
+					    "pointer");
 		filter = create_zoom_filter("tracking zoom", settings);
 		obs_source_filter_add(parent, filter);
 		tick(filter, FRAME); /* registers the hotkeys */
