@@ -9,14 +9,21 @@ else
 fi
 APT_UPDATED=${APT_UPDATED:-}
 
-# apt_install PACKAGE... : installs Debian packages (apt-get update once first)
+# apt_install PACKAGE... : installs Debian packages (apt-get update once first),
+# waiting for another apt to finish
 apt_install() {
 	if [ -z "$APT_UPDATED" ]; then
-		"${SUDO[@]}" apt-get update -q
+		# the lists' lock has no timeout: retry while another apt holds it
+		local try
+		for try in $(seq 60); do
+			"${SUDO[@]}" apt-get update -q && break
+			[ "$try" -lt 60 ] || return 1
+			sleep 5
+		done
 		APT_UPDATED=1
 		export APT_UPDATED
 	fi
-	"${SUDO[@]}" apt-get install -y -q --no-install-recommends "$@"
+	"${SUDO[@]}" apt-get -o DPkg::Lock::Timeout=600 install -y -q --no-install-recommends "$@"
 }
 
 # the preview tool also needs giflib, libimagequant, FreeType with the DejaVu

@@ -547,21 +547,34 @@ std::map<obs_hotkey_id, std::vector<obs_key_t>> bound_keys()
 	return keys;
 }
 
-/* A source with two zoom filters, the first made first. */
+/*
+ * A source with two zoom filters, "zoom one" made first and "zoom two":
+ * made afresh, or loaded from what save() wrote, as OBS loads its scene
+ * collection (obs_load_source: the source, its hotkeys and its filters with
+ * their settings and private settings). The filters then tick in the order
+ * asked for, so either may register its keys first.
+ */
 struct TwoOnOne {
 	obs_source_t *parent;
 	obs_source_t *filters[2];
 
-	TwoOnOne(obs_data_t *hotkey_data, obs_data_t *const settings[2],
-		 bool second_ticks_first)
+	explicit TwoOnOne(int first_stage_count = 1)
 	{
-		parent = obs_source_create("tavimore_test_pattern", "two zooms",
-					   nullptr, hotkey_data);
+		parent = create_pattern_source("two zooms");
 		const char *names[2] = {"zoom one", "zoom two"};
 		for (int i = 0; i < 2; i++) {
-			filters[i] = create_zoom_filter(names[i], settings[i]);
+			filters[i] = zoom_with_stages(
+				names[i], i == 0 ? first_stage_count : 1);
 			obs_source_filter_add(parent, filters[i]);
 		}
+		tick(filters[0], FRAME);
+		tick(filters[1], FRAME);
+	}
+	TwoOnOne(obs_data_t *saved, bool second_ticks_first)
+	{
+		parent = obs_load_source(saved);
+		filters[0] = obs_source_get_filter_by_name(parent, "zoom one");
+		filters[1] = obs_source_get_filter_by_name(parent, "zoom two");
 		tick(filters[second_ticks_first ? 1 : 0], FRAME);
 		tick(filters[second_ticks_first ? 0 : 1], FRAME);
 	}
@@ -574,18 +587,28 @@ struct TwoOnOne {
 		obs_source_release(parent);
 		wait_destroyed();
 	}
+	TwoOnOne(const TwoOnOne &) = delete;
+	TwoOnOne &operator=(const TwoOnOne &) = delete;
+
 	ZoomFilter *zoom(int i) const { return zoom_data(filters[i]); }
+	/* What OBS writes to the scene collection's file for the source. */
+	obs_data_t *save() const
+	{
+		obs_data_t *data = obs_save_source(parent);
+		obs_data_t *copy =
+			obs_data_create_from_json(obs_data_get_json(data));
+		obs_data_release(data);
+		return copy;
+	}
 };
 
 } // namespace
 
 TEST(TwoFilters, DistinctNamesAndBindingsThatComeBackSeparately)
 {
-	obs_data_t *none[2] = {nullptr, nullptr};
-	obs_data_t *saved_hotkeys = nullptr;
-	obs_data_t *saved[2];
+	obs_data_t *saved = nullptr;
 	{
-		TwoOnOne two(nullptr, none, false);
+		TwoOnOne two;
 		ZoomFilter *f1 = two.zoom(0);
 		ZoomFilter *f2 = two.zoom(1);
 		/* the first keeps the plain names, the second has its own and
@@ -631,22 +654,15 @@ TEST(TwoFilters, DistinctNamesAndBindingsThatComeBackSeparately)
 			f1->stage_hotkey_contexts[0]->hotkey_id, &one, 1);
 		obs_hotkey_load_bindings(
 			f2->stage_hotkey_contexts[0]->hotkey_id, &two_key, 1);
-		saved_hotkeys = obs_hotkeys_save_source(two.parent);
-		for (int i = 0; i < 2; i++) {
-			obs_data_t *settings =
-				obs_source_get_settings(two.filters[i]);
-			saved[i] = obs_data_create_from_json(
-				obs_data_get_json(settings));
-			obs_data_release(settings);
-		}
+		saved = two.save();
 	}
-	ASSERT_NE(saved_hotkeys, nullptr);
+	ASSERT_NE(saved, nullptr);
 
 	/* loaded back in either order, each binding returns to its filter */
 	for (bool second_first : {false, true}) {
 		SCOPED_TRACE(second_first ? "second ticks first"
 					  : "first ticks first");
-		TwoOnOne two(saved_hotkeys, saved, second_first);
+		TwoOnOne two(saved, second_first);
 		const auto keys = bound_keys();
 		const obs_hotkey_id s1 =
 			two.zoom(0)->stage_hotkey_contexts[0]->hotkey_id;
@@ -658,9 +674,132 @@ TEST(TwoFilters, DistinctNamesAndBindingsThatComeBackSeparately)
 		EXPECT_EQ(keys.at(s1), std::vector<obs_key_t>{OBS_KEY_1});
 		EXPECT_EQ(keys.at(s2), std::vector<obs_key_t>{OBS_KEY_2});
 	}
-	obs_data_release(saved_hotkeys);
-	obs_data_release(saved[0]);
-	obs_data_release(saved[1]);
+	obs_data_release(saved);
+}
+
+/* After each row's change, a save and a reload with the second filter
+ * first, every binding is still on its filter's key, and the descriptions
+ * name each filter as it is now called. */
+TEST(TwoFilters, BindingsAndDescriptionsOutliveDefaultsStageCountsAndRenames)
+{
+	auto stages = [](int n) {
+		return [n](TwoOnOne &two) {
+			set_int(two.filters[0], "stage_count", n);
+		};
+	};
+	auto nothing = [](TwoOnOne &) {
+	};
+	const struct {
+		const char *change;
+		std::function<void(TwoOnOne &)> before_save, after_reload;
+	} rows[] = {
+		{"the second filter's Defaults button",
+		 [](TwoOnOne &two) {
+			 obs_data_t *settings =
+				 obs_source_get_settings(two.filters[1]);
+			 obs_data_clear(settings);
+			 obs_data_release(settings);
+			 update_filter(two.filters[1], nullptr);
+		 },
+		 nothing},
+		{"the second filter's settings reset (obs-websocket's "
+		 "SetSourceFilterSettings, overlay false)",
+		 [](TwoOnOne &two) {
+			 obs_data_t *empty = obs_data_create();
+			 obs_source_reset_settings(two.filters[1], empty);
+			 obs_data_release(empty);
+			 update_filter(two.filters[1], nullptr);
+		 },
+		 nothing},
+		{"two stages, one, two again",
+		 [&](TwoOnOne &two) {
+			 stages(1)(two);
+			 stages(2)(two);
+		 },
+		 nothing},
+		{"one stage when saved, two after the reload", stages(1),
+		 stages(2)},
+		{"a save of an earlier version: the key set in the settings",
+		 [](TwoOnOne &two) {
+			 obs_data_t *own = obs_source_get_private_settings(
+				 two.filters[1]);
+			 obs_data_t *settings =
+				 obs_source_get_settings(two.filters[1]);
+			 obs_data_set_int(settings, "hotkey_set",
+					  obs_data_get_int(own, "hotkey_set"));
+			 obs_data_erase(own, "hotkey_set");
+			 obs_data_release(settings);
+			 obs_data_release(own);
+		 },
+		 [](TwoOnOne &two) {
+			 /* carried over, where Defaults cannot clear it */
+			 obs_data_t *own = obs_source_get_private_settings(
+				 two.filters[1]);
+			 EXPECT_EQ(obs_data_get_int(own, "hotkey_set"), 2);
+			 obs_data_release(own);
+		 }},
+		{"the second filter renamed after the reload", nothing,
+		 [](TwoOnOne &two) {
+			 obs_source_set_name(two.filters[1], "zoom renamed");
+			 wait_hotkeys();
+		 }},
+	};
+	for (const auto &row : rows) {
+		SCOPED_TRACE(row.change);
+		obs_data_t *saved;
+		{
+			TwoOnOne two(2);
+			obs_key_combination_t keys[] = {{0, OBS_KEY_1},
+							{0, OBS_KEY_2},
+							{0, OBS_KEY_3},
+							{0, OBS_KEY_4}};
+			const obs_hotkey_id ids[] = {
+				two.zoom(0)->stage_hotkey_contexts[0]->hotkey_id,
+				two.zoom(0)->stage_hotkey_contexts[1]->hotkey_id,
+				two.zoom(1)->stage_hotkey_contexts[0]->hotkey_id,
+				two.zoom(1)->idle_hotkey};
+			for (int i = 0; i < 4; i++)
+				obs_hotkey_load_bindings(ids[i], &keys[i], 1);
+			row.before_save(two);
+			saved = two.save();
+		}
+		TwoOnOne two(saved, true);
+		obs_data_release(saved);
+		row.after_reload(two);
+
+		const auto bound = bound_keys();
+		auto keys_of = [&](obs_hotkey_id id) {
+			const auto found = bound.find(id);
+			return found == bound.end() ? std::vector<obs_key_t>{}
+						    : found->second;
+		};
+		ZoomFilter *f1 = two.zoom(0);
+		ZoomFilter *f2 = two.zoom(1);
+		ASSERT_EQ(f1->stage_hotkey_contexts.size(), 2u);
+		ASSERT_EQ(f2->stage_hotkey_contexts.size(), 1u);
+		EXPECT_EQ(keys_of(f1->stage_hotkey_contexts[0]->hotkey_id),
+			  std::vector<obs_key_t>{OBS_KEY_1});
+		EXPECT_EQ(keys_of(f1->stage_hotkey_contexts[1]->hotkey_id),
+			  std::vector<obs_key_t>{OBS_KEY_2});
+		EXPECT_EQ(keys_of(f2->stage_hotkey_contexts[0]->hotkey_id),
+			  std::vector<obs_key_t>{OBS_KEY_3});
+		EXPECT_EQ(keys_of(f2->idle_hotkey),
+			  std::vector<obs_key_t>{OBS_KEY_4});
+
+		const std::string second =
+			std::string(obs_source_get_name(two.filters[1])) + ": ";
+		const auto listed = hotkeys_of(two.parent);
+		EXPECT_EQ(listed.size(), 5u + 4u);
+		for (const HotkeyInfo &info : listed) {
+			const bool of_second =
+				info.name.size() > 2 &&
+				info.name.compare(info.name.size() - 2, 2,
+						  ".2") == 0;
+			EXPECT_EQ(info.description.rfind(second, 0) == 0,
+				  of_second)
+				<< info.name << ": " << info.description;
+		}
+	}
 }
 
 TEST(Move, AFilterMovedToAnotherSourceTakesEveryHotkeyAlong)

@@ -18,9 +18,16 @@ constexpr uint32_t SIZE = 330;
 
 static bool load_obs_filters()
 {
+#ifdef _WIN32
+	const char *file = TAVIMORE_WINDOWS_HOST
+		"/obs-plugins/64bit/obs-filters.dll";
+	const char *data = TAVIMORE_WINDOWS_HOST
+		"/data/obs-plugins/obs-filters";
+#else
 	const char *file =
 		"/usr/lib/x86_64-linux-gnu/obs-plugins/obs-filters.so";
 	const char *data = "/usr/share/obs/obs-plugins/obs-filters";
+#endif
 	obs_module_t *module = nullptr;
 	return obs_open_module(&module, file, data) == MODULE_SUCCESS &&
 	       obs_init_module(module);

@@ -1,16 +1,25 @@
+#ifdef _WIN32
+/* before libobs: its SSE names from SIMDe must not meet the compiler's own
+ * intrinsics, which windows.h brings in */
+#include <windows.h>
+#endif
+
 #include "obs-harness.hpp"
 
 #include <obs.h>
-#include <obs-nix-platform.h>
 #include <graphics/graphics.h>
 #include <util/base.h>
 #include <util/bmem.h>
 
 #include <gtest/gtest.h>
+
+#ifndef _WIN32
+#include <obs-nix-platform.h>
 /* after gtest: Xlib defines None and Bool as macros */
 #include <X11/Xlib.h>
 
 #include <dlfcn.h>
+#endif
 
 #include <algorithm>
 #include <cmath>
@@ -23,7 +32,9 @@
 static std::mutex log_mutex;
 static std::vector<LogLine> log_lines;
 static obs_module_t *module_handle = nullptr;
+#ifndef _WIN32
 static Display *x_display = nullptr;
+#endif
 
 static void capture_log(int level, const char *format, va_list args, void *)
 {
@@ -311,10 +322,15 @@ obs_source_t *create_picture_source(const char *name, const Picture &picture)
 
 /* ---- host start and stop ------------------------------------------ */
 
+/* Keeps the filter's descriptor as the module registers it (below). */
+static void keep_registered_filter(obs_module_t *module);
+static void answer_missing_wine_functions();
+
 bool start_host(const HostOptions &options)
 {
 	base_set_log_handler(capture_log, nullptr);
 
+#ifndef _WIN32
 	x_display = XOpenDisplay(nullptr);
 	if (!x_display) {
 		std::fprintf(stderr, "no X display: run under xvfb-run\n");
@@ -322,6 +338,7 @@ bool start_host(const HostOptions &options)
 	}
 	obs_set_nix_platform(OBS_NIX_PLATFORM_X11_EGL);
 	obs_set_nix_platform_display(x_display);
+#endif
 
 	if (!obs_startup("en-US", nullptr, nullptr)) {
 		std::fprintf(stderr, "obs_startup failed\n");
@@ -329,8 +346,9 @@ bool start_host(const HostOptions &options)
 	}
 
 	if (options.video) {
+		answer_missing_wine_functions();
 		obs_video_info ovi = {};
-		ovi.graphics_module = "libobs-opengl";
+		ovi.graphics_module = graphics_module();
 		ovi.fps_num = options.fps;
 		ovi.fps_den = 1;
 		ovi.base_width = options.width;
@@ -362,8 +380,12 @@ bool start_host(const HostOptions &options)
 						 ? TAVIMORE_DATA_DIR
 						 : options.data_path;
 		if (obs_open_module(&module_handle, module_file(),
-				    data.c_str()) != MODULE_SUCCESS ||
-		    !obs_init_module(module_handle)) {
+				    data.c_str()) != MODULE_SUCCESS) {
+			std::fprintf(stderr, "cannot open %s\n", module_file());
+			return false;
+		}
+		keep_registered_filter(module_handle);
+		if (!obs_init_module(module_handle)) {
 			std::fprintf(stderr, "cannot load %s\n", module_file());
 			return false;
 		}
@@ -375,11 +397,19 @@ long stop_host()
 {
 	obs_shutdown();
 	module_handle = nullptr;
+#ifndef _WIN32
 	if (x_display) {
 		XCloseDisplay(x_display);
 		x_display = nullptr;
 	}
+#endif
 	return bnum_allocs();
+}
+
+const char *graphics_module()
+{
+	const char *chosen = std::getenv("TAVIMORE_TEST_GRAPHICS");
+	return chosen && *chosen ? chosen : "libobs-opengl";
 }
 
 const char *module_file()
@@ -439,22 +469,109 @@ ZoomFilter *zoom_data(obs_source_t *filter)
 /*
  * libobs does not export its per-source tick, so the harness keeps the
  * descriptor that the module registers: it stands between the module and
- * libobs's own obs_register_source_s (the test binary exports it, so it is
- * found first), copies the descriptor and hands it on unchanged.
+ * libobs's own obs_register_source_s, copies the descriptor and hands it on
+ * unchanged. On Linux the test binary exports the function, so it is found
+ * first; a Windows DLL calls libobs through its import table, where the
+ * harness puts itself before the module's obs_module_load runs.
  */
 static obs_source_info zoom_info;
+
+using Register = void (*)(const struct obs_source_info *, size_t);
+static Register real_register = nullptr;
+
+static void keep_descriptor(const struct obs_source_info *info, size_t size)
+{
+	if (info->id && std::strcmp(info->id, "tavimore_filter") == 0)
+		std::memcpy(&zoom_info, info,
+			    std::min(size, sizeof(zoom_info)));
+	real_register(info, size);
+}
+
+#ifdef _WIN32
+/* Points a DLL's import of `function` from `dll` at `replacement`; returns
+ * what it pointed at (null when the DLL imports no such function). */
+static void *replace_import(HMODULE module, const char *dll,
+			    const char *function, void *replacement)
+{
+	auto *base = reinterpret_cast<uint8_t *>(module);
+	const auto *dos = reinterpret_cast<IMAGE_DOS_HEADER *>(base);
+	const auto *nt =
+		reinterpret_cast<IMAGE_NT_HEADERS *>(base + dos->e_lfanew);
+	const IMAGE_DATA_DIRECTORY &imports =
+		nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+	for (auto *from = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR *>(
+		     base + imports.VirtualAddress);
+	     from->Name; from++) {
+		if (_stricmp(reinterpret_cast<char *>(base + from->Name), dll))
+			continue;
+		auto *name = reinterpret_cast<IMAGE_THUNK_DATA *>(
+			base + from->OriginalFirstThunk);
+		auto *slot = reinterpret_cast<IMAGE_THUNK_DATA *>(
+			base + from->FirstThunk);
+		for (; name->u1.AddressOfData; name++, slot++) {
+			if (IMAGE_SNAP_BY_ORDINAL(name->u1.Ordinal) ||
+			    std::strcmp(reinterpret_cast<IMAGE_IMPORT_BY_NAME *>(
+						base + name->u1.AddressOfData)
+						->Name,
+					function))
+				continue;
+			DWORD was;
+			VirtualProtect(&slot->u1.Function, sizeof(void *),
+				       PAGE_READWRITE, &was);
+			void *previous =
+				reinterpret_cast<void *>(slot->u1.Function);
+			slot->u1.Function =
+				reinterpret_cast<ULONG_PTR>(replacement);
+			VirtualProtect(&slot->u1.Function, sizeof(void *), was,
+				       &was);
+			return previous;
+		}
+	}
+	return nullptr;
+}
+
+static void keep_registered_filter(obs_module_t *module)
+{
+	real_register = reinterpret_cast<Register>(
+		replace_import(static_cast<HMODULE>(obs_get_module_lib(module)),
+			       "obs.dll", "obs_register_source_s",
+			       reinterpret_cast<void *>(&keep_descriptor)));
+}
+
+static LONG WINAPI not_supported(const void *)
+{
+	return LONG(0xC00000BB); /* STATUS_NOT_SUPPORTED */
+}
+
+/* Wine has no D3DKMTSetProcessSchedulingPriorityClass (only a stub that
+ * ends the process), which libobs-d3d11 calls to raise its GPU priority:
+ * under Wine, libobs-d3d11 is told that this is not supported, and goes on
+ * as it does on a Windows that says so. */
+static void answer_missing_wine_functions()
+{
+	if (!GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version"))
+		return;
+	if (std::strcmp(graphics_module(), "libobs-d3d11") != 0)
+		return;
+	HMODULE d3d11 = LoadLibraryA("libobs-d3d11.dll");
+	if (d3d11)
+		replace_import(d3d11, "gdi32.dll",
+			       "D3DKMTSetProcessSchedulingPriorityClass",
+			       reinterpret_cast<void *>(&not_supported));
+}
+#else
+static void keep_registered_filter(obs_module_t *) {}
+static void answer_missing_wine_functions() {}
 
 extern "C" __attribute__((visibility("default"))) void
 obs_register_source_s(const struct obs_source_info *info, size_t size)
 {
-	using Register = void (*)(const struct obs_source_info *, size_t);
-	static const auto real = reinterpret_cast<Register>(
-		dlsym(RTLD_NEXT, "obs_register_source_s"));
-	if (info->id && std::strcmp(info->id, "tavimore_filter") == 0)
-		std::memcpy(&zoom_info, info,
-			    std::min(size, sizeof(zoom_info)));
-	real(info, size);
+	if (!real_register)
+		real_register = reinterpret_cast<Register>(
+			dlsym(RTLD_NEXT, "obs_register_source_s"));
+	keep_descriptor(info, size);
 }
+#endif
 
 const obs_source_info &zoom_filter_info()
 {

@@ -53,6 +53,10 @@ void clear_logs();
 /* Lines of the log whose text contains `needle`. */
 std::vector<LogLine> logs_containing(const std::string &needle);
 
+/* The graphics module the host renders with: TAVIMORE_TEST_GRAPHICS, else
+ * libobs-opengl (libobs-d3d11 is Windows's other one). */
+const char *graphics_module();
+
 /* The module file the tests load: the build's, or an installed copy named
  * by TAVIMORE_TEST_MODULE (with its data folder in TAVIMORE_TEST_DATA). */
 const char *module_file();

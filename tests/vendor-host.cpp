@@ -17,6 +17,7 @@ std::string name;
 char vendor_token; /* its address is the vendor handed out */
 std::map<std::string, RequestCallback> requests;
 std::vector<Event> events;
+std::function<void(const Event &)> emit_hook;
 
 void get_ph(void *, calldata_t *cd)
 {
@@ -54,10 +55,19 @@ void emit_event(void *, calldata_t *cd)
 	const bool ok = calldata_ptr(cd, "vendor") == &vendor_token && type &&
 			data;
 	if (ok) {
-		Event e{type, obs_data_get_string(data, "sourceName"),
+		Event e{type,
+			obs_data_get_string(data, "sourceName"),
 			obs_data_get_string(data, "filterName"),
 			obs_data_get_int(data, "stage"),
-			obs_data_get_string(data, "stageName")};
+			obs_data_get_string(data, "stageName"),
+			obs_data_get_int(data, "sequence")};
+		std::function<void(const Event &)> hook;
+		{
+			std::lock_guard<std::mutex> guard(lock);
+			hook = emit_hook;
+		}
+		if (hook)
+			hook(e);
 		std::lock_guard<std::mutex> guard(lock);
 		events.push_back(e);
 	}
@@ -98,6 +108,7 @@ void uninstall()
 	handler = nullptr;
 	requests.clear();
 	events.clear();
+	emit_hook = nullptr;
 	name.clear();
 }
 
@@ -116,7 +127,7 @@ std::vector<std::string> request_types()
 	return types;
 }
 
-obs_data_t *call(const char *type, const char *request)
+obs_data_t *call(const char *type, const char *request, const char *null_field)
 {
 	RequestCallback callback;
 	{
@@ -130,10 +141,18 @@ obs_data_t *call(const char *type, const char *request)
 	obs_data_t *data = obs_data_create_from_json(request);
 	if (!data)
 		data = obs_data_create();
+	if (null_field)
+		obs_data_set_obj(data, null_field, nullptr);
 	obs_data_t *response = obs_data_create();
 	callback.callback(data, response, callback.priv_data);
 	obs_data_release(data);
 	return response;
+}
+
+void set_emit_hook(std::function<void(const Event &)> hook)
+{
+	std::lock_guard<std::mutex> guard(lock);
+	emit_hook = std::move(hook);
 }
 
 std::vector<Event> take_events()

@@ -55,8 +55,9 @@ static void sync_followers(ZoomFilter *filter, const CaptureSettings &capture)
 
 void sync_tracking(ZoomFilter *filter)
 {
-	sync_followers(filter, capture_settings_of(
-				       obs_filter_get_parent(filter->source)));
+	capture_settings_of(obs_filter_get_parent(filter->source),
+			    filter->parent_capture);
+	sync_followers(filter, filter->parent_capture);
 	/* the next frame looks at the parent again */
 	filter->capture_check_countdown = 0;
 }
@@ -68,11 +69,11 @@ static void check_capture(ZoomFilter *filter)
 {
 	if (filter->capture_check_countdown == 0) {
 		filter->capture_check_countdown = CAPTURE_CHECK_FRAMES;
-		const CaptureSettings capture = capture_settings_of(
-			obs_filter_get_parent(filter->source));
-		sync_followers(filter, capture);
+		capture_settings_of(obs_filter_get_parent(filter->source),
+				    filter->parent_capture);
+		sync_followers(filter, filter->parent_capture);
 		if (filter->pointer)
-			filter->pointer->set_capture(capture);
+			filter->pointer->set_capture(filter->parent_capture);
 	}
 	filter->capture_check_countdown--;
 }

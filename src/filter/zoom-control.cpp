@@ -2,8 +2,11 @@
  * Choosing the target by keys and requests. Key presses arrive on libobs's
  * hotkey thread (in OBS Studio, its UI thread) and requests on
  * obs-websocket's threads. Both change the selection under the filter's
- * lock; a change of target is announced (StageChanged) only after the lock
- * has been let go, so nothing calls into obs-websocket with it held.
+ * lock; a change of target is announced (StageChanged) after the lock has
+ * been let go, so nothing calls into obs-websocket with it held. Each
+ * change holds the filter's `event_lock` from before it takes the lock
+ * until its event has been handed over, so the events of one filter leave
+ * in the order of the changes, each with the next sequence number.
  */
 #include "zoom-filter.hpp"
 #include "zoom-core.hpp"
@@ -16,6 +19,7 @@ namespace {
 struct Announcement {
 	bool send = false;
 	int32_t stage = 0;
+	int64_t sequence = 0;
 	std::string name;
 };
 
@@ -47,6 +51,7 @@ Announcement apply(ZoomFilter *filter, const StageStep &step)
 	Announcement a;
 	if (step.changed) {
 		a.send = true;
+		a.sequence = ++filter->stage_sequence;
 		a.stage = step.next.active + 1;
 		a.name = target_name(filter, step.next.active);
 	}
@@ -59,7 +64,8 @@ void announce_on(obs_source_t *parent, ZoomFilter *filter,
 		 const Announcement &a)
 {
 	if (a.send && parent)
-		remote_stage_changed(parent, filter->source, a.stage, a.name);
+		remote_stage_changed(parent, filter->source, a.stage, a.name,
+				     a.sequence);
 }
 
 /* A key's callback runs while its parent lives (libobs unregisters a
@@ -75,6 +81,7 @@ void announce(ZoomFilter *filter, const Announcement &a)
 
 void press_stage_key(ZoomFilter *filter, int32_t k, bool pressed)
 {
+	std::lock_guard<std::mutex> in_order(filter->event_lock);
 	Announcement a;
 	{
 		std::lock_guard<std::mutex> guard(filter->lock);
@@ -93,6 +100,7 @@ void press_stage_key(ZoomFilter *filter, int32_t k, bool pressed)
 
 void press_idle_key(ZoomFilter *filter)
 {
+	std::lock_guard<std::mutex> in_order(filter->event_lock);
 	Announcement a;
 	{
 		std::lock_guard<std::mutex> guard(filter->lock);
@@ -105,6 +113,7 @@ void press_idle_key(ZoomFilter *filter)
 bool request_stage(ZoomFilter *filter, obs_source_t *parent, StageRequest kind,
 		   long long number, int32_t &chosen, std::string &error)
 {
+	std::lock_guard<std::mutex> in_order(filter->event_lock);
 	Announcement a;
 	{
 		std::lock_guard<std::mutex> guard(filter->lock);
@@ -133,6 +142,7 @@ bool request_stage(ZoomFilter *filter, obs_source_t *parent, StageRequest kind,
 
 void drop_active_stage(ZoomFilter *filter)
 {
+	std::lock_guard<std::mutex> in_order(filter->event_lock);
 	Announcement a;
 	{
 		std::lock_guard<std::mutex> guard(filter->lock);
@@ -146,6 +156,7 @@ void drop_active_stage(ZoomFilter *filter)
 
 void release_held_stage(ZoomFilter *filter, obs_source_t *parent)
 {
+	std::lock_guard<std::mutex> in_order(filter->event_lock);
 	Announcement a;
 	{
 		std::lock_guard<std::mutex> guard(filter->lock);
@@ -167,6 +178,7 @@ ZoomState zoom_state(ZoomFilter *filter)
 					 : filter->idle;
 
 	ZoomState state;
+	state.sequence = filter->stage_sequence;
 	state.stage = staged ? active + 1 : 0;
 	state.stage_name = target_name(filter, staged ? active : -1);
 	state.stage_count = static_cast<int32_t>(filter->stages.size());

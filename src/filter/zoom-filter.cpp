@@ -1,7 +1,9 @@
 /* The zoom filter's descriptor and the start and end of an instance. */
 #include "zoom-filter.hpp"
 
+#include <chrono>
 #include <cmath>
+#include <cstring>
 #include <new>
 
 #include "../module/plugin-support.hpp"
@@ -17,6 +19,16 @@ static void *zoom_filter_create(obs_data_t *settings, obs_source_t *source)
 	if (!filter)
 		return nullptr;
 	filter->source = source;
+	/* microseconds: no filter changes its target a million times a
+	 * second, so one made later starts above every earlier one */
+	filter->stage_sequence =
+		std::chrono::duration_cast<std::chrono::microseconds>(
+			std::chrono::system_clock::now().time_since_epoch())
+			.count();
+	const char *name = obs_source_get_name(source);
+	filter->wanted_name = name ? name : "";
+	signal_handler_connect(obs_source_get_signal_handler(source), "rename",
+			       zoom_filter_renamed, filter);
 
 	char *path =
 		obs_find_module_file(obs_current_module(), "zoom-crop.effect");
@@ -62,6 +74,8 @@ static void *zoom_filter_create(obs_data_t *settings, obs_source_t *source)
 static void zoom_filter_destroy(void *data)
 {
 	auto *filter = static_cast<ZoomFilter *>(data);
+	signal_handler_disconnect(obs_source_get_signal_handler(filter->source),
+				  "rename", zoom_filter_renamed, filter);
 
 	/* libobs destroys sources on its destruction task thread, where the
 	 * hotkey work runs too: every hotkey goes before any data handed
@@ -79,7 +93,7 @@ static void zoom_filter_destroy(void *data)
 	delete filter;
 }
 
-void register_zoom_filter()
+bool register_zoom_filter()
 {
 	obs_source_info info = {};
 	info.id = "tavimore_filter";
@@ -97,4 +111,9 @@ void register_zoom_filter()
 	info.filter_remove = zoom_filter_remove;
 	info.video_get_color_space = zoom_filter_color_space;
 	obs_register_source(&info);
+	/* libobs refuses a descriptor larger than its own (from a module
+	 * built for a newer libobs) with a warning and no result: the type
+	 * is there, and ours, when libobs names it as this filter does */
+	const char *name = obs_source_get_display_name(info.id);
+	return name && std::strcmp(name, zoom_filter_get_name(nullptr)) == 0;
 }

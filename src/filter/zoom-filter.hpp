@@ -89,17 +89,21 @@ struct ZoomFilter {
 	obs_hotkey_id idle_hotkey = OBS_INVALID_HOTKEY_ID; /* return to idle */
 	/* 1 for the names without a suffix, n > 1 for names ending ".n" */
 	int64_t hotkey_set = 0;
+	/* the filter's name in the descriptions of a set n > 1 */
+	std::string described_name;
 
 	/*
 	 * What the hotkeys should be, under `wanted_lock`: the parent the
-	 * frame last saw (cleared by filter_remove) and the stage list's
-	 * length. A leaf lock: nothing is called while it is held.
+	 * frame last saw (cleared by filter_remove), the stage list's length
+	 * and the filter's name. A leaf lock: nothing is called while it is
+	 * held.
 	 */
 	std::mutex wanted_lock;
 	/* for comparing only; the frame reads it without the lock */
 	std::atomic<obs_source_t *> wanted_parent_seen{nullptr};
 	obs_weak_source_t *wanted_parent = nullptr;
 	size_t wanted_stages = 1;
+	std::string wanted_name; /* copied by the "rename" signal */
 	std::atomic<bool> hotkey_work_queued{false};
 
 	/*
@@ -116,8 +120,23 @@ struct ZoomFilter {
 	 * read the stage list, so the graphics thread holds `lock` while it
 	 * resizes `stages` or writes a stage's values; its own reads of them
 	 * need no lock.
+	 *
+	 * `event_lock` puts the changes of target in order with their events
+	 * (zoom-control.cpp): a change takes it before `lock` and keeps it
+	 * until its StageChanged has been handed to obs-websocket, so events
+	 * go out in the order of the changes. Lock order:
+	 *   event_lock  ->  lock
+	 * With `event_lock` held nothing waits for another thread: handing an
+	 * event to obs-websocket (5.1) only turns it into JSON and queues it
+	 * on its thread pool, under short locks of its own that it never holds
+	 * while calling a module. `lock` is still never held while calling
+	 * out.
 	 */
+	std::mutex event_lock;
 	std::mutex lock;
+	/* grows by one with every change of target (StageChanged); it starts
+	 * from the clock, so that a filter made later starts above it */
+	int64_t stage_sequence = 0;
 	int32_t active_stage = -1;
 	/* the hold stage whose key chose active_stage and is still down */
 	int32_t held_stage = -1;
@@ -153,6 +172,7 @@ struct ZoomFilter {
 	double tracked_x = 0.5;
 	double tracked_y = 0.5;
 	uint32_t capture_check_countdown = 0;
+	CaptureSettings parent_capture;
 
 	/*
 	 * What the tracking targets follow ("tracking_subject"), and whether
@@ -168,8 +188,8 @@ struct ZoomFilter {
 	double face_return_seconds = FACE_RETURN_SECONDS;
 };
 
-/* descriptor and lifecycle */
-void register_zoom_filter();
+/* descriptor and lifecycle: false when libobs refused the filter type */
+bool register_zoom_filter();
 
 /* settings */
 void zoom_filter_get_defaults(obs_data_t *settings);
@@ -191,6 +211,8 @@ void start_transition_locked(ZoomFilter *filter, int32_t target);
 void follow_parent(ZoomFilter *filter);
 /* The filter left its parent (libobs's filter_remove). */
 void zoom_filter_remove(void *data, obs_source_t *parent);
+/* The filter's "rename" signal: the descriptions follow its name. */
+void zoom_filter_renamed(void *data, calldata_t *cd);
 /* Queues the hotkey work, which brings the registered hotkeys in line
  * with the parent and the stage list. Any thread, no lock of ours held. */
 void queue_hotkey_work(ZoomFilter *filter);
@@ -236,7 +258,8 @@ void release_held_stage(ZoomFilter *filter, obs_source_t *parent);
 
 /* What a GetState request reports. */
 struct ZoomState {
-	int32_t stage; /* 0 = idle, 1..count */
+	int64_t sequence; /* that of the last change of target */
+	int32_t stage;    /* 0 = idle, 1..count */
 	std::string stage_name;
 	int32_t stage_count;
 	double shown_zoom;

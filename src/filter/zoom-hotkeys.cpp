@@ -7,7 +7,8 @@
  * share.
  *
  * Lock order, outermost first:
- *   libobs's hotkey mutex  ->  ZoomFilter::lock  /  ZoomFilter::settings_lock
+ *   libobs's hotkey mutex  ->  ZoomFilter::event_lock  ->  ZoomFilter::lock
+ *   libobs's hotkey mutex  ->  ZoomFilter::settings_lock
  * libobs runs every hotkey callback with its hotkey mutex held, and a
  * callback may take any lock of libobs (a script's hotkey that looks a
  * source up by name takes `sources_mutex`). So a libobs hotkey function
@@ -18,6 +19,11 @@
  * that same thread. Never from video_tick or update: libobs runs both with
  * `sources_mutex` held. `lock`, `settings_lock` and `wanted_lock` are leaf
  * locks: nothing that takes another lock is called while one is held.
+ * `event_lock` (zoom-filter.hpp) is held over `lock` and while a
+ * StageChanged is handed to obs-websocket, which takes no lock of libobs.
+ * The hotkey work reads and writes the filter's private settings (the key
+ * set, the bindings of stage keys past the count) with no lock: nothing
+ * else of the module touches them.
  *
  * Lifetimes: the hotkey work holds only a weak reference to the filter and
  * to the parent, and works on them through strong references taken at its
@@ -28,6 +34,7 @@
 #include "zoom-keys.hpp"
 
 #include <cstring>
+#include <map>
 #include <string>
 
 /* ---- the stage list --------------------------------------------------- */
@@ -93,6 +100,17 @@ void zoom_filter_remove(void *data, obs_source_t *)
 	queue_hotkey_work(filter);
 }
 
+void zoom_filter_renamed(void *data, calldata_t *cd)
+{
+	auto *filter = static_cast<ZoomFilter *>(data);
+	const char *name = calldata_string(cd, "new_name");
+	{
+		std::lock_guard<std::mutex> guard(filter->wanted_lock);
+		filter->wanted_name = name ? name : "";
+	}
+	queue_hotkey_work(filter);
+}
+
 /* ---- registering ---------------------------------------------------- */
 
 static std::string hotkey_name(int64_t set, const char *key)
@@ -103,20 +121,81 @@ static std::string hotkey_name(int64_t set, const char *key)
 	return name;
 }
 
-obs_hotkey_id register_filter_hotkey(ZoomFilter *filter, obs_source_t *parent,
-				     const char *key, const char *text_key,
-				     const std::string &number,
-				     obs_hotkey_func func, void *data)
+/* The locale text `text_key` followed by `number` when it is not empty;
+ * from the second set on, after the filter's name. */
+static std::string hotkey_description(const ZoomFilter *filter,
+				      const char *text_key,
+				      const std::string &number)
 {
 	std::string description = obs_module_text(text_key);
 	if (!number.empty())
 		description += " " + number;
 	if (filter->hotkey_set > 1)
-		description = std::string(obs_source_get_name(filter->source)) +
-			      ": " + description;
+		description = filter->described_name + ": " + description;
+	return description;
+}
+
+obs_hotkey_id register_filter_hotkey(ZoomFilter *filter, obs_source_t *parent,
+				     const char *key, const char *text_key,
+				     const std::string &number,
+				     obs_hotkey_func func, void *data)
+{
 	return obs_hotkey_register_source(
 		parent, hotkey_name(filter->hotkey_set, key).c_str(),
-		description.c_str(), func, data);
+		hotkey_description(filter, text_key, number).c_str(), func,
+		data);
+}
+
+/* The keys other than the stages': the two idle hold keys and the return
+ * to idle. */
+struct FixedKey {
+	const char *key;
+	const char *text_key;
+	obs_hotkey_id ZoomFilter::*id;
+	obs_hotkey_func func;
+};
+static const FixedKey fixed_keys[] = {
+	{"idle_zoom_in", "Hotkey.IdleZoomIn", &ZoomFilter::idle_zoom_in_hotkey,
+	 on_idle_zoom_in},
+	{"idle_zoom_out", "Hotkey.IdleZoomOut",
+	 &ZoomFilter::idle_zoom_out_hotkey, on_idle_zoom_out},
+	{"idle", "Hotkey.ReturnToIdle", &ZoomFilter::idle_hotkey,
+	 on_idle_hotkey},
+};
+
+/*
+ * Describes the registered keys anew for the filter's new name. libobs 29
+ * changes a description without taking its hotkey mutex, so it is done
+ * inside obs_enum_hotkeys, which holds that mutex (a recursive one) and so
+ * keeps every reader of the descriptions and every registration out.
+ */
+static void follow_name(ZoomFilter *filter, const std::string &name)
+{
+	if (name == filter->described_name)
+		return;
+	filter->described_name = name;
+	if (filter->hotkey_set <= 1)
+		return; /* the first set's descriptions name no filter */
+	std::map<obs_hotkey_id, std::string> descriptions;
+	for (const auto &context : filter->stage_hotkey_contexts)
+		descriptions[context->hotkey_id] = hotkey_description(
+			filter, "Hotkey.ToggleStage",
+			std::to_string(context->stage_index + 1));
+	for (const FixedKey &k : fixed_keys)
+		descriptions[filter->*k.id] =
+			hotkey_description(filter, k.text_key, "");
+	descriptions.erase(OBS_INVALID_HOTKEY_ID);
+	obs_enum_hotkeys(
+		[](void *data, obs_hotkey_id id, obs_hotkey_t *) {
+			auto *d = static_cast<
+				std::map<obs_hotkey_id, std::string> *>(data);
+			const auto found = d->find(id);
+			if (found != d->end())
+				obs_hotkey_set_description(
+					id, found->second.c_str());
+			return true;
+		},
+		&descriptions);
 }
 
 static void unregister(obs_hotkey_id &id)
@@ -132,9 +211,8 @@ void unregister_all_hotkeys(ZoomFilter *filter)
 	 * no callback of a hotkey once obs_hotkey_unregister has returned */
 	for (auto &context : filter->stage_hotkey_contexts)
 		unregister(context->hotkey_id);
-	unregister(filter->idle_zoom_in_hotkey);
-	unregister(filter->idle_zoom_out_hotkey);
-	unregister(filter->idle_hotkey);
+	for (const FixedKey &k : fixed_keys)
+		unregister(filter->*k.id);
 	filter->stage_hotkey_contexts.clear();
 	filter->hotkeys_registered = false;
 
@@ -189,16 +267,22 @@ static bool parent_has_hotkey(obs_source_t *parent, const std::string &name)
  * Picks the filter's names on a parent. The first zoom filter on a source
  * uses the names without a suffix, so bindings saved under them keep
  * working; every later one gets the lowest free number from 2 up and keeps
- * it in its settings, so that its names survive a rename, a reload and the
- * order in which filters come back. The hold key "idle_zoom_in" marks a
- * set as taken.
+ * it, so that its names survive a rename, a reload and the order in which
+ * filters come back. The hold key "idle_zoom_in" marks a set as taken.
+ *
+ * The number is kept in the filter's private settings: OBS's Defaults
+ * button and obs-websocket's SetSourceFilterSettings (overlay false) clear
+ * the user's settings, and two filters would then swap their keys after a
+ * restart. A number kept in the settings by an earlier version is carried
+ * over the first time.
  */
 constexpr int64_t MAX_HOTKEY_SET = 1 << 20;
 
 static void choose_hotkey_set(ZoomFilter *filter, obs_source_t *parent)
 {
-	int64_t stored;
-	{
+	obs_data_t *own = obs_source_get_private_settings(filter->source);
+	int64_t stored = obs_data_get_int(own, "hotkey_set");
+	if (!obs_data_has_user_value(own, "hotkey_set")) {
 		std::lock_guard<std::mutex> guard(filter->settings_lock);
 		obs_data_t *settings = obs_source_get_settings(filter->source);
 		stored = obs_data_get_int(settings, "hotkey_set");
@@ -209,23 +293,67 @@ static void choose_hotkey_set(ZoomFilter *filter, obs_source_t *parent)
 	while (parent_has_hotkey(parent, hotkey_name(set, "idle_zoom_in")))
 		set++;
 	filter->hotkey_set = set;
-	if (set == stored || (set == 1 && stored <= 1))
-		return;
-	std::lock_guard<std::mutex> guard(filter->settings_lock);
-	obs_data_t *settings = obs_source_get_settings(filter->source);
-	obs_data_set_int(settings, "hotkey_set", set);
-	obs_data_release(settings);
+	obs_data_set_int(own, "hotkey_set", set);
+	obs_data_release(own);
 }
 
-static void register_on(ZoomFilter *filter, obs_source_t *parent, size_t stages)
+/*
+ * libobs forgets a key's bindings when the key is unregistered, and saves
+ * only the keys registered. So a stage key that goes with a lower stage
+ * count leaves its bindings in the filter's private settings, saved with
+ * the filter, and gets them back when the count brings it back, in this
+ * run or a later one. The keys past the count are not kept registered:
+ * they would be listed in Settings -> Hotkeys for stages that do not exist.
+ */
+static std::string parked_bindings_name(int32_t stage_index)
+{
+	return "stage_" + std::to_string(stage_index + 1) + "_bindings";
+}
+
+static void park_bindings(ZoomFilter *filter, const StageHotkeyContext &key)
+{
+	obs_data_array_t *bindings = obs_hotkey_save(key.hotkey_id);
+	if (!bindings)
+		return;
+	obs_data_t *own = obs_source_get_private_settings(filter->source);
+	obs_data_set_array(own, parked_bindings_name(key.stage_index).c_str(),
+			   bindings);
+	obs_data_release(own);
+	obs_data_array_release(bindings);
+}
+
+static void unpark_bindings(ZoomFilter *filter, const StageHotkeyContext &key)
+{
+	if (key.hotkey_id == OBS_INVALID_HOTKEY_ID)
+		return;
+	const std::string name = parked_bindings_name(key.stage_index);
+	obs_data_t *own = obs_source_get_private_settings(filter->source);
+	obs_data_array_t *bindings = obs_data_get_array(own, name.c_str());
+	if (bindings) {
+		/* in place of what libobs loaded with the key: older */
+		obs_hotkey_load(key.hotkey_id, bindings);
+		obs_data_erase(own, name.c_str());
+	}
+	obs_data_array_release(bindings);
+	obs_data_release(own);
+}
+
+static void register_on(ZoomFilter *filter, obs_source_t *parent, size_t stages,
+			const std::string &name)
 {
 	const bool first_time = !filter->hotkeys_registered;
-	if (first_time)
+	if (first_time) {
 		choose_hotkey_set(filter, parent);
+		filter->described_name = name;
+	} else {
+		follow_name(filter, name);
+	}
 
 	/* the highest stage goes first, its hotkey before its context */
 	auto &contexts = filter->stage_hotkey_contexts;
 	while (contexts.size() > stages) {
+		if (contexts.back()->hotkey_id != OBS_INVALID_HOTKEY_ID)
+			park_bindings(filter, *contexts.back());
 		unregister(contexts.back()->hotkey_id);
 		contexts.pop_back();
 	}
@@ -242,6 +370,7 @@ static void register_on(ZoomFilter *filter, obs_source_t *parent, size_t stages)
 			filter, parent, ("stage_" + number).c_str(),
 			"Hotkey.ToggleStage", number, on_stage_hotkey,
 			context.get());
+		unpark_bindings(filter, *context);
 		if (i < contexts.size())
 			contexts[i] = std::move(context);
 		else
@@ -250,15 +379,11 @@ static void register_on(ZoomFilter *filter, obs_source_t *parent, size_t stages)
 
 	/* the hold keys are tried once on each parent */
 	if (first_time) {
-		filter->idle_zoom_in_hotkey = register_filter_hotkey(
-			filter, parent, "idle_zoom_in", "Hotkey.IdleZoomIn", "",
-			on_idle_zoom_in, filter);
-		filter->idle_zoom_out_hotkey = register_filter_hotkey(
-			filter, parent, "idle_zoom_out", "Hotkey.IdleZoomOut",
-			"", on_idle_zoom_out, filter);
-		filter->idle_hotkey = register_filter_hotkey(
-			filter, parent, "idle", "Hotkey.ReturnToIdle", "",
-			on_idle_hotkey, filter);
+		for (const FixedKey &k : fixed_keys)
+			filter->*k.id = register_filter_hotkey(filter, parent,
+							       k.key,
+							       k.text_key, "",
+							       k.func, filter);
 		filter->hotkeys_registered = true;
 	}
 }
@@ -267,11 +392,13 @@ static void sync_hotkeys(ZoomFilter *filter)
 {
 	obs_weak_source_t *wanted;
 	size_t stages;
+	std::string name;
 	{
 		std::lock_guard<std::mutex> guard(filter->wanted_lock);
 		wanted = filter->wanted_parent;
 		obs_weak_source_addref(wanted);
 		stages = filter->wanted_stages;
+		name = filter->wanted_name;
 	}
 	obs_source_t *parent = obs_weak_source_get_source(wanted);
 
@@ -282,7 +409,7 @@ static void sync_hotkeys(ZoomFilter *filter)
 			filter->hotkey_parent = wanted;
 			obs_weak_source_addref(wanted);
 		}
-		register_on(filter, parent, stages);
+		register_on(filter, parent, stages, name);
 	}
 	obs_weak_source_release(wanted);
 	/* last: the parent's destroy may come from this release */

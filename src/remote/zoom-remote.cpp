@@ -11,8 +11,14 @@
  * filter under it; the filter is changed only through zoom-control.cpp,
  * which takes the filter's lock exactly as a hotkey does. StageChanged is
  * sent from whichever thread started the transition, never with the filter's
- * lock held. The vendor and the proc handler are published once, from
- * obs_module_post_load, and forgotten at unload; both are atomics.
+ * lock held, in the order of the changes (zoom-control.cpp). The vendor and
+ * the proc handler are published once, from obs_module_post_load, and
+ * forgotten at unload; both are atomics.
+ *
+ * Text: obs-websocket turns what it is handed into JSON on its thread pool,
+ * and its JSON library throws at a byte that is not UTF-8, which nothing
+ * there catches: OBS aborts. Names come from libobs and from settings, where
+ * a script may have put any bytes, so every text is made valid UTF-8 first.
  */
 #include "zoom-remote.hpp"
 #include "../filter/zoom-filter.hpp"
@@ -40,19 +46,76 @@ struct VendorRequestCallback {
 	void *priv_data;
 };
 
+/* The text with every byte that does not start a well-formed UTF-8
+ * sequence (overlong forms, surrogates and values past U+10FFFF are not)
+ * replaced by U+FFFD. */
+std::string valid_utf8(const std::string &text)
+{
+	std::string out;
+	out.reserve(text.size());
+	const auto *s = reinterpret_cast<const unsigned char *>(text.data());
+	const size_t n = text.size();
+	for (size_t i = 0; i < n;) {
+		const unsigned char c = s[i];
+		size_t length = 0;
+		/* the bounds of the second byte, by the first */
+		unsigned char low = 0x80, high = 0xbf;
+		if (c < 0x80)
+			length = 1;
+		else if (c >= 0xc2 && c <= 0xdf)
+			length = 2;
+		else if (c >= 0xe0 && c <= 0xef) {
+			length = 3;
+			low = c == 0xe0 ? 0xa0 : 0x80;
+			high = c == 0xed ? 0x9f : 0xbf;
+		} else if (c >= 0xf0 && c <= 0xf4) {
+			length = 4;
+			low = c == 0xf0 ? 0x90 : 0x80;
+			high = c == 0xf4 ? 0x8f : 0xbf;
+		}
+		bool ok = length > 0 && i + length <= n;
+		for (size_t k = 1; ok && k < length; k++) {
+			const unsigned char lo = k == 1 ? low : 0x80;
+			const unsigned char hi = k == 1 ? high : 0xbf;
+			ok = s[i + k] >= lo && s[i + k] <= hi;
+		}
+		if (ok) {
+			out.append(text, i, length);
+			i += length;
+		} else {
+			out += "\xEF\xBF\xBD";
+			i++;
+		}
+	}
+	return out;
+}
+
+void set_text(obs_data_t *data, const char *name, const std::string &text)
+{
+	obs_data_set_string(data, name, valid_utf8(text).c_str());
+}
+
 void fail(obs_data_t *response, const std::string &message)
 {
 	obs_data_set_bool(response, "success", false);
-	obs_data_set_string(response, "error", message.c_str());
+	set_text(response, "error", message);
 }
 
-/* The type of a request field, or OBS_DATA_NULL when it is missing. */
+/* The type of a request field, or OBS_DATA_NULL when it is missing. A JSON
+ * null is missing too: obs-websocket 5.0 and 5.5 leave it out, 5.7 hands
+ * it over as an object item without an object. */
 obs_data_type field_type(obs_data_t *request, const char *name)
 {
 	obs_data_item_t *item = obs_data_item_byname(request, name);
 	if (!item)
 		return OBS_DATA_NULL;
-	const obs_data_type type = obs_data_item_gettype(item);
+	obs_data_type type = obs_data_item_gettype(item);
+	if (type == OBS_DATA_OBJECT) {
+		obs_data_t *object = obs_data_item_get_obj(item);
+		if (!object)
+			type = OBS_DATA_NULL;
+		obs_data_release(object);
+	}
 	obs_data_item_release(&item);
 	return type;
 }
@@ -193,12 +256,12 @@ bool find_filter(obs_data_t *request, FoundFilter &found, std::string &error)
  * filter's lock. */
 bool read_stage(obs_data_t *request, long long &stage, std::string &error)
 {
-	obs_data_item_t *item = obs_data_item_byname(request, "stage");
-	if (!item) {
+	if (field_type(request, "stage") == OBS_DATA_NULL) {
 		error = "stage is missing: give 0 for the idle view or a "
 			"stage number";
 		return false;
 	}
+	obs_data_item_t *item = obs_data_item_byname(request, "stage");
 	bool ok = false;
 	if (obs_data_item_gettype(item) == OBS_DATA_NUMBER) {
 		if (obs_data_item_numtype(item) == OBS_DATA_NUM_INT) {
@@ -250,11 +313,10 @@ void get_state(obs_data_t *request, obs_data_t *response, void *)
 		}
 		const ZoomState s = zoom_state(found.zoom);
 		obs_data_set_bool(response, "success", true);
-		obs_data_set_string(response, "filterName",
-				    found.filter_name.c_str());
+		set_text(response, "filterName", found.filter_name);
+		obs_data_set_int(response, "sequence", s.sequence);
 		obs_data_set_int(response, "stage", s.stage);
-		obs_data_set_string(response, "stageName",
-				    s.stage_name.c_str());
+		set_text(response, "stageName", s.stage_name);
 		obs_data_set_int(response, "stageCount", s.stage_count);
 		obs_data_set_double(response, "shownZoom", s.shown_zoom);
 		obs_data_set_double(response, "targetZoom", s.target_zoom);
@@ -283,8 +345,7 @@ void change_stage(obs_data_t *request, obs_data_t *response, StageRequest kind,
 			return;
 		}
 		obs_data_set_bool(response, "success", true);
-		obs_data_set_string(response, "filterName",
-				    found.filter_name.c_str());
+		set_text(response, "filterName", found.filter_name);
 		obs_data_set_int(response, "stage", chosen);
 	});
 }
@@ -360,7 +421,8 @@ void remote_unregister()
 }
 
 void remote_stage_changed(obs_source_t *parent, obs_source_t *filter,
-			  int32_t stage, const std::string &stage_name)
+			  int32_t stage, const std::string &stage_name,
+			  int64_t sequence)
 {
 	proc_handler_t *ph = websocket_ph.load();
 	void *v = vendor.load();
@@ -371,10 +433,11 @@ void remote_stage_changed(obs_source_t *parent, obs_source_t *filter,
 	const char *filter_name = obs_source_get_name(filter);
 
 	OBSDataAutoRelease data = obs_data_create();
-	obs_data_set_string(data, "sourceName", source_name ? source_name : "");
-	obs_data_set_string(data, "filterName", filter_name ? filter_name : "");
+	set_text(data, "sourceName", source_name ? source_name : "");
+	set_text(data, "filterName", filter_name ? filter_name : "");
 	obs_data_set_int(data, "stage", stage);
-	obs_data_set_string(data, "stageName", stage_name.c_str());
+	set_text(data, "stageName", stage_name);
+	obs_data_set_int(data, "sequence", sequence);
 
 	calldata_t cd = {};
 	calldata_set_ptr(&cd, "vendor", v);
