@@ -516,7 +516,8 @@ TEST(Tracking, StoppingNeverWaitsOnAnXServerThatDoesNotAnswer)
 		setenv("DISPLAY", silent.name.c_str(), 1);
 		obs_source_t *parent = create_pattern_source("silent parent");
 		OBSDataAutoRelease tracks = obs_data_create_from_json(
-			R"({"idle_center_tracking": true})");
+			R"({"idle_center_tracking": true,
+			    "tracking_subject": "pointer"})");
 		obs_source_t *filter =
 			create_zoom_filter("silent zoom", tracks);
 		obs_source_filter_add(parent, filter);
@@ -572,8 +573,8 @@ int leave_while_tracking(const std::string &how)
 	if (const char *silent = std::getenv(SILENT_ENV))
 		setenv("DISPLAY", silent, 1);
 	obs_source_t *parent = create_pattern_source("leaving parent");
-	OBSDataAutoRelease tracks =
-		obs_data_create_from_json(R"({"idle_center_tracking": true})");
+	OBSDataAutoRelease tracks = obs_data_create_from_json(
+		R"({"idle_center_tracking": true, "tracking_subject": "pointer"})");
 	obs_source_t *filter = create_zoom_filter("leaving zoom", tracks);
 	obs_source_filter_add(parent, filter);
 	PointerClient *pointer = zoom_data(filter)->pointer.get();

@@ -148,6 +148,7 @@ struct Tracked {
 	{
 		OBSDataAutoRelease settings = obs_data_create_from_json(
 			R"({"idle_zoom_factor": 2.0, "idle_center_tracking": true,
+			    "tracking_subject": "pointer",
 			    "tracking_smoothing": 0.0, "tracking_dead_zone": 0.0})");
 		filter = create_zoom_filter("tracking zoom", settings);
 		obs_source_filter_add(parent, filter);
