@@ -516,7 +516,8 @@ TEST(Tracking, StoppingNeverWaitsOnAnXServerThatDoesNotAnswer)
 		setenv("DISPLAY", silent.name.c_str(), 1);
 		obs_source_t *parent = create_pattern_source("silent parent");
 		OBSDataAutoRelease tracks = obs_data_create_from_json(
-			R"({"idle_center_tracking": true})");
+			R"({"idle_center_tracking": true,
+			    "tracking_subject": "pointer"})");
 		obs_source_t *filter =
 			create_zoom_filter("silent zoom", tracks);
 		obs_source_filter_add(parent, filter);
@@ -573,7 +574,8 @@ int leave_while_tracking(const std::string &how)
 		setenv("DISPLAY", silent, 1);
 	obs_source_t *parent = create_pattern_source("leaving parent");
 	OBSDataAutoRelease tracks =
-		obs_data_create_from_json(R"({"idle_center_tracking": true})");
+		obs_data_create_from_json(R"({"idle_center_tracking": true,
+					     "tracking_subject": "pointer"})");
 	obs_source_t *filter = create_zoom_filter("leaving zoom", tracks);
 	obs_source_filter_add(parent, filter);
 	PointerClient *pointer = zoom_data(filter)->pointer.get();
