@@ -1,38 +1,33 @@
-# Packages, named for the OBS Studio they are for:
+# The release packages: one module, built against Debian 12's libobs 29.0.2
+# (soname libobs.so.0), serves every OBS Studio from 29 to 32 whose libobs is
+# found as libobs.so.0: Debian's and Ubuntu's (libobs0, libobs0t64) and OBS's
+# own Ubuntu packages (libobs.so.30 with a libobs.so.0 link beside it).
 #   cpack --config <build>/CPackConfig.cmake
 # OBS's system layout gives a Debian package that installs
 # /usr/lib/<multiarch>/obs-plugins/tavimore-free.so,
 # /usr/share/obs/obs-plugins/tavimore-free/ and the licence as
 # /usr/share/doc/obs-tavimore-free/copyright. The per-user layout
 # (TAVIMORE_USER_INSTALL) gives a .tar.xz of tavimore-free/bin/64bit,
-# tavimore-free/data and tavimore-free/LICENSE.
+# tavimore-free/data and tavimore-free/LICENSE. scripts/package.sh makes both.
 #
-# Built against Debian's libobs (soname libobs.so.0, OBS 29 and older), the
-# package depends on the libobs0 it was built against (same major version,
-# this release or newer). Built against OBS 30 or later (soname
-# libobs.so.30), it depends on obs-studio, the package that holds libobs in
-# OBS's own Ubuntu packages and in Debian and Ubuntu alike, at least at the
-# major.minor version it was built against: libobs refuses a module built
-# against a newer major.minor than itself, and its structures grow between
-# versions.
+# A module built against a newer libobs serves fewer OBS versions (libobs
+# refuses modules built against a newer major.minor than itself), so a build
+# against libobs.so.30 has no packages.
 
-set(CPACK_PACKAGE_NAME "obs-tavimore-free")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
-set(CPACK_RESOURCE_FILE_LICENSE "${PROJECT_SOURCE_DIR}/LICENSE")
-set(CPACK_STRIP_FILES ON)
-
-# libobs's version: the CMake package's; on Debian, the libobs0 package's
 string(REGEX MATCH "^[0-9]+\\.[0-9]+\\.[0-9]+" _libobs_version "${libobs_VERSION}")
 if(NOT _libobs_version)
   message(FATAL_ERROR "cannot tell which libobs this build uses (libobs_VERSION is '${libobs_VERSION}')")
 endif()
 string(REGEX MATCH "^[0-9]+" _libobs_major "${_libobs_version}")
-string(REGEX MATCH "^[0-9]+\\.[0-9]+" _libobs_major_minor "${_libobs_version}")
 if(_libobs_major GREATER_EQUAL 30)
-  set(TAVIMORE_OBS_FLAVOUR "obs${_libobs_major_minor}")
-else()
-  set(TAVIMORE_OBS_FLAVOUR "obs${_libobs_major}")
+  message(STATUS "No packages from a build against libobs ${_libobs_version}: they are built against libobs 29")
+  return()
 endif()
+
+set(CPACK_PACKAGE_NAME "obs-tavimore-free")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
+set(CPACK_RESOURCE_FILE_LICENSE "${PROJECT_SOURCE_DIR}/LICENSE")
+set(CPACK_STRIP_FILES ON)
 
 if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64)$")
   set(_processor x86_64)
@@ -45,14 +40,13 @@ if(TAVIMORE_USER_INSTALL)
   # OBS's per-user plug-in folder
   set(CPACK_GENERATOR "TXZ")
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
-  set(CPACK_PACKAGE_FILE_NAME "tavimore-free-${PROJECT_VERSION}-${TAVIMORE_OBS_FLAVOUR}-linux-${_processor}")
+  set(CPACK_PACKAGE_FILE_NAME "tavimore-free-${PROJECT_VERSION}-linux-${_processor}")
   include(CPack)
   return()
 endif()
 
 set(CPACK_GENERATOR "DEB")
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
-set(CPACK_DEBIAN_PACKAGE_VERSION "${PROJECT_VERSION}+${TAVIMORE_OBS_FLAVOUR}")
 set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "tavimore-free developers <tavimore-free@localhost>")
@@ -70,37 +64,35 @@ if(TAVIMORE_DPKG)
   set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE "${_arch}")
 endif()
 
-if(_libobs_major GREATER_EQUAL 30)
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "obs-studio (>= ${_libobs_major_minor})")
-  # libobs.so.30 comes from no Debian package that dpkg-shlibdeps could
-  # name; obs-studio above stands for it
-  get_target_property(_libobs_file OBS::libobs LOCATION)
-  get_filename_component(_libobs_dir "${_libobs_file}" DIRECTORY)
-  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS "${_libobs_dir}")
-else()
-  # The libobs0 package whose headers this build used: 29.0.2+dfsg-1+b1
-  # without its epoch and Debian revision, 29.0.2+dfsg
-  set(_libobs0_version "")
-  if(TAVIMORE_DPKG_QUERY)
-    execute_process(
-      COMMAND "${TAVIMORE_DPKG_QUERY}" -W -f=\${Version} libobs0
-      OUTPUT_VARIABLE _libobs0_version
-      OUTPUT_STRIP_TRAILING_WHITESPACE
-      ERROR_QUIET)
-    string(REGEX REPLACE "^[0-9]+:" "" _libobs0_version "${_libobs0_version}")
-    string(REGEX REPLACE "-[^-]*$" "" _libobs0_version "${_libobs0_version}")
-  endif()
-  if(NOT _libobs0_version)
-    set(_libobs0_version "${_libobs_version}")
-  endif()
-  math(EXPR _libobs_next_major "${_libobs_major} + 1")
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libobs0 (>= ${_libobs0_version}), libobs0 (<< ${_libobs_next_major})")
+# libobs.so.0 at the version this build used or later, from whichever package
+# holds it: libobs0 (Debian 12), libobs0t64 (Debian 13, Ubuntu 24.04 and later,
+# since the 64-bit time_t rename) or OBS's own obs-studio 30 and later, which
+# has no libobs package. The version is the libobs0 package's whose headers
+# this build used: 29.0.2+dfsg-1+b1 without its epoch and Debian revision.
+set(_libobs0_version "")
+if(TAVIMORE_DPKG_QUERY)
+  execute_process(
+    COMMAND "${TAVIMORE_DPKG_QUERY}" -W -f=\${Version} libobs0
+    OUTPUT_VARIABLE _libobs0_version
+    OUTPUT_STRIP_TRAILING_WHITESPACE
+    ERROR_QUIET)
+  string(REGEX REPLACE "^[0-9]+:" "" _libobs0_version "${_libobs0_version}")
+  string(REGEX REPLACE "-[^-]*$" "" _libobs0_version "${_libobs0_version}")
 endif()
+if(NOT _libobs0_version)
+  set(_libobs0_version "${_libobs_version}")
+endif()
+set(CPACK_DEBIAN_PACKAGE_DEPENDS
+    "libobs0 (>= ${_libobs0_version}) | libobs0t64 (>= ${_libobs0_version}) | obs-studio (>= 30)")
 
-# libc and libstdc++ as dpkg-shlibdeps finds them, where it is installed
+# The other libraries (libc, libstdc++, xcb) as dpkg-shlibdeps finds them,
+# without libobs0, which the alternatives above stand for: cmake/cpack-depends.cmake
+# runs it when the package is made.
 find_program(TAVIMORE_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(TAVIMORE_DPKG_SHLIBDEPS)
-  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_TAVIMORE_SHLIBDEPS "${TAVIMORE_DPKG_SHLIBDEPS}")
+  set(CPACK_TAVIMORE_MODULE "${CMAKE_CURRENT_BINARY_DIR}/tavimore-free.so")
+  set(CPACK_PROJECT_CONFIG_FILE "${CMAKE_CURRENT_LIST_DIR}/cpack-depends.cmake")
 endif()
 
 include(CPack)

@@ -9,23 +9,32 @@ else
 fi
 APT_UPDATED=${APT_UPDATED:-}
 
-# apt_install PACKAGE... : installs Debian packages (apt-get update once first)
+# apt_install PACKAGE... : installs Debian packages (apt-get update once first),
+# waiting for another apt to finish
 apt_install() {
 	if [ -z "$APT_UPDATED" ]; then
-		"${SUDO[@]}" apt-get update -q
+		# the lists' lock has no timeout: retry while another apt holds it
+		local try
+		for try in $(seq 60); do
+			"${SUDO[@]}" apt-get update -q && break
+			[ "$try" -lt 60 ] || return 1
+			sleep 5
+		done
 		APT_UPDATED=1
 		export APT_UPDATED
 	fi
-	"${SUDO[@]}" apt-get install -y -q --no-install-recommends "$@"
+	"${SUDO[@]}" apt-get -o DPkg::Lock::Timeout=600 install -y -q --no-install-recommends "$@"
 }
 
 # the preview tool also needs giflib, libimagequant, FreeType with the DejaVu
 # fonts, and FFmpeg's libraries (its videos); the pointer tracking xcb with
-# randr, xinerama and XInput, and the tools and tests move the pointer with XTest
+# randr, xinerama and XInput, and the tools and tests move the pointer with XTest;
+# face following dlib's headers (its detector is compiled into the module)
 BUILD_DEPS=(ca-certificates cmake make g++ pkg-config libobs-dev libx11-dev libpng-dev
 	libgif-dev libimagequant-dev libfreetype-dev fonts-dejavu-core
 	libavcodec-dev libavformat-dev libavutil-dev libswscale-dev
-	libxcb1-dev libxcb-randr0-dev libxcb-xinerama0-dev libxcb-xinput-dev libxtst-dev)
+	libxcb1-dev libxcb-randr0-dev libxcb-xinerama0-dev libxcb-xinput-dev libxtst-dev
+	libdlib-dev)
 
 # check DESCRIPTION COMMAND... : runs one check of a test script, says ok or
 # FAILED, and counts the failures in $failures

@@ -349,6 +349,43 @@ TEST(Colour, TheParentDrawnDirectlyMatchesTheTexturePath)
 	}
 }
 
+/*
+ * A zoom far beyond any the properties offer (a script can set one) still
+ * draws the whole output: the window is a fraction of one input pixel, so
+ * every output pixel shows that pixel's colour, filling a target of the
+ * output's size, where the parent would otherwise draw itself straight
+ * into it.
+ */
+TEST(Colour, AnExtremeZoomDrawsTheWholeOutput)
+{
+	const struct {
+		uint32_t width, height;
+		double zoom, centre;
+	} cases[] = {
+		/* where the straight draw left holes */
+		{64, 64, 1e7, 0.4},
+		{1920, 1080, 1e6, 0.123},
+		{1920, 1080, 1e300, 0.3},
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(::testing::Message() << c.width << "x" << c.height
+						  << ", zoom " << c.zoom);
+		PictureRig rig(sharp_picture(c.width, c.height), c.zoom,
+			       c.centre, c.centre);
+		const std::vector<uint8_t> pixels =
+			render_pixels(rig.parent, c.width, c.height);
+		size_t opaque = 0, unlike_first = 0;
+		for (size_t i = 0; i < pixels.size(); i += 4) {
+			opaque += pixels[i + 3] == 255;
+			for (size_t ch = 0; ch < 3; ch++)
+				unlike_first += std::abs(pixels[i + ch] -
+							 pixels[ch]) > 2;
+		}
+		EXPECT_EQ(opaque, size_t(c.width) * c.height);
+		EXPECT_EQ(unlike_first, 0u);
+	}
+}
+
 int main(int argc, char **argv)
 {
 	HostOptions options;

@@ -27,9 +27,11 @@ namespace {
 
 using Data = std::unique_ptr<obs_data_t, void (*)(obs_data_t *)>;
 
-Data call(const char *type, const std::string &json)
+Data call(const char *type, const std::string &json,
+	  const char *null_field = nullptr)
 {
-	return Data(vendor_host::call(type, json.c_str()), obs_data_release);
+	return Data(vendor_host::call(type, json.c_str(), null_field),
+		    obs_data_release);
 }
 
 void ensure_registered()
@@ -142,6 +144,8 @@ TEST(Requests, BadOnesAreAnsweredWithAnErrorAndChangeNothing)
 		const char *type;
 		const char *request;
 		const char *error; /* a part of the message */
+		/* a field sent as JSON null by obs-websocket 5.7 */
+		const char *null_field = nullptr;
 	} cases[] = {
 		{"GetState", "{}", "sourceName is missing"},
 		{"SetStage", R"({"stage": 1})", "sourceName is missing"},
@@ -183,11 +187,17 @@ TEST(Requests, BadOnesAreAnsweredWithAnErrorAndChangeNothing)
 		 R"({"sourceName": "Right", "filterName": "Zoom B2", "stage": 3})",
 		 "1 to 2"},
 		{"GetState", "not json", "sourceName is missing"},
+		{"GetState", "{}", "sourceName is missing", "sourceName"},
+		{"GetState", R"({"sourceName": "Right"})",
+		 "has 2 Tavimore Zoom filters", "filterName"},
+		{"SetStage", R"({"sourceName": "Left"})", "stage is missing",
+		 "stage"},
 	};
 	const auto before = scene.state();
 	for (const auto &c : cases) {
-		SCOPED_TRACE(std::string(c.type) + " " + c.request);
-		Data response = call(c.type, c.request);
+		SCOPED_TRACE(std::string(c.type) + " " + c.request + " " +
+			     (c.null_field ? c.null_field : ""));
+		Data response = call(c.type, c.request, c.null_field);
 		ASSERT_NE(response, nullptr);
 		EXPECT_TRUE(obs_data_has_user_value(response.get(), "success"));
 		EXPECT_FALSE(obs_data_get_bool(response.get(), "success"));

@@ -8,6 +8,7 @@
 #include "obs-harness.hpp"
 #include "zoom-core.hpp"
 #include "zoom-filter.hpp"
+#include "../src/tracking/capture-settings.hpp"
 
 #include <gtest/gtest.h>
 #include <obs.hpp>
@@ -16,10 +17,15 @@
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
+#include <sys/uio.h>
+#include <xcb/randr.h>
+#include <xcb/xcb.h>
+#include <xcb/xcbext.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <string>
 #include <thread>
 
@@ -29,9 +35,22 @@ const char *const CAPTURE_MODULE =
 	"/usr/lib/x86_64-linux-gnu/obs-plugins/linux-capture.so";
 const char *const CAPTURE_DATA = "/usr/share/obs/obs-plugins/linux-capture";
 
+/* Lists client windows on the root window, as an EWMH window manager does
+ * (OBS's window capture finds its window among them). */
+void set_client_list(Display *d, const std::vector<Window> &windows)
+{
+	XChangeProperty(d, DefaultRootWindow(d),
+			XInternAtom(d, "_NET_CLIENT_LIST", False), XA_WINDOW,
+			32, PropModeReplace,
+			reinterpret_cast<const unsigned char *>(windows.data()),
+			int(windows.size()));
+	XSync(d, False);
+}
+
 /* Announces an EWMH window manager on the display, as any current one does:
- * OBS's window capture is only offered under such a manager. The window
- * stays for the life of the connection, which stays open. */
+ * OBS's window capture is only offered under such a manager, and reads the
+ * window list and titles the manager supports. The window stays for the
+ * life of the connection, which stays open. */
 void announce_window_manager()
 {
 	static Display *d = XOpenDisplay(nullptr);
@@ -44,7 +63,13 @@ void announce_window_manager()
 		XChangeProperty(d, on, check, XA_WINDOW, 32, PropModeReplace,
 				reinterpret_cast<const unsigned char *>(&wm),
 				1);
-	XSync(d, False);
+	const Atom supported[] = {check,
+				  XInternAtom(d, "_NET_CLIENT_LIST", False),
+				  XInternAtom(d, "_NET_WM_NAME", False)};
+	XChangeProperty(d, root, XInternAtom(d, "_NET_SUPPORTED", False),
+			XA_ATOM, 32, PropModeReplace,
+			reinterpret_cast<const unsigned char *>(supported), 3);
+	set_client_list(d, {});
 }
 
 /* OBS's linux-capture plug-in, loaded once into the host. */
@@ -99,6 +124,34 @@ struct X {
 		XFreePixmap(d, pixmap);
 		XClearWindow(d, win);
 		XSync(d, False);
+	}
+	/* A program's window, placed exactly where asked: its title in
+	 * WM_NAME, and also in _NET_WM_NAME (UTF-8, which OBS prefers) when
+	 * `net_title` is given, as current programs do. */
+	Window program_window(int wx, int wy, int ww, int wh, const char *title,
+			      const char *net_title,
+			      const char *res_class) const
+	{
+		const Window win = XCreateSimpleWindow(d, DefaultRootWindow(d),
+						       wx, wy, ww, wh, 0, 0, 0);
+		XSetWindowAttributes a;
+		a.override_redirect = True;
+		XChangeWindowAttributes(d, win, CWOverrideRedirect, &a);
+		XStoreName(d, win, title);
+		if (net_title)
+			XChangeProperty(d, win,
+					XInternAtom(d, "_NET_WM_NAME", False),
+					XInternAtom(d, "UTF8_STRING", False), 8,
+					PropModeReplace,
+					reinterpret_cast<const unsigned char *>(
+						net_title),
+					int(std::strlen(net_title)));
+		XClassHint hint = {const_cast<char *>(res_class),
+				   const_cast<char *>("Tavimore")};
+		XSetClassHint(d, win, &hint);
+		XMapRaised(d, win);
+		XSync(d, False);
+		return win;
 	}
 	static unsigned long ramp(int v, int size)
 	{
@@ -352,6 +405,310 @@ TEST(CaptureTracking, TheWindowCaptureFollowsThePointerOverARealWindow)
 	std::this_thread::sleep_for(std::chrono::milliseconds(300));
 	EXPECT_TRUE(capture.sees((int(aw / 2) + 0.5) / aw,
 				 (int(ah / 2) + 0.5) / ah));
+}
+
+/* The "capture_window" value OBS's own window capture offers for a window
+ * in its property sheet (what it stores when the user picks it). */
+std::string offered_setting(Window win)
+{
+	std::string found;
+	obs_properties_t *props = obs_get_source_properties("xcomposite_input");
+	obs_property_t *list = obs_properties_get(props, "capture_window");
+	const std::string prefix = std::to_string(win) + "\r\n";
+	for (size_t i = 0; i < obs_property_list_item_count(list); i++) {
+		const char *value = obs_property_list_item_string(list, i);
+		if (value && std::string(value).rfind(prefix, 0) == 0)
+			found = value;
+	}
+	obs_properties_destroy(props);
+	return found;
+}
+
+TEST(CaptureTracking,
+     TheWindowCaptureFindsARestartedProgramsWindowByTitleAndClass)
+{
+	ASSERT_TRUE(load_captures());
+	X x;
+	ASSERT_NE(x.d, nullptr);
+	const int w = x.w / 4, h = x.h / 4;
+	/* the pointer to (ox, oy) inside a window at wx, wy: its fractions */
+	const auto point = [&](int wx, int wy, int ox, int oy, double &fx,
+			       double &fy) {
+		x.move(wx + ox, wy + oy);
+		fx = (ox + 0.5) / w;
+		fy = (oy + 0.5) / h;
+	};
+	const char *const net_title = "Ramps \xe2\x80\x94 k\xc3\xa4se";
+	for (const bool net : {true, false}) {
+		SCOPED_TRACE(net ? "_NET_WM_NAME" : "WM_NAME only");
+		const char *title = net ? "Ramps - old title" : "Ramps";
+		const Window first = x.program_window(20, 30, w, h, title,
+						      net ? net_title : nullptr,
+						      "ramps");
+		set_client_list(x.d, {first});
+		const std::string setting = offered_setting(first);
+		ASSERT_FALSE(setting.empty());
+		EXPECT_NE(setting.find(net ? net_title : title),
+			  std::string::npos);
+		OBSDataAutoRelease settings = obs_data_create();
+		obs_data_set_string(settings, "capture_window",
+				    setting.c_str());
+		obs_data_set_bool(settings, "show_cursor", false);
+		Capture capture("xcomposite_input", settings);
+		double fx, fy;
+		point(20, 30, w / 3, h * 2 / 3, fx, fy);
+		ASSERT_TRUE(capture.sees(fx, fy));
+
+		/* the program restarts: a new window of the same title and
+		 * class elsewhere, listed after one of the same title but
+		 * another class */
+		XDestroyWindow(x.d, first);
+		const Window other = x.program_window(x.w / 2, 40, w, h, title,
+						      net ? net_title : nullptr,
+						      "other");
+		const Window second =
+			x.program_window(x.w / 3, x.h / 2, w, h, title,
+					 net ? net_title : nullptr, "ramps");
+		set_client_list(x.d, {other, second});
+		point(x.w / 3, x.h / 2, w * 3 / 4, h / 5, fx, fy);
+		EXPECT_TRUE(capture.sees(fx, fy));
+		/* OBS restarts too: a capture made now from the stored
+		 * setting finds the window */
+		{
+			Capture later("xcomposite_input", settings);
+			EXPECT_TRUE(later.sees(fx, fy));
+		}
+		/* with no window chosen, OBS captures the first client */
+		set_client_list(x.d, {second, other});
+		{
+			OBSDataAutoRelease none = obs_data_create();
+			Capture unset("xcomposite_input", none);
+			EXPECT_TRUE(unset.sees(fx, fy));
+		}
+		XDestroyWindow(x.d, other);
+		XDestroyWindow(x.d, second);
+		set_client_list(x.d, {});
+	}
+}
+
+/* A RandR monitor of our own on the Xvfb screen, for as long as it lives. */
+struct Monitor {
+	xcb_connection_t *c = xcb_connect(nullptr, nullptr);
+	xcb_window_t root =
+		xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+	xcb_atom_t name = 0;
+	int index = -1; /* in the screen capture's list of screens */
+
+	Monitor(int x, int y, int w, int h)
+	{
+		/* monitors are RandR 1.5's, which a client must ask for */
+		free(xcb_randr_query_version_reply(
+			c, xcb_randr_query_version(c, 1, 5), nullptr));
+		const char label[] = "TAVIMORE-TEST";
+		xcb_intern_atom_reply_t *atom = xcb_intern_atom_reply(
+			c, xcb_intern_atom(c, 0, sizeof label - 1, label),
+			nullptr);
+		if (!atom)
+			return;
+		name = atom->atom;
+		free(atom);
+		/* sent by hand: Debian 12's xcb_randr_set_monitor leaves a part
+		 * of its request unset, which now and then breaks the
+		 * connection */
+		struct {
+			uint32_t header; /* filled in by xcb */
+			xcb_window_t window;
+			xcb_randr_monitor_info_t info;
+		} request = {};
+		request.window = root;
+		request.info.name = name;
+		request.info.x = int16_t(x);
+		request.info.y = int16_t(y);
+		request.info.width = uint16_t(w);
+		request.info.height = uint16_t(h);
+		request.info.width_in_millimeters = uint32_t(w / 4);
+		request.info.height_in_millimeters = uint32_t(h / 4);
+		iovec parts[4] = {};
+		parts[2].iov_base = &request;
+		parts[2].iov_len = sizeof request;
+		xcb_protocol_request_t set = {2, &xcb_randr_id,
+					      XCB_RANDR_SET_MONITOR, 1};
+		free(xcb_request_check(c,
+				       {xcb_send_request(c, XCB_REQUEST_CHECKED,
+							 parts + 2, &set)}));
+		xcb_randr_get_monitors_reply_t *list =
+			xcb_randr_get_monitors_reply(
+				c, xcb_randr_get_monitors(c, root, 1), nullptr);
+		if (!list)
+			return;
+		auto it = xcb_randr_get_monitors_monitors_iterator(list);
+		for (int i = 0; it.rem; i++, xcb_randr_monitor_info_next(&it))
+			if (it.data->name == name)
+				index = i;
+		free(list);
+	}
+	~Monitor()
+	{
+		if (name)
+			free(xcb_request_check(
+				c, xcb_randr_delete_monitor_checked(c, root,
+								    name)));
+		xcb_disconnect(c);
+	}
+};
+
+TEST(CaptureTracking, NegativeMarginsWidenTheScreenCaptureOntoTheNextMonitor)
+{
+	ASSERT_TRUE(load_captures());
+	X x;
+	ASSERT_NE(x.d, nullptr);
+	const int W = x.w, H = x.h;
+	x.paint_ramps(DefaultRootWindow(x.d), W, H);
+	/* a monitor that starts right of and below the screen's corner */
+	const int mx = W / 2, my = H / 8, mw = W / 2, mh = H * 3 / 4;
+	Monitor monitor(mx, my, mw, mh);
+	ASSERT_GE(monitor.index, 0);
+
+	const struct {
+		int cut_left, cut_top;
+		bool shown; /* the area lies on the screen */
+	} rows[] = {
+		{-W / 8, -H / 16, true},
+		{-W / 8, 0, true},
+		/* past the screen's left edge: OBS gets no picture */
+		{-(mx + 8), 0, false},
+	};
+	const double tol_x = (W - 1) / 255.0 + 1.0;
+	const double tol_y = (H - 1) / 255.0 + 1.0;
+	for (const auto &row : rows) {
+		SCOPED_TRACE(std::to_string(row.cut_left) + "," +
+			     std::to_string(row.cut_top));
+		OBSDataAutoRelease settings = obs_data_create();
+		obs_data_set_int(settings, "screen", monitor.index);
+		obs_data_set_int(settings, "cut_left", row.cut_left);
+		obs_data_set_int(settings, "cut_top", row.cut_top);
+		obs_data_set_bool(settings, "show_cursor", false);
+		Capture capture("xshm_input", settings);
+		wait_frames(5);
+		const int ax = mx + row.cut_left, ay = my + row.cut_top;
+		const int aw = mw - row.cut_left, ah = mh - row.cut_top;
+		/* the capture itself is that big */
+		EXPECT_EQ(obs_source_get_width(capture.source), uint32_t(aw));
+		EXPECT_EQ(obs_source_get_height(capture.source), uint32_t(ah));
+		const int px = std::max(ax, 0) + aw / 3;
+		const int py = ay + ah / 2;
+		x.move(px, py);
+		if (!row.shown) {
+			EXPECT_TRUE(
+				capture.sees((px + 0.5) / W, (py + 0.5) / H));
+			continue;
+		}
+		ASSERT_TRUE(capture.sees((px - ax + 0.5) / aw,
+					 (py - ay + 0.5) / ah));
+		/* and OBS's picture agrees: the pointer's point in the middle */
+		double gx, gy;
+		capture.centre(W, H, gx, gy);
+		EXPECT_NEAR(gx, px + 0.5, tol_x);
+		EXPECT_NEAR(gy, py + 0.5, tol_y);
+	}
+}
+
+TEST(CaptureTracking, CaptureTypesAndSettingsAsEachOBSStoresThem)
+{
+	const struct {
+		const char *id, *json;
+		CaptureSettings want;
+	} rows[] = {
+		{"xshm_input",
+		 R"({"screen": 1, "cut_top": 7, "cut_left": 320,
+		     "cut_right": 5, "cut_bot": 3})",
+		 [] {
+			 CaptureSettings c;
+			 c.kind = CaptureSettings::SCREEN;
+			 c.screen = 1;
+			 c.cut_top = 7, c.cut_left = 320;
+			 c.cut_right = 5, c.cut_bot = 3;
+			 return c;
+		 }()},
+		/* OBS 31 and later */
+		{"xshm_input_v2", R"({"screen": 1, "cut_left": -320})",
+		 [] {
+			 CaptureSettings c;
+			 c.kind = CaptureSettings::SCREEN;
+			 c.screen = 1;
+			 c.cut_left = -320;
+			 return c;
+		 }()},
+		/* ... with no screen chosen yet */
+		{"xshm_input_v2", R"({"screen": -1})",
+		 [] {
+			 CaptureSettings c;
+			 c.kind = CaptureSettings::SCREEN;
+			 c.screen = -1;
+			 return c;
+		 }()},
+		{"xcomposite_input",
+		 "{\"capture_window\": \"4194313\\r\\nRamps \u2014 k\u00e4se"
+		 "\\r\\nramps\", \"include_border\": true, \"cut_top\": 4}",
+		 [] {
+			 CaptureSettings c;
+			 c.kind = CaptureSettings::WINDOW;
+			 c.window = 4194313;
+			 c.window_match = CaptureSettings::BY_ID_NAME_CLASS;
+			 c.window_name = "Ramps \xe2\x80\x94 k\xc3\xa4se";
+			 c.window_class = "ramps";
+			 c.include_border = true;
+			 c.cut_top = 4;
+			 return c;
+		 }()},
+		/* older versions stored the id alone */
+		{"xcomposite_input", R"({"capture_window": "4194313"})",
+		 [] {
+			 CaptureSettings c;
+			 c.kind = CaptureSettings::WINDOW;
+			 c.window = 4194313;
+			 return c;
+		 }()},
+		{"xcomposite_input", R"({"capture_window": "12\r\nno class"})",
+		 [] {
+			 CaptureSettings c;
+			 c.kind = CaptureSettings::WINDOW;
+			 c.window = 12;
+			 return c;
+		 }()},
+		{"xcomposite_input", "{}",
+		 [] {
+			 CaptureSettings c;
+			 c.kind = CaptureSettings::WINDOW;
+			 c.window_match = CaptureSettings::FIRST_CLIENT;
+			 return c;
+		 }()},
+		/* sources whose area is not known: the whole screen */
+		{"image_source", R"({"file": "/tmp/x.png"})",
+		 CaptureSettings()},
+		{"pipewire-screen-capture-source", "{}", CaptureSettings()},
+		{"pipewire-window-capture-source", "{}", CaptureSettings()},
+	};
+	CaptureSettings got;
+	for (const auto &row : rows) {
+		SCOPED_TRACE(std::string(row.id) + " " + row.json);
+		OBSDataAutoRelease settings =
+			obs_data_create_from_json(row.json);
+		ASSERT_NE(settings.Get(), nullptr);
+		/* filled over whatever the last row left */
+		capture_settings_from(row.id, settings, got);
+		EXPECT_EQ(got.kind, row.want.kind);
+		EXPECT_EQ(got.screen, row.want.screen);
+		EXPECT_EQ(got.window, row.want.window);
+		EXPECT_EQ(got.window_match, row.want.window_match);
+		EXPECT_EQ(got.window_name, row.want.window_name);
+		EXPECT_EQ(got.window_class, row.want.window_class);
+		EXPECT_EQ(got.include_border, row.want.include_border);
+		EXPECT_EQ(got.cut_top, row.want.cut_top);
+		EXPECT_EQ(got.cut_left, row.want.cut_left);
+		EXPECT_EQ(got.cut_right, row.want.cut_right);
+		EXPECT_EQ(got.cut_bot, row.want.cut_bot);
+	}
 }
 
 int main(int argc, char **argv)

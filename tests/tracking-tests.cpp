@@ -15,18 +15,27 @@
 #include <X11/extensions/XTest.h>
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cmath>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
+
+extern char **environ;
 
 namespace {
 
@@ -84,6 +93,67 @@ int sampler_threads()
 	return n;
 }
 
+/* Whether the count of sampler threads comes to `n` within a few seconds (a
+ * sampler asked to stop ends on its own, soon after). */
+bool sampler_threads_become(int n)
+{
+	for (int i = 0; i < 300; i++) {
+		if (sampler_threads() == n)
+			return true;
+		std::this_thread::sleep_for(std::chrono::milliseconds(10));
+	}
+	return false;
+}
+
+/* An X display that takes connections and never answers, as a stopped or
+ * hung server (or a stalled forwarded display) does: a listening socket,
+ * in the abstract namespace where xcb looks first, that accepts nobody. A
+ * client that connects waits for the server's first reply. */
+struct SilentDisplay {
+	int listener = -1;
+	std::string name;
+
+	SilentDisplay()
+	{
+		for (int n = 4100 + getpid() % 400; n < 4600 && listener < 0;
+		     n++) {
+			const std::string path =
+				"/tmp/.X11-unix/X" + std::to_string(n);
+			sockaddr_un address = {};
+			address.sun_family = AF_UNIX;
+			std::memcpy(address.sun_path + 1, path.data(),
+				    path.size());
+			const auto length = static_cast<socklen_t>(
+				offsetof(sockaddr_un, sun_path) + 1 +
+				path.size());
+			const int fd =
+				socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+			if (bind(fd, reinterpret_cast<sockaddr *>(&address),
+				 length) == 0 &&
+			    listen(fd, 16) == 0) {
+				listener = fd;
+				name = ":" + std::to_string(n);
+			} else {
+				close(fd);
+			}
+		}
+	}
+	~SilentDisplay() { hang_up(); }
+	/* Whether a client has connected (and so waits) within the time. */
+	bool connected(int ms = 5000) const
+	{
+		pollfd p = {listener, POLLIN, 0};
+		return poll(&p, 1, ms) == 1;
+	}
+	/* Closes the socket: a client waiting on it sees the server gone. */
+	void hang_up()
+	{
+		if (listener >= 0)
+			close(listener);
+		listener = -1;
+	}
+};
+
 /* A zoom filter on a plain public source (stage hotkeys register on it). */
 struct Tracked {
 	obs_source_t *parent;
@@ -93,6 +163,10 @@ struct Tracked {
 		: parent(create_pattern_source("tracked parent"))
 	{
 		OBSDataAutoRelease settings = obs_data_create_from_json(json);
+		/* a plain source follows a face unless told otherwise */
+		if (!obs_data_has_user_value(settings, "tracking_subject"))
+			obs_data_set_string(settings, "tracking_subject",
+					    "pointer");
 		filter = create_zoom_filter("tracking zoom", settings);
 		obs_source_filter_add(parent, filter);
 		tick(filter, FRAME); /* registers the hotkeys */
@@ -304,7 +378,8 @@ TEST(Tracking, AStillPointerGivesTheSameWindowFrameAfterFrame)
 
 TEST(Tracking, TheSamplerRunsOnlyWhileATargetTracks)
 {
-	EXPECT_EQ(sampler_threads(), 0);
+	/* the last test's sampler may still be on its way out */
+	EXPECT_TRUE(sampler_threads_become(0));
 	Tracked t(R"({"stage_count": 2})");
 	EXPECT_EQ(t->pointer, nullptr);
 	EXPECT_EQ(sampler_threads(), 0);
@@ -326,7 +401,7 @@ TEST(Tracking, TheSamplerRunsOnlyWhileATargetTracks)
 	for (const auto &s : steps) {
 		OBSDataAutoRelease changes = obs_data_create_from_json(s.json);
 		update_filter(t.filter, changes);
-		EXPECT_EQ(sampler_threads(), s.threads) << s.json;
+		EXPECT_TRUE(sampler_threads_become(s.threads)) << s.json;
 		EXPECT_EQ(t->pointer != nullptr, s.threads == 1) << s.json;
 	}
 }
@@ -341,7 +416,7 @@ TEST(Tracking, WithoutAnXDisplayATrackingViewKeepsItsCentre)
 		EXPECT_EQ(t->pointer, nullptr);
 		t.press_stage();
 		EXPECT_TRUE(same(t.settled(), crop_window(2.0, 0.2, 0.3)));
-		EXPECT_EQ(sampler_threads(), 0);
+		EXPECT_TRUE(sampler_threads_become(0));
 	}
 	/* a display that does not answer */
 	setenv("DISPLAY", ":4093", 1);
@@ -353,7 +428,7 @@ TEST(Tracking, WithoutAnXDisplayATrackingViewKeepsItsCentre)
 		EXPECT_TRUE(same(t.settled(), crop_window(2.0, 0.2, 0.3)));
 	}
 	setenv("DISPLAY", saved.c_str(), 1);
-	EXPECT_EQ(sampler_threads(), 0);
+	EXPECT_TRUE(sampler_threads_become(0));
 	EXPECT_FALSE(logs_containing("pointer tracking: no X display").empty());
 }
 
@@ -408,10 +483,194 @@ TEST(Tracking, AnXServerThatDiesHoldsTheLastPositionAndNothingSticks)
 		EXPECT_TRUE(same(t.settled(), followed));
 	}
 	setenv("DISPLAY", saved.c_str(), 1);
-	EXPECT_EQ(sampler_threads(), 0);
+	EXPECT_TRUE(sampler_threads_become(0));
+}
+
+/* Runs `act` on a thread of its own; true when it returns within a few
+ * seconds while `display` stays silent. If it does not, the display hangs
+ * up, so that it can return, and is waited for. */
+bool returns_while_silent(SilentDisplay &display,
+			  const std::function<void()> &act)
+{
+	std::promise<void> done;
+	std::future<void> returned = done.get_future();
+	std::thread acting([&] {
+		act();
+		done.set_value();
+	});
+	const bool in_time = returned.wait_for(std::chrono::seconds(3)) ==
+			     std::future_status::ready;
+	display.hang_up();
+	acting.join();
+	return in_time;
+}
+
+TEST(Tracking, StoppingNeverWaitsOnAnXServerThatDoesNotAnswer)
+{
+	const std::string saved = std::getenv("DISPLAY");
+	for (const bool destroy : {false, true}) {
+		SCOPED_TRACE(destroy ? "filter destroyed"
+				     : "tracking switched off");
+		SilentDisplay silent;
+		ASSERT_FALSE(silent.name.empty());
+		setenv("DISPLAY", silent.name.c_str(), 1);
+		obs_source_t *parent = create_pattern_source("silent parent");
+		OBSDataAutoRelease tracks = obs_data_create_from_json(
+			R"({"idle_center_tracking": true})");
+		obs_source_t *filter =
+			create_zoom_filter("silent zoom", tracks);
+		obs_source_filter_add(parent, filter);
+		/* the sampler is inside its connection, waiting for an answer */
+		EXPECT_TRUE(silent.connected());
+		const auto stop = [&] {
+			if (destroy) {
+				obs_source_filter_remove(parent, filter);
+				obs_source_release(filter);
+				filter = nullptr;
+				wait_destroyed();
+			} else {
+				OBSDataAutoRelease off = obs_data_create_from_json(
+					R"({"idle_center_tracking": false})");
+				update_filter(filter, off);
+				EXPECT_EQ(zoom_data(filter)->pointer, nullptr);
+			}
+		};
+		EXPECT_TRUE(returns_while_silent(silent, stop));
+		setenv("DISPLAY", saved.c_str(), 1);
+		if (filter) {
+			obs_source_filter_remove(parent, filter);
+			obs_source_release(filter);
+		}
+		obs_source_release(parent);
+		wait_destroyed();
+		/* the server gone, the sampler ends */
+		EXPECT_TRUE(sampler_threads_become(0));
+	}
+	/* and tracking starts again as before */
+	Pointer pointer;
+	Tracked t(STAGE_TRACKS);
+	pointer.move(pointer.width / 5, pointer.height / 3);
+	EXPECT_TRUE(t.sees(pointer.fx(pointer.width / 5),
+			   pointer.fy(pointer.height / 3)));
+}
+
+/* ---- leaving the process while a filter tracks, in a child process ---- */
+
+const char LEAVE_ENV[] = "TAVIMORE_LEAVE_WHILE_TRACKING";
+const char SILENT_ENV[] = "TAVIMORE_SILENT_DISPLAY";
+
+/* The child: a host with a tracking filter, whose sampler reads the display
+ * named in SILENT_ENV (when set; the test waits for its connection, then
+ * writes a byte to our stdin) or the real one (then it waits until the
+ * pointer is seen). Then it leaves with status 7: "exit" calls exit() with
+ * the filter still tracking, "quit" destroys the filter and shuts libobs
+ * down (the module unloads) as OBS Studio does when it quits. */
+int leave_while_tracking(const std::string &how)
+{
+	if (!start_host(HostOptions()))
+		return 2;
+	if (const char *silent = std::getenv(SILENT_ENV))
+		setenv("DISPLAY", silent, 1);
+	obs_source_t *parent = create_pattern_source("leaving parent");
+	OBSDataAutoRelease tracks =
+		obs_data_create_from_json(R"({"idle_center_tracking": true})");
+	obs_source_t *filter = create_zoom_filter("leaving zoom", tracks);
+	obs_source_filter_add(parent, filter);
+	PointerClient *pointer = zoom_data(filter)->pointer.get();
+	if (!pointer)
+		return 3;
+	if (std::getenv(SILENT_ENV)) {
+		char go;
+		if (read(0, &go, 1) != 1)
+			return 4;
+	} else {
+		double x;
+		double y;
+		int tries = 0;
+		while (!pointer->latest(x, y) && ++tries < 500)
+			std::this_thread::sleep_for(
+				std::chrono::milliseconds(10));
+		if (tries == 500)
+			return 5;
+	}
+	if (how == "exit")
+		std::exit(7);
+	obs_source_filter_remove(parent, filter);
+	obs_source_release(filter);
+	obs_source_release(parent);
+	stop_host();
+	return 7;
+}
+
+TEST(Tracking, LeavingTheProcessWhileAFilterTracksIsANormalExit)
+{
+	const struct {
+		const char *how;
+		bool silent; /* the sampler waits on a server that never answers */
+	} rows[] = {{"exit", false}, {"exit", true}, {"quit", true}};
+	for (const auto &row : rows) {
+		SCOPED_TRACE(std::string(row.how) +
+			     (row.silent ? ", silent X server" : ", X server"));
+		SilentDisplay silent;
+		ASSERT_FALSE(silent.name.empty());
+		std::vector<std::string> env;
+		for (char **e = environ; *e; e++)
+			env.push_back(*e);
+		env.push_back(std::string(LEAVE_ENV) + "=" + row.how);
+		if (row.silent)
+			env.push_back(std::string(SILENT_ENV) + "=" +
+				      silent.name);
+		/* the child exits without freeing what libobs holds */
+		const char *asan = std::getenv("ASAN_OPTIONS");
+		env.push_back(std::string("ASAN_OPTIONS=") +
+			      (asan ? asan : "") + ":detect_leaks=0");
+		std::vector<char *> envp;
+		for (std::string &e : env)
+			envp.push_back(&e[0]);
+		envp.push_back(nullptr);
+		int go[2];
+		ASSERT_EQ(pipe2(go, O_CLOEXEC), 0);
+
+		const pid_t child = fork();
+		ASSERT_GE(child, 0);
+		if (child == 0) {
+			dup2(go[0], 0);
+			execle("/proc/self/exe", "tracking-tests", nullptr,
+			       envp.data());
+			_exit(127);
+		}
+		close(go[0]);
+		if (row.silent) {
+			EXPECT_TRUE(silent.connected(15000));
+			EXPECT_EQ(write(go[1], "g", 1), 1);
+		}
+		close(go[1]);
+		int status = 0;
+		pid_t ended = 0;
+		for (int i = 0; i < 1500 && ended == 0; i++) {
+			ended = waitpid(child, &status, WNOHANG);
+			if (ended == 0)
+				std::this_thread::sleep_for(
+					std::chrono::milliseconds(10));
+		}
+		if (ended == 0) {
+			kill(child, SIGKILL);
+			waitpid(child, &status, 0);
+			ADD_FAILURE() << "the child did not end within 15 s";
+			continue;
+		}
+		EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 7)
+			<< (WIFSIGNALED(status)
+				    ? "signal " +
+					      std::to_string(WTERMSIG(status))
+				    : "status " + std::to_string(
+							  WEXITSTATUS(status)));
+	}
 }
 
 int main(int argc, char **argv)
 {
+	if (const char *how = std::getenv(LEAVE_ENV))
+		return leave_while_tracking(how);
 	return run_tests_in_host(argc, argv, HostOptions());
 }

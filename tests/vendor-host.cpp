@@ -127,7 +127,7 @@ std::vector<std::string> request_types()
 	return types;
 }
 
-obs_data_t *call(const char *type, const char *request)
+obs_data_t *call(const char *type, const char *request, const char *null_field)
 {
 	RequestCallback callback;
 	{
@@ -141,6 +141,8 @@ obs_data_t *call(const char *type, const char *request)
 	obs_data_t *data = obs_data_create_from_json(request);
 	if (!data)
 		data = obs_data_create();
+	if (null_field)
+		obs_data_set_obj(data, null_field, nullptr);
 	obs_data_t *response = obs_data_create();
 	callback.callback(data, response, callback.priv_data);
 	obs_data_release(data);

@@ -35,9 +35,12 @@ std::string vendor_name();
 std::vector<std::string> request_types();
 
 /* Calls a registered request with the JSON object `request` (null when it
- * does not parse); returns the response, to release with obs_data_release,
- * or null when no such request is registered. */
-obs_data_t *call(const char *type, const char *request);
+ * does not parse) and, when `null_field` is given, that field as a JSON null
+ * reaches a vendor from obs-websocket 5.7 (an object item without an
+ * object); returns the response, to release with obs_data_release, or null
+ * when no such request is registered. */
+obs_data_t *call(const char *type, const char *request,
+		 const char *null_field = nullptr);
 
 struct Event {
 	std::string type;

@@ -1,37 +1,42 @@
 #!/usr/bin/env bash
-# The Debian package for Debian's OBS: built with CPack from the tests' build,
-# its control data and file list checked, then unpacked with dpkg -x into a
+# The release packages: scripts/package.sh makes them in dist/; there must be
+# exactly one Debian package and one per-user .tar.xz (beside what
+# scripts/package-windows.sh adds, when it exists), of one and the same module.
+# Their control data and file lists are checked, and each is unpacked into a
 # scratch root from which libobs loads the module and renders a zoom with its
-# data (scripts/package-checks.sh has the checks).
-#   TAVIMORE_BUILD_DIR=build/mine bash scripts/test.d/40-package.sh
+# data (scripts/package-checks.sh has the checks). The Debian package's
+# install by apt in Debian 12, 13 and sid is the OBS Studio step's.
 cd "$(dirname "$0")/../.."
 . scripts/common.sh
 . scripts/package-checks.sh
 
-apt_install "${BUILD_DEPS[@]}" dpkg-dev binutils python3 xvfb xauth libegl-mesa0 libgl1-mesa-dri
+apt_install "${BUILD_DEPS[@]}" dpkg-dev binutils python3 xz-utils xvfb xauth libegl-mesa0 libgl1-mesa-dri
+bash scripts/package.sh
 
+# the preview tool of the tests' build (Debian's libobs) loads the modules
 build=${TAVIMORE_BUILD_DIR:-build/test}
-if [ ! -f "$build/CPackConfig.cmake" ] || [ ! -x "$build/tools/preview/tavimore-preview" ]; then
+if [ ! -x "$build/tools/preview/tavimore-preview" ]; then
 	cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-	cmake --build "$build" --target tavimore-free tavimore-preview -j2
+	cmake --build "$build" --target tavimore-preview -j2
 fi
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-
-(cd "$work" && cpack -G DEB --config "$OLDPWD/$build/CPackConfig.cmake" >cpack.log 2>&1) || {
-	cat "$work/cpack.log"
-	echo "FAILED: cpack"
-	exit 1
-}
-debs=("$work"/obs-tavimore-free_*.deb)
-deb=${debs[0]}
-libobs_version=$(dpkg-query -W -f='${Version}' libobs0 | sed -e 's/^[0-9]*://' -e 's/-[^-]*$//')
-libobs_major=${libobs_version%%.*}
-check "one package, named for its version, its OBS ($libobs_major) and its architecture" \
-	test "${#debs[@]}" -eq 1 -a "$(basename "$deb")" = "obs-tavimore-free_1.0.0+obs${libobs_major}_$(dpkg --print-architecture).deb"
-check_deb "$deb" "$build" libobs.so.0 "$(pkg-config --modversion libobs | cut -d. -f1-3)" \
-	"libobs0 (>= $libobs_version)" "libobs0 (<< $((libobs_major + 1)))"
+debs=(dist/*.deb)
+tarballs=(dist/*.tar.xz)
+arch=$(dpkg --print-architecture)
+check "dist/ holds one Debian package, named for its version and architecture" \
+	test "${debs[*]}" = "dist/obs-tavimore-free_1.0.0_$arch.deb"
+check "and one per-user archive, named for its version and processor" \
+	test "${tarballs[*]}" = "dist/tavimore-free-1.0.0-linux-$(uname -m).tar.xz"
+if [ ! -f scripts/package-windows.sh ]; then
+	check "and nothing else" test "$(find dist -mindepth 1 | wc -l)" -eq 2
+fi
+version=$(dpkg-query -W -f='${Version}' libobs0 | sed -e 's/^[0-9]*://' -e 's/-[^-]*$//')
+check_deb "${debs[0]}" "$build" libobs.so.0 "$(pkg-config --modversion libobs | cut -d. -f1-3)" \
+	"libobs0 (>= $version) | libobs0t64 (>= $version) | obs-studio (>= 30)"
+check "and on no other libobs" test "$(dpkg-deb -f "${debs[0]}" Depends | grep -o 'libobs[^ ,]*' | sort -u | paste -sd' ')" = "libobs0 libobs0t64"
+check_tarball "${tarballs[0]}" "$build" libobs.so.0 "$(pkg-config --modversion libobs | cut -d. -f1-3)"
+check "the archive's module is the package's" bash -c "cmp <(dpkg-deb --fsys-tarfile '${debs[0]}' |
+	tar -xO --wildcards '*/obs-plugins/tavimore-free.so') <(tar -xJOf '${tarballs[0]}' tavimore-free/bin/64bit/tavimore-free.so)"
 
 if [ "$failures" -ne 0 ]; then
 	echo "package: $failures check(s) failed"

@@ -1,47 +1,55 @@
 #!/usr/bin/env bash
-# OBS Studio itself, end to end: the plug-in installed for one user (a private
-# HOME), a scene collection whose input carries the filter, OBS started under
-# Xvfb and closed with SIGINT. Its log must show the module loaded, the
-# filter instance and, after the clean exit, the module unloaded, with no
-# error line of the module; the collection OBS saves on exit must hold the
-# hotkeys the filter registered on its input while OBS ran it.
-#   TAVIMORE_KEEP=1 keeps the scratch folder (HOME, logs) for a look.
+# OBS Studio itself: the suite tests/obs-studio (pytest) in the OBS Studio of
+# Debian 12 (this machine's), Debian 13 and sid (chroots made by
+# scripts/obs-chroot.sh, kept in build/obs-chroots for the next run), each
+# with the Debian package of dist/ installed by apt, and Debian 12's with the
+# per-user archive. Every root is an overlay on a tmpfs, in a mount namespace
+# of this step's own: what apt and OBS write there, and every mount, goes
+# when the step ends, however it ends. The suite runs in a network namespace
+# with only loopback up, so that OBS's obs-websocket and X server meet no other.
+#   TAVIMORE_OBS_RELEASES="trixie" limits the chroots; TAVIMORE_KEEP=1 keeps
+#   each OBS session's folder; further arguments go to pytest.
 cd "$(dirname "$0")/../.."
 . scripts/common.sh
-. scripts/obs-studio-session.sh
 
-install_plugin
-check "per-user install: module" test -f "$plugin/bin/64bit/tavimore-free.so"
-check "per-user install: data" test -f "$plugin/data/zoom-crop.effect" -a -f "$plugin/data/locale/en-US.ini"
-
-write_config
-write_collection '{
-            "id": "color_source", "versioned_id": "color_source_v3", "name": "Card",
-            "settings": {"color": 4282664004, "width": 640, "height": 360},
-            "filters": [
-                {"id": "tavimore_filter", "versioned_id": "tavimore_filter", "name": "Tavimore Zoom",
-                 "settings": {"stage_count": 2, "stage_1_zoom_factor": 2.5, "stage_1_center_x": 0.3}}
-            ]
-        }'
-
-start_obs
-# let OBS run the scene: the filter's first frames register its hotkeys
-sleep 5
-kill -0 "$obs_pid" 2>/dev/null || fail_now "OBS stopped while running the scene"
-maps=$(grep -F 'tavimore-free.so' "/proc/$obs_pid/maps" | awk '{ print $6 }' | sort -u)
-stop_obs
-
-check "OBS exited cleanly (status $obs_status)" test "$obs_status" -eq 0
-check "the module's load line" grep -qF '[tavimore-free] plugin loaded successfully (version 1.0.0)' "$log"
-check "OBS mapped the module from the per-user folder only" test "$maps" = "$plugin/bin/64bit/tavimore-free.so"
-check "the filter instance on the input" grep -qF -- "$obs_filter_loaded" "$log"
-check "libobs knew the filter's id" bash -c "! grep -i 'tavimore_filter' '$log' | grep -qiE 'not found|failed'"
-check "no line of the module but its load, remote control and unload lines" bash -c \
-	"! grep -F '[tavimore-free]' '$log' | grep -vF -e 'plugin loaded successfully (version 1.0.0)' -e '] plugin unloaded' \\
-		-e 'remote control through obs-websocket: tavimore'"
-check "the module's unload line after the clean exit" grep -qF '[tavimore-free] plugin unloaded' "$log"
-check "OBS counted no leaked allocation" grep -qF 'Number of memory leaks: 0' "$log"
-for hotkey in tavimore.stage_1 tavimore.stage_2 tavimore.idle_zoom_in tavimore.idle_zoom_out; do
-	check "OBS saved the input's hotkey $hotkey" grep -qF "\"$hotkey\"" "$collection"
+if [ "${1:-}" != --in-namespace ]; then
+	apt_install obs-studio xvfb xauth libegl-mesa0 libgl1-mesa-dri iproute2 debootstrap \
+		python3-pytest python3-websocket python3-pil python3-numpy python3-xlib
+	[ -n "$(ls dist/*.deb 2>/dev/null)" ] || bash scripts/package.sh
+	# the chroots side by side: mostly downloads and unpacking
+	pids=()
+	for release in ${TAVIMORE_OBS_RELEASES-trixie sid}; do
+		bash scripts/obs-chroot.sh "$release" "build/obs-chroots/$release" &
+		pids+=($!)
+	done
+	for pid in "${pids[@]}"; do wait "$pid"; done
+	exec unshare --mount --propagation private bash "$0" --in-namespace "$@"
+fi
+shift
+deb=$(realpath dist/*.deb)
+roots=$(realpath -m build/obs-roots)
+mkdir -p "$roots"
+mount -t tmpfs tmpfs "$roots"
+obs=()
+for entry in debian12=/ $(for r in ${TAVIMORE_OBS_RELEASES-trixie sid}; do echo "$r=build/obs-chroots/$r"; done); do
+	name=${entry%%=*} root=$roots/${entry%%=*}/root
+	mkdir -p "$roots/$name"/{upper,work,root}
+	mount -t overlay overlay -o "lowerdir=$(realpath "${entry#*=}"),upperdir=$roots/$name/upper,workdir=$roots/$name/work" "$root"
+	for m in proc sys dev; do mount --rbind "/$m" "$root/$m"; done
+	mount -t tmpfs tmpfs "$root/dev/shm"
+	cp "$deb" "$root/tmp/"
+	echo "-- $name: apt-get install ./$(basename "$deb")"
+	chroot "$root" apt-get install -y -q --no-install-recommends "./tmp/$(basename "$deb")" >"$roots/$name.apt" 2>&1 || {
+		cat "$roots/$name.apt"
+		echo "FAILED: the package does not install in $name"
+		exit 1
+	}
+	echo "   obs-studio $(chroot "$root" dpkg-query -W -f='${Version}' obs-studio)," \
+		"obs-tavimore-free $(chroot "$root" dpkg-query -W -f='${Version} ${Status}' obs-tavimore-free)"
+	obs+=("$name=$root")
 done
-finish obs-studio
+export TAVIMORE_OBS="${obs[*]}" TAVIMORE_TARBALL="$(realpath dist/*.tar.xz)"
+# Debian's Python, with Debian's pytest, websocket, PIL, numpy and Xlib; in a
+# PID namespace too, so that no OBS or Xvfb outlives the suite
+exec unshare --net --pid --fork --kill-child --mount-proc bash -c 'ip link set lo up &&
+	/usr/bin/python3 -m pytest -p no:cacheprovider -v "${@:-tests/obs-studio}"' bash "$@"

@@ -166,18 +166,33 @@ static bool fills_render_target(uint32_t width, uint32_t height)
 }
 
 /*
+ * The widest the enlarged parent may be, in output pixels, for the straight
+ * draw: its corners land at zoom * (x - window origin), in single precision,
+ * and past 2^22 pixels those places (and the rasteriser's clipping of so
+ * large a quad) are no longer exact to a quarter of a pixel; far past it,
+ * parts of the output go undrawn. Above it (a zoom of some thousands) the
+ * texture path draws, which enlarges only the few input pixels it needs.
+ */
+constexpr double MAX_STRAIGHT_EXTENT = 4194304.0;
+
+/*
  * Whether the parent, drawn straight into the output with the zoom in the
  * matrix, gives what the texture path gives: it is the filter's input (no
  * filter before this one), it draws itself when asked (not asynchronous:
  * libobs would draw its frames), it samples in linear light (sRGB aware),
- * it draws in the output's colour space with no conversion, and the output
- * fills the render target.
+ * it draws in the output's colour space with no conversion, the output
+ * fills the render target, and the enlarged parent is not too wide for
+ * single precision.
  */
 static bool draws_directly(const ZoomFilter *filter, obs_source_t *target,
 			   obs_source_t *parent, gs_color_space space,
-			   uint32_t width, uint32_t height)
+			   const CropWindow &window, uint32_t width,
+			   uint32_t height)
 {
 	if (!filter->parent_technique || target != parent)
+		return false;
+	if (std::max(width, height) * (0.5 / window.half_size) >
+	    MAX_STRAIGHT_EXTENT)
 		return false;
 	const uint32_t flags = obs_source_get_output_flags(parent);
 	if ((flags & OBS_SOURCE_ASYNC) || !(flags & OBS_SOURCE_SRGB))
@@ -247,6 +262,25 @@ static void draw_parent(ZoomFilter *filter, obs_source_t *parent,
 	gs_projection_pop();
 }
 
+/* Once the filter has drawn its output (the input's frame is then ready, an
+ * asynchronous source's converted), the face tracker may draw the input
+ * small for its detector. */
+struct FaceLook {
+	ZoomFilter *filter;
+	obs_source_t *target;
+	obs_source_t *parent;
+	uint32_t width;
+	uint32_t height;
+	~FaceLook()
+	{
+		if (!filter->face)
+			return;
+		filter->drawing_parent = true;
+		filter->face->frame(target, parent, width, height);
+		filter->drawing_parent = false;
+	}
+};
+
 void zoom_filter_render(void *data, gs_effect_t *)
 {
 	auto *filter = static_cast<ZoomFilter *>(data);
@@ -270,6 +304,7 @@ void zoom_filter_render(void *data, gs_effect_t *)
 		obs_source_skip_video_filter(filter->source);
 		return;
 	}
+	const FaceLook look{filter, target, parent, width, height};
 
 	CropWindow window;
 	{
@@ -287,7 +322,8 @@ void zoom_filter_render(void *data, gs_effect_t *)
 		return;
 	}
 	const gs_color_space space = input_space(target);
-	if (draws_directly(filter, target, parent, space, width, height)) {
+	if (draws_directly(filter, target, parent, space, window, width,
+			   height)) {
 		draw_parent(filter, parent, window, width, height);
 		return;
 	}

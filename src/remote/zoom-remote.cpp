@@ -101,13 +101,21 @@ void fail(obs_data_t *response, const std::string &message)
 	set_text(response, "error", message);
 }
 
-/* The type of a request field, or OBS_DATA_NULL when it is missing. */
+/* The type of a request field, or OBS_DATA_NULL when it is missing. A JSON
+ * null is missing too: obs-websocket 5.0 and 5.5 leave it out, 5.7 hands
+ * it over as an object item without an object. */
 obs_data_type field_type(obs_data_t *request, const char *name)
 {
 	obs_data_item_t *item = obs_data_item_byname(request, name);
 	if (!item)
 		return OBS_DATA_NULL;
-	const obs_data_type type = obs_data_item_gettype(item);
+	obs_data_type type = obs_data_item_gettype(item);
+	if (type == OBS_DATA_OBJECT) {
+		obs_data_t *object = obs_data_item_get_obj(item);
+		if (!object)
+			type = OBS_DATA_NULL;
+		obs_data_release(object);
+	}
 	obs_data_item_release(&item);
 	return type;
 }
@@ -248,12 +256,12 @@ bool find_filter(obs_data_t *request, FoundFilter &found, std::string &error)
  * filter's lock. */
 bool read_stage(obs_data_t *request, long long &stage, std::string &error)
 {
-	obs_data_item_t *item = obs_data_item_byname(request, "stage");
-	if (!item) {
+	if (field_type(request, "stage") == OBS_DATA_NULL) {
 		error = "stage is missing: give 0 for the idle view or a "
 			"stage number";
 		return false;
 	}
+	obs_data_item_t *item = obs_data_item_byname(request, "stage");
 	bool ok = false;
 	if (obs_data_item_gettype(item) == OBS_DATA_NUMBER) {
 		if (obs_data_item_numtype(item) == OBS_DATA_NUM_INT) {

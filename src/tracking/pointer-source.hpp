@@ -9,17 +9,29 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 /* What a filter's parent shows, in plain values. */
 struct CaptureSettings {
 	enum Kind : int {
 		WHOLE_SCREEN = 0, /* any other source: the whole X screen */
-		SCREEN = 1,       /* OBS's screen capture (xshm_input) */
-		WINDOW = 2,       /* OBS's window capture (xcomposite_input) */
+		SCREEN = 1,       /* OBS's screen capture */
+		WINDOW = 2,       /* OBS's window capture */
+	};
+	/* how a window capture finds its window, as OBS's does */
+	enum WindowMatch : int {
+		BY_ID = 0,            /* the window of that id */
+		BY_ID_NAME_CLASS = 1, /* that id while it is a client window,
+					 else the first client of that name
+					 and class, else the id */
+		FIRST_CLIENT = 2,     /* none chosen: the first client window */
 	};
 	int kind = WHOLE_SCREEN;
-	int64_t screen = 0;  /* SCREEN: its "screen" setting */
-	uint32_t window = 0; /* WINDOW: the X window; 0 when none is set */
+	int64_t screen = 0;  /* SCREEN: its "screen" setting (-1: none) */
+	uint32_t window = 0; /* WINDOW: the X window's id; 0 when none */
+	int window_match = BY_ID;
+	std::string window_name;  /* BY_ID_NAME_CLASS: the title */
+	std::string window_class; /* and WM_CLASS's first part */
 	bool include_border = false;
 	int64_t cut_top = 0;
 	int64_t cut_left = 0;
@@ -29,7 +41,9 @@ struct CaptureSettings {
 	bool operator==(const CaptureSettings &o) const
 	{
 		return kind == o.kind && screen == o.screen &&
-		       window == o.window &&
+		       window == o.window && window_match == o.window_match &&
+		       window_name == o.window_name &&
+		       window_class == o.window_class &&
 		       include_border == o.include_border &&
 		       cut_top == o.cut_top && cut_left == o.cut_left &&
 		       cut_right == o.cut_right && cut_bot == o.cut_bot;
@@ -54,8 +68,9 @@ public:
 
 /* A client of the platform's pointer, or null where none can be read (no X
  * display, Wayland). The first client starts the sampler, the last one
- * gone stops it. */
+ * gone asks it to stop; neither waits for the sampler's thread. */
 std::unique_ptr<PointerClient> open_pointer_client();
 
-/* Stops the sampler if it still runs (at module unload). */
+/* Asks the sampler to stop if it still runs (at module unload); never
+ * waits for it. */
 void stop_pointer_sampler();

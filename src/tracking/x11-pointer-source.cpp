@@ -2,16 +2,23 @@
  * The mouse pointer on X11, read by a sampler thread of its own.
  *
  * Threads: the sampler thread ("tavimore-ptr") owns the module's own xcb
- * connection, opened when it starts and closed when it stops. It sleeps until
+ * connection, opened when it starts and closed when it ends. It sleeps until
  * the pointer moves (XInput 2 raw motion; without XInput 2 it polls), then
  * queries it at most about 120 times a second; it looks up the capture areas
  * four times a second and writes each client's latest fractions. Clients are made and dropped on
  * libobs's graphics, UI or destroy threads; `set_capture` and `latest` run on
- * the graphics thread. The client list and each client's capture settings are
- * shared under `Sampler::lock`, held only to copy a few values; each
- * client's latest fractions under a sequence lock that the frame reads
- * without waiting. Starting and stopping the thread is serialised by
- * `Sampler::life`, which the sampler thread itself never takes.
+ * the graphics thread. The client list, the thread's state and each client's
+ * capture settings are shared under `Sampler::lock`, held only to copy a few
+ * values and never across an X call; each client's latest fractions under a
+ * sequence lock that the frame reads without waiting.
+ *
+ * Nobody ever waits for the sampler thread. An X server may accept a
+ * connection and then never answer (stopped, hung, a stalled forwarded
+ * display), and the thread would wait with it; so the last client gone only
+ * asks it to end, and it ends by itself once it is back from the server. A
+ * client that comes meanwhile takes it on again. The sampler's state is made
+ * once and never freed, so the thread may outlive the module's unload and
+ * the process's exit handlers, and leaving the process never waits either.
  *
  * xcb rather than Xlib: a dead or refusing server only yields errors on our
  * own connection, and no process-wide error handler is touched (OBS itself
@@ -41,7 +48,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -85,6 +94,16 @@ template<typename T> static T *take(T *reply, xcb_generic_error_t *error)
 	return reply;
 }
 
+/* A capture area to look up, for one client. */
+struct Job {
+	X11Client *client;
+	CaptureSettings capture;
+	uint32_t window;
+	bool found;
+	bool gone;
+	CaptureRect area;
+};
+
 class Sampler {
 public:
 	void add(X11Client *client);
@@ -92,25 +111,34 @@ public:
 	void stop();
 	void wake();
 
-	/* guards clients and every client's shared fields */
+	/* guards the fields below and every client's shared fields */
 	std::mutex lock;
 
 private:
 	void run();
 	bool sample(Link &link, bool refresh_areas, bool query);
 	void wait(Link &link, Clock::time_point until);
+	bool stop_locked();
 
-	std::mutex life;
-	std::thread thread;
-	int wake_fd = -1; /* an eventfd: stop, or capture settings changed */
-	bool stopping = false; /* under lock */
+	bool running = false;  /* a sampler thread exists */
+	bool stopping = false; /* it is asked to end */
 	std::vector<X11Client *> clients;
+	/* an eventfd: stop, or capture settings changed; made before the
+	 * first thread starts, never closed */
+	int wake_fd = -1;
+	/* the thread's own, kept from round to round: one thread at a time
+	 * uses it (a new one starts only once the last has left its loop).
+	 * Not a thread_local: the module's thread_locals are dynamic TLS,
+	 * which an ending thread frees while the host may be looking at
+	 * every thread (LeakSanitizer's checks crashed on it) */
+	std::vector<Job> jobs;
 };
 
+/* Made once and never destroyed: see the top of this file. */
 Sampler &sampler()
 {
-	static Sampler instance;
-	return instance;
+	static Sampler *const instance = new Sampler;
+	return *instance;
 }
 
 class X11Client final : public PointerClient {
@@ -126,6 +154,7 @@ public:
 		capture = next;
 		capture_changed = true;
 		window_seen = false;
+		window = 0;
 		sampler().wake();
 	}
 
@@ -168,6 +197,7 @@ public:
 	CaptureSettings capture;
 	bool capture_changed = true;
 	bool window_seen = false;
+	uint32_t window = 0; /* the window found for a window capture */
 	bool area_known = false;
 	CaptureRect area = {0, 0, 0, 0};
 
@@ -290,11 +320,198 @@ bool screen_capture_area(xcb_connection_t *c, xcb_window_t root, bool monitors,
 		found = x11_screen_geometry(c, capture.screen, s);
 	if (!found || !(s.width > 0 && s.height > 0))
 		return false;
-	r = cut_capture_rect(s.x, s.y, s.width, s.height,
-			     double(capture.cut_top), double(capture.cut_left),
+	/* a margin counts from the monitor's corner, or from the screen's
+	 * for a monitor that would start before it */
+	const double x = capture.cut_left ? std::max(s.x, 0.0) : s.x;
+	const double y = capture.cut_top ? std::max(s.y, 0.0) : s.y;
+	r = cut_capture_rect(x, y, s.width, s.height, double(capture.cut_top),
+			     double(capture.cut_left),
 			     double(capture.cut_right),
 			     double(capture.cut_bot));
 	return true;
+}
+
+/* Whether the screen capture gets a picture of that area: the X server
+ * hands out only areas on the screen. Negative margins widen it onto a
+ * neighbouring monitor, which is fine, but not off the screen. */
+bool on_screen(const CaptureRect &r, const CaptureRect &screen)
+{
+	return r.width > 0.0 && r.height > 0.0 && r.x >= screen.x &&
+	       r.y >= screen.y && r.x + r.width <= screen.x + screen.width &&
+	       r.y + r.height <= screen.y + screen.height;
+}
+
+/* ---- the window capture's window, found as OBS's window capture finds
+ * it ---- */
+
+/* The atoms a lookup needs; XCB_ATOM_NONE for one the server has never
+ * heard of (no window can have it then). */
+struct WindowAtoms {
+	xcb_atom_t client_list;
+	xcb_atom_t net_wm_name;
+	xcb_atom_t utf8_string;
+	xcb_atom_t text;
+	xcb_atom_t compound_text;
+};
+
+WindowAtoms window_atoms(xcb_connection_t *c)
+{
+	static const char *const names[] = {"_NET_CLIENT_LIST", "_NET_WM_NAME",
+					    "UTF8_STRING", "TEXT",
+					    "COMPOUND_TEXT"};
+	constexpr size_t count = sizeof names / sizeof names[0];
+	xcb_intern_atom_cookie_t cookies[count];
+	for (size_t i = 0; i < count; i++)
+		cookies[i] = xcb_intern_atom(c, 1, uint16_t(strlen(names[i])),
+					     names[i]);
+	xcb_atom_t atoms[count];
+	for (size_t i = 0; i < count; i++) {
+		xcb_generic_error_t *e = nullptr;
+		Reply<xcb_intern_atom_reply_t> a;
+		a.p = take(xcb_intern_atom_reply(c, cookies[i], &e), e);
+		atoms[i] = a ? a->atom : xcb_atom_t(XCB_ATOM_NONE);
+	}
+	return {atoms[0], atoms[1], atoms[2], atoms[3], atoms[4]};
+}
+
+/* Asks for a property as OBS reads it: of any type, up to 16 KiB. */
+xcb_get_property_cookie_t ask_property(xcb_connection_t *c, xcb_window_t w,
+				       xcb_atom_t atom)
+{
+	return xcb_get_property(c, 0, w, atom, XCB_GET_PROPERTY_TYPE_ANY, 0,
+				4096);
+}
+
+/* The property asked for; null when the window has none, or an empty one. */
+xcb_get_property_reply_t *property(xcb_connection_t *c,
+				   xcb_get_property_cookie_t cookie)
+{
+	xcb_generic_error_t *e = nullptr;
+	xcb_get_property_reply_t *r =
+		take(xcb_get_property_reply(c, cookie, &e), e);
+	if (r && xcb_get_property_value_length(r) > 0)
+		return r;
+	free(r);
+	return nullptr;
+}
+
+/* A text property up to its first NUL, as OBS compares them. */
+std::string text_of(const xcb_get_property_reply_t *r)
+{
+	const auto *v = static_cast<const char *>(xcb_get_property_value(
+		const_cast<xcb_get_property_reply_t *>(r)));
+	const int n = xcb_get_property_value_length(
+		const_cast<xcb_get_property_reply_t *>(r));
+	return std::string(v, strnlen(v, size_t(n)));
+}
+
+/* A window's title as OBS's window capture reads it: _NET_WM_NAME, else
+ * WM_NAME as it is (UTF-8, Latin-1 or the locale's), or compound text in
+ * its Latin-1 form, turned into UTF-8; "unknown" when there is none. False
+ * for compound text with other character sets, which then matches nothing. */
+bool window_title(const WindowAtoms &atoms, const xcb_get_property_reply_t *net,
+		  const xcb_get_property_reply_t *name, std::string &title)
+{
+	title = "unknown";
+	if (net) {
+		title = text_of(net);
+	} else if (name && (name->type == XCB_ATOM_STRING ||
+			    name->type == atoms.utf8_string ||
+			    name->type == atoms.text)) {
+		title = text_of(name);
+	} else if (name && name->type == atoms.compound_text) {
+		const std::string latin1 = text_of(name);
+		title.clear();
+		for (const char ch : latin1) {
+			const auto b = static_cast<unsigned char>(ch);
+			if (b == 0x1b || b == 0x9b)
+				return false; /* another character set */
+			if (b < 0x80) {
+				title += ch;
+			} else {
+				title += char(0xc0 | (b >> 6));
+				title += char(0x80 | (b & 0x3f));
+			}
+		}
+	}
+	return true;
+}
+
+/* The client windows the window manager lists, in its order. */
+std::vector<xcb_window_t> client_windows(xcb_connection_t *c, xcb_window_t root,
+					 const WindowAtoms &atoms)
+{
+	std::vector<xcb_window_t> windows;
+	if (atoms.client_list == XCB_ATOM_NONE)
+		return windows;
+	Reply<xcb_get_property_reply_t> list;
+	list.p = property(c, ask_property(c, root, atoms.client_list));
+	if (list && list->format == 32) {
+		const auto *w = static_cast<const xcb_window_t *>(
+			xcb_get_property_value(list.p));
+		windows.assign(w, w + xcb_get_property_value_length(list.p) /
+						  sizeof(xcb_window_t));
+	}
+	return windows;
+}
+
+/* The window a window capture shows: with none chosen, the first client
+ * window; with an id, a title and a class, that id while it is a client
+ * window, else the first client of that title and class; else the id. */
+xcb_window_t find_window(xcb_connection_t *c, xcb_window_t root,
+			 const CaptureSettings &capture)
+{
+	if (capture.window_match == CaptureSettings::BY_ID)
+		return capture.window;
+	const WindowAtoms atoms = window_atoms(c);
+	const std::vector<xcb_window_t> clients =
+		client_windows(c, root, atoms);
+	if (capture.window_match == CaptureSettings::FIRST_CLIENT)
+		return clients.empty() ? 0 : clients.front();
+	if (std::find(clients.begin(), clients.end(), capture.window) !=
+	    clients.end())
+		return capture.window;
+
+	/* every client's titles and class asked for at once, read in order */
+	struct Asked {
+		xcb_get_property_cookie_t net_name;
+		xcb_get_property_cookie_t name;
+		xcb_get_property_cookie_t cls;
+	};
+	const bool net_names = atoms.net_wm_name != XCB_ATOM_NONE;
+	std::vector<Asked> asked;
+	for (const xcb_window_t w : clients)
+		asked.push_back({net_names
+					 ? ask_property(c, w, atoms.net_wm_name)
+					 : xcb_get_property_cookie_t{0},
+				 ask_property(c, w, XCB_ATOM_WM_NAME),
+				 ask_property(c, w, XCB_ATOM_WM_CLASS)});
+	xcb_window_t found = capture.window;
+	size_t i = 0;
+	for (; i < clients.size(); i++) {
+		Reply<xcb_get_property_reply_t> net;
+		if (net_names)
+			net.p = property(c, asked[i].net_name);
+		Reply<xcb_get_property_reply_t> name;
+		name.p = property(c, asked[i].name);
+		Reply<xcb_get_property_reply_t> cls;
+		cls.p = property(c, asked[i].cls);
+		std::string title;
+		if (window_title(atoms, net.p, name.p, title) &&
+		    title == capture.window_name &&
+		    (cls ? text_of(cls.p) : std::string("unknown")) ==
+			    capture.window_class) {
+			found = clients[i++];
+			break;
+		}
+	}
+	for (; i < clients.size(); i++) {
+		if (net_names)
+			xcb_discard_reply(c, asked[i].net_name.sequence);
+		xcb_discard_reply(c, asked[i].name.sequence);
+		xcb_discard_reply(c, asked[i].cls.sequence);
+	}
+	return found;
 }
 
 enum class WindowArea { FOUND, GONE };
@@ -302,20 +519,20 @@ enum class WindowArea { FOUND, GONE };
 /* The window capture's area: the window on the root window, less its cut
  * margins (the capture starts at the outer corner of the border). */
 WindowArea window_capture_area(xcb_connection_t *c, xcb_window_t root,
+			       xcb_window_t window,
 			       const CaptureSettings &capture, CaptureRect &r)
 {
+	if (!window)
+		return WindowArea::GONE;
 	xcb_generic_error_t *e = nullptr;
 	Reply<xcb_get_geometry_reply_t> g;
-	g.p = take(xcb_get_geometry_reply(
-			   c, xcb_get_geometry(c, capture.window), &e),
+	g.p = take(xcb_get_geometry_reply(c, xcb_get_geometry(c, window), &e),
 		   e);
 	if (!g)
 		return WindowArea::GONE;
 	Reply<xcb_translate_coordinates_reply_t> t;
 	t.p = take(xcb_translate_coordinates_reply(
-			   c,
-			   xcb_translate_coordinates(c, capture.window, root, 0,
-						     0),
+			   c, xcb_translate_coordinates(c, window, root, 0, 0),
 			   &e),
 		   e);
 	if (!t)
@@ -332,7 +549,7 @@ WindowArea window_capture_area(xcb_connection_t *c, xcb_window_t root,
 	return WindowArea::FOUND;
 }
 
-bool usable(const CaptureSettings &capture, const CaptureRect &r)
+bool window_usable(const CaptureSettings &capture, const CaptureRect &r)
 {
 	return capture.cut_top >= 0 && capture.cut_left >= 0 &&
 	       capture.cut_right >= 0 && capture.cut_bot >= 0 &&
@@ -343,53 +560,64 @@ bool usable(const CaptureSettings &capture, const CaptureRect &r)
 
 void Sampler::add(X11Client *client)
 {
-	std::lock_guard<std::mutex> starting(life);
+	bool started = false;
 	{
 		std::lock_guard<std::mutex> guard(lock);
 		clients.push_back(client);
-		stopping = false;
+		if (!running) {
+			if (wake_fd < 0)
+				wake_fd =
+					eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+			std::thread thread([this] { run(); });
+			/* named here, so that it carries its name from the
+			 * start */
+			pthread_setname_np(thread.native_handle(),
+					   "tavimore-ptr");
+			thread.detach();
+			running = true;
+			started = true;
+		} else {
+			/* a thread asked to end, and still busy with the
+			 * server, carries on; either way the new client's
+			 * area is looked up at once */
+			started = stopping;
+			stopping = false;
+			wake();
+		}
 	}
-	if (!thread.joinable()) {
-		if (wake_fd < 0)
-			wake_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-		thread = std::thread([this] { run(); });
-		/* named here, so that it carries its name from the start */
-		pthread_setname_np(thread.native_handle(), "tavimore-ptr");
+	if (started)
 		log_message(LOG_INFO, "pointer sampler started");
-	}
+}
+
+/* Asks the thread to end; true when it was running. */
+bool Sampler::stop_locked()
+{
+	if (!running || stopping)
+		return false;
+	stopping = true;
+	wake();
+	return true;
 }
 
 void Sampler::remove(X11Client *client)
 {
-	std::lock_guard<std::mutex> stopping_guard(life);
-	bool last;
+	bool stopped = false;
 	{
 		std::lock_guard<std::mutex> guard(lock);
 		clients.erase(std::remove(clients.begin(), clients.end(),
 					  client),
 			      clients.end());
-		last = clients.empty();
-		if (last)
-			stopping = true;
+		if (clients.empty())
+			stopped = stop_locked();
 	}
-	if (last && thread.joinable()) {
-		wake();
-		thread.join();
+	if (stopped)
 		log_message(LOG_INFO, "pointer sampler stopped");
-	}
 }
 
 void Sampler::stop()
 {
-	std::lock_guard<std::mutex> stopping_guard(life);
-	{
-		std::lock_guard<std::mutex> guard(lock);
-		stopping = true;
-	}
-	if (thread.joinable()) {
-		wake();
-		thread.join();
-	}
+	std::lock_guard<std::mutex> guard(lock);
+	stop_locked();
 }
 
 /* One round: the areas when due, and the pointer. A pointer query is sent in
@@ -400,14 +628,6 @@ bool Sampler::sample(Link &link, bool refresh_areas, bool query)
 {
 	/* the areas to look up, copied so that no X request runs under the
 	 * lock (this thread only: it may allocate) */
-	struct Job {
-		X11Client *client;
-		CaptureSettings capture;
-		bool found;
-		bool gone;
-		CaptureRect area;
-	};
-	static thread_local std::vector<Job> jobs;
 	jobs.clear();
 	{
 		std::lock_guard<std::mutex> guard(lock);
@@ -415,6 +635,7 @@ bool Sampler::sample(Link &link, bool refresh_areas, bool query)
 			if (refresh_areas || client->capture_changed) {
 				jobs.push_back({client,
 						client->capture,
+						client->window,
 						false,
 						false,
 						{0, 0, 0, 0}});
@@ -426,8 +647,18 @@ bool Sampler::sample(Link &link, bool refresh_areas, bool query)
 	/* a new area needs a pointer position to go with it */
 	query = query || !jobs.empty();
 	xcb_connection_t *c = link.c;
-	const CaptureRect whole = {0, 0, double(link.screen->width_in_pixels),
-				   double(link.screen->height_in_pixels)};
+	CaptureRect whole = {0, 0, double(link.screen->width_in_pixels),
+			     double(link.screen->height_in_pixels)};
+	if (!jobs.empty()) {
+		/* the screen's size now: it grows when a monitor is added */
+		xcb_generic_error_t *e = nullptr;
+		Reply<xcb_get_geometry_reply_t> g;
+		g.p = take(xcb_get_geometry_reply(
+				   c, xcb_get_geometry(c, link.root), &e),
+			   e);
+		if (g)
+			whole = {0, 0, double(g->width), double(g->height)};
+	}
 	for (Job &job : jobs) {
 		const CaptureSettings &capture = job.capture;
 		CaptureRect r;
@@ -435,12 +666,23 @@ bool Sampler::sample(Link &link, bool refresh_areas, bool query)
 			job.found = screen_capture_area(c, link.root,
 							link.monitors, capture,
 							r) &&
-				    usable(capture, r);
-		} else if (capture.kind == CaptureSettings::WINDOW &&
-			   capture.window) {
-			job.gone = window_capture_area(c, link.root, capture,
-						       r) == WindowArea::GONE;
-			job.found = !job.gone && usable(capture, r);
+				    on_screen(r, whole);
+		} else if (capture.kind == CaptureSettings::WINDOW) {
+			WindowArea a = window_capture_area(
+				c, link.root, job.window, capture, r);
+			const uint32_t found =
+				a == WindowArea::GONE
+					? find_window(c, link.root, capture)
+					: job.window;
+			if (found != job.window) {
+				/* not found yet, or gone: another window (a
+				 * program that restarts has a new one) */
+				job.window = found;
+				a = window_capture_area(c, link.root,
+							job.window, capture, r);
+			}
+			job.gone = a == WindowArea::GONE;
+			job.found = !job.gone && window_usable(capture, r);
 		}
 		job.area = job.found ? r : whole;
 	}
@@ -485,6 +727,7 @@ bool Sampler::sample(Link &link, bool refresh_areas, bool query)
 		if (it == clients.end() || job.client->capture_changed)
 			continue;
 		X11Client *client = job.client;
+		client->window = job.window;
 		if (job.gone && client->window_seen) {
 			/* a window that has gone holds the last position */
 			client->area_known = false;
@@ -611,8 +854,13 @@ void Sampler::run()
 	for (;;) {
 		{
 			std::lock_guard<std::mutex> guard(lock);
-			if (stopping)
+			if (stopping) {
+				/* from here on, a new client starts a new
+				 * thread */
+				running = false;
+				stopping = false;
 				break;
+			}
 		}
 		if (!link.c && connect(link)) {
 			next_area = Clock::now();
