@@ -7,6 +7,14 @@
 find_path(
   TAVIMORE_DLIB_INCLUDE_DIR dlib/image_processing/frontal_face_detector.h
   DOC "Where dlib's headers are (Debian: libdlib-dev)")
+if(NOT TAVIMORE_DLIB_INCLUDE_DIR AND CMAKE_CROSSCOMPILING)
+  # dlib's headers are the same C++ for every target: a cross build (MinGW
+  # for Windows) takes the build machine's; only they are copied below
+  find_path(
+    TAVIMORE_DLIB_INCLUDE_DIR dlib/image_processing/frontal_face_detector.h
+    PATHS /usr/include /usr/local/include
+    NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+endif()
 if(NOT TAVIMORE_DLIB_INCLUDE_DIR)
   message(FATAL_ERROR "dlib's headers were not found (Debian: apt-get install libdlib-dev)")
 endif()

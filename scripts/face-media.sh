@@ -6,8 +6,9 @@
 # it) is laid on a grey canvas, still, panned, zoomed or taken away, with
 # FFmpeg.
 #   face-media.sh OUTPUT_FOLDER [SET]
-# SET: tests (default; 640x360 pictures and videos), bench (a 1920x1080
-# video) or demo (the preview tool's demo video).
+# SET: tests (default; 640x360 pictures and videos), suite (a 640x360 video
+# for the OBS Studio suite), bench (a 1920x1080 video) or demo (the preview
+# tool's demo video).
 set -euo pipefail
 out=$1
 set_name=${2:-tests}
@@ -51,6 +52,10 @@ tests)
 	ff -loop 1 -i "$photo" -f lavfi -i "color=c=$grey:s=640x360:r=30:d=6" -filter_complex \
 		"$head,split[a][b];[b]scale=w='176+t*24':h='176+t*24':eval=frame[g];[1:v][a]overlay=x='20+t*10':y=52:shortest=1[c];[c][g]overlay=x=340:y='40':shortest=1" \
 		"${video[@]}" -t 6 "$out/two-faces.mp4"
+	;;
+suite)
+	# still at the left for 6 s, to the right by 8 s, still there until 14 s
+	moving suite 14 'if(lt(t,6),0,if(lt(t,8),(t-6)*192,384))' 52
 	;;
 bench)
 	# 1920x1080: the head three times as large, swaying from side to side
