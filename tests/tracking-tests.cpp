@@ -573,8 +573,9 @@ int leave_while_tracking(const std::string &how)
 	if (const char *silent = std::getenv(SILENT_ENV))
 		setenv("DISPLAY", silent, 1);
 	obs_source_t *parent = create_pattern_source("leaving parent");
-	OBSDataAutoRelease tracks = obs_data_create_from_json(
-		R"({"idle_center_tracking": true, "tracking_subject": "pointer"})");
+	OBSDataAutoRelease tracks =
+		obs_data_create_from_json(R"({"idle_center_tracking": true,
+					     "tracking_subject": "pointer"})");
 	obs_source_t *filter = create_zoom_filter("leaving zoom", tracks);
 	obs_source_filter_add(parent, filter);
 	PointerClient *pointer = zoom_data(filter)->pointer.get();

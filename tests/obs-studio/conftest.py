@@ -366,5 +366,7 @@ class Session:
         assert not [line for line in self.log_text().splitlines() if "tavimore_filter" in line and (
             "not found" in line.lower() or "failed" in line.lower())], "libobs did not know the filter's id"
         assert "Number of memory leaks: 0" in self.log_text()
+        for line in ("Not all sources were cleared", "source(s) were remaining", "Double destroy"):
+            assert line not in self.log_text(), line
         unexpected = [line for line in self.module_lines() if not any(e in line for e in EXPECTED_LINES)]
         assert not unexpected, "lines of the module: %s" % unexpected
