@@ -134,7 +134,8 @@ BENCHMARK(BM_TickHoldingBothKeys);
 bool follow_pointer(const Scene &scene)
 {
 	obs_data_t *tracking =
-		obs_data_create_from_json(R"({"idle_center_tracking": true})");
+		obs_data_create_from_json(R"({"idle_center_tracking": true,
+			"tracking_subject": "pointer"})");
 	update_filter(scene.filter, tracking);
 	obs_data_release(tracking);
 	for (int i = 0; i < 2000; i++) {

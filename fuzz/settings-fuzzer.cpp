@@ -59,6 +59,7 @@ std::vector<Key> all_keys()
 	keys.push_back({"tracking_smoothing", KeyType::Double});
 	keys.push_back({"help_show", KeyType::Bool});
 	keys.push_back({"stage_count", KeyType::Int});
+	keys.push_back({"tracking_subject", KeyType::String});
 	for (int i = 0; i < MAX_STAGES; i++)
 		add_target(stage_keys(i));
 	return keys;

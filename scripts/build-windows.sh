@@ -7,12 +7,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/common.sh
-if ! command -v x86_64-w64-mingw32-g++-posix cmake make openssl >/dev/null ||
-	[ ! -f /usr/include/obs/obs-module.h ] || [ ! -f /usr/include/simde/x86/sse2.h ] ||
-	[ ! -d /usr/src/googletest ]; then
-	apt_install cmake make g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix \
-		binutils-mingw-w64-x86-64 libobs-dev libsimde-dev googletest openssl >&2
-fi
+apt_install cmake make g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix \
+	binutils-mingw-w64-x86-64 libobs-dev libsimde-dev libdlib-dev googletest openssl >&2
 # npm fetches OBS's Windows libobs; the machine's own Node.js may bring it
 command -v npm >/dev/null || apt_install npm >&2
 obs=$(bash scripts/windows/libobs.sh)
@@ -23,6 +19,7 @@ if command -v ccache >/dev/null; then
 fi
 cmake -S . -B "$build" --toolchain cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release \
 	-DTAVIMORE_OBS_IMPORT_LIB="$obs/../package/bin/64bit/obs.lib" -DTAVIMORE_WINDOWS_HOST="$obs" \
+	-DTAVIMORE_DLIB_INCLUDE_DIR=/usr/include \
 	"${launcher[@]}" >&2
 cmake --build "$build" -j2 "$@" >&2
 echo "$build"

@@ -28,11 +28,13 @@ apt_install() {
 
 # the preview tool also needs giflib, libimagequant, FreeType with the DejaVu
 # fonts, and FFmpeg's libraries (its videos); the pointer tracking xcb with
-# randr, xinerama and XInput, and the tools and tests move the pointer with XTest
+# randr, xinerama and XInput, and the tools and tests move the pointer with XTest;
+# face following dlib's headers (its detector is compiled into the module)
 BUILD_DEPS=(ca-certificates cmake make g++ pkg-config libobs-dev libx11-dev libpng-dev
 	libgif-dev libimagequant-dev libfreetype-dev fonts-dejavu-core
 	libavcodec-dev libavformat-dev libavutil-dev libswscale-dev
-	libxcb1-dev libxcb-randr0-dev libxcb-xinerama0-dev libxcb-xinput-dev libxtst-dev)
+	libxcb1-dev libxcb-randr0-dev libxcb-xinerama0-dev libxcb-xinput-dev libxtst-dev
+	libdlib-dev)
 
 # check DESCRIPTION COMMAND... : runs one check of a test script, says ok or
 # FAILED, and counts the failures in $failures

@@ -13,7 +13,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/common.sh
-command -v makensis zip >/dev/null || apt_install nsis zip >&2
+apt_install nsis zip >&2
 build=$(bash scripts/build-windows.sh --target tavimore-free)
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 name=tavimore-free-$version-windows-x64

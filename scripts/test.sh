@@ -3,9 +3,10 @@
 cd "$(dirname "$0")/.."
 . scripts/common.sh
 
-# ffmpeg: ffprobe and ffmpeg check the preview's videos
+# ffmpeg: ffprobe and ffmpeg check the preview's videos and make the face
+# videos; python3-skimage: the photo of a face they are made from
 apt_install "${BUILD_DEPS[@]}" git libgtest-dev googletest xvfb xauth \
-	libegl-mesa0 libgl1-mesa-dri clang-format binutils ffmpeg
+	libegl-mesa0 libgl1-mesa-dri clang-format binutils ffmpeg python3-skimage
 # the benchmarks: Google Benchmark, and OBS's own filters to compare with
 apt_install libbenchmark-dev obs-studio
 

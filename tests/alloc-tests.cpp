@@ -208,7 +208,8 @@ TEST_F(PerFrame, TickAllocatesNothingAtRestInTransitionAndWhileHolding)
 TEST_F(PerFrame, TickAllocatesNothingWhileFollowingThePointer)
 {
 	obs_data_t *tracking = obs_data_create_from_json(
-		R"({"idle_center_tracking": true, "tracking_dead_zone": 0.0})");
+		R"({"idle_center_tracking": true, "tracking_dead_zone": 0.0,
+		    "tracking_subject": "pointer"})");
 	obs_source_update(filter, tracking);
 	obs_data_release(tracking);
 	/* the sampler starts, reads the pointer, and the view follows it;
@@ -224,6 +225,59 @@ TEST_F(PerFrame, TickAllocatesNothingWhileFollowingThePointer)
 	EXPECT_TRUE(allocates_nothing(following));
 	on_graphics_thread([&] { shown = zoom->tracking_shown; });
 	EXPECT_TRUE(shown);
+}
+
+/* Counts the allocations of libobs's graphics thread over `frames` real
+ * frames, ticks and renders together. */
+AllocationCount counted_frames(int frames)
+{
+	obs_queue_task(
+		OBS_TASK_GRAPHICS, [](void *) { start_counting_allocations(); },
+		nullptr, false);
+	wait_frames(frames);
+	AllocationCount count;
+	on_graphics_thread([&] { count = stop_counting_allocations(); });
+	return count;
+}
+
+TEST_F(PerFrame, FramesAllocateNothingWhileFollowingAFace)
+{
+	/* the parent drawn every frame, as a shown source is */
+	obs_set_output_source(0, parent);
+	wait_frames(5);
+	const AllocationCount still = counted_frames(120);
+
+	/* the tracker draws the parent small once a second (it finds no face
+	 * in the pattern), reads it back and hands it to its thread */
+	obs_data_t *face = obs_data_create_from_json(
+		R"({"idle_center_tracking": true, "tracking_subject": "face"})");
+	obs_source_update(filter, face);
+	obs_data_release(face);
+	ZoomFilter *zoom = zoom_data(filter);
+	uint64_t looked = 0;
+	for (int i = 0; i < 300 && looked < 2; i++) {
+		wait_frames(1);
+		on_graphics_thread([&] {
+			looked = zoom->face ? zoom->face->latest().looks : 0;
+		});
+	}
+	ASSERT_GE(looked, 2u);
+	uint64_t read_before = 0;
+	on_graphics_thread([&] { read_before = zoom->face->readbacks(); });
+	const AllocationCount following = counted_frames(150);
+	uint64_t read_after = 0;
+	on_graphics_thread([&] { read_after = zoom->face->readbacks(); });
+	obs_set_output_source(0, nullptr);
+
+	/* libobs's own frames allocate nothing either: any count would be
+	 * the tracker's */
+	EXPECT_TRUE(allocates_nothing(still));
+	EXPECT_TRUE(allocates_nothing(following));
+	EXPECT_GE(read_after, read_before + 1);
+	std::printf("following a face: %.2f driver allocations a frame, "
+		    "%llu read-backs in the counted frames\n",
+		    double(following.driver_allocations) / 150,
+		    (unsigned long long)(read_after - read_before));
 }
 
 TEST_F(PerFrame, StagePressAllocatesNothing)

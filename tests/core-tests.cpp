@@ -1,5 +1,6 @@
 /* The filter's arithmetic, checked with exact figures. */
 #include "zoom-core.hpp"
+#include "face-follow.hpp"
 
 #include <gtest/gtest.h>
 
@@ -473,4 +474,147 @@ TEST(Tracking, TheDeadZoneHoldsInsideItsBoxAndFollowsByTheOvershoot)
 				 c.want)
 			<< c.wanted << " " << c.pointer << " " << c.half << " "
 			<< c.zone;
+}
+
+/* ---- following a face ---- */
+
+TEST(FaceRegion, TheWholeFrameWhileSearchingAndASquareAroundAFollowedFace)
+{
+	/* a face 88 pixels wide whose centre is at 400, 300 of 1920x1080 */
+	const FaceBox face{356.0 / 1920, 256.0 / 1080, 88.0 / 1920,
+			   88.0 / 1080};
+	const FaceBox at_corner{0.0, 0.0, 88.0 / 1920, 88.0 / 1080};
+	const FaceBox huge{0.1, 0.1, 0.8, 0.8};
+	const FaceBox nothing{0.5, 0.5, 0.0, 0.0};
+	const struct {
+		double width, height;
+		const FaceBox *followed;
+		bool ok;
+		FaceRegion want;
+	} cases[] = {
+		/* searching: at most 640 on a side, never enlarged */
+		{1920, 1080, nullptr, true, {0, 0, 1920, 1080, 640, 360}},
+		{1080, 1920, nullptr, true, {0, 0, 1080, 1920, 360, 640}},
+		{320, 240, nullptr, true, {0, 0, 320, 240, 320, 240}},
+		{1, 1, nullptr, true, {0, 0, 1, 1, 1, 1}},
+		/* 2.5 faces square around it, the face drawn 88 wide */
+		{1920, 1080, &face, true, {290, 190, 510, 410, 220, 220}},
+		/* kept inside the frame */
+		{1920, 1080, &at_corner, true, {0, 0, 220, 220, 220, 220}},
+		/* a region as large as the frame: the whole frame */
+		{1920, 1080, &huge, true, {0, 0, 1920, 1080, 640, 360}},
+		{1920, 1080, &nothing, true, {0, 0, 1920, 1080, 640, 360}},
+		/* nothing to draw */
+		{0, 1080, nullptr, false, {}},
+		{1920, 0, &face, false, {}},
+		{NAN_VALUE, 1080, nullptr, false, {}},
+		{0.5, 0.5, nullptr, false, {}},
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(std::to_string(c.width) + "x" +
+			     std::to_string(c.height));
+		FaceRegion r;
+		ASSERT_EQ(face_region(c.width, c.height, c.followed, r), c.ok);
+		if (!c.ok)
+			continue;
+		EXPECT_DOUBLE_EQ(r.x0, c.want.x0);
+		EXPECT_DOUBLE_EQ(r.y0, c.want.y0);
+		EXPECT_DOUBLE_EQ(r.x1, c.want.x1);
+		EXPECT_DOUBLE_EQ(r.y1, c.want.y1);
+		EXPECT_EQ(r.width, c.want.width);
+		EXPECT_EQ(r.height, c.want.height);
+	}
+	/* a box found in a region comes back as fractions of the source */
+	const FaceRegion region{290, 190, 510, 410, 220, 220};
+	const FaceBox back = box_in_source(region, 1920, 1080, 66, 66, 88, 88);
+	EXPECT_DOUBLE_EQ(back.center_x() * 1920, 400.0);
+	EXPECT_DOUBLE_EQ(back.center_y() * 1080, 300.0);
+	EXPECT_DOUBLE_EQ(back.w * 1920, 88.0);
+}
+
+TEST(FaceChoice, TheLargestAtFirstThenTheOneNearestTheFollowedFace)
+{
+	/* on a 1000x1000 source: a large face left, a smaller one right */
+	const FaceBox faces[] = {{0.1, 0.4, 0.2, 0.2}, {0.7, 0.4, 0.15, 0.15}};
+	const FaceBox left{0.12, 0.41, 0.2, 0.2};
+	const FaceBox right{0.69, 0.42, 0.15, 0.15};
+	const FaceBox between{0.45, 0.4, 0.1, 0.1};
+	const FaceBox tiny{0.9, 0.9, 0.05, 0.05};
+	const struct {
+		const FaceBox *followed;
+		int n;
+		double unseen; /* seconds */
+		int want;
+	} cases[] = {
+		{nullptr, 2, 0, 0}, /* the largest */
+		{&left, 2, 0, 0},
+		{&right, 2, 0, 1},    /* stays with the smaller one */
+		{&between, 2, 0, -1}, /* neither is within its size of it */
+		{nullptr, 0, 0, -1},
+		{&right, 1, 0, -1}, /* its face is gone; the other is not it */
+		/* unseen for a while, it may be further: 0.325 from the
+		 * left face's centre is 3.25 of its 0.1 */
+		{&between, 1, 0.8, -1},
+		{&between, 1, 0.9, 0},
+		{&between, 2, 9.0, 1}, /* the nearer of the two */
+		{&tiny, 1, 9.0, -1},   /* never more than the hold's reach */
+	};
+	for (const auto &c : cases)
+		EXPECT_EQ(pick_face(faces, c.n, c.followed, 1000, 1000,
+				    face_reach(c.unseen)),
+			  c.want)
+			<< c.unseen;
+	EXPECT_EQ(face_reach(0.0), 1.0);
+	EXPECT_EQ(face_reach(-1.0), 1.0);
+	EXPECT_EQ(face_reach(NAN_VALUE), 1.0);
+	EXPECT_EQ(face_reach(1.0), 1.0 + FACE_MOVES);
+}
+
+TEST(FaceChoice, NoiseKeepsThePublishedBoxAndGrowthMovesIt)
+{
+	const FaceBox shown{0.40, 0.30, 0.10, 0.10};
+	const struct {
+		FaceBox found;
+		bool same;
+	} cases[] = {
+		{{0.40, 0.30, 0.10, 0.10}, true},
+		{{0.405, 0.296, 0.10, 0.10}, true}, /* half a twentieth */
+		{{0.41, 0.30, 0.10, 0.10}, false},  /* a tenth of its size */
+		{{0.39, 0.29, 0.12, 0.12}, false},  /* a fifth larger */
+		{{0.40, 0.30, 0.105, 0.105}, true},
+	};
+	for (const auto &c : cases) {
+		const FaceBox got = steady_box(shown, c.found);
+		const FaceBox &want = c.same ? shown : c.found;
+		EXPECT_EQ(got.x, want.x);
+		EXPECT_EQ(got.y, want.y);
+		EXPECT_EQ(got.w, want.w);
+	}
+	/* where to look: the new centre, a third of the way to its size */
+	const FaceBox look = averaged_box(shown, {0.5, 0.5, 0.16, 0.16});
+	EXPECT_DOUBLE_EQ(look.center_x(), 0.58);
+	EXPECT_DOUBLE_EQ(look.w, 0.12);
+}
+
+TEST(TrackingSubject, StoredNamesAndWhatAutoFollows)
+{
+	EXPECT_EQ(tracking_subject_from("pointer"), TRACKING_POINTER);
+	EXPECT_EQ(tracking_subject_from("face"), TRACKING_FACE);
+	for (const char *other : {"auto", "", "FACE", "faces", " face"})
+		EXPECT_EQ(tracking_subject_from(other), TRACKING_AUTO) << other;
+	EXPECT_EQ(tracking_subject_from(nullptr), TRACKING_AUTO);
+	const struct {
+		TrackingSubject setting;
+		bool parent, screen;
+		TrackingSubject want;
+	} cases[] = {
+		{TRACKING_AUTO, true, true, TRACKING_POINTER},
+		{TRACKING_AUTO, true, false, TRACKING_FACE},
+		{TRACKING_AUTO, false, false, TRACKING_NONE},
+		{TRACKING_POINTER, false, false, TRACKING_POINTER},
+		{TRACKING_FACE, true, true, TRACKING_FACE},
+	};
+	for (const auto &c : cases)
+		EXPECT_EQ(followed_subject(c.setting, c.parent, c.screen),
+			  c.want);
 }

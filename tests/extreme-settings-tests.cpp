@@ -43,6 +43,7 @@ std::vector<Key> every_key()
 		keys.push_back({name, 'i'});
 	keys.push_back({"tracking_smoothing", 'd'});
 	keys.push_back({"tracking_dead_zone", 'd'});
+	keys.push_back({"tracking_subject", 's'});
 	keys.push_back({"help_show", 'b'});
 	for (int i = 0; i < MAX_STAGES; i++)
 		add(stage_keys(i));
@@ -168,7 +169,7 @@ void live_through(obs_source_t *source, obs_data_t *settings,
 
 TEST(ExtremeSettings, EveryKeyAtOnceWithTheSameExtremeValue)
 {
-	ASSERT_EQ(every_key().size(), 59u + 8u);
+	ASSERT_EQ(every_key().size(), 59u + 8u + 1u);
 	obs_source_t *source = create_pattern_source("source");
 	for (const Fill &fill : FILLS) {
 		obs_data_t *settings = obs_data_create();

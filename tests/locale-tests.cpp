@@ -33,7 +33,9 @@ const std::set<std::string> &module_keys()
 			"Zoom.StageCount Zoom.EasingIn Zoom.EasingOut "
 			"Zoom.Easing.Linear Zoom.Easing.EaseInOut "
 			"Zoom.Easing.EaseOut Zoom.TrackingSmoothing "
-			"Zoom.TrackingDeadZone Help.Toggle "
+			"Zoom.TrackingDeadZone Zoom.TrackingSubject "
+			"Zoom.TrackingSubject.Auto Zoom.TrackingSubject.Pointer "
+			"Zoom.TrackingSubject.Face Help.Toggle "
 			"Help.Text Help.Group About.Text About.Group");
 		std::set<std::string> k{
 			std::istream_iterator<std::string>(names),

@@ -349,7 +349,7 @@ bool start_host(const HostOptions &options)
 		answer_missing_wine_functions();
 		obs_video_info ovi = {};
 		ovi.graphics_module = graphics_module();
-		ovi.fps_num = 60;
+		ovi.fps_num = options.fps;
 		ovi.fps_den = 1;
 		ovi.base_width = options.width;
 		ovi.base_height = options.height;

@@ -20,6 +20,7 @@ struct HostOptions {
 	bool video = false;
 	uint32_t width = 256;
 	uint32_t height = 256;
+	uint32_t fps = 60;
 	/* the canvas: VIDEO_CS_2100_PQ with VIDEO_FORMAT_P010 draws it in
 	 * half floats, in Rec. 709 extended (HDR) */
 	video_colorspace colorspace = VIDEO_CS_SRGB;

@@ -140,7 +140,7 @@ protected:
 	obs_properties_t *props = nullptr;
 };
 
-TEST_P(Sheet, HoldsTheSixteenTopLevelEntriesInOrder)
+TEST_P(Sheet, HoldsTheSeventeenTopLevelEntriesInOrder)
 {
 	struct Expected {
 		std::string name;
@@ -156,6 +156,7 @@ TEST_P(Sheet, HoldsTheSixteenTopLevelEntriesInOrder)
 		 "Zoom.TrackingSmoothing"},
 		{"tracking_dead_zone", OBS_PROPERTY_FLOAT,
 		 "Zoom.TrackingDeadZone"},
+		{"tracking_subject", OBS_PROPERTY_LIST, "Zoom.TrackingSubject"},
 		{"help_group", OBS_PROPERTY_GROUP, "Help.Group"},
 		{"about_group", OBS_PROPERTY_GROUP, "About.Group"}};
 	for (int n = 8; n >= 1; n--) /* after stage_count */
@@ -164,7 +165,7 @@ TEST_P(Sheet, HoldsTheSixteenTopLevelEntriesInOrder)
 				 "Zoom.Group.Stage" + std::to_string(n)});
 
 	const auto entries = entries_of(props);
-	ASSERT_EQ(entries.size(), 16u);
+	ASSERT_EQ(entries.size(), 17u);
 	for (size_t i = 0; i < entries.size(); i++) {
 		SCOPED_TRACE(expected[i].name);
 		EXPECT_EQ(obs_property_name(entries[i]), expected[i].name);
@@ -188,6 +189,21 @@ TEST_P(Sheet, HoldsTheSixteenTopLevelEntriesInOrder)
 			    0.0, 0.95, 0.01);
 	expect_float_slider(obs_properties_get(props, "tracking_dead_zone"),
 			    0.0, 0.9, 0.05);
+
+	/* what tracking follows: the stored strings, in this order */
+	obs_property_t *subject = obs_properties_get(props, "tracking_subject");
+	EXPECT_EQ(obs_property_list_format(subject), OBS_COMBO_FORMAT_STRING);
+	const char *const subjects[][2] = {
+		{"auto", "Zoom.TrackingSubject.Auto"},
+		{"pointer", "Zoom.TrackingSubject.Pointer"},
+		{"face", "Zoom.TrackingSubject.Face"}};
+	ASSERT_EQ(obs_property_list_item_count(subject), 3u);
+	for (size_t i = 0; i < 3; i++) {
+		EXPECT_STREQ(obs_property_list_item_string(subject, i),
+			     subjects[i][0]);
+		EXPECT_EQ(std::string(obs_property_list_item_name(subject, i)),
+			  text_of(subjects[i][1]));
+	}
 }
 
 TEST_P(Sheet, EachZoomGroupListsItsTargetInOrder)
@@ -422,7 +438,7 @@ TEST(Properties, EditsExactlyTheSettingsThatHaveDefaults)
 		registered.insert(obs_data_item_get_name(item));
 
 	/* the 58 names themselves: settings-tests */
-	EXPECT_EQ(edited.size(), 59u + 8u);
+	EXPECT_EQ(edited.size(), 59u + 8u + 1u);
 	EXPECT_EQ(edited, registered);
 
 	std::set<std::string> sheet_only = {"idle_group", "help_group",
@@ -451,8 +467,25 @@ TEST(Properties, EditsExactlyTheSettingsThatHaveDefaults)
 			EXPECT_LE(v, obs_property_float_max(p));
 			break;
 		}
-		case OBS_PROPERTY_INT:
-		case OBS_PROPERTY_LIST: {
+		case OBS_PROPERTY_LIST:
+			if (obs_property_list_format(p) ==
+			    OBS_COMBO_FORMAT_STRING) {
+				ASSERT_EQ(obs_data_item_gettype(item),
+					  OBS_DATA_STRING);
+				const std::string v =
+					obs_data_get_default_string(defaults,
+								    name);
+				bool listed = false;
+				for (size_t i = 0;
+				     i < obs_property_list_item_count(p); i++)
+					listed |= v ==
+						  obs_property_list_item_string(
+							  p, i);
+				EXPECT_TRUE(listed) << v;
+				break;
+			}
+			[[fallthrough]];
+		case OBS_PROPERTY_INT: {
 			ASSERT_EQ(obs_data_item_gettype(item), OBS_DATA_NUMBER);
 			EXPECT_EQ(obs_data_item_numtype(item),
 				  OBS_DATA_NUM_INT);

@@ -53,7 +53,7 @@ TEST(Defaults, RegistersTheFiftyNineKeysThenAHoldKeyPerStage)
 		"idle_zoom_factor", "idle_center_tracking", "idle_center_x",
 		"idle_center_y",    "idle_duration",        "easing_in",
 		"easing_out",       "tracking_smoothing",   "help_show",
-		"stage_count",      "tracking_dead_zone"};
+		"stage_count",      "tracking_dead_zone",   "tracking_subject"};
 	for (int n = 1; n <= 8; n++)
 		for (const char *suffix :
 		     {"name", "zoom_factor", "center_tracking", "center_x",
@@ -71,7 +71,7 @@ TEST(Defaults, RegistersTheFiftyNineKeysThenAHoldKeyPerStage)
 	/* libobs keeps the items sorted by name */
 	std::sort(keys.begin(), keys.end());
 	std::sort(expected.begin(), expected.end());
-	EXPECT_EQ(keys.size(), 59u + 8u);
+	EXPECT_EQ(keys.size(), 59u + 8u + 1u);
 	EXPECT_EQ(keys, expected);
 
 	/* the values themselves reach the instance: EmptySettingsGiveTheDefaults */
@@ -152,6 +152,29 @@ TEST(Create, StartsAtRestOnTheIdleZoomWithTheCentreInTheMiddle)
 	EXPECT_GT(f->current_center_y, 0.5);
 	EXPECT_LT(f->current_center_y, 0.7);
 	EXPECT_EQ(f->target_center_y, 0.7);
+}
+
+TEST(Update, AnUnknownTrackingSubjectFollowsAsAuto)
+{
+	const struct {
+		const char *json;
+		TrackingSubject want;
+	} cases[] = {
+		{R"({"tracking_subject": "face"})", TRACKING_FACE},
+		{R"({"tracking_subject": "pointer"})", TRACKING_POINTER},
+		{R"({"tracking_subject": "auto"})", TRACKING_AUTO},
+		{R"({"tracking_subject": "pointer"})", TRACKING_POINTER},
+		{R"({"tracking_subject": "Face"})", TRACKING_AUTO},
+		{R"({"tracking_subject": ""})", TRACKING_AUTO},
+		{R"({"tracking_subject": "face"})", TRACKING_FACE},
+		{R"({"tracking_subject": 2})", TRACKING_AUTO},
+	};
+	Filter f;
+	EXPECT_EQ(f->tracking_subject, TRACKING_AUTO);
+	for (const auto &c : cases) {
+		f.set(c.json);
+		EXPECT_EQ(f->tracking_subject, c.want) << c.json;
+	}
 }
 
 TEST(Update, TheStageListIsClampedToOneToEightButTheCountIsKept)

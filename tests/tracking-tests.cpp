@@ -163,6 +163,10 @@ struct Tracked {
 		: parent(create_pattern_source("tracked parent"))
 	{
 		OBSDataAutoRelease settings = obs_data_create_from_json(json);
+		/* a plain source follows a face unless told otherwise */
+		if (!obs_data_has_user_value(settings, "tracking_subject"))
+			obs_data_set_string(settings, "tracking_subject",
+					    "pointer");
 		filter = create_zoom_filter("tracking zoom", settings);
 		obs_source_filter_add(parent, filter);
 		tick(filter, FRAME); /* registers the hotkeys */
@@ -512,7 +516,8 @@ TEST(Tracking, StoppingNeverWaitsOnAnXServerThatDoesNotAnswer)
 		setenv("DISPLAY", silent.name.c_str(), 1);
 		obs_source_t *parent = create_pattern_source("silent parent");
 		OBSDataAutoRelease tracks = obs_data_create_from_json(
-			R"({"idle_center_tracking": true})");
+			R"({"idle_center_tracking": true,
+			    "tracking_subject": "pointer"})");
 		obs_source_t *filter =
 			create_zoom_filter("silent zoom", tracks);
 		obs_source_filter_add(parent, filter);
@@ -569,7 +574,8 @@ int leave_while_tracking(const std::string &how)
 		setenv("DISPLAY", silent, 1);
 	obs_source_t *parent = create_pattern_source("leaving parent");
 	OBSDataAutoRelease tracks =
-		obs_data_create_from_json(R"({"idle_center_tracking": true})");
+		obs_data_create_from_json(R"({"idle_center_tracking": true,
+					     "tracking_subject": "pointer"})");
 	obs_source_t *filter = create_zoom_filter("leaving zoom", tracks);
 	obs_source_filter_add(parent, filter);
 	PointerClient *pointer = zoom_data(filter)->pointer.get();

@@ -246,7 +246,8 @@ TEST(WindowsTracking, TheWindowCaptureMapsItsWindowFoundFromItsSetting)
 		obs_data_set_bool(s, "client_area", c.client_area);
 		obs_source_t *source = obs_source_create("window_capture",
 							 "window", s, nullptr);
-		const CaptureSettings found = capture_settings_of(source);
+		CaptureSettings found;
+		capture_settings_of(source, found);
 		EXPECT_EQ(found.kind, CaptureSettings::WINDOW);
 		EXPECT_EQ(found.window,
 			  uint32_t(reinterpret_cast<uintptr_t>(window.hwnd)));
@@ -320,7 +321,8 @@ TEST(WindowsTracking, TheDisplayCaptureMapsItsMonitorByIdOrIndex)
 					    c.id.c_str());
 		obs_source_t *source = obs_source_create(
 			"monitor_capture", "display", settings, nullptr);
-		const CaptureSettings found = capture_settings_of(source);
+		CaptureSettings found;
+		capture_settings_of(source, found);
 		EXPECT_EQ(found.kind, CaptureSettings::SCREEN);
 		EXPECT_EQ(found.screen, c.screen);
 		Tracked t(source);

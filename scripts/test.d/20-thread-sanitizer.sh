@@ -11,7 +11,7 @@ apt_install "${BUILD_DEPS[@]}" libgtest-dev googletest xvfb xauth \
 	libegl-mesa0 libgl1-mesa-dri
 build=${TAVIMORE_TSAN_BUILD:-build/tsan}
 flags="-fsanitize=thread -fno-omit-frame-pointer"
-tests=(hotkey-tests hotkey-stress-tests render-tests hotkey-render-tests tracking-tests
+tests=(hotkey-tests hotkey-stress-tests render-tests hotkey-render-tests tracking-tests face-tests
 	stage-key-tests remote-tests remote-stress-tests)
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -14,4 +14,8 @@ tests/with-display.sh "$build/bench/tavimore-cpu-bench" --benchmark_min_time=0.0
 # or image source to compare with)
 tests/with-display.sh "$build/bench/tavimore-render-bench" --frames=5 --scale-frames=3 \
 	${TAVIMORE_NO_OBS_PLUGINS:+--no-obs-plugins}
+# following a face needs OBS's media source
+if [ -z "${TAVIMORE_NO_OBS_PLUGINS:-}" ]; then
+	tests/with-display.sh "$build/bench/tavimore-face-bench" --seconds=2
+fi
 echo "benchmarks: smoke run passed"

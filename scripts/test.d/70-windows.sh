@@ -17,8 +17,7 @@ cd "$(dirname "$0")/../.."
 . scripts/common.sh
 started=$SECONDS
 
-command -v xvfb-run xauth wine64 makensis zip unzip debootstrap >/dev/null ||
-	apt_install xvfb xauth wine wine64 nsis zip unzip debootstrap
+apt_install xvfb xauth wine wine64 nsis zip unzip debootstrap
 build=$(bash scripts/build-windows.sh) || exit 1
 packages=$(bash scripts/package-windows.sh) || exit 1
 zip=$(sed -n 1p <<<"$packages")

@@ -1,47 +1,129 @@
 /* One frame of the zoom animation: hold keys, the eased zoom transition and
- * the smoothed glide of the crop centre, which follows the pointer while the
- * shown target tracks. */
+ * the smoothed glide of the crop centre, which follows the pointer or a face
+ * while the shown target tracks. */
 #include "zoom-filter.hpp"
 #include "zoom-core.hpp"
 #include "../tracking/capture-settings.hpp"
 
-void sync_pointer_client(ZoomFilter *filter)
+#include <algorithm>
+
+void close_face_tracker(ZoomFilter *filter)
+{
+	if (!filter->face)
+		return;
+	std::unique_ptr<FaceTracker> face;
+	obs_enter_graphics();
+	filter->face->release_graphics();
+	face = std::move(filter->face);
+	obs_leave_graphics();
+	/* the worker stops outside the graphics context */
+	face.reset();
+}
+
+static void sync_followers(ZoomFilter *filter, const CaptureSettings &capture)
 {
 	bool tracks = filter->idle.center_tracking;
 	for (const ZoomStage &stage : filter->stages)
 		tracks = tracks || stage.center_tracking;
-	if (tracks && !filter->pointer) {
+	filter->any_tracking = tracks;
+	const TrackingSubject subject =
+		tracks ? followed_subject(filter->tracking_subject,
+					  obs_filter_get_parent(filter->source),
+					  capture.kind !=
+						  CaptureSettings::WHOLE_SCREEN)
+		       : TRACKING_NONE;
+
+	if (subject == TRACKING_POINTER && !filter->pointer) {
 		filter->pointer = open_pointer_client();
-		filter->capture_check_countdown = 0;
-	} else if (!tracks && filter->pointer) {
+		if (filter->pointer)
+			filter->pointer->set_capture(capture);
+	} else if (subject != TRACKING_POINTER && filter->pointer) {
 		filter->pointer.reset();
+		filter->tracking_shown = false;
+	}
+	if (subject == TRACKING_FACE && !filter->face) {
+		auto face = std::make_unique<FaceTracker>();
+		obs_enter_graphics();
+		filter->face = std::move(face);
+		obs_leave_graphics();
+		filter->face_lost_seconds = 0.0;
+	} else if (subject != TRACKING_FACE && filter->face) {
+		close_face_tracker(filter);
 		filter->tracking_shown = false;
 	}
 }
 
-/* The centre a tracking target wants this frame: the pointer through the dead
- * zone; false (the target's own centre) while no pointer position is known
- * and none was followed before. */
-static bool tracked_centre(ZoomFilter *filter, double zoom, double &x,
-			   double &y)
+void sync_tracking(ZoomFilter *filter)
 {
-	PointerClient *pointer = filter->pointer.get();
-	if (!pointer)
-		return false;
+	capture_settings_of(obs_filter_get_parent(filter->source),
+			    filter->parent_capture);
+	sync_followers(filter, filter->parent_capture);
+	/* the next frame looks at the parent again */
+	filter->capture_check_countdown = 0;
+}
+
+/* Every CAPTURE_CHECK_FRAMES frames while any target tracks: what the
+ * parent shows, which decides what auto follows and where the pointer
+ * maps to. */
+static void check_capture(ZoomFilter *filter)
+{
 	if (filter->capture_check_countdown == 0) {
 		filter->capture_check_countdown = CAPTURE_CHECK_FRAMES;
 		capture_settings_of(obs_filter_get_parent(filter->source),
 				    filter->parent_capture);
-		pointer->set_capture(filter->parent_capture);
+		sync_followers(filter, filter->parent_capture);
+		if (filter->pointer)
+			filter->pointer->set_capture(filter->parent_capture);
 	}
 	filter->capture_check_countdown--;
+}
 
+/* The face's centre, or false while it is not seen. A face lost holds its
+ * last place for FACE_HOLD_SECONDS (`held`), then lets go. */
+static bool face_centre(ZoomFilter *filter, double dt, double &fx, double &fy,
+			bool &held)
+{
+	const FaceSighting sighting = filter->face->latest();
+	held = false;
+	if (sighting.found) {
+		filter->face_lost_seconds = 0.0;
+		fx = sighting.box.center_x();
+		fy = sighting.box.center_y();
+		return true;
+	}
+	filter->face_lost_seconds += dt;
+	held = filter->tracking_shown &&
+	       filter->face_lost_seconds < FACE_HOLD_SECONDS;
+	return false;
+}
+
+/* The centre a tracking target wants this frame: the pointer or the face
+ * through the dead zone; false (the target's own centre) while neither is
+ * known and none was followed before, or once a lost face's hold is over. */
+static bool tracked_centre(ZoomFilter *filter, double zoom, double dt,
+			   double &x, double &y)
+{
 	double fx;
 	double fy;
-	if (pointer->latest(fx, fy)) {
+	bool seen = false;
+	if (filter->pointer) {
+		seen = filter->pointer->latest(fx, fy);
+	} else if (filter->face) {
+		bool held;
+		seen = face_centre(filter, dt, fx, fy, held);
+		if (!seen && !held && filter->tracking_shown) {
+			/* the hold is over: back to the target's centre */
+			filter->tracking_shown = false;
+			filter->face_return_seconds = 0.0;
+		}
+	} else {
+		return false;
+	}
+	if (seen) {
 		const double half = window_half_size(zoom);
 		if (!filter->tracking_shown) {
-			/* a view that starts tracking starts on the pointer */
+			/* a view that starts tracking starts on what it
+			 * follows */
 			filter->tracked_x = fx;
 			filter->tracked_y = fy;
 		}
@@ -102,11 +184,26 @@ void zoom_filter_tick(void *data, float seconds)
 		tracking = target.center_tracking;
 	}
 
-	/* the pointer and the parent's settings are read without the lock */
-	if (!tracking || !tracked_centre(filter, zoom, center_x, center_y))
+	/* the pointer, the face and the parent's settings are read without
+	 * the lock */
+	if (filter->any_tracking)
+		check_capture(filter);
+	if (filter->face)
+		filter->face->tick(dt);
+	if (!tracking || !tracked_centre(filter, zoom, dt, center_x, center_y))
 		filter->tracking_shown = false;
 
-	const double keep = smoothing_keep(dt, filter->tracking_smoothing);
+	/* a face, seen a few times a second, is always glided to, and so is
+	 * the target's centre when a lost face's hold is over */
+	filter->face_return_seconds += dt;
+	const bool face_glide = filter->face && (filter->tracking_shown ||
+						 filter->face_return_seconds <
+							 FACE_RETURN_SECONDS);
+	const double smoothing = face_glide
+					 ? std::max(filter->tracking_smoothing,
+						    FACE_MIN_SMOOTHING)
+					 : filter->tracking_smoothing;
+	const double keep = smoothing_keep(dt, smoothing);
 
 	/* the centre too is read by render, which may run on another thread
 	 * (a screenshot, a read-back) */

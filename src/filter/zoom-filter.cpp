@@ -82,6 +82,7 @@ static void zoom_filter_destroy(void *data)
 	 * with it, and no work is under way meanwhile */
 	unregister_all_hotkeys(filter);
 	obs_weak_source_release(filter->wanted_parent);
+	close_face_tracker(filter);
 
 	obs_enter_graphics();
 	if (filter->effect)

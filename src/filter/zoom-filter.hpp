@@ -6,6 +6,7 @@
 
 #include <obs-module.h>
 
+#include "../tracking/face-tracker.hpp"
 #include "../tracking/pointer-source.hpp"
 
 #include <atomic>
@@ -172,6 +173,19 @@ struct ZoomFilter {
 	double tracked_y = 0.5;
 	uint32_t capture_check_countdown = 0;
 	CaptureSettings parent_capture;
+
+	/*
+	 * What the tracking targets follow ("tracking_subject"), and whether
+	 * any target tracks. The face tracker exists only while one follows a
+	 * face; render uses it inside the graphics context, so it is made and
+	 * dropped inside it too. The seconds since the face was last seen
+	 * count the hold; those since the hold ended, the glide back.
+	 */
+	TrackingSubject tracking_subject = TRACKING_AUTO;
+	bool any_tracking = false;
+	std::unique_ptr<FaceTracker> face;
+	double face_lost_seconds = 0.0;
+	double face_return_seconds = FACE_RETURN_SECONDS;
 };
 
 /* descriptor and lifecycle: false when libobs refused the filter type */
@@ -180,7 +194,12 @@ bool register_zoom_filter();
 /* settings */
 void zoom_filter_get_defaults(obs_data_t *settings);
 void zoom_filter_update(void *data, obs_data_t *settings);
-void sync_pointer_client(ZoomFilter *filter);
+/* Opens or closes the pointer and the face tracker for what the tracking
+ * targets follow on the filter's parent now. Graphics thread, outside the
+ * graphics context. */
+void sync_tracking(ZoomFilter *filter);
+/* Drops the face tracker (destroy, or following ends). */
+void close_face_tracker(ZoomFilter *filter);
 
 /* the stage list and its hotkeys */
 void sync_stages(ZoomFilter *filter);

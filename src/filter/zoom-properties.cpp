@@ -84,6 +84,17 @@ obs_properties_t *zoom_filter_properties(void *data)
 		props, "tracking_dead_zone",
 		obs_module_text("Zoom.TrackingDeadZone"), DEAD_ZONE_MIN,
 		DEAD_ZONE_MAX, 0.05);
+	obs_property_t *subject = obs_properties_add_list(
+		props, "tracking_subject",
+		obs_module_text("Zoom.TrackingSubject"), OBS_COMBO_TYPE_LIST,
+		OBS_COMBO_FORMAT_STRING);
+	obs_property_list_add_string(
+		subject, obs_module_text("Zoom.TrackingSubject.Auto"), "auto");
+	obs_property_list_add_string(
+		subject, obs_module_text("Zoom.TrackingSubject.Pointer"),
+		"pointer");
+	obs_property_list_add_string(
+		subject, obs_module_text("Zoom.TrackingSubject.Face"), "face");
 
 	obs_properties_t *help = obs_properties_create();
 	obs_property_t *show = obs_properties_add_bool(

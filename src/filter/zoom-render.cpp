@@ -262,6 +262,25 @@ static void draw_parent(ZoomFilter *filter, obs_source_t *parent,
 	gs_projection_pop();
 }
 
+/* Once the filter has drawn its output (the input's frame is then ready, an
+ * asynchronous source's converted), the face tracker may draw the input
+ * small for its detector. */
+struct FaceLook {
+	ZoomFilter *filter;
+	obs_source_t *target;
+	obs_source_t *parent;
+	uint32_t width;
+	uint32_t height;
+	~FaceLook()
+	{
+		if (!filter->face)
+			return;
+		filter->drawing_parent = true;
+		filter->face->frame(target, parent, width, height);
+		filter->drawing_parent = false;
+	}
+};
+
 void zoom_filter_render(void *data, gs_effect_t *)
 {
 	auto *filter = static_cast<ZoomFilter *>(data);
@@ -285,6 +304,7 @@ void zoom_filter_render(void *data, gs_effect_t *)
 		obs_source_skip_video_filter(filter->source);
 		return;
 	}
+	const FaceLook look{filter, target, parent, width, height};
 
 	CropWindow window;
 	{

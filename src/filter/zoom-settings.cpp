@@ -37,6 +37,7 @@ void zoom_filter_get_defaults(obs_data_t *settings)
 
 	obs_data_set_default_double(settings, "tracking_dead_zone",
 				    DEFAULT_DEAD_ZONE);
+	obs_data_set_default_string(settings, "tracking_subject", "auto");
 }
 
 void zoom_filter_update(void *data, obs_data_t *settings)
@@ -76,6 +77,8 @@ void zoom_filter_update(void *data, obs_data_t *settings)
 		static_cast<int32_t>(obs_data_get_int(settings, "stage_count"));
 	filter->tracking_dead_zone = clamp_dead_zone(
 		obs_data_get_double(settings, "tracking_dead_zone"));
+	filter->tracking_subject = tracking_subject_from(
+		obs_data_get_string(settings, "tracking_subject"));
 
 	reading.unlock();
 	follow_parent(filter);
@@ -83,7 +86,7 @@ void zoom_filter_update(void *data, obs_data_t *settings)
 	reading.lock();
 
 	/* keys and requests read the stages on other threads */
-	std::lock_guard<std::mutex> guard(filter->lock);
+	std::unique_lock<std::mutex> guard(filter->lock);
 	for (size_t i = 0; i < filter->stages.size(); i++) {
 		const TargetKeys &keys = stage_keys(static_cast<int>(i));
 		ZoomStage &stage = filter->stages[i];
@@ -98,6 +101,9 @@ void zoom_filter_update(void *data, obs_data_t *settings)
 		stage.center_y = obs_data_get_double(settings, keys.center_y);
 		stage.duration = obs_data_get_double(settings, keys.duration);
 	}
+	guard.unlock();
 	reading.unlock();
-	sync_pointer_client(filter);
+	/* outside `lock`: opening or closing the face tracker enters the
+	 * graphics context, inside which render takes `lock` */
+	sync_tracking(filter);
 }

@@ -234,13 +234,17 @@ HWND capture_window(const char *setting, int priority)
 
 } // namespace
 
-CaptureSettings capture_settings_of(obs_source_t *parent)
+void capture_settings_of(obs_source_t *parent, CaptureSettings &capture)
 {
-	CaptureSettings capture;
+	/* filled in place: the strings keep their storage */
+	capture.kind = CaptureSettings::WHOLE_SCREEN;
+	capture.screen = 0;
+	capture.window = 0;
+	capture.include_border = false;
 	const char *id = parent ? obs_source_get_unversioned_id(parent)
 				: nullptr;
 	if (!id)
-		return capture;
+		return;
 	if (std::strcmp(id, "monitor_capture") == 0) {
 		OBSDataAutoRelease settings = obs_source_get_settings(parent);
 		capture.kind = CaptureSettings::SCREEN;
@@ -258,5 +262,4 @@ CaptureSettings capture_settings_of(obs_source_t *parent)
 		capture.include_border =
 			!obs_data_get_bool(settings, "client_area");
 	}
-	return capture;
 }

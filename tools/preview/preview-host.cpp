@@ -6,6 +6,7 @@
 
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
+#include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -17,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <mutex>
 #include <stdexcept>
 
@@ -125,6 +127,41 @@ obs_register_source_s(const struct obs_source_info *info, size_t size)
 /* The display is opened once and kept: an Xvfb started by xvfb-run resets
  * when its last client leaves and refuses connections meanwhile. */
 static Display *shared_display = nullptr;
+
+/* Whether a thread of this process named "tavimore-face" is running (not
+ * waiting). */
+static bool face_detector_busy()
+{
+	bool busy = false;
+	DIR *dir = opendir("/proc/self/task");
+	while (dirent *e = dir ? readdir(dir) : nullptr) {
+		const std::string task =
+			std::string("/proc/self/task/") + e->d_name;
+		std::ifstream comm(task + "/comm");
+		std::string name;
+		if (!std::getline(comm, name) || name != "tavimore-face")
+			continue;
+		/* "pid (name) state ...": the state follows the name */
+		std::ifstream stat(task + "/stat");
+		std::string line;
+		std::getline(stat, line);
+		const size_t close = line.rfind(')');
+		if (close != std::string::npos && close + 2 < line.size() &&
+		    line[close + 2] == 'R')
+			busy = true;
+	}
+	if (dir)
+		closedir(dir);
+	return busy;
+}
+
+void wait_for_face_detector()
+{
+	/* the picture handed over in this frame wakes it a moment later */
+	usleep(5000);
+	for (int i = 0; i < 10000 && face_detector_busy(); i++)
+		usleep(1000);
+}
 
 void move_pointer(double fx, double fy)
 {
@@ -331,6 +368,23 @@ void PreviewHost::create_filter(const RgbaImage &picture, uint32_t w,
 		throw std::runtime_error("cannot make a render target of " +
 					 std::to_string(w) + "x" +
 					 std::to_string(h));
+}
+
+void PreviewHost::set_picture(const RgbaImage &picture)
+{
+	auto *in = static_cast<Input *>(obs_obj_get_data(input));
+	const uint8_t *planes[] = {picture.pixels.data()};
+	obs_enter_graphics();
+	gs_texture_t *texture = gs_texture_create(picture.width, picture.height,
+						  GS_RGBA, 1, planes, 0);
+	if (texture) {
+		gs_texture_destroy(in->texture);
+		in->texture = texture;
+	}
+	obs_leave_graphics();
+	if (!texture)
+		throw std::runtime_error(
+			"cannot make a texture of the picture");
 }
 
 std::map<std::string, obs_hotkey_id> PreviewHost::hotkeys() const

@@ -42,6 +42,9 @@ public:
 	void create_filter(const RgbaImage &input, uint32_t width,
 			   uint32_t height, obs_data_t *settings);
 
+	/* Shows another picture of the same size (a video's next frame). */
+	void set_picture(const RgbaImage &picture);
+
 	/* The ids of the hotkeys registered on the input, by name. */
 	std::map<std::string, obs_hotkey_id> hotkeys() const;
 
@@ -70,6 +73,9 @@ bool x_display_available();
  * then gives the module's pointer sampler, which runs in real time, 0.1 s
  * to read it. */
 void move_pointer(double fx, double fy);
+/* Waits (up to 10 s) until the module's face detector thread, if any, has
+ * finished its work: it runs in real time beside the frames. */
+void wait_for_face_detector();
 /* The last error line that libobs logged (e.g. why a JSON text did not
  * parse); empty when none. */
 std::string last_libobs_error();

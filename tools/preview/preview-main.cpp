@@ -13,6 +13,7 @@
 #include "preview-host.hpp"
 #include "scenario.hpp"
 #include "video-file.hpp"
+#include "video-input.hpp"
 
 #include <obs.hpp>
 
@@ -59,8 +60,13 @@ void usage()
 		"  --card NAME         generated picture when there is no --image: \"test\"\n"
 		"                      (grid, labelled quadrants, gradient; the default) or\n"
 		"                      \"coords\" (red = x, green = y, for checking pixels)\n"
-		"  --size WxH          frame size (16..4096 each); default: the image's own\n"
-		"                      size, 640x360 for the test card, 256x256 for coords\n"
+		"  --input-video FILE  a video to zoom into instead of a picture, frame by\n"
+		"                      frame at --fps (decoded by the ffmpeg program); then\n"
+		"                      each frame also waits for the module's face detector,\n"
+		"                      which runs on its own thread in real time\n"
+		"  --size WxH          frame size (16..4096 each); default: the image's or\n"
+		"                      video's own size, 640x360 for the test card, 256x256\n"
+		"                      for coords\n"
 		"\n"
 		"Filter settings (the keys of the filter's settings object; --list-settings)\n"
 		"  --settings FILE     JSON object in the settings object's own format; keys\n"
@@ -85,6 +91,11 @@ void usage()
 		"  --duration S        length in seconds (default: the timeline's end line,\n"
 		"                      else 2 s after its last event); events after it are\n"
 		"                      not played\n"
+		"  --demo NAME         the built-in scenario used when --settings or\n"
+		"                      --timeline is left out: \"zoom\" (the default: stages,\n"
+		"                      hold keys, the pointer) or \"face\" (the view follows\n"
+		"                      the face in --input-video; scripts/face-media.sh DIR\n"
+		"                      demo makes such a video from a real photo)\n"
 		"  --print-demo        print the demo's settings and timeline, then exit\n"
 		"\n"
 		"Output\n"
@@ -125,6 +136,8 @@ void usage()
 
 struct Options {
 	std::string image;
+	std::string input_video;
+	std::string demo = "zoom";
 	std::string card = "test";
 	uint32_t width = 0;
 	uint32_t height = 0;
@@ -177,10 +190,16 @@ void parse_size(const std::string &text, Options &o)
 void parse_arguments(int argc, char **argv, Options &o)
 {
 	const std::map<std::string, std::string *> texts = {
-		{"--image", &o.image},   {"--settings", &o.settings_file},
-		{"--output", &o.output}, {"--timeline", &o.timeline_file},
-		{"--module", &o.module}, {"--data", &o.data},
-		{"--card", &o.card},     {"--video", &o.video}};
+		{"--image", &o.image},
+		{"--settings", &o.settings_file},
+		{"--output", &o.output},
+		{"--timeline", &o.timeline_file},
+		{"--module", &o.module},
+		{"--data", &o.data},
+		{"--card", &o.card},
+		{"--video", &o.video},
+		{"--input-video", &o.input_video},
+		{"--demo", &o.demo}};
 	const std::map<std::string, std::pair<bool *, bool>> switches = {
 		{"--no-frames", {&o.frames, false}},
 		{"--no-gif", {&o.gif, false}},
@@ -213,6 +232,9 @@ void parse_arguments(int argc, char **argv, Options &o)
 		if (!inline_value)
 			value = argv[++i];
 
+		if (arg == "--demo" && value != "zoom" && value != "face")
+			throw UsageError("--demo is zoom or face, not \"" +
+					 value + "\"");
 		if (arg == "--card" && value != "test" && value != "coords")
 			throw UsageError("--card is test or coords, not \"" +
 					 value + "\"");
@@ -462,7 +484,19 @@ int run(const Options &o, const Timeline &timeline, obs_data_t *base,
 	RgbaImage picture;
 	uint32_t width = o.width;
 	uint32_t height = o.height;
-	if (!o.image.empty()) {
+	std::unique_ptr<VideoInput> input_video;
+	if (!o.input_video.empty()) {
+		if (!width)
+			VideoInput::size_of(o.input_video, width, height);
+		if (width < 16 || height < 16 || width > 4096 || height > 4096)
+			throw UsageError("the video " + o.input_video + " is " +
+					 std::to_string(width) + "x" +
+					 std::to_string(height) +
+					 "; use --size within 16..4096");
+		input_video = std::make_unique<VideoInput>(o.input_video, width,
+							   height, o.fps);
+		picture = input_video->next();
+	} else if (!o.image.empty()) {
 		try {
 			picture = host.load_image(o.image);
 		} catch (const std::runtime_error &e) {
@@ -579,9 +613,13 @@ int run(const Options &o, const Timeline &timeline, obs_data_t *base,
 				obs_hotkey_trigger_routed_callback(
 					ids.at(next->hotkey), false);
 		}
+		if (input_video && i > 0)
+			host.set_picture(input_video->next());
 		if (i > 0)
 			host.tick(dt);
 		const RgbaImage frame = host.render();
+		if (input_video)
+			wait_for_face_detector();
 		if (o.frames)
 			write_png(folder->file(frame_name(i, count)), frame);
 		if (video)
@@ -642,21 +680,31 @@ int main(int argc, char **argv)
 				    TAVIMORE_VERSION, obs_get_version_string());
 			return 0;
 		}
+		const bool face = options.demo == "face";
+		const char *const demo_settings = face ? face_demo_settings_json
+						       : demo_settings_json;
+		const char *const demo_events = face ? face_demo_timeline
+						     : demo_timeline;
 		if (options.print_demo) {
 			std::printf("# settings (--settings FILE)\n%s\n"
 				    "# timeline (--timeline FILE)\n%s",
-				    demo_settings_json, demo_timeline);
+				    demo_settings, demo_events);
 			return 0;
 		}
+		if (face && options.input_video.empty())
+			throw UsageError("--demo face follows the face in a "
+					 "video: give one with --input-video");
+		if (!options.input_video.empty() && !options.image.empty())
+			throw UsageError(
+				"--image and --input-video cannot go together");
 
 		/* read and check the input files before anything starts */
-		const bool demo_settings = options.settings_file.empty();
+		const bool from_demo = options.settings_file.empty();
 		const std::string settings_origin =
-			demo_settings ? "the demo settings"
-				      : options.settings_file;
+			from_demo ? "the demo settings" : options.settings_file;
 		OBSDataAutoRelease settings = parse_settings_json(
-			demo_settings
-				? demo_settings_json
+			from_demo
+				? demo_settings
 				: read_file("settings", options.settings_file),
 			settings_origin);
 		const std::string &timeline_file = options.timeline_file;
@@ -664,7 +712,7 @@ int main(int argc, char **argv)
 		try {
 			timeline = parse_timeline(
 				timeline_file.empty()
-					? demo_timeline
+					? demo_events
 					: read_file("timeline", timeline_file),
 				timeline_file.empty() ? "(the demo's)"
 						      : timeline_file);
@@ -673,6 +721,8 @@ int main(int argc, char **argv)
 		}
 		if (!options.image.empty())
 			check_readable("the image", options.image);
+		if (!options.input_video.empty())
+			check_readable("the video", options.input_video);
 		check_readable("the module", options.module);
 		if (access((options.data + "/zoom-crop.effect").c_str(),
 			   R_OK) != 0)

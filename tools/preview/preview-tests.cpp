@@ -331,16 +331,19 @@ TEST_F(PreviewTest, ListsTheFiltersSettingsAndDocumentsItself)
 {
 	const Result keys = run({"--list-settings"});
 	ASSERT_EQ(keys.status, 0) << keys.err;
-	EXPECT_EQ(std::count(keys.out.begin(), keys.out.end(), '\n'), 59 + 8);
+	EXPECT_EQ(std::count(keys.out.begin(), keys.out.end(), '\n'),
+		  59 + 8 + 1);
 	EXPECT_NE(keys.out.find("stage_8_duration"), std::string::npos);
 	EXPECT_NE(keys.out.find("tracking_dead_zone"), std::string::npos);
 	EXPECT_NE(keys.out.find("stage_8_hold"), std::string::npos);
+	EXPECT_NE(keys.out.find("tracking_subject"), std::string::npos);
 
 	const Result help = run({"--help"});
 	EXPECT_EQ(help.status, 0);
 	for (const char *option :
 	     {"--image", "--settings", "--set", "--timeline", "--fps",
-	      "--output", "--video", ".mp4", ".webm", "--module", "--data"})
+	      "--output", "--video", ".mp4", ".webm", "--module", "--data",
+	      "--input-video", "--demo"})
 		EXPECT_NE(help.out.find(option), std::string::npos) << option;
 }
 
@@ -644,11 +647,12 @@ TEST_F(PreviewTest, TheShownCentreGlidesWithTheSmoothingTimeConstant)
 TEST_F(PreviewTest, PointerLinesMoveTheRealPointerThatATrackingStageFollows)
 {
 	/* the tool's input is no capture: the whole X screen maps onto it */
-	ASSERT_TRUE(render_card("0 pointer 0.3 0.6\n0 tap tavimore.stage_1\n"
-				"1 pointer 0.7 0.4\n2 end\n",
-				{"stage_1_center_tracking=true",
-				 "stage_1_duration=0", "tracking_smoothing=0",
-				 "tracking_dead_zone=0"}));
+	ASSERT_TRUE(
+		render_card("0 pointer 0.3 0.6\n0 tap tavimore.stage_1\n"
+			    "1 pointer 0.7 0.4\n2 end\n",
+			    {"stage_1_center_tracking=true",
+			     "tracking_subject=pointer", "stage_1_duration=0",
+			     "tracking_smoothing=0", "tracking_dead_zone=0"}));
 	const struct {
 		int frame;
 		double x, y;
@@ -672,6 +676,38 @@ TEST_F(PreviewTest, PointerLinesMoveTheRealPointerThatATrackingStageFollows)
 		EXPECT_NEAR(cx, c.x, 2.0 / 256);
 		EXPECT_NEAR(cy, c.y, 2.0 / 256);
 	}
+}
+
+TEST_F(PreviewTest, TheFaceDemoFollowsTheFaceInAVideo)
+{
+	/* a head on a grey canvas, still at the left, moving right between
+	 * 3 s and 5 s (scripts/face-media.sh); zoom 2 shows half of it */
+	const Result r = run({"--demo", "face", "--input-video",
+			      std::string(TAVIMORE_FACE_MEDIA) + "/moving.mp4",
+			      "--fps", "10", "--duration", "7", "--no-gif",
+			      "--output", dir + "/out"});
+	ASSERT_EQ(r.status, 0) << r.err;
+	/* whether a band of columns of a frame is the bare canvas */
+	const auto canvas = [](const RgbaImage &f, size_t x0, size_t x1) {
+		for (size_t y = 0; y < f.height; y++)
+			for (size_t x = x0; x < x1; x++)
+				for (int c = 0; c < 3; c++)
+					if (std::abs(int(f.pixels[(y * f.width +
+								   x) * 4 +
+								  c]) -
+						     0x5a) > 6)
+						return false;
+		return true;
+	};
+	/* at rest on the left face (the window stops at the frame's left
+	 * edge): the head fills the view up to x 512 */
+	const RgbaImage left = frame(25);
+	EXPECT_FALSE(canvas(left, 420, 500));
+	EXPECT_TRUE(canvas(left, 560, 640));
+	/* on the face at the right: the head from x 128 on */
+	const RgbaImage right = frame(69);
+	EXPECT_TRUE(canvas(right, 0, 100));
+	EXPECT_FALSE(canvas(right, 150, 250));
 }
 
 } // namespace

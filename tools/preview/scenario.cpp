@@ -41,7 +41,22 @@ const char *const demo_settings_json = R"({
     "stage_3_name": "Follow",
     "stage_3_zoom_factor": 2.5,
     "stage_3_center_tracking": true,
+    "tracking_subject": "pointer",
     "stage_3_duration": 0.8
+}
+)";
+
+const char *const face_demo_timeline =
+	R"(# The idle view, at twice the size, follows the face in the input
+# video; when the face has left, it holds its place for two seconds, then
+# eases back to the view's own centre.
+10 end
+)";
+
+const char *const face_demo_settings_json = R"({
+    "idle_zoom_factor": 2.0,
+    "idle_center_tracking": true,
+    "tracking_subject": "face"
 }
 )";
 

@@ -36,3 +36,8 @@ Timeline parse_timeline(const std::string &text, const std::string &origin);
 extern const char *const demo_timeline;
 /* The demo's filter settings, in the settings object's JSON format. */
 extern const char *const demo_settings_json;
+/* The face demo (--demo face, with a video as the input): the idle view,
+ * zoomed in, follows the face in the video, holds it when it is gone and
+ * then eases back. */
+extern const char *const face_demo_timeline;
+extern const char *const face_demo_settings_json;

@@ -1,0 +1,218 @@
+#include "face-tracker.hpp"
+#include "face-detector.hpp"
+
+#include <util/platform.h>
+
+#include <cstring>
+
+#if defined(__linux__)
+#include <pthread.h>
+#endif
+
+/* More faces than this in one picture are not looked at. */
+constexpr int MAX_FACES = 16;
+
+FaceTracker::FaceTracker()
+	: picture(size_t(FACE_PICTURE_MAX) * FACE_PICTURE_MAX * 4)
+{
+	worker = std::thread([this] { run(); });
+}
+
+FaceTracker::~FaceTracker()
+{
+	{
+		std::lock_guard<std::mutex> guard(lock);
+		stopping = true;
+	}
+	wake.notify_all();
+	worker.join();
+}
+
+void FaceTracker::release_graphics()
+{
+	gs_stagesurface_destroy(stage);
+	gs_texrender_destroy(texrender);
+	stage = nullptr;
+	texrender = nullptr;
+	staged = false;
+}
+
+void FaceTracker::frame(obs_source_t *target, obs_source_t *parent,
+			uint32_t width, uint32_t height)
+{
+	const uint64_t tick = ticks.load();
+	if (tick == last_tick)
+		return;
+	last_tick = tick;
+	if (staged) {
+		/* a frame later the GPU has finished the copy: mapping it
+		 * does not wait */
+		const uint64_t start = os_gettime_ns();
+		hand_over();
+		frame_ns += os_gettime_ns() - start;
+		return;
+	}
+	const double now = clock_seconds.load();
+	if (now < next_look)
+		return;
+
+	FaceRegion region;
+	bool followed;
+	{
+		std::lock_guard<std::mutex> guard(lock);
+		if (picture_ready)
+			return; /* the worker is still on the last one */
+		followed = following;
+		/* after a miss, or when the source has changed size (another
+		 * picture), the whole frame */
+		const bool around_face = following && !missed &&
+					 width == followed_width &&
+					 height == followed_height;
+		if (!face_region(width, height,
+				 around_face ? &look_box : nullptr, region))
+			return;
+	}
+	next_look =
+		now + (followed ? FACE_FOLLOW_INTERVAL : FACE_SEARCH_INTERVAL);
+	const uint64_t start = os_gettime_ns();
+	draw(target, parent, region);
+	frame_ns += os_gettime_ns() - start;
+	staged_width = width;
+	staged_height = height;
+}
+
+void FaceTracker::draw(obs_source_t *target, obs_source_t *parent,
+		       const FaceRegion &region)
+{
+	if (!texrender)
+		texrender = gs_texrender_create(GS_RGBA, GS_ZS_NONE);
+	if (!stage)
+		stage = gs_stagesurface_create(FACE_PICTURE_MAX,
+					       FACE_PICTURE_MAX, GS_RGBA);
+	if (!texrender || !stage)
+		return;
+	gs_texrender_reset(texrender);
+	if (!gs_texrender_begin_with_color_space(texrender, FACE_PICTURE_MAX,
+						 FACE_PICTURE_MAX, GS_CS_SRGB))
+		return;
+	vec4 clear;
+	vec4_zero(&clear);
+	gs_clear(GS_CLEAR_COLOR, &clear, 0.0f, 0);
+	/* the region fills the top-left corner of the texture */
+	gs_set_viewport(0, 0, region.width, region.height);
+	gs_ortho(float(region.x0), float(region.x1), float(region.y0),
+		 float(region.y1), -100.0f, 100.0f);
+	gs_blend_state_push();
+	gs_blend_function_separate(GS_BLEND_SRCALPHA, GS_BLEND_INVSRCALPHA,
+				   GS_BLEND_ONE, GS_BLEND_INVSRCALPHA);
+	/* as the filter draws its input: a plain parent through libobs's
+	 * default effect, any other target through its own render */
+	const uint32_t flags = obs_source_get_output_flags(parent);
+	if (target == parent &&
+	    !(flags & (OBS_SOURCE_CUSTOM_DRAW | OBS_SOURCE_ASYNC)))
+		obs_source_default_render(target);
+	else
+		obs_source_video_render(target);
+	gs_blend_state_pop();
+	gs_texrender_end(texrender);
+
+	gs_stage_texture(stage, gs_texrender_get_texture(texrender));
+	staged = true;
+	staged_region = region;
+}
+
+void FaceTracker::hand_over()
+{
+	staged = false;
+	uint8_t *data = nullptr;
+	uint32_t linesize = 0;
+	if (!gs_stagesurface_map(stage, &data, &linesize))
+		return;
+	/* the worker is idle: nothing was handed over since the look was
+	 * drawn, and only this thread hands over */
+	const size_t row = size_t(staged_region.width) * 4;
+	const size_t stride = size_t(FACE_PICTURE_MAX) * 4;
+	for (int y = 0; y < staged_region.height; y++)
+		std::memcpy(picture.data() + y * stride,
+			    data + size_t(y) * linesize, row);
+	gs_stagesurface_unmap(stage);
+	readback_count++;
+	{
+		std::lock_guard<std::mutex> guard(lock);
+		picture_ready = true;
+		picture_region = staged_region;
+		picture_width = staged_width;
+		picture_height = staged_height;
+	}
+	wake.notify_one();
+}
+
+void FaceTracker::run()
+{
+#if defined(__linux__)
+	pthread_setname_np(pthread_self(), "tavimore-face");
+#endif
+	detector = std::make_unique<FaceDetector>();
+	FoundFace found[MAX_FACES];
+	FaceBox boxes[MAX_FACES];
+
+	std::unique_lock<std::mutex> guard(lock);
+	for (;;) {
+		wake.wait(guard, [this] { return stopping || picture_ready; });
+		if (stopping)
+			break;
+		const FaceRegion region = picture_region;
+		const double width = picture_width;
+		const double height = picture_height;
+		guard.unlock();
+
+		const int n = detector->detect(picture.data(), region.width,
+					       region.height,
+					       FACE_PICTURE_MAX * 4, found,
+					       MAX_FACES);
+		for (int i = 0; i < n; i++)
+			boxes[i] = box_in_source(region, width, height,
+						 found[i].left, found[i].top,
+						 found[i].width,
+						 found[i].height);
+		const auto now = std::chrono::steady_clock::now();
+
+		guard.lock();
+		/* a source of another size shows another picture: its
+		 * largest face is followed */
+		if (width != followed_width || height != followed_height) {
+			following = false;
+			followed_width = width;
+			followed_height = height;
+		}
+		/* a face unseen for a while may have gone further */
+		const double unseen =
+			std::chrono::duration<double>(now - last_seen).count();
+		const int chosen = pick_face(
+			boxes, n, following ? &published.box : nullptr, width,
+			height, face_reach(unseen));
+		if (chosen >= 0) {
+			const FaceBox &box = boxes[chosen];
+			look_box = following ? averaged_box(look_box, box)
+					     : box;
+			published.box = following
+						? steady_box(published.box, box)
+						: box;
+			published.found = true;
+			published.hits++;
+			following = true;
+			missed = false;
+			last_seen = now;
+		} else {
+			published.found = false;
+			missed = true;
+			/* past the hold, any face may be followed anew */
+			if (following &&
+			    now - last_seen >= std::chrono::duration<double>(
+						       FACE_HOLD_SECONDS))
+				following = false;
+		}
+		published.looks++;
+		picture_ready = false;
+	}
+}

@@ -1,0 +1,133 @@
+/*
+ * Where the face is, as fractions of what a filter's input shows. A filter
+ * that follows a face holds a FaceTracker; its tick asks for the latest
+ * sighting and gets plain numbers back, never waiting on the GPU or the
+ * detector.
+ *
+ * Threads: `frame` runs on whichever thread draws the filter, inside the
+ * graphics context; it draws the input small a few times a second, copies
+ * it to a stage surface and maps that on a later frame, so it never waits
+ * for the GPU. The copy goes to the tracker's own worker thread
+ * ("tavimore-face"), which runs the detector and publishes the followed
+ * face. `latest` (the tick) only reads what was published. They share
+ * `lock`, a leaf lock. Once the tracker has drawn its first look, neither
+ * the tick nor `frame` allocates; the worker does, inside the detector.
+ */
+#pragma once
+
+#include "face-follow.hpp"
+
+#include <obs-module.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+class FaceDetector;
+
+/* The followed face as the tick reads it. */
+struct FaceSighting {
+	bool found = false; /* seen in the latest look */
+	FaceBox box;        /* where it was last seen */
+	uint64_t looks = 0; /* pictures searched so far */
+	uint64_t hits = 0;  /* of which the followed face was found in */
+};
+
+class FaceTracker {
+public:
+	/* Starts the worker thread. Any thread; the GPU objects are made on
+	 * the first frame. */
+	FaceTracker();
+	/* Stops the worker. Call release_graphics first. */
+	~FaceTracker();
+	FaceTracker(const FaceTracker &) = delete;
+	FaceTracker &operator=(const FaceTracker &) = delete;
+
+	/* The filter's tick: one more frame, `seconds` after the last. The
+	 * looks are paced by the ticks, so they follow the frames however the
+	 * frames are driven. */
+	void tick(double seconds)
+	{
+		clock_seconds.store(clock_seconds.load() + seconds);
+		ticks.fetch_add(1);
+	}
+
+	/* Once a frame (a second call after the same tick does nothing),
+	 * inside the graphics context: hands a mapped picture to the worker,
+	 * or draws the filter's input (`target`, of width by height pixels)
+	 * for the next one when it is time. */
+	void frame(obs_source_t *target, obs_source_t *parent, uint32_t width,
+		   uint32_t height);
+	/* Inside the graphics context: destroys the texture and the stage
+	 * surface. */
+	void release_graphics();
+
+	/* The latest sighting. Takes a short lock. */
+	FaceSighting latest()
+	{
+		std::lock_guard<std::mutex> guard(lock);
+		return published;
+	}
+
+	/* Pictures read back so far, and the time `frame` spent drawing and
+	 * handing them over, in nanoseconds: for tests and benchmarks. */
+	uint64_t readbacks() const { return readback_count.load(); }
+	uint64_t frame_time_spent() const { return frame_ns.load(); }
+
+private:
+	void run();
+	void draw(obs_source_t *target, obs_source_t *parent,
+		  const FaceRegion &region);
+	void hand_over();
+
+	/* written by the tick, read by `frame` */
+	std::atomic<double> clock_seconds{0.0};
+	std::atomic<uint64_t> ticks{0};
+
+	/* graphics side */
+	gs_texrender_t *texrender = nullptr;
+	gs_stagesurf_t *stage = nullptr;
+	uint64_t last_tick = 0;
+	double next_look = 0.0;
+	bool staged = false;
+	uint64_t staged_frame_time = 0;
+	FaceRegion staged_region;
+	double staged_width = 0.0;
+	double staged_height = 0.0;
+	std::atomic<uint64_t> readback_count{0};
+	std::atomic<uint64_t> frame_ns{0};
+
+	/* shared, under `lock` */
+	std::mutex lock;
+	std::condition_variable wake;
+	bool stopping = false;
+	bool picture_ready = false; /* `picture` holds one to search */
+	FaceRegion picture_region;
+	double picture_width = 0.0;
+	double picture_height = 0.0;
+	FaceSighting published;
+	bool following = false; /* the worker follows `published.box` */
+	/* where to look next: the followed face's centre, with its size
+	 * averaged over the looks (dlib's box sizes come in steps of a fifth,
+	 * and a region that followed each step would keep changing scale) */
+	FaceBox look_box;
+	/* the latest look missed it: the next one takes in the whole frame */
+	bool missed = false;
+	/* the source's size when the followed face was seen */
+	double followed_width = 0.0;
+	double followed_height = 0.0;
+
+	/* the picture handed over: RGBA rows FACE_PICTURE_MAX * 4 bytes
+	 * apart, written by `frame` only while no search is pending */
+	std::vector<uint8_t> picture;
+
+	/* worker only */
+	std::unique_ptr<FaceDetector> detector;
+	std::chrono::steady_clock::time_point last_seen;
+	std::thread worker;
+};
