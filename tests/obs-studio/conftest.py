@@ -34,6 +34,8 @@ OBS_BUILDS = [entry.split("=", 1) for entry in os.environ.get("TAVIMORE_OBS", ""
 SCREEN = (1280, 720)
 PORT = 4455
 LOADED = "plugin loaded successfully (version 1.0.0)"
+# the repeated quit runs only when asked for (test_quit.py)
+collect_ignore = [] if os.environ.get("TAVIMORE_QUIT_RUNS") else ["test_quit.py"]
 EXPECTED_LINES = (LOADED, "] plugin unloaded", "remote control through obs-websocket: tavimore", "pointer sampler st")
 
 

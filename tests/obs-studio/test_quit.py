@@ -60,7 +60,7 @@ def transition_remove(obs):
     obs.request("RemoveSourceFilter", {"sourceName": "pattern", "filterName": "Zoom A"})
 
 
-@pytest.mark.parametrize("run", range(int(os.environ.get("TAVIMORE_QUIT_RUNS", "0"))))
+@pytest.mark.parametrize("run", range(int(os.environ["TAVIMORE_QUIT_RUNS"])))
 @pytest.mark.parametrize("scenario", [remote, plain, transition_remove], ids=lambda s: s.__name__)
 def test_quit_after(obs_root, scenario, run):
     obs = Session(obs_root, [])
