@@ -88,7 +88,8 @@ TEST(ObsFolder, RegistersTheFilterWithItsTranslatedNameAndDefaults)
 	for (obs_data_item_t *item = obs_data_first(defaults); item;
 	     obs_data_item_next(&item))
 		keys++;
-	EXPECT_EQ(keys, 59u + 8u);
+	/* the keys, a hold key per stage, what tracking follows */
+	EXPECT_EQ(keys, 59u + 8u + 1u);
 	EXPECT_EQ(obs_data_get_default_double(defaults, "idle_zoom_factor"),
 		  1.0);
 	EXPECT_EQ(obs_data_get_default_int(defaults, "stage_count"), 1);
@@ -96,6 +97,8 @@ TEST(ObsFolder, RegistersTheFilterWithItsTranslatedNameAndDefaults)
 		  2.0);
 	EXPECT_EQ(obs_data_get_default_double(defaults, "tracking_smoothing"),
 		  0.6);
+	EXPECT_STREQ(obs_data_get_default_string(defaults, "tracking_subject"),
+		     "auto");
 }
 
 TEST(ObsFolder, ShowsTheZoomTwoWindowWhereItBelongs)

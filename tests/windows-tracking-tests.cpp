@@ -139,17 +139,20 @@ std::string list_value(obs_source_t *source, const char *property,
 }
 
 /* A parent with a tracking idle view (zoom 2, no smoothing, no dead
- * zone). */
+ * zone), following what the setting says: a capture's view follows the
+ * pointer by itself ("auto"), a plain source's is told to. */
 struct Tracked {
 	obs_source_t *parent;
 	obs_source_t *filter;
 
-	Tracked(obs_source_t *source) : parent(source)
+	explicit Tracked(obs_source_t *source, const char *subject = "auto")
+		: parent(source)
 	{
 		OBSDataAutoRelease settings = obs_data_create_from_json(
 			R"({"idle_zoom_factor": 2.0, "idle_center_tracking": true,
 			    "tracking_subject": "pointer",
 			    "tracking_smoothing": 0.0, "tracking_dead_zone": 0.0})");
+		obs_data_set_string(settings, "tracking_subject", subject);
 		filter = create_zoom_filter("tracking zoom", settings);
 		obs_source_filter_add(parent, filter);
 		wait_frames(2);
@@ -183,7 +186,7 @@ obs_source_t *capture(const char *id, const char *json)
 
 TEST(WindowsTracking, APlainSourceMapsTheWholeDesktop)
 {
-	Tracked t(create_pattern_source("plain parent"));
+	Tracked t(create_pattern_source("plain parent"), "pointer");
 	const RECT d = desktop();
 	const int w = d.right - d.left;
 	const int h = d.bottom - d.top;
