@@ -27,9 +27,10 @@ check "dist/ holds one Debian package, named for its version and architecture" \
 	test "${debs[*]}" = "dist/obs-tavimore-free_1.0.0_$arch.deb"
 check "and one per-user archive, named for its version and processor" \
 	test "${tarballs[*]}" = "dist/tavimore-free-1.0.0-linux-$(uname -m).tar.xz"
-if [ ! -f scripts/package-windows.sh ]; then
-	check "and nothing else" test "$(find dist -mindepth 1 | wc -l)" -eq 2
-fi
+# and, when the Windows packages are made, their zip and installer
+others=()
+[ -f scripts/package-windows.sh ] && others=(dist/*-windows-x64.zip dist/*-windows-x64-setup.exe)
+check "and nothing else" test "$(find dist -mindepth 1 | wc -l)" -eq $((2 + ${#others[@]}))
 version=$(dpkg-query -W -f='${Version}' libobs0 | sed -e 's/^[0-9]*://' -e 's/-[^-]*$//')
 check_deb "${debs[0]}" "$build" libobs.so.0 "$(pkg-config --modversion libobs | cut -d. -f1-3)" \
 	"libobs0 (>= $version) | libobs0t64 (>= $version) | obs-studio (>= 30)"

@@ -30,13 +30,21 @@ deb=$(realpath dist/*.deb)
 roots=$(realpath -m build/obs-roots)
 mkdir -p "$roots"
 mount -t tmpfs tmpfs "$roots"
-obs=()
-for entry in debian12=/ $(for r in ${TAVIMORE_OBS_RELEASES-trixie sid}; do echo "$r=build/obs-chroots/$r"; done); do
-	name=${entry%%=*} root=$roots/${entry%%=*}/root
-	mkdir -p "$roots/$name"/{upper,work,root}
-	mount -t overlay overlay -o "lowerdir=$(realpath "${entry#*=}"),upperdir=$roots/$name/upper,workdir=$roots/$name/work" "$root"
+overlay_root() { # overlay_root NAME LOWER: an overlay of LOWER, in $root
+	root=$roots/$1/root
+	mkdir -p "$roots/$1"/{upper,work,root}
+	mount -t overlay overlay -o "lowerdir=$(realpath "$2"),upperdir=$roots/$1/upper,workdir=$roots/$1/work" "$root"
 	for m in proc sys dev; do mount --rbind "/$m" "$root/$m"; done
 	mount -t tmpfs tmpfs "$root/dev/shm"
+}
+# the per-user archive in Debian 12's OBS, in a root of its own with no
+# system copy of the module
+overlay_root debian12-user /
+user_root=$root
+obs=()
+for entry in debian12=/ $(for r in ${TAVIMORE_OBS_RELEASES-trixie sid}; do echo "$r=build/obs-chroots/$r"; done); do
+	name=${entry%%=*}
+	overlay_root "$name" "${entry#*=}"
 	cp "$deb" "$root/tmp/"
 	echo "-- $name: apt-get install ./$(basename "$deb")"
 	chroot "$root" apt-get install -y -q --no-install-recommends "./tmp/$(basename "$deb")" >"$roots/$name.apt" 2>&1 || {
@@ -48,7 +56,7 @@ for entry in debian12=/ $(for r in ${TAVIMORE_OBS_RELEASES-trixie sid}; do echo 
 		"obs-tavimore-free $(chroot "$root" dpkg-query -W -f='${Version} ${Status}' obs-tavimore-free)"
 	obs+=("$name=$root")
 done
-export TAVIMORE_OBS="${obs[*]}" TAVIMORE_TARBALL="$(realpath dist/*.tar.xz)"
+export TAVIMORE_OBS="${obs[*]}" TAVIMORE_TARBALL="$(realpath dist/*.tar.xz)" TAVIMORE_USER_ROOT="$user_root"
 # Debian's Python, with Debian's pytest, websocket, PIL, numpy and Xlib; in a
 # PID namespace too, so that no OBS or Xvfb outlives the suite
 exec unshare --net --pid --fork --kill-child --mount-proc bash -c 'ip link set lo up &&

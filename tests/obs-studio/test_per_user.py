@@ -1,4 +1,5 @@
-"""The per-user archive in Debian 12's OBS Studio (this machine's): unpacked
+"""The per-user archive in Debian 12's OBS Studio (an overlay of this
+machine's root without the Debian package, TAVIMORE_USER_ROOT): unpacked
 into a private HOME's plug-in folder, it is the only copy OBS maps; OBS loads
 the filter on an input and, on exit, saves the hotkeys the filter registered
 there."""
@@ -11,7 +12,7 @@ HOTKEYS = ["tavimore.stage_1", "tavimore.stage_2", "tavimore.idle_zoom_in", "tav
 
 
 def test_per_user_archive():
-    obs = Session("/", [source("color_source_v3", "Card", {"color": 4282664004, "width": 640, "height": 360},
+    obs = Session(os.environ["TAVIMORE_USER_ROOT"], [source("color_source_v3", "Card", {"color": 4282664004, "width": 640, "height": 360},
                                zoom_filter(stage_count=2, stage_1_zoom_factor=2.5, stage_1_center_x=0.3))])
     plugin = obs.config + "/plugins/tavimore-free"
     os.makedirs(obs.config + "/plugins")
