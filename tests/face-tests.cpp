@@ -58,18 +58,7 @@ bool load_plugin(const char *name)
 /* The face worker threads of this process. */
 int face_threads()
 {
-	int n = 0;
-	DIR *dir = opendir("/proc/self/task");
-	while (dirent *e = dir ? readdir(dir) : nullptr) {
-		std::ifstream comm(std::string("/proc/self/task/") + e->d_name +
-				   "/comm");
-		std::string name;
-		if (std::getline(comm, name) && name == "tavimore-face")
-			n++;
-	}
-	if (dir)
-		closedir(dir);
-	return n;
+	return threads_named("tavimore-face");
 }
 
 void sleep_for(double seconds)

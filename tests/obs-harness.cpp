@@ -18,7 +18,10 @@
 /* after gtest: Xlib defines None and Bool as macros */
 #include <X11/Xlib.h>
 
+#include <dirent.h>
 #include <dlfcn.h>
+
+#include <fstream>
 #endif
 
 #include <algorithm>
@@ -737,3 +740,21 @@ void press_hotkey(obs_hotkey_id id, bool release)
 	if (release)
 		obs_hotkey_trigger_routed_callback(id, false);
 }
+
+#ifndef _WIN32
+int threads_named(const char *name)
+{
+	int n = 0;
+	DIR *dir = opendir("/proc/self/task");
+	while (dirent *e = dir ? readdir(dir) : nullptr) {
+		std::ifstream comm(std::string("/proc/self/task/") + e->d_name +
+				   "/comm");
+		std::string line;
+		if (std::getline(comm, line) && line == name)
+			n++;
+	}
+	if (dir)
+		closedir(dir);
+	return n;
+}
+#endif

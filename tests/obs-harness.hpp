@@ -168,3 +168,8 @@ std::vector<std::string> module_hotkeys();
 obs_hotkey_id find_hotkey(obs_source_t *source, const char *name, int nth = 0);
 /* Presses (and, with release, releases) a hotkey through libobs. */
 void press_hotkey(obs_hotkey_id id, bool release = true);
+
+#ifndef _WIN32
+/* The threads of this process that carry the name `name` (Linux). */
+int threads_named(const char *name);
+#endif

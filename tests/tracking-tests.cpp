@@ -79,18 +79,7 @@ struct Pointer {
 /* The sampler threads of this process. */
 int sampler_threads()
 {
-	int n = 0;
-	DIR *dir = opendir("/proc/self/task");
-	while (dirent *e = dir ? readdir(dir) : nullptr) {
-		std::ifstream comm(std::string("/proc/self/task/") + e->d_name +
-				   "/comm");
-		std::string name;
-		if (std::getline(comm, name) && name == "tavimore-ptr")
-			n++;
-	}
-	if (dir)
-		closedir(dir);
-	return n;
+	return threads_named("tavimore-ptr");
 }
 
 /* Whether the count of sampler threads comes to `n` within a few seconds (a
