@@ -294,6 +294,7 @@ class Session:
             try:
                 self.client = Client()
                 self.client.request("GetCurrentProgramScene")
+                self.ready = time.monotonic()
                 break
             except (OSError, websocket.WebSocketException, RequestFailed):
                 assert time.monotonic() < deadline, "OBS not ready after 90 s: " + self.output()
@@ -360,6 +361,10 @@ class Session:
     def stop(self):
         """SIGINT, as on closing OBS's window; then every check of a clean exit."""
         self.client.ws.close()
+        # OBS 29 quit in its first seconds, while Qt still paints its new
+        # window, sometimes crashes in Qt (QWidgetPrivate::paintBackground)
+        # with or without the module: quit once it has been up a while
+        time.sleep(max(0.0, self.ready + 3 - time.monotonic()))
         self.obs.send_signal(signal.SIGINT)
         status = self.obs.wait(30)
         assert status == 0, "OBS exited with %s: %s" % (status, self.output())
