@@ -76,7 +76,7 @@ TAVIMORE_TEST_BUILD=$build/test TAVIMORE_NO_OBS_PLUGINS=1 bash scripts/test.d/60
 passed=$((passed + 1))
 
 echo "-- the released module (libobs 29's, from the per-user archive) in libobs $version"
-[ -n "$(ls dist/*.tar.xz 2>/dev/null)" ] || bash scripts/package.sh
+[ -n "$(ls dist/*.tar.xz 2>/dev/null)" ] || env -u LD_LIBRARY_PATH bash scripts/package.sh
 work=$(mktemp -d)
 trap 'rm -rf "$work" "$log"' EXIT
 tar -xJf dist/*.tar.xz -C "$work"
