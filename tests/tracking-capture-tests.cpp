@@ -684,7 +684,7 @@ TEST(CaptureTracking, CaptureTypesAndSettingsAsEachOBSStoresThem)
 			 return c;
 		 }()},
 		/* sources whose area is not known: the whole screen */
-		{"image_source", R"({"file": "/tmp/x.png"})",
+		{"image_source", R"({"file": "picture.png"})",
 		 CaptureSettings()},
 		{"pipewire-screen-capture-source", "{}", CaptureSettings()},
 		{"pipewire-window-capture-source", "{}", CaptureSettings()},

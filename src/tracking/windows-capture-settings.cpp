@@ -96,7 +96,7 @@ enum Priority : int { BY_CLASS = 0, BY_TITLE = 1, BY_EXE = 2 };
 
 /* "title:class:executable", each part with ':' written as "#3A" and '#' as
  * "#22". */
-struct WindowSpec {
+struct WindowSetting {
 	std::wstring title;
 	std::wstring window_class;
 	std::wstring exe;
@@ -119,7 +119,7 @@ std::wstring decode_part(const std::string &part)
 	return wide(out);
 }
 
-bool parse_window_spec(const char *setting, WindowSpec &spec)
+bool parse_window_setting(const char *setting, WindowSetting &wanted)
 {
 	const std::string text = setting ? setting : "";
 	const size_t first = text.find(':');
@@ -128,10 +128,10 @@ bool parse_window_spec(const char *setting, WindowSpec &spec)
 				      : text.find(':', first + 1);
 	if (second == std::string::npos)
 		return false;
-	spec.title = decode_part(text.substr(0, first));
-	spec.window_class =
+	wanted.title = decode_part(text.substr(0, first));
+	wanted.window_class =
 		decode_part(text.substr(first + 1, second - first - 1));
-	spec.exe = decode_part(text.substr(second + 1));
+	wanted.exe = decode_part(text.substr(second + 1));
 	return true;
 }
 
@@ -157,7 +157,7 @@ std::wstring window_exe(HWND window)
 }
 
 struct Search {
-	const WindowSpec *spec;
+	const WindowSetting *wanted;
 	int priority;
 	HWND best = nullptr;
 	int best_score = -1;
@@ -171,21 +171,21 @@ BOOL CALLBACK rate_window(HWND window, LPARAM param)
 	auto *search = reinterpret_cast<Search *>(param);
 	if (!IsWindowVisible(window))
 		return TRUE;
-	const WindowSpec &spec = *search->spec;
+	const WindowSetting &wanted = *search->wanted;
 	wchar_t text[512];
 	const int title_length = GetWindowTextW(window, text, 512);
-	const bool title = spec.title ==
+	const bool title = wanted.title ==
 			   std::wstring(text, size_t(title_length));
 	const int class_length = GetClassNameW(window, text, 512);
 	const bool window_class =
 		CompareStringOrdinal(text, class_length,
-				     spec.window_class.c_str(),
-				     int(spec.window_class.size()),
+				     wanted.window_class.c_str(),
+				     int(wanted.window_class.size()),
 				     TRUE) == CSTR_EQUAL;
 	const std::wstring exe_name = window_exe(window);
 	const bool exe =
 		CompareStringOrdinal(exe_name.c_str(), int(exe_name.size()),
-				     spec.exe.c_str(), int(spec.exe.size()),
+				     wanted.exe.c_str(), int(wanted.exe.size()),
 				     TRUE) == CSTR_EQUAL;
 	const bool required = search->priority == BY_CLASS   ? window_class
 			      : search->priority == BY_TITLE ? title
@@ -218,10 +218,10 @@ HWND capture_window(const char *setting, int priority)
 			    IsWindow(f.window))
 				return f.window;
 	}
-	WindowSpec spec;
-	if (!parse_window_spec(setting, spec))
+	WindowSetting wanted;
+	if (!parse_window_setting(setting, wanted))
 		return nullptr;
-	Search search{&spec, priority};
+	Search search{&wanted, priority};
 	EnumWindows(rate_window, reinterpret_cast<LPARAM>(&search));
 
 	std::lock_guard<std::mutex> guard(found_lock);
