@@ -16,12 +16,14 @@ import glob
 import io
 import json
 import os
+import re
 import shutil
 import signal
 import subprocess
 import tempfile
 import threading
 import time
+import warnings
 
 import numpy as np
 import pytest
@@ -112,6 +114,56 @@ def settles(probe, seconds=15, times=2):
         if row >= times or time.monotonic() > deadline:
             return row >= times, seen
         time.sleep(0.1)
+
+
+# ---- OBS's clearing of its scene data, and libobs 32's race in it
+NOT_CLEARED = "Not all sources were cleared when clearing scene data:"
+
+
+def host_race(log, snapshot, cleared):
+    """Whether the sources that OBS's clearing of its scene data (whose
+    NOT_CLEARED line starts at `cleared` in `log`) left over are exactly
+    what libobs 32's race in obs_canvas_enum_scenes leaves (RELIABILITY.md):
+    the clearing frees the first scenes of the canvas, in the order they
+    were made, until a scene whose last release let the destruction thread
+    free it before the enumeration read its link; every scene after it is
+    skipped, neither removed nor destroyed, and their items keep their
+    sources alive, those and no others. `snapshot` is (log length, {scene:
+    its items' sources}) as noted before the clearing. Returns (the last
+    scene freed, the scenes skipped, the sources kept), or None."""
+    version = re.search(r"^[\d:.]+: OBS (\d+)\.", log, re.M)
+    if not version or int(version.group(1)) < 32:
+        return None  # only libobs 32.2.2's clearing was seen to race
+    noted_at, scenes = snapshot
+    made = {m.group(1): m.start() for m in re.finditer(r"^[\d:.]+: source '(.*)' \(scene\) created$",
+                                                       log[:noted_at], re.M)}
+    if not set(scenes) <= set(made):
+        return None
+    order = sorted(scenes, key=made.get)
+    destroyed = set(re.findall(r"^[\d:.]+: source '(.*)' destroyed$", log[noted_at:cleared], re.M))
+    freed = 0
+    while freed < len(order) and order[freed] in destroyed:
+        freed += 1
+    skipped = order[freed:]
+    if not freed or not skipped or destroyed & set(skipped):
+        return None
+    kept, reach = set(), list(skipped)
+    while reach:  # a scene shown in a skipped scene stays too, with its items
+        for name in scenes.get(reach.pop(), []):
+            if name in scenes:
+                reach.append(name)
+            else:
+                kept.add(name)
+    listed = set()
+    for line in log[cleared:].splitlines()[1:]:
+        entry = re.match(r"^[\d:.]+: (- (.*))?$", line)
+        if not entry:
+            break
+        if entry.group(2):
+            listed.add(entry.group(2))
+    if listed != kept:
+        return None
+    return order[freed - 1], ", ".join("'%s'" % s for s in skipped), ", ".join(sorted(kept))
 
 
 class RequestFailed(Exception):
@@ -207,10 +259,13 @@ class XScreen:
 
 class Session:
     """OBS Studio of the root file system `root` with a scene collection
-    "Tavimore" whose scene "Scene" holds `inputs`, a private HOME, its own Xvfb."""
+    "Tavimore" whose scene "Scene" holds `inputs`, a private HOME, its own Xvfb.
+    `scenes` ({name: [input names]}, in order) makes other scenes instead;
+    `env` adds variables to OBS's environment."""
 
-    def __init__(self, root, inputs):
-        self.root, self.inputs = root, inputs
+    def __init__(self, root, inputs, scenes=None, env=()):
+        self.root, self.inputs, self.scenes, self.env = root, inputs, scenes, list(env)
+        self.snapshots = []  # (log length, {scene: its items' sources})
         self.work = tempfile.mkdtemp(prefix="tavimore-obs-", dir=os.path.join(root, "tmp"))
         self.home = self.work + "/home"
         self.config = self.home + "/.config/obs-studio"
@@ -257,15 +312,19 @@ class Session:
         with open(self.config + "/plugin_config/obs-websocket/config.json", "w") as f:
             json.dump({"first_load": False, "server_enabled": True, "server_port": PORT,
                        "alerts_enabled": False, "auth_required": False}, f)
-        items = [{"name": s["name"], "id": i + 1, "visible": True, "locked": False,
-                  "pos": {"x": 0.0, "y": 0.0}, "scale": {"x": 1.0, "y": 1.0}, "rot": 0.0, "align": 5,
-                  "bounds_type": 0, "bounds": {"x": 0.0, "y": 0.0}, "bounds_align": 0}
-                 for i, s in enumerate(self.inputs)]
-        scene = {"id": "scene", "versioned_id": "scene", "name": "Scene",
-                 "settings": {"id_counter": len(items), "custom_size": False, "items": items}}
+        scenes = self.scenes or {"Scene": [s["name"] for s in self.inputs]}
+        made = []
+        for name, held in scenes.items():
+            items = [{"name": n, "id": i + 1, "visible": True, "locked": False,
+                      "pos": {"x": 0.0, "y": 0.0}, "scale": {"x": 1.0, "y": 1.0}, "rot": 0.0, "align": 5,
+                      "bounds_type": 0, "bounds": {"x": 0.0, "y": 0.0}, "bounds_align": 0}
+                     for i, n in enumerate(held)]
+            made.append({"id": "scene", "versioned_id": "scene", "name": name,
+                         "settings": {"id_counter": len(items), "custom_size": False, "items": items}})
+        first = made[0]["name"]
         with open(self.collection, "w") as f:
-            json.dump({"name": "Tavimore", "current_scene": "Scene", "current_program_scene": "Scene",
-                       "scene_order": [{"name": "Scene"}], "sources": [scene] + self.inputs,
+            json.dump({"name": "Tavimore", "current_scene": first, "current_program_scene": first,
+                       "scene_order": [{"name": s["name"]} for s in made], "sources": made + self.inputs,
                        "groups": [], "transitions": [], "current_transition": "Fade",
                        "transition_duration": 300}, f, indent=1)
 
@@ -282,11 +341,16 @@ class Session:
             name = ":" + f.readline().strip()
         assert name != ":", "Xvfb did not start"
         self.x = XScreen(name)
-        env = ["HOME=" + self.inside(self.home), "DISPLAY=" + name, "PATH=/usr/bin:/bin", "LANG=C.UTF-8"]
-        # --multi: OBS would look for another instance machine-wide and wait on a dialog
+        env = ["HOME=" + self.inside(self.home), "DISPLAY=" + name, "PATH=/usr/bin:/bin",
+               "LANG=C.UTF-8"] + self.env
+        # --multi: OBS would look for another instance machine-wide and wait
+        # on a dialog; --verbose: libobs's lines of each source made and
+        # destroyed, which tell its race at quit from a leftover of ours
         self.obs = subprocess.Popen(
-            ["chroot", self.root, "env", "-i"] + env + ["obs", "--disable-updater", "--disable-shutdown-check",
-                                                        "--multi", "--collection", "Tavimore", "--scene", "Scene"],
+            ["chroot", self.root, "env", "-i"] + env + ["obs", "--verbose", "--disable-updater",
+                                                        "--disable-shutdown-check", "--multi",
+                                                        "--collection", "Tavimore", "--scene",
+                                                        next(iter(self.scenes or {"Scene": 0}))],
             stdout=open(self.work + "/obs.out", "w"), stderr=subprocess.STDOUT, cwd="/")
         deadline = time.monotonic() + 90  # start-up on a busy machine
         while True:  # until obs-websocket answers, with OBS done loading
@@ -315,7 +379,18 @@ class Session:
         return [line for line in self.log_text().splitlines() if "[tavimore-free]" in line]
 
     def request(self, kind, data=None):
+        if kind == "SetCurrentSceneCollection":
+            self.note_scenes()  # OBS clears its scene data first
         return self.client.request(kind, data)
+
+    def note_scenes(self):
+        """Notes the scenes and what their items show, before OBS clears
+        its scene data (on quit, on a switch of scene collection), for the
+        clean-exit check: see host_race."""
+        scenes = {s["sceneName"]: [i["sourceName"] for i in self.client.request(
+            "GetSceneItemList", {"sceneName": s["sceneName"]})["sceneItems"]]
+            for s in self.client.request("GetSceneList")["scenes"]}
+        self.snapshots.append((len(self.log_text()), scenes))
 
     def vendor(self, kind, data=None):
         body = {"vendorName": "tavimore", "requestType": kind}
@@ -360,20 +435,37 @@ class Session:
 
     def stop(self):
         """SIGINT, as on closing OBS's window; then every check of a clean exit."""
-        self.client.ws.close()
         # OBS 29 quit in its first seconds, while Qt still paints its new
         # window, sometimes crashes in Qt (QWidgetPrivate::paintBackground)
         # with or without the module: quit once it has been up a while
         time.sleep(max(0.0, self.ready + 3 - time.monotonic()))
+        self.note_scenes()
+        self.client.ws.close()
         self.obs.send_signal(signal.SIGINT)
         status = self.obs.wait(30)
-        assert status == 0, "OBS exited with %s: %s" % (status, self.output())
+        log = self.log_text()
+        self.races = races = []
+        for cleared in re.finditer(re.escape(NOT_CLEARED), log):
+            noted = [s for s in self.snapshots if s[0] <= cleared.start()]
+            race = noted and host_race(log, noted[-1], cleared.start())
+            assert race, "a source outlived OBS's clearing of its scene data: %s" % self.output()
+            races.append(race)
+            warnings.warn("libobs's race, not ours: OBS's clearing of its scene data freed scene '%s' and "
+                          "then skipped %s, which kept %s" % race)
+        if races:
+            # what libobs then does with what the race left: its leak count,
+            # "source(s) were remaining", "Double destroy", or a crash on its
+            # destruction thread once every module has been unloaded
+            assert status == 0 or status == -signal.SIGSEGV and "Freeing OBS context data" in log, (
+                "OBS exited with %s: %s" % (status, self.output()))
+        assert races or status == 0, "OBS exited with %s: %s" % (status, self.output())
         assert any(LOADED in line for line in self.module_lines()), "no load line of the module"
         assert any("] plugin unloaded" in line for line in self.module_lines()), "no unload line"
         assert not [line for line in self.log_text().splitlines() if "tavimore_filter" in line and (
             "not found" in line.lower() or "failed" in line.lower())], "libobs did not know the filter's id"
-        assert "Number of memory leaks: 0" in self.log_text()
-        for line in ("Not all sources were cleared", "source(s) were remaining", "Double destroy"):
-            assert line not in self.log_text(), line
+        if not races:
+            assert "Number of memory leaks: 0" in log
+            for line in ("source(s) were remaining", "Double destroy"):
+                assert line not in log, line
         unexpected = [line for line in self.module_lines() if not any(e in line for e in EXPECTED_LINES)]
         assert not unexpected, "lines of the module: %s" % unexpected
