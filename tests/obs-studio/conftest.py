@@ -448,7 +448,8 @@ class Session:
         for cleared in re.finditer(re.escape(NOT_CLEARED), log):
             noted = [s for s in self.snapshots if s[0] <= cleared.start()]
             race = noted and host_race(log, noted[-1], cleared.start())
-            assert race, "a source outlived OBS's clearing of its scene data: %s" % self.output()
+            assert race, "a source outlived OBS's clearing of its scene data (scenes before it: %s): %s" % (
+                noted and noted[-1][1], "\n".join(log[cleared.start():].splitlines()[:8]))
             races.append(race)
             warnings.warn("libobs's race, not ours: OBS's clearing of its scene data freed scene '%s' and "
                           "then skipped %s, which kept %s" % race)
