@@ -14,7 +14,7 @@ cd "$(dirname "$0")/../.."
 
 if [ "${1:-}" != --in-namespace ]; then
 	apt_install obs-studio xvfb xauth libegl-mesa0 libgl1-mesa-dri iproute2 debootstrap \
-		python3-pytest python3-websocket python3-pil python3-numpy python3-xlib
+		python3-pytest python3-websocket python3-pil python3-numpy python3-xlib gcc libc6-dev
 	[ -n "$(ls dist/*.deb 2>/dev/null)" ] || bash scripts/package.sh
 	# the chroots side by side: mostly downloads and unpacking
 	pids=()
