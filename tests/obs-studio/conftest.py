@@ -387,9 +387,13 @@ class Session:
         """Notes the scenes and what their items show, before OBS clears
         its scene data (on quit, on a switch of scene collection), for the
         clean-exit check: see host_race."""
-        scenes = {s["sceneName"]: [i["sourceName"] for i in self.client.request(
-            "GetSceneItemList", {"sceneName": s["sceneName"]})["sceneItems"]]
-            for s in self.client.request("GetSceneList")["scenes"]}
+        scenes = {}
+        for scene in self.client.request("GetSceneList")["scenes"]:
+            try:
+                items = self.client.request("GetSceneItemList", {"sceneName": scene["sceneName"]})
+            except RequestFailed:
+                continue  # removed, and not yet gone from OBS's list
+            scenes[scene["sceneName"]] = [i["sourceName"] for i in items["sceneItems"]]
         self.snapshots.append((len(self.log_text()), scenes))
 
     def vendor(self, kind, data=None):
