@@ -7,6 +7,7 @@
 #include "obs-harness.hpp"
 #include "zoom-core.hpp"
 #include "zoom-filter.hpp"
+#include "../tracking/pointer-sample.hpp"
 
 #include <gtest/gtest.h>
 #include <obs.hpp>
@@ -392,6 +393,36 @@ TEST(Tracking, TheSamplerRunsOnlyWhileATargetTracks)
 		update_filter(t.filter, changes);
 		EXPECT_TRUE(sampler_threads_become(s.threads)) << s.json;
 		EXPECT_EQ(t->pointer != nullptr, s.threads == 1) << s.json;
+	}
+}
+
+TEST(Tracking, AReadDuringAPublishHeldOpenReturnsTheLastPositionRead)
+{
+	const struct {
+		bool read_before; /* a position published and read before */
+	} cases[] = {{true}, {false}};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.read_before);
+		PointerSample sample;
+		double x = -1.0;
+		double y = -1.0;
+		if (c.read_before) {
+			sample.publish(0.25, 0.75);
+			ASSERT_TRUE(sample.read(x, y));
+		}
+		/* the sampler descheduled in the middle of a publish */
+		sample.begin_publish();
+		auto read = std::async(std::launch::async,
+				       [&] { return sample.read(x, y); });
+		const bool returned = read.wait_for(std::chrono::seconds(2)) ==
+				      std::future_status::ready;
+		sample.end_publish(0.5, 0.5);
+		EXPECT_TRUE(returned);
+		EXPECT_EQ(read.get(), c.read_before);
+		if (c.read_before) {
+			EXPECT_EQ(x, 0.25);
+			EXPECT_EQ(y, 0.75);
+		}
 	}
 }
 

@@ -16,7 +16,7 @@ void close_face_tracker(ZoomFilter *filter)
 	filter->face->release_graphics();
 	face = std::move(filter->face);
 	obs_leave_graphics();
-	/* the worker stops outside the graphics context */
+	/* tells the worker to stop, without waiting for it */
 	face.reset();
 }
 
@@ -26,12 +26,16 @@ static void sync_followers(ZoomFilter *filter, const CaptureSettings &capture)
 	for (const ZoomStage &stage : filter->stages)
 		tracks = tracks || stage.center_tracking;
 	filter->any_tracking = tracks;
+	/* a parent with no video (an audio source) shows nothing to follow */
+	obs_source_t *parent = obs_filter_get_parent(filter->source);
+	const bool no_video = parent && !(obs_source_get_output_flags(parent) &
+					  OBS_SOURCE_VIDEO);
 	const TrackingSubject subject =
-		tracks ? followed_subject(filter->tracking_subject,
-					  obs_filter_get_parent(filter->source),
-					  capture.kind !=
-						  CaptureSettings::WHOLE_SCREEN)
-		       : TRACKING_NONE;
+		tracks && !no_video
+			? followed_subject(
+				  filter->tracking_subject, parent,
+				  capture.kind != CaptureSettings::WHOLE_SCREEN)
+			: TRACKING_NONE;
 
 	if (subject == TRACKING_POINTER && !filter->pointer) {
 		filter->pointer = open_pointer_client();

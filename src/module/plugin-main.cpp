@@ -35,5 +35,7 @@ void obs_module_unload(void)
 {
 	remote_unregister();
 	stop_pointer_sampler();
+	/* (libobs unloads modules on the thread that shuts it down) */
+	wait_for_face_workers();
 	log_message(LOG_INFO, "plugin unloaded");
 }

@@ -12,20 +12,63 @@
 /* More faces than this in one picture are not looked at. */
 constexpr int MAX_FACES = 16;
 
-FaceTracker::FaceTracker()
-	: picture(size_t(FACE_PICTURE_MAX) * FACE_PICTURE_MAX * 4)
+/* The workers told to stop that have not ended yet. Made once and never
+ * freed: a worker may end while the process's exit handlers run. */
+struct RetiredWorkers {
+	std::mutex lock;
+	std::condition_variable ended;
+	int count = 0;
+};
+
+static RetiredWorkers &retired()
 {
-	worker = std::thread([this] { run(); });
+	static RetiredWorkers *const workers = new RetiredWorkers;
+	return *workers;
+}
+
+void wait_for_face_workers()
+{
+	RetiredWorkers &r = retired();
+	std::unique_lock<std::mutex> guard(r.lock);
+	r.ended.wait(guard, [&] { return r.count == 0; });
+}
+
+FaceWork::FaceWork() = default;
+FaceWork::~FaceWork() = default;
+
+static void face_worker(FaceWork *work)
+{
+#if defined(__linux__)
+	pthread_setname_np(pthread_self(), "tavimore-face");
+#endif
+	work->run();
+	/* the picture, the detector and the rest go on this thread */
+	delete work;
+	RetiredWorkers &r = retired();
+	std::lock_guard<std::mutex> guard(r.lock);
+	r.count--;
+	r.ended.notify_all();
+}
+
+FaceTracker::FaceTracker() : work(new FaceWork)
+{
+	retired();
+	std::thread(face_worker, work).detach();
 }
 
 FaceTracker::~FaceTracker()
 {
 	{
-		std::lock_guard<std::mutex> guard(lock);
-		stopping = true;
+		/* counted before the worker can end */
+		RetiredWorkers &r = retired();
+		std::lock_guard<std::mutex> guard(r.lock);
+		r.count++;
 	}
-	wake.notify_all();
-	worker.join();
+	/* told under the lock: once it is let go, the worker may end and
+	 * free `work` at any moment */
+	std::lock_guard<std::mutex> guard(work->lock);
+	work->stopping = true;
+	work->wake.notify_all();
 }
 
 void FaceTracker::release_graphics()
@@ -59,17 +102,20 @@ void FaceTracker::frame(obs_source_t *target, obs_source_t *parent,
 	FaceRegion region;
 	bool followed;
 	{
-		std::lock_guard<std::mutex> guard(lock);
-		if (picture_ready)
-			return; /* the worker is still on the last one */
-		followed = following;
+		std::lock_guard<std::mutex> guard(work->lock);
+		/* the worker has yet to make its picture, or is still on
+		 * the last one */
+		if (!work->ready || work->picture_ready)
+			return;
+		followed = work->following;
 		/* after a miss, or when the source has changed size (another
 		 * picture), the whole frame */
-		const bool around_face = following && !missed &&
-					 width == followed_width &&
-					 height == followed_height;
+		const bool around_face = followed && !work->missed &&
+					 width == work->followed_width &&
+					 height == work->followed_height;
 		if (!face_region(width, height,
-				 around_face ? &look_box : nullptr, region))
+				 around_face ? &work->look_box : nullptr,
+				 region))
 			return;
 	}
 	next_look =
@@ -133,30 +179,29 @@ void FaceTracker::hand_over()
 	const size_t row = size_t(staged_region.width) * 4;
 	const size_t stride = size_t(FACE_PICTURE_MAX) * 4;
 	for (int y = 0; y < staged_region.height; y++)
-		std::memcpy(picture.data() + y * stride,
+		std::memcpy(work->picture.data() + y * stride,
 			    data + size_t(y) * linesize, row);
 	gs_stagesurface_unmap(stage);
 	readback_count++;
-	{
-		std::lock_guard<std::mutex> guard(lock);
-		picture_ready = true;
-		picture_region = staged_region;
-		picture_width = staged_width;
-		picture_height = staged_height;
-	}
-	wake.notify_one();
+	std::lock_guard<std::mutex> guard(work->lock);
+	work->picture_ready = true;
+	work->picture_region = staged_region;
+	work->picture_width = staged_width;
+	work->picture_height = staged_height;
+	work->wake.notify_one();
 }
 
-void FaceTracker::run()
+void FaceWork::run()
 {
-#if defined(__linux__)
-	pthread_setname_np(pthread_self(), "tavimore-face");
-#endif
-	detector = std::make_unique<FaceDetector>();
+	/* made here, not on the thread that opened the tracker (the frame's) */
+	std::vector<uint8_t> made(size_t(FACE_PICTURE_MAX) * FACE_PICTURE_MAX *
+				  4);
 	FoundFace found[MAX_FACES];
 	FaceBox boxes[MAX_FACES];
 
 	std::unique_lock<std::mutex> guard(lock);
+	picture.swap(made);
+	ready = true;
 	for (;;) {
 		wake.wait(guard, [this] { return stopping || picture_ready; });
 		if (stopping)
@@ -164,7 +209,14 @@ void FaceTracker::run()
 		const FaceRegion region = picture_region;
 		const double width = picture_width;
 		const double height = picture_height;
+		const std::shared_ptr<FaceGate> held = gate;
 		guard.unlock();
+		if (held)
+			held->pass();
+		/* dlib's model is decoded on the first search (once per
+		 * process, up to seconds) */
+		if (!detector)
+			detector = std::make_unique<FaceDetector>();
 
 		const int n = detector->detect(picture.data(), region.width,
 					       region.height,

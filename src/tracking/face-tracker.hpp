@@ -10,8 +10,16 @@
  * for the GPU. The copy goes to the tracker's own worker thread
  * ("tavimore-face"), which runs the detector and publishes the followed
  * face. `latest` (the tick) only reads what was published. They share
- * `lock`, a leaf lock. Once the tracker has drawn its first look, neither
- * the tick nor `frame` allocates; the worker does, inside the detector.
+ * `FaceWork::lock`, a leaf lock. Once the tracker has drawn its first look,
+ * neither the tick nor `frame` allocates; the worker does, inside the
+ * detector.
+ *
+ * Nobody waits for the worker. Dropping the tracker only tells it to stop;
+ * it ends by itself once back from the search under way (the first one
+ * decodes dlib's model, up to seconds) and frees the picture, the detector
+ * and the shared state on its own thread. The module's unload waits for
+ * the workers told to stop (wait_for_face_workers): none then runs the
+ * module's code or uses its data any more.
  */
 #pragma once
 
@@ -30,6 +38,35 @@
 
 class FaceDetector;
 
+/* For tests: a gate the worker passes before each search. While it is
+ * closed the worker waits there, as if a search took that long. */
+struct FaceGate {
+	std::mutex lock;
+	std::condition_variable changed;
+	bool open = true;
+	bool waiting = false; /* the worker waits at it */
+
+	void pass()
+	{
+		std::unique_lock<std::mutex> guard(lock);
+		waiting = true;
+		changed.notify_all();
+		changed.wait(guard, [this] { return open; });
+		waiting = false;
+	}
+	void set_open(bool value)
+	{
+		std::lock_guard<std::mutex> guard(lock);
+		open = value;
+		changed.notify_all();
+	}
+	bool worker_waiting()
+	{
+		std::lock_guard<std::mutex> guard(lock);
+		return waiting;
+	}
+};
+
 /* The followed face as the tick reads it. */
 struct FaceSighting {
 	bool found = false; /* seen in the latest look */
@@ -38,12 +75,55 @@ struct FaceSighting {
 	uint64_t hits = 0;  /* of which the followed face was found in */
 };
 
+/* What a tracker and its worker share, under `lock`. The worker owns it:
+ * it frees it when it ends. */
+struct FaceWork {
+	std::mutex lock;
+	std::condition_variable wake;
+	bool stopping = false;
+	bool ready = false;         /* the worker has made `picture` */
+	bool picture_ready = false; /* `picture` holds one to search */
+	FaceRegion picture_region;
+	double picture_width = 0.0;
+	double picture_height = 0.0;
+	FaceSighting published;
+	std::shared_ptr<FaceGate> gate;
+	bool following = false; /* the worker follows `published.box` */
+	/* where to look next: the followed face's centre, with its size
+	 * averaged over the looks (dlib's box sizes come in steps of a fifth,
+	 * and a region that followed each step would keep changing scale) */
+	FaceBox look_box;
+	/* the latest look missed it: the next one takes in the whole frame */
+	bool missed = false;
+	/* the source's size when the followed face was seen */
+	double followed_width = 0.0;
+	double followed_height = 0.0;
+
+	/* the picture handed over: RGBA rows FACE_PICTURE_MAX * 4 bytes
+	 * apart, made by the worker, written by `frame` only while no search
+	 * is pending */
+	std::vector<uint8_t> picture;
+
+	/* worker only */
+	std::unique_ptr<FaceDetector> detector;
+	std::chrono::steady_clock::time_point last_seen;
+
+	FaceWork();
+	~FaceWork();
+	void run();
+};
+
+/* Module unload: waits until every worker told to stop has ended. Not on
+ * the graphics thread. */
+void wait_for_face_workers();
+
 class FaceTracker {
 public:
 	/* Starts the worker thread. Any thread; the GPU objects are made on
 	 * the first frame. */
 	FaceTracker();
-	/* Stops the worker. Call release_graphics first. */
+	/* Tells the worker to stop, and returns at once. Call
+	 * release_graphics first. */
 	~FaceTracker();
 	FaceTracker(const FaceTracker &) = delete;
 	FaceTracker &operator=(const FaceTracker &) = delete;
@@ -70,17 +150,22 @@ public:
 	/* The latest sighting. Takes a short lock. */
 	FaceSighting latest()
 	{
-		std::lock_guard<std::mutex> guard(lock);
-		return published;
+		std::lock_guard<std::mutex> guard(work->lock);
+		return work->published;
 	}
 
 	/* Pictures read back so far, and the time `frame` spent drawing and
 	 * handing them over, in nanoseconds: for tests and benchmarks. */
 	uint64_t readbacks() const { return readback_count.load(); }
 	uint64_t frame_time_spent() const { return frame_ns.load(); }
+	/* For tests: the gate the worker passes before each search. */
+	void set_gate(std::shared_ptr<FaceGate> next)
+	{
+		std::lock_guard<std::mutex> guard(work->lock);
+		work->gate = std::move(next);
+	}
 
 private:
-	void run();
 	void draw(obs_source_t *target, obs_source_t *parent,
 		  const FaceRegion &region);
 	void hand_over();
@@ -102,32 +187,6 @@ private:
 	std::atomic<uint64_t> readback_count{0};
 	std::atomic<uint64_t> frame_ns{0};
 
-	/* shared, under `lock` */
-	std::mutex lock;
-	std::condition_variable wake;
-	bool stopping = false;
-	bool picture_ready = false; /* `picture` holds one to search */
-	FaceRegion picture_region;
-	double picture_width = 0.0;
-	double picture_height = 0.0;
-	FaceSighting published;
-	bool following = false; /* the worker follows `published.box` */
-	/* where to look next: the followed face's centre, with its size
-	 * averaged over the looks (dlib's box sizes come in steps of a fifth,
-	 * and a region that followed each step would keep changing scale) */
-	FaceBox look_box;
-	/* the latest look missed it: the next one takes in the whole frame */
-	bool missed = false;
-	/* the source's size when the followed face was seen */
-	double followed_width = 0.0;
-	double followed_height = 0.0;
-
-	/* the picture handed over: RGBA rows FACE_PICTURE_MAX * 4 bytes
-	 * apart, written by `frame` only while no search is pending */
-	std::vector<uint8_t> picture;
-
-	/* worker only */
-	std::unique_ptr<FaceDetector> detector;
-	std::chrono::steady_clock::time_point last_seen;
-	std::thread worker;
+	/* shared with the worker, which frees it */
+	FaceWork *const work;
 };

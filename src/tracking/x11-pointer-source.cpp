@@ -26,6 +26,7 @@
  * second; meanwhile every client keeps its last position.
  */
 #include "pointer-source.hpp"
+#include "pointer-sample.hpp"
 #include "zoom-core.hpp"
 #include "../module/plugin-support.hpp"
 
@@ -158,40 +159,11 @@ public:
 		sampler().wake();
 	}
 
-	/* A sequence lock: the sampler is the only writer; a reader retries
-	 * while a write is under way, and never waits for a lock. */
-	bool latest(double &x, double &y) override
-	{
-		for (;;) {
-			const uint32_t before =
-				seq.load(std::memory_order_acquire);
-			if (before & 1u)
-				continue;
-			const bool k = known.load(std::memory_order_relaxed);
-			const double lx = fx.load(std::memory_order_relaxed);
-			const double ly = fy.load(std::memory_order_relaxed);
-			std::atomic_thread_fence(std::memory_order_acquire);
-			if (seq.load(std::memory_order_relaxed) != before)
-				continue;
-			if (!k)
-				return false;
-			x = lx;
-			y = ly;
-			return true;
-		}
-	}
+	/* the frame's read never waits (pointer-sample.hpp) */
+	bool latest(double &x, double &y) override { return sample.read(x, y); }
 
 	/* sampler thread only */
-	void publish(double x, double y)
-	{
-		const uint32_t s = seq.load(std::memory_order_relaxed);
-		seq.store(s + 1, std::memory_order_relaxed);
-		std::atomic_thread_fence(std::memory_order_release);
-		fx.store(x, std::memory_order_relaxed);
-		fy.store(y, std::memory_order_relaxed);
-		known.store(true, std::memory_order_relaxed);
-		seq.store(s + 2, std::memory_order_release);
-	}
+	void publish(double x, double y) { sample.publish(x, y); }
 
 	/* under Sampler::lock */
 	CaptureSettings capture;
@@ -202,10 +174,7 @@ public:
 	CaptureRect area = {0, 0, 0, 0};
 
 	/* the latest position: written by the sampler, read by the frame */
-	std::atomic<uint32_t> seq{0};
-	std::atomic<bool> known{false};
-	std::atomic<double> fx{0.5};
-	std::atomic<double> fy{0.5};
+	PointerSample sample;
 };
 
 /* ---- the capture areas, found as OBS's captures find theirs ---- */
