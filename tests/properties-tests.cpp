@@ -140,44 +140,58 @@ protected:
 	obs_properties_t *props = nullptr;
 };
 
-TEST_P(Sheet, HoldsTheSeventeenTopLevelEntriesInOrder)
+TEST_P(Sheet, HoldsItsGroupsAndTheirEntriesInOrder)
 {
 	struct Expected {
 		std::string name;
 		obs_property_type type;
 		std::string label;
+		std::vector<std::string> content; /* a group's, when listed */
 	};
 	std::vector<Expected> expected = {
-		{"idle_group", OBS_PROPERTY_GROUP, "Zoom.Group.Idle"},
-		{"stage_count", OBS_PROPERTY_INT, "Zoom.StageCount"},
-		{"easing_in", OBS_PROPERTY_LIST, "Zoom.EasingIn"},
-		{"easing_out", OBS_PROPERTY_LIST, "Zoom.EasingOut"},
-		{"tracking_smoothing", OBS_PROPERTY_FLOAT,
-		 "Zoom.TrackingSmoothing"},
-		{"tracking_dead_zone", OBS_PROPERTY_FLOAT,
-		 "Zoom.TrackingDeadZone"},
-		{"tracking_subject", OBS_PROPERTY_LIST, "Zoom.TrackingSubject"},
-		{"help_group", OBS_PROPERTY_GROUP, "Help.Group"},
-		{"about_group", OBS_PROPERTY_GROUP, "About.Group"}};
-	for (int n = 8; n >= 1; n--) /* after stage_count */
-		expected.insert(expected.begin() + 2,
-				{stage_prefix(n) + "group", OBS_PROPERTY_GROUP,
-				 "Zoom.Group.Stage" + std::to_string(n)});
+		{"idle_group", OBS_PROPERTY_GROUP, "Zoom.Group.Idle", {}},
+		{"tracking_group",
+		 OBS_PROPERTY_GROUP,
+		 "Zoom.Group.Tracking",
+		 {"tracking_subject", "tracking_dead_zone",
+		  "tracking_smoothing"}},
+		{"stages_group",
+		 OBS_PROPERTY_GROUP,
+		 "Zoom.Group.Stages",
+		 {"stage_count", "easing_in", "easing_out"}},
+		{"help_group", OBS_PROPERTY_GROUP, "Help.Group", {}},
+		{"about_group", OBS_PROPERTY_GROUP, "About.Group", {}}};
+	for (int n = 8; n >= 1; n--) /* after the stages group */
+		expected.insert(expected.begin() + 3,
+				{stage_prefix(n) + "group",
+				 OBS_PROPERTY_GROUP,
+				 "Zoom.Group.Stage" + std::to_string(n),
+				 {}});
 
 	const auto entries = entries_of(props);
-	ASSERT_EQ(entries.size(), 17u);
+	ASSERT_EQ(entries.size(), 13u);
 	for (size_t i = 0; i < entries.size(); i++) {
 		SCOPED_TRACE(expected[i].name);
 		EXPECT_EQ(obs_property_name(entries[i]), expected[i].name);
 		EXPECT_EQ(obs_property_get_type(entries[i]), expected[i].type);
 		expect_label(entries[i], expected[i].label.c_str());
-		if (expected[i].type == OBS_PROPERTY_GROUP) {
-			EXPECT_EQ(obs_property_group_type(entries[i]),
-				  OBS_GROUP_NORMAL);
-			EXPECT_NE(obs_property_group_content(entries[i]),
-				  nullptr);
-		}
+		EXPECT_EQ(obs_property_group_type(entries[i]),
+			  OBS_GROUP_NORMAL);
+		ASSERT_NE(obs_property_group_content(entries[i]), nullptr);
+		if (!expected[i].content.empty())
+			EXPECT_EQ(names_of(obs_property_group_content(
+					  entries[i])),
+				  expected[i].content);
 	}
+	const char *const labels[][2] = {
+		{"stage_count", "Zoom.StageCount"},
+		{"easing_in", "Zoom.EasingIn"},
+		{"easing_out", "Zoom.EasingOut"},
+		{"tracking_smoothing", "Zoom.TrackingSmoothing"},
+		{"tracking_dead_zone", "Zoom.TrackingDeadZone"},
+		{"tracking_subject", "Zoom.TrackingSubject"}};
+	for (const auto &label : labels)
+		expect_label(obs_properties_get(props, label[0]), label[1]);
 
 	obs_property_t *count = obs_properties_get(props, "stage_count");
 	EXPECT_EQ(obs_property_int_type(count), OBS_NUMBER_SLIDER);
@@ -250,14 +264,21 @@ TEST_P(Sheet, EachZoomGroupListsItsTargetInOrder)
 		for (const Expected &e : target) {
 			obs_property_t *p = entries[at++];
 			EXPECT_EQ(obs_property_name(p), prefix + e.suffix);
-			expect_label(p, e.label);
+			const bool idle_duration =
+				!stage && std::string(e.suffix) == "duration";
+			expect_label(p, idle_duration ? "Zoom.Idle.Duration"
+						      : e.label);
 			if (e.type == OBS_PROPERTY_FLOAT) {
 				expect_float_slider(p, e.min, e.max, e.step);
 				continue;
 			}
 			EXPECT_EQ(obs_property_get_type(p), e.type);
-			/* a plain checkbox: nothing to refresh */
-			EXPECT_FALSE(modify_with(p, true));
+			/* ticked alone: the tracking group shows for the idle
+			 * view and stage 1, the only stage of such settings */
+			modify_with(p, true);
+			EXPECT_EQ(obs_property_visible(obs_properties_get(
+					  props, "tracking_group")),
+				  n <= 1);
 		}
 		if (stage) {
 			obs_property_t *hold = entries[at++];
@@ -358,6 +379,190 @@ TEST(Properties, StageCountShowsTheStageGroupsUpToTheCount)
 	obs_properties_destroy(props);
 }
 
+/*
+ * An open sheet of a filter as OBS Studio's properties view keeps it: built
+ * by obs_source_properties, built again when the filter signals
+ * "update_properties", and only redrawn from the same entries when a
+ * modified callback asks for a refresh.
+ */
+class OpenSheet {
+public:
+	explicit OpenSheet(obs_source_t *filter) : filter(filter)
+	{
+		signal_handler_connect(obs_source_get_signal_handler(filter),
+				       "update_properties", on_signal, this);
+		rebuild();
+		rebuilds = 0;
+	}
+	~OpenSheet()
+	{
+		signal_handler_disconnect(obs_source_get_signal_handler(filter),
+					  "update_properties", on_signal, this);
+		obs_properties_destroy(props);
+	}
+	OpenSheet(const OpenSheet &) = delete;
+	OpenSheet &operator=(const OpenSheet &) = delete;
+
+	void rebuild()
+	{
+		obs_properties_destroy(props);
+		props = obs_source_properties(filter);
+		rebuilds++;
+	}
+	/* the queued signal reaches the view */
+	void settle()
+	{
+		if (asked)
+			rebuild();
+		asked = false;
+	}
+	/* The user edits an entry: the view writes the setting and runs the
+	 * entry's modified callback; the filter's update follows at the
+	 * next frame. */
+	void edit(const char *name, const char *json)
+	{
+		obs_data_t *settings = obs_source_get_settings(filter);
+		obs_data_t *change = obs_data_create_from_json(json);
+		obs_data_apply(settings, change);
+		obs_property_modified(obs_properties_get(props, name),
+				      settings);
+		obs_data_release(change);
+		obs_data_release(settings);
+		update_filter(filter, nullptr);
+		settle();
+	}
+	/* Defaults: OBS clears the settings and updates the filter; OBS 29
+	 * then redraws the sheet it has, OBS 30 and later build it anew. */
+	void defaults(bool rebuilds_sheet)
+	{
+		obs_data_t *settings = obs_source_get_settings(filter);
+		obs_data_clear(settings);
+		obs_data_release(settings);
+		update_filter(filter, nullptr);
+		if (rebuilds_sheet)
+			rebuild();
+		settle();
+	}
+	/* A change from outside the sheet (obs-websocket). */
+	void remote(const char *json)
+	{
+		obs_data_t *change = obs_data_create_from_json(json);
+		update_filter(filter, change);
+		obs_data_release(change);
+		settle();
+	}
+
+	obs_source_t *filter;
+	obs_properties_t *props = nullptr;
+	int rebuilds = 0;
+
+private:
+	static void on_signal(void *data, calldata_t *)
+	{
+		static_cast<OpenSheet *>(data)->asked = true;
+	}
+	bool asked = false;
+};
+
+/* What a sheet shows: each visible entry with its label, in order. */
+void shown_entries(obs_properties_t *set, std::vector<std::string> &out)
+{
+	for (obs_property_t *p : entries_of(set)) {
+		if (!obs_property_visible(p))
+			continue;
+		const char *label = obs_property_description(p);
+		out.push_back(std::string(obs_property_name(p)) + ": " +
+			      (label ? label : ""));
+		if (obs_property_get_type(p) == OBS_PROPERTY_GROUP)
+			shown_entries(obs_property_group_content(p), out);
+	}
+}
+
+std::vector<std::string> shown_entries(obs_properties_t *props)
+{
+	std::vector<std::string> out;
+	shown_entries(props, out);
+	return out;
+}
+
+TEST(Properties, AnOpenSheetShowsWhatTheSettingsHoldAfterDefaultsAndEdits)
+{
+	enum Kind { Edit, Defaults29, Defaults30, Remote };
+	struct Step {
+		Kind kind;
+		const char *entry; /* the entry edited */
+		const char *json;
+		int stages_shown;
+	};
+	const struct {
+		const char *what;
+		const char *settings;
+		std::vector<Step> steps;
+	} rows[] = {
+		{"eight stages, Defaults in OBS 29",
+		 R"({"stage_count": 8})",
+		 {{Defaults29, nullptr, nullptr, 1}}},
+		{"eight stages, Defaults in OBS 30",
+		 R"({"stage_count": 8})",
+		 {{Defaults30, nullptr, nullptr, 1}}},
+		{"a named and a tracking stage, Defaults in OBS 29",
+		 R"({"stage_count": 3, "stage_1_name": "Close-up",
+		     "stage_3_center_tracking": true})",
+		 {{Defaults29, nullptr, nullptr, 1}}},
+		{"edits on the sheet, then Defaults in OBS 29",
+		 "{}",
+		 {{Edit, "stage_count", R"({"stage_count": 5})", 5},
+		  {Edit, "stage_4_center_tracking",
+		   R"({"stage_4_center_tracking": true})", 5},
+		  {Edit, "stage_4_name", R"({"stage_4_name": "Whiteboard"})", 5},
+		  {Edit, "stage_count", R"({"stage_count": 3})", 3},
+		  {Edit, "idle_center_tracking",
+		   R"({"idle_center_tracking": true})", 3},
+		  {Defaults29, nullptr, nullptr, 1}}},
+		{"obs-websocket changes the settings under an open sheet",
+		 "{}",
+		 {{Remote, nullptr,
+		   R"({"stage_count": 4, "stage_2_name": "Wide",
+		       "stage_4_center_tracking": true})",
+		   4},
+		  {Remote, nullptr, R"({"stage_count": 2})", 2}}},
+	};
+	for (const auto &row : rows) {
+		SCOPED_TRACE(row.what);
+		obs_data_t *settings = obs_data_create_from_json(row.settings);
+		obs_source_t *filter = create_zoom_filter("open", settings);
+		obs_data_release(settings);
+		ASSERT_NE(filter, nullptr);
+		OpenSheet sheet(filter);
+		for (const Step &step : row.steps) {
+			SCOPED_TRACE(step.json ? step.json : "Defaults");
+			const int rebuilds = sheet.rebuilds;
+			switch (step.kind) {
+			case Edit:
+				sheet.edit(step.entry, step.json);
+				/* a rebuild would take the focus from the
+				 * entry being edited */
+				EXPECT_EQ(sheet.rebuilds, rebuilds);
+				break;
+			case Defaults29:
+			case Defaults30:
+				sheet.defaults(step.kind == Defaults30);
+				break;
+			case Remote:
+				sheet.remote(step.json);
+				break;
+			}
+			EXPECT_EQ(stage_groups_shown(sheet.props),
+				  first_shown(step.stages_shown));
+			obs_properties_t *fresh = obs_source_properties(filter);
+			EXPECT_EQ(shown_entries(sheet.props),
+				  shown_entries(fresh));
+			obs_properties_destroy(fresh);
+		}
+		obs_source_release(filter);
+	}
+}
+
 TEST(Properties, HelpToggleShowsAndHidesTheHelpText)
 {
 	obs_data_t *settings = obs_data_create_from_json(
@@ -441,8 +646,9 @@ TEST(Properties, EditsExactlyTheSettingsThatHaveDefaults)
 	EXPECT_EQ(edited.size(), 59u + 8u + 1u);
 	EXPECT_EQ(edited, registered);
 
-	std::set<std::string> sheet_only = {"idle_group", "help_group",
-					    "about_group", "help_info",
+	std::set<std::string> sheet_only = {"idle_group",   "tracking_group",
+					    "stages_group", "help_group",
+					    "about_group",  "help_info",
 					    "about_info"};
 	for (int n = 1; n <= 8; n++)
 		sheet_only.insert(stage_prefix(n) + "group");
@@ -454,6 +660,9 @@ TEST(Properties, EditsExactlyTheSettingsThatHaveDefaults)
 			continue;
 		const char *name = obs_property_name(p);
 		SCOPED_TRACE(name);
+		const char *tip = obs_property_long_description(p);
+		EXPECT_TRUE(tip && *tip &&
+			    std::string(tip).find(".Tip") == std::string::npos);
 		obs_data_item_t *item = obs_data_item_byname(defaults, name);
 		ASSERT_NE(item, nullptr);
 		switch (obs_property_get_type(p)) {
