@@ -300,6 +300,7 @@ bool on_stage_count_modified(obs_properties_t *props, obs_property_t *property,
 			     obs_data_t *settings);
 bool on_help_show_modified(obs_properties_t *props, obs_property_t *property,
 			   obs_data_t *settings);
-/* Asks OBS to rebuild an open property sheet of the filter that shows
- * other stages, tracking or titles than the settings ask for. update. */
-void refresh_open_sheet(ZoomFilter *filter, obs_data_t *settings);
+/* Whether an open property sheet of the filter shows other stages,
+ * tracking or titles than the settings ask for; the caller then asks OBS
+ * to rebuild it (obs_source_update_properties). update. */
+bool sheet_outdated(ZoomFilter *filter, obs_data_t *settings);

@@ -110,11 +110,10 @@ static bool show_settings(obs_properties_t *props, obs_data_t *settings)
 	return changed;
 }
 
-void refresh_open_sheet(ZoomFilter *filter, obs_data_t *settings)
+bool sheet_outdated(ZoomFilter *filter, obs_data_t *settings)
 {
 	const size_t wanted = fingerprint(sheet_view(settings));
-	if (filter->sheet_shown.exchange(wanted) != wanted)
-		obs_source_update_properties(filter->source);
+	return filter->sheet_shown.exchange(wanted) != wanted;
 }
 
 static bool on_shown_setting_modified(obs_properties_t *props, obs_property_t *,
