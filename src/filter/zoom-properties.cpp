@@ -124,11 +124,19 @@ static bool on_shown_setting_modified(obs_properties_t *props, obs_property_t *,
 
 /* ---- building the sheet ----------------------------------------------- */
 
-/* An entry's tooltip: the locale text of its label's key + ".Tip". */
+/* An entry's tooltip: the locale text of its label's key + ".Tip", as a
+ * paragraph of rich text, which Qt wraps (plain text runs off the screen
+ * in one line). */
 static obs_property_t *with_tip(obs_property_t *p, const char *text_key)
 {
-	const std::string tip = std::string(text_key) + ".Tip";
-	obs_property_set_long_description(p, obs_module_text(tip.c_str()));
+	const std::string key = std::string(text_key) + ".Tip";
+	std::string tip = "<p>";
+	for (const char *c = obs_module_text(key.c_str()); *c; c++)
+		tip += *c == '&'   ? "&amp;"
+		       : *c == '<' ? "&lt;"
+				   : std::string(1, *c);
+	tip += "</p>";
+	obs_property_set_long_description(p, tip.c_str());
 	return p;
 }
 
