@@ -409,26 +409,28 @@ public:
 		props = obs_source_properties(filter);
 		rebuilds++;
 	}
-	/* the queued signal reaches the view */
+	/* Frames go by (a second) and the signal queued reaches the view. */
 	void settle()
 	{
+		tick(filter, 0.1f, 10);
 		if (asked)
 			rebuild();
 		asked = false;
 	}
-	/* The user edits an entry: the view writes the setting and runs the
-	 * entry's modified callback; the filter's update follows at the
-	 * next frame. */
+	/* The user edits an entry: the view writes the setting, updates the
+	 * filter and runs the entry's modified callback. The update runs at
+	 * the next frame, here at the worst moment: before the callback. */
 	void edit(const char *name, const char *json)
 	{
 		obs_data_t *settings = obs_source_get_settings(filter);
 		obs_data_t *change = obs_data_create_from_json(json);
 		obs_data_apply(settings, change);
+		update_filter(filter, nullptr);
+		tick(filter, 0.1f);
 		obs_property_modified(obs_properties_get(props, name),
 				      settings);
 		obs_data_release(change);
 		obs_data_release(settings);
-		update_filter(filter, nullptr);
 		settle();
 	}
 	/* Defaults: OBS clears the settings and updates the filter; OBS 29

@@ -18,6 +18,9 @@
 
 /* The dead zone's default: a quarter of the shown window's size. */
 constexpr double DEFAULT_DEAD_ZONE = 0.25;
+/* How long an open property sheet may show other than the settings before
+ * OBS is asked to rebuild it. */
+constexpr double SHEET_SETTLE_SECONDS = 0.3;
 /* How often the tick looks at what the parent shows (it may change). */
 constexpr uint32_t CAPTURE_CHECK_FRAMES = 30;
 
@@ -191,10 +194,13 @@ struct ZoomFilter {
 	double face_lost_seconds = 0.0;
 	double face_return_seconds = FACE_RETURN_SECONDS;
 
-	/* a fingerprint of what the property sheet last built or refreshed
-	 * shows (the UI thread writes it), which update compares with the
-	 * settings */
+	/* fingerprints of what the property sheet last built or refreshed
+	 * shows (the UI thread writes it) and of what the settings ask it to
+	 * show (update), compared by the frame, which counts how long they
+	 * have differed */
 	std::atomic<size_t> sheet_shown{0};
+	std::atomic<size_t> sheet_wanted{0};
+	double sheet_outdated_for = 0.0;
 };
 
 /* descriptor and lifecycle: false when libobs refused the filter type */
@@ -300,7 +306,10 @@ bool on_stage_count_modified(obs_properties_t *props, obs_property_t *property,
 			     obs_data_t *settings);
 bool on_help_show_modified(obs_properties_t *props, obs_property_t *property,
 			   obs_data_t *settings);
-/* Whether an open property sheet of the filter shows other stages,
- * tracking or titles than the settings ask for; the caller then asks OBS
- * to rebuild it (obs_source_update_properties). update. */
-bool sheet_outdated(ZoomFilter *filter, obs_data_t *settings);
+/* A fingerprint of what the property sheet shows of these settings:
+ * which stages, whether tracking, the stages' titles. */
+size_t sheet_fingerprint(obs_data_t *settings);
+/* Asks OBS to rebuild an open property sheet that has shown other stages,
+ * tracking or titles than the settings ask for, for SHEET_SETTLE_SECONDS.
+ * Frame (graphics thread). */
+void follow_sheet(ZoomFilter *filter, float seconds);

@@ -4,8 +4,9 @@
  * and each stage's name in its group's title. The modified callbacks keep
  * the sheet in line as the user edits it; a change made elsewhere (OBS's
  * Defaults button, which in OBS 29 redraws the sheet without rebuilding
- * it, or obs-websocket) reaches an open sheet through update, which asks
- * OBS to rebuild it ("update_properties") when the sheet shows otherwise.
+ * it, or obs-websocket) reaches an open sheet through update and the
+ * frame: when the sheet keeps showing otherwise, OBS is asked to rebuild
+ * it ("update_properties"), from libobs's destruction task thread.
  */
 #include "zoom-filter.hpp"
 #include "zoom-keys.hpp"
@@ -110,10 +111,39 @@ static bool show_settings(obs_properties_t *props, obs_data_t *settings)
 	return changed;
 }
 
-bool sheet_outdated(ZoomFilter *filter, obs_data_t *settings)
+size_t sheet_fingerprint(obs_data_t *settings)
 {
-	const size_t wanted = fingerprint(sheet_view(settings));
-	return filter->sheet_shown.exchange(wanted) != wanted;
+	return fingerprint(sheet_view(settings));
+}
+
+static void ask_for_new_sheet(void *data)
+{
+	auto *weak = static_cast<obs_weak_source_t *>(data);
+	obs_source_t *source = obs_weak_source_get_source(weak);
+	obs_weak_source_release(weak);
+	if (source)
+		obs_source_update_properties(source);
+	obs_source_release(source);
+}
+
+void follow_sheet(ZoomFilter *filter, float seconds)
+{
+	const size_t wanted = filter->sheet_wanted;
+	if (wanted == filter->sheet_shown) {
+		filter->sheet_outdated_for = 0.0;
+		return;
+	}
+	/* the view writes an edit to the settings a moment before it runs
+	 * the entry's modified callback, and an update may come between:
+	 * only a sheet that stays outdated is rebuilt, which would take the
+	 * focus from the entry being edited */
+	filter->sheet_outdated_for += seconds;
+	if (filter->sheet_outdated_for < SHEET_SETTLE_SECONDS)
+		return;
+	filter->sheet_outdated_for = 0.0;
+	filter->sheet_shown = wanted;
+	obs_queue_task(OBS_TASK_DESTROY, ask_for_new_sheet,
+		       obs_source_get_weak_source(filter->source), false);
 }
 
 static bool on_shown_setting_modified(obs_properties_t *props, obs_property_t *,

@@ -124,11 +124,9 @@ void zoom_filter_update(void *data, obs_data_t *settings)
 		stage.duration = obs_data_get_double(settings, keys.duration);
 	}
 	guard.unlock();
-	const bool sheet_outdated_now = sheet_outdated(filter, settings);
+	filter->sheet_wanted = sheet_fingerprint(settings);
 	reading.unlock();
 	follow_stage_names(filter, std::move(key_names));
-	if (sheet_outdated_now)
-		obs_source_update_properties(filter->source);
 	/* outside `lock`: opening or closing the face tracker enters the
 	 * graphics context, inside which render takes `lock` */
 	sync_tracking(filter);
