@@ -802,57 +802,36 @@ TEST(TwoFilters, BindingsAndDescriptionsOutliveDefaultsStageCountsAndRenames)
 	}
 }
 
-/* Each row changes the settings of one filter of two on a source (the
- * second's descriptions start with its name), and the stage keys'
- * descriptions follow with the stage's name. */
+/* Each row sets the settings of one of two filters on a source (the
+ * second's descriptions start with its name); a stage key's description
+ * names its stage. */
 TEST(TwoFilters, AStageKeyDescribesItsStageByItsName)
 {
-	const struct {
-		const char *change;
-		int filter;
-		const char *json;
-		const char *key;
-		const char *number; /* after the text of Hotkey.ToggleStage */
-	} rows[] = {
-		{"named", 0, R"({"stage_1_name": "Close-up"})",
-		 "tavimore.stage_1", "1 (Close-up)"},
-		{"renamed, blanks around", 0, R"({"stage_1_name": "  Wide "})",
-		 "tavimore.stage_1", "1 (Wide)"},
-		{"named as by default", 0, R"({"stage_1_name": "Stage 1"})",
-		 "tavimore.stage_1", "1"},
-		{"blank", 0, R"({"stage_1_name": " "})", "tavimore.stage_1",
-		 "1"},
-		{"the second filter's", 1, R"({"stage_1_name": "Face"})",
-		 "tavimore.stage_1.2", "1 (Face)"},
-		{"a stage named before it is used", 0,
-		 R"({"stage_3_name": "Board", "stage_count": 3})",
-		 "tavimore.stage_3", "3 (Board)"},
-		{"the first filter's Defaults", 0, nullptr, "tavimore.stage_1",
-		 "1"},
+	const std::tuple<int, const char *, const char *, const char *> rows[] = {
+		{0, R"({"stage_1_name": "Close-up"})", "", "1 (Close-up)"},
+		{0, R"({"stage_1_name": "  Wide "})", "", "1 (Wide)"},
+		{0, R"({"stage_1_name": "Stage 1"})", "", "1"},
+		{0, R"({"stage_1_name": " "})", "", "1"},
+		{1, R"({"stage_1_name": "Face"})", ".2", "1 (Face)"},
+		{0, R"({"stage_3_name": "Board", "stage_count": 3})", "",
+		 "3 (Board)"},
+		{0, "{}", "", "1"}, /* Defaults */
 	};
 	TwoOnOne two(2);
 	const std::string toggle = locale_text("Hotkey.ToggleStage");
-	for (const auto &row : rows) {
-		SCOPED_TRACE(row.change);
-		obs_source_t *filter = two.filters[row.filter];
-		if (row.json) {
-			obs_data_t *change =
-				obs_data_create_from_json(row.json);
-			update_filter(filter, change);
-			obs_data_release(change);
-		} else {
-			obs_data_t *settings = obs_source_get_settings(filter);
-			obs_data_clear(settings);
-			obs_data_release(settings);
-			update_filter(filter, nullptr);
-		}
+	for (const auto &[filter, json, suffix, number] : rows) {
+		SCOPED_TRACE(json);
+		obs_data_t *change = obs_data_create_from_json(json);
+		obs_source_reset_settings(two.filters[filter], change);
+		update_filter(two.filters[filter], nullptr);
+		obs_data_release(change);
 		std::map<std::string, std::string> listed;
 		for (const HotkeyInfo &info : hotkeys_of(two.parent))
 			listed[info.name] = info.description;
-		const std::string prefix = row.filter ? "zoom two: "
-						      : std::string();
-		EXPECT_EQ(listed[row.key], prefix + toggle + " " + row.number);
-		/* the other keys keep their texts */
+		const std::string key =
+			std::string("tavimore.stage_") + number[0] + suffix;
+		EXPECT_EQ(listed[key],
+			  (filter ? "zoom two: " : "") + toggle + " " + number);
 		EXPECT_EQ(listed["tavimore.idle"],
 			  locale_text("Hotkey.ReturnToIdle"));
 	}

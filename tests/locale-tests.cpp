@@ -154,20 +154,12 @@ TEST(Locale, EveryFileIsWellFormedAndHasExactlyTheModulesKeys)
 					<< e.key << " holds a control byte";
 		}
 		EXPECT_EQ(keys, module_keys());
-	}
-}
-
-TEST(Locale, EveryHotkeyIsFoundByTheModulesName)
-{
-	/* Settings -> Hotkeys finds a key by a word of its description */
-	for (const std::string &locale : shipped_locales()) {
-		SCOPED_TRACE(locale);
+		/* Settings -> Hotkeys finds every key by the word Tavimore */
 		auto texts = locale_texts(data_dir, locale);
 		for (const char *key :
 		     {"Hotkey.ToggleStage", "Hotkey.IdleZoomIn",
 		      "Hotkey.IdleZoomOut", "Hotkey.ReturnToIdle"})
-			EXPECT_EQ(texts[key].rfind("Tavimore", 0), 0u)
-				<< key << ": " << texts[key];
+			EXPECT_EQ(texts[key].rfind("Tavimore", 0), 0u) << key;
 	}
 }
 

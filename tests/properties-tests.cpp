@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <set>
 #include <string>
+#include <tuple>
 #include <type_traits>
 #include <vector>
 
@@ -379,188 +380,115 @@ TEST(Properties, StageCountShowsTheStageGroupsUpToTheCount)
 	obs_properties_destroy(props);
 }
 
-/*
- * An open sheet of a filter as OBS Studio's properties view keeps it: built
- * by obs_source_properties, built again when the filter signals
- * "update_properties", and only redrawn from the same entries when a
- * modified callback asks for a refresh.
- */
-class OpenSheet {
-public:
-	explicit OpenSheet(obs_source_t *filter) : filter(filter)
-	{
-		signal_handler_connect(obs_source_get_signal_handler(filter),
-				       "update_properties", on_signal, this);
-		rebuild();
-		rebuilds = 0;
-	}
-	~OpenSheet()
-	{
-		signal_handler_disconnect(obs_source_get_signal_handler(filter),
-					  "update_properties", on_signal, this);
-		obs_properties_destroy(props);
-	}
-	OpenSheet(const OpenSheet &) = delete;
-	OpenSheet &operator=(const OpenSheet &) = delete;
-
-	void rebuild()
-	{
-		obs_properties_destroy(props);
-		props = obs_source_properties(filter);
-		rebuilds++;
-	}
-	/* Frames go by (a second) and the signal queued reaches the view. */
-	void settle()
-	{
-		tick(filter, 0.1f, 10);
-		if (asked)
-			rebuild();
-		asked = false;
-	}
-	/* The user edits an entry: the view writes the setting, updates the
-	 * filter and runs the entry's modified callback. The update runs at
-	 * the next frame, here at the worst moment: before the callback. */
-	void edit(const char *name, const char *json)
-	{
-		obs_data_t *settings = obs_source_get_settings(filter);
-		obs_data_t *change = obs_data_create_from_json(json);
-		obs_data_apply(settings, change);
-		update_filter(filter, nullptr);
-		tick(filter, 0.1f);
-		obs_property_modified(obs_properties_get(props, name),
-				      settings);
-		obs_data_release(change);
-		obs_data_release(settings);
-		settle();
-	}
-	/* Defaults: OBS clears the settings and updates the filter; OBS 29
-	 * then redraws the sheet it has, OBS 30 and later build it anew. */
-	void defaults(bool rebuilds_sheet)
-	{
-		obs_data_t *settings = obs_source_get_settings(filter);
-		obs_data_clear(settings);
-		obs_data_release(settings);
-		update_filter(filter, nullptr);
-		if (rebuilds_sheet)
-			rebuild();
-		settle();
-	}
-	/* A change from outside the sheet (obs-websocket). */
-	void remote(const char *json)
-	{
-		obs_data_t *change = obs_data_create_from_json(json);
-		update_filter(filter, change);
-		obs_data_release(change);
-		settle();
-	}
-
-	obs_source_t *filter;
-	obs_properties_t *props = nullptr;
-	int rebuilds = 0;
-
-private:
-	static void on_signal(void *data, calldata_t *)
-	{
-		static_cast<OpenSheet *>(data)->asked = true;
-	}
-	bool asked = false;
-};
-
 /* What a sheet shows: each visible entry with its label, in order. */
 void shown_entries(obs_properties_t *set, std::vector<std::string> &out)
 {
 	for (obs_property_t *p : entries_of(set)) {
 		if (!obs_property_visible(p))
 			continue;
-		const char *label = obs_property_description(p);
 		out.push_back(std::string(obs_property_name(p)) + ": " +
-			      (label ? label : ""));
+			      obs_property_description(p));
 		if (obs_property_get_type(p) == OBS_PROPERTY_GROUP)
 			shown_entries(obs_property_group_content(p), out);
 	}
 }
 
-std::vector<std::string> shown_entries(obs_properties_t *props)
+void on_update_properties(void *asked, calldata_t *)
 {
-	std::vector<std::string> out;
-	shown_entries(props, out);
-	return out;
+	*static_cast<bool *>(asked) = true;
 }
 
+/* A sheet kept open as OBS Studio's properties view keeps it: rebuilt
+ * (obs_source_properties) when the filter signals "update_properties",
+ * else only redrawn from the same entries. Each step ends with a second
+ * of frames, after which the sheet must show what a new one shows. */
 TEST(Properties, AnOpenSheetShowsWhatTheSettingsHoldAfterDefaultsAndEdits)
 {
 	enum Kind { Edit, Defaults29, Defaults30, Remote };
-	struct Step {
-		Kind kind;
-		const char *entry; /* the entry edited */
-		const char *json;
-		int stages_shown;
-	};
 	const struct {
-		const char *what;
 		const char *settings;
-		std::vector<Step> steps;
+		std::vector<std::tuple<Kind, const char *, const char *, int>>
+			steps; /* kind, entry edited, change, stages shown */
 	} rows[] = {
-		{"eight stages, Defaults in OBS 29",
-		 R"({"stage_count": 8})",
-		 {{Defaults29, nullptr, nullptr, 1}}},
-		{"eight stages, Defaults in OBS 30",
-		 R"({"stage_count": 8})",
-		 {{Defaults30, nullptr, nullptr, 1}}},
-		{"a named and a tracking stage, Defaults in OBS 29",
-		 R"({"stage_count": 3, "stage_1_name": "Close-up",
+		{R"({"stage_count": 8})", {{Defaults29, "", "", 1}}},
+		{R"({"stage_count": 8})", {{Defaults30, "", "", 1}}},
+		{R"({"stage_count": 3, "stage_1_name": "Close-up",
 		     "stage_3_center_tracking": true})",
-		 {{Defaults29, nullptr, nullptr, 1}}},
-		{"edits on the sheet, then Defaults in OBS 29",
-		 "{}",
+		 {{Defaults29, "", "", 1}}},
+		{"{}",
 		 {{Edit, "stage_count", R"({"stage_count": 5})", 5},
 		  {Edit, "stage_4_center_tracking",
 		   R"({"stage_4_center_tracking": true})", 5},
-		  {Edit, "stage_4_name", R"({"stage_4_name": "Whiteboard"})", 5},
+		  {Edit, "stage_4_name", R"({"stage_4_name": "Board"})", 5},
 		  {Edit, "stage_count", R"({"stage_count": 3})", 3},
 		  {Edit, "idle_center_tracking",
 		   R"({"idle_center_tracking": true})", 3},
-		  {Defaults29, nullptr, nullptr, 1}}},
-		{"obs-websocket changes the settings under an open sheet",
-		 "{}",
-		 {{Remote, nullptr,
-		   R"({"stage_count": 4, "stage_2_name": "Wide",
+		  {Defaults29, "", "", 1}}},
+		/* obs-websocket changes the settings under an open sheet */
+		{"{}",
+		 {{Remote, "", R"({"stage_count": 4, "stage_2_name": "Wide",
 		       "stage_4_center_tracking": true})",
 		   4},
-		  {Remote, nullptr, R"({"stage_count": 2})", 2}}},
+		  {Remote, "", R"({"stage_count": 2})", 2}}},
 	};
 	for (const auto &row : rows) {
-		SCOPED_TRACE(row.what);
+		SCOPED_TRACE(row.settings);
 		obs_data_t *settings = obs_data_create_from_json(row.settings);
 		obs_source_t *filter = create_zoom_filter("open", settings);
 		obs_data_release(settings);
-		ASSERT_NE(filter, nullptr);
-		OpenSheet sheet(filter);
-		for (const Step &step : row.steps) {
-			SCOPED_TRACE(step.json ? step.json : "Defaults");
-			const int rebuilds = sheet.rebuilds;
-			switch (step.kind) {
-			case Edit:
-				sheet.edit(step.entry, step.json);
-				/* a rebuild would take the focus from the
-				 * entry being edited */
-				EXPECT_EQ(sheet.rebuilds, rebuilds);
-				break;
-			case Defaults29:
-			case Defaults30:
-				sheet.defaults(step.kind == Defaults30);
-				break;
-			case Remote:
-				sheet.remote(step.json);
-				break;
+		settings = obs_source_get_settings(filter);
+		signal_handler_t *signals =
+			obs_source_get_signal_handler(filter);
+		bool asked = false;
+		signal_handler_connect(signals, "update_properties",
+				       on_update_properties, &asked);
+		obs_properties_t *sheet = obs_source_properties(filter);
+		for (const auto &[kind, entry, json, stages_shown] :
+		     row.steps) {
+			SCOPED_TRACE(std::string(entry) + json);
+			obs_data_t *change = obs_data_create_from_json(json);
+			if (kind == Edit) {
+				/* the view writes the setting and updates the
+				 * filter, whose update runs at the next frame,
+				 * here at the worst moment: before the view runs
+				 * the entry's modified callback */
+				obs_data_apply(settings, change);
+				update_filter(filter, nullptr);
+				tick(filter, 0.1f);
+				obs_property_modified(obs_properties_get(sheet,
+									 entry),
+						      settings);
+			} else if (kind == Remote) {
+				update_filter(filter, change);
+			} else {
+				/* OBS 30 and later build the sheet anew */
+				obs_data_clear(settings);
+				update_filter(filter, nullptr);
+				asked = asked || kind == Defaults30;
 			}
-			EXPECT_EQ(stage_groups_shown(sheet.props),
-				  first_shown(step.stages_shown));
+			obs_data_release(change);
+			tick(filter, 0.1f, 10);
+			/* a rebuild would take the focus from an entry being
+			 * edited */
+			EXPECT_EQ(asked, kind != Edit);
+			if (asked) {
+				obs_properties_destroy(sheet);
+				sheet = obs_source_properties(filter);
+				asked = false;
+			}
+			EXPECT_EQ(stage_groups_shown(sheet),
+				  first_shown(stages_shown));
 			obs_properties_t *fresh = obs_source_properties(filter);
-			EXPECT_EQ(shown_entries(sheet.props),
-				  shown_entries(fresh));
+			std::vector<std::string> shown, wanted;
+			shown_entries(sheet, shown);
+			shown_entries(fresh, wanted);
+			EXPECT_EQ(shown, wanted);
 			obs_properties_destroy(fresh);
 		}
+		obs_properties_destroy(sheet);
+		signal_handler_disconnect(signals, "update_properties",
+					  on_update_properties, &asked);
+		obs_data_release(settings);
 		obs_source_release(filter);
 	}
 }
