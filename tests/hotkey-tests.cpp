@@ -802,6 +802,41 @@ TEST(TwoFilters, BindingsAndDescriptionsOutliveDefaultsStageCountsAndRenames)
 	}
 }
 
+/* Each row sets the settings of one of two filters on a source (the
+ * second's descriptions start with its name); a stage key's description
+ * names its stage. */
+TEST(TwoFilters, AStageKeyDescribesItsStageByItsName)
+{
+	const std::tuple<int, const char *, const char *, const char *> rows[] = {
+		{0, R"({"stage_1_name": "Close-up"})", "", "1 (Close-up)"},
+		{0, R"({"stage_1_name": "  Wide "})", "", "1 (Wide)"},
+		{0, R"({"stage_1_name": "Stage 1"})", "", "1"},
+		{0, R"({"stage_1_name": " "})", "", "1"},
+		{1, R"({"stage_1_name": "Face"})", ".2", "1 (Face)"},
+		{0, R"({"stage_3_name": "Board", "stage_count": 3})", "",
+		 "3 (Board)"},
+		{0, "{}", "", "1"}, /* Defaults */
+	};
+	TwoOnOne two(2);
+	const std::string toggle = locale_text("Hotkey.ToggleStage");
+	for (const auto &[filter, json, suffix, number] : rows) {
+		SCOPED_TRACE(json);
+		obs_data_t *change = obs_data_create_from_json(json);
+		obs_source_reset_settings(two.filters[filter], change);
+		update_filter(two.filters[filter], nullptr);
+		obs_data_release(change);
+		std::map<std::string, std::string> listed;
+		for (const HotkeyInfo &info : hotkeys_of(two.parent))
+			listed[info.name] = info.description;
+		const std::string key =
+			std::string("tavimore.stage_") + number[0] + suffix;
+		EXPECT_EQ(listed[key],
+			  (filter ? "zoom two: " : "") + toggle + " " + number);
+		EXPECT_EQ(listed["tavimore.idle"],
+			  locale_text("Hotkey.ReturnToIdle"));
+	}
+}
+
 TEST(Move, AFilterMovedToAnotherSourceTakesEveryHotkeyAlong)
 {
 	obs_source_t *from = create_pattern_source("first home");

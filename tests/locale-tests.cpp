@@ -36,12 +36,24 @@ const std::set<std::string> &module_keys()
 			"Zoom.TrackingDeadZone Zoom.TrackingSubject "
 			"Zoom.TrackingSubject.Auto Zoom.TrackingSubject.Pointer "
 			"Zoom.TrackingSubject.Face Help.Toggle "
-			"Help.Text Help.Group About.Text About.Group");
+			"Help.Text Help.Group About.Text About.Group "
+			"Zoom.Group.Tracking Zoom.Group.Stages Zoom.Idle.Factor "
+			"Zoom.Idle.Duration");
 		std::set<std::string> k{
 			std::istream_iterator<std::string>(names),
 			{}};
 		for (int n = 1; n <= 8; n++)
 			k.insert("Zoom.Group.Stage" + std::to_string(n));
+		/* each entry's tooltip */
+		std::istringstream tipped(
+			"Zoom.Stage.Name Zoom.Stage.Factor Zoom.Idle.Factor "
+			"Zoom.Stage.Duration Zoom.Idle.Duration Zoom.Stage.Hold "
+			"Zoom.TrackingEnabled Zoom.CenterX Zoom.CenterY "
+			"Zoom.StageCount Zoom.EasingIn Zoom.EasingOut "
+			"Zoom.TrackingSmoothing Zoom.TrackingDeadZone "
+			"Zoom.TrackingSubject Help.Toggle");
+		for (std::string key; tipped >> key;)
+			k.insert(key + ".Tip");
 		return k;
 	}();
 	return keys;
@@ -142,6 +154,12 @@ TEST(Locale, EveryFileIsWellFormedAndHasExactlyTheModulesKeys)
 					<< e.key << " holds a control byte";
 		}
 		EXPECT_EQ(keys, module_keys());
+		/* Settings -> Hotkeys finds every key by the word Tavimore */
+		auto texts = locale_texts(data_dir, locale);
+		for (const char *key :
+		     {"Hotkey.ToggleStage", "Hotkey.IdleZoomIn",
+		      "Hotkey.IdleZoomOut", "Hotkey.ReturnToIdle"})
+			EXPECT_EQ(texts[key].rfind("Tavimore", 0), 0u) << key;
 	}
 }
 

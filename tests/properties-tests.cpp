@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <set>
 #include <string>
+#include <tuple>
 #include <type_traits>
 #include <vector>
 
@@ -140,44 +141,58 @@ protected:
 	obs_properties_t *props = nullptr;
 };
 
-TEST_P(Sheet, HoldsTheSeventeenTopLevelEntriesInOrder)
+TEST_P(Sheet, HoldsItsGroupsAndTheirEntriesInOrder)
 {
 	struct Expected {
 		std::string name;
 		obs_property_type type;
 		std::string label;
+		std::vector<std::string> content; /* a group's, when listed */
 	};
 	std::vector<Expected> expected = {
-		{"idle_group", OBS_PROPERTY_GROUP, "Zoom.Group.Idle"},
-		{"stage_count", OBS_PROPERTY_INT, "Zoom.StageCount"},
-		{"easing_in", OBS_PROPERTY_LIST, "Zoom.EasingIn"},
-		{"easing_out", OBS_PROPERTY_LIST, "Zoom.EasingOut"},
-		{"tracking_smoothing", OBS_PROPERTY_FLOAT,
-		 "Zoom.TrackingSmoothing"},
-		{"tracking_dead_zone", OBS_PROPERTY_FLOAT,
-		 "Zoom.TrackingDeadZone"},
-		{"tracking_subject", OBS_PROPERTY_LIST, "Zoom.TrackingSubject"},
-		{"help_group", OBS_PROPERTY_GROUP, "Help.Group"},
-		{"about_group", OBS_PROPERTY_GROUP, "About.Group"}};
-	for (int n = 8; n >= 1; n--) /* after stage_count */
-		expected.insert(expected.begin() + 2,
-				{stage_prefix(n) + "group", OBS_PROPERTY_GROUP,
-				 "Zoom.Group.Stage" + std::to_string(n)});
+		{"idle_group", OBS_PROPERTY_GROUP, "Zoom.Group.Idle", {}},
+		{"tracking_group",
+		 OBS_PROPERTY_GROUP,
+		 "Zoom.Group.Tracking",
+		 {"tracking_subject", "tracking_dead_zone",
+		  "tracking_smoothing"}},
+		{"stages_group",
+		 OBS_PROPERTY_GROUP,
+		 "Zoom.Group.Stages",
+		 {"stage_count", "easing_in", "easing_out"}},
+		{"help_group", OBS_PROPERTY_GROUP, "Help.Group", {}},
+		{"about_group", OBS_PROPERTY_GROUP, "About.Group", {}}};
+	for (int n = 8; n >= 1; n--) /* after the stages group */
+		expected.insert(expected.begin() + 3,
+				{stage_prefix(n) + "group",
+				 OBS_PROPERTY_GROUP,
+				 "Zoom.Group.Stage" + std::to_string(n),
+				 {}});
 
 	const auto entries = entries_of(props);
-	ASSERT_EQ(entries.size(), 17u);
+	ASSERT_EQ(entries.size(), 13u);
 	for (size_t i = 0; i < entries.size(); i++) {
 		SCOPED_TRACE(expected[i].name);
 		EXPECT_EQ(obs_property_name(entries[i]), expected[i].name);
 		EXPECT_EQ(obs_property_get_type(entries[i]), expected[i].type);
 		expect_label(entries[i], expected[i].label.c_str());
-		if (expected[i].type == OBS_PROPERTY_GROUP) {
-			EXPECT_EQ(obs_property_group_type(entries[i]),
-				  OBS_GROUP_NORMAL);
-			EXPECT_NE(obs_property_group_content(entries[i]),
-				  nullptr);
-		}
+		EXPECT_EQ(obs_property_group_type(entries[i]),
+			  OBS_GROUP_NORMAL);
+		ASSERT_NE(obs_property_group_content(entries[i]), nullptr);
+		if (!expected[i].content.empty())
+			EXPECT_EQ(names_of(obs_property_group_content(
+					  entries[i])),
+				  expected[i].content);
 	}
+	const char *const labels[][2] = {
+		{"stage_count", "Zoom.StageCount"},
+		{"easing_in", "Zoom.EasingIn"},
+		{"easing_out", "Zoom.EasingOut"},
+		{"tracking_smoothing", "Zoom.TrackingSmoothing"},
+		{"tracking_dead_zone", "Zoom.TrackingDeadZone"},
+		{"tracking_subject", "Zoom.TrackingSubject"}};
+	for (const auto &label : labels)
+		expect_label(obs_properties_get(props, label[0]), label[1]);
 
 	obs_property_t *count = obs_properties_get(props, "stage_count");
 	EXPECT_EQ(obs_property_int_type(count), OBS_NUMBER_SLIDER);
@@ -250,14 +265,21 @@ TEST_P(Sheet, EachZoomGroupListsItsTargetInOrder)
 		for (const Expected &e : target) {
 			obs_property_t *p = entries[at++];
 			EXPECT_EQ(obs_property_name(p), prefix + e.suffix);
-			expect_label(p, e.label);
+			const bool idle_duration =
+				!stage && std::string(e.suffix) == "duration";
+			expect_label(p, idle_duration ? "Zoom.Idle.Duration"
+						      : e.label);
 			if (e.type == OBS_PROPERTY_FLOAT) {
 				expect_float_slider(p, e.min, e.max, e.step);
 				continue;
 			}
 			EXPECT_EQ(obs_property_get_type(p), e.type);
-			/* a plain checkbox: nothing to refresh */
-			EXPECT_FALSE(modify_with(p, true));
+			/* ticked alone: the tracking group shows for the idle
+			 * view and stage 1, the only stage of such settings */
+			modify_with(p, true);
+			EXPECT_EQ(obs_property_visible(obs_properties_get(
+					  props, "tracking_group")),
+				  n <= 1);
 		}
 		if (stage) {
 			obs_property_t *hold = entries[at++];
@@ -358,6 +380,119 @@ TEST(Properties, StageCountShowsTheStageGroupsUpToTheCount)
 	obs_properties_destroy(props);
 }
 
+/* What a sheet shows: each visible entry with its label, in order. */
+void shown_entries(obs_properties_t *set, std::vector<std::string> &out)
+{
+	for (obs_property_t *p : entries_of(set)) {
+		if (!obs_property_visible(p))
+			continue;
+		out.push_back(std::string(obs_property_name(p)) + ": " +
+			      obs_property_description(p));
+		if (obs_property_get_type(p) == OBS_PROPERTY_GROUP)
+			shown_entries(obs_property_group_content(p), out);
+	}
+}
+
+void on_update_properties(void *asked, calldata_t *)
+{
+	*static_cast<bool *>(asked) = true;
+}
+
+/* A sheet kept open as OBS Studio's properties view keeps it: rebuilt
+ * (obs_source_properties) when the filter signals "update_properties",
+ * else only redrawn from the same entries. Each step ends with a second
+ * of frames, after which the sheet must show what a new one shows. */
+TEST(Properties, AnOpenSheetShowsWhatTheSettingsHoldAfterDefaultsAndEdits)
+{
+	enum Kind { Edit, Defaults29, Defaults30, Remote };
+	const struct {
+		const char *settings;
+		std::vector<std::tuple<Kind, const char *, const char *, int>>
+			steps; /* kind, entry edited, change, stages shown */
+	} rows[] = {
+		{R"({"stage_count": 8})", {{Defaults29, "", "", 1}}},
+		{R"({"stage_count": 8})", {{Defaults30, "", "", 1}}},
+		{R"({"stage_count": 3, "stage_1_name": "Close-up",
+		     "stage_3_center_tracking": true})",
+		 {{Defaults29, "", "", 1}}},
+		{"{}",
+		 {{Edit, "stage_count", R"({"stage_count": 5})", 5},
+		  {Edit, "stage_4_center_tracking",
+		   R"({"stage_4_center_tracking": true})", 5},
+		  {Edit, "stage_4_name", R"({"stage_4_name": "Board"})", 5},
+		  {Edit, "stage_count", R"({"stage_count": 3})", 3},
+		  {Edit, "idle_center_tracking",
+		   R"({"idle_center_tracking": true})", 3},
+		  {Defaults29, "", "", 1}}},
+		/* obs-websocket changes the settings under an open sheet */
+		{"{}",
+		 {{Remote, "", R"({"stage_count": 4, "stage_2_name": "Wide",
+		       "stage_4_center_tracking": true})",
+		   4},
+		  {Remote, "", R"({"stage_count": 2})", 2}}},
+	};
+	for (const auto &row : rows) {
+		SCOPED_TRACE(row.settings);
+		obs_data_t *settings = obs_data_create_from_json(row.settings);
+		obs_source_t *filter = create_zoom_filter("open", settings);
+		obs_data_release(settings);
+		settings = obs_source_get_settings(filter);
+		signal_handler_t *signals =
+			obs_source_get_signal_handler(filter);
+		bool asked = false;
+		signal_handler_connect(signals, "update_properties",
+				       on_update_properties, &asked);
+		obs_properties_t *sheet = obs_source_properties(filter);
+		for (const auto &[kind, entry, json, stages_shown] :
+		     row.steps) {
+			SCOPED_TRACE(std::string(entry) + json);
+			obs_data_t *change = obs_data_create_from_json(json);
+			if (kind == Edit) {
+				/* the view writes the setting and updates the
+				 * filter, whose update runs at the next frame,
+				 * here at the worst moment: before the view runs
+				 * the entry's modified callback */
+				obs_data_apply(settings, change);
+				update_filter(filter, nullptr);
+				tick(filter, 0.1f);
+				obs_property_modified(obs_properties_get(sheet,
+									 entry),
+						      settings);
+			} else if (kind == Remote) {
+				update_filter(filter, change);
+			} else {
+				/* OBS 30 and later build the sheet anew */
+				obs_data_clear(settings);
+				update_filter(filter, nullptr);
+				asked = asked || kind == Defaults30;
+			}
+			obs_data_release(change);
+			tick(filter, 0.1f, 10);
+			/* a rebuild would take the focus from an entry being
+			 * edited */
+			EXPECT_EQ(asked, kind != Edit);
+			if (asked) {
+				obs_properties_destroy(sheet);
+				sheet = obs_source_properties(filter);
+				asked = false;
+			}
+			EXPECT_EQ(stage_groups_shown(sheet),
+				  first_shown(stages_shown));
+			obs_properties_t *fresh = obs_source_properties(filter);
+			std::vector<std::string> shown, wanted;
+			shown_entries(sheet, shown);
+			shown_entries(fresh, wanted);
+			EXPECT_EQ(shown, wanted);
+			obs_properties_destroy(fresh);
+		}
+		obs_properties_destroy(sheet);
+		signal_handler_disconnect(signals, "update_properties",
+					  on_update_properties, &asked);
+		obs_data_release(settings);
+		obs_source_release(filter);
+	}
+}
+
 TEST(Properties, HelpToggleShowsAndHidesTheHelpText)
 {
 	obs_data_t *settings = obs_data_create_from_json(
@@ -441,8 +576,9 @@ TEST(Properties, EditsExactlyTheSettingsThatHaveDefaults)
 	EXPECT_EQ(edited.size(), 59u + 8u + 1u);
 	EXPECT_EQ(edited, registered);
 
-	std::set<std::string> sheet_only = {"idle_group", "help_group",
-					    "about_group", "help_info",
+	std::set<std::string> sheet_only = {"idle_group",   "tracking_group",
+					    "stages_group", "help_group",
+					    "about_group",  "help_info",
 					    "about_info"};
 	for (int n = 1; n <= 8; n++)
 		sheet_only.insert(stage_prefix(n) + "group");
@@ -454,6 +590,9 @@ TEST(Properties, EditsExactlyTheSettingsThatHaveDefaults)
 			continue;
 		const char *name = obs_property_name(p);
 		SCOPED_TRACE(name);
+		const char *tip = obs_property_long_description(p);
+		EXPECT_TRUE(tip && *tip &&
+			    std::string(tip).find(".Tip") == std::string::npos);
 		obs_data_item_t *item = obs_data_item_byname(defaults, name);
 		ASSERT_NE(item, nullptr);
 		switch (obs_property_get_type(p)) {

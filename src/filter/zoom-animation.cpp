@@ -151,6 +151,7 @@ void zoom_filter_tick(void *data, float seconds)
 	auto *filter = static_cast<ZoomFilter *>(data);
 
 	follow_parent(filter);
+	follow_sheet(filter, seconds);
 
 	const double dt = seconds;
 	double center_x;

@@ -18,6 +18,9 @@
 
 /* The dead zone's default: a quarter of the shown window's size. */
 constexpr double DEFAULT_DEAD_ZONE = 0.25;
+/* How long an open property sheet may show other than the settings before
+ * OBS is asked to rebuild it. */
+constexpr double SHEET_SETTLE_SECONDS = 0.3;
 /* How often the tick looks at what the parent shows (it may change). */
 constexpr uint32_t CAPTURE_CHECK_FRAMES = 30;
 
@@ -91,6 +94,8 @@ struct ZoomFilter {
 	int64_t hotkey_set = 0;
 	/* the filter's name in the descriptions of a set n > 1 */
 	std::string described_name;
+	/* the stages' names in their keys' descriptions ("" for a default) */
+	std::vector<std::string> described_stage_names;
 
 	/*
 	 * What the hotkeys should be, under `wanted_lock`: the parent the
@@ -104,6 +109,8 @@ struct ZoomFilter {
 	obs_weak_source_t *wanted_parent = nullptr;
 	size_t wanted_stages = 1;
 	std::string wanted_name; /* copied by the "rename" signal */
+	/* each stage's name as chosen_stage_name gives it, copied by update */
+	std::vector<std::string> wanted_stage_names;
 	std::atomic<bool> hotkey_work_queued{false};
 
 	/*
@@ -186,6 +193,14 @@ struct ZoomFilter {
 	std::unique_ptr<FaceTracker> face;
 	double face_lost_seconds = 0.0;
 	double face_return_seconds = FACE_RETURN_SECONDS;
+
+	/* fingerprints of what the property sheet last built or refreshed
+	 * shows (the UI thread writes it) and of what the settings ask it to
+	 * show (update), compared by the frame, which counts how long they
+	 * have differed */
+	std::atomic<size_t> sheet_shown{0};
+	std::atomic<size_t> sheet_wanted{0};
+	double sheet_outdated_for = 0.0;
 };
 
 /* descriptor and lifecycle: false when libobs refused the filter type */
@@ -194,6 +209,9 @@ bool register_zoom_filter();
 /* settings */
 void zoom_filter_get_defaults(obs_data_t *settings);
 void zoom_filter_update(void *data, obs_data_t *settings);
+/* The name a user gave stage `index` (zero-based), or "" when `name` is
+ * the stage's default ("Stage N"), its translation or blank. */
+std::string chosen_stage_name(int index, const char *name);
 /* Opens or closes the pointer and the face tracker for what the tracking
  * targets follow on the filter's parent now. Graphics thread, outside the
  * graphics context. */
@@ -213,6 +231,9 @@ void follow_parent(ZoomFilter *filter);
 void zoom_filter_remove(void *data, obs_source_t *parent);
 /* The filter's "rename" signal: the descriptions follow its name. */
 void zoom_filter_renamed(void *data, calldata_t *cd);
+/* The stages' names as chosen_stage_name gives them (update): the stage
+ * keys' descriptions follow them. */
+void follow_stage_names(ZoomFilter *filter, std::vector<std::string> names);
 /* Queues the hotkey work, which brings the registered hotkeys in line
  * with the parent and the stage list. Any thread, no lock of ours held. */
 void queue_hotkey_work(ZoomFilter *filter);
@@ -285,3 +306,10 @@ bool on_stage_count_modified(obs_properties_t *props, obs_property_t *property,
 			     obs_data_t *settings);
 bool on_help_show_modified(obs_properties_t *props, obs_property_t *property,
 			   obs_data_t *settings);
+/* A fingerprint of what the property sheet shows of these settings:
+ * which stages, whether tracking, the stages' titles. */
+size_t sheet_fingerprint(obs_data_t *settings);
+/* Asks OBS to rebuild an open property sheet that has shown other stages,
+ * tracking or titles than the settings ask for, for SHEET_SETTLE_SECONDS.
+ * Frame (graphics thread). */
+void follow_sheet(ZoomFilter *filter, float seconds);

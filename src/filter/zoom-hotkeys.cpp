@@ -111,6 +111,20 @@ void zoom_filter_renamed(void *data, calldata_t *cd)
 	queue_hotkey_work(filter);
 }
 
+void follow_stage_names(ZoomFilter *filter, std::vector<std::string> names)
+{
+	bool attached;
+	{
+		std::lock_guard<std::mutex> guard(filter->wanted_lock);
+		if (names == filter->wanted_stage_names)
+			return;
+		filter->wanted_stage_names = std::move(names);
+		attached = filter->wanted_parent != nullptr;
+	}
+	if (attached)
+		queue_hotkey_work(filter);
+}
+
 /* ---- registering ---------------------------------------------------- */
 
 static std::string hotkey_name(int64_t set, const char *key)
@@ -133,6 +147,18 @@ static std::string hotkey_description(const ZoomFilter *filter,
 	if (filter->hotkey_set > 1)
 		description = filter->described_name + ": " + description;
 	return description;
+}
+
+/* A stage key's number in its description, with the stage's name when the
+ * user gave it one: "2 (Close-up)". */
+static std::string stage_number(const ZoomFilter *filter, int32_t index)
+{
+	std::string number = std::to_string(index + 1);
+	const auto &names = filter->described_stage_names;
+	if (static_cast<size_t>(index) < names.size() &&
+	    !names[static_cast<size_t>(index)].empty())
+		number += " (" + names[static_cast<size_t>(index)] + ")";
+	return number;
 }
 
 obs_hotkey_id register_filter_hotkey(ZoomFilter *filter, obs_source_t *parent,
@@ -164,26 +190,30 @@ static const FixedKey fixed_keys[] = {
 };
 
 /*
- * Describes the registered keys anew for the filter's new name. libobs 29
- * changes a description without taking its hotkey mutex, so it is done
- * inside obs_enum_hotkeys, which holds that mutex (a recursive one) and so
- * keeps every reader of the descriptions and every registration out.
+ * Describes the registered keys anew for the filter's new name and the
+ * stages' names. libobs 29 changes a description without taking its hotkey
+ * mutex, so it is done inside obs_enum_hotkeys, which holds that mutex (a
+ * recursive one) and so keeps every reader of the descriptions and every
+ * registration out.
  */
-static void follow_name(ZoomFilter *filter, const std::string &name)
+static void follow_names(ZoomFilter *filter, const std::string &name,
+			 const std::vector<std::string> &stage_names)
 {
-	if (name == filter->described_name)
+	if (name == filter->described_name &&
+	    stage_names == filter->described_stage_names)
 		return;
 	filter->described_name = name;
-	if (filter->hotkey_set <= 1)
-		return; /* the first set's descriptions name no filter */
+	filter->described_stage_names = stage_names;
 	std::map<obs_hotkey_id, std::string> descriptions;
 	for (const auto &context : filter->stage_hotkey_contexts)
 		descriptions[context->hotkey_id] = hotkey_description(
 			filter, "Hotkey.ToggleStage",
-			std::to_string(context->stage_index + 1));
-	for (const FixedKey &k : fixed_keys)
-		descriptions[filter->*k.id] =
-			hotkey_description(filter, k.text_key, "");
+			stage_number(filter, context->stage_index));
+	/* the first set's other descriptions name no filter */
+	if (filter->hotkey_set > 1)
+		for (const FixedKey &k : fixed_keys)
+			descriptions[filter->*k.id] =
+				hotkey_description(filter, k.text_key, "");
 	descriptions.erase(OBS_INVALID_HOTKEY_ID);
 	obs_enum_hotkeys(
 		[](void *data, obs_hotkey_id id, obs_hotkey_t *) {
@@ -339,14 +369,16 @@ static void unpark_bindings(ZoomFilter *filter, const StageHotkeyContext &key)
 }
 
 static void register_on(ZoomFilter *filter, obs_source_t *parent, size_t stages,
-			const std::string &name)
+			const std::string &name,
+			const std::vector<std::string> &stage_names)
 {
 	const bool first_time = !filter->hotkeys_registered;
 	if (first_time) {
 		choose_hotkey_set(filter, parent);
 		filter->described_name = name;
+		filter->described_stage_names = stage_names;
 	} else {
-		follow_name(filter, name);
+		follow_names(filter, name, stage_names);
 	}
 
 	/* the highest stage goes first, its hotkey before its context */
@@ -368,8 +400,9 @@ static void register_on(ZoomFilter *filter, obs_source_t *parent, size_t stages,
 		const std::string number = std::to_string(i + 1);
 		context->hotkey_id = register_filter_hotkey(
 			filter, parent, ("stage_" + number).c_str(),
-			"Hotkey.ToggleStage", number, on_stage_hotkey,
-			context.get());
+			"Hotkey.ToggleStage",
+			stage_number(filter, static_cast<int32_t>(i)),
+			on_stage_hotkey, context.get());
 		unpark_bindings(filter, *context);
 		if (i < contexts.size())
 			contexts[i] = std::move(context);
@@ -393,12 +426,14 @@ static void sync_hotkeys(ZoomFilter *filter)
 	obs_weak_source_t *wanted;
 	size_t stages;
 	std::string name;
+	std::vector<std::string> stage_names;
 	{
 		std::lock_guard<std::mutex> guard(filter->wanted_lock);
 		wanted = filter->wanted_parent;
 		obs_weak_source_addref(wanted);
 		stages = filter->wanted_stages;
 		name = filter->wanted_name;
+		stage_names = filter->wanted_stage_names;
 	}
 	obs_source_t *parent = obs_weak_source_get_source(wanted);
 
@@ -409,7 +444,7 @@ static void sync_hotkeys(ZoomFilter *filter)
 			filter->hotkey_parent = wanted;
 			obs_weak_source_addref(wanted);
 		}
-		register_on(filter, parent, stages, name);
+		register_on(filter, parent, stages, name, stage_names);
 	}
 	obs_weak_source_release(wanted);
 	/* last: the parent's destroy may come from this release */

@@ -1,7 +1,19 @@
-/* The filter's property sheet. */
+/*
+ * The filter's property sheet. What it shows follows the settings: the
+ * groups of the stages in use, the tracking group while some view tracks,
+ * and each stage's name in its group's title. The modified callbacks keep
+ * the sheet in line as the user edits it; a change made elsewhere (OBS's
+ * Defaults button, which in OBS 29 redraws the sheet without rebuilding
+ * it, or obs-websocket) reaches an open sheet through update and the
+ * frame: when the sheet keeps showing otherwise, OBS is asked to rebuild
+ * it ("update_properties"), from libobs's destruction task thread.
+ */
 #include "zoom-filter.hpp"
 #include "zoom-keys.hpp"
 #include "zoom-core.hpp"
+
+#include <functional>
+#include <string>
 
 static const char *const STAGE_GROUP_LABELS[MAX_STAGES] = {
 	"Zoom.Group.Stage1", "Zoom.Group.Stage2", "Zoom.Group.Stage3",
@@ -9,85 +21,231 @@ static const char *const STAGE_GROUP_LABELS[MAX_STAGES] = {
 	"Zoom.Group.Stage7", "Zoom.Group.Stage8",
 };
 
+/* ---- what the sheet shows of the settings ----------------------------- */
+
+struct SheetView {
+	int stages_shown;
+	bool tracking_shown;
+	std::string titles[MAX_STAGES];
+};
+
+static SheetView sheet_view(obs_data_t *settings)
+{
+	SheetView view;
+	/* the count is the low 32 bits of the stored integer, as update
+	 * reads it */
+	const auto count =
+		static_cast<int32_t>(obs_data_get_int(settings, "stage_count"));
+	view.stages_shown = count < 1            ? 1
+			    : count > MAX_STAGES ? MAX_STAGES
+						 : count;
+	view.tracking_shown =
+		obs_data_get_bool(settings, idle_keys().center_tracking);
+	for (int i = 0; i < MAX_STAGES; i++) {
+		const TargetKeys &keys = stage_keys(i);
+		if (i < view.stages_shown)
+			view.tracking_shown =
+				view.tracking_shown ||
+				obs_data_get_bool(settings,
+						  keys.center_tracking);
+		view.titles[i] = obs_module_text(STAGE_GROUP_LABELS[i]);
+		const std::string name = chosen_stage_name(
+			i, obs_data_get_string(settings, keys.name));
+		if (!name.empty())
+			view.titles[i] += ": " + name;
+	}
+	return view;
+}
+
+static size_t fingerprint(const SheetView &view)
+{
+	std::string all = std::to_string(view.stages_shown) +
+			  (view.tracking_shown ? "+" : "-");
+	for (const std::string &title : view.titles)
+		all += title + '\n';
+	return std::hash<std::string>()(all);
+}
+
+/* The filter whose sheet this is (the sheet holds a weak reference), or
+ * null for a sheet of no instance or of a filter gone. */
+static obs_source_t *sheet_filter(obs_properties_t *props)
+{
+	auto *weak = static_cast<obs_weak_source_t *>(
+		obs_properties_get_param(props));
+	return weak ? obs_weak_source_get_source(weak) : nullptr;
+}
+
+/* Shows on the sheet what the settings use; true when anything changed. */
+static bool show_settings(obs_properties_t *props, obs_data_t *settings)
+{
+	const SheetView view = sheet_view(settings);
+	bool changed = false;
+	auto set_visible = [&](const char *name, bool visible) {
+		obs_property_t *p = obs_properties_get(props, name);
+		if (p && obs_property_visible(p) != visible) {
+			obs_property_set_visible(p, visible);
+			changed = true;
+		}
+	};
+	set_visible("tracking_group", view.tracking_shown);
+	for (int i = 0; i < MAX_STAGES; i++) {
+		const char *group_name = stage_keys(i).group;
+		set_visible(group_name, i < view.stages_shown);
+		obs_property_t *group = obs_properties_get(props, group_name);
+		const char *title = group ? obs_property_description(group)
+					  : nullptr;
+		if (group && (!title || view.titles[i] != title)) {
+			obs_property_set_description(group,
+						     view.titles[i].c_str());
+			changed = true;
+		}
+	}
+
+	/* what update compares the settings with */
+	if (obs_source_t *source = sheet_filter(props)) {
+		if (auto *filter =
+			    static_cast<ZoomFilter *>(obs_obj_get_data(source)))
+			filter->sheet_shown = fingerprint(view);
+		obs_source_release(source);
+	}
+	return changed;
+}
+
+size_t sheet_fingerprint(obs_data_t *settings)
+{
+	return fingerprint(sheet_view(settings));
+}
+
+static void ask_for_new_sheet(void *data)
+{
+	auto *weak = static_cast<obs_weak_source_t *>(data);
+	obs_source_t *source = obs_weak_source_get_source(weak);
+	obs_weak_source_release(weak);
+	if (source)
+		obs_source_update_properties(source);
+	obs_source_release(source);
+}
+
+void follow_sheet(ZoomFilter *filter, float seconds)
+{
+	const size_t wanted = filter->sheet_wanted;
+	if (wanted == filter->sheet_shown) {
+		filter->sheet_outdated_for = 0.0;
+		return;
+	}
+	/* the view writes an edit to the settings a moment before it runs
+	 * the entry's modified callback, and an update may come between:
+	 * only a sheet that stays outdated is rebuilt, which would take the
+	 * focus from the entry being edited */
+	filter->sheet_outdated_for += seconds;
+	if (filter->sheet_outdated_for < SHEET_SETTLE_SECONDS)
+		return;
+	filter->sheet_outdated_for = 0.0;
+	filter->sheet_shown = wanted;
+	obs_queue_task(OBS_TASK_DESTROY, ask_for_new_sheet,
+		       obs_source_get_weak_source(filter->source), false);
+}
+
+static bool on_shown_setting_modified(obs_properties_t *props, obs_property_t *,
+				      obs_data_t *settings)
+{
+	return show_settings(props, settings);
+}
+
+/* ---- building the sheet ----------------------------------------------- */
+
+/* An entry's tooltip: the locale text of its label's key + ".Tip", as a
+ * paragraph of rich text, which Qt wraps (plain text runs off the screen
+ * in one line). */
+static obs_property_t *with_tip(obs_property_t *p, const char *text_key)
+{
+	const std::string key = std::string(text_key) + ".Tip";
+	std::string tip = "<p>";
+	for (const char *c = obs_module_text(key.c_str()); *c; c++)
+		tip += *c == '&'   ? "&amp;"
+		       : *c == '<' ? "&lt;"
+				   : std::string(1, *c);
+	tip += "</p>";
+	obs_property_set_long_description(p, tip.c_str());
+	return p;
+}
+
+static obs_property_t *add_slider(obs_properties_t *set, const char *name,
+				  const char *text_key, double min, double max,
+				  double step)
+{
+	return with_tip(obs_properties_add_float_slider(
+				set, name, obs_module_text(text_key), min, max,
+				step),
+			text_key);
+}
+
 void add_zoom_group(obs_properties_t *props, const char *prefix,
 		    const char *label, bool with_name)
 {
 	obs_properties_t *group = obs_properties_create();
 	const TargetKeys keys = make_keys(prefix, with_name);
 
+	if (with_name) {
+		obs_property_t *name =
+			with_tip(obs_properties_add_text(
+					 group, keys.name,
+					 obs_module_text("Zoom.Stage.Name"),
+					 OBS_TEXT_DEFAULT),
+				 "Zoom.Stage.Name");
+		obs_property_set_modified_callback(name,
+						   on_shown_setting_modified);
+	}
+	add_slider(group, keys.zoom_factor,
+		   with_name ? "Zoom.Stage.Factor" : "Zoom.Idle.Factor", 1.0,
+		   5.0, 0.1);
+	add_slider(group, keys.duration,
+		   with_name ? "Zoom.Stage.Duration" : "Zoom.Idle.Duration",
+		   0.05, 3.0, 0.05);
+	obs_property_t *tracking =
+		with_tip(obs_properties_add_bool(
+				 group, keys.center_tracking,
+				 obs_module_text("Zoom.TrackingEnabled")),
+			 "Zoom.TrackingEnabled");
+	obs_property_set_modified_callback(tracking, on_shown_setting_modified);
+	add_slider(group, keys.center_x, "Zoom.CenterX", 0.0, 1.0, 0.01);
+	add_slider(group, keys.center_y, "Zoom.CenterY", 0.0, 1.0, 0.01);
 	if (with_name)
-		obs_properties_add_text(group, keys.name,
-					obs_module_text("Zoom.Stage.Name"),
-					OBS_TEXT_DEFAULT);
-	obs_properties_add_float_slider(group, keys.zoom_factor,
-					obs_module_text("Zoom.Stage.Factor"),
-					1.0, 5.0, 0.1);
-	obs_properties_add_float_slider(group, keys.duration,
-					obs_module_text("Zoom.Stage.Duration"),
-					0.05, 3.0, 0.05);
-	obs_properties_add_bool(group, keys.center_tracking,
-				obs_module_text("Zoom.TrackingEnabled"));
-	obs_properties_add_float_slider(group, keys.center_x,
-					obs_module_text("Zoom.CenterX"), 0.0,
-					1.0, 0.01);
-	obs_properties_add_float_slider(group, keys.center_y,
-					obs_module_text("Zoom.CenterY"), 0.0,
-					1.0, 0.01);
-	if (with_name)
-		obs_properties_add_bool(group, keys.hold,
-					obs_module_text("Zoom.Stage.Hold"));
+		with_tip(obs_properties_add_bool(
+				 group, keys.hold,
+				 obs_module_text("Zoom.Stage.Hold")),
+			 "Zoom.Stage.Hold");
 
 	obs_properties_add_group(props, keys.group, label, OBS_GROUP_NORMAL,
 				 group);
 }
 
-static void add_easing_items(obs_property_t *list)
+static obs_property_t *add_easing_list(obs_properties_t *set, const char *name,
+				       const char *text_key)
 {
+	obs_property_t *list = with_tip(
+		obs_properties_add_list(set, name, obs_module_text(text_key),
+					OBS_COMBO_TYPE_LIST,
+					OBS_COMBO_FORMAT_INT),
+		text_key);
 	obs_property_list_add_int(list, obs_module_text("Zoom.Easing.Linear"),
 				  0);
 	obs_property_list_add_int(list,
 				  obs_module_text("Zoom.Easing.EaseInOut"), 1);
 	obs_property_list_add_int(list, obs_module_text("Zoom.Easing.EaseOut"),
 				  2);
+	return list;
 }
 
-obs_properties_t *zoom_filter_properties(void *data)
+static void add_tracking_group(obs_properties_t *props)
 {
-	auto *filter = static_cast<ZoomFilter *>(data);
-	obs_properties_t *props = obs_properties_create();
-
-	add_zoom_group(props, idle_keys().prefix,
-		       obs_module_text("Zoom.Group.Idle"), false);
-
-	obs_property_t *count = obs_properties_add_int_slider(
-		props, "stage_count", obs_module_text("Zoom.StageCount"), 1,
-		MAX_STAGES, 1);
-	obs_property_set_modified_callback(count, on_stage_count_modified);
-
-	for (int i = 0; i < MAX_STAGES; i++)
-		add_zoom_group(props, stage_keys(i).prefix,
-			       obs_module_text(STAGE_GROUP_LABELS[i]), true);
-
-	obs_property_t *easing_in = obs_properties_add_list(
-		props, "easing_in", obs_module_text("Zoom.EasingIn"),
-		OBS_COMBO_TYPE_LIST, OBS_COMBO_FORMAT_INT);
-	obs_property_t *easing_out = obs_properties_add_list(
-		props, "easing_out", obs_module_text("Zoom.EasingOut"),
-		OBS_COMBO_TYPE_LIST, OBS_COMBO_FORMAT_INT);
-	add_easing_items(easing_in);
-	add_easing_items(easing_out);
-
-	obs_properties_add_float_slider(
-		props, "tracking_smoothing",
-		obs_module_text("Zoom.TrackingSmoothing"), 0.0, 0.95, 0.01);
-	obs_properties_add_float_slider(
-		props, "tracking_dead_zone",
-		obs_module_text("Zoom.TrackingDeadZone"), DEAD_ZONE_MIN,
-		DEAD_ZONE_MAX, 0.05);
-	obs_property_t *subject = obs_properties_add_list(
-		props, "tracking_subject",
-		obs_module_text("Zoom.TrackingSubject"), OBS_COMBO_TYPE_LIST,
-		OBS_COMBO_FORMAT_STRING);
+	obs_properties_t *tracking = obs_properties_create();
+	obs_property_t *subject = with_tip(
+		obs_properties_add_list(tracking, "tracking_subject",
+					obs_module_text("Zoom.TrackingSubject"),
+					OBS_COMBO_TYPE_LIST,
+					OBS_COMBO_FORMAT_STRING),
+		"Zoom.TrackingSubject");
 	obs_property_list_add_string(
 		subject, obs_module_text("Zoom.TrackingSubject.Auto"), "auto");
 	obs_property_list_add_string(
@@ -95,48 +253,85 @@ obs_properties_t *zoom_filter_properties(void *data)
 		"pointer");
 	obs_property_list_add_string(
 		subject, obs_module_text("Zoom.TrackingSubject.Face"), "face");
+	add_slider(tracking, "tracking_dead_zone", "Zoom.TrackingDeadZone",
+		   DEAD_ZONE_MIN, DEAD_ZONE_MAX, 0.05);
+	add_slider(tracking, "tracking_smoothing", "Zoom.TrackingSmoothing",
+		   0.0, 0.95, 0.01);
+	obs_properties_add_group(props, "tracking_group",
+				 obs_module_text("Zoom.Group.Tracking"),
+				 OBS_GROUP_NORMAL, tracking);
+}
+
+static void add_text_group(obs_properties_t *props, const char *group_name,
+			   const char *group_key, const char *info_name,
+			   const char *text_key, obs_properties_t *content)
+{
+	obs_property_t *info = obs_properties_add_text(
+		content, info_name, obs_module_text(text_key), OBS_TEXT_INFO);
+	obs_property_text_set_info_word_wrap(info, true);
+	obs_properties_add_group(props, group_name, obs_module_text(group_key),
+				 OBS_GROUP_NORMAL, content);
+}
+
+obs_properties_t *zoom_filter_properties(void *data)
+{
+	auto *filter = static_cast<ZoomFilter *>(data);
+	obs_properties_t *props = obs_properties_create();
+	if (filter && filter->source)
+		obs_properties_set_param(
+			props, obs_source_get_weak_source(filter->source),
+			[](void *weak) {
+				obs_weak_source_release(
+					static_cast<obs_weak_source_t *>(weak));
+			});
+
+	add_zoom_group(props, idle_keys().prefix,
+		       obs_module_text("Zoom.Group.Idle"), false);
+	add_tracking_group(props);
+
+	obs_properties_t *stages = obs_properties_create();
+	obs_property_t *count = with_tip(
+		obs_properties_add_int_slider(
+			stages, "stage_count",
+			obs_module_text("Zoom.StageCount"), 1, MAX_STAGES, 1),
+		"Zoom.StageCount");
+	obs_property_set_modified_callback(count, on_stage_count_modified);
+	add_easing_list(stages, "easing_in", "Zoom.EasingIn");
+	add_easing_list(stages, "easing_out", "Zoom.EasingOut");
+	obs_properties_add_group(props, "stages_group",
+				 obs_module_text("Zoom.Group.Stages"),
+				 OBS_GROUP_NORMAL, stages);
+
+	for (int i = 0; i < MAX_STAGES; i++)
+		add_zoom_group(props, stage_keys(i).prefix,
+			       obs_module_text(STAGE_GROUP_LABELS[i]), true);
 
 	obs_properties_t *help = obs_properties_create();
-	obs_property_t *show = obs_properties_add_bool(
-		help, "help_show", obs_module_text("Help.Toggle"));
+	obs_property_t *show = with_tip(
+		obs_properties_add_bool(help, "help_show",
+					obs_module_text("Help.Toggle")),
+		"Help.Toggle");
 	obs_property_set_modified_callback(show, on_help_show_modified);
-	obs_property_t *help_info = obs_properties_add_text(
-		help, "help_info", obs_module_text("Help.Text"), OBS_TEXT_INFO);
-	obs_property_text_set_info_word_wrap(help_info, true);
-	bool help_visible = false;
-	if (filter && filter->source) {
-		obs_data_t *settings = obs_source_get_settings(filter->source);
-		help_visible = obs_data_get_bool(settings, "help_show");
-		obs_data_release(settings);
-	}
-	obs_property_set_visible(help_info, help_visible);
-	obs_properties_add_group(props, "help_group",
-				 obs_module_text("Help.Group"),
-				 OBS_GROUP_NORMAL, help);
+	add_text_group(props, "help_group", "Help.Group", "help_info",
+		       "Help.Text", help);
+	add_text_group(props, "about_group", "About.Group", "about_info",
+		       "About.Text", obs_properties_create());
 
-	obs_properties_t *about = obs_properties_create();
-	obs_property_t *about_info = obs_properties_add_text(
-		about, "about_info", obs_module_text("About.Text"),
-		OBS_TEXT_INFO);
-	obs_property_text_set_info_word_wrap(about_info, true);
-	obs_properties_add_group(props, "about_group",
-				 obs_module_text("About.Group"),
-				 OBS_GROUP_NORMAL, about);
-
+	/* the sheet's first look, before libobs runs the callbacks */
+	obs_data_t *settings = filter && filter->source
+				       ? obs_source_get_settings(filter->source)
+				       : obs_data_create();
+	show_settings(props, settings);
+	obs_property_set_visible(obs_properties_get(props, "help_info"),
+				 obs_data_get_bool(settings, "help_show"));
+	obs_data_release(settings);
 	return props;
 }
 
 bool on_stage_count_modified(obs_properties_t *props, obs_property_t *,
 			     obs_data_t *settings)
 {
-	const auto count =
-		static_cast<int32_t>(obs_data_get_int(settings, "stage_count"));
-	for (int n = 2; n <= MAX_STAGES; n++) {
-		obs_property_t *group =
-			obs_properties_get(props, stage_keys(n - 1).group);
-		if (group)
-			obs_property_set_visible(group, n <= count);
-	}
+	show_settings(props, settings);
 	return true;
 }
 

@@ -4,6 +4,7 @@
 #include "zoom-core.hpp"
 
 #include <cstdio>
+#include <string>
 
 void zoom_filter_get_defaults(obs_data_t *settings)
 {
@@ -38,6 +39,24 @@ void zoom_filter_get_defaults(obs_data_t *settings)
 	obs_data_set_default_double(settings, "tracking_dead_zone",
 				    DEFAULT_DEAD_ZONE);
 	obs_data_set_default_string(settings, "tracking_subject", "auto");
+}
+
+std::string chosen_stage_name(int index, const char *name)
+{
+	if (!name)
+		return "";
+	std::string chosen = name;
+	const size_t first = chosen.find_first_not_of(" \t\n");
+	if (first == std::string::npos)
+		return "";
+	chosen = chosen.substr(first,
+			       chosen.find_last_not_of(" \t\n") + 1 - first);
+	const std::string number = std::to_string(index + 1);
+	const std::string label_key = "Zoom.Group.Stage" + number;
+	if (chosen == "Stage " + number ||
+	    chosen == obs_module_text(label_key.c_str()))
+		return "";
+	return chosen;
 }
 
 void zoom_filter_update(void *data, obs_data_t *settings)
@@ -86,12 +105,15 @@ void zoom_filter_update(void *data, obs_data_t *settings)
 	reading.lock();
 
 	/* keys and requests read the stages on other threads */
+	std::vector<std::string> key_names;
 	std::unique_lock<std::mutex> guard(filter->lock);
 	for (size_t i = 0; i < filter->stages.size(); i++) {
 		const TargetKeys &keys = stage_keys(static_cast<int>(i));
 		ZoomStage &stage = filter->stages[i];
 		const char *name = obs_data_get_string(settings, keys.name);
 		stage.name = name ? name : "";
+		key_names.push_back(
+			chosen_stage_name(static_cast<int>(i), name));
 		stage.hold = obs_data_get_bool(settings, keys.hold);
 		stage.zoom_factor =
 			obs_data_get_double(settings, keys.zoom_factor);
@@ -102,7 +124,9 @@ void zoom_filter_update(void *data, obs_data_t *settings)
 		stage.duration = obs_data_get_double(settings, keys.duration);
 	}
 	guard.unlock();
+	filter->sheet_wanted = sheet_fingerprint(settings);
 	reading.unlock();
+	follow_stage_names(filter, std::move(key_names));
 	/* outside `lock`: opening or closing the face tracker enters the
 	 * graphics context, inside which render takes `lock` */
 	sync_tracking(filter);
