@@ -583,7 +583,7 @@ TEST(WindowsTracking, AWindowIsFoundAsOBSsWindowCaptureFindsIt)
 		{"tAVIMORE hELPER:x:x.exe", 1, w[HELPER]},
 		{"TAVIMORE \xc3\x84rger:x:x.exe", 1, w[UMLAUT]},
 		{"tavimore \xc3\xa4rger:x:x.exe", 1, nullptr},
-		{"x:x:NOTEPAD.EXE", 2, pad.hwnd},
+		{"Tavimore pad:x:NOTEPAD.EXE", 2, pad.hwnd},
 		/* by class: the program, then the title, decides among them */
 		{"Tavimore pad:Notepad" + self, 0, w[HELPER]},
 		{"Tavimore pad:notepad:other.exe", 0, pad.hwnd},

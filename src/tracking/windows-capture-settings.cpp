@@ -287,19 +287,14 @@ int rating(HWND window, const WindowSearch &search)
 	}
 }
 
-bool has_class(HWND window, const wchar_t *name)
-{
-	wchar_t window_class[CLASS_CHARS];
-	return GetClassNameW(window, window_class, CLASS_CHARS) &&
-	       std::wcscmp(window_class, name) == 0;
-}
-
 /* A UWP app's frame stands for the app's window inside it: its first child
  * of another process. */
 HWND uwp_app_window(HWND frame)
 {
-	if (!has_class(frame, L"ApplicationFrameWindow") &&
-	    !has_class(frame, L"WinUIDesktopWin32WindowClass"))
+	wchar_t name[CLASS_CHARS];
+	if (!GetClassNameW(frame, name, CLASS_CHARS) ||
+	    (std::wcscmp(name, L"ApplicationFrameWindow") != 0 &&
+	     std::wcscmp(name, L"WinUIDesktopWin32WindowClass") != 0))
 		return nullptr;
 	DWORD frame_pid = 0;
 	GetWindowThreadProcessId(frame, &frame_pid);
