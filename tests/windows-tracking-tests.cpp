@@ -550,8 +550,6 @@ TEST(WindowsTracking, TheDisplayCaptureMapsItsMonitorByIdOrIndex)
 TEST(WindowsTracking, AWindowIsFoundAsOBSsWindowCaptureFindsIt)
 {
 	ASSERT_TRUE(load_win_capture());
-	OwnWindow own(5000);
-	ASSERT_NE(own.hwnd, nullptr);
 	TestWindow pad(L"Tavimore pad", 700, 80, 300, 200);
 	ASSERT_NE(pad.hwnd, nullptr);
 	HelperProcess helper(L"--window-helper");
@@ -564,6 +562,9 @@ TEST(WindowsTracking, AWindowIsFoundAsOBSsWindowCaptureFindsIt)
 			  std::to_wstring(intptr_t(w[FRAME])));
 	const HWND app_hwnd = app.window(app_window.window_class, w[FRAME]);
 	ASSERT_NE(app_hwnd, nullptr);
+	/* busy from here on, for longer than the table takes */
+	OwnWindow own(5000);
+	ASSERT_NE(own.hwnd, nullptr);
 
 	const std::string self = ":windows-tracking-tests.exe";
 	const struct {
