@@ -25,11 +25,9 @@ AllocationCount stop_counting_allocations()
 
 #elif defined(_WIN32)
 
-/* MinGW: the executable's global operator new and delete, forwarded to the
- * C runtime's malloc and free. What the executable's own code allocates
- * through them is counted (its C++ library is linked in statically); DLLs,
- * libobs and the module among them, allocate with allocators of their own,
- * and malloc itself is not counted. */
+/* MinGW: the executable's operator new, forwarded to malloc. The C++
+ * library is linked in statically, so every other form of new ends in it;
+ * DLLs (libobs, the module) and malloc itself are not counted. */
 
 #include <windows.h>
 
@@ -37,16 +35,9 @@ AllocationCount stop_counting_allocations()
 #include <cstdlib>
 #include <new>
 
-/* The thread counting, by id: reaching a thread-local would allocate the
- * first time on MinGW. */
+/* the counting thread, by id: a thread-local would allocate on MinGW */
 static std::atomic<DWORD> counting_thread{0};
 static AllocationCount counted;
-
-static inline bool counting_here()
-{
-	const DWORD thread = counting_thread.load(std::memory_order_relaxed);
-	return thread && thread == GetCurrentThreadId();
-}
 
 void start_counting_allocations()
 {
@@ -60,81 +51,18 @@ AllocationCount stop_counting_allocations()
 	return counted;
 }
 
-static void *new_block(size_t size, size_t alignment = 0)
+void *operator new(size_t size)
 {
-	if (counting_here()) {
+	if (counting_thread.load(std::memory_order_relaxed) ==
+	    GetCurrentThreadId()) {
 		counted.allocations++;
 		counted.news++;
 	}
-	void *pointer = alignment ? _aligned_malloc(size ? size : 1, alignment)
-				  : std::malloc(size ? size : 1);
+	void *pointer = std::malloc(size ? size : 1);
 	if (!pointer)
 		throw std::bad_alloc();
 	return pointer;
 }
-
-static void delete_block(void *pointer, bool aligned = false) noexcept
-{
-	if (pointer && counting_here())
-		counted.frees++;
-	if (aligned)
-		_aligned_free(pointer);
-	else
-		std::free(pointer);
-}
-
-void *operator new(size_t size)
-{
-	return new_block(size);
-}
-
-void *operator new[](size_t size)
-{
-	return new_block(size);
-}
-
-void *operator new(size_t size, const std::nothrow_t &) noexcept
-{
-	try {
-		return new_block(size);
-	} catch (...) {
-		return nullptr;
-	}
-}
-
-void *operator new[](size_t size, const std::nothrow_t &) noexcept
-{
-	try {
-		return new_block(size);
-	} catch (...) {
-		return nullptr;
-	}
-}
-
-void *operator new(size_t size, std::align_val_t alignment)
-{
-	return new_block(size, static_cast<size_t>(alignment));
-}
-
-void *operator new[](size_t size, std::align_val_t alignment)
-{
-	return new_block(size, static_cast<size_t>(alignment));
-}
-
-#define COUNTED_DELETE(name, aligned, ...)               \
-	void name(void *pointer, ##__VA_ARGS__) noexcept \
-	{                                                \
-		delete_block(pointer, aligned);          \
-	}
-COUNTED_DELETE(operator delete, false)
-COUNTED_DELETE(operator delete[], false)
-COUNTED_DELETE(operator delete, false, size_t)
-COUNTED_DELETE(operator delete[], false, size_t)
-COUNTED_DELETE(operator delete, true, std::align_val_t)
-COUNTED_DELETE(operator delete[], true, std::align_val_t)
-COUNTED_DELETE(operator delete, true, size_t, std::align_val_t)
-COUNTED_DELETE(operator delete[], true, size_t, std::align_val_t)
-#undef COUNTED_DELETE
 
 bool allocation_counting_available()
 {

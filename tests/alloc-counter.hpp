@@ -11,10 +11,9 @@
  * graphics back end, the C and C++ runtimes and the module, counts as an
  * allocation.
  *
- * On Windows (MinGW) only the executable's global operator new and delete
- * are replaced: what code linked into the test allocates through them
- * (standard strings and containers included) is counted, not what a DLL
- * allocates.
+ * On Windows (MinGW) only the executable's operator new is replaced: what
+ * code linked into the test allocates through new (standard strings and
+ * containers included) is counted, not what a DLL allocates.
  */
 #pragma once
 
