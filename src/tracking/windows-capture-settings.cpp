@@ -4,15 +4,17 @@
  * ("window_capture") one window, any other source the whole desktop.
  *
  * Runs on the graphics thread, every CAPTURE_CHECK_FRAMES frames, and
- * allocates nothing. A window is found as OBS's window capture finds it, on
- * its own tick: every visible top-level window that is neither a tool window
- * nor a child, a UWP frame standing for the app's window inside it, rated by
- * the capture's "priority". A window of OBS's own process is never a
+ * allocates nothing. A window is found as OBS's window capture finds it in
+ * its own tick, on the same thread: every visible top-level window that is
+ * neither a tool window nor a child, a UWP frame standing for the app's
+ * window inside it, rated by the capture's "priority" (the walk of its
+ * BitBlt method). A window of OBS's own process is never a
  * candidate and its title is never read: reading it with GetWindowText
  * would send WM_GETTEXT and wait for OBS's UI thread. Titles are read with
  * InternalGetWindowText, which sends no message to any window. The window
- * found for a setting is kept (under `found_lock`, shared by every filter)
- * while it exists, as OBS keeps it even when its title changes.
+ * found for a setting is kept (in slots under `found_lock`, shared by every
+ * filter, held only to read or fill a slot) while it exists, as OBS keeps
+ * it even when its title changes.
  */
 /* before libobs: its SSE names from SIMDe must not meet the compiler's own
  * intrinsics, which windows.h brings in */
