@@ -23,6 +23,52 @@ AllocationCount stop_counting_allocations()
 	return AllocationCount();
 }
 
+#elif defined(_WIN32)
+
+/* MinGW: the executable's operator new, forwarded to malloc. The C++
+ * library is linked in statically, so every other form of new ends in it;
+ * DLLs (libobs, the module) and malloc itself are not counted. */
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+/* the counting thread, by id: a thread-local would allocate on MinGW */
+static std::atomic<DWORD> counting_thread{0};
+static AllocationCount counted;
+
+void start_counting_allocations()
+{
+	counted = AllocationCount();
+	counting_thread = GetCurrentThreadId();
+}
+
+AllocationCount stop_counting_allocations()
+{
+	counting_thread = 0;
+	return counted;
+}
+
+void *operator new(size_t size)
+{
+	if (counting_thread.load(std::memory_order_relaxed) ==
+	    GetCurrentThreadId()) {
+		counted.allocations++;
+		counted.news++;
+	}
+	void *pointer = std::malloc(size ? size : 1);
+	if (!pointer)
+		throw std::bad_alloc();
+	return pointer;
+}
+
+bool allocation_counting_available()
+{
+	return true;
+}
+
 #else
 
 #include <link.h>

@@ -10,6 +10,10 @@
  * by the address they are called from. Everything else, libobs, its
  * graphics back end, the C and C++ runtimes and the module, counts as an
  * allocation.
+ *
+ * On Windows (MinGW) only the executable's operator new is replaced: what
+ * code linked into the test allocates through new (standard strings and
+ * containers included) is counted, not what a DLL allocates.
  */
 #pragma once
 

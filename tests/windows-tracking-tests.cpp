@@ -8,6 +8,7 @@
  */
 #include <windows.h>
 
+#include "alloc-counter.hpp"
 #include "render-checks.hpp"
 #include "zoom-core.hpp"
 #include "zoom-filter.hpp"
@@ -17,7 +18,11 @@
 #include <gtest/gtest.h>
 #include <obs.hpp>
 
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -36,46 +41,20 @@ bool load_win_capture()
 	return loaded;
 }
 
-/* A window of another program (OBS lists no window of its own process):
- * Wine's Notepad, titled and placed on the desktop. */
-struct TestWindow {
+/* A program started for its windows, ended with the test. */
+struct Program {
 	PROCESS_INFORMATION process = {};
-	HWND hwnd = nullptr;
 
-	TestWindow(const wchar_t *title, int x, int y, int w, int h)
+	explicit Program(std::wstring command)
 	{
 		STARTUPINFOW startup = {};
 		startup.cb = sizeof(startup);
-		wchar_t command[] = L"notepad.exe";
-		if (!CreateProcessW(nullptr, command, nullptr, nullptr, FALSE,
-				    0, nullptr, nullptr, &startup, &process))
-			return;
-		WaitForInputIdle(process.hProcess, 10000);
-		for (int i = 0; i < 400 && !hwnd; i++) {
-			EnumWindows(
-				[](HWND window, LPARAM param) {
-					auto *self =
-						reinterpret_cast<TestWindow *>(
-							param);
-					DWORD pid = 0;
-					GetWindowThreadProcessId(window, &pid);
-					if (pid != self->process.dwProcessId ||
-					    !IsWindowVisible(window))
-						return TRUE;
-					self->hwnd = window;
-					return FALSE;
-				},
-				reinterpret_cast<LPARAM>(this));
-			if (!hwnd)
-				Sleep(25);
-		}
-		if (!hwnd)
-			return;
-		SetWindowTextW(hwnd, title);
-		SetWindowPos(hwnd, nullptr, x, y, w, h,
-			     SWP_NOZORDER | SWP_NOACTIVATE);
+		if (CreateProcessW(nullptr, &command[0], nullptr, nullptr,
+				   FALSE, 0, nullptr, nullptr, &startup,
+				   &process))
+			WaitForInputIdle(process.hProcess, 10000);
 	}
-	~TestWindow()
+	~Program()
 	{
 		if (!process.hProcess)
 			return;
@@ -83,6 +62,39 @@ struct TestWindow {
 		WaitForSingleObject(process.hProcess, 10000);
 		CloseHandle(process.hThread);
 		CloseHandle(process.hProcess);
+	}
+	/* Its window of that class under `parent` (none: a top-level one),
+	 * waited for a while. */
+	HWND window(const wchar_t *window_class, HWND parent = nullptr) const
+	{
+		for (int i = 0; i < 400 && process.hProcess; i++, Sleep(25))
+			for (HWND w = nullptr;
+			     (w = FindWindowExW(parent, w, window_class,
+						nullptr));) {
+				DWORD pid = 0;
+				GetWindowThreadProcessId(w, &pid);
+				if (pid == process.dwProcessId)
+					return w;
+			}
+		return nullptr;
+	}
+};
+
+/* A window of another program (OBS lists no window of its own process):
+ * Wine's Notepad, titled and placed on the desktop. */
+struct TestWindow {
+	Program notepad{L"notepad.exe"};
+	HWND hwnd = notepad.window(L"Notepad");
+
+	TestWindow(const wchar_t *title, int x, int y, int w, int h)
+	{
+		for (int i = 0; i < 400 && hwnd && !IsWindowVisible(hwnd); i++)
+			Sleep(25);
+		if (!hwnd)
+			return;
+		SetWindowTextW(hwnd, title);
+		SetWindowPos(hwnd, nullptr, x, y, w, h,
+			     SWP_NOZORDER | SWP_NOACTIVATE);
 	}
 	RECT client() const
 	{
@@ -180,6 +192,77 @@ obs_source_t *capture(const char *id, const char *json)
 {
 	OBSDataAutoRelease settings = obs_data_create_from_json(json);
 	return obs_source_create(id, "capture", settings, nullptr);
+}
+
+/* Windows of another process, each of a class and styles of its own: this
+ * program, started with --window-helper (and a frame's handle: the UWP
+ * app's window, made in the frame by a third process). */
+const struct {
+	const wchar_t *window_class, *title;
+	DWORD style, ex_style;
+	int show;
+} helper_windows[] = {
+	{L"Notepad", L"Tavimore helper", 0, 0, SW_SHOWNOACTIVATE},
+	{L"TavimoreTool", L"Tavimore tool", 0, WS_EX_TOOLWINDOW,
+	 SW_SHOWNOACTIVATE},
+	{L"TavimoreHidden", L"Tavimore hidden", 0, 0, SW_HIDE},
+	{L"TavimoreMinimised", L"Tavimore minimised", 0, 0, SW_SHOWMINNOACTIVE},
+	{L"Chrome_WidgetWin_1", L"Tavimore browser", 0, 0, SW_SHOWNOACTIVATE},
+	{L"Windows.UI.Core.CoreWindow", L"Tavimore store", 0, 0,
+	 SW_SHOWNOACTIVATE},
+	/* a child of the desktop, listed among the top-level windows */
+	{L"TavimoreChild", L"Tavimore child", WS_CHILD, 0, SW_SHOWNOACTIVATE},
+	{L"TavimoreUmlaut", L"Tavimore \u00c4rger", 0, 0, SW_SHOWNOACTIVATE},
+	{L"ApplicationFrameWindow", L"Tavimore frame", 0, 0, SW_SHOWNOACTIVATE},
+	{L"TavimoreApp", L"Tavimore app", WS_CHILD, 0, SW_SHOWNOACTIVATE},
+};
+enum {
+	HELPER,
+	TOOL,
+	HIDDEN,
+	MINIMISED,
+	BROWSER,
+	STORE,
+	CHILD,
+	UMLAUT,
+	FRAME,
+	APP
+};
+
+int window_helper(const char *frame)
+{
+	const HINSTANCE self = GetModuleHandleW(nullptr);
+	const HWND parent =
+		frame ? reinterpret_cast<HWND>(static_cast<intptr_t>(
+				std::strtoll(frame, nullptr, 10)))
+		      : GetDesktopWindow();
+	for (int i = frame ? APP : 0; i < (frame ? APP + 1 : APP); i++) {
+		const auto &w = helper_windows[i];
+		WNDCLASSW window_class = {};
+		window_class.lpfnWndProc = DefWindowProcW;
+		window_class.hInstance = self;
+		window_class.lpszClassName = w.window_class;
+		RegisterClassW(&window_class);
+		ShowWindow(CreateWindowExW(w.ex_style, w.window_class, w.title,
+					   w.style ? w.style
+						   : WS_OVERLAPPEDWINDOW,
+					   40 + 30 * i, 40 + 20 * i, 240, 160,
+					   w.style ? parent : nullptr, nullptr,
+					   self, nullptr),
+			   w.show);
+	}
+	MSG message;
+	while (GetMessageW(&message, nullptr, 0, 0) > 0)
+		DispatchMessageW(&message);
+	return 0;
+}
+
+std::atomic<int> text_asked{0};
+
+LRESULT CALLBACK count_text_asked(HWND window, UINT message, WPARAM w, LPARAM l)
+{
+	text_asked += message == WM_GETTEXT;
+	return DefWindowProcW(window, message, w, l);
 }
 
 } // namespace
@@ -340,8 +423,151 @@ TEST(WindowsTracking, TheDisplayCaptureMapsItsMonitorByIdOrIndex)
 	}
 }
 
+/* The window capture's window, found as OBS's window capture finds it,
+ * asking nothing of a window of this process (OBS's own): its UI thread may
+ * be busy, or waiting for the very lock a frame holds. */
+TEST(WindowsTracking, AWindowIsFoundAsOBSsWindowCaptureFindsIt)
+{
+	ASSERT_TRUE(load_win_capture());
+	TestWindow pad(L"Tavimore pad", 700, 80, 300, 200);
+	ASSERT_NE(pad.hwnd, nullptr);
+	wchar_t self[MAX_PATH];
+	GetModuleFileNameW(nullptr, self, MAX_PATH);
+	const std::wstring helper_command =
+		L"\"" + std::wstring(self) + L"\" --window-helper";
+	Program helper(helper_command);
+	HWND w[APP + 1];
+	for (int i = 0; i < APP; i++)
+		ASSERT_NE(w[i] = helper.window(helper_windows[i].window_class),
+			  nullptr);
+	Program app(helper_command + L" " +
+		    std::to_wstring(intptr_t(w[FRAME])));
+	ASSERT_NE(w[APP] = app.window(L"TavimoreApp", w[FRAME]), nullptr);
+
+	const std::string exe = ":windows-tracking-tests.exe";
+	const struct {
+		std::string setting;
+		int priority; /* 0 class, 1 title, 2 executable */
+		HWND want;
+	} cases[] = {
+		/* this process's windows are no candidates */
+		{"Tavimore own:TavimoreOwn" + exe, 1, nullptr},
+		{"x:TavimoreOwn" + exe, 0, nullptr},
+		/* nor hidden, tool or child windows; minimised ones are */
+		{"Tavimore hidden:TavimoreHidden:x.exe", 1, nullptr},
+		{"Tavimore tool:TavimoreTool:x.exe", 1, nullptr},
+		{"Tavimore child:TavimoreChild:x.exe", 1, nullptr},
+		{"Tavimore minimised:x:x.exe", 1, w[MINIMISED]},
+		/* ASCII letters compare in either case, others exactly */
+		{"tAVIMORE hELPER:x:x.exe", 1, w[HELPER]},
+		{"TAVIMORE \xc3\x84rger:x:x.exe", 1, w[UMLAUT]},
+		{"tavimore \xc3\xa4rger:x:x.exe", 1, nullptr},
+		{"Tavimore pad:x:NOTEPAD.EXE", 2, pad.hwnd},
+		/* by class: then the executable, then the title decides */
+		{"Tavimore pad:Notepad" + exe, 0, w[HELPER]},
+		{"Tavimore pad:notepad:other.exe", 0, pad.hwnd},
+		/* by executable: then the title; by title: only that */
+		{"Tavimore browser:x" + exe, 2, w[BROWSER]},
+		{"Tavimore pad:x:x.exe", 1, pad.hwnd},
+		/* classes many programs share, and UWP apps', go by title */
+		{"Tavimore pad:Chrome_WidgetWin_1:x.exe", 0, pad.hwnd},
+		{"Tavimore pad:Windows.UI.Core.CoreWindow:x.exe", 0, pad.hwnd},
+		{"Tavimore pad:Windows.UI.Core.CoreWindow:x.exe", 2, nullptr},
+		{"Tavimore helper:Windows.UI.Core.CoreWindow:notepad.exe", 2,
+		 nullptr},
+		/* a UWP frame stands for the app's window in it */
+		{"Tavimore app:TavimoreApp:x.exe", 1, w[APP]},
+		{"Tavimore frame:ApplicationFrameWindow" + exe, 1, nullptr},
+		/* fewer parts, or another priority: no window */
+		{"Tavimore pad:Notepad", 2, nullptr},
+		{"Tavimore pad:Notepad:notepad.exe", 3, nullptr},
+	};
+
+	/* this process's window, whose thread reads no message for five
+	 * seconds once shown, as OBS's busy UI thread */
+	const HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+	std::atomic<bool> shown{false};
+	std::thread busy([&] {
+		WNDCLASSW window_class = {};
+		window_class.lpfnWndProc = count_text_asked;
+		window_class.hInstance = GetModuleHandleW(nullptr);
+		window_class.lpszClassName = L"TavimoreOwn";
+		RegisterClassW(&window_class);
+		const HWND own = CreateWindowExW(
+			0, L"TavimoreOwn", L"Tavimore own", WS_OVERLAPPEDWINDOW,
+			500, 300, 240, 160, nullptr, nullptr,
+			window_class.hInstance, nullptr);
+		ShowWindow(own, SW_SHOWNOACTIVATE);
+		text_asked = 0;
+		shown = true;
+		WaitForSingleObject(done, 5000);
+		MSG message;
+		while (MsgWaitForMultipleObjects(1, &done, FALSE, INFINITE,
+						 QS_ALLINPUT) != WAIT_OBJECT_0)
+			while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+				DispatchMessageW(&message);
+		DestroyWindow(own);
+	});
+	while (!shown)
+		Sleep(5);
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.setting + " by " + std::to_string(c.priority));
+		OBSDataAutoRelease s = obs_data_create();
+		obs_data_set_string(s, "window", c.setting.c_str());
+		obs_data_set_int(s, "priority", c.priority);
+		OBSSourceAutoRelease source = obs_source_create(
+			"window_capture", "window", s, nullptr);
+		CaptureSettings found;
+		const ULONGLONG start = GetTickCount64();
+		capture_settings_of(source, found);
+		EXPECT_LT(GetTickCount64() - start, 1000u);
+		EXPECT_EQ(found.window, uint32_t(uintptr_t(c.want)));
+	}
+	SetEvent(done);
+	busy.join();
+	CloseHandle(done);
+	EXPECT_EQ(text_asked, 0);
+}
+
+/* The check every CAPTURE_CHECK_FRAMES frames allocates nothing, whether
+ * it finds its window or looks for a monitor or window not there. */
+TEST(WindowsTracking, TheCaptureCheckAllocatesNothing)
+{
+	ASSERT_TRUE(load_win_capture());
+	TestWindow pad(L"Tavimore counted window", 700, 80, 300, 200);
+	ASSERT_NE(pad.hwnd, nullptr);
+	const struct {
+		const char *source, *key, *value;
+		bool found;
+	} cases[] = {
+		{"monitor_capture", "monitor_id", "\\\\?\\DISPLAY#None#0",
+		 false},
+		{"window_capture", "window",
+		 "Tavimore counted window:Notepad:notepad.exe", true},
+		{"window_capture", "window",
+		 "Tavimore gone:TavimoreGone:gone.exe", false},
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.value);
+		OBSDataAutoRelease settings = obs_data_create();
+		obs_data_set_string(settings, c.key, c.value);
+		OBSSourceAutoRelease source = obs_source_create(
+			c.source, "counted", settings, nullptr);
+		CaptureSettings found;
+		capture_settings_of(source, found);
+		EXPECT_EQ(found.screen >= 0 && found.window != 0, c.found);
+		const AllocationCount count = count_allocations([&] {
+			for (int i = 0; i < 10; i++)
+				capture_settings_of(source, found);
+		});
+		EXPECT_EQ(count.allocations, 0);
+	}
+}
+
 int main(int argc, char **argv)
 {
+	if (argc > 1 && std::strcmp(argv[1], "--window-helper") == 0)
+		return window_helper(argc > 2 ? argv[2] : nullptr);
 	::testing::InitGoogleTest(&argc, argv);
 	HostOptions options;
 	options.video = true;
