@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
 # The Windows installer, run silently (/S) under Wine against a prepared OBS
-# Studio folder: it must install every file of the zip where the zip has it,
-# into the folder that OBS's own uninstall entry names (else into Program
-# Files' obs-studio), register its uninstaller, and that uninstaller must
-# remove every file it installed and nothing of OBS's.
+# Studio folder. For an OBS whose version it cannot tell, it must install
+# every file of the zip where the zip has it, into the folder that OBS's own
+# uninstall entry names (else into Program Files' obs-studio); for OBS 29.0.2
+# and later (the version in OBS's uninstall entry), into OBS's plug-in folder
+# under %ProgramData% (bin\64bit and data), but for a portable OBS into its
+# own folder; a copy in the other place goes. It registers its uninstaller,
+# and that uninstaller must remove every file it installed and nothing of
+# OBS's nor of another plug-in.
 #   check-installer.sh ZIP SETUP
 # Uses the tests' Wine prefix (build/windows/wine, or WINEPREFIX).
 set -euo pipefail
@@ -61,15 +65,52 @@ uninstalled() { # uninstalled FOLDER
 		! wine reg query "$own_key" >/dev/null 2>&1
 }
 
-registered() { # registered WINDOWS-FOLDER
+no_copy_in() { # no_copy_in FOLDER: nothing of the plug-in, OBS's files kept
+	[ ! -e "$1/obs-plugins/64bit/tavimore-free.dll" ] &&
+		[ ! -e "$1/data/obs-plugins/tavimore-free" ] &&
+		[ -f "$1/bin/64bit/obs64.exe" ] && [ -f "$1/obs-plugins/64bit/other.dll" ]
+}
+
+registered() { # registered WINDOWS-FOLDER [DATA-FOLDER]
 	wine reg query "$own_key" /v UninstallString 2>/dev/null | tr -d '\r' |
-		grep -qF "$1\\data\\obs-plugins\\tavimore-free\\uninstall.exe"
+		grep -qF "$1\\${2:-data\\obs-plugins\\tavimore-free}\\uninstall.exe"
+}
+
+# %ProgramData%'s plug-in folders, with another plug-in, which must stay
+shared=$drive/ProgramData/obs-studio/plugins
+prepare_shared() {
+	rm -rf "$shared"
+	mkdir -p "$shared/other/bin/64bit"
+	echo other >"$shared/other/bin/64bit/other.dll"
+}
+
+# Every file of the zip, the same, in OBS's plug-in folder under
+# %ProgramData%: the DLL in bin\64bit, the data folder's files in data
+installed_shared() {
+	local f
+	sed -e 's|^\./obs-plugins/64bit/|./bin/64bit/|' -e 's|^\./data/obs-plugins/tavimore-free/|./data/|' \
+		"$work/zip.list" | LC_ALL=C sort >"$work/shared.list"
+	(cd "$shared/tavimore-free" && find . -type f ! -name uninstall.exe | LC_ALL=C sort) >"$work/installed.list"
+	diff "$work/shared.list" "$work/installed.list" || return 1
+	while read -r f; do
+		cmp -s "$work/zip/$f" "$shared/tavimore-free/$(sed -e 's|^\./obs-plugins/64bit/|bin/64bit/|' \
+			-e 's|^\./data/obs-plugins/tavimore-free/|data/|' <<<"$f")" || { echo "differs: $f"; return 1; }
+	done <"$work/zip.list"
+	[ -f "$shared/tavimore-free/data/uninstall.exe" ]
+}
+
+# A copy of the module in OBS's folder, as the zip leaves it
+zip_copy() { # zip_copy FOLDER
+	mkdir -p "$1"
+	unzip -qo "$zip" -d "$1"
 }
 
 echo "-- OBS in a folder of its own, named by its uninstall entry"
 folder="$drive/Apps/OBS Studio"
 prepare "$folder"
 rm -rf "$drive/Program Files/obs-studio"
+# an entry without a version, as a half-removed OBS may leave
+wine reg delete "$obs_key" /f >/dev/null 2>&1 || true
 wine reg add "$obs_key" /v UninstallString /t REG_SZ /d '"C:\Apps\OBS Studio\uninstall.exe"' /f >/dev/null 2>&1
 wineserver -w
 run "$setup" /S
@@ -89,6 +130,59 @@ check "the installer puts every file of the zip into the default folder" install
 check "the uninstaller is registered" registered 'C:\Program Files\obs-studio'
 run "$folder/data/obs-plugins/tavimore-free/uninstall.exe" /S
 check "the uninstaller removes every file it installed, and only those" uninstalled "$folder"
+
+echo "-- OBS 30.2.3, installed, with a copy unpacked into its folder: %ProgramData%"
+folder="$drive/Apps/OBS Studio"
+prepare "$folder"
+prepare_shared
+zip_copy "$folder"
+wine reg add "$obs_key" /v UninstallString /t REG_SZ /d '"C:\Apps\OBS Studio\uninstall.exe"' /f >/dev/null 2>&1
+wine reg add "$obs_key" /v DisplayVersion /t REG_SZ /d 30.2.3 /f >/dev/null 2>&1
+wineserver -w
+run "$setup" /S
+check "the installer puts every file of the zip into OBS's plug-in folder under %ProgramData%" installed_shared
+check "the copy in OBS's folder is gone, OBS's own files stay" no_copy_in "$folder"
+check "the uninstaller is registered" registered 'C:\ProgramData\obs-studio\plugins\tavimore-free' data
+run "$shared/tavimore-free/data/uninstall.exe" /S
+check "the uninstaller removes the plug-in's folder and keeps the other plug-in" \
+	bash -c "[ ! -e '$shared/tavimore-free' ] && [ -f '$shared/other/bin/64bit/other.dll' ]"
+
+echo "-- OBS 29.0.2: %ProgramData% too"
+prepare "$folder"
+prepare_shared
+wine reg add "$obs_key" /v DisplayVersion /t REG_SZ /d 29.0.2 /f >/dev/null 2>&1
+wineserver -w
+run "$setup" /S
+check "the installer puts every file of the zip into OBS's plug-in folder under %ProgramData%" installed_shared
+run "$shared/tavimore-free/data/uninstall.exe" /S
+
+echo "-- OBS 29.0.1: OBS's own folder"
+prepare "$folder"
+prepare_shared
+wine reg add "$obs_key" /v DisplayVersion /t REG_SZ /d 29.0.1 /f >/dev/null 2>&1
+wineserver -w
+run "$setup" /S
+check "the installer puts every file of the zip into OBS's folder" installed_as_zip "$folder"
+check "nothing goes to %ProgramData%" test ! -e "$shared/tavimore-free"
+run "$folder/data/obs-plugins/tavimore-free/uninstall.exe" /S
+check "the uninstaller removes every file it installed, and only those" uninstalled "$folder"
+
+echo "-- a portable OBS 30.2.3 (it skips %ProgramData%), with a copy there: OBS's own folder"
+prepare "$folder"
+prepare_shared
+echo >"$folder/portable_mode.txt"
+wine reg add "$obs_key" /v DisplayVersion /t REG_SZ /d 30.2.3 /f >/dev/null 2>&1
+wineserver -w
+mkdir -p "$shared/tavimore-free/bin/64bit"
+cp "$work/zip/obs-plugins/64bit/tavimore-free.dll" "$shared/tavimore-free/bin/64bit/"
+run "$setup" /S
+check "the installer puts every file of the zip into OBS's folder" installed_as_zip "$folder"
+check "the copy under %ProgramData% is gone, the other plug-in stays" \
+	bash -c "[ ! -e '$shared/tavimore-free' ] && [ -f '$shared/other/bin/64bit/other.dll' ]"
+run "$folder/data/obs-plugins/tavimore-free/uninstall.exe" /S
+check "the uninstaller removes every file it installed, and only those" uninstalled "$folder"
+wine reg delete "$obs_key" /f >/dev/null 2>&1 || true
+wineserver -w
 
 if [ "$failures" -ne 0 ]; then
 	echo "installer: $failures check(s) failed"
