@@ -181,6 +181,18 @@ check "the copy under %ProgramData% is gone, the other plug-in stays" \
 	bash -c "[ ! -e '$shared/tavimore-free' ] && [ -f '$shared/other/bin/64bit/other.dll' ]"
 run "$folder/data/obs-plugins/tavimore-free/uninstall.exe" /S
 check "the uninstaller removes every file it installed, and only those" uninstalled "$folder"
+echo "-- obs64.exe says 30.2.3, the uninstall entry 29.0.1: the program's version counts"
+prepare "$folder"
+prepare_shared
+printf '1 VERSIONINFO\nFILEVERSION 30,2,3,0\nBEGIN\nEND\n' >"$work/version.rc"
+echo 'int main(void) { return 0; }' >"$work/obs64.c"
+x86_64-w64-mingw32-windres "$work/version.rc" -O coff -o "$work/version.o"
+x86_64-w64-mingw32-gcc "$work/obs64.c" "$work/version.o" -o "$folder/bin/64bit/obs64.exe"
+wine reg add "$obs_key" /v DisplayVersion /t REG_SZ /d 29.0.1 /f >/dev/null 2>&1
+wineserver -w
+run "$setup" /S
+check "the installer puts every file of the zip into OBS's plug-in folder under %ProgramData%" installed_shared
+run "$shared/tavimore-free/data/uninstall.exe" /S
 wine reg delete "$obs_key" /f >/dev/null 2>&1 || true
 wineserver -w
 
