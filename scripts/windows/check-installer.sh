@@ -4,9 +4,8 @@
 # every file of the zip where the zip has it, into the folder that OBS's own
 # uninstall entry names (else into Program Files' obs-studio); for OBS 29.0.2
 # and later (the version of OBS's obs64.exe, else of its uninstall entry),
-# into OBS's plug-in folder
-# under %ProgramData% (bin\64bit and data), but for a portable OBS into its
-# own folder; a copy in the other place goes. It registers its uninstaller,
+# into OBS's plug-in folder under %ProgramData% (bin\64bit and data), but
+# for a portable OBS into its own folder; a copy in the other place goes. It registers its uninstaller,
 # and that uninstaller must remove every file it installed and nothing of
 # OBS's nor of another plug-in.
 #   check-installer.sh ZIP SETUP
