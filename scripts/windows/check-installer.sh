@@ -5,9 +5,9 @@
 # uninstall entry names (else into Program Files' obs-studio); for OBS 29.0.2
 # and later (the version of OBS's obs64.exe, else of its uninstall entry),
 # into OBS's plug-in folder under %ProgramData% (bin\64bit and data), but
-# for a portable OBS into its own folder; a copy in the other place goes. It registers its uninstaller,
-# and that uninstaller must remove every file it installed and nothing of
-# OBS's nor of another plug-in.
+# for a portable OBS into its own folder; a copy in the other place goes.
+# It registers its uninstaller, and that uninstaller must remove every file
+# it installed and nothing of OBS's nor of another plug-in.
 #   check-installer.sh ZIP SETUP
 # Uses the tests' Wine prefix (build/windows/wine, or WINEPREFIX).
 set -euo pipefail
