@@ -1,6 +1,11 @@
-; The Windows installer: puts the module into OBS Studio's own folder, in
-; the layout of the zip (obs-plugins\64bit\tavimore-free.dll,
-; data\obs-plugins\tavimore-free\...), and registers an uninstaller.
+; The Windows installer: puts the module where the OBS Studio found loads
+; plug-ins from outside its own folder, %ProgramData%\obs-studio\plugins\
+; tavimore-free\bin\64bit and ...\data (OBS 29.0.2 and later, unless OBS runs
+; in portable mode, where OBS 30 and later skip that folder); otherwise into
+; OBS's own folder, in the layout of the zip (obs-plugins\64bit\
+; tavimore-free.dll, data\obs-plugins\tavimore-free\...). A copy in the other
+; place is removed, so that OBS never loads the module twice. Registers an
+; uninstaller.
 ; Made by scripts/package-windows.sh:
 ;   makensis -DVERSION=... -DSTAGE=<the zip's files> -DOUTFILE=... installer.nsi
 Unicode true
@@ -9,12 +14,17 @@ SetCompressor /SOLID lzma
 
 !include "MUI2.nsh"
 !include "LogicLib.nsh"
+!include "WordFunc.nsh"
 
 !define NAME "Tavimore Zoom for OBS Studio"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\tavimore-free"
 ; OBS Studio's own installer writes this entry
 !define OBS_UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\OBS Studio"
 !define DATA "data\obs-plugins\tavimore-free"
+; the plug-in folder outside OBS's, under %ProgramData%
+!define SHARED "obs-studio\plugins\tavimore-free"
+; the first OBS whose source (Debian's 29.0.2) shows it searching that folder
+!define SHARED_SINCE "29.0.2"
 
 Name "${NAME}"
 OutFile "${OUTFILE}"
@@ -91,19 +101,85 @@ FunctionEnd
 !insertmacro PARENT_FOLDER ""
 !insertmacro PARENT_FOLDER "un."
 
+; The version of the OBS in $INSTDIR: its obs64.exe's version resource, else
+; the DisplayVersion of OBS's uninstall entry; "" when neither says
+Function ObsVersion
+	Push $0
+	Push $1
+	Push $2
+	ClearErrors
+	GetDLLVersion "$INSTDIR\bin\64bit\obs64.exe" $0 $1
+	${IfNot} ${Errors}
+		IntOp $2 $0 >> 16
+		IntOp $0 $0 & 0xFFFF
+		IntOp $1 $1 >> 16
+		StrCpy $0 "$2.$0.$1"
+	${Else}
+		ReadRegStr $0 HKLM "${OBS_UNINSTALL_KEY}" "DisplayVersion"
+	${EndIf}
+	Pop $2
+	Pop $1
+	Exch $0
+FunctionEnd
+
+; Whether the OBS in $INSTDIR loads plug-ins from %ProgramData%: "1" or ""
+Function ObsSearchesProgramData
+	Push $0
+	Push $1
+	Call ObsVersion
+	Pop $0
+	StrCpy $1 ""
+	${If} $0 != ""
+		${VersionCompare} $0 "${SHARED_SINCE}" $1
+		${If} $1 == 2
+			StrCpy $1 ""
+		${Else}
+			StrCpy $1 "1"
+		${EndIf}
+	${EndIf}
+	; a portable OBS (OBS's own marker files) keeps its plug-ins with it
+	${If} ${FileExists} "$INSTDIR\portable_mode"
+	${OrIf} ${FileExists} "$INSTDIR\obs_portable_mode"
+	${OrIf} ${FileExists} "$INSTDIR\portable_mode.txt"
+	${OrIf} ${FileExists} "$INSTDIR\obs_portable_mode.txt"
+		StrCpy $1 ""
+	${EndIf}
+	Exch $1
+	Exch
+	Pop $0
+FunctionEnd
+
 Section "Install"
 	SetRegView 64
-	SetOutPath "$INSTDIR\obs-plugins\64bit"
-	File "${STAGE}\obs-plugins\64bit\tavimore-free.dll"
-	SetOutPath "$INSTDIR\${DATA}"
-	File /r "${STAGE}\${DATA}\*"
-	WriteUninstaller "$INSTDIR\${DATA}\uninstall.exe"
+	SetShellVarContext all
+	Call ObsSearchesProgramData
+	Pop $0
+	${If} $0 == "1"
+		StrCpy $1 "$APPDATA\${SHARED}"
+		SetOutPath "$1\bin\64bit"
+		File "${STAGE}\obs-plugins\64bit\tavimore-free.dll"
+		SetOutPath "$1\data"
+		File /r "${STAGE}\${DATA}\*"
+		StrCpy $2 "$1\data"
+		; an earlier copy in OBS's own folder would load as well
+		Delete "$INSTDIR\obs-plugins\64bit\tavimore-free.dll"
+		RMDir /r "$INSTDIR\${DATA}"
+	${Else}
+		StrCpy $1 "$INSTDIR"
+		SetOutPath "$1\obs-plugins\64bit"
+		File "${STAGE}\obs-plugins\64bit\tavimore-free.dll"
+		SetOutPath "$1\${DATA}"
+		File /r "${STAGE}\${DATA}\*"
+		StrCpy $2 "$1\${DATA}"
+		RMDir /r "$APPDATA\${SHARED}"
+	${EndIf}
+	WriteUninstaller "$2\uninstall.exe"
 	WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${NAME}"
 	WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
 	WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "tavimore-free developers"
-	WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
-	WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\${DATA}\uninstall.exe"'
-	WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\${DATA}\uninstall.exe" /S'
+	WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$1"
+	WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$2\uninstall.exe"'
+	WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$2\uninstall.exe" /S'
 	WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
 	WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
 SectionEnd
@@ -113,18 +189,22 @@ Function un.onInit
 	SetRegView 64
 FunctionEnd
 
+; $INSTDIR is the module's data folder: ...\tavimore-free\data beside
+; bin\64bit under %ProgramData%, or OBS's data\obs-plugins\tavimore-free
 Section "Uninstall"
 	SetRegView 64
-	ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
-	${If} $0 == ""
-		; the data folder is OBS's data\obs-plugins\tavimore-free
-		Push $INSTDIR
-		Call un.ParentFolder
+	Push $INSTDIR
+	Call un.ParentFolder
+	Pop $0
+	${If} ${FileExists} "$0\bin\64bit\tavimore-free.dll"
+		RMDir /r "$0"
+	${Else}
+		Push $0
 		Call un.ParentFolder
 		Call un.ParentFolder
 		Pop $0
+		Delete "$0\obs-plugins\64bit\tavimore-free.dll"
+		RMDir /r "$0\${DATA}"
 	${EndIf}
-	Delete "$0\obs-plugins\64bit\tavimore-free.dll"
-	RMDir /r "$0\${DATA}"
 	DeleteRegKey HKLM "${UNINSTALL_KEY}"
 SectionEnd

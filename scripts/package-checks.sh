@@ -52,6 +52,19 @@ check_loads() {
 	fi
 }
 
+# check_manifest FILE: the manifest OBS 32's plug-in manager reads, with the
+# project's version
+check_manifest() {
+	local version
+	version=$(sed -n 's/^ *VERSION \([0-9.]*\)$/\1/p' CMakeLists.txt | head -1)
+	check "manifest.json names Tavimore Zoom $version" python3 -c 'import json, sys
+m = json.load(open(sys.argv[1]))
+assert m["display_name"] == "Tavimore Zoom" and m["id"] == "tavimore-free", m
+assert m["version"] == sys.argv[2], m["version"]
+assert m["has_banner"] is False and m["has_icon"] is False
+assert set(m["urls"]) == {"repository", "website", "support"}' "$1" "$version"
+}
+
 # check_license FILE: the licence text in full, at the end of FILE
 check_license() {
 	check "$(basename "$1") ends with the full text of LICENSE" \
@@ -83,6 +96,7 @@ check_deb() {
 		echo "./$plugin"
 		echo "./$doc"
 		(cd data && find . -type f | sed "s|^\./|./$datadir/|")
+		echo "./$datadir/manifest.json"
 	} | sort >"$scratch/expected"
 	dpkg -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sort >"$scratch/files"
 	check "the package holds exactly the module, its data and the copyright file" \
@@ -92,7 +106,8 @@ check_deb() {
 
 	root=$scratch/root
 	dpkg -x "$deb" "$root"
-	check "the data files are the project's" diff -r data "$root/$datadir"
+	check "the data files are the project's" diff -r -x manifest.json data "$root/$datadir"
+	check_manifest "$root/$datadir/manifest.json"
 	check "the copyright file names GPL-2.0-or-later" \
 		grep -qF 'either version 2 of the License, or (at your option) any later' "$root/$doc"
 	check_license "$root/$doc"
@@ -111,13 +126,15 @@ check_tarball() {
 		echo "$top/bin/64bit/tavimore-free.so"
 		echo "$top/LICENSE"
 		(cd data && find . -type f | sed "s|^\./|$top/data/|")
+		echo "$top/data/manifest.json"
 	} | sort >"$scratch/expected"
 	tar -tvJf "$tarball" | awk '$1 !~ /^d/ { print $6 }' | sed 's|^\./||' | sort >"$scratch/files"
 	check "the archive holds exactly $top/bin/64bit, $top/data and $top/LICENSE" \
 		diff -u "$scratch/expected" "$scratch/files"
 	mkdir "$scratch/root"
 	tar -xJf "$tarball" -C "$scratch/root"
-	check "the data files are the project's" diff -r data "$scratch/root/$top/data"
+	check "the data files are the project's" diff -r -x manifest.json data "$scratch/root/$top/data"
+	check_manifest "$scratch/root/$top/data/manifest.json"
 	check "LICENSE is the project's" cmp -s LICENSE "$scratch/root/$top/LICENSE"
 	check_module "$scratch/root/$top/bin/64bit/tavimore-free.so" "$soname" "$version" "$scratch"
 	check_loads "$build" "$scratch/root/$top/bin/64bit/tavimore-free.so" "$scratch/root/$top/data" "$scratch"

@@ -32,7 +32,8 @@ for field in 8 88; do
 	printf '\0\0\0\0' | dd of="$dll" bs=1 seek=$((pe + field)) conv=notrunc status=none
 done
 for f in obs-plugins/64bit/tavimore-free.dll data/obs-plugins/tavimore-free/zoom-crop.effect \
-	data/obs-plugins/tavimore-free/locale/en-US.ini data/obs-plugins/tavimore-free/LICENSE; do
+	data/obs-plugins/tavimore-free/locale/en-US.ini data/obs-plugins/tavimore-free/LICENSE \
+	data/obs-plugins/tavimore-free/manifest.json; do
 	[ -f "$stage/$f" ] || { echo "package-windows: $f is missing" >&2; exit 1; }
 done
 

@@ -25,6 +25,7 @@ const std::set<std::string> &module_keys()
 {
 	static const std::set<std::string> keys = [] {
 		std::istringstream names(
+			"Tavimore.ModuleName Tavimore.ModuleDescription "
 			"Tavimore.FilterNameFree Hotkey.ToggleStage "
 			"Hotkey.IdleZoomIn Hotkey.IdleZoomOut Hotkey.ReturnToIdle "
 			"Zoom.Group.Idle Zoom.Stage.Hold "

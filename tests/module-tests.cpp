@@ -6,6 +6,7 @@
 #endif
 
 #include "obs-harness.hpp"
+#include "locale-file.hpp"
 
 #include <gtest/gtest.h>
 
@@ -133,7 +134,8 @@ TEST(Module, ExportsExactlyTheEntryPointsOfTheExportMap)
 	const std::set<std::string> expected = export_map_names();
 	for (const char *entry_point :
 	     {"obs_module_load", "obs_module_unload", "obs_module_ver",
-	      "obs_module_set_pointer", "obs_module_post_load"})
+	      "obs_module_set_pointer", "obs_module_post_load",
+	      "obs_module_name", "obs_module_description"})
 		EXPECT_EQ(expected.count(entry_point), 1u) << entry_point;
 	EXPECT_EQ(exported_functions(module_file()), expected);
 }
@@ -191,6 +193,55 @@ TEST(Module, NamesTheFilterFromTheLocale)
 	/* a video filter that samples in linear light */
 	EXPECT_EQ(obs_get_source_output_flags("tavimore_filter"),
 		  uint32_t(OBS_SOURCE_VIDEO | OBS_SOURCE_SRGB));
+}
+
+/*
+ * OBS's plug-in manager lists the module by its manifest (libobs 32 reads
+ * manifest.json from the data folder) or else by the name it exports; the
+ * description comes from the module, in the user's language.
+ */
+TEST(Module, NamesItselfToOBSsPluginManager)
+{
+	obs_module_t *module = loaded_module();
+	obs_data_t *manifest = obs_data_create_from_json_file(
+		TAVIMORE_BINARY_DIR "/module-data/manifest.json");
+	ASSERT_NE(manifest, nullptr);
+	const struct {
+		const char *field, *value;
+	} fields[] = {{"display_name", "Tavimore Zoom"},
+		      {"id", "tavimore-free"},
+		      {"name", "tavimore-free"},
+		      {"version", TAVIMORE_PROJECT_VERSION}};
+	for (const auto &f : fields)
+		EXPECT_STREQ(obs_data_get_string(manifest, f.field), f.value)
+			<< f.field;
+	for (const char *f : {"os_arch", "description", "long_description"})
+		EXPECT_STRNE(obs_data_get_string(manifest, f), "") << f;
+	obs_data_t *urls = obs_data_get_obj(manifest, "urls");
+	for (const char *f : {"repository", "website", "support"})
+		EXPECT_TRUE(urls && obs_data_has_user_value(urls, f)) << f;
+	obs_data_release(urls);
+	obs_data_release(manifest);
+
+	EXPECT_STREQ(obs_get_module_name(module), "Tavimore Zoom");
+#if LIBOBS_API_MAJOR_VER >= 32
+	/* only the manifest gives these */
+	EXPECT_STREQ(obs_get_module_id(module), "tavimore-free");
+	EXPECT_STREQ(obs_get_module_version(module), TAVIMORE_PROJECT_VERSION);
+#endif
+	for (const char *locale : {"de-DE", "ja-JP", "en-US"}) {
+		obs_set_locale(locale);
+		std::string expected;
+		for (const LocaleEntry &e :
+		     read_locale_file(std::string(TAVIMORE_DATA_DIR) +
+				      "/locale/" + locale + ".ini")
+			     .entries)
+			if (e.key == "Tavimore.ModuleDescription")
+				expected = unescape_like_libobs(e.raw);
+		EXPECT_FALSE(expected.empty()) << locale;
+		const char *shown = obs_get_module_description(module);
+		EXPECT_EQ(std::string(shown ? shown : ""), expected) << locale;
+	}
 }
 
 /* Every key found in every language: locale-tests. */
@@ -256,6 +307,8 @@ int main(int argc, char **argv)
 	::testing::InitGoogleTest(&argc, argv);
 	HostOptions options;
 	options.load_module = !newer_module();
+	/* the data folder as installed, with its manifest */
+	options.data_path = TAVIMORE_BINARY_DIR "/module-data";
 	if (!start_host(options))
 		return 1;
 	int result = RUN_ALL_TESTS();

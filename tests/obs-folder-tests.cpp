@@ -60,6 +60,9 @@ TEST(ObsFolder, LoadsTheModuleFromObsPluginFolder)
 	EXPECT_TRUE(ends_with(binary, "/obs-plugins/64bit/tavimore-free.dll"))
 		<< binary;
 	EXPECT_TRUE(ends_with(data, "/data/obs-plugins/tavimore-free")) << data;
+	/* what OBS's plug-in manager lists, instead of the file name */
+	EXPECT_STREQ(obs_get_module_name(module), "Tavimore Zoom");
+	EXPECT_NE(obs_get_module_description(module), nullptr);
 }
 
 /* The third, "plugin unloaded", comes at shutdown (main). */

@@ -8,6 +8,18 @@
 OBS_DECLARE_MODULE()
 OBS_MODULE_USE_DEFAULT_LOCALE(PLUGIN_NAME, "en-US")
 
+/* What OBS's plug-in manager shows when the module's manifest.json does
+ * not name it; in the user's language */
+const char *obs_module_name(void)
+{
+	return obs_module_text("Tavimore.ModuleName");
+}
+
+const char *obs_module_description(void)
+{
+	return obs_module_text("Tavimore.ModuleDescription");
+}
+
 bool obs_module_load(void)
 {
 	if (!register_zoom_filter()) {
