@@ -10,6 +10,7 @@ OBS_MODULE_USE_DEFAULT_LOCALE(PLUGIN_NAME, "en-US")
 
 bool obs_module_load(void)
 {
+	note_ui_tasks();
 	if (!register_zoom_filter()) {
 		/* the user would find no filter: say why, and fail the load */
 		log_message(LOG_ERROR,
