@@ -98,9 +98,10 @@ def test_the_hold_key_still_moves_the_idle_zoom(obs):
 
 
 def test_clean_exit(obs):
-    try:
-        obs.stop()
-    except AssertionError:
-        print("DEBUG", obs.log_text()[-5000:])
-        raise
+    # the second scene goes first: at quit, OBS 32.2's clearing of its
+    # scenes may skip the scene after one whose last reference it drops
+    # (libobs's own race), and the input would be left over
+    obs.request("SetCurrentProgramScene", {"sceneName": "Scene"})
+    obs.request("RemoveScene", {"sceneName": "Second"})
+    obs.stop()
 
