@@ -233,6 +233,7 @@ static void unregister(obs_hotkey_id &id)
 
 void unregister_all_hotkeys(ZoomFilter *filter)
 {
+	obs_weak_source_t *was_on;
 	{
 		std::lock_guard<std::mutex> guard(filter->keys_lock);
 		/* every hotkey goes before any context handed with it: libobs
@@ -244,6 +245,8 @@ void unregister_all_hotkeys(ZoomFilter *filter)
 			unregister(filter->*k.id);
 		filter->stage_hotkey_contexts.clear();
 		filter->hotkeys_registered = false;
+		was_on = filter->hotkey_parent;
+		filter->hotkey_parent = nullptr;
 	}
 	release_keys_owner(filter);
 
@@ -258,11 +261,9 @@ void unregister_all_hotkeys(ZoomFilter *filter)
 	if (held)
 		save_idle_zoom_factor(filter);
 	/* the source the keys were on, if it still lives */
-	obs_source_t *parent =
-		obs_weak_source_get_source(filter->hotkey_parent);
+	obs_source_t *parent = obs_weak_source_get_source(was_on);
 	release_held_stage(filter, parent);
-	obs_weak_source_release(filter->hotkey_parent);
-	filter->hotkey_parent = nullptr;
+	obs_weak_source_release(was_on);
 	/* last: the parent's destroy may come from this release */
 	obs_source_release(parent);
 }
@@ -447,10 +448,15 @@ void zoom_filter_save(void *data, obs_data_t *)
 	obs_data_release(own);
 }
 
-static void register_on(ZoomFilter *filter, obs_source_t *parent, size_t stages,
+static void register_on(ZoomFilter *filter, obs_source_t *parent,
+			obs_weak_source_t *weak_parent, size_t stages,
 			const std::string &name)
 {
 	std::lock_guard<std::mutex> guard(filter->keys_lock);
+	if (!filter->hotkey_parent) {
+		filter->hotkey_parent = weak_parent;
+		obs_weak_source_addref(weak_parent);
+	}
 	obs_data_t *own = obs_source_get_private_settings(filter->source);
 	const bool first_time = !filter->hotkeys_registered;
 	if (first_time) {
@@ -518,15 +524,15 @@ static void sync_hotkeys(ZoomFilter *filter)
 	}
 	obs_source_t *parent = obs_weak_source_get_source(wanted);
 
-	if (filter->hotkey_parent != wanted || !parent)
-		unregister_all_hotkeys(filter);
-	if (parent) {
-		if (!filter->hotkey_parent) {
-			filter->hotkey_parent = wanted;
-			obs_weak_source_addref(wanted);
-		}
-		register_on(filter, parent, stages, name);
+	bool other_parent;
+	{
+		std::lock_guard<std::mutex> guard(filter->keys_lock);
+		other_parent = filter->hotkey_parent != wanted;
 	}
+	if (other_parent || !parent)
+		unregister_all_hotkeys(filter);
+	if (parent)
+		register_on(filter, parent, wanted, stages, name);
 	obs_weak_source_release(wanted);
 	/* last: the parent's destroy may come from this release */
 	obs_source_release(parent);
