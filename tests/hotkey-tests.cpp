@@ -802,78 +802,57 @@ TEST(TwoFilters, BindingsAndDescriptionsOutliveDefaultsStageCountsAndRenames)
 	}
 }
 
-namespace {
-
-/* The filters on a source, each with a reference of its own. */
-std::vector<obs_source_t *> filters_on(obs_source_t *source)
-{
-	std::vector<obs_source_t *> filters;
-	obs_source_enum_filters(
-		source,
-		[](obs_source_t *, obs_source_t *filter, void *data) {
-			static_cast<std::vector<obs_source_t *> *>(data)
-				->push_back(obs_source_get_ref(filter));
-		},
-		&filters);
-	return filters;
-}
-
-/* The key bound to each of the filter's keys that has one, by key. */
-std::map<std::string, obs_key_t> bindings_of(ZoomFilter *f)
-{
-	std::map<std::string, obs_hotkey_id> ids = {
-		{"idle_zoom_in", f->idle_zoom_in_hotkey},
-		{"idle_zoom_out", f->idle_zoom_out_hotkey},
-		{"idle", f->idle_hotkey}};
-	for (const auto &context : f->stage_hotkey_contexts)
-		ids["stage_" + std::to_string(context->stage_index + 1)] =
-			context->hotkey_id;
-	const auto bound = bound_keys();
-	std::map<std::string, obs_key_t> keys;
-	for (const auto &id : ids) {
-		const auto found = bound.find(id.second);
-		if (found != bound.end() && found->second.size() == 1)
-			keys[id.first] = found->second.front();
-	}
-	return keys;
-}
-
-} // namespace
-
 /*
  * What a filter carries of its keys is all of their bindings, or none. The
  * filter has three stages and a key bound to each of its six keys, the
  * third stage's kept aside by a stage count of two, and its source has been
  * saved. OBS's undo of its removal loads the filter's own save onto the
- * source, which has been saved meanwhile without the filter's keys; Paste
- * Filters copies it (obs_source_copy_filters) onto another source or onto
- * its own, where the copy's keys would otherwise fire both filters. The
- * filter that results is given three stages.
+ * source, saved meanwhile without the filter's keys; Paste Filters
+ * (obs_source_copy_filters) copies it onto another source or onto its own,
+ * where the copy's keys would otherwise fire both filters. The filter that
+ * results is given three stages.
  */
 TEST(Keys, UndoOfARemovalBringsEveryBindingBackAndACopyTakesNone)
 {
-	const std::map<std::string, obs_key_t> all = {
-		{"stage_1", OBS_KEY_F1},       {"stage_2", OBS_KEY_F2},
-		{"stage_3", OBS_KEY_F3},       {"idle_zoom_in", OBS_KEY_F4},
-		{"idle_zoom_out", OBS_KEY_F5}, {"idle", OBS_KEY_F6}};
-	const std::map<std::string, obs_key_t> none;
-	using Make = std::function<obs_source_t *(obs_source_t * home,
-						  obs_source_t * original,
-						  obs_source_t * other)>;
-	/* the filter on `on` that is not `original` */
-	auto copy_on = [](obs_source_t *on, obs_source_t *original) {
-		obs_source_t *copy = nullptr;
-		for (obs_source_t *filter : filters_on(on)) {
-			if (filter != original && !copy)
-				copy = obs_source_get_ref(filter);
-			obs_source_release(filter);
-		}
-		return copy;
+	auto bindings_of = [](obs_source_t *filter) {
+		ZoomFilter *f = zoom_data(filter);
+		std::vector<obs_hotkey_id> ids = {f->idle_zoom_in_hotkey,
+						  f->idle_zoom_out_hotkey,
+						  f->idle_hotkey};
+		for (const auto &context : f->stage_hotkey_contexts)
+			ids.push_back(context->hotkey_id);
+		const auto bound = bound_keys();
+		std::vector<obs_key_t> keys; /* in that order, one each */
+		for (obs_hotkey_id id : ids)
+			keys.push_back(bound.count(id) &&
+						       bound.at(id).size() == 1
+					       ? bound.at(id).front()
+					       : OBS_KEY_NONE);
+		return keys;
 	};
+	/* the filter on `on` that is not `original` (its reference kept) */
+	auto copy_on = [](obs_source_t *on, obs_source_t *original) {
+		std::pair<obs_source_t *, obs_source_t *> find{original,
+							       nullptr};
+		obs_source_enum_filters(
+			on,
+			[](obs_source_t *, obs_source_t *filter, void *data) {
+				auto *f = static_cast<decltype(find) *>(data);
+				if (filter != f->first)
+					f->second = filter;
+			},
+			&find);
+		return find.second;
+	};
+	const std::vector<obs_key_t> all = {OBS_KEY_F1, OBS_KEY_F2, OBS_KEY_F3,
+					    OBS_KEY_F4, OBS_KEY_F5, OBS_KEY_F6};
+	const std::vector<obs_key_t> none(6, OBS_KEY_NONE);
 	const struct {
 		const char *change;
-		Make make;
-		const std::map<std::string, obs_key_t> &expected;
+		std::function<obs_source_t *(obs_source_t *, obs_source_t *,
+					     obs_source_t *)>
+			make; /* from the source, the filter and another source */
+		std::vector<obs_key_t> expected;
 	} rows[] = {
 		{"removed and brought back by undo",
 		 [](obs_source_t *home, obs_source_t *original,
@@ -884,11 +863,11 @@ TEST(Keys, UndoOfARemovalBringsEveryBindingBackAndACopyTakesNone)
 			 obs_source_filter_remove(home, original);
 			 wait_hotkeys();
 			 obs_data_release(obs_save_source(home));
-			 obs_data_t *data =
-				 obs_data_create_from_json(json.c_str());
-			 obs_source_t *back = obs_load_source(data);
-			 obs_data_release(data);
+			 saved = obs_data_create_from_json(json.c_str());
+			 obs_source_t *back = obs_load_source(saved);
+			 obs_data_release(saved);
 			 obs_source_filter_add(home, back);
+			 obs_source_release(back);
 			 return back;
 		 },
 		 all},
@@ -909,51 +888,37 @@ TEST(Keys, UndoOfARemovalBringsEveryBindingBackAndACopyTakesNone)
 	};
 	for (const auto &row : rows) {
 		SCOPED_TRACE(row.change);
-		obs_source_t *home = create_pattern_source("keys home");
+		Attached a(3);
 		obs_source_t *other = create_pattern_source("keys other");
-		obs_source_t *original = zoom_with_stages("keys zoom", 3);
-		obs_source_filter_add(home, original);
-		tick(original, FRAME);
-		ZoomFilter *f = zoom_data(original);
-		const obs_hotkey_id ids[] = {
-			f->stage_hotkey_contexts[0]->hotkey_id,
-			f->stage_hotkey_contexts[1]->hotkey_id,
-			f->stage_hotkey_contexts[2]->hotkey_id,
-			f->idle_zoom_in_hotkey,
-			f->idle_zoom_out_hotkey,
-			f->idle_hotkey};
-		for (int i = 0; i < 6; i++) {
-			obs_key_combination_t key{
-				0, static_cast<obs_key_t>(OBS_KEY_F1 + i)};
+		tick(a.filter(), FRAME);
+		std::vector<obs_hotkey_id> ids = {a->idle_zoom_in_hotkey,
+						  a->idle_zoom_out_hotkey,
+						  a->idle_hotkey};
+		for (const auto &context : a->stage_hotkey_contexts)
+			ids.push_back(context->hotkey_id);
+		for (size_t i = 0; i < ids.size(); i++) {
+			obs_key_combination_t key{0, all[i]};
 			obs_hotkey_load_bindings(ids[i], &key, 1);
 		}
-		set_int(original, "stage_count", 2);
-		obs_data_release(obs_save_source(home));
+		set_int(a.filter(), "stage_count", 2);
+		obs_data_release(obs_save_source(a.parent));
 
-		obs_source_t *made = row.make(home, original, other);
+		obs_source_t *made = row.make(a.parent, a.filter(), other);
 		ASSERT_NE(made, nullptr);
 		tick(made, FRAME);
 		set_int(made, "stage_count", 3);
-		EXPECT_EQ(bindings_of(zoom_data(made)), row.expected);
-		if (row.expected.empty()) {
-			/* the original keeps its own */
-			set_int(original, "stage_count", 3);
-			EXPECT_EQ(bindings_of(f), all);
-		}
+		EXPECT_EQ(bindings_of(made), row.expected);
+		set_int(a.filter(), "stage_count", 3);
+		if (row.expected == none) /* the original keeps its own */
+			EXPECT_EQ(bindings_of(a.filter()), all);
 
-		obs_source_release(made);
-		for (obs_source_t *source : {home, other}) {
-			for (obs_source_t *filter : filters_on(source)) {
-				obs_source_filter_remove(source, filter);
-				obs_source_release(filter);
-			}
-			obs_source_release(source);
-		}
-		obs_source_release(original);
-		wait_hotkeys();
-		wait_destroyed();
-		EXPECT_TRUE(module_hotkeys().empty());
+		for (obs_source_t *on : {a.parent, other})
+			while (obs_source_t *filter = copy_on(on, nullptr))
+				obs_source_filter_remove(on, filter);
+		obs_source_release(other);
 	}
+	wait_hotkeys();
+	EXPECT_TRUE(module_hotkeys().empty());
 }
 
 TEST(Move, AFilterMovedToAnotherSourceTakesEveryHotkeyAlong)
