@@ -837,6 +837,125 @@ TEST(TwoFilters, AStageKeyDescribesItsStageByItsName)
 	}
 }
 
+/*
+ * What a filter carries of its keys is all of their bindings, or none. The
+ * filter has three stages and a key bound to each of its six keys, the
+ * third stage's kept aside by a stage count of two, and its source has been
+ * saved. OBS's undo of its removal loads the filter's own save onto the
+ * source, saved meanwhile without the filter's keys; Paste Filters
+ * (obs_source_copy_filters) copies it onto another source or onto its own,
+ * where the copy's keys would otherwise fire both filters. The filter that
+ * results is given three stages.
+ */
+TEST(Keys, UndoOfARemovalBringsEveryBindingBackAndACopyTakesNone)
+{
+	auto bindings_of = [](obs_source_t *filter) {
+		ZoomFilter *f = zoom_data(filter);
+		std::vector<obs_hotkey_id> ids = {f->idle_zoom_in_hotkey,
+						  f->idle_zoom_out_hotkey,
+						  f->idle_hotkey};
+		for (const auto &context : f->stage_hotkey_contexts)
+			ids.push_back(context->hotkey_id);
+		const auto bound = bound_keys();
+		std::vector<obs_key_t> keys; /* in that order, one each */
+		for (obs_hotkey_id id : ids)
+			keys.push_back(bound.count(id) &&
+						       bound.at(id).size() == 1
+					       ? bound.at(id).front()
+					       : OBS_KEY_NONE);
+		return keys;
+	};
+	/* the filter on `on` that is not `original` (its reference kept) */
+	auto copy_on = [](obs_source_t *on, obs_source_t *original) {
+		std::pair<obs_source_t *, obs_source_t *> find{original,
+							       nullptr};
+		obs_source_enum_filters(
+			on,
+			[](obs_source_t *, obs_source_t *filter, void *data) {
+				auto *f = static_cast<decltype(find) *>(data);
+				if (filter != f->first)
+					f->second = filter;
+			},
+			&find);
+		return find.second;
+	};
+	const std::vector<obs_key_t> all = {OBS_KEY_F1, OBS_KEY_F2, OBS_KEY_F3,
+					    OBS_KEY_F4, OBS_KEY_F5, OBS_KEY_F6};
+	const std::vector<obs_key_t> none(6, OBS_KEY_NONE);
+	const struct {
+		const char *change;
+		std::function<obs_source_t *(obs_source_t *, obs_source_t *,
+					     obs_source_t *)>
+			make; /* from the source, the filter and another source */
+		std::vector<obs_key_t> expected;
+	} rows[] = {
+		{"removed and brought back by undo",
+		 [](obs_source_t *home, obs_source_t *original,
+		    obs_source_t *) {
+			 obs_data_t *saved = obs_save_source(original);
+			 const std::string json = obs_data_get_json(saved);
+			 obs_data_release(saved);
+			 obs_source_filter_remove(home, original);
+			 wait_hotkeys();
+			 obs_data_release(obs_save_source(home));
+			 saved = obs_data_create_from_json(json.c_str());
+			 obs_source_t *back = obs_load_source(saved);
+			 obs_data_release(saved);
+			 obs_source_filter_add(home, back);
+			 obs_source_release(back);
+			 return back;
+		 },
+		 all},
+		{"pasted onto another source",
+		 [&](obs_source_t *home, obs_source_t *original,
+		     obs_source_t *other) {
+			 obs_source_copy_filters(other, home);
+			 return copy_on(other, original);
+		 },
+		 none},
+		{"pasted onto its own source",
+		 [&](obs_source_t *home, obs_source_t *original,
+		     obs_source_t *) {
+			 obs_source_copy_filters(home, home);
+			 return copy_on(home, original);
+		 },
+		 none},
+	};
+	for (const auto &row : rows) {
+		SCOPED_TRACE(row.change);
+		Attached a(3);
+		obs_source_t *other = create_pattern_source("keys other");
+		tick(a.filter(), FRAME);
+		std::vector<obs_hotkey_id> ids = {a->idle_zoom_in_hotkey,
+						  a->idle_zoom_out_hotkey,
+						  a->idle_hotkey};
+		for (const auto &context : a->stage_hotkey_contexts)
+			ids.push_back(context->hotkey_id);
+		for (size_t i = 0; i < ids.size(); i++) {
+			obs_key_combination_t key{0, all[i]};
+			obs_hotkey_load_bindings(ids[i], &key, 1);
+		}
+		set_int(a.filter(), "stage_count", 2);
+		obs_data_release(obs_save_source(a.parent));
+
+		obs_source_t *made = row.make(a.parent, a.filter(), other);
+		ASSERT_NE(made, nullptr);
+		tick(made, FRAME);
+		set_int(made, "stage_count", 3);
+		EXPECT_EQ(bindings_of(made), row.expected);
+		set_int(a.filter(), "stage_count", 3);
+		if (row.expected == none) /* the original keeps its own */
+			EXPECT_EQ(bindings_of(a.filter()), all);
+
+		for (obs_source_t *on : {a.parent, other})
+			while (obs_source_t *filter = copy_on(on, nullptr))
+				obs_source_filter_remove(on, filter);
+		obs_source_release(other);
+	}
+	wait_hotkeys();
+	EXPECT_TRUE(module_hotkeys().empty());
+}
+
 TEST(Move, AFilterMovedToAnotherSourceTakesEveryHotkeyAlong)
 {
 	obs_source_t *from = create_pattern_source("first home");

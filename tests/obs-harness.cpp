@@ -29,8 +29,12 @@
 #include <cstdarg>
 #include <cstring>
 #include <cstdio>
+#include <condition_variable>
 #include <cstdlib>
+#include <deque>
+#include <future>
 #include <mutex>
+#include <thread>
 
 static std::mutex log_mutex;
 static std::vector<LogLine> log_lines;
@@ -323,11 +327,90 @@ obs_source_t *create_picture_source(const char *name, const Picture &picture)
 	return source;
 }
 
-/* ---- host start and stop ------------------------------------------ */
-
 /* Keeps the filter's descriptor as the module registers it (below). */
 static void keep_registered_filter(obs_module_t *module);
 static void answer_missing_wine_functions();
+
+/* ---- a UI thread, as OBS Studio's ---------------------------------- */
+
+static std::mutex ui_mutex;
+static std::condition_variable ui_wake;
+static std::deque<std::function<void()>> ui_queue;
+static bool ui_stopping = false;
+static std::thread ui_thread;
+static std::thread::id ui_thread_id;
+
+static void run_ui_thread()
+{
+	for (;;) {
+		std::function<void()> task;
+		{
+			std::unique_lock<std::mutex> lock(ui_mutex);
+			ui_wake.wait(lock, [] {
+				return ui_stopping || !ui_queue.empty();
+			});
+			if (ui_queue.empty())
+				return;
+			task = std::move(ui_queue.front());
+			ui_queue.pop_front();
+		}
+		task();
+	}
+}
+
+void post_ui_task(std::function<void()> task)
+{
+	{
+		std::lock_guard<std::mutex> lock(ui_mutex);
+		ui_queue.push_back(std::move(task));
+	}
+	ui_wake.notify_one();
+}
+
+bool has_ui_thread()
+{
+	return ui_thread.joinable();
+}
+
+/* As OBS Studio's handler: on the UI thread at once, from any other thread
+ * queued, and waited for when asked. */
+static void ui_task_handler(obs_task_t task, void *param, bool wait)
+{
+	if (std::this_thread::get_id() == ui_thread_id) {
+		task(param);
+	} else if (!wait) {
+		post_ui_task([task, param] { task(param); });
+	} else {
+		std::promise<void> done;
+		post_ui_task([&] {
+			task(param);
+			done.set_value();
+		});
+		done.get_future().wait();
+	}
+}
+
+/* ---- host start and stop ------------------------------------------ */
+
+static bool load_module(const HostOptions &options)
+{
+	const char *data_override = std::getenv("TAVIMORE_TEST_DATA");
+	const std::string data = data_override ? data_override
+				 : options.data_path.empty()
+					 ? TAVIMORE_DATA_DIR
+					 : options.data_path;
+	if (obs_open_module(&module_handle, module_file(), data.c_str()) !=
+	    MODULE_SUCCESS) {
+		std::fprintf(stderr, "cannot open %s\n", module_file());
+		return false;
+	}
+	keep_registered_filter(module_handle);
+	if (!obs_init_module(module_handle)) {
+		std::fprintf(stderr, "cannot load %s\n", module_file());
+		return false;
+	}
+	return true;
+}
 
 bool start_host(const HostOptions &options)
 {
@@ -376,29 +459,44 @@ bool start_host(const HostOptions &options)
 	register_picture_source(true);
 	obs_hotkey_enable_callback_rerouting(true);
 
-	if (options.load_module) {
-		const char *data_override = std::getenv("TAVIMORE_TEST_DATA");
-		const std::string data = data_override ? data_override
-					 : options.data_path.empty()
-						 ? TAVIMORE_DATA_DIR
-						 : options.data_path;
-		if (obs_open_module(&module_handle, module_file(),
-				    data.c_str()) != MODULE_SUCCESS) {
-			std::fprintf(stderr, "cannot open %s\n", module_file());
-			return false;
-		}
-		keep_registered_filter(module_handle);
-		if (!obs_init_module(module_handle)) {
-			std::fprintf(stderr, "cannot load %s\n", module_file());
-			return false;
-		}
+	if (options.ui_thread) {
+		ui_stopping = false;
+		ui_thread = std::thread(run_ui_thread);
+		ui_thread_id = ui_thread.get_id();
+		obs_set_ui_task_handler(ui_task_handler);
 	}
-	return true;
+	if (!options.load_module)
+		return true;
+	if (!options.ui_thread)
+		return load_module(options);
+	/* OBS Studio loads its modules on its UI thread */
+	struct Load {
+		const HostOptions &options;
+		bool loaded;
+	} load{options, false};
+	obs_queue_task(
+		OBS_TASK_UI,
+		[](void *data) {
+			auto *l = static_cast<Load *>(data);
+			l->loaded = load_module(l->options);
+		},
+		&load, true);
+	return load.loaded;
 }
 
 long stop_host()
 {
+	if (has_ui_thread())
+		wait_hotkeys();
 	obs_shutdown();
+	if (ui_thread.joinable()) {
+		{
+			std::lock_guard<std::mutex> lock(ui_mutex);
+			ui_stopping = true;
+		}
+		ui_wake.notify_one();
+		ui_thread.join();
+	}
 	module_handle = nullptr;
 #ifndef _WIN32
 	if (x_display) {
@@ -429,9 +527,13 @@ obs_module_t *loaded_module()
 int run_tests_in_host(int argc, char **argv, const HostOptions &options)
 {
 	::testing::InitGoogleTest(&argc, argv);
-	if (!start_host(options))
+	HostOptions host = options;
+	const char *ui = std::getenv("TAVIMORE_TEST_UI_THREAD");
+	if (ui && std::strcmp(ui, "1") == 0)
+		host.ui_thread = true;
+	if (!start_host(host))
 		return 1;
-	if (options.after_start && !options.after_start()) {
+	if (host.after_start && !host.after_start()) {
 		stop_host();
 		return 1;
 	}
@@ -614,6 +716,14 @@ void wait_destroyed()
 void wait_hotkeys()
 {
 	wait_destroyed();
+	if (!has_ui_thread())
+		return;
+	/* work queued from the UI thread goes there by way of the
+	 * destruction task */
+	for (int i = 0; i < 2; i++) {
+		obs_queue_task(OBS_TASK_UI, no_op, nullptr, true);
+		wait_destroyed();
+	}
 }
 
 ReadbackTarget::ReadbackTarget(uint32_t width, uint32_t height,

@@ -29,6 +29,10 @@ struct HostOptions {
 	std::string data_path;
 	/* load the module at start-up */
 	bool load_module = true;
+	/* a UI thread, as OBS Studio has: libobs's UI tasks run on a thread
+	 * of the harness, one after another, and the module is loaded there
+	 * (TAVIMORE_TEST_UI_THREAD=1 in the environment sets it too) */
+	bool ui_thread = false;
 	/* run_tests_in_host: more set-up once libobs runs (loading OBS's own
 	 * plug-ins, say); false stops the run */
 	std::function<bool()> after_start;
@@ -113,8 +117,14 @@ void tick(obs_source_t *source, float seconds, int times = 1);
  * queued; only for hosts without video. */
 void update_filter(obs_source_t *source, obs_data_t *changes);
 /* Waits until the module's hotkey work queued so far is done (it runs on
- * libobs's destruction task thread, as destroy does). */
+ * the UI thread when there is one, else on libobs's destruction task
+ * thread, as destroy does). */
 void wait_hotkeys();
+/* Whether the host runs UI tasks (HostOptions::ui_thread). */
+bool has_ui_thread();
+/* Queues `task` on the UI thread behind what waits there, without waiting
+ * for it, as OBS Studio's event loop queues its own work. */
+void post_ui_task(std::function<void()> task);
 /* Waits until the graphics thread has finished `frames` more frames, and
  * the hotkey work that they queued. */
 void wait_frames(int frames);

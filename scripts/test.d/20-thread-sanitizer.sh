@@ -11,7 +11,7 @@ apt_install "${BUILD_DEPS[@]}" libgtest-dev googletest xvfb xauth \
 	libegl-mesa0 libgl1-mesa-dri
 build=${TAVIMORE_TSAN_BUILD:-build/tsan}
 flags="-fsanitize=thread -fno-omit-frame-pointer"
-tests=(hotkey-tests hotkey-stress-tests render-tests hotkey-render-tests tracking-tests face-tests
+tests=(hotkey-tests hotkey-stress-tests hotkey-save-tests render-tests hotkey-render-tests tracking-tests face-tests
 	stage-key-tests remote-tests remote-stress-tests)
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -34,4 +34,6 @@ for test in "${tests[@]}"; do
 	[ "$test" = remote-stress-tests ] && skip=-RemoteDestroy.*
 	timeout 900 tests/with-display.sh "$build/tests/$test" --gtest_brief=1 --gtest_filter="$skip"
 done
+echo "-- hotkey-tests under ThreadSanitizer, the hotkey work on a UI thread"
+TAVIMORE_TEST_UI_THREAD=1 timeout 900 tests/with-display.sh "$build/tests/hotkey-tests" --gtest_brief=1
 echo "thread sanitizer: no reports"

@@ -77,9 +77,9 @@ static void zoom_filter_destroy(void *data)
 	signal_handler_disconnect(obs_source_get_signal_handler(filter->source),
 				  "rename", zoom_filter_renamed, filter);
 
-	/* libobs destroys sources on its destruction task thread, where the
-	 * hotkey work runs too: every hotkey goes before any data handed
-	 * with it, and no work is under way meanwhile */
+	/* libobs destroys a source once nothing holds it, so no hotkey work
+	 * is under way (it holds the filter while it runs): every hotkey goes
+	 * before any data handed with it */
 	unregister_all_hotkeys(filter);
 	obs_weak_source_release(filter->wanted_parent);
 	close_face_tracker(filter);
@@ -109,6 +109,7 @@ bool register_zoom_filter()
 	info.video_tick = zoom_filter_tick;
 	info.video_render = zoom_filter_render;
 	info.filter_remove = zoom_filter_remove;
+	info.save = zoom_filter_save;
 	info.video_get_color_space = zoom_filter_color_space;
 	obs_register_source(&info);
 	/* libobs refuses a descriptor larger than its own (from a module

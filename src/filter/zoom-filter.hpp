@@ -78,12 +78,15 @@ struct ZoomFilter {
 	double tracking_dead_zone = DEFAULT_DEAD_ZONE;
 
 	/*
-	 * The hotkeys as registered: written only by the hotkey work and by
-	 * destroy, which both run on libobs's destruction task thread (see
-	 * zoom-hotkeys.cpp), one after the other. One context per stage whose
-	 * hotkey was tried on the parent; a context lives until its hotkey is
-	 * unregistered.
+	 * The hotkeys as registered: written by the hotkey work (a UI task
+	 * where the host has a UI thread, as OBS Studio does, else libobs's
+	 * destruction task; see zoom-hotkeys.cpp) and by destroy, never at
+	 * once, and read by save. Each of them holds `keys_lock` over its use
+	 * of these and of the filter's private settings. One context per stage
+	 * whose hotkey was tried on the parent; a context lives until its
+	 * hotkey is unregistered.
 	 */
+	std::mutex keys_lock;
 	std::vector<std::unique_ptr<StageHotkeyContext>> stage_hotkey_contexts;
 	obs_weak_source_t *hotkey_parent = nullptr;
 	bool hotkeys_registered = false; /* the hold keys tried on it */
@@ -96,6 +99,9 @@ struct ZoomFilter {
 	std::string described_name;
 	/* the stages' names in their keys' descriptions ("" for a default) */
 	std::vector<std::string> described_stage_names;
+	/* marks the key bindings the filter saves as its own while its keys
+	 * are on a source: a copy made meanwhile carries the same mark */
+	int64_t keys_owner = 0;
 
 	/*
 	 * What the hotkeys should be, under `wanted_lock`: the parent the
@@ -164,7 +170,10 @@ struct ZoomFilter {
 	 * hold keys write to it from the hotkey thread while update reads it
 	 * on the graphics thread. Both hold `settings_lock` around their use
 	 * of it; like `lock`, it is never held while calling a libobs hotkey
-	 * function.
+	 * function. libobs's save serialises the object without any lock; in
+	 * OBS Studio the keys' callbacks and the hotkey work run on its UI
+	 * thread, which is the thread that saves, so the write never meets a
+	 * save there.
 	 */
 	std::mutex settings_lock;
 
@@ -237,6 +246,12 @@ void follow_stage_names(ZoomFilter *filter, std::vector<std::string> names);
 /* Queues the hotkey work, which brings the registered hotkeys in line
  * with the parent and the stage list. Any thread, no lock of ours held. */
 void queue_hotkey_work(ZoomFilter *filter);
+/* Notes whether the host runs UI tasks: called from obs_module_load, which
+ * OBS Studio runs on its UI thread once it handles them. */
+void note_ui_tasks();
+/* libobs's save: the bindings of every registered key go with the filter.
+ * The saving thread. */
+void zoom_filter_save(void *data, obs_data_t *settings);
 /* Unregisters every hotkey of the filter (destroy). */
 void unregister_all_hotkeys(ZoomFilter *filter);
 void on_stage_hotkey(void *data, obs_hotkey_id id, obs_hotkey_t *hotkey,

@@ -6,35 +6,56 @@
  * What a key does to the selection is in zoom-control.cpp, which requests
  * share.
  *
+ * Where the hotkey work runs. Registering a key reads the parent's saved
+ * hotkey data, which libobs's obs_save_source swaps and frees without a
+ * lock, and the work writes the filter's private settings (the key set,
+ * the bindings of stage keys past the count), which the save serialises
+ * by reference, also without a lock. So the work runs where the host
+ * saves: OBS Studio saves on its UI thread, and there it is a UI task
+ * (OBS_TASK_UI), queued without waiting. libobs has no getter for a UI
+ * task handler; OBS Studio sets one before it loads modules, on the thread
+ * that then runs obs_module_load, so the module notes there whether that
+ * is libobs's UI thread (note_ui_tasks). A host without one (bare libobs:
+ * the tests, the preview tool) has no UI thread to save on; there the work
+ * stays on libobs's destruction task, as destroy, and such a host must not
+ * save the filter or its source while a stage count or parent changes.
+ * OBS Studio runs a UI task queued from its UI thread at once, inside the
+ * caller, which may hold libobs's sources lock (its scene collection's
+ * clearing releases sources inside obs_enum_sources): work wanted on the
+ * UI thread goes there by way of the destruction task, so it always runs
+ * as a task of its own.
+ *
  * Lock order, outermost first:
- *   libobs's hotkey mutex  ->  ZoomFilter::event_lock  ->  ZoomFilter::lock
+ *   ZoomFilter::keys_lock  ->  libobs's hotkey mutex
+ *       ->  ZoomFilter::event_lock  ->  ZoomFilter::lock
  *   libobs's hotkey mutex  ->  ZoomFilter::settings_lock
  * libobs runs every hotkey callback with its hotkey mutex held, and a
  * callback may take any lock of libobs (a script's hotkey that looks a
  * source up by name takes `sources_mutex`). So a libobs hotkey function
- * (register, unregister) is only ever called where no lock is held at all:
- * in the hotkey work below, on libobs's destruction task thread, which runs
- * its tasks one at a time with no lock of libobs held (libobs itself
- * unregisters a source's own hotkeys there), and in destroy, which runs on
- * that same thread. Never from video_tick or update: libobs runs both with
- * `sources_mutex` held. `lock`, `settings_lock` and `wanted_lock` are leaf
- * locks: nothing that takes another lock is called while one is held.
- * `event_lock` (zoom-filter.hpp) is held over `lock` and while a
- * StageChanged is handed to obs-websocket, which takes no lock of libobs.
- * The hotkey work reads and writes the filter's private settings (the key
- * set, the bindings of stage keys past the count) with no lock: nothing
- * else of the module touches them.
+ * (register, unregister) is only ever called where no lock of libobs is
+ * held: in the hotkey work, a task of its own, and in destroy, on the
+ * destruction task. Never from video_tick or update: libobs runs both with
+ * `sources_mutex` held. No callback takes `keys_lock`, which the hotkey
+ * work, destroy and save hold over their use of the registered keys and
+ * of the private settings (save runs under the parent's filter mutex, as
+ * libobs's own save of the filter's hotkeys does). `lock`, `settings_lock`
+ * and `wanted_lock` are leaf locks: nothing that takes another lock is
+ * called while one is held. `event_lock` (zoom-filter.hpp) is held over
+ * `lock` and while a StageChanged is handed to obs-websocket, which takes
+ * no lock of libobs.
  *
  * Lifetimes: the hotkey work holds only a weak reference to the filter and
  * to the parent, and works on them through strong references taken at its
- * start, so it never touches a filter or a parent that is gone. destroy
- * runs on the same thread, so it never overlaps the work either.
+ * start, so it never touches a filter or a parent that is gone; destroy
+ * runs once no strong reference is left, so never during the work.
  */
 #include "zoom-filter.hpp"
 #include "zoom-keys.hpp"
 
+#include <chrono>
 #include <cstring>
 #include <map>
+#include <set>
 #include <string>
 
 /* ---- the stage list --------------------------------------------------- */
@@ -93,10 +114,15 @@ void follow_parent(ZoomFilter *filter)
 	queue_hotkey_work(filter);
 }
 
+static void release_keys_owner(ZoomFilter *filter);
+
 void zoom_filter_remove(void *data, obs_source_t *)
 {
 	auto *filter = static_cast<ZoomFilter *>(data);
 	set_wanted_parent(filter, nullptr);
+	/* at once: the filter loaded back from what it saved (OBS's undo of
+	 * its removal) may register before the work below has run */
+	release_keys_owner(filter);
 	queue_hotkey_work(filter);
 }
 
@@ -237,14 +263,22 @@ static void unregister(obs_hotkey_id &id)
 
 void unregister_all_hotkeys(ZoomFilter *filter)
 {
-	/* every hotkey goes before any context handed with it: libobs calls
-	 * no callback of a hotkey once obs_hotkey_unregister has returned */
-	for (auto &context : filter->stage_hotkey_contexts)
-		unregister(context->hotkey_id);
-	for (const FixedKey &k : fixed_keys)
-		unregister(filter->*k.id);
-	filter->stage_hotkey_contexts.clear();
-	filter->hotkeys_registered = false;
+	obs_weak_source_t *was_on;
+	{
+		std::lock_guard<std::mutex> guard(filter->keys_lock);
+		/* every hotkey goes before any context handed with it: libobs
+		 * calls no callback of a hotkey once obs_hotkey_unregister has
+		 * returned */
+		for (auto &context : filter->stage_hotkey_contexts)
+			unregister(context->hotkey_id);
+		for (const FixedKey &k : fixed_keys)
+			unregister(filter->*k.id);
+		filter->stage_hotkey_contexts.clear();
+		filter->hotkeys_registered = false;
+		was_on = filter->hotkey_parent;
+		filter->hotkey_parent = nullptr;
+	}
+	release_keys_owner(filter);
 
 	/* a hold key down now never sees its release: release it here */
 	bool held;
@@ -257,11 +291,9 @@ void unregister_all_hotkeys(ZoomFilter *filter)
 	if (held)
 		save_idle_zoom_factor(filter);
 	/* the source the keys were on, if it still lives */
-	obs_source_t *parent =
-		obs_weak_source_get_source(filter->hotkey_parent);
+	obs_source_t *parent = obs_weak_source_get_source(was_on);
 	release_held_stage(filter, parent);
-	obs_weak_source_release(filter->hotkey_parent);
-	filter->hotkey_parent = nullptr;
+	obs_weak_source_release(was_on);
 	/* last: the parent's destroy may come from this release */
 	obs_source_release(parent);
 }
@@ -329,51 +361,137 @@ static void choose_hotkey_set(ZoomFilter *filter, obs_source_t *parent)
 
 /*
  * libobs forgets a key's bindings when the key is unregistered, and saves
- * only the keys registered. So a stage key that goes with a lower stage
- * count leaves its bindings in the filter's private settings, saved with
- * the filter, and gets them back when the count brings it back, in this
- * run or a later one. The keys past the count are not kept registered:
- * they would be listed in Settings -> Hotkeys for stages that do not exist.
+ * only the keys registered, with the source they are on. So the filter
+ * carries its keys' bindings in its private settings, under
+ * "<key>_bindings": save stores those of every registered key, and a stage
+ * key that goes with a lower stage count leaves its own there. A key
+ * registered again takes them, in place of what libobs loaded with it
+ * (older, or nothing: OBS's undo of a removed filter loads the filter's
+ * own save onto a source saved without its keys), in this run or a later
+ * one. The keys past the count are not kept registered: they would be
+ * listed in Settings -> Hotkeys for stages that do not exist.
+ *
+ * A filter's bindings are all its own or none: a copy (OBS's Paste
+ * Filters, a duplicated source: obs_source_duplicate copies the private
+ * settings) takes none of them, as libobs gives a duplicated source none
+ * of its own hotkeys' bindings; on the same source, the copy's keys would
+ * otherwise fire both filters at once. The bindings carry the mark of the
+ * filter that stored them ("keys_owner"), held by one filter at a time
+ * while its keys are on a source: a filter that finds its mark held by
+ * another is a copy and drops them.
  */
-static std::string parked_bindings_name(int32_t stage_index)
+static std::string stored_bindings_name(const std::string &key)
 {
-	return "stage_" + std::to_string(stage_index + 1) + "_bindings";
+	return key + "_bindings";
 }
 
-static void park_bindings(ZoomFilter *filter, const StageHotkeyContext &key)
+static std::string stage_key(int32_t stage_index)
 {
-	obs_data_array_t *bindings = obs_hotkey_save(key.hotkey_id);
-	if (!bindings)
+	return "stage_" + std::to_string(stage_index + 1);
+}
+
+static void store_bindings(obs_data_t *own, const std::string &key,
+			   obs_hotkey_id id)
+{
+	if (id == OBS_INVALID_HOTKEY_ID)
 		return;
-	obs_data_t *own = obs_source_get_private_settings(filter->source);
-	obs_data_set_array(own, parked_bindings_name(key.stage_index).c_str(),
-			   bindings);
-	obs_data_release(own);
+	obs_data_array_t *bindings = obs_hotkey_save(id);
+	if (bindings)
+		obs_data_set_array(own, stored_bindings_name(key).c_str(),
+				   bindings);
 	obs_data_array_release(bindings);
 }
 
-static void unpark_bindings(ZoomFilter *filter, const StageHotkeyContext &key)
+static void take_bindings(obs_data_t *own, const std::string &key,
+			  obs_hotkey_id id)
 {
-	if (key.hotkey_id == OBS_INVALID_HOTKEY_ID)
+	if (id == OBS_INVALID_HOTKEY_ID)
 		return;
-	const std::string name = parked_bindings_name(key.stage_index);
-	obs_data_t *own = obs_source_get_private_settings(filter->source);
+	const std::string name = stored_bindings_name(key);
 	obs_data_array_t *bindings = obs_data_get_array(own, name.c_str());
 	if (bindings) {
-		/* in place of what libobs loaded with the key: older */
-		obs_hotkey_load(key.hotkey_id, bindings);
+		obs_hotkey_load(id, bindings);
 		obs_data_erase(own, name.c_str());
 	}
 	obs_data_array_release(bindings);
+}
+
+static std::mutex owners_lock;
+static std::set<int64_t> held_owners;
+static int64_t last_owner = 0;
+
+static void release_keys_owner(ZoomFilter *filter)
+{
+	std::lock_guard<std::mutex> guard(owners_lock);
+	held_owners.erase(filter->keys_owner);
+}
+
+/* Takes the mark the filter stored, or a new one (from the clock, above
+ * every mark of an earlier run) when it stored none or when another filter
+ * holds it; a copy's bindings go. */
+static void claim_keys(ZoomFilter *filter, obs_data_t *own)
+{
+	const int64_t stored = obs_data_get_int(own, "keys_owner");
+	bool copy;
+	{
+		std::lock_guard<std::mutex> guard(owners_lock);
+		copy = stored != 0 && held_owners.count(stored) != 0;
+		if (stored != 0 && !copy) {
+			filter->keys_owner = stored;
+		} else {
+			const int64_t now =
+				std::chrono::duration_cast<
+					std::chrono::microseconds>(
+					std::chrono::system_clock::now()
+						.time_since_epoch())
+					.count();
+			last_owner = now > last_owner ? now : last_owner + 1;
+			filter->keys_owner = last_owner;
+		}
+		held_owners.insert(filter->keys_owner);
+	}
+	if (copy) {
+		for (int32_t i = 0; i < MAX_STAGES; i++)
+			obs_data_erase(
+				own,
+				stored_bindings_name(stage_key(i)).c_str());
+		for (const FixedKey &k : fixed_keys)
+			obs_data_erase(own,
+				       stored_bindings_name(k.key).c_str());
+	}
+	obs_data_set_int(own, "keys_owner", filter->keys_owner);
+}
+
+void zoom_filter_save(void *data, obs_data_t *)
+{
+	auto *filter = static_cast<ZoomFilter *>(data);
+	std::lock_guard<std::mutex> guard(filter->keys_lock);
+	/* a filter on no source keeps what it carries */
+	if (!filter->hotkeys_registered)
+		return;
+	obs_data_t *own = obs_source_get_private_settings(filter->source);
+	for (const auto &context : filter->stage_hotkey_contexts)
+		store_bindings(own, stage_key(context->stage_index),
+			       context->hotkey_id);
+	for (const FixedKey &k : fixed_keys)
+		store_bindings(own, k.key, filter->*k.id);
 	obs_data_release(own);
 }
 
-static void register_on(ZoomFilter *filter, obs_source_t *parent, size_t stages,
+static void register_on(ZoomFilter *filter, obs_source_t *parent,
+			obs_weak_source_t *weak_parent, size_t stages,
 			const std::string &name,
 			const std::vector<std::string> &stage_names)
 {
+	std::lock_guard<std::mutex> guard(filter->keys_lock);
+	if (!filter->hotkey_parent) {
+		filter->hotkey_parent = weak_parent;
+		obs_weak_source_addref(weak_parent);
+	}
+	obs_data_t *own = obs_source_get_private_settings(filter->source);
 	const bool first_time = !filter->hotkeys_registered;
 	if (first_time) {
+		claim_keys(filter, own);
 		choose_hotkey_set(filter, parent);
 		filter->described_name = name;
 		filter->described_stage_names = stage_names;
@@ -384,8 +502,8 @@ static void register_on(ZoomFilter *filter, obs_source_t *parent, size_t stages,
 	/* the highest stage goes first, its hotkey before its context */
 	auto &contexts = filter->stage_hotkey_contexts;
 	while (contexts.size() > stages) {
-		if (contexts.back()->hotkey_id != OBS_INVALID_HOTKEY_ID)
-			park_bindings(filter, *contexts.back());
+		store_bindings(own, stage_key(contexts.back()->stage_index),
+			       contexts.back()->hotkey_id);
 		unregister(contexts.back()->hotkey_id);
 		contexts.pop_back();
 	}
@@ -403,7 +521,8 @@ static void register_on(ZoomFilter *filter, obs_source_t *parent, size_t stages,
 			"Hotkey.ToggleStage",
 			stage_number(filter, static_cast<int32_t>(i)),
 			on_stage_hotkey, context.get());
-		unpark_bindings(filter, *context);
+		take_bindings(own, stage_key(context->stage_index),
+			      context->hotkey_id);
 		if (i < contexts.size())
 			contexts[i] = std::move(context);
 		else
@@ -412,13 +531,16 @@ static void register_on(ZoomFilter *filter, obs_source_t *parent, size_t stages,
 
 	/* the hold keys are tried once on each parent */
 	if (first_time) {
-		for (const FixedKey &k : fixed_keys)
+		for (const FixedKey &k : fixed_keys) {
 			filter->*k.id = register_filter_hotkey(filter, parent,
 							       k.key,
 							       k.text_key, "",
 							       k.func, filter);
+			take_bindings(own, k.key, filter->*k.id);
+		}
 		filter->hotkeys_registered = true;
 	}
+	obs_data_release(own);
 }
 
 static void sync_hotkeys(ZoomFilter *filter)
@@ -437,15 +559,15 @@ static void sync_hotkeys(ZoomFilter *filter)
 	}
 	obs_source_t *parent = obs_weak_source_get_source(wanted);
 
-	if (filter->hotkey_parent != wanted || !parent)
-		unregister_all_hotkeys(filter);
-	if (parent) {
-		if (!filter->hotkey_parent) {
-			filter->hotkey_parent = wanted;
-			obs_weak_source_addref(wanted);
-		}
-		register_on(filter, parent, stages, name, stage_names);
+	bool other_parent;
+	{
+		std::lock_guard<std::mutex> guard(filter->keys_lock);
+		other_parent = filter->hotkey_parent != wanted;
 	}
+	if (other_parent || !parent)
+		unregister_all_hotkeys(filter);
+	if (parent)
+		register_on(filter, parent, wanted, stages, name, stage_names);
 	obs_weak_source_release(wanted);
 	/* last: the parent's destroy may come from this release */
 	obs_source_release(parent);
@@ -467,12 +589,31 @@ static void hotkey_work(void *data)
 	obs_source_release(source);
 }
 
+static std::atomic<bool> ui_tasks{false};
+
+void note_ui_tasks()
+{
+	ui_tasks = obs_in_task_thread(OBS_TASK_UI);
+}
+
+static void hotkey_work_to_ui(void *data)
+{
+	obs_queue_task(OBS_TASK_UI, hotkey_work, data, false);
+}
+
 void queue_hotkey_work(ZoomFilter *filter)
 {
 	if (filter->hotkey_work_queued.exchange(true))
 		return;
-	obs_queue_task(OBS_TASK_DESTROY, hotkey_work,
-		       obs_source_get_weak_source(filter->source), false);
+	void *weak = obs_source_get_weak_source(filter->source);
+	/* never waiting: OBS's UI thread may be waiting for the caller */
+	if (!ui_tasks)
+		obs_queue_task(OBS_TASK_DESTROY, hotkey_work, weak, false);
+	else if (obs_in_task_thread(OBS_TASK_UI))
+		obs_queue_task(OBS_TASK_DESTROY, hotkey_work_to_ui, weak,
+			       false);
+	else
+		obs_queue_task(OBS_TASK_UI, hotkey_work, weak, false);
 }
 
 /* ---- the callbacks ---------------------------------------------------- */

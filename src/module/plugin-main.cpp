@@ -22,6 +22,7 @@ const char *obs_module_description(void)
 
 bool obs_module_load(void)
 {
+	note_ui_tasks();
 	if (!register_zoom_filter()) {
 		/* the user would find no filter: say why, and fail the load */
 		log_message(LOG_ERROR,
