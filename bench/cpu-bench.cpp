@@ -8,7 +8,6 @@
 #include "alloc-counter.hpp"
 #include "obs-harness.hpp"
 #include "zoom-core.hpp"
-#include "zoom-filter.hpp"
 
 #include <benchmark/benchmark.h>
 
@@ -111,7 +110,7 @@ void BM_TickMidTransition(benchmark::State &state)
 	Scene scene("tick mid-transition");
 	press_hotkey(scene.hotkey("tavimore.stage_1"));
 	run_ticks(state, scene.data, "tick mid-transition");
-	if (zoom_data(scene.filter)->transition_progress >= 1.0)
+	if (snapshot_of(scene.filter)->transition_progress >= 1.0)
 		state.SkipWithError("the transition ended during the run");
 }
 BENCHMARK(BM_TickMidTransition);
@@ -140,7 +139,7 @@ bool follow_pointer(const Scene &scene)
 	obs_data_release(tracking);
 	for (int i = 0; i < 2000; i++) {
 		zoom_filter_info().video_tick(scene.data, FRAME_TIME);
-		if (zoom_data(scene.filter)->tracking_shown)
+		if (snapshot_of(scene.filter)->tracking_shown)
 			return true;
 		std::this_thread::sleep_for(std::chrono::milliseconds(1));
 	}

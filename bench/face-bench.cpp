@@ -18,7 +18,6 @@
  */
 #include "face-detector.hpp"
 #include "obs-harness.hpp"
-#include "zoom-filter.hpp"
 
 #include <obs.hpp>
 
@@ -136,13 +135,11 @@ Following following(obs_source_t *filter)
 	on_graphics_thread(
 		[](void *p) {
 			auto *r = static_cast<Read *>(p);
-			ZoomFilter *z = zoom_data(r->filter);
-			if (!z->face)
-				return;
-			r->out.exists = true;
-			r->out.sighting = z->face->latest();
-			r->out.readbacks = z->face->readbacks();
-			r->out.frame_ns = z->face->frame_time_spent();
+			const ZoomSnapshot z = snapshot_of(r->filter);
+			r->out.exists = z.face;
+			r->out.sighting = z.sighting;
+			r->out.readbacks = z.face_readbacks;
+			r->out.frame_ns = z.face_frame_ns;
 		},
 		&read);
 	return read.out;

@@ -13,7 +13,6 @@
  */
 #include "obs-harness.hpp"
 #include "zoom-core.hpp"
-#include "zoom-filter.hpp"
 #include "zoom-keys.hpp"
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -202,7 +201,7 @@ void set_fuzzed(FuzzedDataProvider &in, obs_data_t *data, const Key &key)
 	}
 }
 
-[[noreturn]] void fail(const char *what, const ZoomFilter *f)
+[[noreturn]] void fail(const char *what, const ZoomSnapshot &f)
 {
 	std::fprintf(
 		stderr,
@@ -210,20 +209,19 @@ void set_fuzzed(FuzzedDataProvider &in, obs_data_t *data, const Key &key)
 		"  current_zoom=%.17g centre=(%.17g, %.17g)\n"
 		"  active_stage=%d stages=%zu contexts=%zu progress=%.17g\n",
 		what, f->current_zoom, f->current_center_x, f->current_center_y,
-		f->active_stage, f->stages.size(),
-		f->stage_hotkey_contexts.size(), f->transition_progress);
+		f->active_stage, f->stages.size(), f->stage_keys.size(),
+		f->transition_progress);
 	std::abort();
 }
 
 /* What the effect would be handed now, and the state it comes from. */
-void check(const ZoomFilter *f)
+void check(const ZoomSnapshot &f)
 {
 	const size_t n = f->stages.size();
 	if (n < 1 || n > MAX_STAGES)
 		fail("stage list length outside 1..8", f);
 	/* none without a parent, else one per stage */
-	if (!f->stage_hotkey_contexts.empty() &&
-	    f->stage_hotkey_contexts.size() != n)
+	if (!f->stage_keys.empty() && f->stage_keys.size() != n)
 		fail("one hotkey context per stage", f);
 	if (f->active_stage < -1 ||
 	    (f->active_stage >= 0 && size_t(f->active_stage) >= n))
@@ -272,7 +270,7 @@ void run_input(FuzzedDataProvider &in)
 	obs_data_release(settings);
 	if (!filter)
 		std::abort();
-	ZoomFilter *f = zoom_data(filter);
+	ZoomView f{filter};
 	check(f);
 
 	bool attached = in.ConsumeBool();
@@ -293,12 +291,10 @@ void run_input(FuzzedDataProvider &in)
 			/* a stage's toggle key, possibly one that is gone */
 			const size_t k = in.ConsumeIntegralInRange<size_t>(
 				0, MAX_STAGES);
-			if (k < f->stage_hotkey_contexts.size() &&
-			    f->stage_hotkey_contexts[k]->hotkey_id !=
-				    OBS_INVALID_HOTKEY_ID)
-				press_hotkey(
-					f->stage_hotkey_contexts[k]->hotkey_id,
-					in.ConsumeBool());
+			if (k < f->stage_keys.size() &&
+			    f->stage_keys[k].id != OBS_INVALID_HOTKEY_ID)
+				press_hotkey(f->stage_keys[k].id,
+					     in.ConsumeBool());
 			break;
 		}
 		case 3:
@@ -363,8 +359,8 @@ void run_input(FuzzedDataProvider &in)
 		/* leave any stage: the idle target shows the whole frame */
 		obs_hotkey_id active = OBS_INVALID_HOTKEY_ID;
 		const size_t k = size_t(f->active_stage);
-		if (f->active_stage >= 0 && k < f->stage_hotkey_contexts.size())
-			active = f->stage_hotkey_contexts[k]->hotkey_id;
+		if (f->active_stage >= 0 && k < f->stage_keys.size())
+			active = f->stage_keys[k].id;
 		if (active != OBS_INVALID_HOTKEY_ID)
 			press_hotkey(active);
 	}

@@ -5,7 +5,6 @@
  */
 #include "alloc-counter.hpp"
 #include "obs-harness.hpp"
-#include "zoom-filter.hpp"
 
 #include <graphics/graphics.h>
 
@@ -22,16 +21,6 @@ namespace {
 constexpr int FRAMES = 240;
 constexpr float FRAME_TIME = 1.0f / 60.0f;
 constexpr uint32_t SIZE = 256;
-
-/* Runs work on libobs's graphics thread and waits for it. */
-template<typename F> void on_graphics_thread(F &&work)
-{
-	using Work = std::remove_reference_t<F>;
-	obs_queue_task(
-		OBS_TASK_GRAPHICS,
-		[](void *param) { (*static_cast<Work *>(param))(); }, &work,
-		true);
-}
 
 void tick_frames(obs_source_t *filter, int frames)
 {
@@ -76,7 +65,7 @@ protected:
 		obs_data_release(settings);
 		obs_source_filter_add(parent, filter);
 		wait_frames(3);
-		ASSERT_TRUE(zoom_data(filter)->hotkeys_registered);
+		ASSERT_TRUE(snapshot_of(filter)->hotkeys_registered);
 	}
 
 	void TearDown() override
@@ -151,7 +140,7 @@ TEST(AllocationCounter, SeesTheModulesOwnAndLibobsAllocations)
 				stop_counting_allocations();
 		},
 		&first, true);
-	EXPECT_TRUE(zoom_data(filter)->hotkeys_registered);
+	EXPECT_TRUE(snapshot_of(filter)->hotkeys_registered);
 	EXPECT_GT(first.news, 0);
 	EXPECT_GT(first.allocations, first.news);
 	EXPECT_TRUE(allocates_nothing(second));
@@ -164,7 +153,7 @@ TEST(AllocationCounter, SeesTheModulesOwnAndLibobsAllocations)
 
 TEST_F(PerFrame, TickAllocatesNothingAtRestInTransitionAndWhileHolding)
 {
-	ZoomFilter *zoom = zoom_data(filter);
+	ZoomView zoom{filter};
 
 	EXPECT_TRUE(allocates_nothing(counted_ticks(filter)));
 	EXPECT_EQ(zoom->current_zoom, 2.0);
@@ -214,16 +203,15 @@ TEST_F(PerFrame, TickAllocatesNothingWhileFollowingThePointer)
 	obs_data_release(tracking);
 	/* the sampler starts, reads the pointer, and the view follows it;
 	 * the counted frames include looks at what the parent shows */
-	ZoomFilter *zoom = zoom_data(filter);
 	bool shown = false;
 	for (int i = 0; i < 100 && !shown; i++) {
 		wait_frames(1);
-		on_graphics_thread([&] { shown = zoom->tracking_shown; });
+		shown = graphics_snapshot(filter).tracking_shown;
 	}
 	ASSERT_TRUE(shown);
 	const AllocationCount following = counted_ticks(filter);
 	EXPECT_TRUE(allocates_nothing(following));
-	on_graphics_thread([&] { shown = zoom->tracking_shown; });
+	shown = graphics_snapshot(filter).tracking_shown;
 	EXPECT_TRUE(shown);
 }
 
@@ -253,20 +241,17 @@ TEST_F(PerFrame, FramesAllocateNothingWhileFollowingAFace)
 		R"({"idle_center_tracking": true, "tracking_subject": "face"})");
 	obs_source_update(filter, face);
 	obs_data_release(face);
-	ZoomFilter *zoom = zoom_data(filter);
 	uint64_t looked = 0;
 	for (int i = 0; i < 300 && looked < 2; i++) {
 		wait_frames(1);
-		on_graphics_thread([&] {
-			looked = zoom->face ? zoom->face->latest().looks : 0;
-		});
+		looked = graphics_snapshot(filter).sighting.looks;
 	}
 	ASSERT_GE(looked, 2u);
 	uint64_t read_before = 0;
-	on_graphics_thread([&] { read_before = zoom->face->readbacks(); });
+	read_before = graphics_snapshot(filter).face_readbacks;
 	const AllocationCount following = counted_frames(150);
 	uint64_t read_after = 0;
-	on_graphics_thread([&] { read_after = zoom->face->readbacks(); });
+	read_after = graphics_snapshot(filter).face_readbacks;
 	obs_set_output_source(0, nullptr);
 
 	/* libobs's own frames allocate nothing either: any count would be
@@ -291,7 +276,7 @@ TEST_F(PerFrame, StagePressAllocatesNothing)
 			press_hotkey(stage_3);
 	});
 	EXPECT_TRUE(allocates_nothing(presses));
-	EXPECT_EQ(zoom_data(filter)->active_stage, -1);
+	EXPECT_EQ(snapshot_of(filter)->active_stage, -1);
 }
 
 TEST_F(PerFrame,
@@ -316,7 +301,6 @@ TEST_F(PerFrame,
 	obs_source_filter_add(picture, picture_zoom);
 	wait_frames(3);
 
-	ZoomFilter *zoom = zoom_data(filter);
 	AllocationCount direct;
 	AllocationCount chained;
 	AllocationCount passing;
@@ -356,12 +340,11 @@ TEST_F(PerFrame,
 		alone = count_allocations(
 			[&] { render_frames(picture_zoom, FRAMES); });
 
-		gs_effect_t *effect = zoom->effect;
-		zoom->effect = nullptr;
+		gs_effect_t *effect = swap_effect(filter, nullptr);
 		render_frames(filter, 3);
 		passing = count_allocations(
 			[&] { render_frames(filter, FRAMES); });
-		zoom->effect = effect;
+		swap_effect(filter, effect);
 
 		/* what the counted frames drew: zoom 2 on the centre */
 		vec4 clear;
@@ -380,7 +363,7 @@ TEST_F(PerFrame,
 	EXPECT_TRUE(allocates_nothing(straight));
 	EXPECT_TRUE(allocates_nothing(alone));
 	/* it went straight: the filter made no texture */
-	EXPECT_EQ(zoom_data(picture_zoom)->input, nullptr);
+	EXPECT_FALSE(graphics_snapshot(picture_zoom).input);
 	for (const auto &[what, count] :
 	     {std::pair{"source drawn without a filter", unfiltered},
 	      {"filter on the source", direct},

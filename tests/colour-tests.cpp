@@ -6,7 +6,6 @@
  */
 #include "colour-checks.hpp"
 #include "render-checks.hpp"
-#include "zoom-filter.hpp"
 
 #include <graphics/graphics.h>
 
@@ -250,11 +249,11 @@ TEST(Colour, TheParentDrawnDirectlyMatchesTheTexturePath)
 		obs_data_release(settings);
 		obs_source_filter_add(parent, filter);
 		wait_frames(30);
-		const ZoomFilter *zoom = zoom_data(filter);
 
 		const std::vector<uint8_t> filling =
 			render_pixels(parent, w, h);
-		EXPECT_EQ(zoom->input != nullptr, c.texture_when_filling);
+		EXPECT_EQ(graphics_snapshot(filter).input,
+			  c.texture_when_filling);
 		/* the picture is opaque: all of it is drawn */
 		size_t opaque = 0;
 		for (size_t i = 3; i < filling.size(); i += 4)
@@ -281,7 +280,7 @@ TEST(Colour, TheParentDrawnDirectlyMatchesTheTexturePath)
 		}
 		obs_leave_graphics();
 		obs_scene_release(scene);
-		EXPECT_EQ(zoom->input != nullptr, c.zoom > 1.0);
+		EXPECT_EQ(graphics_snapshot(filter).input, c.zoom > 1.0);
 
 		/* the cursor's enlarged edges blend it with the picture
 		 * beneath in the texture and not when drawn straight */

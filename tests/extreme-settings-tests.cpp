@@ -5,7 +5,6 @@
  */
 #include "obs-harness.hpp"
 #include "zoom-core.hpp"
-#include "zoom-filter.hpp"
 #include "zoom-keys.hpp"
 
 #include <gtest/gtest.h>
@@ -50,7 +49,7 @@ std::vector<Key> every_key()
 	return keys;
 }
 
-void expect_sane(const ZoomFilter *f, const std::string &when)
+void expect_sane(const ZoomSnapshot &f, const std::string &when)
 {
 	SCOPED_TRACE(when);
 	ASSERT_GE(f->stages.size(), 1u);
@@ -120,14 +119,14 @@ void live_through(obs_source_t *source, obs_data_t *settings,
 {
 	obs_source_t *filter = create_zoom_filter("extreme zoom", settings);
 	ASSERT_NE(filter, nullptr);
-	ZoomFilter *f = zoom_data(filter);
+	ZoomView f{filter};
 	expect_sane(f, what + ", created");
 	obs_source_filter_add(source, filter);
 	tick(filter, 1.0f / 60.0f);
 	expect_sane(f, what + ", first tick");
 
 	for (size_t i = 0; i < f->stages.size(); i++) {
-		press_hotkey(f->stage_hotkey_contexts[i]->hotkey_id);
+		press_hotkey(f->stage_keys[i].id);
 		tick(filter, 1.0f / 60.0f, 7);
 		expect_sane(f, what + ", stage " + std::to_string(i + 1));
 	}
@@ -151,8 +150,7 @@ void live_through(obs_source_t *source, obs_data_t *settings,
 	update_filter(filter, changes);
 	obs_data_release(changes);
 	if (f->active_stage >= 0)
-		press_hotkey(f->stage_hotkey_contexts[size_t(f->active_stage)]
-				     ->hotkey_id);
+		press_hotkey(f->stage_keys[size_t(f->active_stage)].id);
 	tick(filter, 1.0f / 60.0f, 60);
 	EXPECT_EQ(f->active_stage, -1);
 	EXPECT_EQ(f->current_zoom, 2.0) << what;
@@ -195,7 +193,7 @@ TEST(ExtremeSettings, AZoomFarAboveTheTargetRestsOnTheTargetItself)
 	obs_source_t *filter = create_zoom_filter("zoom", settings);
 	obs_data_release(settings);
 	obs_source_filter_add(source, filter);
-	ZoomFilter *f = zoom_data(filter);
+	ZoomView f{filter};
 
 	obs_data_t *changes = obs_data_create();
 	obs_data_set_double(changes, "idle_zoom_factor", 1.0);

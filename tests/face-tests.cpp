@@ -12,7 +12,6 @@
  */
 #include "obs-harness.hpp"
 #include "zoom-core.hpp"
-#include "zoom-filter.hpp"
 
 #include <gtest/gtest.h>
 #include <obs.hpp>
@@ -80,18 +79,6 @@ bool within(double seconds, const std::function<bool()> &done)
 	return done();
 }
 
-/* Runs `work` on libobs's graphics thread, where the tick swaps the pointer
- * and the face tracker, and waits for it. */
-void on_graphics_thread(const std::function<void()> &work)
-{
-	obs_queue_task(
-		OBS_TASK_GRAPHICS,
-		[](void *param) {
-			(*static_cast<const std::function<void()> *>(param))();
-		},
-		const_cast<std::function<void()> *>(&work), true);
-}
-
 /* Changes a source's settings on libobs's graphics thread: libobs's own
  * deferred update reads a source's settings there without a lock, while
  * obs_source_update writes them on the caller's thread. */
@@ -131,43 +118,20 @@ struct Shown {
 	double y() const { return window().center_y * H; }
 	CropWindow window() const
 	{
-		ZoomFilter *f = zoom_data(filter);
-		std::lock_guard<std::mutex> guard(f->lock);
-		return crop_window(f->current_zoom, f->current_center_x,
-				   f->current_center_y);
+		const ZoomSnapshot f = snapshot_of(filter, KeyRead::Skipped);
+		return crop_window(f.current_zoom, f.current_center_x,
+				   f.current_center_y);
 	}
 	/* the latest sighting (none while no tracker exists) */
 	FaceSighting sighting() const
 	{
-		FaceSighting s;
-		on_graphics_thread([&] {
-			if (zoom_data(filter)->face)
-				s = zoom_data(filter)->face->latest();
-		});
-		return s;
+		return graphics_snapshot(filter).sighting;
 	}
-	bool has_face_tracker() const
-	{
-		bool has = false;
-		on_graphics_thread(
-			[&] { has = zoom_data(filter)->face != nullptr; });
-		return has;
-	}
-	bool has_pointer() const
-	{
-		bool has = false;
-		on_graphics_thread(
-			[&] { has = zoom_data(filter)->pointer != nullptr; });
-		return has;
-	}
+	bool has_face_tracker() const { return graphics_snapshot(filter).face; }
+	bool has_pointer() const { return graphics_snapshot(filter).pointer; }
 	uint64_t readbacks() const
 	{
-		uint64_t n = 0;
-		on_graphics_thread([&] {
-			if (zoom_data(filter)->face)
-				n = zoom_data(filter)->face->readbacks();
-		});
-		return n;
+		return graphics_snapshot(filter).face_readbacks;
 	}
 	/* (the detector's model is read on first use: a sanitizer build
 	 * takes seconds for it) */
@@ -452,9 +416,7 @@ TEST(FaceFollowing, SwitchingOffNeverWaitsForASearchUnderWay)
 		/* the worker's next search lasts until the gate opens */
 		auto gate = std::make_shared<FaceGate>();
 		gate->set_open(false);
-		on_graphics_thread([&] {
-			zoom_data(shown->filter)->face->set_gate(gate);
-		});
+		on_graphics_thread([&] { set_face_gate(shown->filter, gate); });
 		ASSERT_TRUE(
 			within(5.0, [&] { return gate->worker_waiting(); }));
 		/* should the switch wait for the worker, it ends after 5 s */

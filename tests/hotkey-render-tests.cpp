@@ -3,7 +3,6 @@
  * frames move to the stage's window and back to the idle window.
  */
 #include "render-checks.hpp"
-#include "zoom-filter.hpp"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,6 @@
  */
 #include "obs-harness.hpp"
 #include "zoom-core.hpp"
-#include "zoom-filter.hpp"
 
 #include <gtest/gtest.h>
 
@@ -61,7 +60,7 @@ void register_render_probe()
  * that came after it (which starts the next transition from that zoom).
  */
 struct FrameCheck {
-	ZoomFilter *filter = nullptr;
+	obs_source_t *filter = nullptr;
 	long frames = 0;
 	long moving = 0; /* frames drawn while a transition was running */
 	long outside = 0;
@@ -80,18 +79,18 @@ struct FrameCheck {
 		double zoom, start, progress, target;
 		int kind;
 		{
-			std::lock_guard<std::mutex> guard(filter->lock);
-			const int32_t active = filter->active_stage;
+			const ZoomSnapshot f =
+				snapshot_of(filter, KeyRead::Skipped);
+			const int32_t active = f.active_stage;
 			const bool staged = active >= 0 &&
-					    size_t(active) <
-						    filter->stages.size();
-			target = staged ? filter->stages[active].zoom_factor
-					: filter->idle.zoom_factor;
-			zoom = filter->current_zoom;
-			start = filter->transition_start_zoom;
-			progress = filter->transition_progress;
-			kind = easing_for(target, start, filter->easing_in,
-					  filter->easing_out);
+					    size_t(active) < f.stages.size();
+			target = staged ? f.stages[active].zoom_factor
+					: f.idle.zoom_factor;
+			zoom = f.current_zoom;
+			start = f.transition_start_zoom;
+			progress = f.transition_progress;
+			kind = easing_for(target, start, f.easing_in,
+					  f.easing_out);
 		}
 		frames++;
 		frame_count++;
@@ -206,7 +205,7 @@ TEST(Stress, HotkeyStormWhileTheStageCountChanges)
 	ASSERT_NE(probe, nullptr);
 
 	FrameCheck check;
-	check.filter = zoom_data(filter);
+	check.filter = filter;
 	obs_add_main_render_callback(FrameCheck::draw, &check);
 	obs_source_filter_add(parent, filter);
 	obs_source_filter_add(parent, probe); /* drawn first, then the zoom */
@@ -294,20 +293,20 @@ TEST(Stress, HotkeyStormWhileTheStageCountChanges)
 
 	/* after the storm the hotkeys on the source are the filter's own */
 	struct Registered {
-		ZoomFilter *filter;
+		obs_source_t *filter;
 		std::vector<obs_hotkey_id> stages;
 		obs_hotkey_id in, out;
-	} registered{zoom_data(filter), {}, 0, 0};
+	} registered{filter, {}, 0, 0};
 	/* read where the hotkey work writes them, after the work queued */
 	obs_queue_task(
 		OBS_TASK_DESTROY,
 		[](void *data) {
 			auto *r = static_cast<Registered *>(data);
-			for (const auto &context :
-			     r->filter->stage_hotkey_contexts)
-				r->stages.push_back(context->hotkey_id);
-			r->in = r->filter->idle_zoom_in_hotkey;
-			r->out = r->filter->idle_zoom_out_hotkey;
+			const ZoomSnapshot f = snapshot_of(r->filter);
+			for (const auto &key : f.stage_keys)
+				r->stages.push_back(key.id);
+			r->in = f.idle_zoom_in_hotkey;
+			r->out = f.idle_zoom_out_hotkey;
 		},
 		&registered, true);
 	const auto ids = hotkey_ids(parent);

@@ -3,7 +3,6 @@
  * tests tick the filter and run its update themselves).
  */
 #include "obs-harness.hpp"
-#include "zoom-filter.hpp"
 
 #include <gtest/gtest.h>
 
@@ -76,8 +75,8 @@ struct Attached {
 		return filter;
 	}
 	obs_source_t *filter() const { return filters.front(); }
-	ZoomFilter *zoom() const { return zoom_data(filter()); }
-	ZoomFilter *operator->() const { return zoom(); }
+	ZoomView zoom() const { return {filter()}; }
+	ZoomSnapshot operator->() const { return snapshot_of(filter()); }
 };
 
 std::string stage_name(int number)
@@ -121,7 +120,7 @@ std::vector<std::string> registered_during(const std::function<void()> &during)
 TEST(Registration, NothingWithoutAParent)
 {
 	obs_source_t *filter = zoom_with_stages("lonely zoom", 4);
-	ZoomFilter *f = zoom_data(filter);
+	ZoomView f{filter};
 	tick(filter, FRAME, 3);
 	set_int(filter, "stage_count", 6);
 	tick(filter, FRAME);
@@ -130,7 +129,7 @@ TEST(Registration, NothingWithoutAParent)
 	EXPECT_EQ(f->idle_zoom_in_hotkey, OBS_INVALID_HOTKEY_ID);
 	EXPECT_EQ(f->idle_zoom_out_hotkey, OBS_INVALID_HOTKEY_ID);
 	ASSERT_EQ(f->stages.size(), 6u);
-	EXPECT_TRUE(f->stage_hotkey_contexts.empty());
+	EXPECT_TRUE(f->stage_keys.empty());
 	EXPECT_TRUE(module_hotkeys().empty());
 	obs_source_release(filter);
 	wait_destroyed();
@@ -173,12 +172,11 @@ TEST(Registration, TheFirstTickWithAParentRegistersEverythingOnce)
 	auto ids = hotkey_ids(a.parent);
 	EXPECT_EQ(ids.size(), 6u);
 	for (int i = 0; i < 3; i++) {
-		ASSERT_NE(a->stage_hotkey_contexts[i], nullptr);
-		EXPECT_EQ(a->stage_hotkey_contexts[i]->hotkey_id,
-			  ids[stage_name(i + 1)]);
-		EXPECT_EQ(a->stage_hotkey_contexts[i]->filter,
-			  zoom_data(a.filter()));
-		EXPECT_EQ(a->stage_hotkey_contexts[i]->stage_index, i);
+		ASSERT_NE(a->stage_keys[i].context, nullptr);
+		EXPECT_EQ(a->stage_keys[i].id, ids[stage_name(i + 1)]);
+		EXPECT_EQ(a->stage_keys[i].filter,
+			  obs_obj_get_data(a.filter()));
+		EXPECT_EQ(a->stage_keys[i].stage_index, i);
 	}
 	EXPECT_EQ(a->idle_zoom_in_hotkey, ids["tavimore.idle_zoom_in"]);
 	EXPECT_EQ(a->idle_zoom_out_hotkey, ids["tavimore.idle_zoom_out"]);
@@ -186,15 +184,15 @@ TEST(Registration, TheFirstTickWithAParentRegistersEverythingOnce)
 	EXPECT_TRUE(hotkeys_of(a.filter()).empty());
 
 	/* later frames register nothing */
-	std::vector<const StageHotkeyContext *> contexts;
-	for (const auto &context : a->stage_hotkey_contexts)
-		contexts.push_back(context.get());
+	std::vector<const void *> contexts;
+	for (const auto &key : snapshot_of(a.filter()).stage_keys)
+		contexts.push_back(key.context);
 	EXPECT_TRUE(registered_during([&] {
 			    tick(a.filter(), FRAME, 30);
 		    }).empty());
 	EXPECT_EQ(hotkey_ids(a.parent), ids);
 	for (int i = 0; i < 3; i++)
-		EXPECT_EQ(a->stage_hotkey_contexts[i].get(), contexts[i]);
+		EXPECT_EQ(a->stage_keys[i].context, contexts[i]);
 }
 
 TEST(Registration, AnUpdateWhileAttachedRegistersEverythingOnce)
@@ -223,7 +221,7 @@ TEST(StageCount, ShrinkingUnregistersFromTheTopEachBeforeItsContextGoes)
 	tick(a.filter(), FRAME);
 	const auto before = hotkey_ids(a.parent);
 	ASSERT_EQ(before.size(), 11u);
-	ZoomFilter *f = a.zoom();
+	ZoomView f = a.zoom();
 
 	std::vector<std::string> seen;
 	watch(
@@ -232,11 +230,11 @@ TEST(StageCount, ShrinkingUnregistersFromTheTopEachBeforeItsContextGoes)
 			const std::string name = obs_hotkey_get_name(key);
 			const size_t index = std::stoul(name.substr(15)) - 1;
 			/* its context must still be in its slot */
+			const auto keys = snapshot_of(a.filter(), KeyRead::Held)
+						  .stage_keys;
 			const bool alive =
-				f->stage_hotkey_contexts.size() > index &&
-				f->stage_hotkey_contexts[index] &&
-				f->stage_hotkey_contexts[index]->stage_index ==
-					int(index);
+				keys.size() > index && keys[index].context &&
+				keys[index].stage_index == int(index);
 			seen.push_back(name + (alive ? "" : " (no context)"));
 		},
 		[&] { set_int(a.filter(), "stage_count", 3); });
@@ -245,7 +243,7 @@ TEST(StageCount, ShrinkingUnregistersFromTheTopEachBeforeItsContextGoes)
 						  stage_name(6), stage_name(5),
 						  stage_name(4)}));
 	ASSERT_EQ(f->stages.size(), 3u);
-	EXPECT_EQ(f->stage_hotkey_contexts.size(), 3u);
+	EXPECT_EQ(f->stage_keys.size(), 3u);
 	auto after = hotkey_ids(a.parent);
 	EXPECT_EQ(after.size(), 6u);
 	for (const auto &[name, id] : after)
@@ -257,11 +255,11 @@ TEST(StageCount, GrowingRegistersTheNewStagesInThatUpdateUnderFormerNames)
 {
 	Attached a(4);
 	tick(a.filter(), FRAME);
-	ZoomFilter *f = a.zoom();
+	ZoomView f = a.zoom();
 	const auto first = hotkey_ids(a.parent);
 	ASSERT_EQ(first.size(), 7u);
-	const StageHotkeyContext *c1 = f->stage_hotkey_contexts[0].get();
-	const StageHotkeyContext *c2 = f->stage_hotkey_contexts[1].get();
+	const void *c1 = f->stage_keys[0].context;
+	const void *c2 = f->stage_keys[1].context;
 	set_int(a.filter(), "stage_count", 2);
 	EXPECT_EQ(hotkey_ids(a.parent).size(), 5u);
 
@@ -272,15 +270,13 @@ TEST(StageCount, GrowingRegistersTheNewStagesInThatUpdateUnderFormerNames)
 	const auto again = hotkey_ids(a.parent);
 	ASSERT_EQ(again.size(), 8u);
 	ASSERT_EQ(f->stages.size(), 5u);
-	EXPECT_EQ(f->stage_hotkey_contexts[0].get(), c1);
-	EXPECT_EQ(f->stage_hotkey_contexts[1].get(), c2);
+	EXPECT_EQ(f->stage_keys[0].context, c1);
+	EXPECT_EQ(f->stage_keys[1].context, c2);
 	for (int i = 0; i < 5; i++) {
 		const std::string name = stage_name(i + 1);
-		EXPECT_EQ(f->stage_hotkey_contexts[i]->hotkey_id,
-			  again.at(name))
-			<< name;
-		ASSERT_NE(f->stage_hotkey_contexts[i], nullptr);
-		EXPECT_EQ(f->stage_hotkey_contexts[i]->stage_index, i);
+		EXPECT_EQ(f->stage_keys[i].id, again.at(name)) << name;
+		ASSERT_NE(f->stage_keys[i].context, nullptr);
+		EXPECT_EQ(f->stage_keys[i].stage_index, i);
 		/* kept, or registered anew under the former name */
 		if (i < 4)
 			EXPECT_EQ(again.at(name) == first.at(name), i < 2)
@@ -294,10 +290,10 @@ TEST(Press, ToggleSwitchAndRelease)
 {
 	Attached a(3);
 	tick(a.filter(), FRAME);
-	ZoomFilter *f = a.zoom();
-	const obs_hotkey_id stage1 = f->stage_hotkey_contexts[0]->hotkey_id;
-	const obs_hotkey_id stage2 = f->stage_hotkey_contexts[1]->hotkey_id;
-	const obs_hotkey_id stage3 = f->stage_hotkey_contexts[2]->hotkey_id;
+	ZoomView f = a.zoom();
+	const obs_hotkey_id stage1 = f->stage_keys[0].id;
+	const obs_hotkey_id stage2 = f->stage_keys[1].id;
+	const obs_hotkey_id stage3 = f->stage_keys[2].id;
 	ASSERT_NE(stage2, OBS_INVALID_HOTKEY_ID);
 	auto state = [&] {
 		return std::make_tuple(f->active_stage,
@@ -358,7 +354,7 @@ TEST(Hold, BothKeysSetTheirOwnFlagsAndMoveTheIdleZoom)
 {
 	Attached a(1);
 	tick(a.filter(), FRAME);
-	ZoomFilter *f = a.zoom();
+	ZoomView f = a.zoom();
 	ASSERT_NE(f->idle_zoom_in_hotkey, OBS_INVALID_HOTKEY_ID);
 	ASSERT_NE(f->idle_zoom_out_hotkey, OBS_INVALID_HOTKEY_ID);
 	ASSERT_EQ(f->idle.zoom_factor, 1.0);
@@ -390,7 +386,7 @@ TEST(Hold, AReleaseSavesTheIdleZoomAndAPressSavesNothing)
 {
 	Attached a(1);
 	tick(a.filter(), FRAME);
-	ZoomFilter *f = a.zoom();
+	ZoomView f = a.zoom();
 	obs_data_t *settings = obs_source_get_settings(a.filter());
 	ASSERT_FALSE(obs_data_has_user_value(settings, "idle_zoom_factor"));
 
@@ -431,7 +427,7 @@ TEST(Hold, AnUnrelatedUpdateDuringAHoldKeepsTheLiveIdleZoom)
 		update_filter(a.filter(), changes);
 		obs_data_release(changes);
 		tick(a.filter(), 1.0f); /* settles on the saved zoom */
-		ZoomFilter *f = a.zoom();
+		ZoomView f = a.zoom();
 		const obs_hotkey_id key = c.zoom_in ? f->idle_zoom_in_hotkey
 						    : f->idle_zoom_out_hotkey;
 
@@ -450,7 +446,7 @@ TEST(Hold, AKeyHeldWhenTheFilterLeavesItsSourceIsReleased)
 {
 	obs_source_t *parent = create_pattern_source("held parent");
 	obs_source_t *filter = zoom_with_stages("held zoom", 1);
-	ZoomFilter *f = zoom_data(filter);
+	ZoomView f{filter};
 	obs_source_filter_add(parent, filter);
 	tick(filter, FRAME);
 	obs_hotkey_trigger_routed_callback(f->idle_zoom_in_hotkey, true);
@@ -479,16 +475,15 @@ TEST(Refusal, ARefusedStageIsRetriedWithAFreshContext)
 	obs_source_t *hidden = obs_source_create_private(
 		"tavimore_test_pattern", "private parent", nullptr);
 	Attached a(2, hidden);
-	ZoomFilter *f = a.zoom();
-	auto expect_refused = [&](const StageHotkeyContext *const *not_these) {
-		ASSERT_EQ(f->stage_hotkey_contexts.size(), 2u);
+	ZoomView f = a.zoom();
+	auto expect_refused = [&](const void *const *not_these) {
+		ASSERT_EQ(f->stage_keys.size(), 2u);
 		for (int i = 0; i < 2; i++) {
-			ASSERT_NE(f->stage_hotkey_contexts[i], nullptr);
-			EXPECT_EQ(f->stage_hotkey_contexts[i]->hotkey_id,
-				  OBS_INVALID_HOTKEY_ID);
-			EXPECT_EQ(f->stage_hotkey_contexts[i]->stage_index, i);
+			ASSERT_NE(f->stage_keys[i].context, nullptr);
+			EXPECT_EQ(f->stage_keys[i].id, OBS_INVALID_HOTKEY_ID);
+			EXPECT_EQ(f->stage_keys[i].stage_index, i);
 			if (not_these)
-				EXPECT_NE(f->stage_hotkey_contexts[i].get(),
+				EXPECT_NE(f->stage_keys[i].context,
 					  not_these[i]);
 		}
 	};
@@ -501,9 +496,8 @@ TEST(Refusal, ARefusedStageIsRetriedWithAFreshContext)
 	EXPECT_TRUE(module_hotkeys().empty());
 
 	/* the next update tries again, each with a context of its own */
-	const StageHotkeyContext *refused[] = {
-		f->stage_hotkey_contexts[0].get(),
-		f->stage_hotkey_contexts[1].get()};
+	const void *refused[] = {f->stage_keys[0].context,
+				 f->stage_keys[1].context};
 	set_int(a.filter(), "stage_count", 2);
 	expect_refused(refused);
 
@@ -515,10 +509,9 @@ TEST(Refusal, ARefusedStageIsRetriedWithAFreshContext)
 	tick(a.filter(), FRAME);
 	auto ids = hotkey_ids(shown);
 	EXPECT_EQ(ids.size(), 5u);
-	ASSERT_EQ(f->stage_hotkey_contexts.size(), 2u);
+	ASSERT_EQ(f->stage_keys.size(), 2u);
 	for (int i = 0; i < 2; i++)
-		EXPECT_EQ(f->stage_hotkey_contexts[i]->hotkey_id,
-			  ids[stage_name(i + 1)]);
+		EXPECT_EQ(f->stage_keys[i].id, ids[stage_name(i + 1)]);
 	EXPECT_EQ(f->idle_zoom_in_hotkey, ids["tavimore.idle_zoom_in"]);
 	press_hotkey(ids[stage_name(2)]);
 	EXPECT_EQ(f->active_stage, 1);
@@ -590,7 +583,7 @@ struct TwoOnOne {
 	TwoOnOne(const TwoOnOne &) = delete;
 	TwoOnOne &operator=(const TwoOnOne &) = delete;
 
-	ZoomFilter *zoom(int i) const { return zoom_data(filters[i]); }
+	ZoomView zoom(int i) const { return {filters[i]}; }
 	/* What OBS writes to the scene collection's file for the source. */
 	obs_data_t *save() const
 	{
@@ -609,8 +602,8 @@ TEST(TwoFilters, DistinctNamesAndBindingsThatComeBackSeparately)
 	obs_data_t *saved = nullptr;
 	{
 		TwoOnOne two;
-		ZoomFilter *f1 = two.zoom(0);
-		ZoomFilter *f2 = two.zoom(1);
+		ZoomView f1 = two.zoom(0);
+		ZoomView f2 = two.zoom(1);
 		/* the first keeps the plain names, the second has its own and
 		 * names its filter in each description */
 		const std::string toggle = locale_text("Hotkey.ToggleStage");
@@ -638,7 +631,7 @@ TEST(TwoFilters, DistinctNamesAndBindingsThatComeBackSeparately)
 		EXPECT_EQ(listed, expected);
 
 		/* each key drives its own filter */
-		press_hotkey(f2->stage_hotkey_contexts[0]->hotkey_id);
+		press_hotkey(f2->stage_keys[0].id);
 		EXPECT_EQ(f2->active_stage, 0);
 		EXPECT_EQ(f1->active_stage, -1);
 		obs_hotkey_trigger_routed_callback(f1->idle_zoom_out_hotkey,
@@ -650,10 +643,8 @@ TEST(TwoFilters, DistinctNamesAndBindingsThatComeBackSeparately)
 
 		/* bind a key to each filter's first stage, and save */
 		obs_key_combination_t one{0, OBS_KEY_1}, two_key{0, OBS_KEY_2};
-		obs_hotkey_load_bindings(
-			f1->stage_hotkey_contexts[0]->hotkey_id, &one, 1);
-		obs_hotkey_load_bindings(
-			f2->stage_hotkey_contexts[0]->hotkey_id, &two_key, 1);
+		obs_hotkey_load_bindings(f1->stage_keys[0].id, &one, 1);
+		obs_hotkey_load_bindings(f2->stage_keys[0].id, &two_key, 1);
 		saved = two.save();
 	}
 	ASSERT_NE(saved, nullptr);
@@ -664,10 +655,8 @@ TEST(TwoFilters, DistinctNamesAndBindingsThatComeBackSeparately)
 					  : "first ticks first");
 		TwoOnOne two(saved, second_first);
 		const auto keys = bound_keys();
-		const obs_hotkey_id s1 =
-			two.zoom(0)->stage_hotkey_contexts[0]->hotkey_id;
-		const obs_hotkey_id s2 =
-			two.zoom(1)->stage_hotkey_contexts[0]->hotkey_id;
+		const obs_hotkey_id s1 = two.zoom(0)->stage_keys[0].id;
+		const obs_hotkey_id s2 = two.zoom(1)->stage_keys[0].id;
 		EXPECT_EQ(find_hotkey(two.parent, "tavimore.stage_1"), s1);
 		ASSERT_EQ(keys.count(s1), 1u);
 		ASSERT_EQ(keys.count(s2), 1u);
@@ -754,9 +743,9 @@ TEST(TwoFilters, BindingsAndDescriptionsOutliveDefaultsStageCountsAndRenames)
 							{0, OBS_KEY_3},
 							{0, OBS_KEY_4}};
 			const obs_hotkey_id ids[] = {
-				two.zoom(0)->stage_hotkey_contexts[0]->hotkey_id,
-				two.zoom(0)->stage_hotkey_contexts[1]->hotkey_id,
-				two.zoom(1)->stage_hotkey_contexts[0]->hotkey_id,
+				two.zoom(0)->stage_keys[0].id,
+				two.zoom(0)->stage_keys[1].id,
+				two.zoom(1)->stage_keys[0].id,
 				two.zoom(1)->idle_hotkey};
 			for (int i = 0; i < 4; i++)
 				obs_hotkey_load_bindings(ids[i], &keys[i], 1);
@@ -773,15 +762,15 @@ TEST(TwoFilters, BindingsAndDescriptionsOutliveDefaultsStageCountsAndRenames)
 			return found == bound.end() ? std::vector<obs_key_t>{}
 						    : found->second;
 		};
-		ZoomFilter *f1 = two.zoom(0);
-		ZoomFilter *f2 = two.zoom(1);
-		ASSERT_EQ(f1->stage_hotkey_contexts.size(), 2u);
-		ASSERT_EQ(f2->stage_hotkey_contexts.size(), 1u);
-		EXPECT_EQ(keys_of(f1->stage_hotkey_contexts[0]->hotkey_id),
+		ZoomView f1 = two.zoom(0);
+		ZoomView f2 = two.zoom(1);
+		ASSERT_EQ(f1->stage_keys.size(), 2u);
+		ASSERT_EQ(f2->stage_keys.size(), 1u);
+		EXPECT_EQ(keys_of(f1->stage_keys[0].id),
 			  std::vector<obs_key_t>{OBS_KEY_1});
-		EXPECT_EQ(keys_of(f1->stage_hotkey_contexts[1]->hotkey_id),
+		EXPECT_EQ(keys_of(f1->stage_keys[1].id),
 			  std::vector<obs_key_t>{OBS_KEY_2});
-		EXPECT_EQ(keys_of(f2->stage_hotkey_contexts[0]->hotkey_id),
+		EXPECT_EQ(keys_of(f2->stage_keys[0].id),
 			  std::vector<obs_key_t>{OBS_KEY_3});
 		EXPECT_EQ(keys_of(f2->idle_hotkey),
 			  std::vector<obs_key_t>{OBS_KEY_4});
@@ -850,12 +839,12 @@ TEST(TwoFilters, AStageKeyDescribesItsStageByItsName)
 TEST(Keys, UndoOfARemovalBringsEveryBindingBackAndACopyTakesNone)
 {
 	auto bindings_of = [](obs_source_t *filter) {
-		ZoomFilter *f = zoom_data(filter);
+		ZoomView f{filter};
 		std::vector<obs_hotkey_id> ids = {f->idle_zoom_in_hotkey,
 						  f->idle_zoom_out_hotkey,
 						  f->idle_hotkey};
-		for (const auto &context : f->stage_hotkey_contexts)
-			ids.push_back(context->hotkey_id);
+		for (const auto &key : snapshot_of(filter).stage_keys)
+			ids.push_back(key.id);
 		const auto bound = bound_keys();
 		std::vector<obs_key_t> keys; /* in that order, one each */
 		for (obs_hotkey_id id : ids)
@@ -929,8 +918,8 @@ TEST(Keys, UndoOfARemovalBringsEveryBindingBackAndACopyTakesNone)
 		std::vector<obs_hotkey_id> ids = {a->idle_zoom_in_hotkey,
 						  a->idle_zoom_out_hotkey,
 						  a->idle_hotkey};
-		for (const auto &context : a->stage_hotkey_contexts)
-			ids.push_back(context->hotkey_id);
+		for (const auto &key : snapshot_of(a.filter()).stage_keys)
+			ids.push_back(key.id);
 		for (size_t i = 0; i < ids.size(); i++) {
 			obs_key_combination_t key{0, all[i]};
 			obs_hotkey_load_bindings(ids[i], &key, 1);
@@ -961,7 +950,7 @@ TEST(Move, AFilterMovedToAnotherSourceTakesEveryHotkeyAlong)
 	obs_source_t *from = create_pattern_source("first home");
 	obs_source_t *to = create_pattern_source("second home");
 	obs_source_t *filter = zoom_with_stages("moving zoom", 3);
-	ZoomFilter *f = zoom_data(filter);
+	ZoomView f{filter};
 	auto names_on = [](obs_source_t *source) {
 		std::vector<std::string> names;
 		for (const HotkeyInfo &info : hotkeys_of(source))
@@ -1023,11 +1012,11 @@ TEST(Destroy, NoHotkeyOfTheFilterOutlivesIt)
 	obs_source_t *doomed = a.add(4);
 	tick(a.filter(), FRAME);
 	tick(doomed, FRAME);
-	ZoomFilter *f = zoom_data(doomed);
+	ZoomView f{doomed};
 	/* stages from the first, then zoom-in, zoom-out, return to idle */
 	std::vector<obs_hotkey_id> expected;
-	for (const auto &context : f->stage_hotkey_contexts)
-		expected.push_back(context->hotkey_id);
+	for (const auto &key : snapshot_of(doomed).stage_keys)
+		expected.push_back(key.id);
 	expected.push_back(f->idle_zoom_in_hotkey);
 	expected.push_back(f->idle_zoom_out_hotkey);
 	expected.push_back(f->idle_hotkey);
@@ -1040,10 +1029,11 @@ TEST(Destroy, NoHotkeyOfTheFilterOutlivesIt)
 		"hotkey_unregister",
 		[&](obs_hotkey_t *key) {
 			unregistered.push_back(obs_hotkey_get_id(key));
+			const auto keys =
+				snapshot_of(doomed, KeyRead::Held).stage_keys;
 			contexts_left.push_back(std::count_if(
-				f->stage_hotkey_contexts.begin(),
-				f->stage_hotkey_contexts.end(),
-				[](const auto &c) { return !!c; }));
+				keys.begin(), keys.end(),
+				[](const auto &k) { return !!k.context; }));
 		},
 		[&] {
 			obs_source_filter_remove(a.parent, doomed);

@@ -4,7 +4,6 @@
  * TAVIMORE_LIFECYCLE_CYCLES sets the number of cycles (default 1000).
  */
 #include "obs-harness.hpp"
-#include "zoom-filter.hpp"
 #include "zoom-keys.hpp"
 
 #include <gtest/gtest.h>
@@ -59,7 +58,7 @@ TEST(Lifecycle, ManyCyclesLeaveNoHotkeyAndNoInstanceBehind)
 		obs_source_t *filter = create_zoom_filter("zoom", settings);
 		obs_data_release(settings);
 		ASSERT_NE(filter, nullptr);
-		ZoomFilter *f = zoom_data(filter);
+		ZoomView f{filter};
 
 		obs_source_filter_add(source, filter);
 		tick(filter, 1.0f / 60.0f, 3);
@@ -67,7 +66,7 @@ TEST(Lifecycle, ManyCyclesLeaveNoHotkeyAndNoInstanceBehind)
 		ASSERT_EQ(our_hotkeys(), size_t(first_count) + 3);
 
 		/* a stage press and a hold, as a user would */
-		press_hotkey(f->stage_hotkey_contexts[0]->hotkey_id);
+		press_hotkey(f->stage_keys[0].id);
 		tick(filter, 1.0f / 60.0f, 10);
 		EXPECT_EQ(f->active_stage, 0);
 		obs_hotkey_trigger_routed_callback(f->idle_zoom_in_hotkey,
@@ -79,7 +78,7 @@ TEST(Lifecycle, ManyCyclesLeaveNoHotkeyAndNoInstanceBehind)
 		/* the stage list grows to eight, shrinks to one, grows again */
 		set_stage_count(filter, 8);
 		EXPECT_EQ(our_hotkeys(), size_t(8 + 3));
-		press_hotkey(f->stage_hotkey_contexts[7]->hotkey_id);
+		press_hotkey(f->stage_keys[7].id);
 		tick(filter, 1.0f / 60.0f);
 		set_stage_count(filter, 1);
 		EXPECT_EQ(our_hotkeys(), size_t(1 + 3));

@@ -5,6 +5,7 @@
 #endif
 
 #include "obs-harness.hpp"
+#include "zoom-filter.hpp"
 
 #include <obs.h>
 #include <graphics/graphics.h>
@@ -566,9 +567,112 @@ obs_source_t *create_zoom_filter(const char *name, obs_data_t *settings)
 	return obs_source_create_private("tavimore_filter", name, settings);
 }
 
-ZoomFilter *zoom_data(obs_source_t *filter)
+static ZoomFilter *zoom_data(obs_source_t *filter)
 {
 	return static_cast<ZoomFilter *>(obs_obj_get_data(filter));
+}
+
+ZoomSnapshot snapshot_of(obs_source_t *source, KeyRead keys)
+{
+	ZoomFilter *f = zoom_data(source);
+	ZoomSnapshot s{};
+	{
+		std::lock_guard<std::mutex> guard(f->lock);
+		s.idle = f->idle;
+		s.stages = f->stages;
+		s.stage_count = f->stage_count;
+		s.easing_in = f->easing_in;
+		s.easing_out = f->easing_out;
+		s.tracking_smoothing = f->tracking_smoothing;
+		s.tracking_dead_zone = f->tracking_dead_zone;
+		s.tracking_subject = f->tracking_subject;
+		s.active_stage = f->active_stage;
+		s.held_stage = f->held_stage;
+		s.zoom_in_held = f->zoom_in_held;
+		s.zoom_out_held = f->zoom_out_held;
+		s.transition_start_zoom = f->transition_start_zoom;
+		s.transition_progress = f->transition_progress;
+		s.current_zoom = f->current_zoom;
+		s.current_center_x = f->current_center_x;
+		s.current_center_y = f->current_center_y;
+		s.target_center_x = f->target_center_x;
+		s.target_center_y = f->target_center_y;
+	}
+	if (keys != KeyRead::Skipped) {
+		std::unique_lock<std::mutex> guard(f->keys_lock,
+						   std::defer_lock);
+		if (keys == KeyRead::Locked)
+			guard.lock();
+		s.hotkeys_registered = f->hotkeys_registered;
+		s.idle_zoom_in_hotkey = f->idle_zoom_in_hotkey;
+		s.idle_zoom_out_hotkey = f->idle_zoom_out_hotkey;
+		s.idle_hotkey = f->idle_hotkey;
+		for (const auto &c : f->stage_hotkey_contexts)
+			s.stage_keys.push_back(
+				c ? ZoomSnapshot::StageKey{c->hotkey_id,
+							   c->stage_index,
+							   c->filter, c.get()}
+				  : ZoomSnapshot::StageKey{
+					    OBS_INVALID_HOTKEY_ID, -1, nullptr,
+					    nullptr});
+	}
+	s.effect = f->effect != nullptr;
+	s.center_param = f->center_param != nullptr;
+	s.half_size_param = f->half_size_param != nullptr;
+	s.pointer = f->pointer != nullptr;
+	s.pointer_seen = s.pointer &&
+			 f->pointer->latest(s.pointer_x, s.pointer_y);
+	obs_video_info video;
+	if (obs_get_video_info(&video) &&
+	    !obs_in_task_thread(OBS_TASK_GRAPHICS))
+		return s;
+	s.input = f->input != nullptr;
+	s.tracking_shown = f->tracking_shown;
+	s.face = f->face != nullptr;
+	if (s.face) {
+		s.sighting = f->face->latest();
+		s.face_readbacks = f->face->readbacks();
+		s.face_frame_ns = f->face->frame_time_spent();
+	}
+	return s;
+}
+
+void set_selection(obs_source_t *filter, int32_t active, double start,
+		   double progress)
+{
+	ZoomFilter *f = zoom_data(filter);
+	std::lock_guard<std::mutex> guard(f->lock);
+	f->active_stage = active;
+	f->transition_start_zoom = start;
+	f->transition_progress = progress;
+}
+
+void on_graphics_thread(const std::function<void()> &work)
+{
+	obs_queue_task(
+		OBS_TASK_GRAPHICS,
+		[](void *param) {
+			(*static_cast<const std::function<void()> *>(param))();
+		},
+		const_cast<std::function<void()> *>(&work), true);
+}
+
+ZoomSnapshot graphics_snapshot(obs_source_t *filter)
+{
+	ZoomSnapshot s;
+	on_graphics_thread([&] { s = snapshot_of(filter); });
+	return s;
+}
+
+void set_face_gate(obs_source_t *filter, std::shared_ptr<FaceGate> gate)
+{
+	zoom_data(filter)->face->set_gate(std::move(gate));
+}
+
+gs_effect_t *swap_effect(obs_source_t *filter, gs_effect_t *effect)
+{
+	std::swap(zoom_data(filter)->effect, effect);
+	return effect;
 }
 
 /*

@@ -7,13 +7,14 @@
 
 #include <obs-module.h>
 
+#include "face-tracker.hpp"
+#include "zoom-core.hpp"
+
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <string>
 #include <vector>
-
-struct ZoomFilter;
 
 struct HostOptions {
 	/* start libobs-opengl and the graphics thread (needed to render) */
@@ -104,7 +105,70 @@ float float_from_half(uint16_t half);
 
 /* A zoom filter made through libobs; settings may be null. */
 obs_source_t *create_zoom_filter(const char *name, obs_data_t *settings);
-ZoomFilter *zoom_data(obs_source_t *filter);
+
+/*
+ * What a zoom filter holds, copied for a test: the only way the tests see
+ * its state, so that its records can change without rewriting them. The
+ * targets, the selection and what is shown are copied under the filter's
+ * lock; the keys under their own, unless the caller runs inside the
+ * filter's hotkey work (a hotkey signal it raised: KeyRead::Held) or leaves
+ * them out; the pointer as the filter reads it; the face, whether the view
+ * follows and the texture only where frames run (with video, the graphics
+ * thread).
+ */
+struct ZoomSnapshot {
+	/* the settings as update read them */
+	ZoomStage idle;
+	std::vector<ZoomStage> stages;
+	int32_t stage_count, easing_in, easing_out;
+	double tracking_smoothing, tracking_dead_zone;
+	TrackingSubject tracking_subject;
+	/* the selection, the transition and what is shown */
+	int32_t active_stage, held_stage;
+	bool zoom_in_held, zoom_out_held;
+	double transition_start_zoom, transition_progress, current_zoom;
+	double current_center_x, current_center_y;
+	double target_center_x, target_center_y;
+	/* the keys registered: `filter` is the data each stage key hands its
+	 * callback, `context` tells one registration from the next */
+	bool hotkeys_registered;
+	obs_hotkey_id idle_zoom_in_hotkey, idle_zoom_out_hotkey, idle_hotkey;
+	struct StageKey {
+		obs_hotkey_id id;
+		int32_t stage_index;
+		const void *filter, *context;
+	};
+	std::vector<StageKey> stage_keys;
+	/* the followers: the pointer and where it was last seen, the face */
+	bool pointer, pointer_seen, tracking_shown, face;
+	double pointer_x, pointer_y;
+	FaceSighting sighting;
+	uint64_t face_readbacks, face_frame_ns;
+	/* the renderer: what it found of its effect, its input's texture */
+	bool effect, center_param, half_size_param, input;
+	const ZoomSnapshot *operator->() const { return this; }
+};
+enum class KeyRead { Locked, Held, Skipped };
+ZoomSnapshot snapshot_of(obs_source_t *filter, KeyRead keys = KeyRead::Locked);
+/* Puts the filter where a press leaves it, for a filter without keys: stage
+ * `active` (-1: idle) chosen, its transition from `start` at `progress`. */
+void set_selection(obs_source_t *filter, int32_t active, double start,
+		   double progress);
+/* The same, taken on the graphics thread between frames (video only). */
+ZoomSnapshot graphics_snapshot(obs_source_t *filter);
+/* A filter that every look through `->` copies afresh; the copy lasts as
+ * long as the expression (loop over snapshot_of(filter).stage_keys). */
+struct ZoomView {
+	obs_source_t *filter;
+	ZoomSnapshot operator->() const { return snapshot_of(filter); }
+	operator ZoomSnapshot() const { return snapshot_of(filter); }
+};
+/* Hands the followed face a gate that holds its worker's next search
+ * (graphics thread). */
+void set_face_gate(obs_source_t *filter, std::shared_ptr<FaceGate> gate);
+/* Swaps the effect the filter draws with for `effect`, returning the one
+ * it had: the path without an effect, drawn on purpose (graphics thread). */
+gs_effect_t *swap_effect(obs_source_t *filter, gs_effect_t *effect);
 
 /* The filter's descriptor as the module registered it with libobs. */
 const obs_source_info &zoom_filter_info();
@@ -125,6 +189,8 @@ bool has_ui_thread();
 /* Queues `task` on the UI thread behind what waits there, without waiting
  * for it, as OBS Studio's event loop queues its own work. */
 void post_ui_task(std::function<void()> task);
+/* Runs `work` on libobs's graphics thread and waits for it (video only). */
+void on_graphics_thread(const std::function<void()> &work);
 /* Waits until the graphics thread has finished `frames` more frames, and
  * the hotkey work that they queued. */
 void wait_frames(int frames);

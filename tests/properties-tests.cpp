@@ -517,7 +517,7 @@ TEST(Properties, HelpToggleShowsAndHidesTheHelpText)
 	/* the sheet's own first visibility, before any callback has run */
 	const obs_source_info &info = zoom_filter_info();
 	ASSERT_NE(info.get_properties, nullptr);
-	props = info.get_properties(zoom_data(filter));
+	props = info.get_properties(obs_obj_get_data(filter));
 	EXPECT_TRUE(obs_property_visible(help_info(props)));
 	obs_properties_destroy(props);
 
@@ -529,7 +529,7 @@ TEST(Properties, HelpToggleShowsAndHidesTheHelpText)
 	obs_data_set_bool(off, "help_show", false);
 	obs_source_update(filter, off);
 	obs_data_release(off);
-	props = info.get_properties(zoom_data(filter));
+	props = info.get_properties(obs_obj_get_data(filter));
 	EXPECT_FALSE(obs_property_visible(help_info(props)));
 	obs_properties_destroy(props);
 

@@ -7,7 +7,6 @@
  */
 #include "obs-harness.hpp"
 #include "vendor-host.hpp"
-#include "zoom-filter.hpp"
 
 #include <gtest/gtest.h>
 
@@ -63,7 +62,7 @@ obs_source_t *storm_filter(const char *name, int stages)
 /* Run on the graphics thread before each frame is drawn: the zoom it draws
  * lies between the start and the target of its transition. */
 struct FrameCheck {
-	std::vector<ZoomFilter *> filters;
+	std::vector<obs_source_t *> filters;
 	std::atomic<long> frames{0};
 	long outside = 0;
 	std::string first_fault;
@@ -71,21 +70,22 @@ struct FrameCheck {
 	static void draw(void *data, uint32_t, uint32_t)
 	{
 		auto *check = static_cast<FrameCheck *>(data);
-		for (ZoomFilter *f : check->filters)
+		for (obs_source_t *f : check->filters)
 			check->check(f);
 		check->frames++;
 	}
-	void check(ZoomFilter *f)
+	void check(obs_source_t *filter)
 	{
 		double zoom, start, target;
 		{
-			std::lock_guard<std::mutex> guard(f->lock);
-			const int32_t a = f->active_stage;
-			target = a >= 0 && size_t(a) < f->stages.size()
-					 ? f->stages[a].zoom_factor
-					 : f->idle.zoom_factor;
-			zoom = f->current_zoom;
-			start = f->transition_start_zoom;
+			const ZoomSnapshot f =
+				snapshot_of(filter, KeyRead::Skipped);
+			const int32_t a = f.active_stage;
+			target = a >= 0 && size_t(a) < f.stages.size()
+					 ? f.stages[a].zoom_factor
+					 : f.idle.zoom_factor;
+			zoom = f.current_zoom;
+			start = f.transition_start_zoom;
 		}
 		const double slack = 4e-15 * std::max(start, target);
 		if (zoom >= std::min(start, target) - slack &&
@@ -138,7 +138,7 @@ TEST(Storm, RequestsKeysAndStageCountChangesFromSeveralThreads)
 		parents[i] = create_pattern_source(names[i], 64, 64);
 		filters[i] = storm_filter(i ? "Zoom B" : "Zoom A", i ? 4 : 8);
 		obs_source_filter_add(parents[i], filters[i]);
-		check.filters.push_back(zoom_data(filters[i]));
+		check.filters.push_back(filters[i]);
 	}
 	obs_add_main_render_callback(FrameCheck::draw, &check);
 	obs_set_output_source(0, parents[0]);

@@ -5,7 +5,6 @@
  */
 #include "obs-harness.hpp"
 #include "vendor-host.hpp"
-#include "zoom-filter.hpp"
 
 #include <gtest/gtest.h>
 
@@ -88,10 +87,7 @@ struct Scene {
 		obs_source_filter_add(parent, filter);
 		attached.emplace_back(parent, filter);
 	}
-	ZoomFilter *zoom(size_t i) const
-	{
-		return zoom_data(attached[i].second);
-	}
+	ZoomView zoom(size_t i) const { return {attached[i].second}; }
 	void tick_all(float seconds) const
 	{
 		for (const auto &a : attached)
@@ -102,7 +98,7 @@ struct Scene {
 	{
 		std::vector<std::tuple<int, int, double, double>> all;
 		for (size_t i = 0; i < attached.size(); i++) {
-			ZoomFilter *f = zoom(i);
+			const ZoomSnapshot f = snapshot_of(attached[i].second);
 			all.emplace_back(f->active_stage, f->held_stage,
 					 f->transition_progress,
 					 f->transition_start_zoom);

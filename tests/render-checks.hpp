@@ -242,18 +242,9 @@ struct Rig {
 		/* libobs merges the changes into the settings on the calling
 		 * thread and reads them at the next tick, with no lock between
 		 * the two: merged on the graphics thread, they never race */
-		struct Change {
-			obs_source_t *filter;
-			obs_data_t *data;
-		} change{filter, numbers(changes)};
-		obs_queue_task(
-			OBS_TASK_GRAPHICS,
-			[](void *param) {
-				auto *c = static_cast<Change *>(param);
-				obs_source_update(c->filter, c->data);
-			},
-			&change, true);
-		obs_data_release(change.data);
+		obs_data_t *data = numbers(changes);
+		on_graphics_thread([&] { obs_source_update(filter, data); });
+		obs_data_release(data);
 	}
 
 	Frame frame() const

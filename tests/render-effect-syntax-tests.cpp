@@ -6,7 +6,6 @@
  */
 #include "obs-harness.hpp"
 #include "render-checks.hpp"
-#include "zoom-filter.hpp"
 
 #include <gtest/gtest.h>
 
@@ -54,10 +53,10 @@ TEST(BrokenEffect, EachInstanceLogsOneErrorAndHasNoEffect)
 	EXPECT_EQ(effect_failure_lines(), 2);
 
 	for (obs_source_t *filter : {first, second}) {
-		const ZoomFilter *f = zoom_data(filter);
-		EXPECT_EQ(f->effect, nullptr);
-		EXPECT_EQ(f->center_param, nullptr);
-		EXPECT_EQ(f->half_size_param, nullptr);
+		const ZoomSnapshot f = snapshot_of(filter);
+		EXPECT_FALSE(f->effect);
+		EXPECT_FALSE(f->center_param);
+		EXPECT_FALSE(f->half_size_param);
 	}
 
 	/* attached, drawn, updated and destroyed: no further line */
@@ -99,11 +98,10 @@ TEST(BrokenEffect, TheInputIsPassedThroughUnchanged)
 	EXPECT_EQ(obs_source_get_height(rig.filter), 256u);
 
 	/* a stage in the middle of its zoom changes nothing either */
-	ZoomFilter *f = zoom_data(rig.filter);
+	ZoomView f{rig.filter};
 	wait_frames(1);
-	ASSERT_NE(f->stage_hotkey_contexts[0]->hotkey_id,
-		  OBS_INVALID_HOTKEY_ID);
-	press_hotkey(f->stage_hotkey_contexts[0]->hotkey_id);
+	ASSERT_NE(f->stage_keys[0].id, OBS_INVALID_HOTKEY_ID);
+	press_hotkey(f->stage_keys[0].id);
 	wait_frames(5);
 	EXPECT_TRUE(rig.frame().pixels == input.pixels);
 	obs_source_release(plain);
@@ -114,7 +112,7 @@ TEST(BrokenEffect, SettingsStagesHotkeysAndAnimationWorkAsUsual)
 	Rig rig(ZOOMED);
 	obs_source_t *source = rig.parent;
 	wait_frames(3);
-	ZoomFilter *f = zoom_data(rig.filter);
+	ZoomView f{rig.filter};
 
 	/* three stages, their toggles, the two hold keys and the idle key */
 	EXPECT_EQ(f->stages.size(), 3u);

@@ -4,7 +4,6 @@
  * input through unchanged.
  */
 #include "render-checks.hpp"
-#include "zoom-filter.hpp"
 
 #include <gtest/gtest.h>
 
@@ -26,8 +25,8 @@ TEST(NoEffect, EachFilterLogsTheMissingEffectOnce)
 		Rig first({{"idle_zoom_factor", 2.0}});
 		Rig second({{"idle_zoom_factor", 3.0}});
 		wait_frames(3);
-		EXPECT_EQ(zoom_data(first.filter)->effect, nullptr);
-		EXPECT_EQ(zoom_data(second.filter)->effect, nullptr);
+		EXPECT_FALSE(snapshot_of(first.filter)->effect);
+		EXPECT_FALSE(snapshot_of(second.filter)->effect);
 		EXPECT_EQ(effect_failure_lines(), 2);
 
 		/* drawing and updating log nothing more */
@@ -84,7 +83,7 @@ TEST(NoEffect, AFilterWithoutParentDrawsNothing)
 	obs_source_t *filter = create_zoom_filter("lonely zoom", settings);
 	obs_data_release(settings);
 	wait_frames(2);
-	ASSERT_EQ(zoom_data(filter)->effect, nullptr);
+	ASSERT_FALSE(snapshot_of(filter)->effect);
 	EXPECT_TRUE(all_zero(read_frame(filter, 64, 64)));
 	obs_source_release(filter);
 	wait_destroyed();

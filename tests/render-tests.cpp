@@ -10,7 +10,6 @@
 #endif
 
 #include "render-checks.hpp"
-#include "zoom-filter.hpp"
 
 #include <gtest/gtest.h>
 
@@ -47,10 +46,10 @@ TEST(Render, EffectCompilesOnOpenGL)
 {
 	clear_logs();
 	Rig rig({{"idle_zoom_factor", 2.0}});
-	ASSERT_NE(zoom_data(rig.filter), nullptr);
-	EXPECT_NE(zoom_data(rig.filter)->effect, nullptr);
-	EXPECT_NE(zoom_data(rig.filter)->center_param, nullptr);
-	EXPECT_NE(zoom_data(rig.filter)->half_size_param, nullptr);
+	ASSERT_NE(obs_obj_get_data(rig.filter), nullptr);
+	EXPECT_TRUE(snapshot_of(rig.filter)->effect);
+	EXPECT_TRUE(snapshot_of(rig.filter)->center_param);
+	EXPECT_TRUE(snapshot_of(rig.filter)->half_size_param);
 	EXPECT_TRUE(logs_containing("zoom-crop.effect").empty());
 }
 
@@ -219,7 +218,7 @@ TEST(Render, AFilterWithoutParentDrawsNothing)
 	obs_source_t *filter = create_zoom_filter("lonely zoom", settings);
 	obs_data_release(settings);
 	wait_frames(2);
-	ASSERT_NE(zoom_data(filter)->effect, nullptr);
+	ASSERT_TRUE(snapshot_of(filter)->effect);
 	EXPECT_TRUE(all_zero(read_frame(filter, 64, 64)));
 	obs_source_release(filter);
 	wait_destroyed();

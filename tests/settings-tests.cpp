@@ -1,6 +1,5 @@
 /* Settings: defaults, reading them into the instance, the stage list. */
 #include "obs-harness.hpp"
-#include "zoom-filter.hpp"
 
 #include <gtest/gtest.h>
 #include <obs.hpp>
@@ -32,7 +31,7 @@ struct Filter {
 		obs_source_release(source);
 		wait_destroyed();
 	}
-	ZoomFilter *operator->() const { return zoom_data(source); }
+	ZoomSnapshot operator->() const { return snapshot_of(source); }
 	/* Merges the changes in and runs the update at once. */
 	void set(const char *json) const
 	{
@@ -99,7 +98,7 @@ TEST(Update, EmptySettingsGiveTheDefaults)
 	EXPECT_EQ(f->stage_count, 1);
 	ASSERT_EQ(f->stages.size(), 1u);
 	/* no parent, so no hotkey */
-	EXPECT_TRUE(f->stage_hotkey_contexts.empty());
+	EXPECT_TRUE(f->stage_keys.empty());
 	EXPECT_EQ(f->stages[0].name, "Stage 1");
 	EXPECT_EQ(f->stages[0].zoom_factor, 2.0);
 	EXPECT_EQ(f->stages[0].center_x, 0.5);
@@ -190,7 +189,7 @@ TEST(Update, TheStageListIsClampedToOneToEightButTheCountIsKept)
 		Filter f(settings);
 		EXPECT_EQ(f->stage_count, static_cast<int32_t>(c.count));
 		EXPECT_EQ(f->stages.size(), c.stages) << c.count;
-		EXPECT_TRUE(f->stage_hotkey_contexts.empty());
+		EXPECT_TRUE(f->stage_keys.empty());
 		for (size_t i = 0; i < f->stages.size(); i++)
 			EXPECT_EQ(f->stages[i].name,
 				  "Stage " + std::to_string(i + 1));
@@ -221,16 +220,14 @@ TEST(Update, StagesRemovedAndAddedBackComeBackFromTheirStoredKeys)
 		EXPECT_EQ(f->stages[i].zoom_factor, 1.0 + (i + 1) * 0.25);
 		EXPECT_EQ(f->stages[i].name, "Shot " + std::to_string(i + 1));
 	}
-	EXPECT_TRUE(f->stage_hotkey_contexts.empty());
+	EXPECT_TRUE(f->stage_keys.empty());
 }
 
 TEST(Update, ShrinkingBelowTheActiveStageEasesBackToIdleFromTheZoomShown)
 {
 	Filter f(R"({"stage_count": 8, "stage_6_zoom_factor": 3.0})");
 	/* as a stage press leaves it: stage 6 half way in */
-	f->active_stage = 5;
-	f->transition_start_zoom = 1.0;
-	f->transition_progress = 0.0;
+	set_selection(f.source, 5, 1.0, 0.0);
 	tick(f.source, 0.125f, 2);
 	const double shown = f->current_zoom;
 	ASSERT_GT(shown, 1.5);
@@ -247,7 +244,8 @@ TEST(Update, ShrinkingBelowTheActiveStageEasesBackToIdleFromTheZoomShown)
 	tick(f.source, 0.5f);
 	EXPECT_EQ(f->current_zoom, 1.0);
 
-	f->active_stage = 2;
+	set_selection(f.source, 2, f->transition_start_zoom,
+		      f->transition_progress);
 	f.set(R"({"stage_count": 3})");
 	EXPECT_EQ(f->active_stage, 2);
 	f.set(R"({"stage_count": 2})");
@@ -271,9 +269,7 @@ TEST(Update, StoresValuesAsTheyAreWithoutValidation)
 TEST(Update, ASettingChangedMidTransitionDoesNotRestartIt)
 {
 	Filter f(R"({"stage_count": 2})");
-	f->active_stage = 1;
-	f->transition_start_zoom = 1.0;
-	f->transition_progress = 0.0;
+	set_selection(f.source, 1, 1.0, 0.0);
 	tick(f.source, 0.125f, 2); /* half of the 0.5 s duration */
 	ASSERT_EQ(f->transition_progress, 0.5);
 	const double shown = f->current_zoom;

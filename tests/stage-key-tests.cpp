@@ -5,7 +5,6 @@
  */
 #include "obs-harness.hpp"
 #include "vendor-host.hpp"
-#include "zoom-filter.hpp"
 
 #include <gtest/gtest.h>
 
@@ -70,7 +69,7 @@ struct Keys {
 
 	void run(const std::vector<Step> &steps)
 	{
-		ZoomFilter *f = zoom_data(filter);
+		ZoomView f{filter};
 		int n = 0;
 		for (const Step &step : steps) {
 			SCOPED_TRACE("step " + std::to_string(++n));
@@ -171,7 +170,7 @@ TEST(HoldStage, AKeyDownWhenTheHotkeysGoIsReleased)
 	/* off its source, the filter's hotkeys go and no release will come */
 	obs_source_filter_remove(keys.parent, keys.filter);
 	wait_destroyed();
-	ZoomFilter *f = zoom_data(keys.filter);
+	ZoomView f{keys.filter};
 	EXPECT_EQ(f->active_stage, -1);
 	EXPECT_EQ(f->held_stage, -1);
 	EXPECT_EQ(f->transition_progress, 0.0);

@@ -7,7 +7,6 @@
  */
 #include "obs-harness.hpp"
 #include "zoom-core.hpp"
-#include "zoom-filter.hpp"
 #include "../src/tracking/capture-settings.hpp"
 
 #include <gtest/gtest.h>
@@ -192,12 +191,10 @@ struct Capture {
 		const auto end = std::chrono::steady_clock::now() +
 				 std::chrono::seconds(3);
 		while (std::chrono::steady_clock::now() < end) {
-			ZoomFilter *f = zoom_data(filter);
-			double x = -1;
-			double y = -1;
-			if (f->pointer && f->pointer->latest(x, y) &&
-			    std::fabs(x - fx) <= tolerance &&
-			    std::fabs(y - fy) <= tolerance)
+			const ZoomSnapshot f = snapshot_of(filter);
+			if (f.pointer_seen &&
+			    std::fabs(f.pointer_x - fx) <= tolerance &&
+			    std::fabs(f.pointer_y - fy) <= tolerance)
 				return true;
 			std::this_thread::sleep_for(
 				std::chrono::milliseconds(5));
@@ -319,20 +316,9 @@ TEST(CaptureTracking, MissingOrWrongCaptureSettingsMapTheWholeScreen)
  * frames (where the filter's tick runs). */
 CropWindow shown_window(obs_source_t *filter)
 {
-	struct Read {
-		ZoomFilter *f;
-		CropWindow w;
-	} read{zoom_data(filter), {}};
-	obs_queue_task(
-		OBS_TASK_GRAPHICS,
-		[](void *p) {
-			auto *r = static_cast<Read *>(p);
-			r->w = crop_window(r->f->current_zoom,
-					   r->f->current_center_x,
-					   r->f->current_center_y);
-		},
-		&read, true);
-	return read.w;
+	const ZoomSnapshot f = graphics_snapshot(filter);
+	return crop_window(f.current_zoom, f.current_center_x,
+			   f.current_center_y);
 }
 
 /* Under Xvfb with llvmpipe the window capture gets no picture (EGL makes no

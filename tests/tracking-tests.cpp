@@ -6,7 +6,6 @@
  */
 #include "obs-harness.hpp"
 #include "zoom-core.hpp"
-#include "zoom-filter.hpp"
 #include "../tracking/pointer-sample.hpp"
 
 #include <gtest/gtest.h>
@@ -168,7 +167,7 @@ struct Tracked {
 		obs_source_release(parent);
 		wait_destroyed();
 	}
-	ZoomFilter *operator->() const { return zoom_data(filter); }
+	ZoomSnapshot operator->() const { return snapshot_of(filter); }
 
 	void press_stage() const
 	{
@@ -180,13 +179,11 @@ struct Tracked {
 		const auto end = std::chrono::steady_clock::now() +
 				 std::chrono::seconds(3);
 		while (std::chrono::steady_clock::now() < end) {
-			double x = -1;
-			double y = -1;
 			/* the sampler needs the capture settings from a tick */
 			tick(filter, FRAME);
-			if ((*this)->pointer &&
-			    (*this)->pointer->latest(x, y) && x == fx &&
-			    y == fy)
+			const ZoomSnapshot f = snapshot_of(filter);
+			if (f.pointer_seen && f.pointer_x == fx &&
+			    f.pointer_y == fy)
 				return true;
 			std::this_thread::sleep_for(
 				std::chrono::milliseconds(2));
@@ -371,7 +368,7 @@ TEST(Tracking, TheSamplerRunsOnlyWhileATargetTracks)
 	/* the last test's sampler may still be on its way out */
 	EXPECT_TRUE(sampler_threads_become(0));
 	Tracked t(R"({"stage_count": 2})");
-	EXPECT_EQ(t->pointer, nullptr);
+	EXPECT_FALSE(t->pointer);
 	EXPECT_EQ(sampler_threads(), 0);
 
 	const struct {
@@ -392,7 +389,7 @@ TEST(Tracking, TheSamplerRunsOnlyWhileATargetTracks)
 		OBSDataAutoRelease changes = obs_data_create_from_json(s.json);
 		update_filter(t.filter, changes);
 		EXPECT_TRUE(sampler_threads_become(s.threads)) << s.json;
-		EXPECT_EQ(t->pointer != nullptr, s.threads == 1) << s.json;
+		EXPECT_EQ(t->pointer, s.threads == 1) << s.json;
 	}
 }
 
@@ -433,7 +430,7 @@ TEST(Tracking, WithoutAnXDisplayATrackingViewKeepsItsCentre)
 	unsetenv("DISPLAY");
 	{
 		Tracked t(STAGE_TRACKS);
-		EXPECT_EQ(t->pointer, nullptr);
+		EXPECT_FALSE(t->pointer);
 		t.press_stage();
 		EXPECT_TRUE(same(t.settled(), crop_window(2.0, 0.2, 0.3)));
 		EXPECT_TRUE(sampler_threads_become(0));
@@ -442,7 +439,7 @@ TEST(Tracking, WithoutAnXDisplayATrackingViewKeepsItsCentre)
 	setenv("DISPLAY", ":4093", 1);
 	{
 		Tracked t(STAGE_TRACKS);
-		EXPECT_NE(t->pointer, nullptr);
+		EXPECT_TRUE(t->pointer);
 		t.press_stage();
 		std::this_thread::sleep_for(std::chrono::milliseconds(100));
 		EXPECT_TRUE(same(t.settled(), crop_window(2.0, 0.2, 0.3)));
@@ -553,7 +550,7 @@ TEST(Tracking, StoppingNeverWaitsOnAnXServerThatDoesNotAnswer)
 				OBSDataAutoRelease off = obs_data_create_from_json(
 					R"({"idle_center_tracking": false})");
 				update_filter(filter, off);
-				EXPECT_EQ(zoom_data(filter)->pointer, nullptr);
+				EXPECT_FALSE(snapshot_of(filter).pointer);
 			}
 		};
 		EXPECT_TRUE(returns_while_silent(silent, stop));
@@ -598,18 +595,15 @@ int leave_while_tracking(const std::string &how)
 					     "tracking_subject": "pointer"})");
 	obs_source_t *filter = create_zoom_filter("leaving zoom", tracks);
 	obs_source_filter_add(parent, filter);
-	PointerClient *pointer = zoom_data(filter)->pointer.get();
-	if (!pointer)
+	if (!snapshot_of(filter).pointer)
 		return 3;
 	if (std::getenv(SILENT_ENV)) {
 		char go;
 		if (read(0, &go, 1) != 1)
 			return 4;
 	} else {
-		double x;
-		double y;
 		int tries = 0;
-		while (!pointer->latest(x, y) && ++tries < 500)
+		while (!snapshot_of(filter).pointer_seen && ++tries < 500)
 			std::this_thread::sleep_for(
 				std::chrono::milliseconds(10));
 		if (tries == 500)

@@ -11,7 +11,6 @@
 #include "alloc-counter.hpp"
 #include "render-checks.hpp"
 #include "zoom-core.hpp"
-#include "zoom-filter.hpp"
 
 #include "../src/tracking/capture-settings.hpp"
 
@@ -183,8 +182,10 @@ struct Tracked {
 	{
 		SetCursorPos(x, y);
 		next_area();
-		ZoomFilter *f = zoom_data(filter);
-		return f->pointer && f->pointer->latest(fx, fy);
+		const ZoomSnapshot f = snapshot_of(filter);
+		fx = f.pointer_x;
+		fy = f.pointer_y;
+		return f.pointer_seen;
 	}
 };
 

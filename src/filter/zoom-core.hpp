@@ -5,6 +5,20 @@
  */
 #pragma once
 
+#include <cstdint>
+#include <string>
+
+/* One zoom target: the idle target or a numbered stage. */
+struct ZoomStage {
+	std::string name;
+	double zoom_factor = 1.5;
+	bool center_tracking = false; /* the centre follows the pointer */
+	double center_x = 0.5;
+	double center_y = 0.5;
+	double duration = 0.5; /* seconds */
+	bool hold = false;     /* stages only: shown while its key is held */
+};
+
 /* Easing curve kinds as stored in "easing_in" and "easing_out". Any other
  * value acts as Linear. */
 enum EasingKind : int {
@@ -17,6 +31,8 @@ enum EasingKind : int {
 constexpr double IDLE_HOLD_RATE = 0.6;
 constexpr double IDLE_ZOOM_MAX = 5.0;
 constexpr double IDLE_ZOOM_MIN = 1.0;
+/* How often the tick looks at what the parent shows (it may change). */
+constexpr uint32_t CAPTURE_CHECK_FRAMES = 30;
 /* A target without a positive duration completes at this rate per second. */
 constexpr double INSTANT_PROGRESS_RATE = 1000.0;
 

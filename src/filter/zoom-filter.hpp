@@ -8,12 +8,12 @@
 
 #include "../tracking/face-tracker.hpp"
 #include "../tracking/pointer-source.hpp"
+#include "zoom-core.hpp"
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <string>
 #include <vector>
 
 /* The dead zone's default: a quarter of the shown window's size. */
@@ -21,19 +21,6 @@ constexpr double DEFAULT_DEAD_ZONE = 0.25;
 /* How long an open property sheet may show other than the settings before
  * OBS is asked to rebuild it. */
 constexpr double SHEET_SETTLE_SECONDS = 0.3;
-/* How often the tick looks at what the parent shows (it may change). */
-constexpr uint32_t CAPTURE_CHECK_FRAMES = 30;
-
-/* One zoom target: the idle target or a numbered stage. */
-struct ZoomStage {
-	std::string name;
-	double zoom_factor = 1.5;
-	bool center_tracking = false; /* the centre follows the pointer */
-	double center_x = 0.5;
-	double center_y = 0.5;
-	double duration = 0.5; /* seconds */
-	bool hold = false;     /* stages only: shown while its key is held */
-};
 
 struct ZoomFilter;
 
