@@ -7,7 +7,7 @@
  */
 #include "alloc-counter.hpp"
 #include "obs-harness.hpp"
-#include "zoom-core.hpp"
+#include "core/zoom-core.hpp"
 
 #include <benchmark/benchmark.h>
 

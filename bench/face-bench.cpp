@@ -16,7 +16,7 @@
  * OBS's media source cannot start or no face is followed.
  *   tavimore-face-bench [--seconds=N] [--video=FILE]
  */
-#include "face-detector.hpp"
+#include "tracking/face-detector.hpp"
 #include "obs-harness.hpp"
 
 #include <obs.hpp>

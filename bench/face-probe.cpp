@@ -5,7 +5,7 @@
  * to `max` boxes (left, top, width, height, confidence) and returns how
  * many faces were found.
  */
-#include "face-detector.hpp"
+#include "tracking/face-detector.hpp"
 
 #include <memory>
 

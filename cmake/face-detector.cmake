@@ -30,6 +30,7 @@ add_library(
   src/tracking/face-detector.cpp third_party/dlib/base64_kernel_1.cpp third_party/dlib/entropy_decoder_kernel_2.cpp
   third_party/dlib/test_for_odr_violations.cpp)
 target_include_directories(tavimore-face-detector SYSTEM PRIVATE "${_dlib_copy}")
+target_include_directories(tavimore-face-detector PRIVATE src)
 # dlib's own files include their neighbours by relative names (as quoted
 # includes only: dlib's folder has headers named like the C library's)
 set_source_files_properties(

@@ -12,8 +12,8 @@
  * again.
  */
 #include "obs-harness.hpp"
-#include "zoom-core.hpp"
-#include "zoom-keys.hpp"
+#include "core/zoom-core.hpp"
+#include "filter/zoom-keys.hpp"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

@@ -1,6 +1,6 @@
 /* The filter's arithmetic, checked with exact figures. */
-#include "zoom-core.hpp"
-#include "face-follow.hpp"
+#include "core/zoom-core.hpp"
+#include "tracking/face-follow.hpp"
 
 #include <gtest/gtest.h>
 

@@ -4,8 +4,8 @@
  * sane settings bring the right window back.
  */
 #include "obs-harness.hpp"
-#include "zoom-core.hpp"
-#include "zoom-keys.hpp"
+#include "core/zoom-core.hpp"
+#include "filter/zoom-keys.hpp"
 
 #include <gtest/gtest.h>
 

@@ -11,7 +11,7 @@
  * is known, so the face's centre is too.
  */
 #include "obs-harness.hpp"
-#include "zoom-core.hpp"
+#include "core/zoom-core.hpp"
 
 #include <gtest/gtest.h>
 #include <obs.hpp>

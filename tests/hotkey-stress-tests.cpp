@@ -4,7 +4,7 @@
  * Built once more with ThreadSanitizer by scripts/test.d.
  */
 #include "obs-harness.hpp"
-#include "zoom-core.hpp"
+#include "core/zoom-core.hpp"
 
 #include <gtest/gtest.h>
 

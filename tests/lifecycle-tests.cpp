@@ -4,7 +4,7 @@
  * TAVIMORE_LIFECYCLE_CYCLES sets the number of cycles (default 1000).
  */
 #include "obs-harness.hpp"
-#include "zoom-keys.hpp"
+#include "filter/zoom-keys.hpp"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 #endif
 
 #include "obs-harness.hpp"
-#include "zoom-filter.hpp"
+#include "filter/zoom-filter.hpp"
 
 #include <obs.h>
 #include <graphics/graphics.h>

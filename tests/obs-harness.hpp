@@ -7,8 +7,8 @@
 
 #include <obs-module.h>
 
-#include "face-tracker.hpp"
-#include "zoom-core.hpp"
+#include "tracking/face-tracker.hpp"
+#include "core/zoom-core.hpp"
 
 #include <cstdint>
 #include <functional>

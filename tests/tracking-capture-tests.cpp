@@ -6,8 +6,8 @@
  * capture tells which point of the screen the view is centred on.
  */
 #include "obs-harness.hpp"
-#include "zoom-core.hpp"
-#include "../src/tracking/capture-settings.hpp"
+#include "core/zoom-core.hpp"
+#include "tracking/capture-settings.hpp"
 
 #include <gtest/gtest.h>
 #include <obs.hpp>

@@ -5,8 +5,8 @@
  * every crop window is exactly the one the frame would draw.
  */
 #include "obs-harness.hpp"
-#include "zoom-core.hpp"
-#include "../tracking/pointer-sample.hpp"
+#include "core/zoom-core.hpp"
+#include "tracking/pointer-sample.hpp"
 
 #include <gtest/gtest.h>
 #include <obs.hpp>

@@ -10,9 +10,9 @@
 
 #include "alloc-counter.hpp"
 #include "render-checks.hpp"
-#include "zoom-core.hpp"
+#include "core/zoom-core.hpp"
 
-#include "../src/tracking/capture-settings.hpp"
+#include "tracking/capture-settings.hpp"
 
 #include <gtest/gtest.h>
 #include <obs.hpp>

@@ -1,9 +1,9 @@
 /* One frame of the zoom animation: hold keys, the eased zoom transition and
  * the smoothed glide of the crop centre, which follows the pointer or a face
  * while the shown target tracks. */
-#include "zoom-filter.hpp"
-#include "zoom-core.hpp"
-#include "../tracking/capture-settings.hpp"
+#include "filter/zoom-filter.hpp"
+#include "core/zoom-core.hpp"
+#include "tracking/capture-settings.hpp"
 
 #include <algorithm>
 

@@ -8,13 +8,14 @@
  * until its event has been handed over, so the events of one filter leave
  * in the order of the changes, each with the next sequence number.
  */
-#include "zoom-filter.hpp"
-#include "zoom-core.hpp"
-#include "../remote/zoom-remote.hpp"
+#include "filter/zoom-filter.hpp"
+#include "core/zoom-core.hpp"
 
 #include <cmath>
 
 namespace {
+
+StageChangedHook stage_changed = nullptr;
 
 struct Announcement {
 	bool send = false;
@@ -63,9 +64,9 @@ Announcement apply(ZoomFilter *filter, const StageStep &step)
 void announce_on(obs_source_t *parent, ZoomFilter *filter,
 		 const Announcement &a)
 {
-	if (a.send && parent)
-		remote_stage_changed(parent, filter->source, a.stage, a.name,
-				     a.sequence);
+	if (a.send && parent && stage_changed)
+		stage_changed(parent, filter->source, a.stage, a.name,
+			      a.sequence);
 }
 
 /* A key's callback runs while its parent lives (libobs unregisters a
@@ -78,6 +79,11 @@ void announce(ZoomFilter *filter, const Announcement &a)
 }
 
 } // namespace
+
+void set_stage_changed_hook(StageChangedHook hook)
+{
+	stage_changed = hook;
+}
 
 void press_stage_key(ZoomFilter *filter, int32_t k, bool pressed)
 {

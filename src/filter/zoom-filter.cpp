@@ -1,12 +1,12 @@
 /* The zoom filter's descriptor and the start and end of an instance. */
-#include "zoom-filter.hpp"
+#include "filter/zoom-filter.hpp"
 
 #include <chrono>
 #include <cmath>
 #include <cstring>
 #include <new>
 
-#include "../module/plugin-support.hpp"
+#include "core/plugin-support.hpp"
 
 static const char *zoom_filter_get_name(void *)
 {
@@ -96,7 +96,7 @@ static void zoom_filter_destroy(void *data)
 bool register_zoom_filter()
 {
 	obs_source_info info = {};
-	info.id = "tavimore_filter";
+	info.id = ZOOM_FILTER_ID;
 	info.type = OBS_SOURCE_TYPE_FILTER;
 	/* drawn in linear light, in the colour space of its input */
 	info.output_flags = OBS_SOURCE_VIDEO | OBS_SOURCE_SRGB;

@@ -6,9 +6,10 @@
 
 #include <obs-module.h>
 
-#include "../tracking/face-tracker.hpp"
-#include "../tracking/pointer-source.hpp"
-#include "zoom-core.hpp"
+#include "filter/zoom-api.hpp"
+#include "tracking/face-tracker.hpp"
+#include "tracking/pointer-source.hpp"
+#include "core/zoom-core.hpp"
 
 #include <atomic>
 #include <cstdint>
@@ -21,8 +22,6 @@ constexpr double DEFAULT_DEAD_ZONE = 0.25;
 /* How long an open property sheet may show other than the settings before
  * OBS is asked to rebuild it. */
 constexpr double SHEET_SETTLE_SECONDS = 0.3;
-
-struct ZoomFilter;
 
 /* What libobs hands back to a stage's toggle hotkey callback. */
 struct StageHotkeyContext {
@@ -199,9 +198,6 @@ struct ZoomFilter {
 	double sheet_outdated_for = 0.0;
 };
 
-/* descriptor and lifecycle: false when libobs refused the filter type */
-bool register_zoom_filter();
-
 /* settings */
 void zoom_filter_get_defaults(obs_data_t *settings);
 void zoom_filter_update(void *data, obs_data_t *settings);
@@ -233,9 +229,6 @@ void follow_stage_names(ZoomFilter *filter, std::vector<std::string> names);
 /* Queues the hotkey work, which brings the registered hotkeys in line
  * with the parent and the stage list. Any thread, no lock of ours held. */
 void queue_hotkey_work(ZoomFilter *filter);
-/* Notes whether the host runs UI tasks: called from obs_module_load, which
- * OBS Studio runs on its UI thread once it handles them. */
-void note_ui_tasks();
 /* libobs's save: the bindings of every registered key go with the filter.
  * The saving thread. */
 void zoom_filter_save(void *data, obs_data_t *settings);
@@ -259,40 +252,17 @@ obs_hotkey_id register_filter_hotkey(ZoomFilter *filter, obs_source_t *parent,
 				     const std::string &number,
 				     obs_hotkey_func func, void *data);
 
-/* stage selection by keys and requests (zoom-control.cpp) */
-enum class StageRequest { Set, Toggle };
 /* A stage hotkey's press or release: a toggle, or a hold stage shown while
  * its key is down. */
 void press_stage_key(ZoomFilter *filter, int32_t stage_index, bool pressed);
 /* The return-to-idle key. */
 void press_idle_key(ZoomFilter *filter);
-/* A request for stage `number` (0 = idle, 1..count) of the filter on
- * `parent`, which the caller holds a reference to; false, with the valid
- * range in `error`, when there is no such stage. `chosen` is the stage
- * chosen after it (0 = idle). */
-bool request_stage(ZoomFilter *filter, obs_source_t *parent, StageRequest kind,
-		   long long number, int32_t &chosen, std::string &error);
 /* A settings change took the active stage away: back to idle. */
 void drop_active_stage(ZoomFilter *filter);
 /* The hotkeys went while a hold stage's key was down: its release will not
  * come, so it is released here; the event names `parent` (the source the
  * key was on, kept alive by the caller), or nobody when it is null. */
 void release_held_stage(ZoomFilter *filter, obs_source_t *parent);
-
-/* What a GetState request reports. */
-struct ZoomState {
-	int64_t sequence; /* that of the last change of target */
-	int32_t stage;    /* 0 = idle, 1..count */
-	std::string stage_name;
-	int32_t stage_count;
-	double shown_zoom;
-	double target_zoom;
-	double progress;
-	double center_x;
-	double center_y;
-	bool tracking;
-};
-ZoomState zoom_state(ZoomFilter *filter);
 
 /* frame */
 void zoom_filter_tick(void *data, float seconds);

@@ -49,8 +49,8 @@
  * start, so it never touches a filter or a parent that is gone; destroy
  * runs once no strong reference is left, so never during the work.
  */
-#include "zoom-filter.hpp"
-#include "zoom-keys.hpp"
+#include "filter/zoom-filter.hpp"
+#include "filter/zoom-keys.hpp"
 
 #include <chrono>
 #include <cstring>

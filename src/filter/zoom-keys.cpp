@@ -1,4 +1,4 @@
-#include "zoom-keys.hpp"
+#include "filter/zoom-keys.hpp"
 
 #include <array>
 #include <cstdio>

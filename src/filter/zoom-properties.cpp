@@ -8,9 +8,9 @@
  * frame: when the sheet keeps showing otherwise, OBS is asked to rebuild
  * it ("update_properties"), from libobs's destruction task thread.
  */
-#include "zoom-filter.hpp"
-#include "zoom-keys.hpp"
-#include "zoom-core.hpp"
+#include "filter/zoom-filter.hpp"
+#include "filter/zoom-keys.hpp"
+#include "core/zoom-core.hpp"
 
 #include <functional>
 #include <string>

@@ -9,8 +9,8 @@
  * (see draws_directly), the parent draws itself there, enlarged by the
  * matrix, with no texture between: one full-size pass instead of two.
  */
-#include "zoom-filter.hpp"
-#include "zoom-core.hpp"
+#include "filter/zoom-filter.hpp"
+#include "core/zoom-core.hpp"
 
 #include <graphics/matrix4.h>
 

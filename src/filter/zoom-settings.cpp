@@ -1,7 +1,7 @@
 /* The filter's settings: defaults and reading them into the instance. */
-#include "zoom-filter.hpp"
-#include "zoom-keys.hpp"
-#include "zoom-core.hpp"
+#include "filter/zoom-filter.hpp"
+#include "filter/zoom-keys.hpp"
+#include "core/zoom-core.hpp"
 
 #include <cstdio>
 #include <string>

@@ -1,9 +1,10 @@
 #include <obs-module.h>
 
-#include "plugin-support.hpp"
-#include "../filter/zoom-filter.hpp"
-#include "../remote/zoom-remote.hpp"
-#include "../tracking/pointer-source.hpp"
+#include "core/plugin-support.hpp"
+#include "filter/zoom-api.hpp"
+#include "remote/zoom-remote.hpp"
+#include "tracking/face-tracker.hpp"
+#include "tracking/pointer-source.hpp"
 
 OBS_DECLARE_MODULE()
 OBS_MODULE_USE_DEFAULT_LOCALE(PLUGIN_NAME, "en-US")
@@ -23,6 +24,7 @@ const char *obs_module_description(void)
 bool obs_module_load(void)
 {
 	note_ui_tasks();
+	set_stage_changed_hook(remote_stage_changed);
 	if (!register_zoom_filter()) {
 		/* the user would find no filter: say why, and fail the load */
 		log_message(LOG_ERROR,

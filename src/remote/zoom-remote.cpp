@@ -20,9 +20,9 @@
  * there catches: OBS aborts. Names come from libobs and from settings, where
  * a script may have put any bytes, so every text is made valid UTF-8 first.
  */
-#include "zoom-remote.hpp"
-#include "../filter/zoom-filter.hpp"
-#include "../module/plugin-support.hpp"
+#include "remote/zoom-remote.hpp"
+#include "filter/zoom-api.hpp"
+#include "core/plugin-support.hpp"
 
 #include <obs.hpp>
 
@@ -35,7 +35,6 @@
 namespace {
 
 const char VENDOR_NAME[] = "tavimore";
-const char FILTER_ID[] = "tavimore_filter";
 
 std::atomic<proc_handler_t *> websocket_ph{nullptr};
 std::atomic<void *> vendor{nullptr};
@@ -135,7 +134,7 @@ void collect_zoom_filter(obs_source_t *, obs_source_t *child, void *param)
 {
 	auto *found = static_cast<std::vector<obs_source_t *> *>(param);
 	const char *id = obs_source_get_unversioned_id(child);
-	if (!id || std::strcmp(id, FILTER_ID) != 0)
+	if (!id || std::strcmp(id, ZOOM_FILTER_ID) != 0)
 		return;
 	if (obs_source_t *ref = obs_source_get_ref(child))
 		found->push_back(ref);
@@ -227,7 +226,7 @@ bool find_filter(obs_data_t *request, FoundFilter &found, std::string &error)
 			return false;
 		}
 		const char *id = obs_source_get_unversioned_id(found.filter);
-		if (!id || std::strcmp(id, FILTER_ID) != 0) {
+		if (!id || std::strcmp(id, ZOOM_FILTER_ID) != 0) {
 			error = "filter \"" + name + "\" of source \"" +
 				source_name +
 				"\" is not a Tavimore Zoom filter";

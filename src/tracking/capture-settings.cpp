@@ -1,4 +1,4 @@
-#include "capture-settings.hpp"
+#include "tracking/capture-settings.hpp"
 
 #include <obs.hpp>
 

@@ -1,7 +1,7 @@
 /* What a filter's parent shows, read from its settings. */
 #pragma once
 
-#include "pointer-source.hpp"
+#include "tracking/pointer-source.hpp"
 
 #include <obs-module.h>
 

@@ -1,4 +1,4 @@
-#include "face-detector.hpp"
+#include "tracking/face-detector.hpp"
 
 #include <dlib/image_processing/frontal_face_detector.h>
 

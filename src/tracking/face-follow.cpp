@@ -1,4 +1,4 @@
-#include "face-follow.hpp"
+#include "tracking/face-follow.hpp"
 
 #include <algorithm>
 #include <cmath>

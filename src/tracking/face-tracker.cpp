@@ -1,5 +1,5 @@
-#include "face-tracker.hpp"
-#include "face-detector.hpp"
+#include "tracking/face-tracker.hpp"
+#include "tracking/face-detector.hpp"
 
 #include <util/platform.h>
 

@@ -23,7 +23,7 @@
  */
 #pragma once
 
-#include "face-follow.hpp"
+#include "tracking/face-follow.hpp"
 
 #include <obs-module.h>
 

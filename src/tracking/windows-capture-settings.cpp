@@ -21,7 +21,7 @@
 #include <windows.h>
 #include <psapi.h>
 
-#include "capture-settings.hpp"
+#include "tracking/capture-settings.hpp"
 
 #include <obs.hpp>
 

@@ -8,8 +8,8 @@
  * client's area and last position all the same, held only to copy a few
  * values.
  */
-#include "pointer-source.hpp"
-#include "zoom-core.hpp"
+#include "tracking/pointer-source.hpp"
+#include "core/zoom-core.hpp"
 
 #include <windows.h>
 

@@ -25,10 +25,10 @@
  * uses Xlib). After an error the connection is dropped and tried again once a
  * second; meanwhile every client keeps its last position.
  */
-#include "pointer-source.hpp"
-#include "pointer-sample.hpp"
-#include "zoom-core.hpp"
-#include "../module/plugin-support.hpp"
+#include "tracking/pointer-source.hpp"
+#include "tracking/pointer-sample.hpp"
+#include "core/zoom-core.hpp"
+#include "core/plugin-support.hpp"
 
 #include <obs-module.h>
 #include <obs-nix-platform.h>

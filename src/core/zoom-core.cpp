@@ -1,4 +1,4 @@
-#include "zoom-core.hpp"
+#include "core/zoom-core.hpp"
 
 #include <algorithm>
 #include <cfloat>

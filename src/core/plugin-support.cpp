@@ -1,4 +1,4 @@
-#include "plugin-support.hpp"
+#include "core/plugin-support.hpp"
 
 #include <cstdarg>
 #include <cstdio>
