@@ -1,5 +1,6 @@
 /*
- * Choosing the target by keys and requests. Key presses arrive on libobs's
+ * Choosing the target by keys and requests, and the keys' callbacks (a hold
+ * key let go saves the idle zoom it reached). Key presses arrive on libobs's
  * hotkey thread (in OBS Studio, its UI thread) and requests on
  * obs-websocket's threads. Both change the selection under the filter's
  * lock; a change of target is announced (StageChanged) after the lock has
@@ -16,6 +17,15 @@
 namespace {
 
 StageChangedHook stage_changed = nullptr;
+
+/* Starts a transition to stage `target` (-1: the idle target) from the zoom
+ * shown; the caller holds the lock. */
+void start_transition_locked(ZoomFilter *filter, int32_t target)
+{
+	filter->transition_start_zoom = filter->current_zoom;
+	filter->active_stage = target;
+	filter->transition_progress = 0.0;
+}
 
 struct Announcement {
 	bool send = false;
@@ -78,13 +88,8 @@ void announce(ZoomFilter *filter, const Announcement &a)
 		announce_on(obs_filter_get_parent(filter->source), filter, a);
 }
 
-} // namespace
-
-void set_stage_changed_hook(StageChangedHook hook)
-{
-	stage_changed = hook;
-}
-
+/* A stage hotkey's press or release: a toggle, or a hold stage shown while
+ * its key is down. */
 void press_stage_key(ZoomFilter *filter, int32_t k, bool pressed)
 {
 	std::lock_guard<std::mutex> in_order(filter->event_lock);
@@ -104,6 +109,7 @@ void press_stage_key(ZoomFilter *filter, int32_t k, bool pressed)
 	announce(filter, a);
 }
 
+/* The return-to-idle key. */
 void press_idle_key(ZoomFilter *filter)
 {
 	std::lock_guard<std::mutex> in_order(filter->event_lock);
@@ -114,6 +120,13 @@ void press_idle_key(ZoomFilter *filter)
 					   filter->transition_progress));
 	}
 	announce(filter, a);
+}
+
+} // namespace
+
+void set_stage_changed_hook(StageChangedHook hook)
+{
+	stage_changed = hook;
 }
 
 bool request_stage(ZoomFilter *filter, obs_source_t *parent, StageRequest kind,
@@ -197,4 +210,55 @@ ZoomState zoom_state(ZoomFilter *filter)
 	state.center_y = filter->current_center_y;
 	state.tracking = target.center_tracking;
 	return state;
+}
+
+/* ---- the keys' callbacks ---------------------------------------------- */
+
+void on_stage_hotkey(void *data, obs_hotkey_id, obs_hotkey_t *, bool pressed)
+{
+	auto *context = static_cast<StageHotkeyContext *>(data);
+	/* a toggle acts on the press; a hold stage on press and release */
+	press_stage_key(context->filter, context->stage_index, pressed);
+}
+
+void on_idle_hotkey(void *data, obs_hotkey_id, obs_hotkey_t *, bool pressed)
+{
+	if (pressed)
+		press_idle_key(static_cast<ZoomFilter *>(data));
+}
+
+static void set_held(ZoomFilter *filter, bool ZoomFilter::*held, bool pressed)
+{
+	{
+		std::lock_guard<std::mutex> guard(filter->lock);
+		filter->*held = pressed;
+	}
+	if (!pressed)
+		save_idle_zoom_factor(filter);
+}
+
+void on_idle_zoom_in(void *data, obs_hotkey_id, obs_hotkey_t *, bool pressed)
+{
+	set_held(static_cast<ZoomFilter *>(data), &ZoomFilter::zoom_in_held,
+		 pressed);
+}
+
+void on_idle_zoom_out(void *data, obs_hotkey_id, obs_hotkey_t *, bool pressed)
+{
+	set_held(static_cast<ZoomFilter *>(data), &ZoomFilter::zoom_out_held,
+		 pressed);
+}
+
+void save_idle_zoom_factor(ZoomFilter *filter)
+{
+	double zoom;
+	{
+		std::lock_guard<std::mutex> guard(filter->lock);
+		zoom = filter->idle.zoom_factor;
+	}
+	/* the settings object is written outside the state lock */
+	std::lock_guard<std::mutex> guard(filter->settings_lock);
+	obs_data_t *settings = obs_source_get_settings(filter->source);
+	obs_data_set_double(settings, "idle_zoom_factor", zoom);
+	obs_data_release(settings);
 }

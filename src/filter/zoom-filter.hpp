@@ -213,9 +213,6 @@ void close_face_tracker(ZoomFilter *filter);
 
 /* the stage list and its hotkeys */
 void sync_stages(ZoomFilter *filter);
-/* Starts a transition to stage `target` (-1: the idle target) from the zoom
- * shown. Call with `filter->lock` held. */
-void start_transition_locked(ZoomFilter *filter, int32_t target);
 /* Compares the filter's parent with the one the frame saw last; a change
  * queues the hotkey work. Graphics thread. */
 void follow_parent(ZoomFilter *filter);
@@ -226,12 +223,15 @@ void zoom_filter_renamed(void *data, calldata_t *cd);
 /* The stages' names as chosen_stage_name gives them (update): the stage
  * keys' descriptions follow them. */
 void follow_stage_names(ZoomFilter *filter, std::vector<std::string> names);
-/* Queues the hotkey work, which brings the registered hotkeys in line
- * with the parent and the stage list. Any thread, no lock of ours held. */
-void queue_hotkey_work(ZoomFilter *filter);
+/* The hotkey work of the filter whose source `weak` (a weak reference,
+ * released here) names. */
+void hotkey_work(void *weak);
 /* libobs's save: the bindings of every registered key go with the filter.
  * The saving thread. */
 void zoom_filter_save(void *data, obs_data_t *settings);
+/* Gives up the mark on the bindings the filter carries (it left its
+ * parent, or goes). */
+void release_keys_owner(ZoomFilter *filter);
 /* Unregisters every hotkey of the filter (destroy). */
 void unregister_all_hotkeys(ZoomFilter *filter);
 void on_stage_hotkey(void *data, obs_hotkey_id id, obs_hotkey_t *hotkey,
@@ -243,20 +243,7 @@ void on_idle_zoom_out(void *data, obs_hotkey_id id, obs_hotkey_t *hotkey,
 void on_idle_hotkey(void *data, obs_hotkey_id id, obs_hotkey_t *hotkey,
 		    bool pressed);
 void save_idle_zoom_factor(ZoomFilter *filter);
-/* Registers one more hotkey of the filter on `parent`, named
- * "tavimore.<key>" (with the filter's suffix) and described by the locale
- * text `text_key` followed by `number` when it is not empty. Hotkey work
- * only. */
-obs_hotkey_id register_filter_hotkey(ZoomFilter *filter, obs_source_t *parent,
-				     const char *key, const char *text_key,
-				     const std::string &number,
-				     obs_hotkey_func func, void *data);
 
-/* A stage hotkey's press or release: a toggle, or a hold stage shown while
- * its key is down. */
-void press_stage_key(ZoomFilter *filter, int32_t stage_index, bool pressed);
-/* The return-to-idle key. */
-void press_idle_key(ZoomFilter *filter);
 /* A settings change took the active stage away: back to idle. */
 void drop_active_stage(ZoomFilter *filter);
 /* The hotkeys went while a hold stage's key was down: its release will not
@@ -272,12 +259,6 @@ gs_color_space zoom_filter_color_space(void *data, size_t count,
 
 /* property sheet */
 obs_properties_t *zoom_filter_properties(void *data);
-void add_zoom_group(obs_properties_t *props, const char *prefix,
-		    const char *label, bool with_name);
-bool on_stage_count_modified(obs_properties_t *props, obs_property_t *property,
-			     obs_data_t *settings);
-bool on_help_show_modified(obs_properties_t *props, obs_property_t *property,
-			   obs_data_t *settings);
 /* A fingerprint of what the property sheet shows of these settings:
  * which stages, whether tracking, the stages' titles. */
 size_t sheet_fingerprint(obs_data_t *settings);

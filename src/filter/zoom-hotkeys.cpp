@@ -1,48 +1,18 @@
 /*
- * The stage list and every hotkey of the filter: one key per stage (a
- * toggle, or shown while held), the two idle hold keys and the return to
- * idle, all registered on the source that the filter is attached to
- * (filters are private sources, which cannot have hotkeys of their own).
- * What a key does to the selection is in zoom-control.cpp, which requests
- * share.
+ * Every hotkey of the filter: one key per stage (a toggle, or shown while
+ * held), the two idle hold keys and the return to idle, all registered on
+ * the source that the filter is attached to (filters are private sources,
+ * which cannot have hotkeys of their own), and the bindings it carries.
+ * What a key does to the selection is in zoom-control.cpp.
  *
- * Where the hotkey work runs. Registering a key reads the parent's saved
- * hotkey data, which libobs's obs_save_source swaps and frees without a
- * lock, and the work writes the filter's private settings (the key set,
- * the bindings of stage keys past the count), which the save serialises
- * by reference, also without a lock. So the work runs where the host
- * saves: OBS Studio saves on its UI thread, and there it is a UI task
- * (OBS_TASK_UI), queued without waiting. libobs has no getter for a UI
- * task handler; OBS Studio sets one before it loads modules, on the thread
- * that then runs obs_module_load, so the module notes there whether that
- * is libobs's UI thread (note_ui_tasks). A host without one (bare libobs:
- * the tests, the preview tool) has no UI thread to save on; there the work
- * stays on libobs's destruction task, as destroy, and such a host must not
- * save the filter or its source while a stage count or parent changes.
- * OBS Studio runs a UI task queued from its UI thread at once, inside the
- * caller, which may hold libobs's sources lock (its scene collection's
- * clearing releases sources inside obs_enum_sources): work wanted on the
- * UI thread goes there by way of the destruction task, so it always runs
- * as a task of its own.
- *
- * Lock order, outermost first:
- *   ZoomFilter::keys_lock  ->  libobs's hotkey mutex
- *       ->  ZoomFilter::event_lock  ->  ZoomFilter::lock
- *   libobs's hotkey mutex  ->  ZoomFilter::settings_lock
+ * The locks and their order on each thread: RELIABILITY.md's thread map.
  * libobs runs every hotkey callback with its hotkey mutex held, and a
  * callback may take any lock of libobs (a script's hotkey that looks a
  * source up by name takes `sources_mutex`). So a libobs hotkey function
  * (register, unregister) is only ever called where no lock of libobs is
  * held: in the hotkey work, a task of its own, and in destroy, on the
- * destruction task. Never from video_tick or update: libobs runs both with
- * `sources_mutex` held. No callback takes `keys_lock`, which the hotkey
- * work, destroy and save hold over their use of the registered keys and
- * of the private settings (save runs under the parent's filter mutex, as
- * libobs's own save of the filter's hotkeys does). `lock`, `settings_lock`
- * and `wanted_lock` are leaf locks: nothing that takes another lock is
- * called while one is held. `event_lock` (zoom-filter.hpp) is held over
- * `lock` and while a StageChanged is handed to obs-websocket, which takes
- * no lock of libobs.
+ * destruction task; never from video_tick or update, which libobs runs
+ * with `sources_mutex` held. No callback takes `keys_lock`.
  *
  * Lifetimes: the hotkey work holds only a weak reference to the filter and
  * to the parent, and works on them through strong references taken at its
@@ -57,99 +27,6 @@
 #include <map>
 #include <set>
 #include <string>
-
-/* ---- the stage list --------------------------------------------------- */
-
-void start_transition_locked(ZoomFilter *filter, int32_t target)
-{
-	filter->transition_start_zoom = filter->current_zoom;
-	filter->active_stage = target;
-	filter->transition_progress = 0.0;
-}
-
-void sync_stages(ZoomFilter *filter)
-{
-	int32_t n = filter->stage_count > 1 ? filter->stage_count : 1;
-	n = n < MAX_STAGES ? n : MAX_STAGES;
-	const size_t wanted = static_cast<size_t>(n);
-
-	{
-		std::lock_guard<std::mutex> guard(filter->lock);
-		filter->stages.resize(wanted);
-	}
-	/* a stage that goes away while shown eases back to idle, announced */
-	drop_active_stage(filter);
-	bool attached;
-	{
-		std::lock_guard<std::mutex> guard(filter->wanted_lock);
-		filter->wanted_stages = wanted;
-		attached = filter->wanted_parent != nullptr;
-	}
-	if (attached)
-		queue_hotkey_work(filter);
-}
-
-/* ---- following the parent ----------------------------------------- */
-
-static void set_wanted_parent(ZoomFilter *filter, obs_source_t *parent)
-{
-	obs_weak_source_t *weak = parent ? obs_source_get_weak_source(parent)
-					 : nullptr;
-	obs_weak_source_t *old;
-	{
-		std::lock_guard<std::mutex> guard(filter->wanted_lock);
-		old = filter->wanted_parent;
-		filter->wanted_parent = weak;
-		filter->wanted_parent_seen = parent;
-	}
-	obs_weak_source_release(old);
-}
-
-void follow_parent(ZoomFilter *filter)
-{
-	obs_source_t *parent = obs_filter_get_parent(filter->source);
-	if (parent == filter->wanted_parent_seen.load())
-		return;
-	set_wanted_parent(filter, parent);
-	queue_hotkey_work(filter);
-}
-
-static void release_keys_owner(ZoomFilter *filter);
-
-void zoom_filter_remove(void *data, obs_source_t *)
-{
-	auto *filter = static_cast<ZoomFilter *>(data);
-	set_wanted_parent(filter, nullptr);
-	/* at once: the filter loaded back from what it saved (OBS's undo of
-	 * its removal) may register before the work below has run */
-	release_keys_owner(filter);
-	queue_hotkey_work(filter);
-}
-
-void zoom_filter_renamed(void *data, calldata_t *cd)
-{
-	auto *filter = static_cast<ZoomFilter *>(data);
-	const char *name = calldata_string(cd, "new_name");
-	{
-		std::lock_guard<std::mutex> guard(filter->wanted_lock);
-		filter->wanted_name = name ? name : "";
-	}
-	queue_hotkey_work(filter);
-}
-
-void follow_stage_names(ZoomFilter *filter, std::vector<std::string> names)
-{
-	bool attached;
-	{
-		std::lock_guard<std::mutex> guard(filter->wanted_lock);
-		if (names == filter->wanted_stage_names)
-			return;
-		filter->wanted_stage_names = std::move(names);
-		attached = filter->wanted_parent != nullptr;
-	}
-	if (attached)
-		queue_hotkey_work(filter);
-}
 
 /* ---- registering ---------------------------------------------------- */
 
@@ -187,10 +64,15 @@ static std::string stage_number(const ZoomFilter *filter, int32_t index)
 	return number;
 }
 
-obs_hotkey_id register_filter_hotkey(ZoomFilter *filter, obs_source_t *parent,
-				     const char *key, const char *text_key,
-				     const std::string &number,
-				     obs_hotkey_func func, void *data)
+/* Registers one more hotkey of the filter on `parent`, named
+ * "tavimore.<key>" (with the filter's suffix) and described by the locale
+ * text `text_key` followed by `number` when it is not empty. */
+static obs_hotkey_id register_filter_hotkey(ZoomFilter *filter,
+					    obs_source_t *parent,
+					    const char *key,
+					    const char *text_key,
+					    const std::string &number,
+					    obs_hotkey_func func, void *data)
 {
 	return obs_hotkey_register_source(
 		parent, hotkey_name(filter->hotkey_set, key).c_str(),
@@ -420,7 +302,7 @@ static std::mutex owners_lock;
 static std::set<int64_t> held_owners;
 static int64_t last_owner = 0;
 
-static void release_keys_owner(ZoomFilter *filter)
+void release_keys_owner(ZoomFilter *filter)
 {
 	std::lock_guard<std::mutex> guard(owners_lock);
 	held_owners.erase(filter->keys_owner);
@@ -573,7 +455,7 @@ static void sync_hotkeys(ZoomFilter *filter)
 	obs_source_release(parent);
 }
 
-static void hotkey_work(void *data)
+void hotkey_work(void *data)
 {
 	auto *weak = static_cast<obs_weak_source_t *>(data);
 	obs_source_t *source = obs_weak_source_get_source(weak);
@@ -587,82 +469,4 @@ static void hotkey_work(void *data)
 		sync_hotkeys(filter);
 	}
 	obs_source_release(source);
-}
-
-static std::atomic<bool> ui_tasks{false};
-
-void note_ui_tasks()
-{
-	ui_tasks = obs_in_task_thread(OBS_TASK_UI);
-}
-
-static void hotkey_work_to_ui(void *data)
-{
-	obs_queue_task(OBS_TASK_UI, hotkey_work, data, false);
-}
-
-void queue_hotkey_work(ZoomFilter *filter)
-{
-	if (filter->hotkey_work_queued.exchange(true))
-		return;
-	void *weak = obs_source_get_weak_source(filter->source);
-	/* never waiting: OBS's UI thread may be waiting for the caller */
-	if (!ui_tasks)
-		obs_queue_task(OBS_TASK_DESTROY, hotkey_work, weak, false);
-	else if (obs_in_task_thread(OBS_TASK_UI))
-		obs_queue_task(OBS_TASK_DESTROY, hotkey_work_to_ui, weak,
-			       false);
-	else
-		obs_queue_task(OBS_TASK_UI, hotkey_work, weak, false);
-}
-
-/* ---- the callbacks ---------------------------------------------------- */
-
-void on_stage_hotkey(void *data, obs_hotkey_id, obs_hotkey_t *, bool pressed)
-{
-	auto *context = static_cast<StageHotkeyContext *>(data);
-	/* a toggle acts on the press; a hold stage on press and release */
-	press_stage_key(context->filter, context->stage_index, pressed);
-}
-
-void on_idle_hotkey(void *data, obs_hotkey_id, obs_hotkey_t *, bool pressed)
-{
-	if (pressed)
-		press_idle_key(static_cast<ZoomFilter *>(data));
-}
-
-static void set_held(ZoomFilter *filter, bool ZoomFilter::*held, bool pressed)
-{
-	{
-		std::lock_guard<std::mutex> guard(filter->lock);
-		filter->*held = pressed;
-	}
-	if (!pressed)
-		save_idle_zoom_factor(filter);
-}
-
-void on_idle_zoom_in(void *data, obs_hotkey_id, obs_hotkey_t *, bool pressed)
-{
-	set_held(static_cast<ZoomFilter *>(data), &ZoomFilter::zoom_in_held,
-		 pressed);
-}
-
-void on_idle_zoom_out(void *data, obs_hotkey_id, obs_hotkey_t *, bool pressed)
-{
-	set_held(static_cast<ZoomFilter *>(data), &ZoomFilter::zoom_out_held,
-		 pressed);
-}
-
-void save_idle_zoom_factor(ZoomFilter *filter)
-{
-	double zoom;
-	{
-		std::lock_guard<std::mutex> guard(filter->lock);
-		zoom = filter->idle.zoom_factor;
-	}
-	/* the settings object is written outside the state lock */
-	std::lock_guard<std::mutex> guard(filter->settings_lock);
-	obs_data_t *settings = obs_source_get_settings(filter->source);
-	obs_data_set_double(settings, "idle_zoom_factor", zoom);
-	obs_data_release(settings);
 }

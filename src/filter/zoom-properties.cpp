@@ -180,8 +180,8 @@ static obs_property_t *add_slider(obs_properties_t *set, const char *name,
 			text_key);
 }
 
-void add_zoom_group(obs_properties_t *props, const char *prefix,
-		    const char *label, bool with_name)
+static void add_zoom_group(obs_properties_t *props, const char *prefix,
+			   const char *label, bool with_name)
 {
 	obs_properties_t *group = obs_properties_create();
 	const TargetKeys keys = make_keys(prefix, with_name);
@@ -273,6 +273,23 @@ static void add_text_group(obs_properties_t *props, const char *group_name,
 				 OBS_GROUP_NORMAL, content);
 }
 
+static bool on_stage_count_modified(obs_properties_t *props, obs_property_t *,
+				    obs_data_t *settings)
+{
+	show_settings(props, settings);
+	return true;
+}
+
+static bool on_help_show_modified(obs_properties_t *props, obs_property_t *,
+				  obs_data_t *settings)
+{
+	obs_property_t *info = obs_properties_get(props, "help_info");
+	if (info)
+		obs_property_set_visible(info, obs_data_get_bool(settings,
+								 "help_show"));
+	return true;
+}
+
 obs_properties_t *zoom_filter_properties(void *data)
 {
 	auto *filter = static_cast<ZoomFilter *>(data);
@@ -326,21 +343,4 @@ obs_properties_t *zoom_filter_properties(void *data)
 				 obs_data_get_bool(settings, "help_show"));
 	obs_data_release(settings);
 	return props;
-}
-
-bool on_stage_count_modified(obs_properties_t *props, obs_property_t *,
-			     obs_data_t *settings)
-{
-	show_settings(props, settings);
-	return true;
-}
-
-bool on_help_show_modified(obs_properties_t *props, obs_property_t *,
-			   obs_data_t *settings)
-{
-	obs_property_t *info = obs_properties_get(props, "help_info");
-	if (info)
-		obs_property_set_visible(info, obs_data_get_bool(settings,
-								 "help_show"));
-	return true;
 }
