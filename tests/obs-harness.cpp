@@ -616,9 +616,9 @@ ZoomSnapshot snapshot_of(obs_source_t *source, KeyRead keys)
 					    OBS_INVALID_HOTKEY_ID, -1, nullptr,
 					    nullptr});
 	}
-	s.effect = f->effect != nullptr;
-	s.center_param = f->center_param != nullptr;
-	s.half_size_param = f->half_size_param != nullptr;
+	s.effect = f->renderer.effect != nullptr;
+	s.center_param = f->renderer.center_param != nullptr;
+	s.half_size_param = f->renderer.half_size_param != nullptr;
 	s.pointer = f->pointer != nullptr;
 	s.pointer_seen = s.pointer &&
 			 f->pointer->latest(s.pointer_x, s.pointer_y);
@@ -626,7 +626,7 @@ ZoomSnapshot snapshot_of(obs_source_t *source, KeyRead keys)
 	if (obs_get_video_info(&video) &&
 	    !obs_in_task_thread(OBS_TASK_GRAPHICS))
 		return s;
-	s.input = f->input != nullptr;
+	s.input = f->renderer.input != nullptr;
 	s.tracking_shown = f->tracking_shown;
 	s.face = f->face != nullptr;
 	if (s.face) {
@@ -671,7 +671,7 @@ void set_face_gate(obs_source_t *filter, std::shared_ptr<FaceGate> gate)
 
 gs_effect_t *swap_effect(obs_source_t *filter, gs_effect_t *effect)
 {
-	std::swap(zoom_data(filter)->effect, effect);
+	std::swap(zoom_data(filter)->renderer.effect, effect);
 	return effect;
 }
 

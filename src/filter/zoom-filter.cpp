@@ -6,8 +6,6 @@
 #include <cstring>
 #include <new>
 
-#include "core/plugin-support.hpp"
-
 static const char *zoom_filter_get_name(void *)
 {
 	return obs_module_text("Tavimore.FilterNameFree");
@@ -30,33 +28,7 @@ static void *zoom_filter_create(obs_data_t *settings, obs_source_t *source)
 	signal_handler_connect(obs_source_get_signal_handler(source), "rename",
 			       zoom_filter_renamed, filter);
 
-	char *path =
-		obs_find_module_file(obs_current_module(), "zoom-crop.effect");
-	obs_enter_graphics();
-	filter->effect = gs_effect_create_from_file(path, nullptr);
-	obs_leave_graphics();
-	bfree(path);
-
-	if (filter->effect) {
-		filter->center_param =
-			gs_effect_get_param_by_name(filter->effect, "center");
-		filter->half_size_param = gs_effect_get_param_by_name(
-			filter->effect, "half_size");
-		filter->multiplier_param = gs_effect_get_param_by_name(
-			filter->effect, "multiplier");
-		filter->image_param =
-			gs_effect_get_param_by_name(filter->effect, "image");
-		const char *names[] = {"Draw", "DrawMultiply", "DrawTonemap",
-				       "DrawMultiplyTonemap"};
-		for (int i = 0; i < 4; i++)
-			filter->techniques[i] = gs_effect_get_technique(
-				filter->effect, names[i]);
-		filter->parent_technique =
-			gs_effect_get_technique(filter->effect, "DrawParent");
-	} else {
-		log_message(LOG_ERROR, "failed to load zoom-crop.effect");
-	}
-
+	filter->renderer.load();
 	zoom_filter_update(filter, settings);
 
 	/* The filter starts at rest on the idle zoom. An idle zoom that is not
@@ -84,11 +56,7 @@ static void zoom_filter_destroy(void *data)
 	obs_weak_source_release(filter->wanted_parent);
 	close_face_tracker(filter);
 
-	obs_enter_graphics();
-	if (filter->effect)
-		gs_effect_destroy(filter->effect);
-	gs_texrender_destroy(filter->input);
-	obs_leave_graphics();
+	filter->renderer.unload();
 
 	delete filter;
 }

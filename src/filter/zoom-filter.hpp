@@ -30,8 +30,13 @@ struct StageHotkeyContext {
 	obs_hotkey_id hotkey_id = OBS_INVALID_HOTKEY_ID;
 };
 
-struct ZoomFilter {
-	obs_source_t *source = nullptr;
+/*
+ * The renderer (zoom-render.cpp): the effect, its parameters and
+ * techniques, and the texture of the input. Loaded by create, freed by
+ * destroy and used by render, only inside the graphics context, which is
+ * its lock.
+ */
+struct ZoomRenderer {
 	gs_effect_t *effect = nullptr;
 	gs_eparam_t *center_param = nullptr;
 	gs_eparam_t *half_size_param = nullptr;
@@ -52,6 +57,15 @@ struct ZoomFilter {
 	uint64_t input_frame_time = 0;
 	int input_rect[4] = {};
 	gs_color_space input_space = GS_CS_SRGB;
+
+	/* Loads the effect; false (logged) when it cannot. */
+	bool load();
+	void unload();
+};
+
+struct ZoomFilter {
+	obs_source_t *source = nullptr;
+	ZoomRenderer renderer;
 
 	ZoomStage idle;
 	/* the stage list: sized by update, read by the frame (graphics thread) */

@@ -11,6 +11,7 @@
  */
 #include "filter/zoom-filter.hpp"
 #include "core/zoom-core.hpp"
+#include "core/plugin-support.hpp"
 
 #include <graphics/matrix4.h>
 
@@ -41,6 +42,9 @@ static bool is_sdr(gs_color_space space)
 }
 
 enum Technique { DRAW, DRAW_MULTIPLY, DRAW_TONEMAP, DRAW_MULTIPLY_TONEMAP };
+/* the effect's technique for each, in that order */
+static const char *const TECHNIQUE_NAMES[] = {
+	"Draw", "DrawMultiply", "DrawTonemap", "DrawMultiplyTonemap"};
 
 struct Conversion {
 	Technique technique;
@@ -61,6 +65,38 @@ static Conversion conversion(gs_color_space from, gs_color_space to)
 	if (from == GS_CS_709_EXTENDED && is_sdr(to))
 		return {DRAW_TONEMAP, 1.0f};
 	return {DRAW, 1.0f};
+}
+
+bool ZoomRenderer::load()
+{
+	char *path =
+		obs_find_module_file(obs_current_module(), "zoom-crop.effect");
+	obs_enter_graphics();
+	effect = gs_effect_create_from_file(path, nullptr);
+	obs_leave_graphics();
+	bfree(path);
+	if (!effect) {
+		log_message(LOG_ERROR, "failed to load zoom-crop.effect");
+		return false;
+	}
+	center_param = gs_effect_get_param_by_name(effect, "center");
+	half_size_param = gs_effect_get_param_by_name(effect, "half_size");
+	multiplier_param = gs_effect_get_param_by_name(effect, "multiplier");
+	image_param = gs_effect_get_param_by_name(effect, "image");
+	for (int i = 0; i < 4; i++)
+		techniques[i] =
+			gs_effect_get_technique(effect, TECHNIQUE_NAMES[i]);
+	parent_technique = gs_effect_get_technique(effect, "DrawParent");
+	return true;
+}
+
+void ZoomRenderer::unload()
+{
+	obs_enter_graphics();
+	if (effect)
+		gs_effect_destroy(effect);
+	gs_texrender_destroy(input);
+	obs_leave_graphics();
 }
 
 gs_color_space zoom_filter_color_space(void *data, size_t count,
@@ -92,28 +128,32 @@ static gs_texture_t *draw_input(ZoomFilter *filter, obs_source_t *target,
 {
 	const uint64_t frame_time = obs_get_video_frame_time();
 	const int bounds[4] = {rect.x0, rect.y0, rect.x1, rect.y1};
-	if (filter->input && filter->input_frame_time == frame_time &&
-	    filter->input_space == space &&
-	    std::equal(bounds, bounds + 4, filter->input_rect)) {
-		gs_texture_t *texture = gs_texrender_get_texture(filter->input);
+	if (filter->renderer.input &&
+	    filter->renderer.input_frame_time == frame_time &&
+	    filter->renderer.input_space == space &&
+	    std::equal(bounds, bounds + 4, filter->renderer.input_rect)) {
+		gs_texture_t *texture =
+			gs_texrender_get_texture(filter->renderer.input);
 		if (texture)
 			return texture;
 	}
-	filter->input_frame_time = frame_time;
-	filter->input_space = space;
-	std::copy(bounds, bounds + 4, filter->input_rect);
+	filter->renderer.input_frame_time = frame_time;
+	filter->renderer.input_space = space;
+	std::copy(bounds, bounds + 4, filter->renderer.input_rect);
 
 	const gs_color_format format = gs_get_format_from_space(space);
-	if (filter->input && gs_texrender_get_format(filter->input) != format) {
-		gs_texrender_destroy(filter->input);
-		filter->input = nullptr;
+	if (filter->renderer.input &&
+	    gs_texrender_get_format(filter->renderer.input) != format) {
+		gs_texrender_destroy(filter->renderer.input);
+		filter->renderer.input = nullptr;
 	}
-	if (!filter->input)
-		filter->input = gs_texrender_create(format, GS_ZS_NONE);
+	if (!filter->renderer.input)
+		filter->renderer.input =
+			gs_texrender_create(format, GS_ZS_NONE);
 
-	gs_texrender_reset(filter->input);
+	gs_texrender_reset(filter->renderer.input);
 	if (!gs_texrender_begin_with_color_space(
-		    filter->input, uint32_t(rect.x1 - rect.x0),
+		    filter->renderer.input, uint32_t(rect.x1 - rect.x0),
 		    uint32_t(rect.y1 - rect.y0), space))
 		return nullptr;
 	gs_blend_state_push();
@@ -134,8 +174,8 @@ static gs_texture_t *draw_input(ZoomFilter *filter, obs_source_t *target,
 	else
 		obs_source_video_render(target);
 	gs_blend_state_pop();
-	gs_texrender_end(filter->input);
-	return gs_texrender_get_texture(filter->input);
+	gs_texrender_end(filter->renderer.input);
+	return gs_texrender_get_texture(filter->renderer.input);
 }
 
 /*
@@ -189,7 +229,7 @@ static bool draws_directly(const ZoomFilter *filter, obs_source_t *target,
 			   const CropWindow &window, uint32_t width,
 			   uint32_t height)
 {
-	if (!filter->parent_technique || target != parent)
+	if (!filter->renderer.parent_technique || target != parent)
 		return false;
 	if (std::max(width, height) * (0.5 / window.half_size) >
 	    MAX_STRAIGHT_EXTENT)
@@ -237,14 +277,14 @@ static void draw_parent(ZoomFilter *filter, obs_source_t *parent,
 	 * with the effect libobs hands it, gets the whole frame from it */
 	vec2 whole;
 	vec2_set(&whole, 0.5f, 0.5f);
-	gs_effect_set_vec2(filter->center_param, &whole);
-	gs_effect_set_vec2(filter->half_size_param, &whole);
-	filter->drawing_parent = true;
+	gs_effect_set_vec2(filter->renderer.center_param, &whole);
+	gs_effect_set_vec2(filter->renderer.half_size_param, &whole);
+	filter->renderer.drawing_parent = true;
 	if (obs_source_get_output_flags(parent) & OBS_SOURCE_CUSTOM_DRAW) {
 		/* it draws with effects of its own */
 		obs_source_video_render(parent);
 	} else {
-		gs_technique_t *technique = filter->parent_technique;
+		gs_technique_t *technique = filter->renderer.parent_technique;
 		const size_t passes = gs_technique_begin(technique);
 		for (size_t i = 0; i < passes; i++) {
 			gs_technique_begin_pass(technique, i);
@@ -255,7 +295,7 @@ static void draw_parent(ZoomFilter *filter, obs_source_t *parent,
 		}
 		gs_technique_end(technique);
 	}
-	filter->drawing_parent = false;
+	filter->renderer.drawing_parent = false;
 	gs_blend_state_pop();
 	gs_set_linear_srgb(previous_linear);
 	gs_matrix_pop();
@@ -275,20 +315,20 @@ struct FaceLook {
 	{
 		if (!filter->face)
 			return;
-		filter->drawing_parent = true;
+		filter->renderer.drawing_parent = true;
 		filter->face->frame(target, parent, width, height);
-		filter->drawing_parent = false;
+		filter->renderer.drawing_parent = false;
 	}
 };
 
 void zoom_filter_render(void *data, gs_effect_t *)
 {
 	auto *filter = static_cast<ZoomFilter *>(data);
-	if (filter->drawing_parent)
+	if (filter->renderer.drawing_parent)
 		return;
 
 	obs_source_t *parent = obs_filter_get_parent(filter->source);
-	if (!filter->effect) {
+	if (!filter->renderer.effect) {
 		/* libobs's pass-through reads the parent without checking it;
 		 * with no parent there is nothing to pass through */
 		if (parent)
@@ -344,17 +384,19 @@ void zoom_filter_render(void *data, gs_effect_t *)
 	vec2_set(&half_size, window.half_size * width / w,
 		 window.half_size * height / h);
 	const Conversion convert = conversion(space, gs_get_color_space());
-	gs_effect_set_vec2(filter->center_param, &center);
-	gs_effect_set_vec2(filter->half_size_param, &half_size);
-	gs_effect_set_float(filter->multiplier_param, convert.multiplier);
+	gs_effect_set_vec2(filter->renderer.center_param, &center);
+	gs_effect_set_vec2(filter->renderer.half_size_param, &half_size);
+	gs_effect_set_float(filter->renderer.multiplier_param,
+			    convert.multiplier);
 	/* sampled in linear light, written back through an sRGB framebuffer */
-	gs_effect_set_texture_srgb(filter->image_param, texture);
+	gs_effect_set_texture_srgb(filter->renderer.image_param, texture);
 
 	const bool previous_srgb = gs_framebuffer_srgb_enabled();
 	gs_enable_framebuffer_srgb(true);
 	gs_blend_state_push();
 	gs_blend_function(GS_BLEND_ONE, GS_BLEND_INVSRCALPHA);
-	gs_technique_t *technique = filter->techniques[convert.technique];
+	gs_technique_t *technique =
+		filter->renderer.techniques[convert.technique];
 	const size_t passes = gs_technique_begin(technique);
 	for (size_t i = 0; i < passes; i++) {
 		gs_technique_begin_pass(technique, i);
