@@ -120,30 +120,14 @@ struct ZoomFilter {
 	std::atomic<bool> hotkey_work_queued{false};
 
 	/*
-	 * Shared with the hotkey callbacks, which run on libobs's hotkey
-	 * thread: they write active_stage, transition_start_zoom,
-	 * transition_progress and the two held flags, and read current_zoom
-	 * and idle.zoom_factor, which the frame writes. Every access to these
-	 * (and every write of idle.zoom_factor) holds `lock`, so a frame never
-	 * sees half of a stage press. The lock is never held while calling a
-	 * libobs hotkey function: libobs calls our callbacks under its own
-	 * hotkey mutex.
-	 *
-	 * Requests from obs-websocket's threads take the same lock. They also
-	 * read the stage list, so the graphics thread holds `lock` while it
-	 * resizes `stages` or writes a stage's values; its own reads of them
-	 * need no lock.
-	 *
-	 * `event_lock` puts the changes of target in order with their events
-	 * (zoom-control.cpp): a change takes it before `lock` and keeps it
-	 * until its StageChanged has been handed to obs-websocket, so events
-	 * go out in the order of the changes. Lock order:
-	 *   event_lock  ->  lock
-	 * With `event_lock` held nothing waits for another thread: handing an
-	 * event to obs-websocket (5.1) only turns it into JSON and queues it
-	 * on its thread pool, under short locks of its own that it never holds
-	 * while calling a module. `lock` is still never held while calling
-	 * out.
+	 * The selection and what is shown, under `lock`, so that a frame never
+	 * sees half of a stage press: the hotkey callbacks and requests choose
+	 * the target and start its transition, the frame writes the zoom and
+	 * the centres (render reads them inside the graphics context). The
+	 * graphics thread also holds it while it resizes `stages` or writes a
+	 * stage's values, which requests read. `event_lock` keeps each change
+	 * of target in order with its StageChanged (zoom-control.cpp). Which
+	 * thread takes which, in what order: RELIABILITY.md's thread map.
 	 */
 	std::mutex event_lock;
 	std::mutex lock;
