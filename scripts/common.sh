@@ -36,6 +36,10 @@ BUILD_DEPS=(ca-certificates cmake make g++ pkg-config libobs-dev libx11-dev libp
 	libxcb1-dev libxcb-randr0-dev libxcb-xinerama0-dev libxcb-xinput-dev libxtst-dev
 	libdlib-dev)
 
+# ctest_passed LOG: how many tests ctest ran, from the summary in its LOG
+# ("100% tests passed, 0 tests failed out of N"; a failure stops earlier)
+ctest_passed() { sed -n 's/.*tests failed out of \([0-9]*\).*/\1/p' "$1"; }
+
 # check DESCRIPTION COMMAND... : runs one check of a test script, says ok or
 # FAILED, and counts the failures in $failures
 failures=0

@@ -19,7 +19,7 @@ cmake --build build/test -j2
 ctest_log=$(mktemp)
 trap 'rm -f "$ctest_log"' EXIT
 (cd build/test && ctest --output-on-failure) | tee "$ctest_log"
-passed=$(sed -n 's/.*tests failed out of \([0-9]*\).*/\1/p' "$ctest_log")
+passed=$(ctest_passed "$ctest_log")
 rm -f "$ctest_log"
 
 # What passed, per libobs: a step that runs its tests in another libobs adds

@@ -8,7 +8,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 multiarch=$(gcc -print-multiarch)
 
-check() {
+check_installed() {
 	local module=$1 data=$2
 	for f in "$module" "$data/zoom-crop.effect" "$data/locale/en-US.ini"; do
 		[ -f "$f" ] || { echo "missing after install: $f"; exit 1; }
@@ -20,7 +20,7 @@ check() {
 
 echo "-- system layout"
 cmake --install "$build" --prefix "$work/system" >/dev/null
-check "$work/system/lib/$multiarch/obs-plugins/tavimore-free.so" \
+check_installed "$work/system/lib/$multiarch/obs-plugins/tavimore-free.so" \
 	"$work/system/share/obs/obs-plugins/tavimore-free"
 
 echo "-- per-user layout"
@@ -30,5 +30,5 @@ HOME="$work/home" XDG_CONFIG_HOME= cmake -S . -B "$work/user-build" \
 cmake --build "$work/user-build" -j2 >/dev/null
 cmake --install "$work/user-build" >/dev/null
 plugin="$work/home/.config/obs-studio/plugins/tavimore-free"
-check "$plugin/bin/64bit/tavimore-free.so" "$plugin/data"
+check_installed "$plugin/bin/64bit/tavimore-free.so" "$plugin/data"
 echo "install: both layouts load"

@@ -41,14 +41,13 @@ at() { echo "-- $* (at $((SECONDS - started)) s)"; }
 display() { xvfb-run -a -s "-screen 0 1280x720x24 -nolisten tcp" "$@"; }
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
-count() { sed -n 's/.*tests failed out of \([0-9]*\).*/\1/p' "$log"; }
 tally() { [ -z "${TAVIMORE_TALLY:-}" ] || printf '%s\t%s\n' "$1" "$2" >>"$TAVIMORE_TALLY"; }
 
 at "OpenGL, $(wine --version) (Debian 12)"
 display scripts/windows/wine-run.sh
 (cd "$build" && display ctest --output-on-failure --timeout 300 -j2) | tee "$log"
 [ "${PIPESTATUS[0]}" -eq 0 ] || exit 1
-opengl=$(count)
+opengl=$(ctest_passed "$log")
 at "the DLL from the zip, loaded from OBS's folder, on OpenGL"
 TAVIMORE_WINDOWS_HOST=$folder display scripts/windows/wine-run.sh "$PWD/$build/tests/obs-folder-tests.exe" --gtest_brief=1
 opengl=$((opengl + 1))
@@ -62,13 +61,7 @@ at "the Debian 13 root with Wine 10"
 root=$PWD/build/windows/trixie
 bash scripts/windows/trixie.sh make "$root"
 at "Direct3D 11, Wine 10 in the Debian 13 root"
-display bash scripts/windows/trixie.sh run "$root" env TAVIMORE_TEST_GRAPHICS=libobs-d3d11 bash -c '
-	set -e
-	scripts/windows/wine-run.sh
-	(cd "$1" && ctest --output-on-failure --timeout 300 -j2 -L render) | tee "$2"
-	[ "${PIPESTATUS[0]}" -eq 0 ]
-	echo "-- the DLL from the zip, loaded from OBS'"'"'s folder, on Direct3D 11 (at $(($(date +%s) - $4)) s)"
-	TAVIMORE_WINDOWS_HOST=$3 scripts/windows/wine-run.sh "$PWD/$1/tests/obs-folder-tests.exe" --gtest_brief=1
-' windows "$build" "$log" "$folder" "$(($(date +%s) - SECONDS + started))"
-tally "libobs $libobs (Windows, Wine 10, Direct3D 11)" "$(($(count) + 1))"
+display bash scripts/windows/trixie.sh run "$root" env TAVIMORE_TEST_GRAPHICS=libobs-d3d11 \
+	bash scripts/windows/d3d11-suites.sh "$build" "$log" "$folder" "$(($(date +%s) - SECONDS + started))"
+tally "libobs $libobs (Windows, Wine 10, Direct3D 11)" "$(($(ctest_passed "$log") + 1))"
 echo "windows: $((SECONDS - started)) s in all"

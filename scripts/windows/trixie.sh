@@ -33,13 +33,19 @@ bind_read_only() { # bind_read_only SOURCE TARGET
 	mount -o remount,bind,ro "$2"
 }
 
-mount_all() {
-	local root=$1 dir
+# what any command inside the root needs: proc, sys and the devices
+mount_system() {
+	local root=$1
 	mount_at -t proc proc "$root/proc"
 	mount_at -t sysfs sys "$root/sys"
 	bind_read_only /dev "$root/dev"
 	mount_at -t devpts -o newinstance,ptmxmode=0666 devpts "$root/dev/pts"
 	mount_at -t tmpfs shm "$root/dev/shm"
+}
+
+mount_all() {
+	local root=$1 dir
+	mount_system "$root"
 	IFS=: read -r -a binds <<<"${TAVIMORE_TRIXIE_BIND:-}"
 	for dir in "$repo" "${binds[@]}"; do
 		[ -n "$dir" ] && bind_read_only "$dir" "$root$dir"
@@ -72,11 +78,7 @@ make_root() {
 	printf '#!/bin/sh\nexit 101\n' >"$root.new/usr/sbin/policy-rc.d"
 	chmod +x "$root.new/usr/sbin/policy-rc.d"
 	(
-		mount_at -t proc proc "$root.new/proc"
-		mount_at -t sysfs sys "$root.new/sys"
-		bind_read_only /dev "$root.new/dev"
-		mount_at -t devpts -o newinstance,ptmxmode=0666 devpts "$root.new/dev/pts"
-		mount_at -t tmpfs shm "$root.new/dev/shm"
+		mount_system "$root.new"
 		trap unmount_all EXIT
 		cp /etc/resolv.conf "$root.new/etc/resolv.conf"
 		chroot "$root.new" apt-get update -q >>"$root.log" 2>&1
