@@ -61,36 +61,37 @@ TEST(Progress, ADurationOfZeroOrLessOrNotANumberRunsAtAThousandPerSecond)
 TEST(Easing, CurvesMatchTheirFormulas)
 {
 	struct Case {
-		int kind;
+		Easing kind;
 		double x, expected;
 	} cases[] = {
-		{EASING_EASE_IN_OUT, 0.25, 0.0625},
-		{EASING_EASE_IN_OUT, 0.5, 0.5},
-		{EASING_EASE_IN_OUT, 0.75, 0.9375},
-		{EASING_EASE_OUT, 0.25, 0.578125},
-		{EASING_EASE_OUT, 0.5, 0.875},
-		{EASING_EASE_OUT, 0.75, 0.984375},
-		{EASING_LINEAR, 0.3, 0.3},
-		{7, 0.3, 0.3},
-		{-1, 0.6, 0.6},
+		{Easing::EaseInOut, 0.25, 0.0625},
+		{Easing::EaseInOut, 0.5, 0.5},
+		{Easing::EaseInOut, 0.75, 0.9375},
+		{Easing::EaseOut, 0.25, 0.578125},
+		{Easing::EaseOut, 0.5, 0.875},
+		{Easing::EaseOut, 0.75, 0.984375},
+		{Easing::Linear, 0.3, 0.3},
+		{Easing(7), 0.3, 0.3},
+		{Easing(-1), 0.6, 0.6},
 	};
 	for (const Case &c : cases)
 		EXPECT_DOUBLE_EQ(apply_easing(c.x, c.kind), c.expected)
-			<< "kind " << c.kind << " at " << c.x;
+			<< "kind " << int(c.kind) << " at " << c.x;
 }
 
 TEST(Easing, EveryCurveRunsFromExactlyZeroToExactlyOneAndRises)
 {
-	for (int kind : {0, 1, 2, 42}) {
-		EXPECT_EQ(apply_easing(0.0, kind), 0.0) << kind;
-		EXPECT_EQ(apply_easing(1.0, kind), 1.0) << kind;
-		EXPECT_EQ(apply_easing(-0.5, kind), 0.0) << kind;
-		EXPECT_EQ(apply_easing(1.5, kind), 1.0) << kind;
-		EXPECT_EQ(apply_easing(NAN_VALUE, kind), 0.0) << kind;
+	for (int n : {0, 1, 2, 42}) {
+		const Easing kind = Easing(n);
+		EXPECT_EQ(apply_easing(0.0, kind), 0.0) << n;
+		EXPECT_EQ(apply_easing(1.0, kind), 1.0) << n;
+		EXPECT_EQ(apply_easing(-0.5, kind), 0.0) << n;
+		EXPECT_EQ(apply_easing(1.5, kind), 1.0) << n;
+		EXPECT_EQ(apply_easing(NAN_VALUE, kind), 0.0) << n;
 		double previous = 0.0;
 		for (int i = 1; i <= 1000; i++) {
 			const double e = apply_easing(i / 1000.0, kind);
-			EXPECT_GE(e, previous) << kind << " at " << i;
+			EXPECT_GE(e, previous) << n << " at " << i;
 			previous = e;
 		}
 	}
@@ -98,21 +99,21 @@ TEST(Easing, EveryCurveRunsFromExactlyZeroToExactlyOneAndRises)
 
 TEST(Easing, ZoomingInUsesTheInCurveAndEverythingElseTheOutCurve)
 {
-	EXPECT_EQ(easing_for(3.0, 1.5, 10, 20), 10);
-	EXPECT_EQ(easing_for(1.5, 3.0, 10, 20), 20);
-	EXPECT_EQ(easing_for(2.0, 2.0, 10, 20), 20);
+	const Easing in = Easing(10), out = Easing(20);
+	EXPECT_EQ(easing_for(3.0, 1.5, in, out), in);
+	EXPECT_EQ(easing_for(1.5, 3.0, in, out), out);
+	EXPECT_EQ(easing_for(2.0, 2.0, in, out), out);
 }
 
 TEST(ShownZoom, FollowsTheEasedProgressBetweenStartAndTarget)
 {
-	EXPECT_DOUBLE_EQ(shown_zoom(1.0, 2.0, 0.25, EASING_EASE_IN_OUT),
-			 1.0625);
-	EXPECT_DOUBLE_EQ(shown_zoom(1.0, 2.0, 0.5, EASING_EASE_IN_OUT), 1.5);
-	EXPECT_EQ(shown_zoom(2.0, 2.0, 0.5, EASING_EASE_OUT), 2.0);
-	EXPECT_EQ(shown_zoom(1.0, 3.7, 1.0, EASING_EASE_OUT), 3.7);
-	EXPECT_EQ(shown_zoom(3.0, 1.2, 0.0, EASING_LINEAR), 3.0);
+	EXPECT_DOUBLE_EQ(shown_zoom(1.0, 2.0, 0.25, Easing::EaseInOut), 1.0625);
+	EXPECT_DOUBLE_EQ(shown_zoom(1.0, 2.0, 0.5, Easing::EaseInOut), 1.5);
+	EXPECT_EQ(shown_zoom(2.0, 2.0, 0.5, Easing::EaseOut), 2.0);
+	EXPECT_EQ(shown_zoom(1.0, 3.7, 1.0, Easing::EaseOut), 3.7);
+	EXPECT_EQ(shown_zoom(3.0, 1.2, 0.0, Easing::Linear), 3.0);
 	/* a target below 1 is eased to like any other value */
-	EXPECT_DOUBLE_EQ(shown_zoom(1.0, 0.5, 0.5, EASING_LINEAR), 0.75);
+	EXPECT_DOUBLE_EQ(shown_zoom(1.0, 0.5, 0.5, Easing::Linear), 0.75);
 }
 
 TEST(ShownZoom, ATargetThatIsNotFiniteShowsTheWholeFrame)
@@ -120,7 +121,7 @@ TEST(ShownZoom, ATargetThatIsNotFiniteShowsTheWholeFrame)
 	for (double target : {NAN_VALUE, INF, -INF})
 		for (double progress : {0.0, 0.5, 1.0})
 			EXPECT_EQ(shown_zoom(2.0, target, progress,
-					     EASING_EASE_IN_OUT),
+					     Easing::EaseInOut),
 				  1.0)
 				<< target << " at " << progress;
 }
@@ -159,15 +160,15 @@ TEST(Smoothing, IsAnExponentialGlideIndependentOfTheFrameRate)
 
 	double c = 0.5;
 	for (int i = 0; i < 60; i++)
-		c = smooth_centre(c, 0.8, smoothing_keep(FRAME_60, 0.6));
+		c = smooth_center(c, 0.8, smoothing_keep(FRAME_60, 0.6));
 	EXPECT_NEAR(c, 0.7868, 1e-4);
 
 	/* one second in 30 frames or in 120 ends at the same place */
 	double slow = 0.5, fast = 0.5;
 	for (int i = 0; i < 30; i++)
-		slow = smooth_centre(slow, 0.8, smoothing_keep(1.0 / 30, 0.6));
+		slow = smooth_center(slow, 0.8, smoothing_keep(1.0 / 30, 0.6));
 	for (int i = 0; i < 120; i++)
-		fast = smooth_centre(fast, 0.8, smoothing_keep(1.0 / 120, 0.6));
+		fast = smooth_center(fast, 0.8, smoothing_keep(1.0 / 120, 0.6));
 	EXPECT_NEAR(slow, fast, 1e-12);
 }
 
@@ -180,12 +181,12 @@ TEST(Smoothing, TheTimeConstantHasAFloor)
 
 TEST(Smoothing, TheShownCentreNeverBecomesNonFiniteAndRecovers)
 {
-	EXPECT_EQ(smooth_centre(0.3, NAN_VALUE, 0.5), 0.3);
-	EXPECT_EQ(smooth_centre(0.3, INF, 0.5), 0.3);
-	EXPECT_EQ(smooth_centre(NAN_VALUE, NAN_VALUE, 0.5), 0.5);
-	EXPECT_EQ(smooth_centre(NAN_VALUE, 0.7, 0.5), 0.7);
-	EXPECT_EQ(smooth_centre(0.3, 0.7, 1.0), 0.3);
-	EXPECT_DOUBLE_EQ(smooth_centre(0.3, 0.7, 0.5), 0.5);
+	EXPECT_EQ(smooth_center(0.3, NAN_VALUE, 0.5), 0.3);
+	EXPECT_EQ(smooth_center(0.3, INF, 0.5), 0.3);
+	EXPECT_EQ(smooth_center(NAN_VALUE, NAN_VALUE, 0.5), 0.5);
+	EXPECT_EQ(smooth_center(NAN_VALUE, 0.7, 0.5), 0.7);
+	EXPECT_EQ(smooth_center(0.3, 0.7, 1.0), 0.3);
+	EXPECT_DOUBLE_EQ(smooth_center(0.3, 0.7, 0.5), 0.5);
 }
 
 /* ---- crop window ---- */
@@ -469,7 +470,7 @@ TEST(Tracking, TheDeadZoneHoldsInsideItsBoxAndFollowsByTheOvershoot)
 		{0.4, 0.9, NAN_VALUE, 0.25, 0.5},  /* a broken window: all */
 	};
 	for (const Case &c : cases)
-		EXPECT_DOUBLE_EQ(dead_zone_centre(c.wanted, c.pointer, c.half,
+		EXPECT_DOUBLE_EQ(dead_zone_center(c.wanted, c.pointer, c.half,
 						  c.zone),
 				 c.want)
 			<< c.wanted << " " << c.pointer << " " << c.half << " "

@@ -185,7 +185,7 @@ TEST(ExtremeSettings, AZoomFarAboveTheTargetRestsOnTheTargetItself)
 	/* (1 - start) + start is 2, not 1, for start = 2^53 + 2 */
 	const double start = 9007199254740994.0;
 	ASSERT_EQ((1.0 - start) + start, 2.0);
-	EXPECT_EQ(shown_zoom(start, 1.0, 1.0, EASING_EASE_IN_OUT), 1.0);
+	EXPECT_EQ(shown_zoom(start, 1.0, 1.0, Easing::EaseInOut), 1.0);
 
 	obs_source_t *source = create_pattern_source("source");
 	obs_data_t *settings = obs_data_create();

@@ -77,7 +77,7 @@ struct FrameCheck {
 	void check()
 	{
 		double zoom, start, progress, target;
-		int kind;
+		Easing kind;
 		{
 			const ZoomSnapshot f =
 				snapshot_of(filter, KeyRead::Skipped);

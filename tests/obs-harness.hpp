@@ -120,7 +120,8 @@ struct ZoomSnapshot {
 	/* the settings as update read them */
 	ZoomStage idle;
 	std::vector<ZoomStage> stages;
-	int32_t stage_count, easing_in, easing_out;
+	int32_t stage_count;
+	Easing easing_in, easing_out;
 	double tracking_smoothing, tracking_dead_zone;
 	TrackingSubject tracking_subject;
 	/* the selection, the transition and what is shown */

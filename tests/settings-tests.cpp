@@ -91,8 +91,8 @@ TEST(Update, EmptySettingsGiveTheDefaults)
 	EXPECT_EQ(f->idle.center_y, 0.5);
 	EXPECT_EQ(f->idle.duration, 0.5);
 	EXPECT_EQ(f->idle.name, "");
-	EXPECT_EQ(f->easing_in, 1);
-	EXPECT_EQ(f->easing_out, 1);
+	EXPECT_EQ(f->easing_in, Easing::EaseInOut);
+	EXPECT_EQ(f->easing_out, Easing::EaseInOut);
 	EXPECT_EQ(f->tracking_smoothing, 0.6);
 	EXPECT_EQ(f->tracking_dead_zone, 0.25);
 	EXPECT_EQ(f->stage_count, 1);
@@ -258,7 +258,7 @@ TEST(Update, StoresValuesAsTheyAreWithoutValidation)
 		     "stage_2_zoom_factor": 0.25, "idle_duration": -1.0,
 		     "stage_1_name": "", "stage_2_center_tracking": true})");
 
-	EXPECT_EQ(f->easing_in, 7);
+	EXPECT_EQ(f->easing_in, Easing(7));
 	EXPECT_EQ(f->stages[1].zoom_factor, 0.25);
 	EXPECT_EQ(f->idle.duration, -1.0);
 	EXPECT_EQ(f->stages[0].name, "");

@@ -4,17 +4,17 @@
 #include <cfloat>
 #include <cmath>
 
-double apply_easing(double x, int kind)
+double apply_easing(double x, Easing kind)
 {
 	x = x > 0.0 ? x : 0.0;
 	x = x < 1.0 ? x : 1.0;
 
 	switch (kind) {
-	case EASING_EASE_IN_OUT:
+	case Easing::EaseInOut:
 		if (x < 0.5)
 			return 4.0 * x * x * x;
 		return 1.0 - std::pow(2.0 - 2.0 * x, 3.0) * 0.5;
-	case EASING_EASE_OUT:
+	case Easing::EaseOut:
 		return 1.0 - std::pow(1.0 - x, 3.0);
 	default:
 		return x;
@@ -45,14 +45,14 @@ double advance_progress(double progress, double dt, double duration)
 	return p < 1.0 ? p : 1.0;
 }
 
-int easing_for(double target_zoom, double start_zoom, int easing_in,
-	       int easing_out)
+Easing easing_for(double target_zoom, double start_zoom, Easing easing_in,
+		  Easing easing_out)
 {
 	return target_zoom > start_zoom ? easing_in : easing_out;
 }
 
 double shown_zoom(double start_zoom, double target_zoom, double progress,
-		  int kind)
+		  Easing kind)
 {
 	const double e = apply_easing(progress, kind);
 	/* At the end of a transition the shown zoom is the target itself:
@@ -74,7 +74,7 @@ double smoothing_keep(double dt, double smoothing)
 	return std::exp(-dt / tau);
 }
 
-double smooth_centre(double current, double target, double keep)
+double smooth_center(double current, double target, double keep)
 {
 	if (!std::isfinite(target))
 		return std::isfinite(current) ? current : 0.5;
@@ -84,7 +84,7 @@ double smooth_centre(double current, double target, double keep)
 	return std::isfinite(next) ? next : current;
 }
 
-static double clamp_centre(double c, double h)
+static double clamp_center(double c, double h)
 {
 	if (!std::isfinite(c))
 		c = 0.5;
@@ -106,8 +106,8 @@ CropWindow crop_window(double zoom, double center_x, double center_y)
 	const double h = window_half_size(zoom);
 
 	CropWindow window;
-	window.center_x = static_cast<float>(clamp_centre(center_x, h));
-	window.center_y = static_cast<float>(clamp_centre(center_y, h));
+	window.center_x = static_cast<float>(clamp_center(center_x, h));
+	window.center_y = static_cast<float>(clamp_center(center_y, h));
 	/* a finite but enormous zoom must not round the window away to nothing */
 	const float half = static_cast<float>(h);
 	window.half_size = half >= FLT_MIN ? half : FLT_MIN;
@@ -211,7 +211,7 @@ double clamp_dead_zone(double dead_zone)
 	return dead_zone < DEAD_ZONE_MAX ? dead_zone : DEAD_ZONE_MAX;
 }
 
-double dead_zone_centre(double wanted, double pointer, double half_size,
+double dead_zone_center(double wanted, double pointer, double half_size,
 			double dead_zone)
 {
 	if (!std::isfinite(pointer))

@@ -19,13 +19,9 @@ struct ZoomStage {
 	bool hold = false;     /* stages only: shown while its key is held */
 };
 
-/* Easing curve kinds as stored in "easing_in" and "easing_out". Any other
- * value acts as Linear. */
-enum EasingKind : int {
-	EASING_LINEAR = 0,
-	EASING_EASE_IN_OUT = 1,
-	EASING_EASE_OUT = 2,
-};
+/* Easing curves as stored in "easing_in" and "easing_out". Any other value
+ * acts as Linear. */
+enum class Easing : int { Linear = 0, EaseInOut = 1, EaseOut = 2 };
 
 /* Idle zoom hold keys change the idle zoom at this rate, within these bounds. */
 constexpr double IDLE_HOLD_RATE = 0.6;
@@ -37,7 +33,7 @@ constexpr uint32_t CAPTURE_CHECK_FRAMES = 30;
 constexpr double INSTANT_PROGRESS_RATE = 1000.0;
 
 /* Eases x (clamped to [0, 1]) with the given curve; 0 maps to 0, 1 to 1. */
-double apply_easing(double x, int kind);
+double apply_easing(double x, Easing kind);
 
 /* The idle zoom after one frame of the hold keys: zoom-in first (capped at
  * the maximum), then zoom-out (floored at the minimum). */
@@ -49,14 +45,14 @@ double held_idle_zoom(double zoom, double dt, bool zoom_in_held,
 double advance_progress(double progress, double dt, double duration);
 
 /* The curve of a transition: easing_in when it zooms in, else easing_out. */
-int easing_for(double target_zoom, double start_zoom, int easing_in,
-	       int easing_out);
+Easing easing_for(double target_zoom, double start_zoom, Easing easing_in,
+		  Easing easing_out);
 
 /* The zoom shown at the given progress of a transition. A value that is not
  * finite (from a target that is not) shows as 1, the whole frame, so the next
  * transition never starts from it. */
 double shown_zoom(double start_zoom, double target_zoom, double progress,
-		  int kind);
+		  Easing kind);
 
 /* The share of the remaining distance that the centre keeps after dt seconds
  * of smoothing with the given amount: exp(-dt / tau). */
@@ -65,7 +61,7 @@ double smoothing_keep(double dt, double smoothing);
 /* One smoothing step of a centre coordinate towards its target. The shown
  * centre never becomes non-finite: a target that is not finite holds it
  * where it is, and a shown centre that is not finite restarts at the target. */
-double smooth_centre(double current, double target, double keep);
+double smooth_center(double current, double target, double keep);
 
 /* The window handed to the crop effect, in the input's texture coordinates. */
 struct CropWindow {
@@ -152,7 +148,7 @@ double clamp_dead_zone(double dead_zone);
  * enough to put the pointer back on the box's edge. The result is kept where
  * a window of that half size fits inside the frame, so that the view moves
  * as soon as the pointer turns back from an edge. */
-double dead_zone_centre(double wanted, double pointer, double half_size,
+double dead_zone_center(double wanted, double pointer, double half_size,
 			double dead_zone);
 
 /* The pixels of the input that the window needs, [x0, x1) by [y0, y1): the

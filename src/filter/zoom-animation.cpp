@@ -84,7 +84,7 @@ static void check_capture(ZoomFilter *filter)
 
 /* The face's centre, or false while it is not seen. A face lost holds its
  * last place for FACE_HOLD_SECONDS (`held`), then lets go. */
-static bool face_centre(ZoomFilter *filter, double dt, double &fx, double &fy,
+static bool face_center(ZoomFilter *filter, double dt, double &fx, double &fy,
 			bool &held)
 {
 	const FaceSighting sighting = filter->face->latest();
@@ -104,7 +104,7 @@ static bool face_centre(ZoomFilter *filter, double dt, double &fx, double &fy,
 /* The centre a tracking target wants this frame: the pointer or the face
  * through the dead zone; false (the target's own centre) while neither is
  * known and none was followed before, or once a lost face's hold is over. */
-static bool tracked_centre(ZoomFilter *filter, double zoom, double dt,
+static bool tracked_center(ZoomFilter *filter, double zoom, double dt,
 			   double &x, double &y)
 {
 	double fx;
@@ -114,7 +114,7 @@ static bool tracked_centre(ZoomFilter *filter, double zoom, double dt,
 		seen = filter->pointer->latest(fx, fy);
 	} else if (filter->face) {
 		bool held;
-		seen = face_centre(filter, dt, fx, fy, held);
+		seen = face_center(filter, dt, fx, fy, held);
 		if (!seen && !held && filter->tracking_shown) {
 			/* the hold is over: back to the target's centre */
 			filter->tracking_shown = false;
@@ -132,10 +132,10 @@ static bool tracked_centre(ZoomFilter *filter, double zoom, double dt,
 			filter->tracked_y = fy;
 		}
 		filter->tracked_x =
-			dead_zone_centre(filter->tracked_x, fx, half,
+			dead_zone_center(filter->tracked_x, fx, half,
 					 filter->tracking_dead_zone);
 		filter->tracked_y =
-			dead_zone_centre(filter->tracked_y, fy, half,
+			dead_zone_center(filter->tracked_y, fy, half,
 					 filter->tracking_dead_zone);
 		filter->tracking_shown = true;
 	}
@@ -174,10 +174,10 @@ void zoom_filter_tick(void *data, float seconds)
 
 		filter->transition_progress = advance_progress(
 			filter->transition_progress, dt, target.duration);
-		const int kind = easing_for(target.zoom_factor,
-					    filter->transition_start_zoom,
-					    filter->easing_in,
-					    filter->easing_out);
+		const Easing kind = easing_for(target.zoom_factor,
+					       filter->transition_start_zoom,
+					       filter->easing_in,
+					       filter->easing_out);
 		filter->current_zoom = shown_zoom(filter->transition_start_zoom,
 						  target.zoom_factor,
 						  filter->transition_progress,
@@ -195,7 +195,7 @@ void zoom_filter_tick(void *data, float seconds)
 		check_capture(filter);
 	if (filter->face)
 		filter->face->tick(dt);
-	if (!tracking || !tracked_centre(filter, zoom, dt, center_x, center_y))
+	if (!tracking || !tracked_center(filter, zoom, dt, center_x, center_y))
 		filter->tracking_shown = false;
 
 	/* a face, seen a few times a second, is always glided to, and so is
@@ -216,7 +216,7 @@ void zoom_filter_tick(void *data, float seconds)
 	filter->target_center_x = center_x;
 	filter->target_center_y = center_y;
 	filter->current_center_x =
-		smooth_centre(filter->current_center_x, center_x, keep);
+		smooth_center(filter->current_center_x, center_x, keep);
 	filter->current_center_y =
-		smooth_centre(filter->current_center_y, center_y, keep);
+		smooth_center(filter->current_center_y, center_y, keep);
 }

@@ -10,6 +10,7 @@
  * in the order of the changes, each with the next sequence number.
  */
 #include "filter/zoom-filter.hpp"
+#include "filter/zoom-keys.hpp"
 #include "core/zoom-core.hpp"
 
 #include <cmath>
@@ -259,6 +260,6 @@ void save_idle_zoom_factor(ZoomFilter *filter)
 	/* the settings object is written outside the state lock */
 	std::lock_guard<std::mutex> guard(filter->settings_lock);
 	obs_data_t *settings = obs_source_get_settings(filter->source);
-	obs_data_set_double(settings, "idle_zoom_factor", zoom);
+	obs_data_set_double(settings, idle_keys().zoom_factor, zoom);
 	obs_data_release(settings);
 }

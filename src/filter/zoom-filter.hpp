@@ -72,8 +72,8 @@ struct ZoomFilter {
 	std::vector<ZoomStage> stages;
 
 	int32_t stage_count = 1;
-	int32_t easing_in = 1;
-	int32_t easing_out = 1;
+	Easing easing_in = Easing::EaseInOut;
+	Easing easing_out = Easing::EaseInOut;
 	double tracking_smoothing = 0.6;
 	double tracking_dead_zone = DEFAULT_DEAD_ZONE;
 

@@ -225,11 +225,11 @@ constexpr int64_t MAX_HOTKEY_SET = 1 << 20;
 static void choose_hotkey_set(ZoomFilter *filter, obs_source_t *parent)
 {
 	obs_data_t *own = obs_source_get_private_settings(filter->source);
-	int64_t stored = obs_data_get_int(own, "hotkey_set");
-	if (!obs_data_has_user_value(own, "hotkey_set")) {
+	int64_t stored = obs_data_get_int(own, KEY_HOTKEY_SET);
+	if (!obs_data_has_user_value(own, KEY_HOTKEY_SET)) {
 		std::lock_guard<std::mutex> guard(filter->settings_lock);
 		obs_data_t *settings = obs_source_get_settings(filter->source);
-		stored = obs_data_get_int(settings, "hotkey_set");
+		stored = obs_data_get_int(settings, KEY_HOTKEY_SET);
 		obs_data_release(settings);
 	}
 	/* a stored value out of any sensible range counts as none */
@@ -237,7 +237,7 @@ static void choose_hotkey_set(ZoomFilter *filter, obs_source_t *parent)
 	while (parent_has_hotkey(parent, hotkey_name(set, "idle_zoom_in")))
 		set++;
 	filter->hotkey_set = set;
-	obs_data_set_int(own, "hotkey_set", set);
+	obs_data_set_int(own, KEY_HOTKEY_SET, set);
 	obs_data_release(own);
 }
 
@@ -313,7 +313,7 @@ void release_keys_owner(ZoomFilter *filter)
  * holds it; a copy's bindings go. */
 static void claim_keys(ZoomFilter *filter, obs_data_t *own)
 {
-	const int64_t stored = obs_data_get_int(own, "keys_owner");
+	const int64_t stored = obs_data_get_int(own, KEY_KEYS_OWNER);
 	bool copy;
 	{
 		std::lock_guard<std::mutex> guard(owners_lock);
@@ -341,7 +341,7 @@ static void claim_keys(ZoomFilter *filter, obs_data_t *own)
 			obs_data_erase(own,
 				       stored_bindings_name(k.key).c_str());
 	}
-	obs_data_set_int(own, "keys_owner", filter->keys_owner);
+	obs_data_set_int(own, KEY_KEYS_OWNER, filter->keys_owner);
 }
 
 void zoom_filter_save(void *data, obs_data_t *)

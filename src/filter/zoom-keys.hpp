@@ -6,6 +6,20 @@
 
 constexpr int MAX_STAGES = 8;
 
+/* The filter's keys besides the targets': the stage list, the curves,
+ * tracking and help; in its private settings, the key set and the mark on
+ * the bindings it carries. */
+constexpr char KEY_STAGE_COUNT[] = "stage_count";
+constexpr char KEY_EASING_IN[] = "easing_in";
+constexpr char KEY_EASING_OUT[] = "easing_out";
+constexpr char KEY_TRACKING_SMOOTHING[] = "tracking_smoothing";
+constexpr char KEY_TRACKING_DEAD_ZONE[] = "tracking_dead_zone";
+constexpr char KEY_TRACKING_SUBJECT[] = "tracking_subject";
+constexpr char KEY_HELP_SHOW[] = "help_show";
+constexpr char KEY_HELP_INFO[] = "help_info";
+constexpr char KEY_HOTKEY_SET[] = "hotkey_set";
+constexpr char KEY_KEYS_OWNER[] = "keys_owner";
+
 /* Every key of one zoom target: its prefix followed by a suffix. */
 struct TargetKeys {
 	char prefix[16]; /* "idle_" or "stage_N_" */

@@ -34,8 +34,8 @@ static SheetView sheet_view(obs_data_t *settings)
 	SheetView view;
 	/* the count is the low 32 bits of the stored integer, as update
 	 * reads it */
-	const auto count =
-		static_cast<int32_t>(obs_data_get_int(settings, "stage_count"));
+	const auto count = static_cast<int32_t>(
+		obs_data_get_int(settings, KEY_STAGE_COUNT));
 	view.stages_shown = count < 1            ? 1
 			    : count > MAX_STAGES ? MAX_STAGES
 						 : count;
@@ -228,12 +228,13 @@ static obs_property_t *add_easing_list(obs_properties_t *set, const char *name,
 					OBS_COMBO_TYPE_LIST,
 					OBS_COMBO_FORMAT_INT),
 		text_key);
-	obs_property_list_add_int(list, obs_module_text("Zoom.Easing.Linear"),
-				  0);
-	obs_property_list_add_int(list,
-				  obs_module_text("Zoom.Easing.EaseInOut"), 1);
-	obs_property_list_add_int(list, obs_module_text("Zoom.Easing.EaseOut"),
-				  2);
+	const std::pair<const char *, Easing> items[] = {
+		{"Zoom.Easing.Linear", Easing::Linear},
+		{"Zoom.Easing.EaseInOut", Easing::EaseInOut},
+		{"Zoom.Easing.EaseOut", Easing::EaseOut}};
+	for (const auto &[text, easing] : items)
+		obs_property_list_add_int(list, obs_module_text(text),
+					  int(easing));
 	return list;
 }
 
@@ -241,7 +242,7 @@ static void add_tracking_group(obs_properties_t *props)
 {
 	obs_properties_t *tracking = obs_properties_create();
 	obs_property_t *subject = with_tip(
-		obs_properties_add_list(tracking, "tracking_subject",
+		obs_properties_add_list(tracking, KEY_TRACKING_SUBJECT,
 					obs_module_text("Zoom.TrackingSubject"),
 					OBS_COMBO_TYPE_LIST,
 					OBS_COMBO_FORMAT_STRING),
@@ -253,9 +254,9 @@ static void add_tracking_group(obs_properties_t *props)
 		"pointer");
 	obs_property_list_add_string(
 		subject, obs_module_text("Zoom.TrackingSubject.Face"), "face");
-	add_slider(tracking, "tracking_dead_zone", "Zoom.TrackingDeadZone",
+	add_slider(tracking, KEY_TRACKING_DEAD_ZONE, "Zoom.TrackingDeadZone",
 		   DEAD_ZONE_MIN, DEAD_ZONE_MAX, 0.05);
-	add_slider(tracking, "tracking_smoothing", "Zoom.TrackingSmoothing",
+	add_slider(tracking, KEY_TRACKING_SMOOTHING, "Zoom.TrackingSmoothing",
 		   0.0, 0.95, 0.01);
 	obs_properties_add_group(props, "tracking_group",
 				 obs_module_text("Zoom.Group.Tracking"),
@@ -283,10 +284,10 @@ static bool on_stage_count_modified(obs_properties_t *props, obs_property_t *,
 static bool on_help_show_modified(obs_properties_t *props, obs_property_t *,
 				  obs_data_t *settings)
 {
-	obs_property_t *info = obs_properties_get(props, "help_info");
+	obs_property_t *info = obs_properties_get(props, KEY_HELP_INFO);
 	if (info)
-		obs_property_set_visible(info, obs_data_get_bool(settings,
-								 "help_show"));
+		obs_property_set_visible(
+			info, obs_data_get_bool(settings, KEY_HELP_SHOW));
 	return true;
 }
 
@@ -309,12 +310,12 @@ obs_properties_t *zoom_filter_properties(void *data)
 	obs_properties_t *stages = obs_properties_create();
 	obs_property_t *count = with_tip(
 		obs_properties_add_int_slider(
-			stages, "stage_count",
+			stages, KEY_STAGE_COUNT,
 			obs_module_text("Zoom.StageCount"), 1, MAX_STAGES, 1),
 		"Zoom.StageCount");
 	obs_property_set_modified_callback(count, on_stage_count_modified);
-	add_easing_list(stages, "easing_in", "Zoom.EasingIn");
-	add_easing_list(stages, "easing_out", "Zoom.EasingOut");
+	add_easing_list(stages, KEY_EASING_IN, "Zoom.EasingIn");
+	add_easing_list(stages, KEY_EASING_OUT, "Zoom.EasingOut");
 	obs_properties_add_group(props, "stages_group",
 				 obs_module_text("Zoom.Group.Stages"),
 				 OBS_GROUP_NORMAL, stages);
@@ -325,11 +326,11 @@ obs_properties_t *zoom_filter_properties(void *data)
 
 	obs_properties_t *help = obs_properties_create();
 	obs_property_t *show = with_tip(
-		obs_properties_add_bool(help, "help_show",
+		obs_properties_add_bool(help, KEY_HELP_SHOW,
 					obs_module_text("Help.Toggle")),
 		"Help.Toggle");
 	obs_property_set_modified_callback(show, on_help_show_modified);
-	add_text_group(props, "help_group", "Help.Group", "help_info",
+	add_text_group(props, "help_group", "Help.Group", KEY_HELP_INFO,
 		       "Help.Text", help);
 	add_text_group(props, "about_group", "About.Group", "about_info",
 		       "About.Text", obs_properties_create());
@@ -339,8 +340,8 @@ obs_properties_t *zoom_filter_properties(void *data)
 				       ? obs_source_get_settings(filter->source)
 				       : obs_data_create();
 	show_settings(props, settings);
-	obs_property_set_visible(obs_properties_get(props, "help_info"),
-				 obs_data_get_bool(settings, "help_show"));
+	obs_property_set_visible(obs_properties_get(props, KEY_HELP_INFO),
+				 obs_data_get_bool(settings, KEY_HELP_SHOW));
 	obs_data_release(settings);
 	return props;
 }

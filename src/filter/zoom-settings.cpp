@@ -15,11 +15,13 @@ void zoom_filter_get_defaults(obs_data_t *settings)
 	obs_data_set_default_double(settings, idle.center_y, 0.5);
 	obs_data_set_default_double(settings, idle.duration, 0.5);
 
-	obs_data_set_default_int(settings, "easing_in", 1);
-	obs_data_set_default_int(settings, "easing_out", 1);
-	obs_data_set_default_double(settings, "tracking_smoothing", 0.6);
-	obs_data_set_default_bool(settings, "help_show", false);
-	obs_data_set_default_int(settings, "stage_count", 1);
+	obs_data_set_default_int(settings, KEY_EASING_IN,
+				 int(Easing::EaseInOut));
+	obs_data_set_default_int(settings, KEY_EASING_OUT,
+				 int(Easing::EaseInOut));
+	obs_data_set_default_double(settings, KEY_TRACKING_SMOOTHING, 0.6);
+	obs_data_set_default_bool(settings, KEY_HELP_SHOW, false);
+	obs_data_set_default_int(settings, KEY_STAGE_COUNT, 1);
 
 	for (int i = 0; i < MAX_STAGES; i++) {
 		const TargetKeys &keys = stage_keys(i);
@@ -36,9 +38,9 @@ void zoom_filter_get_defaults(obs_data_t *settings)
 	for (int i = 0; i < MAX_STAGES; i++)
 		obs_data_set_default_bool(settings, stage_keys(i).hold, false);
 
-	obs_data_set_default_double(settings, "tracking_dead_zone",
+	obs_data_set_default_double(settings, KEY_TRACKING_DEAD_ZONE,
 				    DEFAULT_DEAD_ZONE);
-	obs_data_set_default_string(settings, "tracking_subject", "auto");
+	obs_data_set_default_string(settings, KEY_TRACKING_SUBJECT, "auto");
 }
 
 std::string chosen_stage_name(int index, const char *name)
@@ -87,17 +89,17 @@ void zoom_filter_update(void *data, obs_data_t *settings)
 	}
 
 	filter->easing_in =
-		static_cast<int32_t>(obs_data_get_int(settings, "easing_in"));
+		Easing(int(obs_data_get_int(settings, KEY_EASING_IN)));
 	filter->easing_out =
-		static_cast<int32_t>(obs_data_get_int(settings, "easing_out"));
+		Easing(int(obs_data_get_int(settings, KEY_EASING_OUT)));
 	filter->tracking_smoothing =
-		obs_data_get_double(settings, "tracking_smoothing");
-	filter->stage_count =
-		static_cast<int32_t>(obs_data_get_int(settings, "stage_count"));
+		obs_data_get_double(settings, KEY_TRACKING_SMOOTHING);
+	filter->stage_count = static_cast<int32_t>(
+		obs_data_get_int(settings, KEY_STAGE_COUNT));
 	filter->tracking_dead_zone = clamp_dead_zone(
-		obs_data_get_double(settings, "tracking_dead_zone"));
+		obs_data_get_double(settings, KEY_TRACKING_DEAD_ZONE));
 	filter->tracking_subject = tracking_subject_from(
-		obs_data_get_string(settings, "tracking_subject"));
+		obs_data_get_string(settings, KEY_TRACKING_SUBJECT));
 
 	reading.unlock();
 	follow_parent(filter);
