@@ -599,21 +599,23 @@ TEST(FaceChoice, NoiseKeepsThePublishedBoxAndGrowthMovesIt)
 
 TEST(TrackingSubject, StoredNamesAndWhatAutoFollows)
 {
-	EXPECT_EQ(tracking_subject_from("pointer"), TRACKING_POINTER);
-	EXPECT_EQ(tracking_subject_from("face"), TRACKING_FACE);
+	EXPECT_EQ(tracking_subject_from("pointer"), TrackingSubject::Pointer);
+	EXPECT_EQ(tracking_subject_from("face"), TrackingSubject::Face);
 	for (const char *other : {"auto", "", "FACE", "faces", " face"})
-		EXPECT_EQ(tracking_subject_from(other), TRACKING_AUTO) << other;
-	EXPECT_EQ(tracking_subject_from(nullptr), TRACKING_AUTO);
+		EXPECT_EQ(tracking_subject_from(other), TrackingSubject::Auto)
+			<< other;
+	EXPECT_EQ(tracking_subject_from(nullptr), TrackingSubject::Auto);
 	const struct {
 		TrackingSubject setting;
 		bool parent, screen;
 		TrackingSubject want;
 	} cases[] = {
-		{TRACKING_AUTO, true, true, TRACKING_POINTER},
-		{TRACKING_AUTO, true, false, TRACKING_FACE},
-		{TRACKING_AUTO, false, false, TRACKING_NONE},
-		{TRACKING_POINTER, false, false, TRACKING_POINTER},
-		{TRACKING_FACE, true, true, TRACKING_FACE},
+		{TrackingSubject::Auto, true, true, TrackingSubject::Pointer},
+		{TrackingSubject::Auto, true, false, TrackingSubject::Face},
+		{TrackingSubject::Auto, false, false, TrackingSubject::None},
+		{TrackingSubject::Pointer, false, false,
+		 TrackingSubject::Pointer},
+		{TrackingSubject::Face, true, true, TrackingSubject::Face},
 	};
 	for (const auto &c : cases)
 		EXPECT_EQ(followed_subject(c.setting, c.parent, c.screen),

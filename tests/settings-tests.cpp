@@ -159,17 +159,19 @@ TEST(Update, AnUnknownTrackingSubjectFollowsAsAuto)
 		const char *json;
 		TrackingSubject want;
 	} cases[] = {
-		{R"({"tracking_subject": "face"})", TRACKING_FACE},
-		{R"({"tracking_subject": "pointer"})", TRACKING_POINTER},
-		{R"({"tracking_subject": "auto"})", TRACKING_AUTO},
-		{R"({"tracking_subject": "pointer"})", TRACKING_POINTER},
-		{R"({"tracking_subject": "Face"})", TRACKING_AUTO},
-		{R"({"tracking_subject": ""})", TRACKING_AUTO},
-		{R"({"tracking_subject": "face"})", TRACKING_FACE},
-		{R"({"tracking_subject": 2})", TRACKING_AUTO},
+		{R"({"tracking_subject": "face"})", TrackingSubject::Face},
+		{R"({"tracking_subject": "pointer"})",
+		 TrackingSubject::Pointer},
+		{R"({"tracking_subject": "auto"})", TrackingSubject::Auto},
+		{R"({"tracking_subject": "pointer"})",
+		 TrackingSubject::Pointer},
+		{R"({"tracking_subject": "Face"})", TrackingSubject::Auto},
+		{R"({"tracking_subject": ""})", TrackingSubject::Auto},
+		{R"({"tracking_subject": "face"})", TrackingSubject::Face},
+		{R"({"tracking_subject": 2})", TrackingSubject::Auto},
 	};
 	Filter f;
-	EXPECT_EQ(f->tracking_subject, TRACKING_AUTO);
+	EXPECT_EQ(f->tracking_subject, TrackingSubject::Auto);
 	for (const auto &c : cases) {
 		f.set(c.json);
 		EXPECT_EQ(f->tracking_subject, c.want) << c.json;

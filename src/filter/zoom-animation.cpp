@@ -35,23 +35,23 @@ static void sync_followers(ZoomFilter *filter, const CaptureSettings &capture)
 			? followed_subject(
 				  filter->tracking_subject, parent,
 				  capture.kind != CaptureSettings::WHOLE_SCREEN)
-			: TRACKING_NONE;
+			: TrackingSubject::None;
 
-	if (subject == TRACKING_POINTER && !filter->pointer) {
+	if (subject == TrackingSubject::Pointer && !filter->pointer) {
 		filter->pointer = open_pointer_client();
 		if (filter->pointer)
 			filter->pointer->set_capture(capture);
-	} else if (subject != TRACKING_POINTER && filter->pointer) {
+	} else if (subject != TrackingSubject::Pointer && filter->pointer) {
 		filter->pointer.reset();
 		filter->tracking_shown = false;
 	}
-	if (subject == TRACKING_FACE && !filter->face) {
+	if (subject == TrackingSubject::Face && !filter->face) {
 		auto face = std::make_unique<FaceTracker>();
 		obs_enter_graphics();
 		filter->face = std::move(face);
 		obs_leave_graphics();
 		filter->face_lost_seconds = 0.0;
-	} else if (subject != TRACKING_FACE && filter->face) {
+	} else if (subject != TrackingSubject::Face && filter->face) {
 		close_face_tracker(filter);
 		filter->tracking_shown = false;
 	}

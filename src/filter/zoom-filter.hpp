@@ -181,7 +181,7 @@ struct ZoomFilter {
 	 * dropped inside it too. The seconds since the face was last seen
 	 * count the hold; those since the hold ended, the glide back.
 	 */
-	TrackingSubject tracking_subject = TRACKING_AUTO;
+	TrackingSubject tracking_subject = TrackingSubject::Auto;
 	bool any_tracking = false;
 	std::unique_ptr<FaceTracker> face;
 	double face_lost_seconds = 0.0;

@@ -41,7 +41,7 @@ static bool is_sdr(gs_color_space space)
 	return space == GS_CS_SRGB || space == GS_CS_SRGB_16F;
 }
 
-enum Technique { DRAW, DRAW_MULTIPLY, DRAW_TONEMAP, DRAW_MULTIPLY_TONEMAP };
+enum class Technique { Draw, DrawMultiply, DrawTonemap, DrawMultiplyTonemap };
 /* the effect's technique for each, in that order */
 static const char *const TECHNIQUE_NAMES[] = {
 	"Draw", "DrawMultiply", "DrawTonemap", "DrawMultiplyTonemap"};
@@ -57,14 +57,15 @@ static Conversion conversion(gs_color_space from, gs_color_space to)
 {
 	const float white_in_scrgb = obs_get_video_sdr_white_level() / 80.0f;
 	if (is_scrgb(to) && !is_scrgb(from))
-		return {DRAW_MULTIPLY, white_in_scrgb};
+		return {Technique::DrawMultiply, white_in_scrgb};
 	if (is_scrgb(from) && !is_scrgb(to))
-		return {is_sdr(to) ? DRAW_MULTIPLY_TONEMAP : DRAW_MULTIPLY,
+		return {is_sdr(to) ? Technique::DrawMultiplyTonemap
+				   : Technique::DrawMultiply,
 			1.0f / white_in_scrgb};
 	/* HDR content in an SDR target is tone mapped, not clipped */
 	if (from == GS_CS_709_EXTENDED && is_sdr(to))
-		return {DRAW_TONEMAP, 1.0f};
-	return {DRAW, 1.0f};
+		return {Technique::DrawTonemap, 1.0f};
+	return {Technique::Draw, 1.0f};
 }
 
 bool ZoomRenderer::load()
@@ -396,7 +397,7 @@ void zoom_filter_render(void *data, gs_effect_t *)
 	gs_blend_state_push();
 	gs_blend_function(GS_BLEND_ONE, GS_BLEND_INVSRCALPHA);
 	gs_technique_t *technique =
-		filter->renderer.techniques[convert.technique];
+		filter->renderer.techniques[int(convert.technique)];
 	const size_t passes = gs_technique_begin(technique);
 	for (size_t i = 0; i < passes; i++) {
 		gs_technique_begin_pass(technique, i);

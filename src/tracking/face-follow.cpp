@@ -138,18 +138,19 @@ FaceBox steady_box(const FaceBox &published, const FaceBox &found)
 TrackingSubject tracking_subject_from(const char *setting)
 {
 	if (setting && std::strcmp(setting, "pointer") == 0)
-		return TRACKING_POINTER;
+		return TrackingSubject::Pointer;
 	if (setting && std::strcmp(setting, "face") == 0)
-		return TRACKING_FACE;
-	return TRACKING_AUTO;
+		return TrackingSubject::Face;
+	return TrackingSubject::Auto;
 }
 
 TrackingSubject followed_subject(TrackingSubject setting, bool has_parent,
 				 bool parent_shows_screen)
 {
-	if (setting != TRACKING_AUTO)
+	if (setting != TrackingSubject::Auto)
 		return setting;
 	if (!has_parent)
-		return TRACKING_NONE;
-	return parent_shows_screen ? TRACKING_POINTER : TRACKING_FACE;
+		return TrackingSubject::None;
+	return parent_shows_screen ? TrackingSubject::Pointer
+				   : TrackingSubject::Face;
 }

@@ -94,14 +94,9 @@ FaceBox steady_box(const FaceBox &published, const FaceBox &found);
 /* What a target's centre tracking follows, as stored in "tracking_subject":
  * "auto" (the pointer on screen and window captures, a face on any other
  * source), "pointer" or "face". */
-enum TrackingSubject : int {
-	TRACKING_NONE = -1,
-	TRACKING_AUTO = 0,
-	TRACKING_POINTER = 1,
-	TRACKING_FACE = 2,
-};
+enum class TrackingSubject { None = -1, Auto, Pointer, Face };
 
-/* The stored value; anything unknown (or none) is TRACKING_AUTO. */
+/* The stored value; anything unknown (or none) is Auto. */
 TrackingSubject tracking_subject_from(const char *setting);
 
 /* What is followed: the setting, with auto resolved by what the parent is

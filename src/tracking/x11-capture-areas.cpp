@@ -324,20 +324,20 @@ WindowArea window_capture_area(xcb_connection_t *c, xcb_window_t root,
 			       const CaptureSettings &capture, CaptureRect &r)
 {
 	if (!window)
-		return WindowArea::GONE;
+		return WindowArea::Gone;
 	xcb_generic_error_t *e = nullptr;
 	Reply<xcb_get_geometry_reply_t> g;
 	g.p = take(xcb_get_geometry_reply(c, xcb_get_geometry(c, window), &e),
 		   e);
 	if (!g)
-		return WindowArea::GONE;
+		return WindowArea::Gone;
 	Reply<xcb_translate_coordinates_reply_t> t;
 	t.p = take(xcb_translate_coordinates_reply(
 			   c, xcb_translate_coordinates(c, window, root, 0, 0),
 			   &e),
 		   e);
 	if (!t)
-		return WindowArea::GONE;
+		return WindowArea::Gone;
 	const double border = g->border_width;
 	const double counted = capture.include_border ? border : 0.0;
 	r = cut_capture_rect(double(t->dst_x) - border,
@@ -347,7 +347,7 @@ WindowArea window_capture_area(xcb_connection_t *c, xcb_window_t root,
 			     double(capture.cut_top), double(capture.cut_left),
 			     double(capture.cut_right),
 			     double(capture.cut_bot));
-	return WindowArea::FOUND;
+	return WindowArea::Found;
 }
 
 bool window_usable(const CaptureSettings &capture, const CaptureRect &r)

@@ -49,7 +49,7 @@ bool on_screen(const CaptureRect &r, const CaptureRect &screen);
  * window, else the first client of that title and class; else the id. */
 xcb_window_t find_window(xcb_connection_t *c, xcb_window_t root,
 			 const CaptureSettings &capture);
-enum class WindowArea { FOUND, GONE };
+enum class WindowArea { Found, Gone };
 /* The window capture's area: the window on the root window, less its cut
  * margins (the capture starts at the outer corner of the border). */
 WindowArea window_capture_area(xcb_connection_t *c, xcb_window_t root,

@@ -273,7 +273,7 @@ bool Sampler::sample(Link &link, bool refresh_areas, bool query)
 			WindowArea a = window_capture_area(
 				c, link.root, job.window, capture, r);
 			const uint32_t found =
-				a == WindowArea::GONE
+				a == WindowArea::Gone
 					? find_window(c, link.root, capture)
 					: job.window;
 			if (found != job.window) {
@@ -283,7 +283,7 @@ bool Sampler::sample(Link &link, bool refresh_areas, bool query)
 				a = window_capture_area(c, link.root,
 							job.window, capture, r);
 			}
-			job.gone = a == WindowArea::GONE;
+			job.gone = a == WindowArea::Gone;
 			job.found = !job.gone && window_usable(capture, r);
 		}
 		job.area = job.found ? r : whole;
