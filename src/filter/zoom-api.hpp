@@ -42,11 +42,8 @@ struct ZoomState {
 	int32_t stage;    /* 0 = idle, 1..count */
 	std::string stage_name;
 	int32_t stage_count;
-	double shown_zoom;
-	double target_zoom;
-	double progress;
-	double center_x;
-	double center_y;
+	double shown_zoom, target_zoom, progress;
+	double center_x, center_y;
 	bool tracking;
 };
 ZoomState zoom_state(ZoomFilter *filter);

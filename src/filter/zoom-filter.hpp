@@ -77,15 +77,9 @@ struct ZoomFilter {
 	double tracking_smoothing = 0.6;
 	double tracking_dead_zone = DEFAULT_DEAD_ZONE;
 
-	/*
-	 * The hotkeys as registered: written by the hotkey work (a UI task
-	 * where the host has a UI thread, as OBS Studio does, else libobs's
-	 * destruction task; see zoom-hotkeys.cpp) and by destroy, never at
-	 * once, and read by save. Each of them holds `keys_lock` over its use
-	 * of these and of the filter's private settings. One context per stage
-	 * whose hotkey was tried on the parent; a context lives until its
-	 * hotkey is unregistered.
-	 */
+	/* The hotkeys as registered (zoom-hotkeys.cpp), under `keys_lock`:
+	 * one context per stage whose key was tried on the parent, alive until
+	 * its key is unregistered. */
 	std::mutex keys_lock;
 	std::vector<std::unique_ptr<StageHotkeyContext>> stage_hotkey_contexts;
 	obs_weak_source_t *hotkey_parent = nullptr;
@@ -103,12 +97,8 @@ struct ZoomFilter {
 	 * are on a source: a copy made meanwhile carries the same mark */
 	int64_t keys_owner = 0;
 
-	/*
-	 * What the hotkeys should be, under `wanted_lock`: the parent the
-	 * frame last saw (cleared by filter_remove), the stage list's length
-	 * and the filter's name. A leaf lock: nothing is called while it is
-	 * held.
-	 */
+	/* What the hotkeys should be (zoom-stages.cpp), under `wanted_lock`:
+	 * the parent the frame last saw, the stage list's length, the names. */
 	std::mutex wanted_lock;
 	/* for comparing only; the frame reads it without the lock */
 	std::atomic<obs_source_t *> wanted_parent_seen{nullptr};
@@ -149,16 +139,10 @@ struct ZoomFilter {
 	double target_center_x = 0.5;
 	double target_center_y = 0.5;
 
-	/*
-	 * The filter's settings object has no lock of its own, and the idle
-	 * hold keys write to it from the hotkey thread while update reads it
-	 * on the graphics thread. Both hold `settings_lock` around their use
-	 * of it; like `lock`, it is never held while calling a libobs hotkey
-	 * function. libobs's save serialises the object without any lock; in
-	 * OBS Studio the keys' callbacks and the hotkey work run on its UI
-	 * thread, which is the thread that saves, so the write never meets a
-	 * save there.
-	 */
+	/* The settings object has no lock of its own: a hold key let go writes
+	 * the idle zoom into it while update reads it, both under this. (In
+	 * OBS Studio the keys' callbacks run on the UI thread, which saves, so
+	 * the write never meets a save.) */
 	std::mutex settings_lock;
 
 	/*

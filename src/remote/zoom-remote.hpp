@@ -15,9 +15,7 @@
 void remote_register();
 /* Forgets the vendor: nothing is sent once the module is unloading. */
 void remote_unregister();
-/* Sends StageChanged for the zoom filter `filter` on `parent` (alive for
- * the call): the stage now chosen (0 = idle), its name and the change's
- * sequence number. Call it without holding the filter's lock. */
+/* Sends StageChanged: the filter's StageChangedHook (zoom-api.hpp). */
 void remote_stage_changed(obs_source_t *parent, obs_source_t *filter,
 			  int32_t stage, const std::string &stage_name,
 			  int64_t sequence);
