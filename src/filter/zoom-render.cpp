@@ -303,50 +303,10 @@ static void draw_parent(ZoomFilter *filter, obs_source_t *parent,
 	gs_projection_pop();
 }
 
-/* Once the filter has drawn its output (the input's frame is then ready, an
- * asynchronous source's converted), the face tracker may draw the input
- * small for its detector. */
-struct FaceLook {
-	ZoomFilter *filter;
-	obs_source_t *target;
-	obs_source_t *parent;
-	uint32_t width;
-	uint32_t height;
-	~FaceLook()
-	{
-		if (!filter->face)
-			return;
-		filter->renderer.drawing_parent = true;
-		filter->face->frame(target, parent, width, height);
-		filter->renderer.drawing_parent = false;
-	}
-};
-
-void zoom_filter_render(void *data, gs_effect_t *)
+/* The zoomed window of the input, drawn. */
+static void draw_zoomed(ZoomFilter *filter, obs_source_t *target,
+			obs_source_t *parent, uint32_t width, uint32_t height)
 {
-	auto *filter = static_cast<ZoomFilter *>(data);
-	if (filter->renderer.drawing_parent)
-		return;
-
-	obs_source_t *parent = obs_filter_get_parent(filter->source);
-	if (!filter->renderer.effect) {
-		/* libobs's pass-through reads the parent without checking it;
-		 * with no parent there is nothing to pass through */
-		if (parent)
-			obs_source_skip_video_filter(filter->source);
-		return;
-	}
-	obs_source_t *target = obs_filter_get_target(filter->source);
-	if (!parent || !target)
-		return;
-	const uint32_t width = obs_source_get_base_width(target);
-	const uint32_t height = obs_source_get_base_height(target);
-	if (!width || !height) {
-		obs_source_skip_video_filter(filter->source);
-		return;
-	}
-	const FaceLook look{filter, target, parent, width, height};
-
 	CropWindow window;
 	{
 		/* the frame's values, taken whole: render may run on any
@@ -407,4 +367,38 @@ void zoom_filter_render(void *data, gs_effect_t *)
 	gs_technique_end(technique);
 	gs_blend_state_pop();
 	gs_enable_framebuffer_srgb(previous_srgb);
+}
+
+void zoom_filter_render(void *data, gs_effect_t *)
+{
+	auto *filter = static_cast<ZoomFilter *>(data);
+	if (filter->renderer.drawing_parent)
+		return;
+
+	obs_source_t *parent = obs_filter_get_parent(filter->source);
+	if (!filter->renderer.effect) {
+		/* libobs's pass-through reads the parent without checking it;
+		 * with no parent there is nothing to pass through */
+		if (parent)
+			obs_source_skip_video_filter(filter->source);
+		return;
+	}
+	obs_source_t *target = obs_filter_get_target(filter->source);
+	if (!parent || !target)
+		return;
+	const uint32_t width = obs_source_get_base_width(target);
+	const uint32_t height = obs_source_get_base_height(target);
+	if (!width || !height) {
+		obs_source_skip_video_filter(filter->source);
+		return;
+	}
+	draw_zoomed(filter, target, parent, width, height);
+	/* once the output is drawn (the input's frame is then ready, an
+	 * asynchronous source's converted), the face tracker may draw the
+	 * input small for its detector */
+	if (filter->face) {
+		filter->renderer.drawing_parent = true;
+		filter->face->frame(target, parent, width, height);
+		filter->renderer.drawing_parent = false;
+	}
 }
