@@ -151,12 +151,12 @@ struct ZoomSnapshot {
 };
 enum class KeyRead { Locked, Held, Skipped };
 ZoomSnapshot snapshot_of(obs_source_t *filter, KeyRead keys = KeyRead::Locked);
+/* The same, taken on the graphics thread between frames (video only). */
+ZoomSnapshot graphics_snapshot(obs_source_t *filter);
 /* Puts the filter where a press leaves it, for a filter without keys: stage
  * `active` (-1: idle) chosen, its transition from `start` at `progress`. */
 void set_selection(obs_source_t *filter, int32_t active, double start,
 		   double progress);
-/* The same, taken on the graphics thread between frames (video only). */
-ZoomSnapshot graphics_snapshot(obs_source_t *filter);
 /* A filter that every look through `->` copies afresh; the copy lasts as
  * long as the expression (loop over snapshot_of(filter).stage_keys). */
 struct ZoomView {
