@@ -9,7 +9,15 @@ if [ ! -x "$build/bench/tavimore-cpu-bench" ]; then
 	echo "benchmarks not built (Google Benchmark missing?)"
 	exit 1
 fi
-tests/with-display.sh "$build/bench/tavimore-cpu-bench" --benchmark_min_time=0.01
+# a benchmark that cannot measure what it names stops with an error, which
+# Google Benchmark reports and still exits 0 for
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+tests/with-display.sh "$build/bench/tavimore-cpu-bench" --benchmark_min_time=0.01 | tee "$log"
+if grep -q "ERROR OCCURRED" "$log"; then
+	echo "a benchmark stopped with an error" >&2
+	exit 1
+fi
 # TAVIMORE_NO_OBS_PLUGINS=1: a libobs without OBS's plug-ins (no crop filter
 # or image source to compare with)
 tests/with-display.sh "$build/bench/tavimore-render-bench" --frames=5 --scale-frames=3 \
