@@ -602,21 +602,8 @@ struct SnapshotDoor {
 		s.idle_zoom_out_hotkey = o.fixed[1];
 		s.idle_hotkey = o.fixed[2];
 		for (const auto &c : o.contexts)
-			s.stage_keys.push_back(
-				c ? ZoomSnapshot::StageKey{c->hotkey_id,
-							   c->stage_index,
-							   c->filter, c.get()}
-				  : ZoomSnapshot::StageKey{
-					    OBS_INVALID_HOTKEY_ID, -1, nullptr,
-					    nullptr});
-	}
-	static void select(ZoomSelection &o, int32_t active, double start,
-			   double progress)
-	{
-		std::lock_guard<std::mutex> guard(o.lock);
-		o.active_stage = active;
-		o.transition_start_zoom = start;
-		o.transition_progress = progress;
+			s.stage_keys.push_back({c->hotkey_id, c->stage_index,
+						c->filter, c.get()});
 	}
 };
 
@@ -657,8 +644,11 @@ ZoomSnapshot snapshot_of(obs_source_t *source, KeyRead keys)
 void set_selection(obs_source_t *filter, int32_t active, double start,
 		   double progress)
 {
-	SnapshotDoor::select(zoom_data(filter)->selection, active, start,
-			     progress);
+	ZoomSelection &o = zoom_data(filter)->selection;
+	std::lock_guard<std::mutex> guard(o.lock);
+	o.active_stage = active;
+	o.transition_start_zoom = start;
+	o.transition_progress = progress;
 }
 
 void on_graphics_thread(const std::function<void()> &work)

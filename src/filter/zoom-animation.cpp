@@ -152,12 +152,9 @@ void zoom_filter_tick(void *data, float seconds)
 	follow_sheet(filter, seconds);
 
 	const double dt = seconds;
-	const FrameTarget target = filter->selection.advance(
+	/* the dead zone works on the window being zoomed to */
+	auto [zoom, center_x, center_y, tracking] = filter->selection.advance(
 		dt, filter->easing_in, filter->easing_out);
-	const double zoom = target.zoom;
-	double center_x = target.center_x;
-	double center_y = target.center_y;
-	const bool tracking = target.tracking;
 
 	/* the pointer, the face and the parent's settings are read without
 	 * the selection's lock */

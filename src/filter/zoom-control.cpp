@@ -2,11 +2,12 @@
  * The stage selection: the targets, the one chosen by keys and requests,
  * its transition and what is shown. Key presses arrive on libobs's hotkey
  * thread (in OBS Studio, its UI thread) and requests on obs-websocket's
- * threads. Both change the selection under its lock; a change of target is announced (StageChanged) after the lock has
- * been let go, so nothing calls into obs-websocket with it held. Each
- * change holds `event_lock` from before it takes the lock
- * until its event has been handed over, so the events of one filter leave
- * in the order of the changes, each with the next sequence number.
+ * threads. Both change the selection under its lock; a change of target is
+ * announced (StageChanged) after the lock has been let go, so nothing calls
+ * into obs-websocket with it held. Each change holds `event_lock` from
+ * before it takes the lock until its event has been handed over, so the
+ * events of one filter leave in the order of the changes, each with the
+ * next sequence number.
  */
 #include "filter/zoom-filter.hpp"
 #include "core/zoom-core.hpp"
@@ -243,7 +244,6 @@ FrameTarget ZoomSelection::advance(double dt, Easing in, Easing out)
 		easing_for(to.zoom_factor, transition_start_zoom, in, out);
 	current_zoom = shown_zoom(transition_start_zoom, to.zoom_factor,
 				  transition_progress, kind);
-	/* the dead zone works on the window being zoomed to */
 	return {to.zoom_factor, to.center_x, to.center_y, to.center_tracking};
 }
 

@@ -114,7 +114,9 @@ public:
 	CropWindow window();
 
 private:
-	friend struct SnapshotDoor; /* the tests' one look inside */
+	/* the tests' one look inside, and a selection made without keys */
+	friend struct SnapshotDoor;
+	friend void set_selection(obs_source_t *, int32_t, double, double);
 	template<class Choose>
 	void change(obs_source_t *parent, bool filter_parent, Choose choose);
 	const ZoomStage &target() const;
@@ -150,7 +152,7 @@ private:
  */
 class HotkeyRegistry {
 public:
-	explicit HotkeyRegistry(ZoomFilter *filter, const char *name);
+	HotkeyRegistry(ZoomFilter *filter, const char *name);
 	~HotkeyRegistry();
 	/* the frame: a change of parent queues the work */
 	void follow_parent();
@@ -189,9 +191,9 @@ private:
 			 const std::vector<std::string> &stage_names);
 
 	ZoomFilter *filter;
+	std::mutex keys_lock;
 	/* one context per stage whose key was tried on the parent, alive
 	 * until its key is unregistered */
-	std::mutex keys_lock;
 	std::vector<std::unique_ptr<StageHotkeyContext>> contexts;
 	obs_weak_source_t *parent = nullptr;
 	bool registered = false; /* the hold keys tried on it */
@@ -219,7 +221,7 @@ private:
 };
 
 struct ZoomFilter {
-	ZoomFilter(obs_source_t *source)
+	explicit ZoomFilter(obs_source_t *source)
 		: source(source), selection(source),
 		  keys(this, obs_source_get_name(source))
 	{
