@@ -129,13 +129,9 @@ public:
 	FaceTracker(const FaceTracker &) = delete;
 	FaceTracker &operator=(const FaceTracker &) = delete;
 
-	TrackingSubject subject() const override
-	{
-		return TrackingSubject::Face;
-	}
 	/* Also paces the looks, so that they follow the frames however the
 	 * frames are driven. */
-	FollowReading read(double seconds, bool followed) override;
+	FollowReading read(double seconds, bool tracking) override;
 
 	/* Once a frame (a second call after the same tick does nothing),
 	 * inside the graphics context: hands a mapped picture to the worker,
@@ -173,8 +169,10 @@ private:
 	/* written by the tick, read by `frame` */
 	std::atomic<double> clock_seconds{0.0};
 	std::atomic<uint64_t> ticks{0};
-	/* the tick's: the seconds since the face was last seen count the
-	 * hold; those since the hold ended, the glide back */
+	/* the tick's: whether the view follows the face; the seconds since
+	 * it was last seen count the hold, those since the hold ended the
+	 * glide back */
+	bool followed = false;
 	double lost_seconds = 0.0;
 	double return_seconds = FACE_RETURN_SECONDS;
 
