@@ -58,18 +58,6 @@ void sync_tracking(ZoomFilter *filter)
 	filter->capture_check_countdown = 0;
 }
 
-/* Every CAPTURE_CHECK_FRAMES frames while any target tracks: what the
- * parent shows, which decides what auto follows and where the pointer
- * maps to. */
-static void check_capture(ZoomFilter *filter)
-{
-	if (filter->capture_check_countdown == 0) {
-		filter->capture_check_countdown = CAPTURE_CHECK_FRAMES;
-		sync_followers(filter);
-	}
-	filter->capture_check_countdown--;
-}
-
 void zoom_filter_tick(void *data, float seconds)
 {
 	auto *filter = static_cast<ZoomFilter *>(data);
@@ -112,9 +100,13 @@ void zoom_filter_tick(void *data, float seconds)
 		tracking = target.center_tracking;
 	}
 
-	/* the follower and the parent's settings are read without the lock */
-	if (filter->any_tracking)
-		check_capture(filter);
+	/* the follower and the parent's settings are read without the lock;
+	 * what the parent shows (which decides what auto follows and where
+	 * the pointer maps to) every CAPTURE_CHECK_FRAMES frames */
+	if (filter->any_tracking && filter->capture_check_countdown-- == 0) {
+		filter->capture_check_countdown = CAPTURE_CHECK_FRAMES - 1;
+		sync_followers(filter);
+	}
 	const FollowReading reading =
 		filter->follower ? filter->follower->read(dt, tracking)
 				 : FollowReading();

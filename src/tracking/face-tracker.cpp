@@ -75,11 +75,7 @@ FollowReading FaceTracker::read(double seconds, bool tracking)
 {
 	clock_seconds.store(clock_seconds.load() + seconds);
 	ticks.fetch_add(1);
-	FollowReading reading;
 	const FaceSighting sighting = latest();
-	reading.seen = sighting.found;
-	reading.x = sighting.box.center_x();
-	reading.y = sighting.box.center_y();
 	lost_seconds = sighting.found ? 0.0 : lost_seconds + seconds;
 	/* a face lost is held where it was last seen for a while, then the
 	 * view glides back to the target's own centre */
@@ -88,11 +84,10 @@ FollowReading FaceTracker::read(double seconds, bool tracking)
 		return_seconds = 0.0;
 	return_seconds += seconds;
 	followed = tracking && (sighting.found || held);
-	reading.followed = followed;
 	/* seen a few times a second, a face is always glided to softly */
-	if (followed || return_seconds < FACE_RETURN_SECONDS)
-		reading.least_smoothing = FACE_MIN_SMOOTHING;
-	return reading;
+	const bool soft = followed || return_seconds < FACE_RETURN_SECONDS;
+	return {followed, sighting.found, sighting.box.center_x(),
+		sighting.box.center_y(), soft ? FACE_MIN_SMOOTHING : 0.0};
 }
 
 void FaceTracker::release_graphics()

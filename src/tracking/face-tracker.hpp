@@ -1,8 +1,7 @@
 /*
- * Where the face is, as fractions of what a filter's input shows: the
- * face's follower. Its reading (the tick) holds a lost face's last place
- * for a while, then glides back to the target's own centre; it never waits
- * on the GPU or the detector.
+ * The face's follower: where the face is, as fractions of what a filter's
+ * input shows. A lost face is held a while, then the view glides back; the
+ * tick never waits on the GPU or the detector.
  *
  * Threads: `frame` runs on whichever thread draws the filter, inside the
  * graphics context; it draws the input small a few times a second, copies
