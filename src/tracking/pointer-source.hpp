@@ -16,11 +16,11 @@
 class PointerClient : public Follower {
 public:
 	PointerClient() : Follower(TrackingSubject::Pointer) {}
-	/* Unseen, the view keeps the pointer's last place. */
+	/* Read only while the target tracks; unseen, the view stays put. */
 	FollowReading read(double, bool tracking) override
 	{
 		FollowReading reading;
-		reading.seen = latest(reading.x, reading.y);
+		reading.seen = tracking && latest(reading.x, reading.y);
 		followed = tracking && (followed || reading.seen);
 		reading.followed = followed;
 		return reading;
