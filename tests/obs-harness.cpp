@@ -796,6 +796,13 @@ const obs_source_info &zoom_filter_info()
 	return zoom_info;
 }
 
+void remove_and_release(obs_source_t *parent, obs_source_t *filter)
+{
+	obs_source_filter_remove(parent, filter);
+	obs_source_release(filter);
+	obs_source_release(parent);
+}
+
 void tick(obs_source_t *source, float seconds, int times)
 {
 	for (int i = 0; i < times; i++)

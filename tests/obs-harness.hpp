@@ -173,6 +173,8 @@ gs_effect_t *swap_effect(obs_source_t *filter, gs_effect_t *effect);
 
 /* The filter's descriptor as the module registered it with libobs. */
 const obs_source_info &zoom_filter_info();
+/* Takes the filter off its parent and releases both. */
+void remove_and_release(obs_source_t *parent, obs_source_t *filter);
 /* Calls the filter's tick with dt seconds, as libobs's graphics thread
  * does, then waits for the hotkey work it queued; only for hosts without
  * video, where nothing else ticks. */
