@@ -819,6 +819,14 @@ void update_filter(obs_source_t *source, obs_data_t *changes)
 	wait_hotkeys();
 }
 
+void set_int(obs_source_t *filter, const char *key, long long value)
+{
+	obs_data_t *changes = obs_data_create();
+	obs_data_set_int(changes, key, value);
+	update_filter(filter, changes);
+	obs_data_release(changes);
+}
+
 static void no_op(void *) {}
 
 void wait_frames(int frames)

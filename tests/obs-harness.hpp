@@ -183,6 +183,8 @@ void tick(obs_source_t *source, float seconds, int times = 1);
  * (libobs defers it to a graphics tick), then waits for the hotkey work it
  * queued; only for hosts without video. */
 void update_filter(obs_source_t *source, obs_data_t *changes);
+/* update_filter with one whole number changed. */
+void set_int(obs_source_t *filter, const char *key, long long value);
 /* Waits until the module's hotkey work queued so far is done (it runs on
  * the UI thread when there is one, else on libobs's destruction task
  * thread, as destroy does). */

@@ -301,17 +301,10 @@ static void draw_parent(ZoomRenderer &r, obs_source_t *parent,
 }
 
 /* The zoomed window of the input, drawn. */
-static void draw_zoomed(ZoomFilter *filter, obs_source_t *target,
-			obs_source_t *parent, uint32_t width, uint32_t height)
+static void draw_zoomed(ZoomRenderer &r, obs_source_t *target,
+			obs_source_t *parent, const CropWindow &window,
+			uint32_t width, uint32_t height)
 {
-	ZoomRenderer &r = filter->renderer;
-	const CropWindow window = filter->selection.window();
-	/* the whole frame is the input as it is: drawn unfiltered, exactly
-	 * and at no cost */
-	if (window.half_size >= 0.5f) {
-		obs_source_skip_video_filter(filter->source);
-		return;
-	}
 	const gs_color_space space = input_space(target);
 	if (draws_directly(r, target, parent, space, window, width, height)) {
 		draw_parent(r, parent, window, width, height);
@@ -369,11 +362,14 @@ void zoom_filter_render(void *data, gs_effect_t *)
 		return;
 	const uint32_t width = obs_source_get_base_width(target);
 	const uint32_t height = obs_source_get_base_height(target);
-	if (!width || !height) {
+	const CropWindow window = filter->selection.window();
+	/* the whole frame is the input as it is: drawn unfiltered, exactly
+	 * and at no cost */
+	if (!width || !height || window.half_size >= 0.5f) {
 		obs_source_skip_video_filter(filter->source);
 		return;
 	}
-	draw_zoomed(filter, target, parent, width, height);
+	draw_zoomed(filter->renderer, target, parent, window, width, height);
 	/* once the output is drawn (the input's frame is then ready, an
 	 * asynchronous source's converted), the follower may look at the
 	 * input (the face's draws it small for its detector) */
