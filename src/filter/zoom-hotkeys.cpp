@@ -335,11 +335,10 @@ void HotkeyRegistry::claim_keys(obs_data_t *own)
 		if (stored != 0 && !copy) {
 			owner = stored;
 		} else {
+			using namespace std::chrono;
 			const int64_t now =
-				std::chrono::duration_cast<
-					std::chrono::microseconds>(
-					std::chrono::system_clock::now()
-						.time_since_epoch())
+				duration_cast<microseconds>(
+					system_clock::now().time_since_epoch())
 					.count();
 			last_owner = now > last_owner ? now : last_owner + 1;
 			owner = last_owner;
