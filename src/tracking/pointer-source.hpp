@@ -7,6 +7,8 @@
  */
 #pragma once
 
+#include "tracking/input-activity.hpp"
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -64,6 +66,12 @@ public:
 	 * 0..1; false while none is known. Takes a short lock, never waits on
 	 * the display and allocates nothing. */
 	virtual bool latest(double &fx, double &fy) = 0;
+	/* Says which input the filter's automatic zoom watches; nothing is
+	 * watched until it is called. */
+	virtual void watch_input(AutoZoom) {}
+	/* The clicks and key input seen so far; never waits, allocates
+	 * nothing. */
+	virtual InputActivity activity() { return {}; }
 };
 
 /* A client of the platform's pointer, or null where none can be read (no X
