@@ -37,14 +37,22 @@ static void sync_followers(ZoomFilter *filter, const CaptureSettings &capture)
 				  capture.kind != CaptureSettings::WHOLE_SCREEN)
 			: TrackingSubject::None;
 
-	if (subject == TrackingSubject::Pointer && !filter->pointer) {
+	/* the automatic zoom reads clicks and follows the pointer too */
+	const bool pointer = subject == TrackingSubject::Pointer ||
+			     (filter->auto_running && parent && !no_video);
+	if (pointer && !filter->pointer) {
 		filter->pointer = open_pointer_client();
+		filter->auto_seen = InputActivity();
 		if (filter->pointer)
 			filter->pointer->set_capture(capture);
-	} else if (subject != TrackingSubject::Pointer && filter->pointer) {
+	} else if (!pointer && filter->pointer) {
 		filter->pointer.reset();
 		filter->tracking_shown = false;
 	}
+	if (filter->pointer)
+		filter->pointer->watch_input(filter->auto_running
+						     ? filter->auto_zoom
+						     : AutoZoom::Off);
 	if (subject == TrackingSubject::Face && !filter->face) {
 		auto face = std::make_unique<FaceTracker>();
 		obs_enter_graphics();
@@ -105,12 +113,12 @@ static bool face_center(ZoomFilter *filter, double dt, double &fx, double &fy,
  * through the dead zone; false (the target's own centre) while neither is
  * known and none was followed before, or once a lost face's hold is over. */
 static bool tracked_center(ZoomFilter *filter, double zoom, double dt,
-			   double &x, double &y)
+			   bool automatic, double &x, double &y)
 {
 	double fx;
 	double fy;
 	bool seen = false;
-	if (filter->pointer) {
+	if (filter->pointer && (automatic || !filter->face)) {
 		seen = filter->pointer->latest(fx, fy);
 	} else if (filter->face) {
 		bool held;
@@ -152,12 +160,14 @@ void zoom_filter_tick(void *data, float seconds)
 
 	follow_parent(filter);
 	follow_sheet(filter, seconds);
+	follow_input(filter, seconds);
 
 	const double dt = seconds;
 	double center_x;
 	double center_y;
 	double zoom;
 	bool tracking;
+	bool automatic;
 	{
 		std::lock_guard<std::mutex> guard(filter->lock);
 
@@ -186,16 +196,19 @@ void zoom_filter_tick(void *data, float seconds)
 		zoom = target.zoom_factor;
 		center_x = target.center_x;
 		center_y = target.center_y;
-		tracking = target.center_tracking;
+		/* a stage shown automatically follows the pointer */
+		automatic = filter->auto_shown;
+		tracking = target.center_tracking || automatic;
 	}
 
 	/* the pointer, the face and the parent's settings are read without
 	 * the lock */
-	if (filter->any_tracking)
+	if (filter->any_tracking || filter->auto_running)
 		check_capture(filter);
 	if (filter->face)
 		filter->face->tick(dt);
-	if (!tracking || !tracked_center(filter, zoom, dt, center_x, center_y))
+	if (!tracking ||
+	    !tracked_center(filter, zoom, dt, automatic, center_x, center_y))
 		filter->tracking_shown = false;
 
 	/* a face, seen a few times a second, is always glided to, and so is

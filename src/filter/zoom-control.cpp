@@ -8,6 +8,10 @@
  * change holds the filter's `event_lock` from before it takes the lock
  * until its event has been handed over, so the events of one filter leave
  * in the order of the changes, each with the next sequence number.
+ *
+ * A stage shown by the automatic zoom counts as the idle view for the stage
+ * keys and requests: the user's choice replaces it. The frame starts and
+ * ends it (zoom-auto.cpp) through the same steps.
  */
 #include "filter/zoom-filter.hpp"
 #include "filter/zoom-keys.hpp"
@@ -33,6 +37,7 @@ struct Announcement {
 	int32_t stage = 0;
 	int64_t sequence = 0;
 	std::string name;
+	bool automatic = false;
 };
 
 StageSelection selection_of(const ZoomFilter *filter)
@@ -40,6 +45,16 @@ StageSelection selection_of(const ZoomFilter *filter)
 	StageSelection s;
 	s.active = filter->active_stage;
 	s.held = filter->held_stage;
+	return s;
+}
+
+/* The selection as a stage key or request sees it: a stage shown
+ * automatically is no choice of the user's. */
+StageSelection chosen_selection(const ZoomFilter *filter)
+{
+	StageSelection s = selection_of(filter);
+	if (filter->auto_shown)
+		s.active = -1;
 	return s;
 }
 
@@ -55,13 +70,18 @@ std::string target_name(const ZoomFilter *filter, int32_t active)
  * starts from the zoom shown, so a change mid-way never jumps. */
 Announcement apply(ZoomFilter *filter, const StageStep &step)
 {
+	/* any change ends an automatic zoom, and says so */
+	const bool leaves_auto = filter->auto_shown &&
+				 (step.changed || step.starts);
+	if (leaves_auto)
+		filter->auto_shown = false;
 	if (step.starts)
 		start_transition_locked(filter, step.next.active);
 	filter->active_stage = step.next.active;
 	filter->held_stage = step.next.held;
 
 	Announcement a;
-	if (step.changed) {
+	if (step.changed || leaves_auto) {
 		a.send = true;
 		a.sequence = ++filter->stage_sequence;
 		a.stage = step.next.active + 1;
@@ -77,7 +97,7 @@ void announce_on(obs_source_t *parent, ZoomFilter *filter,
 {
 	if (a.send && parent && stage_changed)
 		stage_changed(parent, filter->source, a.stage, a.name,
-			      a.sequence);
+			      a.sequence, a.automatic);
 }
 
 /* A key's callback runs while its parent lives (libobs unregisters a
@@ -100,7 +120,7 @@ void press_stage_key(ZoomFilter *filter, int32_t k, bool pressed)
 		/* a key of a stage that has just been removed does nothing */
 		if (k < 0 || static_cast<size_t>(k) >= filter->stages.size())
 			return;
-		const StageSelection s = selection_of(filter);
+		const StageSelection s = chosen_selection(filter);
 		if (filter->stages[k].hold)
 			a = apply(filter, pressed ? hold_stage_press(s, k)
 						  : hold_stage_release(s, k));
@@ -145,8 +165,10 @@ bool request_stage(ZoomFilter *filter, obs_source_t *parent, StageRequest kind,
 				std::to_string(count);
 			return false;
 		}
-		const StageSelection s = selection_of(filter);
 		const int k = static_cast<int>(number) - 1;
+		/* back to idle ends an automatic zoom too */
+		const StageSelection s = k >= 0 ? chosen_selection(filter)
+						: selection_of(filter);
 		if (kind == StageRequest::Set)
 			a = apply(filter, set_stage(s, k));
 		else if (k < 0)
@@ -209,8 +231,44 @@ ZoomState zoom_state(ZoomFilter *filter)
 	state.progress = filter->transition_progress;
 	state.center_x = filter->current_center_x;
 	state.center_y = filter->current_center_y;
-	state.tracking = target.center_tracking;
+	state.tracking = target.center_tracking || filter->auto_shown;
+	state.automatic = filter->auto_shown;
 	return state;
+}
+
+bool show_auto_stage(ZoomFilter *filter, int32_t stage)
+{
+	std::lock_guard<std::mutex> in_order(filter->event_lock);
+	Announcement a;
+	{
+		std::lock_guard<std::mutex> guard(filter->lock);
+		/* a stage the user chose stays */
+		if (filter->active_stage >= 0 && !filter->auto_shown)
+			return false;
+		if (stage < 0 ||
+		    static_cast<size_t>(stage) >= filter->stages.size())
+			return false;
+		if (filter->auto_shown && filter->active_stage == stage)
+			return true;
+		a = apply(filter, set_stage(selection_of(filter), stage));
+		filter->auto_shown = true;
+		a.automatic = true;
+	}
+	announce(filter, a);
+	return true;
+}
+
+void end_auto_zoom(ZoomFilter *filter)
+{
+	std::lock_guard<std::mutex> in_order(filter->event_lock);
+	Announcement a;
+	{
+		std::lock_guard<std::mutex> guard(filter->lock);
+		if (!filter->auto_shown)
+			return;
+		a = apply(filter, set_stage(selection_of(filter), -1));
+	}
+	announce(filter, a);
 }
 
 /* ---- the keys' callbacks ---------------------------------------------- */

@@ -171,6 +171,20 @@ struct ZoomFilter {
 	double face_lost_seconds = 0.0;
 	double face_return_seconds = FACE_RETURN_SECONDS;
 
+	/*
+	 * The automatic zoom (zoom-auto.cpp). Its settings are written by
+	 * update and read by the frame, both on the graphics thread, as is
+	 * what the frame last saw of the input; `auto_shown` (the active
+	 * stage was chosen by a click) is under `lock`.
+	 */
+	AutoZoom auto_zoom = AutoZoom::Off;
+	int32_t auto_stage = 0; /* zero-based */
+	double auto_linger = 2.5;
+	bool auto_running = false; /* on, and the filter enabled */
+	bool auto_shown = false;
+	double auto_quiet = 0.0; /* seconds since the last click or key */
+	InputActivity auto_seen;
+
 	/* fingerprints of what the property sheet last built or refreshed
 	 * shows (the UI thread writes it) and of what the settings ask it to
 	 * show (update), compared by the frame, which counts how long they
@@ -232,6 +246,13 @@ void drop_active_stage(ZoomFilter *filter);
  * come, so it is released here; the event names `parent` (the source the
  * key was on, kept alive by the caller), or nobody when it is null. */
 void release_held_stage(ZoomFilter *filter, obs_source_t *parent);
+
+/* the automatic zoom: a click's stage (zero-based) shown, unless the user
+ * chose one (false); back to idle from it. Graphics thread. */
+bool show_auto_stage(ZoomFilter *filter, int32_t stage);
+void end_auto_zoom(ZoomFilter *filter);
+/* One frame of the automatic zoom, before the animation's. */
+void follow_input(ZoomFilter *filter, double seconds);
 
 /* frame */
 void zoom_filter_tick(void *data, float seconds);

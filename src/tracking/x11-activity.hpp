@@ -23,9 +23,9 @@ enum class RawInput {
 RawInput classify_event(const xcb_generic_event_t *event);
 
 /* The buttons of a pointer query's mask that make a click (1 to 3). */
-constexpr uint16_t CLICK_BUTTONS =
-	XCB_KEY_BUT_MASK_BUTTON_1 | XCB_KEY_BUT_MASK_BUTTON_2 |
-	XCB_KEY_BUT_MASK_BUTTON_3;
+constexpr uint16_t CLICK_BUTTONS = XCB_KEY_BUT_MASK_BUTTON_1 |
+				   XCB_KEY_BUT_MASK_BUTTON_2 |
+				   XCB_KEY_BUT_MASK_BUTTON_3;
 
 /* Watches the time since the last input, for key input. */
 class KeyInputWatch {
@@ -43,7 +43,8 @@ public:
 	Clock::time_point due() const { return next; }
 	/* Asks the server (one round trip): true when input came since the
 	 * last look while the pointer stood still. */
-	bool look(xcb_connection_t *c, xcb_window_t root, Clock::time_point now);
+	bool look(xcb_connection_t *c, xcb_window_t root,
+		  Clock::time_point now);
 
 private:
 	bool present = false;

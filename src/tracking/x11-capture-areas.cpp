@@ -373,11 +373,12 @@ bool select_motion(xcb_connection_t *c, xcb_window_t root, bool buttons)
 	struct {
 		xcb_input_event_mask_t head;
 		uint32_t mask;
-	} mask = {{XCB_INPUT_DEVICE_ALL_MASTER, 1},
-		  uint32_t(XCB_INPUT_XI_EVENT_MASK_RAW_MOTION) |
-			  (buttons ? uint32_t(
-					     XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_PRESS)
-				   : 0u)};
+	} mask = {
+		{XCB_INPUT_DEVICE_ALL_MASTER, 1},
+		uint32_t(XCB_INPUT_XI_EVENT_MASK_RAW_MOTION) |
+			(buttons ? uint32_t(
+					   XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_PRESS)
+				 : 0u)};
 	e = xcb_request_check(
 		c, xcb_input_xi_select_events_checked(c, root, 1, &mask.head));
 	free(e);

@@ -293,8 +293,9 @@ bool Sampler::sample(Link &link, bool refresh_areas, bool query)
 		for (X11Client *client : clients) {
 			clicks_watched = clicks_watched ||
 					 client->watching != AutoZoom::Off;
-			link.keys = link.keys || client->watching ==
-							 AutoZoom::ClicksAndTyping;
+			link.keys = link.keys ||
+				    client->watching ==
+					    AutoZoom::ClicksAndTyping;
 			if (refresh_areas || client->capture_changed) {
 				jobs.push_back({client,
 						client->capture,
@@ -560,9 +561,9 @@ void Sampler::run()
 		 * thread sleeps until motion, new capture settings or the next areas */
 		wait(link, !link.c        ? now + RECONNECT_PERIOD
 			   : link.pending ? now + SAMPLE_PERIOD
-			   : link.keys    ? std::min(next_area,
-						     link.key_watch.due())
-					  : next_area);
+			   : link.keys
+				   ? std::min(next_area, link.key_watch.due())
+				   : next_area);
 	}
 	if (link.c)
 		xcb_disconnect(link.c);

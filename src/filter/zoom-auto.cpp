@@ -1,0 +1,62 @@
+/*
+ * The automatic zoom, on the frame (graphics thread). A click inside what
+ * the filter's parent shows zooms to the automatic stage, centred on the
+ * click; while that stage is shown the view follows the pointer through the
+ * dead zone, and every click (and key input, when typing is watched) starts
+ * the linger time again. Once it has passed with no input, the view eases
+ * back to idle. Typing alone never starts a zoom. The pointer client reads
+ * the input; a stage chosen by a key or a request wins (zoom-control.cpp).
+ */
+#include "filter/zoom-filter.hpp"
+
+#include <algorithm>
+
+void follow_input(ZoomFilter *filter, double seconds)
+{
+	const bool running = filter->auto_zoom != AutoZoom::Off &&
+			     obs_source_enabled(filter->source);
+	if (running != filter->auto_running) {
+		filter->auto_running = running;
+		/* opens or closes the pointer, and says what it watches */
+		sync_tracking(filter);
+		if (!running)
+			end_auto_zoom(filter);
+	}
+	if (!running || !filter->pointer)
+		return;
+
+	const InputActivity input = filter->pointer->activity();
+	const bool clicked = input.clicks != filter->auto_seen.clicks;
+	const bool typed = input.keys != filter->auto_seen.keys &&
+			   filter->auto_zoom == AutoZoom::ClicksAndTyping;
+	filter->auto_seen = input;
+
+	bool shown;
+	{
+		std::lock_guard<std::mutex> guard(filter->lock);
+		shown = filter->auto_shown;
+	}
+	if (clicked && !filter->stages.empty()) {
+		/* the stage list is sized on this thread */
+		const auto last =
+			static_cast<int32_t>(filter->stages.size()) - 1;
+		const bool was_shown = shown;
+		shown = show_auto_stage(filter,
+					std::min(filter->auto_stage, last));
+		if (shown && !was_shown) {
+			/* the view starts on the click */
+			filter->tracked_x = input.click_x;
+			filter->tracked_y = input.click_y;
+			filter->tracking_shown = true;
+		}
+	}
+	if (!shown)
+		return;
+	if (clicked || typed) {
+		filter->auto_quiet = 0.0;
+		return;
+	}
+	filter->auto_quiet += seconds;
+	if (filter->auto_quiet >= filter->auto_linger)
+		end_auto_zoom(filter);
+}
