@@ -28,12 +28,12 @@ apt_install() {
 
 # the preview tool also needs giflib, libimagequant, FreeType with the DejaVu
 # fonts, and FFmpeg's libraries (its videos); the pointer tracking xcb with
-# randr, xinerama, XInput and the screen saver extension, and the tools and tests move the pointer with XTest;
+# randr, xinerama and XInput, and the tools and tests move the pointer with XTest;
 # face following dlib's headers (its detector is compiled into the module)
 BUILD_DEPS=(ca-certificates cmake make g++ pkg-config libobs-dev libx11-dev libpng-dev
 	libgif-dev libimagequant-dev libfreetype-dev fonts-dejavu-core
 	libavcodec-dev libavformat-dev libavutil-dev libswscale-dev
-	libxcb1-dev libxcb-randr0-dev libxcb-xinerama0-dev libxcb-xinput-dev libxcb-screensaver0-dev libxtst-dev
+	libxcb1-dev libxcb-randr0-dev libxcb-xinerama0-dev libxcb-xinput-dev libxtst-dev
 	libdlib-dev)
 
 # ctest_passed LOG: how many tests ctest ran, from the summary in its LOG
