@@ -6,7 +6,7 @@ choosing: after each, screenshots show the window centred on the click
 after the linger time, the whole screen again."""
 import pytest
 
-from conftest import SCREEN, Session, ramps
+from conftest import SCREEN, Client, Session, ramps
 from test_tracking import expected
 
 WHOLE = (0, SCREEN[0], 0, SCREEN[1])
@@ -26,7 +26,14 @@ def obs(obs_root):
                                "tracking_smoothing": 0.1, "tracking_dead_zone": 0.0,
                                "auto_zoom": 1, "auto_zoom_linger": 4.0}})
         session.x.cover(ramps(*SCREEN))
+        session.listener = Client(subscriptions=1 << 9)
         yield session
+
+
+def changes(obs):
+    """The (stage, auto) of the StageChanged events received meanwhile."""
+    return [(e["eventData"]["stage"], e["eventData"]["auto"]) for e in obs.listener.events(0.5)
+            if e["eventType"] == "StageChanged"]
 
 
 @pytest.mark.parametrize("x, y", [(300, 200), (1000, 500), (1270, 700)],
@@ -39,3 +46,4 @@ def test_click_zooms_there_then_eases_back(obs, x, y):
     assert state["stage"] == 1 and state["auto"] is True, state
     obs.shows("Screen", SCREEN, WHOLE)
     assert obs.vendor("GetState", {"sourceName": "Screen"})["auto"] is False
+    assert changes(obs) == [(1, True), (0, False)]
