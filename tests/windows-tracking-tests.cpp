@@ -13,12 +13,11 @@
 #include "core/zoom-core.hpp"
 
 #include "tracking/capture-settings.hpp"
-#include "filter/zoom-filter.hpp"
+#include "auto-zoom-steps.hpp"
 
 #include <gtest/gtest.h>
 #include <obs.hpp>
 
-#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -567,9 +566,8 @@ TEST(WindowsTracking, TheCaptureCheckAllocatesNothing)
 	}
 }
 
-/* Clicks and key presses injected as a user's (SendInput) start, keep and
- * end the automatic zoom on a window capture; a click beside the window is
- * ignored, and the user's own choice wins. */
+/* The automatic zoom's table, with clicks and keys injected as a user's
+ * (SendInput), on a window capture: "beside" is beside the window. */
 TEST(WindowsTracking, ClicksAndTypingDriveTheAutomaticZoom)
 {
 	ASSERT_TRUE(load_win_capture());
@@ -577,93 +575,46 @@ TEST(WindowsTracking, ClicksAndTypingDriveTheAutomaticZoom)
 	ASSERT_NE(window.hwnd, nullptr);
 	OBSSourceAutoRelease lister =
 		capture("window_capture", R"({"window": ""})");
-	const std::string setting =
-		list_value(lister, "window", "Tavimore clicks");
-	ASSERT_FALSE(setting.empty());
 	OBSDataAutoRelease s = obs_data_create();
-	obs_data_set_string(s, "window", setting.c_str());
+	obs_data_set_string(
+		s, "window",
+		list_value(lister, "window", "Tavimore clicks").c_str());
 	obs_data_set_int(s, "priority", 2);
-	obs_data_set_bool(s, "client_area", true);
 	obs_source_t *source =
 		obs_source_create("window_capture", "window", s, nullptr);
-	obs_source_t *filter = create_zoom_filter(
-		"auto zoom",
-		OBSDataAutoRelease(obs_data_create_from_json(
-			R"({"stage_count": 2, "stage_1_zoom_factor": 2.0,
-			    "stage_1_duration": 0.2, "tracking_smoothing": 0.0,
-			    "auto_zoom": 2, "auto_zoom_linger": 1.0})")));
-	obs_source_filter_add(source, filter);
+	OBSDataAutoRelease settings =
+		obs_data_create_from_json(AUTO_ZOOM_SETTINGS);
+	Tracked t(source);
+	update_filter(t.filter, settings);
 	Tracked::next_area();
-	const RECT r = window.client();
 
-	enum Act { Click, Key, StageKey, IdleKey, Nothing };
-	auto act = [&](Act a, POINT p) {
-		INPUT in[2] = {};
-		if (a == Click) {
-			SetCursorPos(p.x, p.y);
-			in[0].type = in[1].type = INPUT_MOUSE;
-			in[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
-			in[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
-			SendInput(2, in, sizeof(INPUT));
-		} else if (a == Key) {
-			in[0].type = in[1].type = INPUT_KEYBOARD;
-			in[0].ki.wVk = in[1].ki.wVk = VK_SHIFT;
-			in[1].ki.dwFlags = KEYEVENTF_KEYUP;
-			SendInput(2, in, sizeof(INPUT));
-		} else if (a == StageKey || a == IdleKey) {
+	const RECT r = window.client();
+	const POINT spots[] = {{0, 0},
+			       {r.left + 100, r.top + 150},
+			       {r.right - 10, r.bottom - 10},
+			       {r.left - 40, r.top + 30}};
+	auto act = [&](Act a, Spot at) {
+		if (a == Act::StageKey || a == Act::IdleKey)
 			press_hotkey(find_hotkey(
-				source, a == StageKey ? "tavimore.stage_2"
-						      : "tavimore.idle"));
+				source, a == Act::StageKey ? "tavimore.stage_2"
+							   : "tavimore.idle"));
+		if (a == Act::Click || a == Act::Move)
+			SetCursorPos(spots[at].x, spots[at].y);
+		INPUT in[2] = {};
+		in[0].type = in[1].type = a == Act::Key ? INPUT_KEYBOARD
+							: INPUT_MOUSE;
+		in[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+		in[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+		if (a == Act::Key) {
+			in[0].ki = {VK_SHIFT, 0, 0, 0, 0};
+			in[1].ki = {VK_SHIFT, 0, KEYEVENTF_KEYUP, 0, 0};
 		}
+		if (a == Act::Click || a == Act::Key)
+			SendInput(2, in, sizeof(INPUT));
 	};
-	const POINT inside = {r.left + (r.right - r.left) / 3,
-			      r.top + (r.bottom - r.top) / 2};
-	const POINT beside = {r.left - 40, r.top + 30};
-	const struct {
-		const char *what;
-		Act act;
-		POINT at;
-		int wait_ms;
-		int32_t stage;
-		bool automatic;
-	} steps[] = {
-		{"typing alone starts nothing", Key, {}, 300, -1, false},
-		{"a click beside the window is ignored", Click, beside, 300, -1,
-		 false},
-		{"a click zooms to it", Click, inside, 300, 0, true},
-		{"typing keeps it", Key, {}, 500, 0, true},
-		{"and keeps it", Key, {}, 500, 0, true},
-		{"after the linger: idle", Nothing, {}, 1400, -1, false},
-		{"a click zooms again", Click, inside, 300, 0, true},
-		{"return to idle ends it", IdleKey, {}, 100, -1, false},
-		{"the next click starts one", Click, inside, 300, 0, true},
-		{"a stage key takes over", StageKey, {}, 1400, 1, false},
-	};
-	for (const auto &step : steps) {
-		SCOPED_TRACE(step.what);
-		act(step.act, step.at);
-		Sleep(step.wait_ms);
-		const ZoomSnapshot f = snapshot_of(filter);
-		EXPECT_EQ(f.active_stage, step.stage);
-		auto *zoom =
-			static_cast<ZoomFilter *>(obs_obj_get_data(filter));
-		std::lock_guard<std::mutex> guard(zoom->lock);
-		EXPECT_EQ(zoom->auto_shown, step.automatic);
-		if (step.act == Click && step.automatic) {
-			double fx, fy;
-			expected(r, step.at.x, step.at.y, fx, fy);
-			const double w = r.right - r.left;
-			const double h = r.bottom - r.top;
-			EXPECT_NEAR(zoom->target_center_x * w,
-				    std::clamp(fx, 0.25, 0.75) * w, 1.0);
-			EXPECT_NEAR(zoom->target_center_y * h,
-				    std::clamp(fy, 0.25, 0.75) * h, 1.0);
-		}
-	}
-	obs_source_filter_remove(source, filter);
-	obs_source_release(filter);
-	obs_source_release(source);
-	wait_destroyed();
+	play_auto_zoom(t.filter, act, [&](Spot at, double &fx, double &fy) {
+		expected(r, spots[at].x, spots[at].y, fx, fy);
+	});
 }
 
 int main(int argc, char **argv)

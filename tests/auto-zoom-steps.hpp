@@ -1,0 +1,79 @@
+/*
+ * The automatic zoom's behaviour as one table, which each platform's test
+ * plays with real input (XTest on X11, SendInput on Windows) on a capture
+ * whose area leaves room beside it: what the filter shows after each step.
+ */
+#pragma once
+
+#include "obs-harness.hpp"
+#include "filter/zoom-filter.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <thread>
+
+/* The settings the table expects: stage 1 at zoom 2, linger 1 s, the view
+ * on the pointer itself. */
+constexpr char AUTO_ZOOM_SETTINGS[] =
+	R"({"stage_count": 2, "stage_1_zoom_factor": 2.0,
+	    "stage_1_duration": 0.2, "tracking_smoothing": 0.0,
+	    "tracking_dead_zone": 0.0, "auto_zoom": 2, "auto_zoom_linger": 1.0})";
+
+enum class Act { Click, Key, Move, StageKey, IdleKey, Nothing };
+/* Where an act points: nowhere, two places inside the area, one beside. */
+enum Spot { NONE, NEAR, FAR, BESIDE };
+
+/* Plays the table; `act` gives the input, `fraction` where a spot lies in
+ * the captured area. */
+inline void
+play_auto_zoom(obs_source_t *filter, const std::function<void(Act, Spot)> &act,
+	       const std::function<void(Spot, double &, double &)> &fraction)
+{
+	const struct {
+		const char *what;
+		Act act;
+		Spot at;
+		double wait;
+		int32_t stage;
+		bool automatic;
+	} steps[] = {
+		{"typing alone starts nothing", Act::Key, NONE, 0.4, -1, false},
+		{"a click beside the area is ignored", Act::Click, BESIDE, 0.4,
+		 -1, false},
+		{"a click zooms to it", Act::Click, NEAR, 0.4, 0, true},
+		{"the view follows the pointer", Act::Move, FAR, 0.3, 0, true},
+		{"typing keeps it", Act::Key, NONE, 0.5, 0, true},
+		{"and keeps it", Act::Key, NONE, 0.5, 0, true},
+		{"so does a click", Act::Click, NEAR, 0.6, 0, true},
+		{"after the linger: idle", Act::Nothing, NONE, 1.3, -1, false},
+		{"return to idle ends one at once", Act::Click, FAR, 0.3, 0,
+		 true},
+		{"", Act::IdleKey, NONE, 0.1, -1, false},
+		{"a stage key takes over", Act::Click, NEAR, 0.3, 0, true},
+		{"", Act::StageKey, NONE, 1.5, 1, false},
+		{"clicks leave the user's stage", Act::Click, FAR, 0.3, 1,
+		 false},
+	};
+	auto *zoom = static_cast<ZoomFilter *>(obs_obj_get_data(filter));
+	for (const auto &step : steps) {
+		SCOPED_TRACE(step.what);
+		act(step.act, step.at);
+		std::this_thread::sleep_for(
+			std::chrono::duration<double>(step.wait));
+		std::lock_guard<std::mutex> guard(zoom->lock);
+		EXPECT_EQ(zoom->active_stage, step.stage);
+		EXPECT_EQ(zoom->auto_shown, step.automatic);
+		if (!step.automatic || step.at == NONE)
+			continue;
+		/* centred on the pointer, where a window of zoom 2 fits */
+		double fx, fy;
+		fraction(step.at, fx, fy);
+		EXPECT_NEAR(zoom->target_center_x, std::clamp(fx, 0.25, 0.75),
+			    1e-9);
+		EXPECT_NEAR(zoom->target_center_y, std::clamp(fy, 0.25, 0.75),
+			    1e-9);
+	}
+}
