@@ -24,7 +24,7 @@ constexpr char AUTO_ZOOM_SETTINGS[] =
 
 enum class Act { Click, Key, Move, StageKey, IdleKey, Nothing };
 /* Where an act points: nowhere, two places inside the area, one beside. */
-enum Spot { NONE, NEAR, FAR, BESIDE };
+enum Spot { NOWHERE, HERE, THERE, BESIDE };
 
 /* Plays the table; `act` gives the input, `fraction` where a spot lies in
  * the captured area. */
@@ -40,21 +40,24 @@ play_auto_zoom(obs_source_t *filter, const std::function<void(Act, Spot)> &act,
 		int32_t stage;
 		bool automatic;
 	} steps[] = {
-		{"typing alone starts nothing", Act::Key, NONE, 0.4, -1, false},
+		{"typing alone starts nothing", Act::Key, NOWHERE, 0.4, -1,
+		 false},
 		{"a click beside the area is ignored", Act::Click, BESIDE, 0.4,
 		 -1, false},
-		{"a click zooms to it", Act::Click, NEAR, 0.4, 0, true},
-		{"the view follows the pointer", Act::Move, FAR, 0.3, 0, true},
-		{"typing keeps it", Act::Key, NONE, 0.5, 0, true},
-		{"and keeps it", Act::Key, NONE, 0.5, 0, true},
-		{"so does a click", Act::Click, NEAR, 0.6, 0, true},
-		{"after the linger: idle", Act::Nothing, NONE, 1.3, -1, false},
-		{"return to idle ends one at once", Act::Click, FAR, 0.3, 0,
+		{"a click zooms to it", Act::Click, HERE, 0.4, 0, true},
+		{"the view follows the pointer", Act::Move, THERE, 0.3, 0,
 		 true},
-		{"", Act::IdleKey, NONE, 0.1, -1, false},
-		{"a stage key takes over", Act::Click, NEAR, 0.3, 0, true},
-		{"", Act::StageKey, NONE, 1.5, 1, false},
-		{"clicks leave the user's stage", Act::Click, FAR, 0.3, 1,
+		{"typing keeps it", Act::Key, NOWHERE, 0.5, 0, true},
+		{"and keeps it", Act::Key, NOWHERE, 0.5, 0, true},
+		{"so does a click", Act::Click, HERE, 0.6, 0, true},
+		{"after the linger: idle", Act::Nothing, NOWHERE, 1.3, -1,
+		 false},
+		{"return to idle ends one at once", Act::Click, THERE, 0.3, 0,
+		 true},
+		{"", Act::IdleKey, NOWHERE, 0.1, -1, false},
+		{"a stage key takes over", Act::Click, HERE, 0.3, 0, true},
+		{"", Act::StageKey, NOWHERE, 1.5, 1, false},
+		{"clicks leave the user's stage", Act::Click, THERE, 0.3, 1,
 		 false},
 	};
 	auto *zoom = static_cast<ZoomFilter *>(obs_obj_get_data(filter));
@@ -66,7 +69,7 @@ play_auto_zoom(obs_source_t *filter, const std::function<void(Act, Spot)> &act,
 		std::lock_guard<std::mutex> guard(zoom->lock);
 		EXPECT_EQ(zoom->active_stage, step.stage);
 		EXPECT_EQ(zoom->auto_shown, step.automatic);
-		if (!step.automatic || step.at == NONE)
+		if (!step.automatic || step.at == NOWHERE)
 			continue;
 		/* centred on the pointer, where a window of zoom 2 fits */
 		double fx, fy;

@@ -78,8 +78,8 @@ TEST(AutoZoom, ClicksZoomFollowLingerAndGiveWayToTheUser)
 		return threads_named("tavimore-ptr") == 0;
 	};
 	for (bool remove : {false, true}) {
-		act(Act::IdleKey, NONE);
-		act(Act::Click, NEAR);
+		act(Act::IdleKey, NOWHERE);
+		act(Act::Click, HERE);
 		std::this_thread::sleep_for(std::chrono::milliseconds(300));
 		ASSERT_EQ(graphics_snapshot(filter).active_stage, 0);
 		if (remove) {
