@@ -17,15 +17,30 @@ void follow_input(ZoomFilter *filter, double seconds)
 			     obs_source_enabled(filter->source);
 	if (running != filter->auto_running) {
 		filter->auto_running = running;
-		/* opens or closes the pointer, and says what it watches */
-		sync_tracking(filter);
-		if (!running)
+		filter->auto_watching = AutoZoom::Off;
+		if (running) {
+			/* what the parent shows now, for the new pointer */
+			sync_tracking(filter);
+			filter->auto_pointer = open_pointer_client();
+			filter->auto_seen = InputActivity();
+			if (filter->auto_pointer)
+				filter->auto_pointer->set_capture(
+					filter->parent_capture);
+		} else {
 			end_auto_zoom(filter);
+			/* the last client gone asks the sampler to end */
+			filter->auto_pointer.reset();
+		}
 	}
-	if (!running || !filter->pointer)
+	PointerClient *pointer = filter->auto_pointer.get();
+	if (!running || !pointer)
 		return;
+	if (filter->auto_watching != filter->auto_zoom) {
+		filter->auto_watching = filter->auto_zoom;
+		pointer->watch_input(filter->auto_zoom);
+	}
 
-	const InputActivity input = filter->pointer->activity();
+	const InputActivity input = pointer->activity();
 	const bool clicked = input.clicks != filter->auto_seen.clicks;
 	const bool typed = input.keys != filter->auto_seen.keys &&
 			   filter->auto_zoom == AutoZoom::ClicksAndTyping;
