@@ -1,7 +1,7 @@
 /*
- * The automatic zoom's behaviour as one table, which each platform's test
- * plays with real input (XTest on X11, SendInput on Windows) on a capture
- * whose area leaves room beside it: what the filter shows after each step.
+ * The automatic zoom's behaviour as one table, played by each platform's
+ * test with real input (XTest on X11, SendInput on Windows) on a capture
+ * that leaves room beside its area: what the filter shows after each step.
  */
 #pragma once
 
@@ -15,21 +15,21 @@
 #include <functional>
 #include <thread>
 
-/* The settings the table expects: stage 1 at zoom 2, linger 1 s, the view
- * on the pointer itself. */
+/* stage 1 at zoom 2, 1 s of linger, the view on the pointer itself */
 constexpr char AUTO_ZOOM_SETTINGS[] =
 	R"({"stage_count": 2, "stage_1_zoom_factor": 2.0,
 	    "stage_1_duration": 0.2, "tracking_smoothing": 0.0,
 	    "tracking_dead_zone": 0.0, "auto_zoom": 2, "auto_zoom_linger": 1.0})";
 
-enum class Act { Click, Key, Move, StageKey, IdleKey, Nothing };
-/* Where an act points: nowhere, two places inside the area, one beside. */
+/* The platform's input: a click, a pointer move or a key press. */
+enum class Act { Click, Move, Key, StageKey, IdleKey, Nothing };
+/* Two places inside the captured area and one beside it (not NEAR and FAR,
+ * which Windows's headers define). */
 enum Spot { NOWHERE, HERE, THERE, BESIDE };
 
-/* Plays the table; `act` gives the input, `fraction` where a spot lies in
- * the captured area. */
 inline void
-play_auto_zoom(obs_source_t *filter, const std::function<void(Act, Spot)> &act,
+play_auto_zoom(obs_source_t *filter,
+	       const std::function<void(Act, Spot)> &input,
 	       const std::function<void(Spot, double &, double &)> &fraction)
 {
 	const struct {
@@ -52,18 +52,23 @@ play_auto_zoom(obs_source_t *filter, const std::function<void(Act, Spot)> &act,
 		{"so does a click", Act::Click, HERE, 0.6, 0, true},
 		{"after the linger: idle", Act::Nothing, NOWHERE, 1.3, -1,
 		 false},
-		{"return to idle ends one at once", Act::Click, THERE, 0.3, 0,
-		 true},
-		{"", Act::IdleKey, NOWHERE, 0.1, -1, false},
+		{"return to idle ends one", Act::Click, THERE, 0.3, 0, true},
+		{"at once", Act::IdleKey, NOWHERE, 0.1, -1, false},
 		{"a stage key takes over", Act::Click, HERE, 0.3, 0, true},
-		{"", Act::StageKey, NOWHERE, 1.5, 1, false},
+		{"and stays", Act::StageKey, NOWHERE, 1.5, 1, false},
 		{"clicks leave the user's stage", Act::Click, THERE, 0.3, 1,
 		 false},
 	};
+	obs_source_t *parent = obs_filter_get_parent(filter);
 	auto *zoom = static_cast<ZoomFilter *>(obs_obj_get_data(filter));
 	for (const auto &step : steps) {
 		SCOPED_TRACE(step.what);
-		act(step.act, step.at);
+		if (step.act == Act::StageKey || step.act == Act::IdleKey)
+			press_hotkey(
+				find_hotkey(parent, step.act == Act::StageKey
+							    ? "tavimore.stage_2"
+							    : "tavimore.idle"));
+		input(step.act, step.at);
 		std::this_thread::sleep_for(
 			std::chrono::duration<double>(step.wait));
 		std::lock_guard<std::mutex> guard(zoom->lock);

@@ -13,8 +13,10 @@
 
 void follow_input(ZoomFilter *filter, double seconds)
 {
+	/* a filter switched off, or taken off its source, watches nothing */
 	const bool running = filter->auto_zoom != AutoZoom::Off &&
-			     obs_source_enabled(filter->source);
+			     obs_source_enabled(filter->source) &&
+			     obs_filter_get_parent(filter->source);
 	if (running != filter->auto_running) {
 		filter->auto_running = running;
 		filter->auto_watching = AutoZoom::Off;
