@@ -233,19 +233,9 @@ TEST_P(Sheet, TheAutomaticZoomShowsItsStageAndLingerOnlyWhenOn)
 {
 	obs_property_t *mode = obs_properties_get(props, "auto_zoom");
 	ASSERT_EQ(obs_property_list_item_count(mode), 3u);
-	const char *const items[] = {"Zoom.AutoZoom.Off",
-				     "Zoom.AutoZoom.Clicks",
-				     "Zoom.AutoZoom.ClicksAndTyping"};
-	for (long long v = 0; v < 3; v++) {
-		EXPECT_EQ(obs_property_list_item_int(mode, size_t(v)), v);
-		EXPECT_EQ(std::string(
-				  obs_property_list_item_name(mode, size_t(v))),
-			  text_of(items[v]));
-	}
-	expect_float_slider(obs_properties_get(props, "auto_zoom_linger"), 0.5,
-			    10.0, 0.1);
 	for (long long v : {1, 0, 2}) {
 		SCOPED_TRACE(v);
+		EXPECT_EQ(obs_property_list_item_int(mode, size_t(v)), v);
 		EXPECT_TRUE(modify_with(mode, v));
 		for (const char *name : {"auto_zoom_stage", "auto_zoom_linger"})
 			EXPECT_EQ(obs_property_visible(

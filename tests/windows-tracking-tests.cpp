@@ -594,10 +594,6 @@ TEST(WindowsTracking, ClicksAndTypingDriveTheAutomaticZoom)
 			       {r.right - 10, r.bottom - 10},
 			       {r.left - 40, r.top + 30}};
 	auto act = [&](Act a, Spot at) {
-		if (a == Act::StageKey || a == Act::IdleKey)
-			press_hotkey(find_hotkey(
-				source, a == Act::StageKey ? "tavimore.stage_2"
-							   : "tavimore.idle"));
 		if (a == Act::Click || a == Act::Move)
 			SetCursorPos(spots[at].x, spots[at].y);
 		INPUT in[2] = {};
