@@ -60,7 +60,6 @@ play_auto_zoom(obs_source_t *filter,
 		 false},
 	};
 	obs_source_t *parent = obs_filter_get_parent(filter);
-	auto *zoom = static_cast<ZoomFilter *>(obs_obj_get_data(filter));
 	for (const auto &step : steps) {
 		SCOPED_TRACE(step.what);
 		if (step.act == Act::StageKey || step.act == Act::IdleKey)
@@ -71,17 +70,17 @@ play_auto_zoom(obs_source_t *filter,
 		input(step.act, step.at);
 		std::this_thread::sleep_for(
 			std::chrono::duration<double>(step.wait));
-		std::lock_guard<std::mutex> guard(zoom->lock);
-		EXPECT_EQ(zoom->active_stage, step.stage);
-		EXPECT_EQ(zoom->auto_shown, step.automatic);
+		const ZoomSnapshot zoom = snapshot_of(filter);
+		EXPECT_EQ(zoom.active_stage, step.stage);
+		EXPECT_EQ(zoom.automatic, step.automatic);
 		if (!step.automatic || step.at == NOWHERE)
 			continue;
 		/* centred on the pointer, where a window of zoom 2 fits */
 		double fx, fy;
 		fraction(step.at, fx, fy);
-		EXPECT_NEAR(zoom->target_center_x, std::clamp(fx, 0.25, 0.75),
+		EXPECT_NEAR(zoom.target_center_x, std::clamp(fx, 0.25, 0.75),
 			    1e-9);
-		EXPECT_NEAR(zoom->target_center_y, std::clamp(fy, 0.25, 0.75),
+		EXPECT_NEAR(zoom.target_center_y, std::clamp(fy, 0.25, 0.75),
 			    1e-9);
 	}
 }

@@ -33,9 +33,7 @@ static void sync_followers(ZoomFilter *filter)
 	obs_source_t *parent = obs_filter_get_parent(filter->source);
 	const CaptureSettings &capture = filter->parent_capture;
 	capture_settings_of(parent, filter->parent_capture);
-	bool tracks = filter->idle.center_tracking;
-	for (const ZoomStage &stage : filter->stages)
-		tracks = tracks || stage.center_tracking;
+	const bool tracks = filter->selection.any_tracking();
 	filter->any_tracking = tracks;
 	/* a parent with no video (an audio source) shows nothing to follow */
 	const bool no_video = parent && !(obs_source_get_output_flags(parent) &
@@ -115,51 +113,20 @@ void zoom_filter_tick(void *data, float seconds)
 {
 	auto *filter = static_cast<ZoomFilter *>(data);
 
-	follow_parent(filter);
+	filter->keys.follow_parent();
 	follow_sheet(filter, seconds);
 	follow_input(filter, seconds);
 
 	const double dt = seconds;
-	double center_x;
-	double center_y;
-	double zoom;
-	bool tracking;
-	bool automatic;
-	{
-		std::lock_guard<std::mutex> guard(filter->lock);
+	/* the dead zone works on the window being zoomed to; a stage shown
+	 * automatically follows the pointer */
+	auto [zoom, center_x, center_y, tracking, automatic] =
+		filter->selection.advance(dt, filter->easing_in,
+					  filter->easing_out);
 
-		filter->idle.zoom_factor = held_idle_zoom(
-			filter->idle.zoom_factor, dt, filter->zoom_in_held,
-			filter->zoom_out_held);
-
-		const int32_t active = filter->active_stage;
-		const bool staged = active >= 0 &&
-				    static_cast<size_t>(active) <
-					    filter->stages.size();
-		const ZoomStage &target = staged ? filter->stages[active]
-						 : filter->idle;
-
-		filter->transition_progress = advance_progress(
-			filter->transition_progress, dt, target.duration);
-		const Easing kind = easing_for(target.zoom_factor,
-					       filter->transition_start_zoom,
-					       filter->easing_in,
-					       filter->easing_out);
-		filter->current_zoom = shown_zoom(filter->transition_start_zoom,
-						  target.zoom_factor,
-						  filter->transition_progress,
-						  kind);
-		/* the dead zone works on the window being zoomed to */
-		zoom = target.zoom_factor;
-		center_x = target.center_x;
-		center_y = target.center_y;
-		/* a stage shown automatically follows the pointer */
-		automatic = filter->auto_shown;
-		tracking = target.center_tracking || automatic;
-	}
-
-	/* the follower and the parent's settings are read without the lock;
-	 * a stage shown automatically follows the automatic zoom's pointer */
+	/* the follower and the parent's settings are read without the
+	 * selection's lock; a stage shown automatically follows the
+	 * automatic zoom's pointer */
 	if (filter->any_tracking || filter->auto_running)
 		check_capture(filter);
 	Follower *follower = automatic && filter->auto_pointer
@@ -181,11 +148,5 @@ void zoom_filter_tick(void *data, float seconds)
 
 	/* the centre too is read by render, which may run on another thread
 	 * (a screenshot, a read-back) */
-	std::lock_guard<std::mutex> guard(filter->lock);
-	filter->target_center_x = center_x;
-	filter->target_center_y = center_y;
-	filter->current_center_x =
-		smooth_center(filter->current_center_x, center_x, keep);
-	filter->current_center_y =
-		smooth_center(filter->current_center_y, center_y, keep);
+	filter->selection.glide(center_x, center_y, keep);
 }

@@ -8,6 +8,7 @@
  * the input; a stage chosen by a key or a request wins (zoom-control.cpp).
  */
 #include "filter/zoom-filter.hpp"
+#include "filter/zoom-keys.hpp"
 
 #include <algorithm>
 
@@ -29,7 +30,7 @@ void follow_input(ZoomFilter *filter, double seconds)
 				filter->auto_pointer->set_capture(
 					filter->parent_capture);
 		} else {
-			end_auto_zoom(filter);
+			filter->selection.end_auto();
 			/* the last client gone asks the sampler to end */
 			filter->auto_pointer.reset();
 		}
@@ -48,18 +49,15 @@ void follow_input(ZoomFilter *filter, double seconds)
 			   filter->auto_zoom == AutoZoom::ClicksAndTyping;
 	filter->auto_seen = input;
 
-	bool shown;
-	{
-		std::lock_guard<std::mutex> guard(filter->lock);
-		shown = filter->auto_shown;
-	}
-	if (clicked && !filter->stages.empty()) {
-		/* the stage list is sized on this thread */
-		const auto last =
-			static_cast<int32_t>(filter->stages.size()) - 1;
+	bool shown = filter->selection.automatic();
+	if (clicked) {
+		/* past the stage list: its last stage */
+		const int32_t last =
+			std::min(std::max(filter->stage_count, 1), MAX_STAGES) -
+			1;
 		const bool was_shown = shown;
-		shown = show_auto_stage(filter,
-					std::min(filter->auto_stage, last));
+		shown = filter->selection.show_auto_stage(
+			std::min(filter->auto_stage, last));
 		if (shown && !was_shown) {
 			/* the view starts on the click */
 			filter->tracked_x = input.click_x;
@@ -75,5 +73,5 @@ void follow_input(ZoomFilter *filter, double seconds)
 	}
 	filter->auto_quiet += seconds;
 	if (filter->auto_quiet >= filter->auto_linger)
-		end_auto_zoom(filter);
+		filter->selection.end_auto();
 }
