@@ -55,8 +55,9 @@ play_auto_zoom(obs_source_t *filter,
 		{"return to idle ends one", Act::Click, THERE, 0.3, 0, true},
 		{"at once", Act::IdleKey, NOWHERE, 0.1, -1, false},
 		{"a stage key takes over", Act::Click, HERE, 0.3, 0, true},
-		{"and stays", Act::StageKey, NOWHERE, 1.5, 1, false},
-		{"clicks leave the user's stage", Act::Click, THERE, 0.3, 1,
+		/* the key of the stage shown: the user's choice, no toggle */
+		{"and stays", Act::StageKey, NOWHERE, 1.5, 0, false},
+		{"clicks leave the user's stage", Act::Click, THERE, 0.3, 0,
 		 false},
 	};
 	obs_source_t *parent = obs_filter_get_parent(filter);
@@ -65,7 +66,7 @@ play_auto_zoom(obs_source_t *filter,
 		if (step.act == Act::StageKey || step.act == Act::IdleKey)
 			press_hotkey(
 				find_hotkey(parent, step.act == Act::StageKey
-							    ? "tavimore.stage_2"
+							    ? "tavimore.stage_1"
 							    : "tavimore.idle"));
 		input(step.act, step.at);
 		std::this_thread::sleep_for(
