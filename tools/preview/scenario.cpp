@@ -105,7 +105,9 @@ Timeline parse_timeline(const std::string &text, const std::string &origin)
 			timeline.end = event.time;
 			continue;
 		}
-		if (parts.size() == 2 && parts[1] == "type") {
+		if (parts.size() > 1 && parts[1] == "type") {
+			if (parts.size() != 2)
+				fail("expected TIME type");
 			event.action = Action::Type;
 		} else if (parts.size() > 1 &&
 			   (parts[1] == "pointer" || parts[1] == "click")) {
@@ -131,7 +133,8 @@ Timeline parse_timeline(const std::string &text, const std::string &origin)
 							       : Action::Tap;
 		} else {
 			fail("unknown action \"" + parts[1] +
-			     "\" (press, release, tap or end)");
+			     "\" (press, release, tap, pointer, click, type "
+			     "or end)");
 		}
 		timeline.events.push_back(event);
 	}
