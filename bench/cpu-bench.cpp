@@ -215,7 +215,7 @@ struct BareTimer {
 /* Sampler cost over a fixed interval: range(0) seconds, the pointer still
  * (range(1) = 0) or moved by XTest 250 times a second (range(1) = 1), with
  * the automatic zoom off (range(2) = 0) or on clicks and typing (2): the
- * sampler then also takes button presses and asks for the idle time ten
+ * sampler then also takes button presses and asks for the idle time five
  * times a second. */
 void BM_SamplerCpu(benchmark::State &state)
 {

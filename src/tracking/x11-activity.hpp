@@ -31,8 +31,9 @@ constexpr uint16_t CLICK_BUTTONS = XCB_KEY_BUT_MASK_BUTTON_1 |
 class KeyInputWatch {
 public:
 	using Clock = std::chrono::steady_clock;
-	/* how often the server is asked while typing is watched */
-	static constexpr auto PERIOD = std::chrono::milliseconds(100);
+	/* how often the server is asked while typing is watched: often
+	 * enough for the linger time (half a second at least) */
+	static constexpr auto PERIOD = std::chrono::milliseconds(200);
 
 	/* On a new connection: false when the server has no screen saver
 	 * extension (then no key input is ever seen). */

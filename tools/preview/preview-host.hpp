@@ -77,7 +77,7 @@ void move_pointer(double fx, double fy);
  * module 0.1 s to read the click. */
 void click_pointer(double fx, double fy);
 /* Presses and releases a key (Shift, which types nothing), then gives the
- * module, which looks for key input ten times a second, 0.25 s. */
+ * module, which looks for key input five times a second, 0.25 s. */
 void type_key();
 /* Waits (up to 10 s) until the module's face detector thread, if any, has
  * finished its work: it runs in real time beside the frames. */
