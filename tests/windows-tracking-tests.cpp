@@ -611,6 +611,16 @@ TEST(WindowsTracking, ClicksAndTypingDriveTheAutomaticZoom)
 	play_auto_zoom(t.filter, act, [&](Spot at, double &fx, double &fy) {
 		expected(r, spots[at].x, spots[at].y, fx, fy);
 	});
+	/* off and on again: the clicks from before are not news */
+	press_hotkey(find_hotkey(source, "tavimore.idle"));
+	for (const char *json :
+	     {R"({"auto_zoom": 0})", R"({"auto_zoom": 2})"}) {
+		update_filter(
+			t.filter,
+			OBSDataAutoRelease(obs_data_create_from_json(json)));
+		wait_frames(3);
+	}
+	EXPECT_EQ(snapshot_of(t.filter).active_stage, -1);
 }
 
 int main(int argc, char **argv)

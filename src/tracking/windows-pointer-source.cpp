@@ -216,7 +216,9 @@ public:
 			keys = poll.keys;
 		}
 		std::lock_guard<std::mutex> guard(lock);
-		if (watching == AutoZoom::Off) {
+		/* clicks from before the client's first look are not its own */
+		if (watching == AutoZoom::Off || !primed) {
+			primed = true;
 			seen_clicks = clicks;
 			seen_keys = keys;
 			return mine;
@@ -237,6 +239,7 @@ public:
 private:
 	std::mutex lock;
 	AutoZoom watching = AutoZoom::Off;
+	bool primed = false;
 	uint32_t seen_clicks = 0;
 	uint32_t seen_keys = 0;
 	InputActivity mine;
