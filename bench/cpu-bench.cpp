@@ -213,13 +213,24 @@ struct BareTimer {
 };
 
 /* Sampler cost over a fixed interval: range(0) seconds, the pointer still
- * (range(1) = 0) or moved by XTest 250 times a second (range(1) = 1). */
+ * (range(1) = 0) or moved by XTest 250 times a second (range(1) = 1), with
+ * the automatic zoom off (range(2) = 0) or on clicks and typing (2): the
+ * sampler then also takes button presses and asks for the idle time five
+ * times a second. */
 void BM_SamplerCpu(benchmark::State &state)
 {
 	Scene scene("sampler cpu");
 	if (!follow_pointer(scene)) {
 		state.SkipWithError("no pointer position from the X display");
 		return;
+	}
+	if (state.range(2) != 0) {
+		obs_data_t *on = obs_data_create();
+		obs_data_set_int(on, "auto_zoom", state.range(2));
+		update_filter(scene.filter, on);
+		obs_data_release(on);
+		/* the frame tells the sampler what to watch */
+		zoom_filter_info().video_tick(scene.data, FRAME_TIME);
 	}
 	const long tid = sampler_tid();
 	Display *display = XOpenDisplay(nullptr);
@@ -263,8 +274,10 @@ void BM_SamplerCpu(benchmark::State &state)
 	state.counters["bare_120Hz_timer_%"] = 100.0 * bare / seconds;
 }
 BENCHMARK(BM_SamplerCpu)
-	->Args({10, 0})
-	->Args({10, 1})
+	->Args({10, 0, 0})
+	->Args({10, 0, 2})
+	->Args({10, 1, 0})
+	->Args({10, 1, 2})
 	->Iterations(1)
 	->UseManualTime()
 	->Unit(benchmark::kMillisecond);

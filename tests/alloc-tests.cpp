@@ -5,6 +5,7 @@
  */
 #include "alloc-counter.hpp"
 #include "obs-harness.hpp"
+#include "filter/zoom-filter.hpp"
 
 #include <graphics/graphics.h>
 
@@ -13,8 +14,13 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <type_traits>
+
+/* last: X's headers define None and friends as macros */
+#include <X11/extensions/XTest.h>
 
 namespace {
 
@@ -213,6 +219,45 @@ TEST_F(PerFrame, TickAllocatesNothingWhileFollowingThePointer)
 	EXPECT_TRUE(allocates_nothing(following));
 	shown = graphics_snapshot(filter).tracking_shown;
 	EXPECT_TRUE(shown);
+}
+
+TEST_F(PerFrame, TickAllocatesNothingWhileZoomingOnAClick)
+{
+	obs_data_t *on = obs_data_create_from_json(
+		R"({"auto_zoom": 1, "auto_zoom_linger": 0.5})");
+	obs_source_update(filter, on);
+	obs_data_release(on);
+	auto *zoom = static_cast<ZoomFilter *>(obs_obj_get_data(filter));
+	bool reading = false;
+	for (int i = 0; i < 100 && !reading; i++) {
+		wait_frames(1);
+		on_graphics_thread([&] {
+			double x, y;
+			reading = zoom->auto_pointer &&
+				  zoom->auto_pointer->latest(x, y);
+		});
+	}
+	ASSERT_TRUE(reading);
+	/* a real click, read by the first counted tick: the view zooms in,
+	 * follows the pointer and, half a second later, eases back */
+	Display *d = XOpenDisplay(nullptr);
+	ASSERT_NE(d, nullptr);
+	XTestFakeButtonEvent(d, 1, True, 0);
+	XTestFakeButtonEvent(d, 1, False, 0);
+	XSync(d, False);
+	XCloseDisplay(d);
+	std::this_thread::sleep_for(std::chrono::milliseconds(150));
+	bool zoomed = false;
+	AllocationCount click, after;
+	on_graphics_thread([&] {
+		click = count_allocations([&] { tick_frames(filter, 1); });
+		zoomed = snapshot_of(filter).automatic;
+		after = count_allocations([&] { tick_frames(filter, FRAMES); });
+	});
+	EXPECT_TRUE(zoomed);
+	EXPECT_TRUE(allocates_nothing(click));
+	EXPECT_TRUE(allocates_nothing(after));
+	EXPECT_EQ(snapshot_of(filter)->active_stage, -1);
 }
 
 /* Counts the allocations of libobs's graphics thread over `frames` real

@@ -39,7 +39,10 @@ const std::set<std::string> &module_keys()
 			"Zoom.TrackingSubject.Face Help.Toggle "
 			"Help.Text Help.Group About.Text About.Group "
 			"Zoom.Group.Tracking Zoom.Group.Stages Zoom.Idle.Factor "
-			"Zoom.Idle.Duration");
+			"Zoom.Idle.Duration Zoom.Group.Auto Zoom.AutoZoom "
+			"Zoom.AutoZoom.Off Zoom.AutoZoom.Clicks "
+			"Zoom.AutoZoom.ClicksAndTyping Zoom.AutoZoomStage "
+			"Zoom.AutoZoomLinger");
 		std::set<std::string> k{
 			std::istream_iterator<std::string>(names),
 			{}};
@@ -52,7 +55,8 @@ const std::set<std::string> &module_keys()
 			"Zoom.TrackingEnabled Zoom.CenterX Zoom.CenterY "
 			"Zoom.StageCount Zoom.EasingIn Zoom.EasingOut "
 			"Zoom.TrackingSmoothing Zoom.TrackingDeadZone "
-			"Zoom.TrackingSubject Help.Toggle");
+			"Zoom.TrackingSubject Help.Toggle Zoom.AutoZoom "
+			"Zoom.AutoZoomStage Zoom.AutoZoomLinger");
 		for (std::string key; tipped >> key;)
 			k.insert(key + ".Tip");
 		return k;

@@ -582,6 +582,7 @@ struct SnapshotDoor {
 		s.stages = o.stages;
 		s.active_stage = o.active_stage;
 		s.held_stage = o.held_stage;
+		s.automatic = o.auto_shown;
 		s.zoom_in_held = o.zoom_in_held;
 		s.zoom_out_held = o.zoom_out_held;
 		s.transition_start_zoom = o.transition_start_zoom;

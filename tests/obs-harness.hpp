@@ -126,6 +126,7 @@ struct ZoomSnapshot {
 	TrackingSubject tracking_subject;
 	/* the selection, the transition and what is shown */
 	int32_t active_stage, held_stage;
+	bool automatic; /* the automatic zoom chose active_stage */
 	bool zoom_in_held, zoom_out_held;
 	double transition_start_zoom, transition_progress, current_zoom;
 	double current_center_x, current_center_y;

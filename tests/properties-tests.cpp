@@ -160,6 +160,10 @@ TEST_P(Sheet, HoldsItsGroupsAndTheirEntriesInOrder)
 		 OBS_PROPERTY_GROUP,
 		 "Zoom.Group.Stages",
 		 {"stage_count", "easing_in", "easing_out"}},
+		{"auto_group",
+		 OBS_PROPERTY_GROUP,
+		 "Zoom.Group.Auto",
+		 {"auto_zoom", "auto_zoom_stage", "auto_zoom_linger"}},
 		{"help_group", OBS_PROPERTY_GROUP, "Help.Group", {}},
 		{"about_group", OBS_PROPERTY_GROUP, "About.Group", {}}};
 	for (int n = 8; n >= 1; n--) /* after the stages group */
@@ -170,7 +174,7 @@ TEST_P(Sheet, HoldsItsGroupsAndTheirEntriesInOrder)
 				 {}});
 
 	const auto entries = entries_of(props);
-	ASSERT_EQ(entries.size(), 13u);
+	ASSERT_EQ(entries.size(), 14u);
 	for (size_t i = 0; i < entries.size(); i++) {
 		SCOPED_TRACE(expected[i].name);
 		EXPECT_EQ(obs_property_name(entries[i]), expected[i].name);
@@ -190,7 +194,10 @@ TEST_P(Sheet, HoldsItsGroupsAndTheirEntriesInOrder)
 		{"easing_out", "Zoom.EasingOut"},
 		{"tracking_smoothing", "Zoom.TrackingSmoothing"},
 		{"tracking_dead_zone", "Zoom.TrackingDeadZone"},
-		{"tracking_subject", "Zoom.TrackingSubject"}};
+		{"tracking_subject", "Zoom.TrackingSubject"},
+		{"auto_zoom", "Zoom.AutoZoom"},
+		{"auto_zoom_stage", "Zoom.AutoZoomStage"},
+		{"auto_zoom_linger", "Zoom.AutoZoomLinger"}};
 	for (const auto &label : labels)
 		expect_label(obs_properties_get(props, label[0]), label[1]);
 
@@ -218,6 +225,22 @@ TEST_P(Sheet, HoldsItsGroupsAndTheirEntriesInOrder)
 			     subjects[i][0]);
 		EXPECT_EQ(std::string(obs_property_list_item_name(subject, i)),
 			  text_of(subjects[i][1]));
+	}
+}
+
+/* The automatic zoom's stage and linger show only while it is on. */
+TEST_P(Sheet, TheAutomaticZoomShowsItsStageAndLingerOnlyWhenOn)
+{
+	obs_property_t *mode = obs_properties_get(props, "auto_zoom");
+	ASSERT_EQ(obs_property_list_item_count(mode), 3u);
+	for (long long v : {1, 0, 2}) {
+		SCOPED_TRACE(v);
+		EXPECT_EQ(obs_property_list_item_int(mode, size_t(v)), v);
+		EXPECT_TRUE(modify_with(mode, v));
+		for (const char *name : {"auto_zoom_stage", "auto_zoom_linger"})
+			EXPECT_EQ(obs_property_visible(
+					  obs_properties_get(props, name)),
+				  v != 0);
 	}
 }
 
@@ -573,13 +596,13 @@ TEST(Properties, EditsExactlyTheSettingsThatHaveDefaults)
 		registered.insert(obs_data_item_get_name(item));
 
 	/* the 58 names themselves: settings-tests */
-	EXPECT_EQ(edited.size(), 59u + 8u + 1u);
+	EXPECT_EQ(edited.size(), 59u + 8u + 1u + 3u);
 	EXPECT_EQ(edited, registered);
 
 	std::set<std::string> sheet_only = {"idle_group",   "tracking_group",
 					    "stages_group", "help_group",
 					    "about_group",  "help_info",
-					    "about_info"};
+					    "about_info",   "auto_group"};
 	for (int n = 1; n <= 8; n++)
 		sheet_only.insert(stage_prefix(n) + "group");
 	EXPECT_EQ(other, sheet_only);

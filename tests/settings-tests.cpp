@@ -52,7 +52,8 @@ TEST(Defaults, RegistersTheFiftyNineKeysThenAHoldKeyPerStage)
 		"idle_zoom_factor", "idle_center_tracking", "idle_center_x",
 		"idle_center_y",    "idle_duration",        "easing_in",
 		"easing_out",       "tracking_smoothing",   "help_show",
-		"stage_count",      "tracking_dead_zone",   "tracking_subject"};
+		"stage_count",      "tracking_dead_zone",   "tracking_subject",
+		"auto_zoom",        "auto_zoom_stage",      "auto_zoom_linger"};
 	for (int n = 1; n <= 8; n++)
 		for (const char *suffix :
 		     {"name", "zoom_factor", "center_tracking", "center_x",
@@ -70,8 +71,13 @@ TEST(Defaults, RegistersTheFiftyNineKeysThenAHoldKeyPerStage)
 	/* libobs keeps the items sorted by name */
 	std::sort(keys.begin(), keys.end());
 	std::sort(expected.begin(), expected.end());
-	EXPECT_EQ(keys.size(), 59u + 8u + 1u);
+	EXPECT_EQ(keys.size(), 59u + 8u + 1u + 3u);
 	EXPECT_EQ(keys, expected);
+	/* the automatic zoom is off until asked for */
+	EXPECT_EQ(obs_data_get_default_int(defaults, "auto_zoom"), 0);
+	EXPECT_EQ(obs_data_get_default_int(defaults, "auto_zoom_stage"), 1);
+	EXPECT_EQ(obs_data_get_default_double(defaults, "auto_zoom_linger"),
+		  2.5);
 
 	/* the values themselves reach the instance: EmptySettingsGiveTheDefaults */
 	EXPECT_FALSE(obs_data_get_default_bool(defaults, "help_show"));

@@ -12,7 +12,7 @@ apt_install "${BUILD_DEPS[@]}" libgtest-dev googletest xvfb xauth \
 build=${TAVIMORE_TSAN_BUILD:-build/tsan}
 flags="-fsanitize=thread -fno-omit-frame-pointer"
 tests=(hotkey-tests hotkey-stress-tests hotkey-save-tests render-tests hotkey-render-tests tracking-tests face-tests
-	stage-key-tests remote-tests remote-stress-tests)
+	stage-key-tests remote-tests remote-stress-tests auto-zoom-tests)
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	-DCMAKE_C_FLAGS="$flags" -DCMAKE_CXX_FLAGS="$flags" \

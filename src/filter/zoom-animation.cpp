@@ -62,23 +62,32 @@ void zoom_filter_tick(void *data, float seconds)
 
 	filter->keys.follow_parent();
 	follow_sheet(filter, seconds);
+	follow_input(filter, seconds);
 
 	const double dt = seconds;
-	/* the dead zone works on the window being zoomed to */
-	auto [zoom, center_x, center_y, tracking] = filter->selection.advance(
-		dt, filter->easing_in, filter->easing_out);
+	/* the dead zone works on the window being zoomed to; a stage shown
+	 * automatically follows the automatic zoom's pointer */
+	auto [zoom, center_x, center_y, tracking, automatic] =
+		filter->selection.advance(dt, filter->easing_in,
+					  filter->easing_out);
 
 	/* the follower and the parent's settings are read without the
 	 * selection's lock; what the parent shows (which decides what auto
 	 * follows and where the pointer maps to) every CAPTURE_CHECK_FRAMES
 	 * frames */
-	if (filter->any_tracking && filter->capture_check_countdown-- == 0) {
+	if ((filter->any_tracking || filter->auto_running) &&
+	    filter->capture_check_countdown-- == 0) {
 		filter->capture_check_countdown = CAPTURE_CHECK_FRAMES - 1;
 		sync_followers(filter);
+		if (filter->auto_pointer)
+			filter->auto_pointer->set_capture(
+				filter->parent_capture);
 	}
-	const FollowReading reading =
-		filter->follower ? filter->follower->read(dt, tracking)
-				 : FollowReading();
+	Follower *follower = automatic && filter->auto_pointer
+				     ? filter->auto_pointer.get()
+				     : filter->follower.get();
+	const FollowReading reading = follower ? follower->read(dt, tracking)
+					       : FollowReading();
 	if (reading.followed && reading.seen) {
 		/* the dead zone works on the window being zoomed to; a view
 		 * that starts following starts on what it follows */

@@ -20,12 +20,13 @@ bool register_zoom_filter();
 void note_ui_tasks();
 
 /* Told of every change of target (StageChanged): the filter on `parent`
- * (alive for the call), the stage now chosen (0 = idle), its name and the
- * change's sequence number. Set once at load, before any filter exists;
- * called without the selection's lock held, in the order of the changes. */
+ * (alive for the call), the stage now chosen (0 = idle), its name, the
+ * change's sequence number and whether a click chose it (automatic zoom).
+ * Set once at load, before any filter exists; called without the
+ * selection's lock held, in the order of the changes. */
 using StageChangedHook = void (*)(obs_source_t *parent, obs_source_t *filter,
 				  int32_t stage, const std::string &stage_name,
-				  int64_t sequence);
+				  int64_t sequence, bool automatic);
 void set_stage_changed_hook(StageChangedHook hook);
 
 enum class StageRequest { Set, Toggle };
@@ -45,5 +46,6 @@ struct ZoomState {
 	double shown_zoom, target_zoom, progress;
 	double center_x, center_y;
 	bool tracking;
+	bool automatic; /* the stage was chosen by a click */
 };
 ZoomState zoom_state(ZoomFilter *filter);

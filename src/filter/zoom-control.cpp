@@ -8,6 +8,10 @@
  * before it takes the lock until its event has been handed over, so the
  * events of one filter leave in the order of the changes, each with the
  * next sequence number.
+ *
+ * A stage shown by the automatic zoom counts as the idle view for the stage
+ * keys and requests: the user's choice replaces it. The frame starts and
+ * ends it (zoom-auto.cpp) through the same changes.
  */
 #include "filter/zoom-filter.hpp"
 #include "core/zoom-core.hpp"
@@ -51,7 +55,7 @@ const ZoomStage &ZoomSelection::target() const
  */
 template<class Choose>
 void ZoomSelection::change(obs_source_t *parent, bool filter_parent,
-			   Choose choose)
+			   Choose choose, bool automatic)
 {
 	std::lock_guard<std::mutex> in_order(event_lock);
 	StageStep step;
@@ -62,13 +66,20 @@ void ZoomSelection::change(obs_source_t *parent, bool filter_parent,
 		const StageSelection s{active_stage, held_stage};
 		if (!choose(s, step))
 			return;
+		/* any change ends an automatic zoom, and says so */
+		const bool leaves_auto = auto_shown &&
+					 (step.changed || step.starts);
+		if (leaves_auto)
+			auto_shown = false;
+		if (automatic)
+			auto_shown = true;
 		if (step.starts) {
 			transition_start_zoom = current_zoom;
 			transition_progress = 0.0;
 		}
 		active_stage = step.next.active;
 		held_stage = step.next.held;
-		if (!step.changed)
+		if (!step.changed && !leaves_auto)
 			return;
 		sequence = ++stage_sequence;
 		name = &target() != &idle ? target().name
@@ -78,7 +89,7 @@ void ZoomSelection::change(obs_source_t *parent, bool filter_parent,
 		parent = obs_filter_get_parent(source);
 	if (parent && stage_changed)
 		stage_changed(parent, source, step.next.active + 1, name,
-			      sequence);
+			      sequence, automatic);
 }
 
 void ZoomSelection::press_stage_key(int32_t k, bool pressed)
@@ -87,6 +98,8 @@ void ZoomSelection::press_stage_key(int32_t k, bool pressed)
 		/* a key of a stage that has just been removed does nothing */
 		if (k < 0 || static_cast<size_t>(k) >= stages.size())
 			return false;
+		if (auto_shown)
+			s.active = -1;
 		if (stages[k].hold)
 			step = pressed ? hold_stage_press(s, k)
 				       : hold_stage_release(s, k);
@@ -118,6 +131,9 @@ bool ZoomSelection::request(obs_source_t *parent, StageRequest kind,
 			return false;
 		}
 		const int k = static_cast<int>(number) - 1;
+		/* back to idle ends an automatic zoom too */
+		if (auto_shown && k >= 0)
+			s.active = -1;
 		if (kind == StageRequest::Set)
 			step = set_stage(s, k);
 		else
@@ -146,6 +162,38 @@ void ZoomSelection::set_stages(std::vector<ZoomStage> &list)
 		step = set_stage(s, -1);
 		return active_stage >= static_cast<int32_t>(stages.size());
 	});
+}
+
+bool ZoomSelection::show_auto_stage(int32_t stage)
+{
+	bool shown = false;
+	change(
+		nullptr, true,
+		[&](StageSelection s, StageStep &step) {
+			/* a stage the user chose stays */
+			if ((active_stage >= 0 && !auto_shown) || stage < 0 ||
+			    static_cast<size_t>(stage) >= stages.size())
+				return false;
+			shown = true;
+			step = set_stage(s, stage);
+			return !auto_shown || active_stage != stage;
+		},
+		true);
+	return shown;
+}
+
+void ZoomSelection::end_auto()
+{
+	change(nullptr, true, [&](StageSelection s, StageStep &step) {
+		step = set_stage(s, -1);
+		return auto_shown;
+	});
+}
+
+bool ZoomSelection::automatic()
+{
+	std::lock_guard<std::mutex> guard(lock);
+	return auto_shown;
 }
 
 void ZoomSelection::release_held_stage(obs_source_t *parent)
@@ -223,7 +271,8 @@ ZoomState ZoomSelection::state()
 	state.progress = transition_progress;
 	state.center_x = current_center_x;
 	state.center_y = current_center_y;
-	state.tracking = shown.center_tracking;
+	state.tracking = shown.center_tracking || auto_shown;
+	state.automatic = auto_shown;
 	return state;
 }
 
@@ -244,7 +293,8 @@ FrameTarget ZoomSelection::advance(double dt, Easing in, Easing out)
 		easing_for(to.zoom_factor, transition_start_zoom, in, out);
 	current_zoom = shown_zoom(transition_start_zoom, to.zoom_factor,
 				  transition_progress, kind);
-	return {to.zoom_factor, to.center_x, to.center_y, to.center_tracking};
+	return {to.zoom_factor, to.center_x, to.center_y,
+		to.center_tracking || auto_shown, auto_shown};
 }
 
 void ZoomSelection::glide(double center_x, double center_y, double keep)

@@ -9,6 +9,7 @@
 #include "filter/zoom-api.hpp"
 #include "tracking/capture-settings.hpp"
 #include "tracking/follower.hpp"
+#include "tracking/pointer-source.hpp"
 #include "core/zoom-core.hpp"
 
 #include <atomic>
@@ -68,6 +69,7 @@ struct ZoomRenderer {
 struct FrameTarget {
 	double zoom, center_x, center_y;
 	bool tracking;
+	bool automatic; /* a click chose the stage: it follows the pointer */
 };
 
 /*
@@ -107,6 +109,12 @@ public:
 	bool request(obs_source_t *parent, StageRequest kind, long long number,
 		     int32_t &chosen, std::string &error);
 	ZoomState state();
+	/* the automatic zoom (the frame): a click's stage (zero-based) shown,
+	 * unless the user chose one (false); back to idle from it; whether
+	 * it is shown */
+	bool show_auto_stage(int32_t stage);
+	void end_auto();
+	bool automatic();
 	/* the frame: the transition advanced by dt, then the centre glided
 	 * towards the one wanted; render's window on what is shown */
 	FrameTarget advance(double dt, Easing in, Easing out);
@@ -118,7 +126,8 @@ private:
 	friend struct SnapshotDoor;
 	friend void set_selection(obs_source_t *, int32_t, double, double);
 	template<class Choose>
-	void change(obs_source_t *parent, bool filter_parent, Choose choose);
+	void change(obs_source_t *parent, bool filter_parent, Choose choose,
+		    bool automatic = false);
 	const ZoomStage &target() const;
 
 	obs_source_t *source;
@@ -130,6 +139,7 @@ private:
 	int64_t stage_sequence;
 	int32_t active_stage = -1;
 	int32_t held_stage = -1;
+	bool auto_shown = false; /* active_stage was chosen by a click */
 	bool zoom_in_held = false;
 	bool zoom_out_held = false;
 	double transition_start_zoom = 1.0;
@@ -255,6 +265,23 @@ struct ZoomFilter {
 	uint32_t capture_check_countdown = 0;
 	CaptureSettings parent_capture;
 
+	/*
+	 * The automatic zoom (zoom-auto.cpp). Its settings are written by
+	 * update and read by the frame, both on the graphics thread, as is
+	 * what the frame last saw of the input; the selection knows whether
+	 * a click chose the stage shown.
+	 */
+	AutoZoom auto_zoom = AutoZoom::Off;
+	int32_t auto_stage = 0; /* zero-based */
+	double auto_linger = 2.5;
+	bool auto_running = false; /* on, enabled and on a source */
+	double auto_quiet = 0.0;   /* seconds since the last click or key */
+	InputActivity auto_seen;
+	/* the pointer and its clicks while the automatic zoom runs, apart
+	 * from the follower (which may follow a face meanwhile) */
+	std::unique_ptr<PointerClient> auto_pointer;
+	AutoZoom auto_watching = AutoZoom::Off; /* what it was told */
+
 	/* fingerprints of what the property sheet last built or refreshed
 	 * shows (the UI thread writes it) and of what the settings ask it to
 	 * show (update), compared by the frame, which counts how long they
@@ -284,6 +311,9 @@ void hotkey_work(void *weak);
 /* Unregisters every hotkey of the filter and releases the keys that were
  * down (destroy, or the keys leave their parent). */
 void unregister_all_hotkeys(ZoomFilter *filter);
+
+/* One frame of the automatic zoom, before the animation's. */
+void follow_input(ZoomFilter *filter, double seconds);
 
 /* frame */
 void zoom_filter_tick(void *data, float seconds);

@@ -19,6 +19,13 @@ constexpr char KEY_HELP_SHOW[] = "help_show";
 constexpr char KEY_HELP_INFO[] = "help_info";
 constexpr char KEY_HOTKEY_SET[] = "hotkey_set";
 constexpr char KEY_KEYS_OWNER[] = "keys_owner";
+/* The automatic zoom: which input starts it (AutoZoom), the stage it shows
+ * (1 to the stage count) and the seconds it lingers after the last input. */
+constexpr char KEY_AUTO_ZOOM[] = "auto_zoom";
+constexpr char KEY_AUTO_ZOOM_STAGE[] = "auto_zoom_stage";
+constexpr char KEY_AUTO_ZOOM_LINGER[] = "auto_zoom_linger";
+constexpr double AUTO_LINGER_MIN = 0.5;
+constexpr double AUTO_LINGER_MAX = 10.0;
 
 /* Every key of one zoom target: its prefix followed by a suffix. */
 struct TargetKeys {

@@ -1,7 +1,8 @@
 /*
  * The filter's property sheet. What it shows follows the settings: the
  * groups of the stages in use, the tracking group while some view tracks,
- * and each stage's name in its group's title. The modified callbacks keep
+ * the automatic zoom's stage and linger while it is on, and each stage's
+ * name in its group's title. The modified callbacks keep
  * the sheet in line as the user edits it; a change made elsewhere (OBS's
  * Defaults button, which in OBS 29 redraws the sheet without rebuilding
  * it, or obs-websocket) reaches an open sheet through update and the
@@ -26,6 +27,7 @@ static const char *const STAGE_GROUP_LABELS[MAX_STAGES] = {
 struct SheetView {
 	int stages_shown;
 	bool tracking_shown;
+	bool auto_shown;
 	std::string titles[MAX_STAGES];
 };
 
@@ -41,6 +43,8 @@ static SheetView sheet_view(obs_data_t *settings)
 						 : count;
 	view.tracking_shown =
 		obs_data_get_bool(settings, idle_keys().center_tracking);
+	view.auto_shown = obs_data_get_int(settings, KEY_AUTO_ZOOM) !=
+			  int(AutoZoom::Off);
 	for (int i = 0; i < MAX_STAGES; i++) {
 		const TargetKeys &keys = stage_keys(i);
 		if (i < view.stages_shown)
@@ -60,7 +64,8 @@ static SheetView sheet_view(obs_data_t *settings)
 static size_t fingerprint(const SheetView &view)
 {
 	std::string all = std::to_string(view.stages_shown) +
-			  (view.tracking_shown ? "+" : "-");
+			  (view.tracking_shown ? "+" : "-") +
+			  (view.auto_shown ? "+" : "-");
 	for (const std::string &title : view.titles)
 		all += title + '\n';
 	return std::hash<std::string>()(all);
@@ -88,6 +93,8 @@ static bool show_settings(obs_properties_t *props, obs_data_t *settings)
 		}
 	};
 	set_visible("tracking_group", view.tracking_shown);
+	set_visible(KEY_AUTO_ZOOM_STAGE, view.auto_shown);
+	set_visible(KEY_AUTO_ZOOM_LINGER, view.auto_shown);
 	for (int i = 0; i < MAX_STAGES; i++) {
 		const char *group_name = stage_keys(i).group;
 		set_visible(group_name, i < view.stages_shown);
@@ -263,6 +270,34 @@ static void add_tracking_group(obs_properties_t *props)
 				 OBS_GROUP_NORMAL, tracking);
 }
 
+static void add_auto_group(obs_properties_t *props)
+{
+	obs_properties_t *group = obs_properties_create();
+	obs_property_t *mode = with_tip(
+		obs_properties_add_list(
+			group, KEY_AUTO_ZOOM, obs_module_text("Zoom.AutoZoom"),
+			OBS_COMBO_TYPE_LIST, OBS_COMBO_FORMAT_INT),
+		"Zoom.AutoZoom");
+	const std::pair<const char *, AutoZoom> items[] = {
+		{"Zoom.AutoZoom.Off", AutoZoom::Off},
+		{"Zoom.AutoZoom.Clicks", AutoZoom::Clicks},
+		{"Zoom.AutoZoom.ClicksAndTyping", AutoZoom::ClicksAndTyping}};
+	for (const auto &[text, value] : items)
+		obs_property_list_add_int(mode, obs_module_text(text),
+					  int(value));
+	obs_property_set_modified_callback(mode, on_shown_setting_modified);
+	with_tip(obs_properties_add_int_slider(
+			 group, KEY_AUTO_ZOOM_STAGE,
+			 obs_module_text("Zoom.AutoZoomStage"), 1, MAX_STAGES,
+			 1),
+		 "Zoom.AutoZoomStage");
+	add_slider(group, KEY_AUTO_ZOOM_LINGER, "Zoom.AutoZoomLinger",
+		   AUTO_LINGER_MIN, AUTO_LINGER_MAX, 0.1);
+	obs_properties_add_group(props, "auto_group",
+				 obs_module_text("Zoom.Group.Auto"),
+				 OBS_GROUP_NORMAL, group);
+}
+
 static void add_text_group(obs_properties_t *props, const char *group_name,
 			   const char *group_key, const char *info_name,
 			   const char *text_key, obs_properties_t *content)
@@ -323,6 +358,7 @@ obs_properties_t *zoom_filter_properties(void *data)
 	for (int i = 0; i < MAX_STAGES; i++)
 		add_zoom_group(props, stage_keys(i).prefix,
 			       obs_module_text(STAGE_GROUP_LABELS[i]), true);
+	add_auto_group(props);
 
 	obs_properties_t *help = obs_properties_create();
 	obs_property_t *show = with_tip(

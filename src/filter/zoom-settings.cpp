@@ -4,6 +4,7 @@
 #include "core/zoom-core.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <string>
 
@@ -42,6 +43,9 @@ void zoom_filter_get_defaults(obs_data_t *settings)
 	obs_data_set_default_double(settings, KEY_TRACKING_DEAD_ZONE,
 				    DEFAULT_DEAD_ZONE);
 	obs_data_set_default_string(settings, KEY_TRACKING_SUBJECT, "auto");
+	obs_data_set_default_int(settings, KEY_AUTO_ZOOM, int(AutoZoom::Off));
+	obs_data_set_default_int(settings, KEY_AUTO_ZOOM_STAGE, 1);
+	obs_data_set_default_double(settings, KEY_AUTO_ZOOM_LINGER, 2.5);
 }
 
 std::string chosen_stage_name(int index, const char *name)
@@ -96,6 +100,22 @@ void zoom_filter_update(void *data, obs_data_t *settings)
 		obs_data_get_double(settings, KEY_TRACKING_DEAD_ZONE));
 	filter->tracking_subject = tracking_subject_from(
 		obs_data_get_string(settings, KEY_TRACKING_SUBJECT));
+	const long long auto_zoom = obs_data_get_int(settings, KEY_AUTO_ZOOM);
+	filter->auto_zoom = auto_zoom == int(AutoZoom::Clicks)
+				    ? AutoZoom::Clicks
+			    : auto_zoom == int(AutoZoom::ClicksAndTyping)
+				    ? AutoZoom::ClicksAndTyping
+				    : AutoZoom::Off;
+	/* past the stage list: its last stage */
+	filter->auto_stage = static_cast<int32_t>(std::clamp<long long>(
+		obs_data_get_int(settings, KEY_AUTO_ZOOM_STAGE) - 1, 0,
+		MAX_STAGES - 1));
+	const double linger =
+		obs_data_get_double(settings, KEY_AUTO_ZOOM_LINGER);
+	filter->auto_linger =
+		std::isfinite(linger)
+			? std::clamp(linger, AUTO_LINGER_MIN, AUTO_LINGER_MAX)
+			: 2.5;
 
 	const int32_t count =
 		std::min(std::max(filter->stage_count, 1), MAX_STAGES);

@@ -307,6 +307,7 @@ void get_state(obs_data_t *request, obs_data_t *response, void *)
 		obs_data_set_double(response, "centerX", s.center_x);
 		obs_data_set_double(response, "centerY", s.center_y);
 		obs_data_set_bool(response, "tracking", s.tracking);
+		obs_data_set_bool(response, "auto", s.automatic);
 	});
 }
 

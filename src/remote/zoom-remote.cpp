@@ -94,7 +94,7 @@ void remote_unregister()
 
 void remote_stage_changed(obs_source_t *parent, obs_source_t *filter,
 			  int32_t stage, const std::string &stage_name,
-			  int64_t sequence)
+			  int64_t sequence, bool automatic)
 {
 	proc_handler_t *ph = websocket_ph.load();
 	void *v = vendor.load();
@@ -110,6 +110,7 @@ void remote_stage_changed(obs_source_t *parent, obs_source_t *filter,
 	obs_data_set_int(data, "stage", stage);
 	set_text(data, "stageName", stage_name);
 	obs_data_set_int(data, "sequence", sequence);
+	obs_data_set_bool(data, "auto", automatic);
 
 	calldata_t cd = {};
 	calldata_set_ptr(&cd, "vendor", v);

@@ -18,4 +18,4 @@ void remote_unregister();
 /* Sends StageChanged: the filter's StageChangedHook (zoom-api.hpp). */
 void remote_stage_changed(obs_source_t *parent, obs_source_t *filter,
 			  int32_t stage, const std::string &stage_name,
-			  int64_t sequence);
+			  int64_t sequence, bool automatic);

@@ -9,6 +9,7 @@
 
 #include "tracking/capture-settings.hpp"
 #include "tracking/follower.hpp"
+#include "tracking/input-activity.hpp"
 
 #include <memory>
 
@@ -29,6 +30,12 @@ public:
 	 * clamped to 0..1; false while none is known. Takes a short lock,
 	 * never waits on the display and allocates nothing. */
 	virtual bool latest(double &fx, double &fy) = 0;
+	/* Says which input the filter's automatic zoom watches; nothing is
+	 * watched until it is called. */
+	virtual void watch_input(AutoZoom) {}
+	/* The clicks and key input seen so far; never waits, allocates
+	 * nothing. */
+	virtual InputActivity activity() { return {}; }
 
 private:
 	bool followed = false;

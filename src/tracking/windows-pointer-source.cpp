@@ -4,9 +4,16 @@
  * every frame, and `set_capture` looks the captured area up again (a monitor
  * or a window moves, or goes).
  *
- * Threads: both calls come from the graphics thread; `lock` guards a
+ * Clicks and key input are read on the frame too, with no hook and no
+ * thread: GetAsyncKeyState's "pressed since the last call" bit catches a
+ * click that came and went between two frames, and GetLastInputInfo says
+ * when the last input of any kind came; input with the pointer still and no
+ * button pressed is taken as typing (which key is never asked). That bit is
+ * the process's, so one poll a millisecond serves every filter.
+ *
+ * Threads: every call comes from the graphics thread; `lock` guards a
  * client's area and last position all the same, held only to copy a few
- * values.
+ * values, and the poll's lock its counts.
  */
 #include "tracking/pointer-source.hpp"
 #include "core/zoom-core.hpp"
@@ -88,6 +95,57 @@ bool window_area(uint32_t handle, bool whole_window, CaptureRect &area)
 	return true;
 }
 
+/* Clicks and key input, for every client. */
+struct InputPoll {
+	std::mutex lock;
+	ULONGLONG polled_at = 0;
+	uint32_t clicks = 0;
+	POINT click = {0, 0};
+	uint32_t keys = 0;
+	DWORD last_input = 0;
+	POINT last_cursor = {0, 0};
+	bool started = false;
+
+	/* Under `lock`: reads the input since the last poll. */
+	void poll()
+	{
+		const ULONGLONG now = GetTickCount64();
+		if (started && now == polled_at)
+			return;
+		polled_at = now;
+		bool pressed = false;
+		bool down = false;
+		for (int vk : {VK_LBUTTON, VK_RBUTTON, VK_MBUTTON, VK_XBUTTON1,
+			       VK_XBUTTON2}) {
+			const SHORT state = GetAsyncKeyState(vk);
+			pressed = pressed || (state & 1);
+			down = down || (state & 0x8000);
+		}
+		POINT p = {0, 0};
+		GetCursorPos(&p);
+		LASTINPUTINFO info = {};
+		info.cbSize = sizeof(info);
+		GetLastInputInfo(&info);
+		if (started && pressed) {
+			clicks++;
+			click = p;
+		}
+		const bool still = p.x == last_cursor.x && p.y == last_cursor.y;
+		if (started && info.dwTime != last_input && still && !pressed &&
+		    !down)
+			keys++;
+		last_input = info.dwTime;
+		last_cursor = p;
+		started = true;
+	}
+};
+
+InputPoll &input_poll()
+{
+	static InputPoll poll;
+	return poll;
+}
+
 class WindowsClient final : public PointerClient {
 public:
 	void set_capture(const CaptureSettings &next) override
@@ -138,8 +196,53 @@ public:
 		return true;
 	}
 
+	void watch_input(AutoZoom mode) override
+	{
+		std::lock_guard<std::mutex> guard(lock);
+		watching = mode;
+	}
+
+	InputActivity activity() override
+	{
+		uint32_t clicks;
+		POINT click;
+		uint32_t keys;
+		{
+			InputPoll &poll = input_poll();
+			std::lock_guard<std::mutex> guard(poll.lock);
+			poll.poll();
+			clicks = poll.clicks;
+			click = poll.click;
+			keys = poll.keys;
+		}
+		std::lock_guard<std::mutex> guard(lock);
+		/* clicks from before the client's first look are not its own */
+		if (watching == AutoZoom::Off || !primed) {
+			primed = true;
+			seen_clicks = clicks;
+			seen_keys = keys;
+			return mine;
+		}
+		/* a click beside the shown area is not the filter's */
+		if (clicks != seen_clicks && area_known &&
+		    rect_contains(area, click.x, click.y) &&
+		    pointer_in_rect(area, click.x, click.y, mine.click_x,
+				    mine.click_y))
+			mine.clicks++;
+		if (keys != seen_keys && watching == AutoZoom::ClicksAndTyping)
+			mine.keys++;
+		seen_clicks = clicks;
+		seen_keys = keys;
+		return mine;
+	}
+
 private:
 	std::mutex lock;
+	AutoZoom watching = AutoZoom::Off;
+	bool primed = false;
+	uint32_t seen_clicks = 0;
+	uint32_t seen_keys = 0;
+	InputActivity mine;
 	/* the whole desktop until the first set_capture */
 	CaptureRect area = virtual_screen();
 	bool area_known = true;

@@ -333,7 +333,7 @@ bool window_usable(const CaptureSettings &capture, const CaptureRect &r)
 	       r.width > 0.0 && r.height > 0.0;
 }
 
-bool select_motion(xcb_connection_t *c, xcb_window_t root)
+bool select_motion(xcb_connection_t *c, xcb_window_t root, bool buttons)
 {
 	const xcb_query_extension_reply_t *ext =
 		xcb_get_extension_data(c, &xcb_input_id);
@@ -346,8 +346,12 @@ bool select_motion(xcb_connection_t *c, xcb_window_t root)
 	struct {
 		xcb_input_event_mask_t head;
 		uint32_t mask;
-	} mask = {{XCB_INPUT_DEVICE_ALL_MASTER, 1},
-		  XCB_INPUT_XI_EVENT_MASK_RAW_MOTION};
+	} mask = {
+		{XCB_INPUT_DEVICE_ALL_MASTER, 1},
+		uint32_t(XCB_INPUT_XI_EVENT_MASK_RAW_MOTION) |
+			(buttons ? uint32_t(
+					   XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_PRESS)
+				 : 0u)};
 	xcb_generic_error_t *e = xcb_request_check(
 		c, xcb_input_xi_select_events_checked(c, root, 1, &mask.head));
 	free(e);

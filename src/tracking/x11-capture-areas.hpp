@@ -44,9 +44,11 @@ Reply<T> ask(xcb_connection_t *c,
 /* Whether randr lists monitors (1.5 or later). */
 bool randr_has_monitors(xcb_connection_t *c);
 /* Asks for XInput 2's raw motion events of every pointer on the root
- * window, so that a still pointer costs nothing; false when the server has no
- * XInput 2 (the sampler then polls). */
-bool select_motion(xcb_connection_t *c, xcb_window_t root);
+ * window, so that a still pointer costs nothing, and with `buttons` its raw
+ * button presses too; false when the server has no XInput 2 (the sampler
+ * then polls). */
+bool select_motion(xcb_connection_t *c, xcb_window_t root,
+		   bool buttons = false);
 /* The screen capture's area: randr, else xinerama, else the X screen, for
  * its screen setting, less its cut margins. */
 bool screen_capture_area(xcb_connection_t *c, xcb_window_t root, bool monitors,

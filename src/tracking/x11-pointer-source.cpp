@@ -28,6 +28,7 @@
 #include "tracking/pointer-source.hpp"
 #include "tracking/pointer-sample.hpp"
 #include "tracking/x11-capture-areas.hpp"
+#include "tracking/x11-activity.hpp"
 #include "core/zoom-core.hpp"
 #include "core/plugin-support.hpp"
 
@@ -74,7 +75,26 @@ struct Link {
 	bool events = false;   /* XInput 2 reports motion: no polling */
 	bool moved = false;    /* motion reported since the last query */
 	xcb_query_pointer_cookie_t cookie = {0};
+	/* clicks: raw button presses selected; a press seen, whose position
+	 * the next query asks for; the query in flight asks for it */
+	bool buttons = false;
+	bool clicked = false;
+	bool click_query = false;
+	uint16_t mask = 0; /* without XInput 2: the buttons down last */
+	int16_t last_x = -1, last_y = -1;
+	bool keys = false; /* some client watches typing */
+	KeyInputWatch key_watch;
 };
+
+/* Notes what an event from the server says. */
+void note_event(Link &link, const xcb_generic_event_t *ev)
+{
+	const RawInput input = classify_event(ev);
+	link.moved = link.moved || input == RawInput::Motion;
+	link.clicked = link.clicked || input == RawInput::Button;
+	if (input != RawInput::Motion)
+		link.key_watch.note_pointer(Clock::now());
+}
 
 /* A capture area to look up, for one client. */
 struct Job {
@@ -154,8 +174,43 @@ public:
 	bool area_known = false;
 	CaptureRect area = {0, 0, 0, 0};
 
+	void watch_input(AutoZoom mode) override
+	{
+		std::lock_guard<std::mutex> guard(sampler().lock);
+		if (mode == watching)
+			return;
+		watching = mode;
+		sampler().wake();
+	}
+
+	InputActivity activity() override
+	{
+		InputActivity a;
+		a.clicks = clicks.load(std::memory_order_acquire);
+		a.keys = keys.load(std::memory_order_acquire);
+		if (!click.read(a.click_x, a.click_y))
+			a.clicks = 0;
+		return a;
+	}
+
+	/* sampler thread only */
+	void publish_click(double x, double y)
+	{
+		click.publish(x, y);
+		clicks.fetch_add(1, std::memory_order_release);
+	}
+	void publish_key() { keys.fetch_add(1, std::memory_order_release); }
+
 	/* the latest position: written by the sampler, read by the frame */
 	PointerSample sample;
+	/* under Sampler::lock: the input the automatic zoom watches */
+	AutoZoom watching = AutoZoom::Off;
+
+private:
+	/* written by the sampler, read by the frame */
+	PointerSample click;
+	std::atomic<uint32_t> clicks{0};
+	std::atomic<uint32_t> keys{0};
 };
 
 /* ---- the sampler ---- */
@@ -231,9 +286,16 @@ bool Sampler::sample(Link &link, bool refresh_areas, bool query)
 	/* the areas to look up, copied so that no X request runs under the
 	 * lock (this thread only: it may allocate) */
 	jobs.clear();
+	bool clicks_watched = false;
 	{
 		std::lock_guard<std::mutex> guard(lock);
+		link.keys = false;
 		for (X11Client *client : clients) {
+			clicks_watched = clicks_watched ||
+					 client->watching != AutoZoom::Off;
+			link.keys = link.keys ||
+				    client->watching ==
+					    AutoZoom::ClicksAndTyping;
 			if (refresh_areas || client->capture_changed) {
 				jobs.push_back({client,
 						client->capture,
@@ -249,6 +311,11 @@ bool Sampler::sample(Link &link, bool refresh_areas, bool query)
 	/* a new area needs a pointer position to go with it */
 	query = query || !jobs.empty();
 	xcb_connection_t *c = link.c;
+	if (link.events && link.buttons != clicks_watched) {
+		/* button presses wake the thread only while clicks matter */
+		link.buttons = clicks_watched;
+		select_motion(c, link.root, clicks_watched);
+	}
 	CaptureRect whole = {0, 0, double(link.screen->width_in_pixels),
 			     double(link.screen->height_in_pixels)};
 	if (!jobs.empty()) {
@@ -290,6 +357,7 @@ bool Sampler::sample(Link &link, bool refresh_areas, bool query)
 	}
 
 	Reply<xcb_query_pointer_reply_t> p;
+	bool click = false;
 	if (link.pending) {
 		/* the reply came in long ago: taken without a blocking wait,
 		 * which would poll the socket before reading it */
@@ -300,25 +368,44 @@ bool Sampler::sample(Link &link, bool refresh_areas, bool query)
 				static_cast<xcb_query_pointer_reply_t *>(reply),
 				e);
 			link.pending = false;
+			click = link.click_query;
+			link.click_query = false;
 		}
+	}
+	if (p) {
+		/* without XInput 2, a button newly down is the click */
+		const uint16_t down = p->mask & CLICK_BUTTONS;
+		if (!link.events && (down & ~link.mask))
+			click = true;
+		link.mask = down;
+		if (p->root_x != link.last_x || p->root_y != link.last_y ||
+		    down)
+			link.key_watch.note_pointer(Clock::now());
+		link.last_x = p->root_x;
+		link.last_y = p->root_y;
 	}
 	/* motion that came in with the reply; without a query in flight,
 	 * whatever the socket holds */
 	while (xcb_generic_event_t *ev = p ? xcb_poll_for_queued_event(c)
 					   : xcb_poll_for_event(c)) {
-		link.moved = true;
+		note_event(link, ev);
 		free(ev);
 	}
-	/* any motion since the last query asks for another; without
-	 * XInput 2, every round does */
-	query = query || link.moved || !link.events;
+	/* any motion since the last query asks for another, and so does a
+	 * click, for its position; without XInput 2, every round does */
+	query = query || link.moved || link.clicked || !link.events;
 	link.moved = false;
 	/* a server slow to answer gets one query at a time */
 	if (query && !link.pending) {
 		link.cookie = xcb_query_pointer(c, link.root);
 		link.pending = true;
+		link.click_query = link.clicked;
+		link.clicked = false;
 		xcb_flush(c);
 	}
+	const auto now = Clock::now();
+	const bool typed = link.keys && now >= link.key_watch.due() &&
+			   link.key_watch.look(c, link.root, now);
 	if (xcb_connection_has_error(c))
 		return false;
 
@@ -346,11 +433,21 @@ bool Sampler::sample(Link &link, bool refresh_areas, bool query)
 		for (X11Client *client : clients) {
 			double x;
 			double y;
-			if (client->area_known &&
-			    pointer_in_rect(client->area, p->root_x, p->root_y,
-					    x, y))
-				client->publish(x, y);
+			if (!client->area_known ||
+			    !pointer_in_rect(client->area, p->root_x, p->root_y,
+					     x, y))
+				continue;
+			client->publish(x, y);
+			/* a click beside the shown area is not the filter's */
+			if (click && client->watching != AutoZoom::Off &&
+			    rect_contains(client->area, p->root_x, p->root_y))
+				client->publish_click(x, y);
 		}
+	}
+	if (typed) {
+		for (X11Client *client : clients)
+			if (client->watching == AutoZoom::ClicksAndTyping)
+				client->publish_key();
 	}
 	return true;
 }
@@ -370,6 +467,7 @@ bool connect(Link &link)
 			link.root = it.data->root;
 			link.monitors = randr_has_monitors(link.c);
 			link.events = select_motion(link.c, link.root);
+			link.key_watch.start(link.c);
 			return true;
 		}
 	}
@@ -401,10 +499,10 @@ void Sampler::wait(Link &link, Clock::time_point until)
 		 * queue, where poll cannot see them */
 		while (xcb_generic_event_t *ev =
 			       xcb_poll_for_queued_event(link.c)) {
-			link.moved = true;
+			note_event(link, ev);
 			free(ev);
 		}
-		if (link.moved)
+		if (link.moved || link.clicked)
 			return;
 		fds[1].fd = xcb_get_file_descriptor(link.c);
 	}
@@ -463,7 +561,9 @@ void Sampler::run()
 		 * thread sleeps until motion, new capture settings or the next areas */
 		wait(link, !link.c        ? now + RECONNECT_PERIOD
 			   : link.pending ? now + SAMPLE_PERIOD
-					  : next_area);
+			   : link.keys
+				   ? std::min(next_area, link.key_watch.due())
+				   : next_area);
 	}
 	if (link.c)
 		xcb_disconnect(link.c);

@@ -220,6 +220,13 @@ class XScreen:
         xtest.fake_input(self.display, X.MotionNotify, x=x, y=y)
         self.display.sync()
 
+    def click(self, x, y):
+        """Moves the pointer there and clicks its first button."""
+        self.move(x, y)
+        xtest.fake_input(self.display, X.ButtonPress, 1)
+        xtest.fake_input(self.display, X.ButtonRelease, 1)
+        self.display.sync()
+
     def key(self, obs_key, down):
         """Presses or releases the key of an OBS key name (OBS_KEY_F6)."""
         code = self.display.keysym_to_keycode(XK.string_to_keysym(obs_key[len("OBS_KEY_"):]))

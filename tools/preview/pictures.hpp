@@ -31,6 +31,10 @@ RgbaImage make_test_card(uint32_t width, uint32_t height);
  * a read-back pixel tells from where in the input it was sampled. */
 RgbaImage make_coordinate_card(uint32_t width, uint32_t height);
 
+/* A desktop: three windows with title bars, lines of text and buttons, and
+ * a task bar, as a screen capture would show one (DejaVu Sans, as above). */
+RgbaImage make_desktop_card(uint32_t width, uint32_t height);
+
 /* Writes an RGB PNG (alpha dropped); throws std::runtime_error on failure. */
 void write_png(const std::string &path, const RgbaImage &image);
 /* Reads a PNG as RGBA; throws std::runtime_error on failure. */

@@ -6,6 +6,7 @@
 
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -177,6 +178,28 @@ void move_pointer(double fx, double fy)
 			     pixel(fy, DisplayHeight(d, s)), 0);
 	XSync(d, False);
 	std::this_thread::sleep_for(std::chrono::milliseconds(100));
+}
+
+void click_pointer(double fx, double fy)
+{
+	move_pointer(fx, fy);
+	if (!x_display_available())
+		return;
+	XTestFakeButtonEvent(shared_display, 1, True, 0);
+	XTestFakeButtonEvent(shared_display, 1, False, 0);
+	XSync(shared_display, False);
+	std::this_thread::sleep_for(std::chrono::milliseconds(100));
+}
+
+void type_key()
+{
+	if (!x_display_available())
+		return;
+	const KeyCode shift = XKeysymToKeycode(shared_display, XK_Shift_L);
+	XTestFakeKeyEvent(shared_display, shift, True, 0);
+	XTestFakeKeyEvent(shared_display, shift, False, 0);
+	XSync(shared_display, False);
+	std::this_thread::sleep_for(std::chrono::milliseconds(250));
 }
 
 bool x_display_available()

@@ -73,6 +73,12 @@ bool x_display_available();
  * then gives the module's pointer sampler, which runs in real time, 0.1 s
  * to read it. */
 void move_pointer(double fx, double fy);
+/* Moves the pointer there and clicks its first button, then gives the
+ * module 0.1 s to read the click. */
+void click_pointer(double fx, double fy);
+/* Presses and releases a key (Shift, which types nothing), then gives the
+ * module, which looks for key input five times a second, 0.25 s. */
+void type_key();
 /* Waits (up to 10 s) until the module's face detector thread, if any, has
  * finished its work: it runs in real time beside the frames. */
 void wait_for_face_detector();

@@ -60,6 +60,7 @@ void usage()
 		"  --card NAME         generated picture when there is no --image: \"test\"\n"
 		"                      (grid, labelled quadrants, gradient; the default) or\n"
 		"                      \"coords\" (red = x, green = y, for checking pixels)\n"
+		"                      or \"desktop\" (windows, text and a task bar)\n"
 		"  --input-video FILE  a video to zoom into instead of a picture, frame by\n"
 		"                      frame at --fps (decoded by the ffmpeg program); then\n"
 		"                      each frame also waits for the module's face detector,\n"
@@ -85,7 +86,9 @@ void usage()
 		"                      TIME pointer X Y moves the X display's pointer to\n"
 		"                      those fractions (0 to 1) of its screen, which maps\n"
 		"                      onto the whole input (then waits 0.1 s of real time\n"
-		"                      for the module to read it).\n"
+		"                      for the module to read it). TIME click X Y moves\n"
+		"                      it there and clicks; TIME type presses a key (the\n"
+		"                      automatic zoom's input, auto_zoom)\n"
 		"                      Default: the demo's timeline (--print-demo)\n"
 		"  --fps N             frame rate, 0 < N <= 240 (default 30)\n"
 		"  --duration S        length in seconds (default: the timeline's end line,\n"
@@ -235,9 +238,11 @@ void parse_arguments(int argc, char **argv, Options &o)
 		if (arg == "--demo" && value != "zoom" && value != "face")
 			throw UsageError("--demo is zoom or face, not \"" +
 					 value + "\"");
-		if (arg == "--card" && value != "test" && value != "coords")
-			throw UsageError("--card is test or coords, not \"" +
-					 value + "\"");
+		if (arg == "--card" && value != "test" && value != "coords" &&
+		    value != "desktop")
+			throw UsageError(
+				"--card is test, coords or desktop, not \"" +
+				value + "\"");
 		if (arg == "--video" && video_container(value).empty())
 			throw UsageError(
 				"--video needs a file name ending in .mp4 (H.264) or .webm (VP9), not \"" +
@@ -518,7 +523,9 @@ int run(const Options &o, const Timeline &timeline, obs_data_t *base,
 			height = coords ? 256 : 360;
 		}
 		picture = coords ? make_coordinate_card(width, height)
-				 : make_test_card(width, height);
+			  : o.card == "desktop"
+				  ? make_desktop_card(width, height)
+				  : make_test_card(width, height);
 	}
 
 	host.create_filter(picture, width, height, base);
@@ -528,7 +535,9 @@ int run(const Options &o, const Timeline &timeline, obs_data_t *base,
 
 	const std::map<std::string, obs_hotkey_id> ids = host.hotkeys();
 	for (const TimelineEvent &event : timeline.events) {
-		if (event.action == Action::Pointer || ids.count(event.hotkey))
+		if (event.action == Action::Pointer ||
+		    event.action == Action::Click ||
+		    event.action == Action::Type || ids.count(event.hotkey))
 			continue;
 		std::string known;
 		for (const auto &key : ids)
@@ -606,6 +615,10 @@ int run(const Options &o, const Timeline &timeline, obs_data_t *base,
 			const Action action = next->action;
 			if (action == Action::Pointer)
 				move_pointer(next->x, next->y);
+			if (action == Action::Click)
+				click_pointer(next->x, next->y);
+			if (action == Action::Type)
+				type_key();
 			if (action == Action::Press || action == Action::Tap)
 				obs_hotkey_trigger_routed_callback(
 					ids.at(next->hotkey), true);

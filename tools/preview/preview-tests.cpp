@@ -158,6 +158,8 @@ TEST_F(PreviewTest, BadInputGivesOneErrorLineAndWritesNothing)
 		{"after-end.txt", "1 end\n2 tap tavimore.stage_1\n"},
 		{"pointer-outside.txt", "0 pointer 0.5 1.5\n"},
 		{"pointer-short.txt", "0 pointer 0.5\n"},
+		{"click-outside.txt", "0 click 0.5 -0.1\n"},
+		{"type-what.txt", "0 type a\n"},
 		{"not-a-picture.png", "this is text, not a picture\n"},
 		{"a-file", "x"},
 	};
@@ -188,6 +190,8 @@ TEST_F(PreviewTest, BadInputGivesOneErrorLineAndWritesNothing)
 		{{"--timeline", "@/after-end.txt"}, "line 2"},
 		{{"--timeline", "@/pointer-outside.txt"}, "1.5"},
 		{{"--timeline", "@/pointer-short.txt"}, "pointer X Y"},
+		{{"--timeline", "@/click-outside.txt"}, "-0.1"},
+		{{"--timeline", "@/type-what.txt"}, "TIME type"},
 		{{"--fps", "-30"}, "--fps"},
 		{{"--fps", "0"}, "--fps"},
 		{{"--fps", "fast"}, "--fps"},
@@ -332,11 +336,12 @@ TEST_F(PreviewTest, ListsTheFiltersSettingsAndDocumentsItself)
 	const Result keys = run({"--list-settings"});
 	ASSERT_EQ(keys.status, 0) << keys.err;
 	EXPECT_EQ(std::count(keys.out.begin(), keys.out.end(), '\n'),
-		  59 + 8 + 1);
+		  59 + 8 + 1 + 3);
 	EXPECT_NE(keys.out.find("stage_8_duration"), std::string::npos);
 	EXPECT_NE(keys.out.find("tracking_dead_zone"), std::string::npos);
 	EXPECT_NE(keys.out.find("stage_8_hold"), std::string::npos);
 	EXPECT_NE(keys.out.find("tracking_subject"), std::string::npos);
+	EXPECT_NE(keys.out.find("auto_zoom_linger"), std::string::npos);
 
 	const Result help = run({"--help"});
 	EXPECT_EQ(help.status, 0);

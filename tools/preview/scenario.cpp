@@ -105,10 +105,16 @@ Timeline parse_timeline(const std::string &text, const std::string &origin)
 			timeline.end = event.time;
 			continue;
 		}
-		if (parts.size() > 1 && parts[1] == "pointer") {
+		if (parts.size() > 1 && parts[1] == "type") {
+			if (parts.size() != 2)
+				fail("expected TIME type");
+			event.action = Action::Type;
+		} else if (parts.size() > 1 &&
+			   (parts[1] == "pointer" || parts[1] == "click")) {
 			if (parts.size() != 4)
-				fail("expected TIME pointer X Y");
-			event.action = Action::Pointer;
+				fail("expected TIME " + parts[1] + " X Y");
+			event.action = parts[1] == "click" ? Action::Click
+							   : Action::Pointer;
 			event.x = number_of(parts[2]);
 			event.y = number_of(parts[3]);
 			for (const std::string &word : {parts[2], parts[3]})
@@ -118,7 +124,7 @@ Timeline parse_timeline(const std::string &text, const std::string &origin)
 					     "\" is not a fraction of the screen (0 to 1)");
 		} else if (parts.size() != 3) {
 			fail("expected TIME press|release|tap HOTKEY, "
-			     "TIME pointer X Y or TIME end");
+			     "TIME pointer|click X Y, TIME type or TIME end");
 		} else if (parts[1] == "press" || parts[1] == "release" ||
 			   parts[1] == "tap") {
 			event.hotkey = parts[2];
@@ -127,7 +133,8 @@ Timeline parse_timeline(const std::string &text, const std::string &origin)
 							       : Action::Tap;
 		} else {
 			fail("unknown action \"" + parts[1] +
-			     "\" (press, release, tap or end)");
+			     "\" (press, release, tap, pointer, click, type "
+			     "or end)");
 		}
 		timeline.events.push_back(event);
 	}

@@ -8,14 +8,15 @@
 #include <string>
 #include <vector>
 
-/* Pointer moves the X pointer; tap is a press and a release at once. */
-enum class Action { Press, Release, Tap, Pointer };
+/* Pointer moves the X pointer, Click moves it and clicks there, Type
+ * presses a key; tap is a press and a release at once. */
+enum class Action { Press, Release, Tap, Pointer, Click, Type };
 
 struct TimelineEvent {
 	double time = 0.0; /* seconds from the first frame */
 	Action action = Action::Tap;
 	std::string hotkey; /* a hotkey name, e.g. "tavimore.stage_1" */
-	double x = 0.0;     /* Pointer: fractions of the X screen */
+	double x = 0.0;     /* Pointer, Click: fractions of the X screen */
 	double y = 0.0;
 	int line = 0; /* where it was written, for messages */
 };

@@ -228,3 +228,70 @@ RgbaImage make_coordinate_card(uint32_t width, uint32_t height)
 	}
 	return image;
 }
+
+RgbaImage make_desktop_card(uint32_t width, uint32_t height)
+{
+	RgbaImage image(width, height);
+	const int w = int(width);
+	const int h = int(height);
+	/* the background: a calm vertical gradient */
+	for (int y = 0; y < h; y++)
+		fill_rect(image, 0, y, w, y + 1,
+			  mix({34, 70, 96}, {18, 30, 48}, double(y) / h));
+
+	const Font text("DejaVuSans.ttf", std::max(8, h / 40));
+	const Font title("DejaVuSans-Bold.ttf", std::max(8, h / 36));
+	const int bar = std::max(6, h / 18);
+	const struct {
+		double x0, y0, x1, y1; /* fractions of the desktop */
+		const char *name;
+		Rgb accent;
+	} windows[] = {
+		{0.04, 0.06, 0.46, 0.58, "Editor: main.cpp", {70, 110, 190}},
+		{0.52, 0.10, 0.96, 0.50, "Terminal", {60, 150, 90}},
+		{0.30, 0.52, 0.78, 0.88, "Settings", {190, 120, 50}},
+	};
+	const char *const lines[] = {"int main(int argc, char **argv)",
+				     "{",
+				     "    start(argc, argv);",
+				     "    while (running())",
+				     "        frame();",
+				     "    return 0;",
+				     "}",
+				     "$ make -j2 && ./demo"};
+	int n = 0;
+	for (const auto &win : windows) {
+		const int x0 = int(win.x0 * w), y0 = int(win.y0 * h);
+		const int x1 = int(win.x1 * w), y1 = int(win.y1 * h);
+		fill_rect(image, x0 + 3, y0 + 3, x1 + 3, y1 + 3, {10, 14, 20});
+		fill_rect(image, x0, y0, x1, y1, {236, 238, 242});
+		fill_rect(image, x0, y0, x1, y0 + bar, win.accent);
+		title.draw(&image, x0 + bar / 3, y0 + bar / 5, win.name,
+			   {255, 255, 255});
+		/* close, maximise and minimise */
+		for (int b = 0; b < 3; b++) {
+			const int bx = x1 - (b + 1) * bar;
+			fill_rect(image, bx + bar / 4, y0 + bar / 4,
+				  bx + bar * 3 / 4, y0 + bar * 3 / 4,
+				  mix(win.accent, {255, 255, 255}, 0.5));
+		}
+		const int step = text.cap_height() * 2;
+		for (int y = y0 + bar + step / 2; y + step < y1; y += step)
+			text.draw(&image, x0 + bar / 2, y, lines[n++ % 8],
+				  {40, 44, 52});
+		/* a button in the corner */
+		fill_rect(image, x1 - 4 * bar, y1 - bar * 3 / 2, x1 - bar / 2,
+			  y1 - bar / 3, win.accent);
+		text.draw(&image, x1 - 4 * bar + bar / 3, y1 - bar * 5 / 4,
+			  "OK", {255, 255, 255});
+	}
+	/* the task bar, with a button for each window and a clock */
+	fill_rect(image, 0, h - bar, w, h, {24, 26, 32});
+	for (int i = 0; i < 3; i++)
+		fill_rect(image, bar + i * 3 * bar, h - bar + 2,
+			  bar + i * 3 * bar + 5 * bar / 2, h - 2,
+			  mix(windows[i].accent, {24, 26, 32}, 0.4));
+	text.draw(&image, w - 3 * bar, h - bar + bar / 4, "12:30",
+		  {220, 220, 220});
+	return image;
+}
