@@ -43,6 +43,12 @@ tests)
 	picture head-bottom-right 640 360 444 184 1
 	picture head-wide 800 450 440 100 1.25
 	ff -f lavfi -i "color=c=$grey:s=16x16,format=rgb24,scale=1:1" -frames:v 1 "$out/one-pixel.png"
+	# a face a sixteenth of the frame's width (120 and 80 pixels), and
+	# the same frames without it
+	picture small-face-1080p 1920 1080 1300 600 1.364
+	picture small-face-720p 1280 720 200 380 0.909
+	ff -f lavfi -i "color=c=$grey:s=1920x1080,format=rgb24" -frames:v 1 "$out/empty-1080p.png"
+	ff -f lavfi -i "color=c=$grey:s=1280x720,format=rgb24" -frames:v 1 "$out/empty-720p.png"
 	# still; from left to right between 3 s and 5 s; gone to the right
 	moving still 4 192 52
 	moving moving 7 'if(lt(t,3),0,if(lt(t,5),(t-3)*192,384))' 52

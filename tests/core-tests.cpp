@@ -493,18 +493,20 @@ TEST(FaceRegion, TheWholeFrameWhileSearchingAndASquareAroundAFollowedFace)
 		bool ok;
 		FaceRegion want;
 	} cases[] = {
-		/* searching: at most 640 on a side, never enlarged */
-		{1920, 1080, nullptr, true, {0, 0, 1920, 1080, 640, 360}},
-		{1080, 1920, nullptr, true, {0, 0, 1080, 1920, 360, 640}},
-		{320, 240, nullptr, true, {0, 0, 320, 240, 320, 240}},
-		{1, 1, nullptr, true, {0, 0, 1, 1, 1, 1}},
+		/* searching: 1024 on the longer side, enlarged at most
+		 * twice */
+		{1920, 1080, nullptr, true, {0, 0, 1920, 1080, 1024, 576}},
+		{1080, 1920, nullptr, true, {0, 0, 1080, 1920, 576, 1024}},
+		{640, 360, nullptr, true, {0, 0, 640, 360, 1024, 576}},
+		{320, 240, nullptr, true, {0, 0, 320, 240, 640, 480}},
+		{1, 1, nullptr, true, {0, 0, 1, 1, 2, 2}},
 		/* 2.5 faces square around it, the face drawn 88 wide */
 		{1920, 1080, &face, true, {290, 190, 510, 410, 220, 220}},
 		/* kept inside the frame */
 		{1920, 1080, &at_corner, true, {0, 0, 220, 220, 220, 220}},
 		/* a region as large as the frame: the whole frame */
-		{1920, 1080, &huge, true, {0, 0, 1920, 1080, 640, 360}},
-		{1920, 1080, &nothing, true, {0, 0, 1920, 1080, 640, 360}},
+		{1920, 1080, &huge, true, {0, 0, 1920, 1080, 1024, 576}},
+		{1920, 1080, &nothing, true, {0, 0, 1920, 1080, 1024, 576}},
 		/* nothing to draw */
 		{0, 1080, nullptr, false, {}},
 		{1920, 0, &face, false, {}},

@@ -24,8 +24,8 @@ bool face_region(double width, double height, const FaceBox *followed,
 	if (!usable(width) || !usable(height))
 		return false;
 	region = FaceRegion{0.0, 0.0, width, height, 0, 0};
-	double scale = std::min(
-		{1.0, FACE_PICTURE_MAX / width, FACE_PICTURE_MAX / height});
+	double scale = std::min({FACE_MAX_ENLARGING, FACE_PICTURE_MAX / width,
+				 FACE_PICTURE_MAX / height});
 	if (followed) {
 		const double size =
 			std::max(followed->w * width, followed->h * height);

@@ -10,14 +10,18 @@
  * target's own centre, in seconds. */
 constexpr double FACE_HOLD_SECONDS = 2.0;
 /* How often the picture is looked at: while a face is followed, and while
- * one is searched for (the whole frame, which costs several times more). */
+ * one is searched for (the whole frame, which costs about ten times more:
+ * a face that comes into view is found within this and one search). */
 constexpr double FACE_FOLLOW_INTERVAL = 0.4;
-constexpr double FACE_SEARCH_INTERVAL = 1.0;
-/* The largest picture handed to the detector, in pixels on each side: the
- * whole frame is searched at most this large, so a face is found from
- * about an eighth of the frame's width (dlib finds faces from about 80
- * pixels). */
-constexpr int FACE_PICTURE_MAX = 640;
+constexpr double FACE_SEARCH_INTERVAL = 2.0;
+/* The largest picture handed to the detector, in pixels on each side. The
+ * whole frame is searched this wide (or this tall, when that is the longer
+ * side): dlib finds faces from about 64 pixels, so a face a sixteenth of
+ * the frame's width is found. */
+constexpr int FACE_PICTURE_MAX = 1024;
+/* A small source is searched enlarged, at most this many times: further,
+ * the search would cost more and show no more detail. */
+constexpr double FACE_MAX_ENLARGING = 2.0;
 /* A followed face is drawn this many pixels tall for the detector, in a
  * region this many times its size around it: 220 pixels square, whatever
  * the source's size. dlib's boxes come in steps of a fifth (88, 106, 127
@@ -54,7 +58,7 @@ struct FaceRegion {
 };
 
 /* What to draw next from a source of width by height pixels: the whole of
- * it at most FACE_PICTURE_MAX on a side while no face is followed, else the
+ * it FACE_PICTURE_MAX on its longer side while no face is followed, else the
  * region around the followed face, scaled so that the face is drawn
  * FACE_DRAWN_SIZE tall. False when there is nothing to draw (an empty or
  * unusable source). */
