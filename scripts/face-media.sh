@@ -7,8 +7,8 @@
 # FFmpeg.
 #   face-media.sh OUTPUT_FOLDER [SET]
 # SET: tests (default; 640x360 pictures and videos), suite (a 640x360 video
-# for the OBS Studio suite), bench (a 1920x1080 video) or demo (the preview
-# tool's demo video).
+# for the OBS Studio suite), bench (1920x1080 videos with and without a
+# face) or demo (the preview tool's demo video).
 set -euo pipefail
 out=$1
 set_name=${2:-tests}
@@ -69,6 +69,11 @@ bench)
 	ff -loop 1 -i "$photo" -f lavfi -i "color=c=$grey:s=1920x1080:r=30:d=10" -filter_complex \
 		"$head,scale=768:768[h];[1:v][h]overlay=x='576+300*sin(2*PI*t/10)':y=156:shortest=1" \
 		"${video[@]}" -t 10 "$out/face-1080p.mp4"
+	# and a scene without a face, moving as much: scikit-image's coffee
+	# cup, swaying the same way
+	ff -loop 1 -i "${photo%/*}/coffee.png" -f lavfi -i "color=c=$grey:s=1920x1080:r=30:d=10" -filter_complex \
+		"[0:v]scale=1200:800[c];[1:v][c]overlay=x='360+300*sin(2*PI*t/10)':y=140:shortest=1" \
+		"${video[@]}" -t 10 "$out/no-face-1080p.mp4"
 	;;
 demo)
 	# the whole photo, panned and zoomed across a larger canvas; then it
