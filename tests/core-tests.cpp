@@ -535,6 +535,32 @@ TEST(FaceRegion, TheWholeFrameWhileSearchingAndASquareAroundAFollowedFace)
 	EXPECT_DOUBLE_EQ(back.w * 1920, 88.0);
 }
 
+TEST(FaceFraming, TheFaceFillsItsShareWithinOneToFiveAndSmallChangesKeepTheZoom)
+{
+	const struct {
+		double face_height, share, want;
+	} framing[] = {
+		{0.1, 0.3, 3.0},       {0.15, 0.3, 2.0}, {0.3, 0.3, 1.0},
+		{0.6, 0.3, 1.0},  /* never below 1 */
+		{0.02, 0.3, 5.0}, /* nor above 5 */
+		{0.1, 0.05, 1.0}, /* a share below 0.1 is 0.1 */
+		{0.2, 0.9, 4.0},  /* and above 0.8 is 0.8 */
+		{0.1, NAN_VALUE, 3.0}, {0.0, 0.3, 1.0},  {NAN_VALUE, 0.3, 1.0},
+	};
+	for (const auto &c : framing)
+		EXPECT_DOUBLE_EQ(framing_zoom(c.face_height, c.share), c.want)
+			<< c.face_height << " " << c.share;
+	const struct {
+		double shown, wanted, want;
+	} steady[] = {
+		{2.0, 2.2, 2.0},   {2.0, 1.75, 2.0}, /* within 15 %: still */
+		{2.0, 2.31, 2.31}, {2.0, 1.69, 1.69}, {0.0, 3.0, 3.0},
+	};
+	for (const auto &c : steady)
+		EXPECT_DOUBLE_EQ(steady_framing_zoom(c.shown, c.wanted), c.want)
+			<< c.shown << " " << c.wanted;
+}
+
 TEST(FaceChoice, TheLargestAtFirstThenTheOneNearestTheFollowedFace)
 {
 	/* on a 1000x1000 source: a large face left, a smaller one right */

@@ -135,6 +135,25 @@ FaceBox steady_box(const FaceBox &published, const FaceBox &found)
 	return same ? published : found;
 }
 
+double framing_zoom(double face_height, double share)
+{
+	if (!std::isfinite(share))
+		share = FACE_SHARE_DEFAULT;
+	share = std::clamp(share, FACE_SHARE_MIN, FACE_SHARE_MAX);
+	if (!std::isfinite(face_height) || face_height <= 0.0)
+		return FACE_FRAMING_MIN_ZOOM;
+	return std::clamp(share / face_height, FACE_FRAMING_MIN_ZOOM,
+			  FACE_FRAMING_MAX_ZOOM);
+}
+
+double steady_framing_zoom(double shown, double wanted)
+{
+	if (!(shown > 0.0))
+		return wanted;
+	return std::fabs(wanted - shown) < FACE_FRAMING_STILL * shown ? shown
+								      : wanted;
+}
+
 TrackingSubject tracking_subject_from(const char *setting)
 {
 	if (setting && std::strcmp(setting, "pointer") == 0)

@@ -95,6 +95,24 @@ FaceBox averaged_box(const FaceBox &last, const FaceBox &found);
  * the very same box, look after look. */
 FaceBox steady_box(const FaceBox &published, const FaceBox &found);
 
+/* Framing a face by its size: the zoom at which a face `face_height` tall
+ * (a fraction of the source's height) fills `share` of the view's height,
+ * within FACE_FRAMING_MIN_ZOOM to FACE_FRAMING_MAX_ZOOM. The share a target
+ * may ask for lies within FACE_SHARE_MIN to FACE_SHARE_MAX. */
+constexpr double FACE_FRAMING_MIN_ZOOM = 1.0;
+constexpr double FACE_FRAMING_MAX_ZOOM = 5.0;
+constexpr double FACE_SHARE_MIN = 0.1;
+constexpr double FACE_SHARE_MAX = 0.8;
+constexpr double FACE_SHARE_DEFAULT = 0.3;
+double framing_zoom(double face_height, double share);
+
+/* The framing zoom to show after a new sighting: the one shown while the
+ * new one differs from it by less than FACE_FRAMING_STILL of it (the
+ * detector's jitter, a speaker nodding), else the new one; the new one
+ * when none is shown yet (0). */
+constexpr double FACE_FRAMING_STILL = 0.15;
+double steady_framing_zoom(double shown, double wanted);
+
 /* What a target's centre tracking follows, as stored in "tracking_subject":
  * "auto" (the pointer on screen and window captures, a face on any other
  * source), "pointer" or "face". */
