@@ -39,7 +39,7 @@ const std::set<std::string> &module_keys()
 			"Zoom.TrackingSubject.Face Help.Toggle "
 			"Help.Text Help.Group About.Text About.Group "
 			"Zoom.Group.Tracking Zoom.Group.Stages Zoom.Idle.Factor "
-			"Zoom.Idle.Duration");
+			"Zoom.Idle.Duration Zoom.FaceFraming Zoom.FaceShare");
 		std::set<std::string> k{
 			std::istream_iterator<std::string>(names),
 			{}};
@@ -52,7 +52,8 @@ const std::set<std::string> &module_keys()
 			"Zoom.TrackingEnabled Zoom.CenterX Zoom.CenterY "
 			"Zoom.StageCount Zoom.EasingIn Zoom.EasingOut "
 			"Zoom.TrackingSmoothing Zoom.TrackingDeadZone "
-			"Zoom.TrackingSubject Help.Toggle");
+			"Zoom.TrackingSubject Help.Toggle Zoom.FaceFraming "
+			"Zoom.FaceShare");
 		for (std::string key; tipped >> key;)
 			k.insert(key + ".Tip");
 		return k;

@@ -2,7 +2,9 @@
 #include "filter/zoom-filter.hpp"
 #include "filter/zoom-keys.hpp"
 #include "core/zoom-core.hpp"
+#include "tracking/face-follow.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -41,6 +43,13 @@ void zoom_filter_get_defaults(obs_data_t *settings)
 	obs_data_set_default_double(settings, KEY_TRACKING_DEAD_ZONE,
 				    DEFAULT_DEAD_ZONE);
 	obs_data_set_default_string(settings, KEY_TRACKING_SUBJECT, "auto");
+
+	for (int i = -1; i < MAX_STAGES; i++) {
+		const TargetKeys &keys = i < 0 ? idle : stage_keys(i);
+		obs_data_set_default_bool(settings, keys.face_framing, false);
+		obs_data_set_default_double(settings, keys.face_share,
+					    FACE_SHARE_DEFAULT);
+	}
 }
 
 std::string chosen_stage_name(int index, const char *name)
@@ -59,6 +68,15 @@ std::string chosen_stage_name(int index, const char *name)
 	    chosen == obs_module_text(label_key.c_str()))
 		return "";
 	return chosen;
+}
+
+static void read_framing(obs_data_t *settings, const TargetKeys &keys,
+			 ZoomStage &target)
+{
+	target.face_framing = obs_data_get_bool(settings, keys.face_framing);
+	target.face_share =
+		std::clamp(obs_data_get_double(settings, keys.face_share),
+			   FACE_SHARE_MIN, FACE_SHARE_MAX);
 }
 
 void zoom_filter_update(void *data, obs_data_t *settings)
@@ -86,6 +104,7 @@ void zoom_filter_update(void *data, obs_data_t *settings)
 			obs_data_get_double(settings, idle.center_y);
 		filter->idle.duration =
 			obs_data_get_double(settings, idle.duration);
+		read_framing(settings, idle, filter->idle);
 	}
 
 	filter->easing_in =
@@ -124,6 +143,7 @@ void zoom_filter_update(void *data, obs_data_t *settings)
 		stage.center_x = obs_data_get_double(settings, keys.center_x);
 		stage.center_y = obs_data_get_double(settings, keys.center_y);
 		stage.duration = obs_data_get_double(settings, keys.duration);
+		read_framing(settings, keys, stage);
 	}
 	guard.unlock();
 	filter->sheet_wanted = sheet_fingerprint(settings);
