@@ -49,6 +49,9 @@ tests)
 	picture small-face-720p 1280 720 200 380 0.909
 	ff -f lavfi -i "color=c=$grey:s=1920x1080,format=rgb24" -frames:v 1 "$out/empty-1080p.png"
 	ff -f lavfi -i "color=c=$grey:s=1280x720,format=rgb24" -frames:v 1 "$out/empty-720p.png"
+	# framing: the head at 0.6 times the size, and no head
+	picture head-small 640 360 243 103 0.6
+	ff -f lavfi -i "color=c=$grey:s=640x360,format=rgb24" -frames:v 1 "$out/empty.png"
 	# still; from left to right between 3 s and 5 s; gone to the right
 	moving still 4 192 52
 	moving moving 7 'if(lt(t,3),0,if(lt(t,5),(t-3)*192,384))' 52
