@@ -113,15 +113,3 @@ double framing_zoom(double face_height, double share);
 constexpr double FACE_FRAMING_STILL = 0.15;
 double steady_framing_zoom(double shown, double wanted);
 
-/* What a target's centre tracking follows, as stored in "tracking_subject":
- * "auto" (the pointer on screen and window captures, a face on any other
- * source), "pointer" or "face". */
-enum class TrackingSubject { None = -1, Auto, Pointer, Face };
-
-/* The stored value; anything unknown (or none) is Auto. */
-TrackingSubject tracking_subject_from(const char *setting);
-
-/* What is followed: the setting, with auto resolved by what the parent is
- * (none while there is no parent to tell). */
-TrackingSubject followed_subject(TrackingSubject setting, bool has_parent,
-				 bool parent_shows_screen);
