@@ -18,6 +18,7 @@
 
 #include <dirent.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -265,6 +266,66 @@ TEST(FaceFollowing, AFaceASixteenthOfTheFramesWidthIsFoundSoonAfterItComes)
 		EXPECT_NEAR(box.center_y() * h, fy, NEAR * c.scale * 2);
 		EXPECT_NEAR(box.w * 16, 1.0, 0.25);
 	}
+}
+
+TEST(FaceFollowing, FramingZoomsToTheFacesSizeHoldsItThenEasesBackWhenLost)
+{
+	/* the face 88 pixels tall, then 53 (the head at 0.6), then gone:
+	 * half the view's height is 2.05 then 3.4 times the zoom */
+	Shown shown("image_source", image_json("head-centre.png").c_str(),
+		    R"({"idle_zoom_factor": 1.5, "idle_center_tracking": true,
+		    "idle_face_framing": true, "idle_face_share": 0.5,
+		    "tracking_smoothing": 0.0, "tracking_dead_zone": 0.0})");
+	const auto zoom = [&] {
+		return snapshot_of(shown.filter, KeyRead::Skipped).current_zoom;
+	};
+	/* the zoom's course over `seconds`, a sample a frame */
+	const auto course = [&](double seconds) {
+		std::vector<double> zs;
+		const auto end = std::chrono::steady_clock::now() +
+				 std::chrono::duration<double>(seconds);
+		while (std::chrono::steady_clock::now() < end) {
+			zs.push_back(zoom());
+			wait_frames(1);
+		}
+		return zs;
+	};
+	const auto between = [](const std::vector<double> &zs, double a,
+				double b) {
+		return std::count_if(zs.begin(), zs.end(), [&](double z) {
+			return z > std::min(a, b) + 0.1 &&
+			       z < std::max(a, b) - 0.1;
+		});
+	};
+	ASSERT_TRUE(shown.sees_face());
+	EXPECT_TRUE(within(4.0, [&] { return std::fabs(zoom() - 2.05) < 0.3; }))
+		<< zoom();
+	/* a still face, settled: the very same zoom, look after look */
+	sleep_for(1.5);
+	const std::vector<double> still = course(2.0);
+	EXPECT_EQ(*std::min_element(still.begin(), still.end()),
+		  *std::max_element(still.begin(), still.end()));
+
+	OBSDataAutoRelease small =
+		obs_data_create_from_json(image_json("head-small.png").c_str());
+	apply(shown.parent, small);
+	const double large_zoom = zoom();
+	std::vector<double> closer = course(5.0);
+	EXPECT_NEAR(closer.back(), 3.4, 0.5);
+	EXPECT_GE(between(closer, large_zoom, closer.back()), 3) << "jumped";
+
+	/* lost: held for two seconds, then eased back to its own 1.5 */
+	OBSDataAutoRelease empty =
+		obs_data_create_from_json(image_json("empty.png").c_str());
+	apply(shown.parent, empty);
+	ASSERT_TRUE(within(2 * FACE_SEARCH_INTERVAL + 1.0,
+			   [&] { return !shown.sighting().found; }));
+	const double framed = zoom();
+	sleep_for(1.0);
+	EXPECT_NEAR(zoom(), framed, 0.01);
+	const std::vector<double> back = course(5.0);
+	EXPECT_NEAR(back.back(), 1.5, 0.01);
+	EXPECT_GE(between(back, framed, 1.5), 3) << "jumped back";
 }
 
 TEST(FaceFollowing, TheViewFollowsAFaceMovingInAVideo)

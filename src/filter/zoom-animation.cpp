@@ -3,8 +3,10 @@
  * (the pointer or a face) while the shown target tracks. */
 #include "filter/zoom-filter.hpp"
 #include "core/zoom-core.hpp"
+#include "tracking/face-follow.hpp"
 
 #include <algorithm>
+#include <cmath>
 
 /* Makes `next` the filter's follower inside the graphics context, which
  * render holds while it uses it; the one replaced goes outside it, and
@@ -77,6 +79,24 @@ static void check_capture(ZoomFilter *filter)
 	filter->capture_check_countdown--;
 }
 
+/* A zoom framing a face this close to where it glides to is there: less
+ * than a pixel's change in the view. */
+constexpr double FRAMED_ZOOM_CLOSE = 1e-3;
+
+/* The zoom a target that frames a face asks for this frame: from the face's
+ * size while it is seen, still under small changes; held while a lost face
+ * is held; else none (0), the target's own. */
+static double framing_goal(ZoomFilter *filter, const FollowReading &reading,
+			   bool framing, double share)
+{
+	if (!framing || !filter->tracking_shown)
+		return 0.0;
+	if (reading.seen && reading.height > 0.0)
+		return steady_framing_zoom(filter->framing_goal,
+					   framing_zoom(reading.height, share));
+	return filter->framing_goal;
+}
+
 /* The centre a tracking target wants this frame: what the follower sees,
  * through the dead zone, or the last such place while it holds; false (the
  * target's own centre) while nothing was followed or it lets go. */
@@ -120,6 +140,9 @@ void zoom_filter_tick(void *data, float seconds)
 	double center_y;
 	double zoom;
 	bool tracking;
+	bool framing;
+	double share;
+	double eased_zoom;
 	{
 		std::lock_guard<std::mutex> guard(filter->lock);
 
@@ -144,11 +167,18 @@ void zoom_filter_tick(void *data, float seconds)
 						  target.zoom_factor,
 						  filter->transition_progress,
 						  kind);
+		/* the zoom framing a face showed last frame stays until the
+		 * frame's own is known */
+		eased_zoom = filter->current_zoom;
+		if (filter->framed)
+			filter->current_zoom = filter->framed_zoom;
 		/* the dead zone works on the window being zoomed to */
 		zoom = target.zoom_factor;
 		center_x = target.center_x;
 		center_y = target.center_y;
 		tracking = target.center_tracking;
+		framing = tracking && target.face_framing;
+		share = target.face_share;
 	}
 
 	/* the follower and the parent's settings are read without the lock */
@@ -159,9 +189,12 @@ void zoom_filter_tick(void *data, float seconds)
 			? filter->follower->read(
 				  dt, tracking && filter->tracking_shown)
 			: FollowReading();
+	if (filter->framing_goal > 0.0)
+		zoom = filter->framing_goal;
 	if (!tracking ||
 	    !tracked_center(filter, reading, zoom, center_x, center_y))
 		filter->tracking_shown = false;
+	filter->framing_goal = framing_goal(filter, reading, framing, share);
 
 	double smoothing = filter->tracking_smoothing;
 	if (reading.least_smoothing > 0.0 &&
@@ -178,4 +211,23 @@ void zoom_filter_tick(void *data, float seconds)
 		smooth_center(filter->current_center_x, center_x, keep);
 	filter->current_center_y =
 		smooth_center(filter->current_center_y, center_y, keep);
+
+	/* framing glides to the face's zoom, and back to the target's own
+	 * with the centre, as softly */
+	if (filter->framing_goal > 0.0 || filter->framed) {
+		const double goal = filter->framing_goal > 0.0
+					    ? filter->framing_goal
+					    : eased_zoom;
+		filter->framed_zoom = smooth_center(
+			filter->framed ? filter->framed_zoom : eased_zoom, goal,
+			keep);
+		/* the last bit is shown at once: a still face gives the
+		 * very same zoom frame after frame */
+		if (std::fabs(filter->framed_zoom - goal) < FRAMED_ZOOM_CLOSE)
+			filter->framed_zoom = goal;
+		filter->framed = filter->framing_goal > 0.0 ||
+				 filter->framed_zoom != eased_zoom;
+		filter->current_zoom = filter->framed ? filter->framed_zoom
+						      : eased_zoom;
+	}
 }

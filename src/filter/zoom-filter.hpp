@@ -160,6 +160,12 @@ struct ZoomFilter {
 	bool tracking_shown = false;
 	double tracked_x = 0.5;
 	double tracked_y = 0.5;
+	/* framing a face by its size: the zoom it asks for (0: none, the
+	 * target's own), and the zoom shown while it does or while the view
+	 * eases back from it (`framed`) */
+	double framing_goal = 0.0;
+	double framed_zoom = 0.0;
+	bool framed = false;
 	uint32_t capture_check_countdown = 0;
 	CaptureSettings parent_capture;
 

@@ -112,4 +112,3 @@ double framing_zoom(double face_height, double share);
  * when none is shown yet (0). */
 constexpr double FACE_FRAMING_STILL = 0.15;
 double steady_framing_zoom(double shown, double wanted);
-

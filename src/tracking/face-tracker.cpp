@@ -82,6 +82,7 @@ FollowReading FaceTracker::read(double seconds, bool followed)
 		reading.seen = true;
 		reading.x = sighting.box.center_x();
 		reading.y = sighting.box.center_y();
+		reading.height = sighting.box.h;
 	} else {
 		lost_seconds += seconds;
 		reading.hold = lost_seconds < FACE_HOLD_SECONDS;

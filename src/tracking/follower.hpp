@@ -31,6 +31,9 @@ struct FollowReading {
 	bool seen = false; /* seen now, at x, y (fractions of the input) */
 	double x = 0.5;
 	double y = 0.5;
+	/* seen: how tall it is, a fraction of the input's height (0: what is
+	 * followed has no size, as the pointer) */
+	double height = 0.0;
 	bool hold = false; /* unseen: the view stays where it followed it */
 	/* while the view follows it, or is `returning` from it to the
 	 * target's own centre, it glides at least this softly (0: as set) */
