@@ -7,8 +7,8 @@
 # FFmpeg.
 #   face-media.sh OUTPUT_FOLDER [SET]
 # SET: tests (default; 640x360 pictures and videos), suite (a 640x360 video
-# for the OBS Studio suite), bench (1920x1080 videos with and without a
-# face) or demo (the preview tool's demo video).
+# for the OBS Studio suite and one for framing), bench (1920x1080 videos with
+# and without a face) or demo (the preview tool's demo videos).
 set -euo pipefail
 out=$1
 set_name=${2:-tests}
@@ -65,6 +65,10 @@ tests)
 suite)
 	# still at the left for 6 s, to the right by 8 s, still there until 14 s
 	moving suite 14 'if(lt(t,6),0,if(lt(t,8),(t-6)*192,384))' 52
+	# framing: the head at full size for 6 s, then at 0.6 times the size
+	ff -loop 1 -i "$photo" -f lavfi -i "color=c=$grey:s=640x360:r=30:d=14" -filter_complex \
+		"$head,split[a][b];[b]scale=154:154[s];[1:v][a]overlay=x=192:y=52:enable='lt(t,6)':shortest=1[c];[c][s]overlay=x=243:y=103:enable='gte(t,6)'" \
+		"${video[@]}" -t 14 "$out/suite-framing.mp4"
 	;;
 bench)
 	# 1920x1080: the head three times as large, swaying from side to side
@@ -84,6 +88,11 @@ demo)
 	ff -loop 1 -i "$photo" -f lavfi -i "color=c=$grey:s=960x540:r=30:d=10" -filter_complex \
 		"[0:v]scale=w='720+t*24':h='720+t*24':eval=frame[p];[1:v][p]overlay=x='min(t,6)*45':y='if(lt(t,6),-40-t*8,max(-88-(t-6)*600,-400))':shortest=1" \
 		"${video[@]}" -t 10 "$out/face-demo.mp4"
+	# the whole photo stepping back: smaller and smaller from 1 s to 8 s,
+	# standing on the frame's bottom edge
+	ff -loop 1 -i "$photo" -f lavfi -i "color=c=$grey:s=960x540:r=30:d=10" -filter_complex \
+		"[0:v]scale=w='720-54*min(max(t-1,0),7)':h='720-54*min(max(t-1,0),7)':eval=frame[p];[1:v][p]overlay=x='(960-overlay_w)/2':y='540-overlay_h*0.8':shortest=1" \
+		"${video[@]}" -t 10 "$out/face-stepping-back.mp4"
 	;;
 *)
 	echo "face-media.sh: unknown set $set_name" >&2

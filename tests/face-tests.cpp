@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -257,6 +258,7 @@ TEST(FaceFollowing, AFaceASixteenthOfTheFramesWidthIsFoundSoonAfterItComes)
 				std::chrono::steady_clock::now() - start)
 				.count();
 		EXPECT_LE(shown.sighting().looks, looks + 2) << took << " s";
+		std::printf("%s: found %.2f s after it came\n", c.face, took);
 		/* it is the face, a sixteenth of the width */
 		const double fx = c.head_x + FACE_IN_HEAD * c.scale;
 		const double fy = c.head_y + FACE_IN_HEAD * c.scale;
