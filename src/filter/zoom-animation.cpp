@@ -6,7 +6,6 @@
 #include "tracking/face-follow.hpp"
 
 #include <algorithm>
-#include <cmath>
 
 /* Makes `next` the filter's follower inside the graphics context, which
  * render holds while it uses it; the one replaced goes outside it, and
@@ -35,9 +34,7 @@ static void sync_followers(ZoomFilter *filter)
 	obs_source_t *parent = obs_filter_get_parent(filter->source);
 	const CaptureSettings &capture = filter->parent_capture;
 	capture_settings_of(parent, filter->parent_capture);
-	bool tracks = filter->idle.center_tracking;
-	for (const ZoomStage &stage : filter->stages)
-		tracks = tracks || stage.center_tracking;
+	const bool tracks = filter->selection.any_tracking();
 	filter->any_tracking = tracks;
 	/* a parent with no video (an audio source) shows nothing to follow */
 	const bool no_video = parent && !(obs_source_get_output_flags(parent) &
@@ -78,10 +75,6 @@ static void check_capture(ZoomFilter *filter)
 	}
 	filter->capture_check_countdown--;
 }
-
-/* A zoom framing a face this close to where it glides to is there: less
- * than a pixel's change in the view. */
-constexpr double FRAMED_ZOOM_CLOSE = 1e-3;
 
 /* The zoom a target that frames a face asks for this frame: from the face's
  * size while it is seen, still under small changes; held while a lost face
@@ -132,56 +125,19 @@ void zoom_filter_tick(void *data, float seconds)
 {
 	auto *filter = static_cast<ZoomFilter *>(data);
 
-	follow_parent(filter);
+	filter->keys.follow_parent();
 	follow_sheet(filter, seconds);
 
 	const double dt = seconds;
-	double center_x;
-	double center_y;
-	double zoom;
-	bool tracking;
-	bool framing;
-	double share;
-	double eased_zoom;
-	{
-		std::lock_guard<std::mutex> guard(filter->lock);
+	/* the dead zone works on the window being zoomed to */
+	auto [zoom, center_x, center_y, tracking, framing, share] =
+		filter->selection.advance(dt, filter->easing_in,
+					  filter->easing_out);
+	if (filter->framing_goal > 0.0)
+		zoom = filter->framing_goal;
 
-		filter->idle.zoom_factor = held_idle_zoom(
-			filter->idle.zoom_factor, dt, filter->zoom_in_held,
-			filter->zoom_out_held);
-
-		const int32_t active = filter->active_stage;
-		const bool staged = active >= 0 &&
-				    static_cast<size_t>(active) <
-					    filter->stages.size();
-		const ZoomStage &target = staged ? filter->stages[active]
-						 : filter->idle;
-
-		filter->transition_progress = advance_progress(
-			filter->transition_progress, dt, target.duration);
-		const Easing kind = easing_for(target.zoom_factor,
-					       filter->transition_start_zoom,
-					       filter->easing_in,
-					       filter->easing_out);
-		filter->current_zoom = shown_zoom(filter->transition_start_zoom,
-						  target.zoom_factor,
-						  filter->transition_progress,
-						  kind);
-		/* the zoom framing a face showed last frame stays until the
-		 * frame's own is known */
-		eased_zoom = filter->current_zoom;
-		if (filter->framed)
-			filter->current_zoom = filter->framed_zoom;
-		/* the dead zone works on the window being zoomed to */
-		zoom = target.zoom_factor;
-		center_x = target.center_x;
-		center_y = target.center_y;
-		tracking = target.center_tracking;
-		framing = tracking && target.face_framing;
-		share = target.face_share;
-	}
-
-	/* the follower and the parent's settings are read without the lock */
+	/* the follower and the parent's settings are read without the
+	 * selection's lock */
 	if (filter->any_tracking)
 		check_capture(filter);
 	const FollowReading reading =
@@ -189,12 +145,11 @@ void zoom_filter_tick(void *data, float seconds)
 			? filter->follower->read(
 				  dt, tracking && filter->tracking_shown)
 			: FollowReading();
-	if (filter->framing_goal > 0.0)
-		zoom = filter->framing_goal;
 	if (!tracking ||
 	    !tracked_center(filter, reading, zoom, center_x, center_y))
 		filter->tracking_shown = false;
-	filter->framing_goal = framing_goal(filter, reading, framing, share);
+	filter->framing_goal =
+		framing_goal(filter, reading, tracking && framing, share);
 
 	double smoothing = filter->tracking_smoothing;
 	if (reading.least_smoothing > 0.0 &&
@@ -204,30 +159,5 @@ void zoom_filter_tick(void *data, float seconds)
 
 	/* the centre too is read by render, which may run on another thread
 	 * (a screenshot, a read-back) */
-	std::lock_guard<std::mutex> guard(filter->lock);
-	filter->target_center_x = center_x;
-	filter->target_center_y = center_y;
-	filter->current_center_x =
-		smooth_center(filter->current_center_x, center_x, keep);
-	filter->current_center_y =
-		smooth_center(filter->current_center_y, center_y, keep);
-
-	/* framing glides to the face's zoom, and back to the target's own
-	 * with the centre, as softly */
-	if (filter->framing_goal > 0.0 || filter->framed) {
-		const double goal = filter->framing_goal > 0.0
-					    ? filter->framing_goal
-					    : eased_zoom;
-		filter->framed_zoom = smooth_center(
-			filter->framed ? filter->framed_zoom : eased_zoom, goal,
-			keep);
-		/* the last bit is shown at once: a still face gives the
-		 * very same zoom frame after frame */
-		if (std::fabs(filter->framed_zoom - goal) < FRAMED_ZOOM_CLOSE)
-			filter->framed_zoom = goal;
-		filter->framed = filter->framing_goal > 0.0 ||
-				 filter->framed_zoom != eased_zoom;
-		filter->current_zoom = filter->framed ? filter->framed_zoom
-						      : eased_zoom;
-	}
+	filter->selection.glide(center_x, center_y, keep, filter->framing_goal);
 }
