@@ -313,10 +313,6 @@ TEST_P(Sheet, FramingAFaceShowsOnlyWhereTheTargetMayFollowAFace)
 		 true, true},
 		{R"({"stage_2_center_tracking": true,
 		    "stage_2_face_framing": true,
-		    "tracking_subject": "face"})",
-		 true, true},
-		{R"({"stage_2_center_tracking": true,
-		    "stage_2_face_framing": true,
 		    "tracking_subject": "pointer"})",
 		 false, false},
 	};
