@@ -61,15 +61,19 @@ def test_view_follows_the_face(obs):
 
 def test_framing_zooms_to_the_faces_size(obs):
     """Half the view's height: 0.5 * 360 / 88 = 2.05 times, then 3.4 once the
-    face is 0.6 times the size."""
+    face is 0.6 times the size; within a quarter, as dlib's boxes come in
+    steps of a fifth, and the second zoom well above the first."""
     obs.request("TriggerMediaInputAction", {
         "inputName": "Framing", "mediaAction": "OBS_WEBSOCKET_MEDIA_INPUT_ACTION_RESTART"})
-    for want, near, seconds in ((2.05, 0.3, 6), (3.4, 0.5, 8)):
+    settled = []
+    for want, seconds in ((2.05, 6), (3.4, 10)):
         def probe():
             zoom = obs.vendor("GetState", {"sourceName": "Framing"})["shownZoom"]
-            return abs(zoom - want) <= near, zoom
+            return want / 1.25 <= zoom <= want * 1.25, zoom
         ok, zoom = settles(probe, seconds=seconds, times=3)
         assert ok, "the zoom is %.2f, not %.2f" % (zoom, want)
+        settled.append(zoom)
+    assert settled[1] > settled[0] * 1.25, settled
 
 
 def test_clean_exit(obs):
