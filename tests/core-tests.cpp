@@ -494,18 +494,20 @@ TEST(FaceRegion, TheWholeFrameWhileSearchingAndASquareAroundAFollowedFace)
 		bool ok;
 		FaceRegion want;
 	} cases[] = {
-		/* searching: at most 640 on a side, never enlarged */
-		{1920, 1080, nullptr, true, {0, 0, 1920, 1080, 640, 360}},
-		{1080, 1920, nullptr, true, {0, 0, 1080, 1920, 360, 640}},
-		{320, 240, nullptr, true, {0, 0, 320, 240, 320, 240}},
-		{1, 1, nullptr, true, {0, 0, 1, 1, 1, 1}},
+		/* searching: 1024 on the longer side, enlarged at most
+		 * twice */
+		{1920, 1080, nullptr, true, {0, 0, 1920, 1080, 1024, 576}},
+		{1080, 1920, nullptr, true, {0, 0, 1080, 1920, 576, 1024}},
+		{640, 360, nullptr, true, {0, 0, 640, 360, 1024, 576}},
+		{320, 240, nullptr, true, {0, 0, 320, 240, 640, 480}},
+		{1, 1, nullptr, true, {0, 0, 1, 1, 2, 2}},
 		/* 2.5 faces square around it, the face drawn 88 wide */
 		{1920, 1080, &face, true, {290, 190, 510, 410, 220, 220}},
 		/* kept inside the frame */
 		{1920, 1080, &at_corner, true, {0, 0, 220, 220, 220, 220}},
 		/* a region as large as the frame: the whole frame */
-		{1920, 1080, &huge, true, {0, 0, 1920, 1080, 640, 360}},
-		{1920, 1080, &nothing, true, {0, 0, 1920, 1080, 640, 360}},
+		{1920, 1080, &huge, true, {0, 0, 1920, 1080, 1024, 576}},
+		{1920, 1080, &nothing, true, {0, 0, 1920, 1080, 1024, 576}},
 		/* nothing to draw */
 		{0, 1080, nullptr, false, {}},
 		{1920, 0, &face, false, {}},
@@ -532,6 +534,32 @@ TEST(FaceRegion, TheWholeFrameWhileSearchingAndASquareAroundAFollowedFace)
 	EXPECT_DOUBLE_EQ(back.center_x() * 1920, 400.0);
 	EXPECT_DOUBLE_EQ(back.center_y() * 1080, 300.0);
 	EXPECT_DOUBLE_EQ(back.w * 1920, 88.0);
+}
+
+TEST(FaceFraming, TheFaceFillsItsShareWithinOneToFiveAndSmallChangesKeepTheZoom)
+{
+	const struct {
+		double face_height, share, want;
+	} framing[] = {
+		{0.1, 0.3, 3.0},       {0.15, 0.3, 2.0}, {0.3, 0.3, 1.0},
+		{0.6, 0.3, 1.0},  /* never below 1 */
+		{0.02, 0.3, 5.0}, /* nor above 5 */
+		{0.1, 0.05, 1.0}, /* a share below 0.1 is 0.1 */
+		{0.2, 0.9, 4.0},  /* and above 0.8 is 0.8 */
+		{0.1, NAN_VALUE, 3.0}, {0.0, 0.3, 1.0},  {NAN_VALUE, 0.3, 1.0},
+	};
+	for (const auto &c : framing)
+		EXPECT_DOUBLE_EQ(framing_zoom(c.face_height, c.share), c.want)
+			<< c.face_height << " " << c.share;
+	const struct {
+		double shown, wanted, want;
+	} steady[] = {
+		{2.0, 2.2, 2.0},   {2.0, 1.75, 2.0}, /* within 15 %: still */
+		{2.0, 2.31, 2.31}, {2.0, 1.69, 1.69}, {0.0, 3.0, 3.0},
+	};
+	for (const auto &c : steady)
+		EXPECT_DOUBLE_EQ(steady_framing_zoom(c.shown, c.wanted), c.want)
+			<< c.shown << " " << c.wanted;
 }
 
 TEST(FaceChoice, TheLargestAtFirstThenTheOneNearestTheFollowedFace)

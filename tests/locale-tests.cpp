@@ -42,7 +42,7 @@ const std::set<std::string> &module_keys()
 			"Zoom.Idle.Duration Zoom.Group.Auto Zoom.AutoZoom "
 			"Zoom.AutoZoom.Off Zoom.AutoZoom.Clicks "
 			"Zoom.AutoZoom.ClicksAndTyping Zoom.AutoZoomStage "
-			"Zoom.AutoZoomLinger");
+			"Zoom.AutoZoomLinger Zoom.FaceFraming Zoom.FaceShare");
 		std::set<std::string> k{
 			std::istream_iterator<std::string>(names),
 			{}};
@@ -56,7 +56,8 @@ const std::set<std::string> &module_keys()
 			"Zoom.StageCount Zoom.EasingIn Zoom.EasingOut "
 			"Zoom.TrackingSmoothing Zoom.TrackingDeadZone "
 			"Zoom.TrackingSubject Help.Toggle Zoom.AutoZoom "
-			"Zoom.AutoZoomStage Zoom.AutoZoomLinger");
+			"Zoom.AutoZoomStage Zoom.AutoZoomLinger Zoom.FaceFraming "
+			"Zoom.FaceShare");
 		for (std::string key; tipped >> key;)
 			k.insert(key + ".Tip");
 		return k;

@@ -273,7 +273,7 @@ TEST_P(Sheet, EachZoomGroupListsItsTargetInOrder)
 			obs_properties_get(props, (prefix + "group").c_str()));
 		ASSERT_NE(content, nullptr);
 		auto entries = entries_of(content);
-		ASSERT_EQ(entries.size(), stage ? 7u : 5u);
+		ASSERT_EQ(entries.size(), stage ? 9u : 7u);
 
 		size_t at = 0;
 		if (stage) {
@@ -312,6 +312,49 @@ TEST_P(Sheet, EachZoomGroupListsItsTargetInOrder)
 			expect_label(hold, "Zoom.Stage.Hold");
 			EXPECT_FALSE(modify_with(hold, true));
 		}
+		/* framing a face last */
+		EXPECT_EQ(obs_property_name(entries[at]),
+			  prefix + "face_framing");
+		expect_label(entries[at++], "Zoom.FaceFraming");
+		EXPECT_EQ(obs_property_name(entries[at]),
+			  prefix + "face_share");
+		expect_label(entries[at], "Zoom.FaceShare");
+		expect_float_slider(entries[at], 0.1, 0.8, 0.05);
+	}
+}
+
+TEST_P(Sheet, FramingAFaceShowsOnlyWhereTheTargetMayFollowAFace)
+{
+	const struct {
+		const char *json;
+		bool framing, share; /* shown for stage 2 */
+	} cases[] = {
+		{R"({"stage_2_center_tracking": false})", false, false},
+		{R"({"stage_2_center_tracking": true})", true, false},
+		{R"({"stage_2_center_tracking": true,
+		    "stage_2_face_framing": true})",
+		 true, true},
+		{R"({"stage_2_center_tracking": true,
+		    "stage_2_face_framing": true,
+		    "tracking_subject": "pointer"})",
+		 false, false},
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.json);
+		obs_data_t *settings = obs_data_create_from_json(c.json);
+		/* any entry's callback shows the sheet as the settings are */
+		obs_property_modified(
+			obs_properties_get(props, "stage_2_center_tracking"),
+			settings);
+		obs_data_release(settings);
+		EXPECT_EQ(obs_property_visible(obs_properties_get(
+				  props, "stage_2_face_framing")),
+			  c.framing);
+		EXPECT_EQ(obs_property_visible(obs_properties_get(
+				  props, "stage_2_face_share")),
+			  c.share);
+		EXPECT_FALSE(obs_property_visible(
+			obs_properties_get(props, "idle_face_framing")));
 	}
 }
 
@@ -596,7 +639,7 @@ TEST(Properties, EditsExactlyTheSettingsThatHaveDefaults)
 		registered.insert(obs_data_item_get_name(item));
 
 	/* the 58 names themselves: settings-tests */
-	EXPECT_EQ(edited.size(), 59u + 8u + 1u + 3u);
+	EXPECT_EQ(edited.size(), 59u + 8u + 1u + 3u + 18u);
 	EXPECT_EQ(edited, registered);
 
 	std::set<std::string> sheet_only = {"idle_group",   "tracking_group",

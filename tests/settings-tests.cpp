@@ -62,6 +62,12 @@ TEST(Defaults, RegistersTheFiftyNineKeysThenAHoldKeyPerStage)
 					   suffix);
 	for (int n = 1; n <= 8; n++)
 		expected.push_back("stage_" + std::to_string(n) + "_hold");
+	/* framing a face, every target */
+	for (const std::string prefix :
+	     {"idle_", "stage_1_", "stage_2_", "stage_3_", "stage_4_",
+	      "stage_5_", "stage_6_", "stage_7_", "stage_8_"})
+		for (const char *suffix : {"face_framing", "face_share"})
+			expected.push_back(prefix + suffix);
 
 	obs_data_t *defaults = obs_get_source_defaults("tavimore_filter");
 	std::vector<std::string> keys;
@@ -71,7 +77,7 @@ TEST(Defaults, RegistersTheFiftyNineKeysThenAHoldKeyPerStage)
 	/* libobs keeps the items sorted by name */
 	std::sort(keys.begin(), keys.end());
 	std::sort(expected.begin(), expected.end());
-	EXPECT_EQ(keys.size(), 59u + 8u + 1u + 3u);
+	EXPECT_EQ(keys.size(), 59u + 8u + 1u + 3u + 18u);
 	EXPECT_EQ(keys, expected);
 	/* the automatic zoom is off until asked for */
 	EXPECT_EQ(obs_data_get_default_int(defaults, "auto_zoom"), 0);

@@ -17,6 +17,10 @@ struct ZoomStage {
 	double center_y = 0.5;
 	double duration = 0.5; /* seconds */
 	bool hold = false;     /* stages only: shown while its key is held */
+	/* a followed face sets the zoom: its height this share of the
+	 * view's */
+	bool face_framing = false;
+	double face_share = 0.3;
 };
 
 /* Easing curves as stored in "easing_in" and "easing_out". Any other value

@@ -3,6 +3,7 @@
  * (the pointer or a face) while the shown target tracks. */
 #include "filter/zoom-filter.hpp"
 #include "core/zoom-core.hpp"
+#include "tracking/face-follow.hpp"
 
 #include <algorithm>
 
@@ -56,6 +57,20 @@ void sync_tracking(ZoomFilter *filter)
 	filter->capture_check_countdown = 0;
 }
 
+/* The zoom a target that frames a face asks for this frame: from the face's
+ * size while it is seen, still under small changes; held while a lost face
+ * is held; else none (0), the target's own. */
+static double framing_goal(ZoomFilter *filter, const FollowReading &reading,
+			   bool framing, double share)
+{
+	if (!framing || !reading.followed)
+		return 0.0;
+	if (reading.seen && reading.height > 0.0)
+		return steady_framing_zoom(filter->framing_goal,
+					   framing_zoom(reading.height, share));
+	return filter->framing_goal;
+}
+
 void zoom_filter_tick(void *data, float seconds)
 {
 	auto *filter = static_cast<ZoomFilter *>(data);
@@ -67,9 +82,11 @@ void zoom_filter_tick(void *data, float seconds)
 	const double dt = seconds;
 	/* the dead zone works on the window being zoomed to; a stage shown
 	 * automatically follows the automatic zoom's pointer */
-	auto [zoom, center_x, center_y, tracking, automatic] =
+	auto [zoom, center_x, center_y, tracking, automatic, framing, share] =
 		filter->selection.advance(dt, filter->easing_in,
 					  filter->easing_out);
+	if (filter->framing_goal > 0.0)
+		zoom = filter->framing_goal;
 
 	/* the follower and the parent's settings are read without the
 	 * selection's lock; what the parent shows (which decides what auto
@@ -104,6 +121,8 @@ void zoom_filter_tick(void *data, float seconds)
 					 filter->tracking_dead_zone);
 	}
 	filter->tracking_shown = reading.followed;
+	filter->framing_goal =
+		framing_goal(filter, reading, tracking && framing, share);
 	if (reading.followed) {
 		center_x = filter->tracked_x;
 		center_y = filter->tracked_y;
@@ -115,5 +134,5 @@ void zoom_filter_tick(void *data, float seconds)
 
 	/* the centre too is read by render, which may run on another thread
 	 * (a screenshot, a read-back) */
-	filter->selection.glide(center_x, center_y, keep);
+	filter->selection.glide(center_x, center_y, keep, filter->framing_goal);
 }

@@ -291,19 +291,40 @@ FrameTarget ZoomSelection::advance(double dt, Easing in, Easing out)
 		advance_progress(transition_progress, dt, to.duration);
 	const Easing kind =
 		easing_for(to.zoom_factor, transition_start_zoom, in, out);
-	current_zoom = shown_zoom(transition_start_zoom, to.zoom_factor,
-				  transition_progress, kind);
-	return {to.zoom_factor, to.center_x, to.center_y,
-		to.center_tracking || auto_shown, auto_shown};
+	eased_zoom = shown_zoom(transition_start_zoom, to.zoom_factor,
+				transition_progress, kind);
+	/* a face's framing stays shown until glide */
+	current_zoom = framed ? framed_zoom : eased_zoom;
+	return {to.zoom_factor, to.center_x,
+		to.center_y,    to.center_tracking || auto_shown,
+		auto_shown,     to.face_framing,
+		to.face_share};
 }
 
-void ZoomSelection::glide(double center_x, double center_y, double keep)
+/* A zoom framing a face this close to where it glides to is there: less
+ * than a pixel's change in the view. */
+constexpr double FRAMED_ZOOM_CLOSE = 1e-3;
+
+void ZoomSelection::glide(double center_x, double center_y, double keep,
+			  double framing)
 {
 	std::lock_guard<std::mutex> guard(lock);
 	target_center_x = center_x;
 	target_center_y = center_y;
 	current_center_x = smooth_center(current_center_x, center_x, keep);
 	current_center_y = smooth_center(current_center_y, center_y, keep);
+	if (!(framing > 0.0) && !framed)
+		return;
+	/* to the face's zoom, and back to the transition's with the centre,
+	 * as softly */
+	const double goal = framing > 0.0 ? framing : eased_zoom;
+	framed_zoom =
+		smooth_center(framed ? framed_zoom : eased_zoom, goal, keep);
+	/* the last bit at once: a still face gives the very same zoom */
+	if (std::fabs(framed_zoom - goal) < FRAMED_ZOOM_CLOSE)
+		framed_zoom = goal;
+	framed = framing > 0.0 || framed_zoom != eased_zoom;
+	current_zoom = framed ? framed_zoom : eased_zoom;
 }
 
 CropWindow ZoomSelection::window()

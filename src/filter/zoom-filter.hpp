@@ -70,6 +70,8 @@ struct FrameTarget {
 	double zoom, center_x, center_y;
 	bool tracking;
 	bool automatic; /* a click chose the stage: it follows the pointer */
+	bool face_framing;
+	double face_share;
 };
 
 /*
@@ -118,7 +120,10 @@ public:
 	/* the frame: the transition advanced by dt, then the centre glided
 	 * towards the one wanted; render's window on what is shown */
 	FrameTarget advance(double dt, Easing in, Easing out);
-	void glide(double center_x, double center_y, double keep);
+	/* and the zoom glided to `framing` (a face's framing; 0: none) or
+	 * back from it to the transition's */
+	void glide(double center_x, double center_y, double keep,
+		   double framing = 0.0);
 	CropWindow window();
 
 private:
@@ -145,6 +150,11 @@ private:
 	double transition_start_zoom = 1.0;
 	double transition_progress = 0.0;
 	double current_zoom = 1.0;
+	/* the transition's zoom, and the one shown instead while framing a
+	 * face or easing back from it (`framed`) */
+	double eased_zoom = 1.0;
+	double framed_zoom = 1.0;
+	bool framed = false;
 	double current_center_x = 0.5;
 	double current_center_y = 0.5;
 	double target_center_x = 0.5;
@@ -262,6 +272,9 @@ struct ZoomFilter {
 	bool tracking_shown = false;
 	double tracked_x = 0.5;
 	double tracked_y = 0.5;
+	/* framing a face by its size: the zoom it asks for (0: none, the
+	 * target's own) */
+	double framing_goal = 0.0;
 	uint32_t capture_check_countdown = 0;
 	CaptureSettings parent_capture;
 

@@ -19,6 +19,10 @@ TargetKeys make_keys(const char *prefix, bool with_name)
 	std::snprintf(k.center_x, sizeof(k.center_x), "%scenter_x", prefix);
 	std::snprintf(k.center_y, sizeof(k.center_y), "%scenter_y", prefix);
 	std::snprintf(k.duration, sizeof(k.duration), "%sduration", prefix);
+	std::snprintf(k.face_framing, sizeof(k.face_framing), "%sface_framing",
+		      prefix);
+	std::snprintf(k.face_share, sizeof(k.face_share), "%sface_share",
+		      prefix);
 	return k;
 }
 

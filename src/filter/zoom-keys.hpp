@@ -38,6 +38,8 @@ struct TargetKeys {
 	char center_y[32];
 	char duration[32];
 	char hold[24]; /* stages only; empty for the idle target */
+	char face_framing[40];
+	char face_share[32];
 };
 
 /* The keys of a target with the given prefix; a name key only with_name. */

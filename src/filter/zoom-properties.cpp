@@ -12,6 +12,7 @@
 #include "filter/zoom-filter.hpp"
 #include "filter/zoom-keys.hpp"
 #include "core/zoom-core.hpp"
+#include "tracking/face-follow.hpp"
 
 #include <functional>
 #include <string>
@@ -28,8 +29,17 @@ struct SheetView {
 	int stages_shown;
 	bool tracking_shown;
 	bool auto_shown;
+	/* per target, the idle one first: framing a face is offered where
+	 * the target follows what may be a face, its share where it is on */
+	bool framing_shown[1 + MAX_STAGES];
+	bool share_shown[1 + MAX_STAGES];
 	std::string titles[MAX_STAGES];
 };
+
+static const TargetKeys &target_keys(int target)
+{
+	return target == 0 ? idle_keys() : stage_keys(target - 1);
+}
 
 static SheetView sheet_view(obs_data_t *settings)
 {
@@ -45,6 +55,19 @@ static SheetView sheet_view(obs_data_t *settings)
 		obs_data_get_bool(settings, idle_keys().center_tracking);
 	view.auto_shown = obs_data_get_int(settings, KEY_AUTO_ZOOM) !=
 			  int(AutoZoom::Off);
+	const char *subject =
+		obs_data_get_string(settings, KEY_TRACKING_SUBJECT);
+	const bool may_be_face = tracking_subject_from(subject) !=
+				 TrackingSubject::Pointer;
+	for (int t = 0; t <= MAX_STAGES; t++) {
+		const TargetKeys &keys = target_keys(t);
+		view.framing_shown[t] =
+			may_be_face &&
+			obs_data_get_bool(settings, keys.center_tracking);
+		view.share_shown[t] =
+			view.framing_shown[t] &&
+			obs_data_get_bool(settings, keys.face_framing);
+	}
 	for (int i = 0; i < MAX_STAGES; i++) {
 		const TargetKeys &keys = stage_keys(i);
 		if (i < view.stages_shown)
@@ -66,6 +89,9 @@ static size_t fingerprint(const SheetView &view)
 	std::string all = std::to_string(view.stages_shown) +
 			  (view.tracking_shown ? "+" : "-") +
 			  (view.auto_shown ? "+" : "-");
+	for (int t = 0; t <= MAX_STAGES; t++)
+		all += std::to_string(view.framing_shown[t] * 2 +
+				      view.share_shown[t]);
 	for (const std::string &title : view.titles)
 		all += title + '\n';
 	return std::hash<std::string>()(all);
@@ -95,6 +121,10 @@ static bool show_settings(obs_properties_t *props, obs_data_t *settings)
 	set_visible("tracking_group", view.tracking_shown);
 	set_visible(KEY_AUTO_ZOOM_STAGE, view.auto_shown);
 	set_visible(KEY_AUTO_ZOOM_LINGER, view.auto_shown);
+	for (int t = 0; t <= MAX_STAGES; t++) {
+		set_visible(target_keys(t).face_framing, view.framing_shown[t]);
+		set_visible(target_keys(t).face_share, view.share_shown[t]);
+	}
 	for (int i = 0; i < MAX_STAGES; i++) {
 		const char *group_name = stage_keys(i).group;
 		set_visible(group_name, i < view.stages_shown);
@@ -222,6 +252,13 @@ static void add_zoom_group(obs_properties_t *props, const char *prefix,
 				 group, keys.hold,
 				 obs_module_text("Zoom.Stage.Hold")),
 			 "Zoom.Stage.Hold");
+	obs_property_t *framing = with_tip(
+		obs_properties_add_bool(group, keys.face_framing,
+					obs_module_text("Zoom.FaceFraming")),
+		"Zoom.FaceFraming");
+	obs_property_set_modified_callback(framing, on_shown_setting_modified);
+	add_slider(group, keys.face_share, "Zoom.FaceShare", FACE_SHARE_MIN,
+		   FACE_SHARE_MAX, 0.05);
 
 	obs_properties_add_group(props, keys.group, label, OBS_GROUP_NORMAL,
 				 group);
@@ -261,6 +298,7 @@ static void add_tracking_group(obs_properties_t *props)
 		"pointer");
 	obs_property_list_add_string(
 		subject, obs_module_text("Zoom.TrackingSubject.Face"), "face");
+	obs_property_set_modified_callback(subject, on_shown_setting_modified);
 	add_slider(tracking, KEY_TRACKING_DEAD_ZONE, "Zoom.TrackingDeadZone",
 		   DEAD_ZONE_MIN, DEAD_ZONE_MAX, 0.05);
 	add_slider(tracking, KEY_TRACKING_SMOOTHING, "Zoom.TrackingSmoothing",

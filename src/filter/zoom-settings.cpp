@@ -2,6 +2,7 @@
 #include "filter/zoom-filter.hpp"
 #include "filter/zoom-keys.hpp"
 #include "core/zoom-core.hpp"
+#include "tracking/face-follow.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -46,6 +47,13 @@ void zoom_filter_get_defaults(obs_data_t *settings)
 	obs_data_set_default_int(settings, KEY_AUTO_ZOOM, int(AutoZoom::Off));
 	obs_data_set_default_int(settings, KEY_AUTO_ZOOM_STAGE, 1);
 	obs_data_set_default_double(settings, KEY_AUTO_ZOOM_LINGER, 2.5);
+
+	for (int i = -1; i < MAX_STAGES; i++) {
+		const TargetKeys &keys = i < 0 ? idle : stage_keys(i);
+		obs_data_set_default_bool(settings, keys.face_framing, false);
+		obs_data_set_default_double(settings, keys.face_share,
+					    FACE_SHARE_DEFAULT);
+	}
 }
 
 std::string chosen_stage_name(int index, const char *name)
@@ -76,6 +84,10 @@ static ZoomStage read_target(obs_data_t *settings, const TargetKeys &keys)
 	target.center_x = obs_data_get_double(settings, keys.center_x);
 	target.center_y = obs_data_get_double(settings, keys.center_y);
 	target.duration = obs_data_get_double(settings, keys.duration);
+	target.face_framing = obs_data_get_bool(settings, keys.face_framing);
+	target.face_share =
+		std::clamp(obs_data_get_double(settings, keys.face_share),
+			   FACE_SHARE_MIN, FACE_SHARE_MAX);
 	return target;
 }
 

@@ -25,8 +25,8 @@ bool face_region(double width, double height, const FaceBox *followed,
 	if (!usable(width) || !usable(height))
 		return false;
 	region = FaceRegion{0.0, 0.0, width, height, 0, 0};
-	double scale = std::min(
-		{1.0, FACE_PICTURE_MAX / width, FACE_PICTURE_MAX / height});
+	double scale = std::min({FACE_MAX_ENLARGING, FACE_PICTURE_MAX / width,
+				 FACE_PICTURE_MAX / height});
 	if (followed) {
 		const double size =
 			std::max(followed->w * width, followed->h * height);
@@ -134,6 +134,25 @@ FaceBox steady_box(const FaceBox &published, const FaceBox &found)
 		std::fabs(found.w - published.w) <= FACE_NOISE * size_w &&
 		std::fabs(found.h - published.h) <= FACE_NOISE * size_h;
 	return same ? published : found;
+}
+
+double framing_zoom(double face_height, double share)
+{
+	if (!std::isfinite(share))
+		share = FACE_SHARE_DEFAULT;
+	share = std::clamp(share, FACE_SHARE_MIN, FACE_SHARE_MAX);
+	if (!std::isfinite(face_height) || face_height <= 0.0)
+		return FACE_FRAMING_MIN_ZOOM;
+	return std::clamp(share / face_height, FACE_FRAMING_MIN_ZOOM,
+			  FACE_FRAMING_MAX_ZOOM);
+}
+
+double steady_framing_zoom(double shown, double wanted)
+{
+	if (!(shown > 0.0))
+		return wanted;
+	return std::fabs(wanted - shown) < FACE_FRAMING_STILL * shown ? shown
+								      : wanted;
 }
 
 TrackingSubject tracking_subject_from(const char *setting)

@@ -10,14 +10,18 @@
  * target's own centre, in seconds. */
 constexpr double FACE_HOLD_SECONDS = 2.0;
 /* How often the picture is looked at: while a face is followed, and while
- * one is searched for (the whole frame, which costs several times more). */
+ * one is searched for (the whole frame, which costs about ten times more:
+ * a face that comes into view is found within this and one search). */
 constexpr double FACE_FOLLOW_INTERVAL = 0.4;
-constexpr double FACE_SEARCH_INTERVAL = 1.0;
-/* The largest picture handed to the detector, in pixels on each side: the
- * whole frame is searched at most this large, so a face is found from
- * about an eighth of the frame's width (dlib finds faces from about 80
- * pixels). */
-constexpr int FACE_PICTURE_MAX = 640;
+constexpr double FACE_SEARCH_INTERVAL = 2.0;
+/* The largest picture handed to the detector, in pixels on each side. The
+ * whole frame is searched this wide (or this tall, when that is the longer
+ * side): dlib finds faces from about 64 pixels, so a face a sixteenth of
+ * the frame's width is found. */
+constexpr int FACE_PICTURE_MAX = 1024;
+/* A small source is searched enlarged, at most this many times: further,
+ * the search would cost more and show no more detail. */
+constexpr double FACE_MAX_ENLARGING = 2.0;
 /* A followed face is drawn this many pixels tall for the detector, in a
  * region this many times its size around it: 220 pixels square, whatever
  * the source's size. dlib's boxes come in steps of a fifth (88, 106, 127
@@ -54,7 +58,7 @@ struct FaceRegion {
 };
 
 /* What to draw next from a source of width by height pixels: the whole of
- * it at most FACE_PICTURE_MAX on a side while no face is followed, else the
+ * it FACE_PICTURE_MAX on its longer side while no face is followed, else the
  * region around the followed face, scaled so that the face is drawn
  * FACE_DRAWN_SIZE tall. False when there is nothing to draw (an empty or
  * unusable source). */
@@ -90,3 +94,21 @@ FaceBox averaged_box(const FaceBox &last, const FaceBox &found);
  * hundredths of the face's size), else the new one. A still face thus gives
  * the very same box, look after look. */
 FaceBox steady_box(const FaceBox &published, const FaceBox &found);
+
+/* Framing a face by its size: the zoom at which a face `face_height` tall
+ * (a fraction of the source's height) fills `share` of the view's height,
+ * within FACE_FRAMING_MIN_ZOOM to FACE_FRAMING_MAX_ZOOM. The share a target
+ * may ask for lies within FACE_SHARE_MIN to FACE_SHARE_MAX. */
+constexpr double FACE_FRAMING_MIN_ZOOM = 1.0;
+constexpr double FACE_FRAMING_MAX_ZOOM = 5.0;
+constexpr double FACE_SHARE_MIN = 0.1;
+constexpr double FACE_SHARE_MAX = 0.8;
+constexpr double FACE_SHARE_DEFAULT = 0.3;
+double framing_zoom(double face_height, double share);
+
+/* The framing zoom to show after a new sighting: the one shown while the
+ * new one differs from it by less than FACE_FRAMING_STILL of it (the
+ * detector's jitter, a speaker nodding), else the new one; the new one
+ * when none is shown yet (0). */
+constexpr double FACE_FRAMING_STILL = 0.15;
+double steady_framing_zoom(double shown, double wanted);

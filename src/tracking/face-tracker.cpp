@@ -86,8 +86,12 @@ FollowReading FaceTracker::read(double seconds, bool tracking)
 	followed = tracking && (sighting.found || held);
 	/* seen a few times a second, a face is always glided to softly */
 	const bool soft = followed || return_seconds < FACE_RETURN_SECONDS;
-	return {followed, sighting.found, sighting.box.center_x(),
-		sighting.box.center_y(), soft ? FACE_MIN_SMOOTHING : 0.0};
+	return {followed,
+		sighting.found,
+		sighting.box.center_x(),
+		sighting.box.center_y(),
+		soft ? FACE_MIN_SMOOTHING : 0.0,
+		sighting.found ? sighting.box.h : 0.0};
 }
 
 void FaceTracker::release_graphics()

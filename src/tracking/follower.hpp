@@ -32,6 +32,9 @@ struct FollowReading {
 	double x = 0.5;
 	double y = 0.5;
 	double least_smoothing = 0.0; /* > 0: the view glides this softly */
+	/* seen: how tall it is, a fraction of the input's height (0: what is
+	 * followed has no size, as the pointer) */
+	double height = 0.0;
 };
 
 class Follower {

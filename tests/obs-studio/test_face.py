@@ -4,7 +4,9 @@ scripts/face-media.sh from a real photo (the astronaut's head on a grey
 still there), restarted by the test; the idle view of the zoom filter on it
 (zoom 3, tracking on, "auto": a face on a media source) comes to rest on the
 face at the left, then on the face at the right, as GetState reports its
-centre, and the screenshot shows her face in the middle of the view."""
+centre, and the screenshot shows her face in the middle of the view. A
+second video shows the head at full size, then at 0.6 times the size: a view
+that frames the face zooms to each size."""
 import os
 import subprocess
 
@@ -28,6 +30,12 @@ def obs(obs_root):
         "looping": False, "clear_on_media_end": False}, zoom_filter(
             idle_zoom_factor=3.0, idle_center_tracking=True, tracking_dead_zone=0.0,
             tracking_smoothing=0.0)))
+    # framing: the face 88 pixels tall for 6 s, then 53
+    session.inputs.append(source("ffmpeg_source", "Framing", {
+        "is_local_file": True, "local_file": session.inside(session.work + "/suite-framing.mp4"),
+        "looping": False, "clear_on_media_end": False}, zoom_filter(
+            idle_center_tracking=True, idle_face_framing=True, idle_face_share=0.5,
+            tracking_dead_zone=0.0, tracking_smoothing=0.0)))
     with session:
         yield session
 
@@ -49,6 +57,23 @@ def test_view_follows_the_face(obs):
     h, w = shot.shape[:2]
     assert np.abs(shot[h // 3:2 * h // 3, w // 3:2 * w // 3] - GREY).max() > 40, "no face in the view"
     rests_on(obs, FACE_X[1], seconds=8)
+
+
+def test_framing_zooms_to_the_faces_size(obs):
+    """Half the view's height: 0.5 * 360 / 88 = 2.05 times, then 3.4 once the
+    face is 0.6 times the size; within a quarter, as dlib's boxes come in
+    steps of a fifth, and the second zoom well above the first."""
+    obs.request("TriggerMediaInputAction", {
+        "inputName": "Framing", "mediaAction": "OBS_WEBSOCKET_MEDIA_INPUT_ACTION_RESTART"})
+    settled = []
+    for want, seconds in ((2.05, 6), (3.4, 10)):
+        def probe():
+            zoom = obs.vendor("GetState", {"sourceName": "Framing"})["shownZoom"]
+            return want / 1.25 <= zoom <= want * 1.25, zoom
+        ok, zoom = settles(probe, seconds=seconds, times=3)
+        assert ok, "the zoom is %.2f, not %.2f" % (zoom, want)
+        settled.append(zoom)
+    assert settled[1] > settled[0] * 1.25, settled
 
 
 def test_clean_exit(obs):
