@@ -39,7 +39,14 @@ const std::set<std::string> &module_keys()
 			"Zoom.TrackingSubject.Face Help.Toggle "
 			"Help.Text Help.Group About.Text About.Group "
 			"Zoom.Group.Tracking Zoom.Group.Stages Zoom.Idle.Factor "
-			"Zoom.Idle.Duration");
+			"Zoom.Idle.Duration Zoom.Curve Zoom.Curve.Filter "
+			"Zoom.Curve.SineIn Zoom.Curve.SineOut "
+			"Zoom.Curve.SineInOut Zoom.Curve.CubicIn "
+			"Zoom.Curve.CubicOut Zoom.Curve.CubicInOut "
+			"Zoom.Curve.QuintIn Zoom.Curve.QuintOut "
+			"Zoom.Curve.QuintInOut Zoom.Curve.ExpoIn "
+			"Zoom.Curve.ExpoOut Zoom.Curve.ExpoInOut "
+			"Zoom.Curve.Smooth Zoom.Curve.Custom Zoom.Bezier");
 		std::set<std::string> k{
 			std::istream_iterator<std::string>(names),
 			{}};
@@ -52,7 +59,8 @@ const std::set<std::string> &module_keys()
 			"Zoom.TrackingEnabled Zoom.CenterX Zoom.CenterY "
 			"Zoom.StageCount Zoom.EasingIn Zoom.EasingOut "
 			"Zoom.TrackingSmoothing Zoom.TrackingDeadZone "
-			"Zoom.TrackingSubject Help.Toggle");
+			"Zoom.TrackingSubject Help.Toggle Zoom.Curve "
+			"Zoom.Bezier");
 		for (std::string key; tipped >> key;)
 			k.insert(key + ".Tip");
 		return k;

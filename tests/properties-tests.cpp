@@ -234,6 +234,8 @@ TEST_P(Sheet, EachZoomGroupListsItsTargetInOrder)
 		 5.0, 0.1},
 		{"duration", OBS_PROPERTY_FLOAT, "Zoom.Stage.Duration", 0.05,
 		 3.0, 0.05},
+		{"easing", OBS_PROPERTY_LIST, "Zoom.Curve", 0, 0, 0},
+		{"bezier", OBS_PROPERTY_TEXT, "Zoom.Bezier", 0, 0, 0},
 		{"center_tracking", OBS_PROPERTY_BOOL, "Zoom.TrackingEnabled",
 		 0, 0, 0},
 		{"center_x", OBS_PROPERTY_FLOAT, "Zoom.CenterX", 0.0, 1.0,
@@ -250,7 +252,7 @@ TEST_P(Sheet, EachZoomGroupListsItsTargetInOrder)
 			obs_properties_get(props, (prefix + "group").c_str()));
 		ASSERT_NE(content, nullptr);
 		auto entries = entries_of(content);
-		ASSERT_EQ(entries.size(), stage ? 7u : 5u);
+		ASSERT_EQ(entries.size(), stage ? 9u : 7u);
 
 		size_t at = 0;
 		if (stage) {
@@ -274,6 +276,8 @@ TEST_P(Sheet, EachZoomGroupListsItsTargetInOrder)
 				continue;
 			}
 			EXPECT_EQ(obs_property_get_type(p), e.type);
+			if (e.type != OBS_PROPERTY_BOOL)
+				continue;
 			/* ticked alone: the tracking group shows for the idle
 			 * view and stage 1, the only stage of such settings */
 			modify_with(p, true);
@@ -430,6 +434,12 @@ TEST(Properties, AnOpenSheetShowsWhatTheSettingsHoldAfterDefaultsAndEdits)
 		       "stage_4_center_tracking": true})",
 		   4},
 		  {Remote, "", R"({"stage_count": 2})", 2}}},
+		/* a target's Bézier shows only with the custom curve */
+		{R"({"stage_count": 2, "stage_1_easing": "custom"})",
+		 {{Edit, "stage_2_easing", R"({"stage_2_easing": "custom"})", 2},
+		  {Edit, "stage_1_easing", R"({"stage_1_easing": "smooth"})", 2},
+		  {Remote, "", R"({"idle_easing": "custom"})", 2},
+		  {Defaults29, "", "", 1}}},
 	};
 	for (const auto &row : rows) {
 		SCOPED_TRACE(row.settings);
@@ -573,7 +583,7 @@ TEST(Properties, EditsExactlyTheSettingsThatHaveDefaults)
 		registered.insert(obs_data_item_get_name(item));
 
 	/* the 58 names themselves: settings-tests */
-	EXPECT_EQ(edited.size(), 59u + 8u + 1u);
+	EXPECT_EQ(edited.size(), 59u + 8u + 1u + 18u);
 	EXPECT_EQ(edited, registered);
 
 	std::set<std::string> sheet_only = {"idle_group",   "tracking_group",

@@ -5,6 +5,8 @@
  */
 #pragma once
 
+#include "core/zoom-curves.hpp"
+
 #include <cstdint>
 #include <string>
 
@@ -17,6 +19,8 @@ struct ZoomStage {
 	double center_y = 0.5;
 	double duration = 0.5; /* seconds */
 	bool hold = false;     /* stages only: shown while its key is held */
+	Curve curve = Curve::Filter; /* the curve of transitions to it */
+	Bezier bezier;               /* its shape when curve is Custom */
 };
 
 /* Easing curves as stored in "easing_in" and "easing_out". Any other value
@@ -53,6 +57,13 @@ Easing easing_for(double target_zoom, double start_zoom, Easing easing_in,
  * transition never starts from it. */
 double shown_zoom(double start_zoom, double target_zoom, double progress,
 		  Easing kind);
+
+/* The zoom shown at the given progress of a transition to a target: with
+ * its own curve, or by the filter's easing_in/easing_out rule for
+ * Curve::Filter. A curve that overshoots never shows less than the whole
+ * frame: the zoom stays at or above the lower of 1, start and target. */
+double shown_zoom(double start_zoom, const ZoomStage &target, double progress,
+		  Easing easing_in, Easing easing_out);
 
 /* The share of the remaining distance that the centre keeps after dt seconds
  * of smoothing with the given amount: exp(-dt / tau). */

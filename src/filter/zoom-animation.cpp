@@ -174,14 +174,10 @@ void zoom_filter_tick(void *data, float seconds)
 
 		filter->transition_progress = advance_progress(
 			filter->transition_progress, dt, target.duration);
-		const Easing kind = easing_for(target.zoom_factor,
-					       filter->transition_start_zoom,
-					       filter->easing_in,
-					       filter->easing_out);
-		filter->current_zoom = shown_zoom(filter->transition_start_zoom,
-						  target.zoom_factor,
-						  filter->transition_progress,
-						  kind);
+		filter->current_zoom =
+			shown_zoom(filter->transition_start_zoom, target,
+				   filter->transition_progress,
+				   filter->easing_in, filter->easing_out);
 		/* the dead zone works on the window being zoomed to */
 		zoom = target.zoom_factor;
 		center_x = target.center_x;

@@ -19,6 +19,8 @@ TargetKeys make_keys(const char *prefix, bool with_name)
 	std::snprintf(k.center_x, sizeof(k.center_x), "%scenter_x", prefix);
 	std::snprintf(k.center_y, sizeof(k.center_y), "%scenter_y", prefix);
 	std::snprintf(k.duration, sizeof(k.duration), "%sduration", prefix);
+	std::snprintf(k.easing, sizeof(k.easing), "%seasing", prefix);
+	std::snprintf(k.bezier, sizeof(k.bezier), "%sbezier", prefix);
 	return k;
 }
 

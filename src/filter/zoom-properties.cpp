@@ -27,7 +27,15 @@ struct SheetView {
 	int stages_shown;
 	bool tracking_shown;
 	std::string titles[MAX_STAGES];
+	/* the idle target's Bézier first, then each stage's */
+	bool bezier_shown[MAX_STAGES + 1];
 };
+
+static bool custom_curve(obs_data_t *settings, const TargetKeys &keys)
+{
+	return curve_from(obs_data_get_string(settings, keys.easing)) ==
+	       Curve::Custom;
+}
 
 static SheetView sheet_view(obs_data_t *settings)
 {
@@ -41,6 +49,7 @@ static SheetView sheet_view(obs_data_t *settings)
 						 : count;
 	view.tracking_shown =
 		obs_data_get_bool(settings, idle_keys().center_tracking);
+	view.bezier_shown[0] = custom_curve(settings, idle_keys());
 	for (int i = 0; i < MAX_STAGES; i++) {
 		const TargetKeys &keys = stage_keys(i);
 		if (i < view.stages_shown)
@@ -48,6 +57,7 @@ static SheetView sheet_view(obs_data_t *settings)
 				view.tracking_shown ||
 				obs_data_get_bool(settings,
 						  keys.center_tracking);
+		view.bezier_shown[i + 1] = custom_curve(settings, keys);
 		view.titles[i] = obs_module_text(STAGE_GROUP_LABELS[i]);
 		const std::string name = chosen_stage_name(
 			i, obs_data_get_string(settings, keys.name));
@@ -63,6 +73,8 @@ static size_t fingerprint(const SheetView &view)
 			  (view.tracking_shown ? "+" : "-");
 	for (const std::string &title : view.titles)
 		all += title + '\n';
+	for (bool shown : view.bezier_shown)
+		all += shown ? "b" : "-";
 	return std::hash<std::string>()(all);
 }
 
@@ -88,9 +100,11 @@ static bool show_settings(obs_properties_t *props, obs_data_t *settings)
 		}
 	};
 	set_visible("tracking_group", view.tracking_shown);
+	set_visible(idle_keys().bezier, view.bezier_shown[0]);
 	for (int i = 0; i < MAX_STAGES; i++) {
 		const char *group_name = stage_keys(i).group;
 		set_visible(group_name, i < view.stages_shown);
+		set_visible(stage_keys(i).bezier, view.bezier_shown[i + 1]);
 		obs_property_t *group = obs_properties_get(props, group_name);
 		const char *title = group ? obs_property_description(group)
 					  : nullptr;
@@ -180,6 +194,34 @@ static obs_property_t *add_slider(obs_properties_t *set, const char *name,
 			text_key);
 }
 
+/* The target's curve, and its Bézier, which shows only for Custom. */
+static void add_curve_list(obs_properties_t *group, const TargetKeys &keys)
+{
+	obs_property_t *list =
+		with_tip(obs_properties_add_list(group, keys.easing,
+						 obs_module_text("Zoom.Curve"),
+						 OBS_COMBO_TYPE_LIST,
+						 OBS_COMBO_FORMAT_STRING),
+			 "Zoom.Curve");
+	static const char *const texts[CURVE_COUNT] = {
+		"Zoom.Curve.Filter",     "Zoom.Easing.Linear",
+		"Zoom.Curve.SineIn",     "Zoom.Curve.SineOut",
+		"Zoom.Curve.SineInOut",  "Zoom.Curve.CubicIn",
+		"Zoom.Curve.CubicOut",   "Zoom.Curve.CubicInOut",
+		"Zoom.Curve.QuintIn",    "Zoom.Curve.QuintOut",
+		"Zoom.Curve.QuintInOut", "Zoom.Curve.ExpoIn",
+		"Zoom.Curve.ExpoOut",    "Zoom.Curve.ExpoInOut",
+		"Zoom.Curve.Smooth",     "Zoom.Curve.Custom"};
+	for (int n = 0; n < CURVE_COUNT; n++)
+		obs_property_list_add_string(list, obs_module_text(texts[n]),
+					     curve_name(Curve(n)));
+	obs_property_set_modified_callback(list, on_shown_setting_modified);
+	with_tip(obs_properties_add_text(group, keys.bezier,
+					 obs_module_text("Zoom.Bezier"),
+					 OBS_TEXT_DEFAULT),
+		 "Zoom.Bezier");
+}
+
 static void add_zoom_group(obs_properties_t *props, const char *prefix,
 			   const char *label, bool with_name)
 {
@@ -202,6 +244,7 @@ static void add_zoom_group(obs_properties_t *props, const char *prefix,
 	add_slider(group, keys.duration,
 		   with_name ? "Zoom.Stage.Duration" : "Zoom.Idle.Duration",
 		   0.05, 3.0, 0.05);
+	add_curve_list(group, keys);
 	obs_property_t *tracking =
 		with_tip(obs_properties_add_bool(
 				 group, keys.center_tracking,

@@ -41,6 +41,25 @@ void zoom_filter_get_defaults(obs_data_t *settings)
 	obs_data_set_default_double(settings, KEY_TRACKING_DEAD_ZONE,
 				    DEFAULT_DEAD_ZONE);
 	obs_data_set_default_string(settings, KEY_TRACKING_SUBJECT, "auto");
+
+	/* the targets' own curves, after every key that came before them */
+	for (int i = -1; i < MAX_STAGES; i++) {
+		const TargetKeys &keys = i < 0 ? idle : stage_keys(i);
+		obs_data_set_default_string(settings, keys.easing,
+					    curve_name(Curve::Filter));
+		obs_data_set_default_string(settings, keys.bezier,
+					    DEFAULT_BEZIER_TEXT);
+	}
+}
+
+/* A target's curve; a Bézier that does not read as four numbers is the
+ * default one, as an empty field would be. */
+static void read_curve(obs_data_t *settings, const TargetKeys &keys,
+		       ZoomStage &target)
+{
+	target.curve = curve_from(obs_data_get_string(settings, keys.easing));
+	target.bezier = Bezier{};
+	parse_bezier(obs_data_get_string(settings, keys.bezier), target.bezier);
 }
 
 std::string chosen_stage_name(int index, const char *name)
@@ -86,6 +105,7 @@ void zoom_filter_update(void *data, obs_data_t *settings)
 			obs_data_get_double(settings, idle.center_y);
 		filter->idle.duration =
 			obs_data_get_double(settings, idle.duration);
+		read_curve(settings, idle, filter->idle);
 	}
 
 	filter->easing_in =
@@ -124,6 +144,7 @@ void zoom_filter_update(void *data, obs_data_t *settings)
 		stage.center_x = obs_data_get_double(settings, keys.center_x);
 		stage.center_y = obs_data_get_double(settings, keys.center_y);
 		stage.duration = obs_data_get_double(settings, keys.duration);
+		read_curve(settings, keys, stage);
 	}
 	guard.unlock();
 	filter->sheet_wanted = sheet_fingerprint(settings);
