@@ -324,6 +324,37 @@ TEST(ShownZoom, ATargetsCurveOrTheFiltersRuleAndNeverLessThanTheFrame)
 	}
 }
 
+TEST(CenterMode, ReadsFromBothKeysAndWritesTrackingAnOlderVersionUnderstands)
+{
+	const struct {
+		bool tracking;
+		const char *stored;
+		CenterMode mode;
+	} rows[] = {
+		/* saved before the mode existed */
+		{false, nullptr, CenterMode::Set},
+		{true, nullptr, CenterMode::Follow},
+		{false, "set", CenterMode::Set},
+		{true, "follow", CenterMode::Follow},
+		{true, "press", CenterMode::Press},
+		/* tracking turned off or on by an older version */
+		{false, "press", CenterMode::Set},
+		{false, "follow", CenterMode::Set},
+		{true, "set", CenterMode::Follow},
+		{true, "bounce", CenterMode::Follow},
+	};
+	for (const auto &r : rows) {
+		SCOPED_TRACE(r.stored ? r.stored : "(none)");
+		const CenterMode mode = center_mode_from(r.tracking, r.stored);
+		EXPECT_EQ(mode, r.mode) << r.tracking;
+		/* written back as the pair, it reads the same */
+		EXPECT_EQ(center_mode_from(center_tracking_for(mode),
+					   center_mode_name(mode)),
+			  mode);
+		EXPECT_EQ(center_mode_named(center_mode_name(mode)), mode);
+	}
+}
+
 /* ---- idle hold keys ---- */
 
 TEST(IdleHold, RaisesAndLowersWithinOneAndFive)

@@ -46,7 +46,9 @@ const std::set<std::string> &module_keys()
 			"Zoom.Curve.QuintIn Zoom.Curve.QuintOut "
 			"Zoom.Curve.QuintInOut Zoom.Curve.ExpoIn "
 			"Zoom.Curve.ExpoOut Zoom.Curve.ExpoInOut "
-			"Zoom.Curve.Smooth Zoom.Curve.Custom Zoom.Bezier");
+			"Zoom.Curve.Smooth Zoom.Curve.Custom Zoom.Bezier "
+			"Zoom.CenterMode.Set Zoom.CenterMode.Follow "
+			"Zoom.CenterMode.Press");
 		std::set<std::string> k{
 			std::istream_iterator<std::string>(names),
 			{}};

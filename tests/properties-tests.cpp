@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <set>
 #include <string>
 #include <tuple>
@@ -75,6 +76,8 @@ template<typename T> bool modify_with(obs_property_t *p, T value)
 	obs_data_t *settings = obs_data_create();
 	if constexpr (std::is_same_v<T, bool>)
 		obs_data_set_bool(settings, obs_property_name(p), value);
+	else if constexpr (std::is_same_v<T, const char *>)
+		obs_data_set_string(settings, obs_property_name(p), value);
 	else
 		obs_data_set_int(settings, obs_property_name(p), value);
 	const bool refresh = obs_property_modified(p, settings);
@@ -236,8 +239,8 @@ TEST_P(Sheet, EachZoomGroupListsItsTargetInOrder)
 		 3.0, 0.05},
 		{"easing", OBS_PROPERTY_LIST, "Zoom.Curve", 0, 0, 0},
 		{"bezier", OBS_PROPERTY_TEXT, "Zoom.Bezier", 0, 0, 0},
-		{"center_tracking", OBS_PROPERTY_BOOL, "Zoom.TrackingEnabled",
-		 0, 0, 0},
+		{"center_mode", OBS_PROPERTY_LIST, "Zoom.TrackingEnabled", 0, 0,
+		 0},
 		{"center_x", OBS_PROPERTY_FLOAT, "Zoom.CenterX", 0.0, 1.0,
 		 0.01},
 		{"center_y", OBS_PROPERTY_FLOAT, "Zoom.CenterY", 0.0, 1.0,
@@ -276,11 +279,17 @@ TEST_P(Sheet, EachZoomGroupListsItsTargetInOrder)
 				continue;
 			}
 			EXPECT_EQ(obs_property_get_type(p), e.type);
-			if (e.type != OBS_PROPERTY_BOOL)
+			if (std::string(e.suffix) != "center_mode")
 				continue;
-			/* ticked alone: the tracking group shows for the idle
+			const char *modes[] = {"set", "follow", "press"};
+			ASSERT_EQ(obs_property_list_item_count(p), 3u);
+			for (size_t i = 0; i < 3; i++)
+				EXPECT_STREQ(obs_property_list_item_string(p,
+									   i),
+					     modes[i]);
+			/* chosen alone: the tracking group shows for the idle
 			 * view and stage 1, the only stage of such settings */
-			modify_with(p, true);
+			modify_with(p, "press");
 			EXPECT_EQ(obs_property_visible(obs_properties_get(
 					  props, "tracking_group")),
 				  n <= 1);
@@ -421,12 +430,14 @@ TEST(Properties, AnOpenSheetShowsWhatTheSettingsHoldAfterDefaultsAndEdits)
 		 {{Defaults29, "", "", 1}}},
 		{"{}",
 		 {{Edit, "stage_count", R"({"stage_count": 5})", 5},
-		  {Edit, "stage_4_center_tracking",
-		   R"({"stage_4_center_tracking": true})", 5},
+		  {Edit, "stage_4_center_mode",
+		   R"({"stage_4_center_mode": "follow"})", 5},
 		  {Edit, "stage_4_name", R"({"stage_4_name": "Board"})", 5},
 		  {Edit, "stage_count", R"({"stage_count": 3})", 3},
-		  {Edit, "idle_center_tracking",
-		   R"({"idle_center_tracking": true})", 3},
+		  {Edit, "idle_center_mode", R"({"idle_center_mode": "press"})",
+		   3},
+		  {Edit, "stage_4_center_mode",
+		   R"({"stage_4_center_mode": "set"})", 3},
 		  {Defaults29, "", "", 1}}},
 		/* obs-websocket changes the settings under an open sheet */
 		{"{}",
@@ -468,6 +479,11 @@ TEST(Properties, AnOpenSheetShowsWhatTheSettingsHoldAfterDefaultsAndEdits)
 				obs_property_modified(obs_properties_get(sheet,
 									 entry),
 						      settings);
+				/* the centre mode also sets center_tracking and
+				 * asks for the update that reads both, which
+				 * libobs runs at the next frame */
+				if (std::strstr(entry, "center_mode"))
+					update_filter(filter, nullptr);
 			} else if (kind == Remote) {
 				update_filter(filter, change);
 			} else {
@@ -498,6 +514,49 @@ TEST(Properties, AnOpenSheetShowsWhatTheSettingsHoldAfterDefaultsAndEdits)
 		obs_properties_destroy(sheet);
 		signal_handler_disconnect(signals, "update_properties",
 					  on_update_properties, &asked);
+		obs_data_release(settings);
+		obs_source_release(filter);
+	}
+}
+
+TEST(Properties, TheCentreModeListShowsAndKeepsCenterTrackingInStep)
+{
+	const struct {
+		const char *json;
+		const char *shown;  /* the idle view's mode, sheet opened */
+		const char *chosen; /* then chosen in the list */
+		bool tracking;      /* what an older version reads then */
+	} rows[] = {
+		{"{}", "set", "press", true},
+		{R"({"idle_center_tracking": true})", "follow", "set", false},
+		/* an older version turned tracking off */
+		{R"({"idle_center_tracking": false,
+		     "idle_center_mode": "press"})",
+		 "set", "follow", true},
+		{R"({"idle_center_tracking": true,
+		     "idle_center_mode": "press"})",
+		 "press", "press", true},
+	};
+	for (const auto &row : rows) {
+		SCOPED_TRACE(row.json);
+		obs_data_t *settings = obs_data_create_from_json(row.json);
+		obs_source_t *filter = create_zoom_filter("modes", settings);
+		obs_data_release(settings);
+		settings = obs_source_get_settings(filter);
+		obs_properties_t *sheet = obs_source_properties(filter);
+		EXPECT_STREQ(obs_data_get_string(settings, "idle_center_mode"),
+			     row.shown);
+		obs_data_set_string(settings, "idle_center_mode", row.chosen);
+		obs_property_modified(obs_properties_get(sheet,
+							 "idle_center_mode"),
+				      settings);
+		EXPECT_EQ(obs_data_get_bool(settings, "idle_center_tracking"),
+			  row.tracking);
+		update_filter(filter, nullptr);
+		EXPECT_STREQ(
+			center_mode_name(snapshot_of(filter).idle.center_mode),
+			row.chosen);
+		obs_properties_destroy(sheet);
 		obs_data_release(settings);
 		obs_source_release(filter);
 	}
@@ -583,7 +642,15 @@ TEST(Properties, EditsExactlyTheSettingsThatHaveDefaults)
 		registered.insert(obs_data_item_get_name(item));
 
 	/* the 58 names themselves: settings-tests */
-	EXPECT_EQ(edited.size(), 59u + 8u + 1u + 18u);
+	/* center_tracking, kept for older versions, is set through the
+	 * centre mode's list */
+	for (const char *target :
+	     {"idle_", "stage_1_", "stage_2_", "stage_3_", "stage_4_",
+	      "stage_5_", "stage_6_", "stage_7_", "stage_8_"})
+		EXPECT_EQ(registered.erase(target +
+					   std::string("center_tracking")),
+			  1u);
+	EXPECT_EQ(edited.size(), 59u + 8u + 1u + 27u - 9u);
 	EXPECT_EQ(edited, registered);
 
 	std::set<std::string> sheet_only = {"idle_group",   "tracking_group",

@@ -65,7 +65,7 @@ TEST(Defaults, RegistersTheFiftyNineKeysThenAHoldKeyPerStage)
 	for (const std::string prefix :
 	     {"idle_", "stage_1_", "stage_2_", "stage_3_", "stage_4_",
 	      "stage_5_", "stage_6_", "stage_7_", "stage_8_"})
-		for (const char *suffix : {"easing", "bezier"})
+		for (const char *suffix : {"easing", "bezier", "center_mode"})
 			expected.push_back(prefix + suffix);
 
 	obs_data_t *defaults = obs_get_source_defaults("tavimore_filter");
@@ -76,7 +76,7 @@ TEST(Defaults, RegistersTheFiftyNineKeysThenAHoldKeyPerStage)
 	/* libobs keeps the items sorted by name */
 	std::sort(keys.begin(), keys.end());
 	std::sort(expected.begin(), expected.end());
-	EXPECT_EQ(keys.size(), 59u + 8u + 1u + 18u);
+	EXPECT_EQ(keys.size(), 59u + 8u + 1u + 27u);
 	EXPECT_EQ(keys, expected);
 
 	/* the values themselves reach the instance: EmptySettingsGiveTheDefaults */

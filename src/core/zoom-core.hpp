@@ -5,6 +5,7 @@
  */
 #pragma once
 
+#include "core/zoom-center.hpp"
 #include "core/zoom-curves.hpp"
 
 #include <cstdint>
@@ -21,6 +22,7 @@ struct ZoomStage {
 	bool hold = false;     /* stages only: shown while its key is held */
 	Curve curve = Curve::Filter; /* the curve of transitions to it */
 	Bezier bezier;               /* its shape when curve is Custom */
+	CenterMode center_mode = CenterMode::Set; /* with center_tracking */
 };
 
 /* Easing curves as stored in "easing_in" and "easing_out". Any other value

@@ -21,6 +21,8 @@ TargetKeys make_keys(const char *prefix, bool with_name)
 	std::snprintf(k.duration, sizeof(k.duration), "%sduration", prefix);
 	std::snprintf(k.easing, sizeof(k.easing), "%seasing", prefix);
 	std::snprintf(k.bezier, sizeof(k.bezier), "%sbezier", prefix);
+	std::snprintf(k.center_mode, sizeof(k.center_mode), "%scenter_mode",
+		      prefix);
 	return k;
 }
 

@@ -30,9 +30,10 @@ struct TargetKeys {
 	char center_x[32];
 	char center_y[32];
 	char duration[32];
-	char hold[24];   /* stages only; empty for the idle target */
-	char easing[32]; /* the target's own curve, or "filter" */
-	char bezier[32]; /* the curve's control points for "custom" */
+	char hold[24];        /* stages only; empty for the idle target */
+	char easing[32];      /* the target's own curve, or "filter" */
+	char bezier[32];      /* the curve's control points for "custom" */
+	char center_mode[40]; /* set, follow or press, with center_tracking */
 };
 
 /* The keys of a target with the given prefix; a name key only with_name. */

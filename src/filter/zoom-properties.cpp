@@ -12,6 +12,7 @@
 #include "filter/zoom-keys.hpp"
 #include "core/zoom-core.hpp"
 
+#include <cstring>
 #include <functional>
 #include <string>
 
@@ -87,9 +88,27 @@ static obs_source_t *sheet_filter(obs_properties_t *props)
 	return weak ? obs_weak_source_get_source(weak) : nullptr;
 }
 
+/* The centre mode list shows the mode the target has: a collection from
+ * before the list, or one whose tracking an older version changed, gets
+ * the mode its center_tracking means (UI thread, like OBS's saving). */
+static void align_center_modes(obs_data_t *settings)
+{
+	for (int i = -1; i < MAX_STAGES; i++) {
+		const TargetKeys &keys = i < 0 ? idle_keys() : stage_keys(i);
+		const char *stored =
+			obs_data_get_string(settings, keys.center_mode);
+		const char *mode = center_mode_name(center_mode_from(
+			obs_data_get_bool(settings, keys.center_tracking),
+			stored));
+		if (std::strcmp(stored, mode) != 0)
+			obs_data_set_string(settings, keys.center_mode, mode);
+	}
+}
+
 /* Shows on the sheet what the settings use; true when anything changed. */
 static bool show_settings(obs_properties_t *props, obs_data_t *settings)
 {
+	align_center_modes(settings);
 	const SheetView view = sheet_view(settings);
 	bool changed = false;
 	auto set_visible = [&](const char *name, bool visible) {
@@ -194,6 +213,53 @@ static obs_property_t *add_slider(obs_properties_t *set, const char *name,
 			text_key);
 }
 
+/* The centre mode, which keeps center_tracking in step for an older
+ * version: on for Follow and At the press, off for Set centre. */
+static bool on_center_mode_modified(obs_properties_t *props,
+				    obs_property_t *list, obs_data_t *settings)
+{
+	const char *key = obs_property_name(list);
+	for (int i = -1; i < MAX_STAGES; i++) {
+		const TargetKeys &keys = i < 0 ? idle_keys() : stage_keys(i);
+		if (std::strcmp(keys.center_mode, key) == 0)
+			obs_data_set_bool(
+				settings, keys.center_tracking,
+				center_tracking_for(center_mode_named(
+					obs_data_get_string(settings, key))));
+	}
+	/* the filter may have read the new mode with the old tracking: it
+	 * reads both again at its next frame */
+	if (obs_source_t *source = sheet_filter(props)) {
+		obs_source_update(source, nullptr);
+		obs_source_release(source);
+	}
+	show_settings(props, settings);
+	return true;
+}
+
+static void add_center_mode_list(obs_properties_t *group,
+				 const TargetKeys &keys)
+{
+	obs_property_t *list = with_tip(
+		obs_properties_add_list(group, keys.center_mode,
+					obs_module_text("Zoom.TrackingEnabled"),
+					OBS_COMBO_TYPE_LIST,
+					OBS_COMBO_FORMAT_STRING),
+		"Zoom.TrackingEnabled");
+	for (CenterMode mode :
+	     {CenterMode::Set, CenterMode::Follow, CenterMode::Press}) {
+		const std::string text = std::string("Zoom.CenterMode.") +
+					 (mode == CenterMode::Set ? "Set"
+					  : mode == CenterMode::Follow
+						  ? "Follow"
+						  : "Press");
+		obs_property_list_add_string(list,
+					     obs_module_text(text.c_str()),
+					     center_mode_name(mode));
+	}
+	obs_property_set_modified_callback(list, on_center_mode_modified);
+}
+
 /* The target's curve, and its Bézier, which shows only for Custom. */
 static void add_curve_list(obs_properties_t *group, const TargetKeys &keys)
 {
@@ -245,12 +311,7 @@ static void add_zoom_group(obs_properties_t *props, const char *prefix,
 		   with_name ? "Zoom.Stage.Duration" : "Zoom.Idle.Duration",
 		   0.05, 3.0, 0.05);
 	add_curve_list(group, keys);
-	obs_property_t *tracking =
-		with_tip(obs_properties_add_bool(
-				 group, keys.center_tracking,
-				 obs_module_text("Zoom.TrackingEnabled")),
-			 "Zoom.TrackingEnabled");
-	obs_property_set_modified_callback(tracking, on_shown_setting_modified);
+	add_center_mode_list(group, keys);
 	add_slider(group, keys.center_x, "Zoom.CenterX", 0.0, 1.0, 0.01);
 	add_slider(group, keys.center_y, "Zoom.CenterY", 0.0, 1.0, 0.01);
 	if (with_name)

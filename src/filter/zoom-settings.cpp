@@ -49,14 +49,19 @@ void zoom_filter_get_defaults(obs_data_t *settings)
 					    curve_name(Curve::Filter));
 		obs_data_set_default_string(settings, keys.bezier,
 					    DEFAULT_BEZIER_TEXT);
+		obs_data_set_default_string(settings, keys.center_mode,
+					    center_mode_name(CenterMode::Set));
 	}
 }
 
-/* A target's curve; a Bézier that does not read as four numbers is the
- * default one, as an empty field would be. */
-static void read_curve(obs_data_t *settings, const TargetKeys &keys,
-		       ZoomStage &target)
+/* A target's curve and centre mode; a Bézier that does not read as four
+ * numbers is the default one, as an empty field would be. */
+static void read_motion(obs_data_t *settings, const TargetKeys &keys,
+			ZoomStage &target)
 {
+	target.center_mode = center_mode_from(
+		obs_data_get_bool(settings, keys.center_tracking),
+		obs_data_get_string(settings, keys.center_mode));
 	target.curve = curve_from(obs_data_get_string(settings, keys.easing));
 	target.bezier = Bezier{};
 	parse_bezier(obs_data_get_string(settings, keys.bezier), target.bezier);
@@ -105,7 +110,7 @@ void zoom_filter_update(void *data, obs_data_t *settings)
 			obs_data_get_double(settings, idle.center_y);
 		filter->idle.duration =
 			obs_data_get_double(settings, idle.duration);
-		read_curve(settings, idle, filter->idle);
+		read_motion(settings, idle, filter->idle);
 	}
 
 	filter->easing_in =
@@ -144,7 +149,7 @@ void zoom_filter_update(void *data, obs_data_t *settings)
 		stage.center_x = obs_data_get_double(settings, keys.center_x);
 		stage.center_y = obs_data_get_double(settings, keys.center_y);
 		stage.duration = obs_data_get_double(settings, keys.duration);
-		read_curve(settings, keys, stage);
+		read_motion(settings, keys, stage);
 	}
 	guard.unlock();
 	filter->sheet_wanted = sheet_fingerprint(settings);
