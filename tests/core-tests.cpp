@@ -1,6 +1,7 @@
 /* The filter's arithmetic, checked with exact figures. */
 #include "core/zoom-core.hpp"
 #include "tracking/face-follow.hpp"
+#include "tracking/follower.hpp"
 
 #include <gtest/gtest.h>
 

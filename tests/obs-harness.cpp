@@ -6,6 +6,7 @@
 
 #include "obs-harness.hpp"
 #include "filter/zoom-filter.hpp"
+#include "tracking/pointer-source.hpp"
 
 #include <obs.h>
 #include <graphics/graphics.h>
@@ -619,20 +620,23 @@ ZoomSnapshot snapshot_of(obs_source_t *source, KeyRead keys)
 	s.effect = f->renderer.effect != nullptr;
 	s.center_param = f->renderer.center_param != nullptr;
 	s.half_size_param = f->renderer.half_size_param != nullptr;
-	s.pointer = f->pointer != nullptr;
+	Follower *follower = f->follower.get();
+	s.pointer = follower && follower->subject() == TrackingSubject::Pointer;
 	s.pointer_seen = s.pointer &&
-			 f->pointer->latest(s.pointer_x, s.pointer_y);
+			 static_cast<PointerClient *>(follower)->latest(
+				 s.pointer_x, s.pointer_y);
 	obs_video_info video;
 	if (obs_get_video_info(&video) &&
 	    !obs_in_task_thread(OBS_TASK_GRAPHICS))
 		return s;
 	s.input = f->renderer.input != nullptr;
 	s.tracking_shown = f->tracking_shown;
-	s.face = f->face != nullptr;
+	s.face = follower && follower->subject() == TrackingSubject::Face;
 	if (s.face) {
-		s.sighting = f->face->latest();
-		s.face_readbacks = f->face->readbacks();
-		s.face_frame_ns = f->face->frame_time_spent();
+		auto *face = static_cast<FaceTracker *>(follower);
+		s.sighting = face->latest();
+		s.face_readbacks = face->readbacks();
+		s.face_frame_ns = face->frame_time_spent();
 	}
 	return s;
 }
@@ -666,7 +670,8 @@ ZoomSnapshot graphics_snapshot(obs_source_t *filter)
 
 void set_face_gate(obs_source_t *filter, std::shared_ptr<FaceGate> gate)
 {
-	zoom_data(filter)->face->set_gate(std::move(gate));
+	static_cast<FaceTracker *>(zoom_data(filter)->follower.get())
+		->set_gate(std::move(gate));
 }
 
 gs_effect_t *swap_effect(obs_source_t *filter, gs_effect_t *effect)

@@ -1,33 +1,43 @@
 /* One frame of the zoom animation: hold keys, the eased zoom transition and
- * the smoothed glide of the crop centre, which follows the pointer or a face
- * while the shown target tracks. */
+ * the smoothed glide of the crop centre, which follows the filter's follower
+ * (the pointer or a face) while the shown target tracks. */
 #include "filter/zoom-filter.hpp"
 #include "core/zoom-core.hpp"
-#include "tracking/capture-settings.hpp"
 
 #include <algorithm>
 
-void close_face_tracker(ZoomFilter *filter)
+/* Makes `next` the filter's follower inside the graphics context, which
+ * render holds while it uses it; the one replaced goes outside it, and
+ * never waits for a thread of its own. */
+static void swap_follower(ZoomFilter *filter, std::unique_ptr<Follower> next)
 {
-	if (!filter->face)
+	if (!filter->follower && !next)
 		return;
-	std::unique_ptr<FaceTracker> face;
 	obs_enter_graphics();
-	filter->face->release_graphics();
-	face = std::move(filter->face);
+	if (filter->follower)
+		filter->follower->release_graphics();
+	filter->follower.swap(next);
 	obs_leave_graphics();
-	/* tells the worker to stop, without waiting for it */
-	face.reset();
+	filter->tracking_shown = false;
 }
 
-static void sync_followers(ZoomFilter *filter, const CaptureSettings &capture)
+void close_follower(ZoomFilter *filter)
 {
+	swap_follower(filter, nullptr);
+}
+
+/* What the parent shows, and the follower for what the tracking targets
+ * follow there. */
+static void sync_followers(ZoomFilter *filter)
+{
+	obs_source_t *parent = obs_filter_get_parent(filter->source);
+	const CaptureSettings &capture = filter->parent_capture;
+	capture_settings_of(parent, filter->parent_capture);
 	bool tracks = filter->idle.center_tracking;
 	for (const ZoomStage &stage : filter->stages)
 		tracks = tracks || stage.center_tracking;
 	filter->any_tracking = tracks;
 	/* a parent with no video (an audio source) shows nothing to follow */
-	obs_source_t *parent = obs_filter_get_parent(filter->source);
 	const bool no_video = parent && !(obs_source_get_output_flags(parent) &
 					  OBS_SOURCE_VIDEO);
 	const TrackingSubject subject =
@@ -36,32 +46,21 @@ static void sync_followers(ZoomFilter *filter, const CaptureSettings &capture)
 				  filter->tracking_subject, parent,
 				  capture.kind != CaptureSettings::WHOLE_SCREEN)
 			: TrackingSubject::None;
-
-	if (subject == TrackingSubject::Pointer && !filter->pointer) {
-		filter->pointer = open_pointer_client();
-		if (filter->pointer)
-			filter->pointer->set_capture(capture);
-	} else if (subject != TrackingSubject::Pointer && filter->pointer) {
-		filter->pointer.reset();
-		filter->tracking_shown = false;
+	Follower *current = filter->follower.get();
+	if (subject == (current ? current->subject() : TrackingSubject::None)) {
+		if (current)
+			current->set_capture(capture);
+		return;
 	}
-	if (subject == TrackingSubject::Face && !filter->face) {
-		auto face = std::make_unique<FaceTracker>();
-		obs_enter_graphics();
-		filter->face = std::move(face);
-		obs_leave_graphics();
-		filter->face_lost_seconds = 0.0;
-	} else if (subject != TrackingSubject::Face && filter->face) {
-		close_face_tracker(filter);
-		filter->tracking_shown = false;
-	}
+	std::unique_ptr<Follower> next = make_follower(subject);
+	if (next)
+		next->set_capture(capture);
+	swap_follower(filter, std::move(next));
 }
 
 void sync_tracking(ZoomFilter *filter)
 {
-	capture_settings_of(obs_filter_get_parent(filter->source),
-			    filter->parent_capture);
-	sync_followers(filter, filter->parent_capture);
+	sync_followers(filter);
 	/* the next frame looks at the parent again */
 	filter->capture_check_countdown = 0;
 }
@@ -73,71 +72,34 @@ static void check_capture(ZoomFilter *filter)
 {
 	if (filter->capture_check_countdown == 0) {
 		filter->capture_check_countdown = CAPTURE_CHECK_FRAMES;
-		capture_settings_of(obs_filter_get_parent(filter->source),
-				    filter->parent_capture);
-		sync_followers(filter, filter->parent_capture);
-		if (filter->pointer)
-			filter->pointer->set_capture(filter->parent_capture);
+		sync_followers(filter);
 	}
 	filter->capture_check_countdown--;
 }
 
-/* The face's centre, or false while it is not seen. A face lost holds its
- * last place for FACE_HOLD_SECONDS (`held`), then lets go. */
-static bool face_center(ZoomFilter *filter, double dt, double &fx, double &fy,
-			bool &held)
+/* The centre a tracking target wants this frame: what the follower sees,
+ * through the dead zone, or the last such place while it holds; false (the
+ * target's own centre) while nothing was followed or it lets go. */
+static bool tracked_center(ZoomFilter *filter, const FollowReading &reading,
+			   double zoom, double &x, double &y)
 {
-	const FaceSighting sighting = filter->face->latest();
-	held = false;
-	if (sighting.found) {
-		filter->face_lost_seconds = 0.0;
-		fx = sighting.box.center_x();
-		fy = sighting.box.center_y();
-		return true;
-	}
-	filter->face_lost_seconds += dt;
-	held = filter->tracking_shown &&
-	       filter->face_lost_seconds < FACE_HOLD_SECONDS;
-	return false;
-}
-
-/* The centre a tracking target wants this frame: the pointer or the face
- * through the dead zone; false (the target's own centre) while neither is
- * known and none was followed before, or once a lost face's hold is over. */
-static bool tracked_center(ZoomFilter *filter, double zoom, double dt,
-			   double &x, double &y)
-{
-	double fx;
-	double fy;
-	bool seen = false;
-	if (filter->pointer) {
-		seen = filter->pointer->latest(fx, fy);
-	} else if (filter->face) {
-		bool held;
-		seen = face_center(filter, dt, fx, fy, held);
-		if (!seen && !held && filter->tracking_shown) {
-			/* the hold is over: back to the target's centre */
-			filter->tracking_shown = false;
-			filter->face_return_seconds = 0.0;
-		}
-	} else {
-		return false;
-	}
-	if (seen) {
+	if (reading.seen) {
 		const double half = window_half_size(zoom);
 		if (!filter->tracking_shown) {
 			/* a view that starts tracking starts on what it
 			 * follows */
-			filter->tracked_x = fx;
-			filter->tracked_y = fy;
+			filter->tracked_x = reading.x;
+			filter->tracked_y = reading.y;
 		}
 		filter->tracked_x =
-			dead_zone_center(filter->tracked_x, fx, half,
+			dead_zone_center(filter->tracked_x, reading.x, half,
 					 filter->tracking_dead_zone);
 		filter->tracked_y =
-			dead_zone_center(filter->tracked_y, fy, half,
+			dead_zone_center(filter->tracked_y, reading.y, half,
 					 filter->tracking_dead_zone);
 		filter->tracking_shown = true;
+	} else if (!reading.hold) {
+		filter->tracking_shown = false;
 	}
 	if (!filter->tracking_shown)
 		return false;
@@ -185,25 +147,22 @@ void zoom_filter_tick(void *data, float seconds)
 		tracking = target.center_tracking;
 	}
 
-	/* the pointer, the face and the parent's settings are read without
-	 * the lock */
+	/* the follower and the parent's settings are read without the lock */
 	if (filter->any_tracking)
 		check_capture(filter);
-	if (filter->face)
-		filter->face->tick(dt);
-	if (!tracking || !tracked_center(filter, zoom, dt, center_x, center_y))
+	const FollowReading reading =
+		filter->follower
+			? filter->follower->read(
+				  dt, tracking && filter->tracking_shown)
+			: FollowReading();
+	if (!tracking ||
+	    !tracked_center(filter, reading, zoom, center_x, center_y))
 		filter->tracking_shown = false;
 
-	/* a face, seen a few times a second, is always glided to, and so is
-	 * the target's centre when a lost face's hold is over */
-	filter->face_return_seconds += dt;
-	const bool face_glide = filter->face && (filter->tracking_shown ||
-						 filter->face_return_seconds <
-							 FACE_RETURN_SECONDS);
-	const double smoothing = face_glide
-					 ? std::max(filter->tracking_smoothing,
-						    FACE_MIN_SMOOTHING)
-					 : filter->tracking_smoothing;
+	double smoothing = filter->tracking_smoothing;
+	if (reading.least_smoothing > 0.0 &&
+	    (filter->tracking_shown || reading.returning))
+		smoothing = std::max(smoothing, reading.least_smoothing);
 	const double keep = smoothing_keep(dt, smoothing);
 
 	/* the centre too is read by render, which may run on another thread

@@ -54,7 +54,7 @@ static void zoom_filter_destroy(void *data)
 	 * before any data handed with it */
 	unregister_all_hotkeys(filter);
 	obs_weak_source_release(filter->wanted_parent);
-	close_face_tracker(filter);
+	close_follower(filter);
 
 	filter->renderer.unload();
 

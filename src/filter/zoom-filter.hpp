@@ -7,8 +7,8 @@
 #include <obs-module.h>
 
 #include "filter/zoom-api.hpp"
-#include "tracking/face-tracker.hpp"
-#include "tracking/pointer-source.hpp"
+#include "tracking/capture-settings.hpp"
+#include "tracking/follower.hpp"
 #include "core/zoom-core.hpp"
 
 #include <atomic>
@@ -147,29 +147,21 @@ struct ZoomFilter {
 
 	/*
 	 * Centre tracking, on the graphics thread (update and the frame; create
-	 * and destroy never overlap them): the pointer while any target of
-	 * this filter tracks, the wanted centre that the dead zone moves, and
-	 * what the parent shows, looked up every CAPTURE_CHECK_FRAMES frames.
+	 * and destroy never overlap them): what the tracking targets follow
+	 * ("tracking_subject") and whether any target tracks; the follower
+	 * while one does, which render uses inside the graphics context, so it
+	 * is made current and dropped inside it too (zoom-animation.cpp); the
+	 * wanted centre that the dead zone moves, and what the parent shows,
+	 * looked up every CAPTURE_CHECK_FRAMES frames.
 	 */
-	std::unique_ptr<PointerClient> pointer;
+	TrackingSubject tracking_subject = TrackingSubject::Auto;
+	bool any_tracking = false;
+	std::unique_ptr<Follower> follower;
 	bool tracking_shown = false;
 	double tracked_x = 0.5;
 	double tracked_y = 0.5;
 	uint32_t capture_check_countdown = 0;
 	CaptureSettings parent_capture;
-
-	/*
-	 * What the tracking targets follow ("tracking_subject"), and whether
-	 * any target tracks. The face tracker exists only while one follows a
-	 * face; render uses it inside the graphics context, so it is made and
-	 * dropped inside it too. The seconds since the face was last seen
-	 * count the hold; those since the hold ended, the glide back.
-	 */
-	TrackingSubject tracking_subject = TrackingSubject::Auto;
-	bool any_tracking = false;
-	std::unique_ptr<FaceTracker> face;
-	double face_lost_seconds = 0.0;
-	double face_return_seconds = FACE_RETURN_SECONDS;
 
 	/* fingerprints of what the property sheet last built or refreshed
 	 * shows (the UI thread writes it) and of what the settings ask it to
@@ -186,12 +178,11 @@ void zoom_filter_update(void *data, obs_data_t *settings);
 /* The name a user gave stage `index` (zero-based), or "" when `name` is
  * the stage's default ("Stage N"), its translation or blank. */
 std::string chosen_stage_name(int index, const char *name);
-/* Opens or closes the pointer and the face tracker for what the tracking
- * targets follow on the filter's parent now. Graphics thread, outside the
- * graphics context. */
+/* Makes the follower the one for what the tracking targets follow on the
+ * filter's parent now. Graphics thread, outside the graphics context. */
 void sync_tracking(ZoomFilter *filter);
-/* Drops the face tracker (destroy, or following ends). */
-void close_face_tracker(ZoomFilter *filter);
+/* Drops the follower (destroy). */
+void close_follower(ZoomFilter *filter);
 
 /* the stage list and its hotkeys */
 void sync_stages(ZoomFilter *filter);

@@ -394,11 +394,11 @@ void zoom_filter_render(void *data, gs_effect_t *)
 	}
 	draw_zoomed(filter, target, parent, width, height);
 	/* once the output is drawn (the input's frame is then ready, an
-	 * asynchronous source's converted), the face tracker may draw the
-	 * input small for its detector */
-	if (filter->face) {
+	 * asynchronous source's converted), the follower may look at the
+	 * input (the face's draws it small for its detector) */
+	if (filter->follower) {
 		filter->renderer.drawing_parent = true;
-		filter->face->frame(target, parent, width, height);
+		filter->follower->frame(target, parent, width, height);
 		filter->renderer.drawing_parent = false;
 	}
 }

@@ -3,8 +3,7 @@
 #include "core/plugin-support.hpp"
 #include "filter/zoom-api.hpp"
 #include "remote/zoom-remote.hpp"
-#include "tracking/face-tracker.hpp"
-#include "tracking/pointer-source.hpp"
+#include "tracking/follower.hpp"
 
 OBS_DECLARE_MODULE()
 OBS_MODULE_USE_DEFAULT_LOCALE(PLUGIN_NAME, "en-US")
@@ -49,8 +48,7 @@ void obs_module_post_load(void)
 void obs_module_unload(void)
 {
 	remote_unregister();
-	stop_pointer_sampler();
 	/* (libobs unloads modules on the thread that shuts it down) */
-	wait_for_face_workers();
+	stop_followers();
 	log_message(LOG_INFO, "plugin unloaded");
 }

@@ -1,4 +1,5 @@
 #include "tracking/face-follow.hpp"
+#include "tracking/follower.hpp"
 
 #include <algorithm>
 #include <cmath>

@@ -90,16 +90,3 @@ FaceBox averaged_box(const FaceBox &last, const FaceBox &found);
  * hundredths of the face's size), else the new one. A still face thus gives
  * the very same box, look after look. */
 FaceBox steady_box(const FaceBox &published, const FaceBox &found);
-
-/* What a target's centre tracking follows, as stored in "tracking_subject":
- * "auto" (the pointer on screen and window captures, a face on any other
- * source), "pointer" or "face". */
-enum class TrackingSubject { None = -1, Auto, Pointer, Face };
-
-/* The stored value; anything unknown (or none) is Auto. */
-TrackingSubject tracking_subject_from(const char *setting);
-
-/* What is followed: the setting, with auto resolved by what the parent is
- * (none while there is no parent to tell). */
-TrackingSubject followed_subject(TrackingSubject setting, bool has_parent,
-				 bool parent_shows_screen);

@@ -71,6 +71,32 @@ FaceTracker::~FaceTracker()
 	work->wake.notify_all();
 }
 
+FollowReading FaceTracker::read(double seconds, bool followed)
+{
+	clock_seconds.store(clock_seconds.load() + seconds);
+	ticks.fetch_add(1);
+	FollowReading reading;
+	const FaceSighting sighting = latest();
+	if (sighting.found) {
+		lost_seconds = 0.0;
+		reading.seen = true;
+		reading.x = sighting.box.center_x();
+		reading.y = sighting.box.center_y();
+	} else {
+		lost_seconds += seconds;
+		reading.hold = lost_seconds < FACE_HOLD_SECONDS;
+		/* the hold is over: back to the target's centre */
+		if (followed && !reading.hold)
+			return_seconds = 0.0;
+	}
+	/* seen a few times a second, a face is always glided to, and so is
+	 * the target's centre once a lost face's hold is over */
+	return_seconds += seconds;
+	reading.least_smoothing = FACE_MIN_SMOOTHING;
+	reading.returning = return_seconds < FACE_RETURN_SECONDS;
+	return reading;
+}
+
 void FaceTracker::release_graphics()
 {
 	gs_stagesurface_destroy(stage);

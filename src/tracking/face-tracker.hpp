@@ -1,15 +1,15 @@
 /*
- * Where the face is, as fractions of what a filter's input shows. A filter
- * that follows a face holds a FaceTracker; its tick asks for the latest
- * sighting and gets plain numbers back, never waiting on the GPU or the
- * detector.
+ * Where the face is, as fractions of what a filter's input shows: the
+ * face's follower. Its reading (the tick) holds a lost face's last place
+ * for a while, then glides back to the target's own centre; it never waits
+ * on the GPU or the detector.
  *
  * Threads: `frame` runs on whichever thread draws the filter, inside the
  * graphics context; it draws the input small a few times a second, copies
  * it to a stage surface and maps that on a later frame, so it never waits
  * for the GPU. The copy goes to the tracker's own worker thread
  * ("tavimore-face"), which runs the detector and publishes the followed
- * face. `latest` (the tick) only reads what was published. They share
+ * face. `read` and `latest` only read what was published. They share
  * `FaceWork::lock`, a leaf lock. Once the tracker has drawn its first look,
  * neither the tick nor `frame` allocates; the worker does, inside the
  * detector.
@@ -24,6 +24,7 @@
 #pragma once
 
 #include "tracking/face-follow.hpp"
+#include "tracking/follower.hpp"
 
 #include <obs-module.h>
 
@@ -117,35 +118,34 @@ struct FaceWork {
  * the graphics thread. */
 void wait_for_face_workers();
 
-class FaceTracker {
+class FaceTracker final : public Follower {
 public:
 	/* Starts the worker thread. Any thread; the GPU objects are made on
 	 * the first frame. */
 	FaceTracker();
 	/* Tells the worker to stop, and returns at once. Call
 	 * release_graphics first. */
-	~FaceTracker();
+	~FaceTracker() override;
 	FaceTracker(const FaceTracker &) = delete;
 	FaceTracker &operator=(const FaceTracker &) = delete;
 
-	/* The filter's tick: one more frame, `seconds` after the last. The
-	 * looks are paced by the ticks, so they follow the frames however the
-	 * frames are driven. */
-	void tick(double seconds)
+	TrackingSubject subject() const override
 	{
-		clock_seconds.store(clock_seconds.load() + seconds);
-		ticks.fetch_add(1);
+		return TrackingSubject::Face;
 	}
+	/* Also paces the looks, so that they follow the frames however the
+	 * frames are driven. */
+	FollowReading read(double seconds, bool followed) override;
 
 	/* Once a frame (a second call after the same tick does nothing),
 	 * inside the graphics context: hands a mapped picture to the worker,
 	 * or draws the filter's input (`target`, of width by height pixels)
 	 * for the next one when it is time. */
 	void frame(obs_source_t *target, obs_source_t *parent, uint32_t width,
-		   uint32_t height);
+		   uint32_t height) override;
 	/* Inside the graphics context: destroys the texture and the stage
 	 * surface. */
-	void release_graphics();
+	void release_graphics() override;
 
 	/* The latest sighting. Takes a short lock. */
 	FaceSighting latest()
@@ -173,6 +173,10 @@ private:
 	/* written by the tick, read by `frame` */
 	std::atomic<double> clock_seconds{0.0};
 	std::atomic<uint64_t> ticks{0};
+	/* the tick's: the seconds since the face was last seen count the
+	 * hold; those since the hold ended, the glide back */
+	double lost_seconds = 0.0;
+	double return_seconds = FACE_RETURN_SECONDS;
 
 	/* graphics side */
 	gs_texrender_t *texrender = nullptr;

@@ -1,11 +1,13 @@
 /*
  * Where the mouse pointer is, as fractions of what a filter's parent shows.
- * A filter that shows a tracking target holds a PointerClient; the tick asks
+ * A filter that follows the pointer holds a PointerClient; the tick asks
  * it for the latest position and gets plain numbers back, never waiting on
  * the display. The platform's implementation (X11: x11-pointer-source.cpp)
  * reads the pointer on a thread of its own while any client exists.
  */
 #pragma once
+
+#include "tracking/follower.hpp"
 
 #include <cstdint>
 #include <memory>
@@ -54,15 +56,24 @@ struct CaptureSettings {
 	}
 };
 
-/* One filter's view of the pointer. */
-class PointerClient {
+/* One filter's view of the pointer: the pointer's follower. */
+class PointerClient : public Follower {
 public:
-	virtual ~PointerClient() = default;
-	/* Says what the filter's parent shows (cheap when unchanged). */
-	virtual void set_capture(const CaptureSettings &capture) = 0;
-	/* The latest pointer position as fractions of that area, clamped to
-	 * 0..1; false while none is known. Takes a short lock, never waits on
-	 * the display and allocates nothing. */
+	TrackingSubject subject() const override
+	{
+		return TrackingSubject::Pointer;
+	}
+	/* Unseen, the view keeps the pointer's last place. */
+	FollowReading read(double, bool) override
+	{
+		FollowReading reading;
+		reading.seen = latest(reading.x, reading.y);
+		reading.hold = true;
+		return reading;
+	}
+	/* The latest pointer position as fractions of what the parent shows,
+	 * clamped to 0..1; false while none is known. Takes a short lock,
+	 * never waits on the display and allocates nothing. */
 	virtual bool latest(double &fx, double &fy) = 0;
 };
 
