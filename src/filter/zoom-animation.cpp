@@ -108,6 +108,28 @@ static bool tracked_center(ZoomFilter *filter, const FollowReading &reading,
 	return true;
 }
 
+/* The centre of an "at the press" target: where the follower saw the
+ * pointer (or face) first since the target was chosen, then held there;
+ * false (the target's own centre) until it has been seen. */
+static bool pressed_center(ZoomFilter *filter, int64_t choice,
+			   const FollowReading &reading, double &x, double &y)
+{
+	if (choice != filter->press_sequence) {
+		filter->press_sequence = choice;
+		filter->press_pending = true;
+	}
+	if (filter->press_pending && reading.seen) {
+		filter->press_x = reading.x;
+		filter->press_y = reading.y;
+		filter->press_pending = false;
+	}
+	if (filter->press_pending)
+		return false;
+	x = filter->press_x;
+	y = filter->press_y;
+	return true;
+}
+
 void zoom_filter_tick(void *data, float seconds)
 {
 	auto *filter = static_cast<ZoomFilter *>(data);
@@ -120,6 +142,8 @@ void zoom_filter_tick(void *data, float seconds)
 	double center_y;
 	double zoom;
 	bool tracking;
+	bool pressed;
+	int64_t choice;
 	{
 		std::lock_guard<std::mutex> guard(filter->lock);
 
@@ -144,7 +168,9 @@ void zoom_filter_tick(void *data, float seconds)
 		zoom = target.zoom_factor;
 		center_x = target.center_x;
 		center_y = target.center_y;
-		tracking = target.center_tracking;
+		tracking = target.center_mode == CenterMode::Follow;
+		pressed = target.center_mode == CenterMode::Press;
+		choice = filter->stage_sequence;
 	}
 
 	/* the follower and the parent's settings are read without the lock */
@@ -155,6 +181,8 @@ void zoom_filter_tick(void *data, float seconds)
 			? filter->follower->read(
 				  dt, tracking && filter->tracking_shown)
 			: FollowReading();
+	if (pressed)
+		pressed_center(filter, choice, reading, center_x, center_y);
 	if (!tracking ||
 	    !tracked_center(filter, reading, zoom, center_x, center_y))
 		filter->tracking_shown = false;

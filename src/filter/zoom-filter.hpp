@@ -162,6 +162,13 @@ struct ZoomFilter {
 	double tracked_y = 0.5;
 	uint32_t capture_check_countdown = 0;
 	CaptureSettings parent_capture;
+	/* an "at the press" target: where the follower first saw the pointer
+	 * (or face) after the choice numbered press_sequence was made; until
+	 * then (press_pending) the target's own centre */
+	int64_t press_sequence = 0;
+	bool press_pending = false;
+	double press_x = 0.5;
+	double press_y = 0.5;
 
 	/* fingerprints of what the property sheet last built or refreshed
 	 * shows (the UI thread writes it) and of what the settings ask it to
