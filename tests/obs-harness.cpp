@@ -573,50 +573,54 @@ static ZoomFilter *zoom_data(obs_source_t *filter)
 	return static_cast<ZoomFilter *>(obs_obj_get_data(filter));
 }
 
+/* The one look inside the filter's owners. */
+struct SnapshotDoor {
+	static void read(ZoomSelection &o, ZoomSnapshot &s)
+	{
+		std::lock_guard<std::mutex> guard(o.lock);
+		s.idle = o.idle;
+		s.stages = o.stages;
+		s.active_stage = o.active_stage;
+		s.held_stage = o.held_stage;
+		s.zoom_in_held = o.zoom_in_held;
+		s.zoom_out_held = o.zoom_out_held;
+		s.transition_start_zoom = o.transition_start_zoom;
+		s.transition_progress = o.transition_progress;
+		s.current_zoom = o.current_zoom;
+		s.current_center_x = o.current_center_x;
+		s.current_center_y = o.current_center_y;
+		s.target_center_x = o.target_center_x;
+		s.target_center_y = o.target_center_y;
+	}
+	static void read(HotkeyRegistry &o, ZoomSnapshot &s, KeyRead keys)
+	{
+		std::unique_lock<std::mutex> guard(o.keys_lock,
+						   std::defer_lock);
+		if (keys == KeyRead::Locked)
+			guard.lock();
+		s.hotkeys_registered = o.registered;
+		s.idle_zoom_in_hotkey = o.fixed[0];
+		s.idle_zoom_out_hotkey = o.fixed[1];
+		s.idle_hotkey = o.fixed[2];
+		for (const auto &c : o.contexts)
+			s.stage_keys.push_back({c->hotkey_id, c->stage_index,
+						c->filter, c.get()});
+	}
+};
+
 ZoomSnapshot snapshot_of(obs_source_t *source, KeyRead keys)
 {
 	ZoomFilter *f = zoom_data(source);
 	ZoomSnapshot s{};
-	{
-		std::lock_guard<std::mutex> guard(f->lock);
-		s.idle = f->idle;
-		s.stages = f->stages;
-		s.stage_count = f->stage_count;
-		s.easing_in = f->easing_in;
-		s.easing_out = f->easing_out;
-		s.tracking_smoothing = f->tracking_smoothing;
-		s.tracking_dead_zone = f->tracking_dead_zone;
-		s.tracking_subject = f->tracking_subject;
-		s.active_stage = f->active_stage;
-		s.held_stage = f->held_stage;
-		s.zoom_in_held = f->zoom_in_held;
-		s.zoom_out_held = f->zoom_out_held;
-		s.transition_start_zoom = f->transition_start_zoom;
-		s.transition_progress = f->transition_progress;
-		s.current_zoom = f->current_zoom;
-		s.current_center_x = f->current_center_x;
-		s.current_center_y = f->current_center_y;
-		s.target_center_x = f->target_center_x;
-		s.target_center_y = f->target_center_y;
-	}
-	if (keys != KeyRead::Skipped) {
-		std::unique_lock<std::mutex> guard(f->keys_lock,
-						   std::defer_lock);
-		if (keys == KeyRead::Locked)
-			guard.lock();
-		s.hotkeys_registered = f->hotkeys_registered;
-		s.idle_zoom_in_hotkey = f->idle_zoom_in_hotkey;
-		s.idle_zoom_out_hotkey = f->idle_zoom_out_hotkey;
-		s.idle_hotkey = f->idle_hotkey;
-		for (const auto &c : f->stage_hotkey_contexts)
-			s.stage_keys.push_back(
-				c ? ZoomSnapshot::StageKey{c->hotkey_id,
-							   c->stage_index,
-							   c->filter, c.get()}
-				  : ZoomSnapshot::StageKey{
-					    OBS_INVALID_HOTKEY_ID, -1, nullptr,
-					    nullptr});
-	}
+	SnapshotDoor::read(f->selection, s);
+	s.stage_count = f->stage_count;
+	s.easing_in = f->easing_in;
+	s.easing_out = f->easing_out;
+	s.tracking_smoothing = f->tracking_smoothing;
+	s.tracking_dead_zone = f->tracking_dead_zone;
+	s.tracking_subject = f->tracking_subject;
+	if (keys != KeyRead::Skipped)
+		SnapshotDoor::read(f->keys, s, keys);
 	s.effect = f->renderer.effect != nullptr;
 	s.center_param = f->renderer.center_param != nullptr;
 	s.half_size_param = f->renderer.half_size_param != nullptr;
@@ -644,11 +648,11 @@ ZoomSnapshot snapshot_of(obs_source_t *source, KeyRead keys)
 void set_selection(obs_source_t *filter, int32_t active, double start,
 		   double progress)
 {
-	ZoomFilter *f = zoom_data(filter);
-	std::lock_guard<std::mutex> guard(f->lock);
-	f->active_stage = active;
-	f->transition_start_zoom = start;
-	f->transition_progress = progress;
+	ZoomSelection &o = zoom_data(filter)->selection;
+	std::lock_guard<std::mutex> guard(o.lock);
+	o.active_stage = active;
+	o.transition_start_zoom = start;
+	o.transition_progress = progress;
 }
 
 void on_graphics_thread(const std::function<void()> &work)

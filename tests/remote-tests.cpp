@@ -257,25 +257,30 @@ TEST(Requests, TwoSourcesDrivenIndependentlyWithAnEventForEveryChange)
 TEST(Requests, GetStateReportsTheTargetTheTransitionAndTheCentre)
 {
 	Scene scene;
-	const char *left = R"({"sourceName": "Left"})";
-	auto state = [&] {
-		Data response = call("GetState", left);
-		EXPECT_TRUE(obs_data_get_bool(response.get(), "success"));
-		return response;
+	/* GetState of Left: the stage, its name, the shown, target zoom,
+	 * the progress, the shown centre and whether the stage tracks */
+	auto expect = [](long long stage, const char *name, double shown,
+			 double target, double progress, double x,
+			 bool tracking) {
+		Data r = call("GetState", R"({"sourceName": "Left"})");
+		auto get = [&](const char *key) {
+			return obs_data_get_double(r.get(), key);
+		};
+		EXPECT_TRUE(obs_data_get_bool(r.get(), "success"));
+		EXPECT_EQ(obs_data_get_string(r.get(), "filterName"),
+			  std::string("Zoom A"));
+		EXPECT_EQ(obs_data_get_int(r.get(), "stage"), stage);
+		EXPECT_EQ(obs_data_get_string(r.get(), "stageName"),
+			  std::string(name));
+		EXPECT_EQ(obs_data_get_int(r.get(), "stageCount"), 3);
+		EXPECT_EQ(get("shownZoom"), shown);
+		EXPECT_EQ(get("targetZoom"), target);
+		EXPECT_EQ(get("progress"), progress);
+		EXPECT_NEAR(get("centerX"), x, 1e-12);
+		EXPECT_DOUBLE_EQ(get("centerY"), 0.5);
+		EXPECT_EQ(obs_data_get_bool(r.get(), "tracking"), tracking);
 	};
-	Data rest = state();
-	EXPECT_EQ(obs_data_get_string(rest.get(), "filterName"),
-		  std::string("Zoom A"));
-	EXPECT_EQ(obs_data_get_int(rest.get(), "stage"), 0);
-	EXPECT_EQ(obs_data_get_string(rest.get(), "stageName"),
-		  std::string("Idle view"));
-	EXPECT_EQ(obs_data_get_int(rest.get(), "stageCount"), 3);
-	EXPECT_EQ(obs_data_get_double(rest.get(), "shownZoom"), 1.0);
-	EXPECT_EQ(obs_data_get_double(rest.get(), "targetZoom"), 1.0);
-	EXPECT_EQ(obs_data_get_double(rest.get(), "progress"), 1.0);
-	EXPECT_DOUBLE_EQ(obs_data_get_double(rest.get(), "centerX"), 0.5);
-	EXPECT_DOUBLE_EQ(obs_data_get_double(rest.get(), "centerY"), 0.5);
-	EXPECT_FALSE(obs_data_get_bool(rest.get(), "tracking"));
+	expect(0, "Idle view", 1.0, 1.0, 1.0, 0.5, false);
 
 	/* a quarter of the way to stage 2 (zoom 3, centre x 0.2, linear) */
 	obs_data_t *linear = obs_data_create();
@@ -285,20 +290,11 @@ TEST(Requests, GetStateReportsTheTargetTheTransitionAndTheCentre)
 	obs_data_release(linear);
 	call("SetStage", R"({"sourceName": "Left", "stage": 2})");
 	tick(scene.attached[0].second, 0.125f);
-	Data moving = state();
-	EXPECT_EQ(obs_data_get_int(moving.get(), "stage"), 2);
-	EXPECT_EQ(obs_data_get_string(moving.get(), "stageName"),
-		  std::string("Close-up"));
-	EXPECT_EQ(obs_data_get_double(moving.get(), "progress"), 0.25);
-	EXPECT_EQ(obs_data_get_double(moving.get(), "shownZoom"), 1.5);
-	EXPECT_EQ(obs_data_get_double(moving.get(), "targetZoom"), 3.0);
 	/* the shown centre, on its way from 0.5 to 0.2 with the least
 	 * smoothing (time constant 0.02 s): the stage tracks, but a plain
 	 * source's view follows a face, and there is none */
-	EXPECT_NEAR(obs_data_get_double(moving.get(), "centerX"),
-		    0.2 + 0.3 * std::exp(-0.125 / 0.02), 1e-12);
-	EXPECT_DOUBLE_EQ(obs_data_get_double(moving.get(), "centerY"), 0.5);
-	EXPECT_TRUE(obs_data_get_bool(moving.get(), "tracking"));
+	expect(2, "Close-up", 1.5, 3.0, 0.25,
+	       0.2 + 0.3 * std::exp(-0.125 / 0.02), true);
 	EXPECT_EQ(vendor_host::take_events_text(),
 		  "StageChanged Left/Zoom A 2 Close-up; ");
 }

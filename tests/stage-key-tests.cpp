@@ -121,46 +121,45 @@ const char TO_3[] = "StageChanged Keys/Zoom K 3 Stage 3; ";
 
 } // namespace
 
-TEST(HoldStage, ShownWhileHeldAndBackToIdleOnRelease)
+TEST(HoldStage, ShownWhileHeldReleasedToIdleOrToggledWithHoldOff)
 {
-	Keys keys;
-	keys.run({{Do::Press, 2, 1, true, TO_2},
-		  {Do::Tick, 0.2, 1, false, ""},
-		  {Do::Release, 2, -1, true, TO_IDLE},
-		  /* a second release changes nothing */
-		  {Do::Release, 2, -1, false, ""},
-		  /* pressed while its stage is shown: the release still
-		   * returns to idle */
-		  {Do::Tick, 1.0, -1, false, ""},
-		  {Do::Press, 1, 0, true, TO_1},
-		  {Do::Press, 2, 1, true, TO_2},
-		  {Do::Tick, 1.0, 1, false, ""},
-		  {Do::Press, 2, 1, false, ""},
-		  {Do::Release, 2, -1, true, TO_IDLE}});
-}
-
-TEST(HoldStage, AReleaseAfterAnotherStageWasChosenChangesNothing)
-{
-	Keys keys;
-	keys.run({{Do::Press, 2, 1, true, TO_2},
-		  {Do::Press, 1, 0, true, TO_1},
-		  {Do::Release, 1, 0, false, ""},
-		  {Do::Release, 2, 0, false, ""},
-		  /* another hold stage takes over from the one held */
-		  {Do::Press, 2, 1, true, TO_2},
-		  {Do::Press, 3, 2, true, TO_3},
-		  {Do::Release, 2, 2, false, ""},
-		  {Do::Release, 3, -1, true, TO_IDLE}});
-}
-
-TEST(HoldStage, WithHoldOffTheStageTogglesAsBefore)
-{
-	Keys keys;
-	keys.run({{Do::HoldOff, 0, -1, false, ""},
-		  {Do::Press, 2, 1, true, TO_2},
-		  {Do::Release, 2, 1, false, ""},
-		  {Do::Press, 2, -1, true, TO_IDLE},
-		  {Do::Release, 2, -1, false, ""}});
+	const std::vector<std::vector<Step>> runs = {
+		/* shown while held, back to idle on release */
+		{{Do::Press, 2, 1, true, TO_2},
+		 {Do::Tick, 0.2, 1, false, ""},
+		 {Do::Release, 2, -1, true, TO_IDLE},
+		 /* a second release changes nothing */
+		 {Do::Release, 2, -1, false, ""},
+		 /* pressed while its stage is shown: the release still
+		  * returns to idle */
+		 {Do::Tick, 1.0, -1, false, ""},
+		 {Do::Press, 1, 0, true, TO_1},
+		 {Do::Press, 2, 1, true, TO_2},
+		 {Do::Tick, 1.0, 1, false, ""},
+		 {Do::Press, 2, 1, false, ""},
+		 {Do::Release, 2, -1, true, TO_IDLE}},
+		/* a release after another stage was chosen changes nothing */
+		{{Do::Press, 2, 1, true, TO_2},
+		 {Do::Press, 1, 0, true, TO_1},
+		 {Do::Release, 1, 0, false, ""},
+		 {Do::Release, 2, 0, false, ""},
+		 /* another hold stage takes over from the one held */
+		 {Do::Press, 2, 1, true, TO_2},
+		 {Do::Press, 3, 2, true, TO_3},
+		 {Do::Release, 2, 2, false, ""},
+		 {Do::Release, 3, -1, true, TO_IDLE}},
+		/* with hold off the stage toggles as before */
+		{{Do::HoldOff, 0, -1, false, ""},
+		 {Do::Press, 2, 1, true, TO_2},
+		 {Do::Release, 2, 1, false, ""},
+		 {Do::Press, 2, -1, true, TO_IDLE},
+		 {Do::Release, 2, -1, false, ""}},
+	};
+	for (size_t i = 0; i < runs.size(); i++) {
+		SCOPED_TRACE("run " + std::to_string(i + 1));
+		Keys keys;
+		keys.run(runs[i]);
+	}
 }
 
 TEST(HoldStage, AKeyDownWhenTheHotkeysGoIsReleased)

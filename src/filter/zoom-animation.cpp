@@ -33,9 +33,7 @@ static void sync_followers(ZoomFilter *filter)
 	obs_source_t *parent = obs_filter_get_parent(filter->source);
 	const CaptureSettings &capture = filter->parent_capture;
 	capture_settings_of(parent, filter->parent_capture);
-	bool tracks = filter->idle.center_tracking;
-	for (const ZoomStage &stage : filter->stages)
-		tracks = tracks || stage.center_tracking;
+	const bool tracks = filter->selection.any_tracking();
 	filter->any_tracking = tracks;
 	/* a parent with no video (an audio source) shows nothing to follow */
 	const bool no_video = parent && !(obs_source_get_output_flags(parent) &
@@ -134,46 +132,17 @@ void zoom_filter_tick(void *data, float seconds)
 {
 	auto *filter = static_cast<ZoomFilter *>(data);
 
-	follow_parent(filter);
+	filter->keys.follow_parent();
 	follow_sheet(filter, seconds);
 
 	const double dt = seconds;
-	double center_x;
-	double center_y;
-	double zoom;
-	bool tracking;
-	bool pressed;
-	int64_t choice;
-	{
-		std::lock_guard<std::mutex> guard(filter->lock);
+	/* the dead zone works on the window being zoomed to */
+	auto [zoom, center_x, center_y, tracking, pressed, choice] =
+		filter->selection.advance(dt, filter->easing_in,
+					  filter->easing_out);
 
-		filter->idle.zoom_factor = held_idle_zoom(
-			filter->idle.zoom_factor, dt, filter->zoom_in_held,
-			filter->zoom_out_held);
-
-		const int32_t active = filter->active_stage;
-		const bool staged = active >= 0 &&
-				    static_cast<size_t>(active) <
-					    filter->stages.size();
-		const ZoomStage &target = staged ? filter->stages[active]
-						 : filter->idle;
-
-		filter->transition_progress = advance_progress(
-			filter->transition_progress, dt, target.duration);
-		filter->current_zoom =
-			shown_zoom(filter->transition_start_zoom, target,
-				   filter->transition_progress,
-				   filter->easing_in, filter->easing_out);
-		/* the dead zone works on the window being zoomed to */
-		zoom = target.zoom_factor;
-		center_x = target.center_x;
-		center_y = target.center_y;
-		tracking = target.center_mode == CenterMode::Follow;
-		pressed = target.center_mode == CenterMode::Press;
-		choice = filter->stage_sequence;
-	}
-
-	/* the follower and the parent's settings are read without the lock */
+	/* the follower and the parent's settings are read without the
+	 * selection's lock */
 	if (filter->any_tracking)
 		check_capture(filter);
 	const FollowReading reading =
@@ -195,11 +164,5 @@ void zoom_filter_tick(void *data, float seconds)
 
 	/* the centre too is read by render, which may run on another thread
 	 * (a screenshot, a read-back) */
-	std::lock_guard<std::mutex> guard(filter->lock);
-	filter->target_center_x = center_x;
-	filter->target_center_y = center_y;
-	filter->current_center_x =
-		smooth_center(filter->current_center_x, center_x, keep);
-	filter->current_center_y =
-		smooth_center(filter->current_center_y, center_y, keep);
+	filter->selection.glide(center_x, center_y, keep);
 }

@@ -22,7 +22,7 @@ void note_ui_tasks();
 /* Told of every change of target (StageChanged): the filter on `parent`
  * (alive for the call), the stage now chosen (0 = idle), its name and the
  * change's sequence number. Set once at load, before any filter exists;
- * called without the filter's lock held, in the order of the changes. */
+ * called without the selection's lock held, in the order of the changes. */
 using StageChangedHook = void (*)(obs_source_t *parent, obs_source_t *filter,
 				  int32_t stage, const std::string &stage_name,
 				  int64_t sequence);

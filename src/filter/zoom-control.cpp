@@ -1,265 +1,268 @@
 /*
- * Choosing the target by keys and requests, and the keys' callbacks (a hold
- * key let go saves the idle zoom it reached). Key presses arrive on libobs's
- * hotkey thread (in OBS Studio, its UI thread) and requests on
- * obs-websocket's threads. Both change the selection under the filter's
- * lock; a change of target is announced (StageChanged) after the lock has
- * been let go, so nothing calls into obs-websocket with it held. Each
- * change holds the filter's `event_lock` from before it takes the lock
- * until its event has been handed over, so the events of one filter leave
- * in the order of the changes, each with the next sequence number.
+ * The stage selection: the targets, the one chosen by keys and requests,
+ * its transition and what is shown. Key presses arrive on libobs's hotkey
+ * thread (in OBS Studio, its UI thread) and requests on obs-websocket's
+ * threads. Both change the selection under its lock; a change of target is
+ * announced (StageChanged) after the lock has been let go, so nothing calls
+ * into obs-websocket with it held. Each change holds `event_lock` from
+ * before it takes the lock until its event has been handed over, so the
+ * events of one filter leave in the order of the changes, each with the
+ * next sequence number.
  */
 #include "filter/zoom-filter.hpp"
-#include "filter/zoom-keys.hpp"
 #include "core/zoom-core.hpp"
 
+#include <chrono>
 #include <cmath>
 
-namespace {
-
-StageChangedHook stage_changed = nullptr;
-
-/* Starts a transition to stage `target` (-1: the idle target) from the zoom
- * shown; the caller holds the lock. */
-void start_transition_locked(ZoomFilter *filter, int32_t target)
-{
-	filter->transition_start_zoom = filter->current_zoom;
-	filter->active_stage = target;
-	filter->transition_progress = 0.0;
-}
-
-struct Announcement {
-	bool send = false;
-	int32_t stage = 0;
-	int64_t sequence = 0;
-	std::string name;
-};
-
-StageSelection selection_of(const ZoomFilter *filter)
-{
-	StageSelection s;
-	s.active = filter->active_stage;
-	s.held = filter->held_stage;
-	return s;
-}
-
-/* The name a client sees for a target; the caller holds the lock. */
-std::string target_name(const ZoomFilter *filter, int32_t active)
-{
-	if (active >= 0 && static_cast<size_t>(active) < filter->stages.size())
-		return filter->stages[active].name;
-	return obs_module_text("Zoom.Group.Idle");
-}
-
-/* Applies a step to the filter; the caller holds the lock. A transition
- * starts from the zoom shown, so a change mid-way never jumps. */
-Announcement apply(ZoomFilter *filter, const StageStep &step)
-{
-	if (step.starts)
-		start_transition_locked(filter, step.next.active);
-	filter->active_stage = step.next.active;
-	filter->held_stage = step.next.held;
-
-	Announcement a;
-	if (step.changed) {
-		a.send = true;
-		a.sequence = ++filter->stage_sequence;
-		a.stage = step.next.active + 1;
-		a.name = target_name(filter, step.next.active);
-	}
-	return a;
-}
-
-/* Tells the clients about the filter on `parent`, which the caller keeps
- * alive; a filter on no source has nobody to tell. */
-void announce_on(obs_source_t *parent, ZoomFilter *filter,
-		 const Announcement &a)
-{
-	if (a.send && parent && stage_changed)
-		stage_changed(parent, filter->source, a.stage, a.name,
-			      a.sequence);
-}
-
-/* A key's callback runs while its parent lives (libobs unregisters a
- * source's hotkeys before it frees it), and so does the update, from the
- * parent's tick. */
-void announce(ZoomFilter *filter, const Announcement &a)
-{
-	if (a.send)
-		announce_on(obs_filter_get_parent(filter->source), filter, a);
-}
-
-/* A stage hotkey's press or release: a toggle, or a hold stage shown while
- * its key is down. */
-void press_stage_key(ZoomFilter *filter, int32_t k, bool pressed)
-{
-	std::lock_guard<std::mutex> in_order(filter->event_lock);
-	Announcement a;
-	{
-		std::lock_guard<std::mutex> guard(filter->lock);
-		/* a key of a stage that has just been removed does nothing */
-		if (k < 0 || static_cast<size_t>(k) >= filter->stages.size())
-			return;
-		const StageSelection s = selection_of(filter);
-		if (filter->stages[k].hold)
-			a = apply(filter, pressed ? hold_stage_press(s, k)
-						  : hold_stage_release(s, k));
-		else if (pressed)
-			a = apply(filter, toggle_stage(s, k));
-	}
-	announce(filter, a);
-}
-
-/* The return-to-idle key. */
-void press_idle_key(ZoomFilter *filter)
-{
-	std::lock_guard<std::mutex> in_order(filter->event_lock);
-	Announcement a;
-	{
-		std::lock_guard<std::mutex> guard(filter->lock);
-		a = apply(filter, idle_key(selection_of(filter),
-					   filter->transition_progress));
-	}
-	announce(filter, a);
-}
-
-} // namespace
+static StageChangedHook stage_changed = nullptr;
 
 void set_stage_changed_hook(StageChangedHook hook)
 {
 	stage_changed = hook;
 }
 
-bool request_stage(ZoomFilter *filter, obs_source_t *parent, StageRequest kind,
-		   long long number, int32_t &chosen, std::string &error)
+ZoomSelection::ZoomSelection(obs_source_t *source)
+	: source(source),
+	  /* microseconds: no filter changes its target a million times a
+	   * second */
+	  stage_sequence(
+		  std::chrono::duration_cast<std::chrono::microseconds>(
+			  std::chrono::system_clock::now().time_since_epoch())
+			  .count())
 {
-	std::lock_guard<std::mutex> in_order(filter->event_lock);
-	Announcement a;
+}
+
+/* The target chosen; the caller holds the lock. */
+const ZoomStage &ZoomSelection::target() const
+{
+	const bool staged = active_stage >= 0 &&
+			    static_cast<size_t>(active_stage) < stages.size();
+	return staged ? stages[active_stage] : idle;
+}
+
+/*
+ * One change of the selection: `choose` (called under the lock) gives the
+ * step, or false to do nothing. A transition starts from the zoom shown,
+ * so a change mid-way never jumps. A change of target is announced on
+ * `parent`, or on the filter's parent, which lives while a key's callback
+ * or the update runs (libobs unregisters a source's hotkeys before it frees
+ * it); a filter on no source has nobody to tell.
+ */
+template<class Choose>
+void ZoomSelection::change(obs_source_t *parent, bool filter_parent,
+			   Choose choose)
+{
+	std::lock_guard<std::mutex> in_order(event_lock);
+	StageStep step;
+	int64_t sequence;
+	std::string name;
 	{
-		std::lock_guard<std::mutex> guard(filter->lock);
-		const auto count =
-			static_cast<long long>(filter->stages.size());
+		std::lock_guard<std::mutex> guard(lock);
+		const StageSelection s{active_stage, held_stage};
+		if (!choose(s, step))
+			return;
+		if (step.starts) {
+			transition_start_zoom = current_zoom;
+			transition_progress = 0.0;
+		}
+		active_stage = step.next.active;
+		held_stage = step.next.held;
+		if (!step.changed)
+			return;
+		sequence = ++stage_sequence;
+		name = &target() != &idle ? target().name
+					  : obs_module_text("Zoom.Group.Idle");
+	}
+	if (filter_parent)
+		parent = obs_filter_get_parent(source);
+	if (parent && stage_changed)
+		stage_changed(parent, source, step.next.active + 1, name,
+			      sequence);
+}
+
+void ZoomSelection::press_stage_key(int32_t k, bool pressed)
+{
+	change(nullptr, true, [&](StageSelection s, StageStep &step) {
+		/* a key of a stage that has just been removed does nothing */
+		if (k < 0 || static_cast<size_t>(k) >= stages.size())
+			return false;
+		if (stages[k].hold)
+			step = pressed ? hold_stage_press(s, k)
+				       : hold_stage_release(s, k);
+		else if (pressed)
+			step = toggle_stage(s, k);
+		return stages[k].hold || pressed;
+	});
+}
+
+void ZoomSelection::press_idle_key()
+{
+	change(nullptr, true, [&](StageSelection s, StageStep &step) {
+		step = idle_key(s, transition_progress);
+		return true;
+	});
+}
+
+bool ZoomSelection::request(obs_source_t *parent, StageRequest kind,
+			    long long number, int32_t &chosen,
+			    std::string &error)
+{
+	bool found = false;
+	change(parent, false, [&](StageSelection s, StageStep &step) {
+		const auto count = static_cast<long long>(stages.size());
 		if (number < 0 || number > count) {
 			error = "stage " + std::to_string(number) +
 				" does not exist: use 0 for the idle view or 1 to " +
 				std::to_string(count);
 			return false;
 		}
-		const StageSelection s = selection_of(filter);
 		const int k = static_cast<int>(number) - 1;
 		if (kind == StageRequest::Set)
-			a = apply(filter, set_stage(s, k));
-		else if (k < 0)
-			a = apply(filter,
-				  idle_key(s, filter->transition_progress));
+			step = set_stage(s, k);
 		else
-			a = apply(filter, toggle_stage(s, k));
-		chosen = filter->active_stage + 1;
-	}
-	announce_on(parent, filter, a);
-	return true;
+			step = k < 0 ? idle_key(s, transition_progress)
+				     : toggle_stage(s, k);
+		chosen = step.next.active + 1;
+		return found = true;
+	});
+	return found;
 }
 
-void drop_active_stage(ZoomFilter *filter)
+bool request_stage(ZoomFilter *filter, obs_source_t *parent, StageRequest kind,
+		   long long number, int32_t &chosen, std::string &error)
 {
-	std::lock_guard<std::mutex> in_order(filter->event_lock);
-	Announcement a;
-	{
-		std::lock_guard<std::mutex> guard(filter->lock);
-		if (filter->active_stage <
-		    static_cast<int32_t>(filter->stages.size()))
-			return;
-		a = apply(filter, set_stage(selection_of(filter), -1));
-	}
-	announce(filter, a);
+	return filter->selection.request(parent, kind, number, chosen, error);
 }
 
-void release_held_stage(ZoomFilter *filter, obs_source_t *parent)
+void ZoomSelection::set_stages(std::vector<ZoomStage> &list)
 {
-	std::lock_guard<std::mutex> in_order(filter->event_lock);
-	Announcement a;
 	{
-		std::lock_guard<std::mutex> guard(filter->lock);
-		if (filter->held_stage < 0)
-			return;
-		a = apply(filter, hold_stage_release(selection_of(filter),
-						     filter->held_stage));
+		std::lock_guard<std::mutex> guard(lock);
+		stages.swap(list);
 	}
-	announce_on(parent, filter, a);
+	/* a stage that went while shown eases back to idle, announced */
+	change(nullptr, true, [&](StageSelection s, StageStep &step) {
+		step = set_stage(s, -1);
+		return active_stage >= static_cast<int32_t>(stages.size());
+	});
+}
+
+void ZoomSelection::release_held_stage(obs_source_t *parent)
+{
+	change(parent, false, [&](StageSelection s, StageStep &step) {
+		step = hold_stage_release(s, held_stage);
+		return held_stage >= 0;
+	});
+}
+
+void ZoomSelection::set_idle(const ZoomStage &target)
+{
+	std::lock_guard<std::mutex> guard(lock);
+	/* while a hold key is down the zoom it reached so far stays */
+	const double zoom = idle.zoom_factor;
+	idle = target;
+	if (zoom_in_held || zoom_out_held)
+		idle.zoom_factor = zoom;
+}
+
+void ZoomSelection::settle()
+{
+	std::lock_guard<std::mutex> guard(lock);
+	const double zoom = std::isfinite(idle.zoom_factor) ? idle.zoom_factor
+							    : 1.0;
+	transition_progress = 1.0;
+	transition_start_zoom = zoom;
+	current_zoom = zoom;
+}
+
+bool ZoomSelection::any_tracking()
+{
+	std::lock_guard<std::mutex> guard(lock);
+	bool tracks = idle.center_tracking;
+	for (const ZoomStage &stage : stages)
+		tracks = tracks || stage.center_tracking;
+	return tracks;
+}
+
+void ZoomSelection::hold_idle_key(bool zoom_in, bool pressed)
+{
+	std::lock_guard<std::mutex> guard(lock);
+	(zoom_in ? zoom_in_held : zoom_out_held) = pressed;
+}
+
+bool ZoomSelection::release_idle_keys()
+{
+	std::lock_guard<std::mutex> guard(lock);
+	const bool held = zoom_in_held || zoom_out_held;
+	zoom_in_held = zoom_out_held = false;
+	return held;
+}
+
+double ZoomSelection::idle_zoom()
+{
+	std::lock_guard<std::mutex> guard(lock);
+	return idle.zoom_factor;
+}
+
+ZoomState ZoomSelection::state()
+{
+	std::lock_guard<std::mutex> guard(lock);
+	const ZoomStage &shown = target();
+	const bool staged = &shown != &idle;
+	ZoomState state;
+	state.sequence = stage_sequence;
+	state.stage = staged ? active_stage + 1 : 0;
+	state.stage_name = staged ? shown.name
+				  : obs_module_text("Zoom.Group.Idle");
+	state.stage_count = static_cast<int32_t>(stages.size());
+	state.shown_zoom = current_zoom;
+	/* a zoom that is not a number settles at the whole frame */
+	state.target_zoom = std::isfinite(shown.zoom_factor) ? shown.zoom_factor
+							     : 1.0;
+	state.progress = transition_progress;
+	state.center_x = current_center_x;
+	state.center_y = current_center_y;
+	state.tracking = shown.center_tracking;
+	return state;
 }
 
 ZoomState zoom_state(ZoomFilter *filter)
 {
-	std::lock_guard<std::mutex> guard(filter->lock);
-	const int32_t active = filter->active_stage;
-	const bool staged = active >= 0 &&
-			    static_cast<size_t>(active) < filter->stages.size();
-	const ZoomStage &target = staged ? filter->stages[active]
-					 : filter->idle;
-
-	ZoomState state;
-	state.sequence = filter->stage_sequence;
-	state.stage = staged ? active + 1 : 0;
-	state.stage_name = target_name(filter, staged ? active : -1);
-	state.stage_count = static_cast<int32_t>(filter->stages.size());
-	state.shown_zoom = filter->current_zoom;
-	/* a zoom that is not a number settles at the whole frame */
-	state.target_zoom =
-		std::isfinite(target.zoom_factor) ? target.zoom_factor : 1.0;
-	state.progress = filter->transition_progress;
-	state.center_x = filter->current_center_x;
-	state.center_y = filter->current_center_y;
-	state.tracking = target.center_tracking;
-	return state;
+	return filter->selection.state();
 }
 
-/* ---- the keys' callbacks ---------------------------------------------- */
-
-void on_stage_hotkey(void *data, obs_hotkey_id, obs_hotkey_t *, bool pressed)
+FrameTarget ZoomSelection::advance(double dt, Easing in, Easing out)
 {
-	auto *context = static_cast<StageHotkeyContext *>(data);
-	/* a toggle acts on the press; a hold stage on press and release */
-	press_stage_key(context->filter, context->stage_index, pressed);
+	std::lock_guard<std::mutex> guard(lock);
+	idle.zoom_factor = held_idle_zoom(idle.zoom_factor, dt, zoom_in_held,
+					  zoom_out_held);
+	const ZoomStage &to = target();
+	transition_progress =
+		advance_progress(transition_progress, dt, to.duration);
+	current_zoom = shown_zoom(transition_start_zoom, to,
+				  transition_progress, in, out);
+	return {to.zoom_factor,
+		to.center_x,
+		to.center_y,
+		to.center_mode == CenterMode::Follow,
+		to.center_mode == CenterMode::Press,
+		stage_sequence};
 }
 
-void on_idle_hotkey(void *data, obs_hotkey_id, obs_hotkey_t *, bool pressed)
+void ZoomSelection::glide(double center_x, double center_y, double keep)
 {
-	if (pressed)
-		press_idle_key(static_cast<ZoomFilter *>(data));
+	std::lock_guard<std::mutex> guard(lock);
+	target_center_x = center_x;
+	target_center_y = center_y;
+	current_center_x = smooth_center(current_center_x, center_x, keep);
+	current_center_y = smooth_center(current_center_y, center_y, keep);
 }
 
-static void set_held(ZoomFilter *filter, bool ZoomFilter::*held, bool pressed)
+CropWindow ZoomSelection::window()
 {
-	{
-		std::lock_guard<std::mutex> guard(filter->lock);
-		filter->*held = pressed;
-	}
-	if (!pressed)
-		save_idle_zoom_factor(filter);
-}
-
-void on_idle_zoom_in(void *data, obs_hotkey_id, obs_hotkey_t *, bool pressed)
-{
-	set_held(static_cast<ZoomFilter *>(data), &ZoomFilter::zoom_in_held,
-		 pressed);
-}
-
-void on_idle_zoom_out(void *data, obs_hotkey_id, obs_hotkey_t *, bool pressed)
-{
-	set_held(static_cast<ZoomFilter *>(data), &ZoomFilter::zoom_out_held,
-		 pressed);
-}
-
-void save_idle_zoom_factor(ZoomFilter *filter)
-{
-	double zoom;
-	{
-		std::lock_guard<std::mutex> guard(filter->lock);
-		zoom = filter->idle.zoom_factor;
-	}
-	/* the settings object is written outside the state lock */
-	std::lock_guard<std::mutex> guard(filter->settings_lock);
-	obs_data_t *settings = obs_source_get_settings(filter->source);
-	obs_data_set_double(settings, idle_keys().zoom_factor, zoom);
-	obs_data_release(settings);
+	/* the frame's values, taken whole: render may run on any thread that
+	 * enters the graphics context */
+	std::lock_guard<std::mutex> guard(lock);
+	return crop_window(current_zoom, current_center_x, current_center_y);
 }

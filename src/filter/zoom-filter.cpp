@@ -1,8 +1,6 @@
 /* The zoom filter's descriptor and the start and end of an instance. */
 #include "filter/zoom-filter.hpp"
 
-#include <chrono>
-#include <cmath>
 #include <cstring>
 #include <new>
 
@@ -11,35 +9,24 @@ static const char *zoom_filter_get_name(void *)
 	return obs_module_text("Tavimore.FilterNameFree");
 }
 
+/* The filter's "rename" signal: the keys' descriptions follow its name. */
+static void zoom_filter_renamed(void *data, calldata_t *cd)
+{
+	static_cast<ZoomFilter *>(data)->keys.renamed(
+		calldata_string(cd, "new_name"));
+}
+
 static void *zoom_filter_create(obs_data_t *settings, obs_source_t *source)
 {
-	auto *filter = new (std::nothrow) ZoomFilter();
+	auto *filter = new (std::nothrow) ZoomFilter(source);
 	if (!filter)
 		return nullptr;
-	filter->source = source;
-	/* microseconds: no filter changes its target a million times a
-	 * second, so one made later starts above every earlier one */
-	filter->stage_sequence =
-		std::chrono::duration_cast<std::chrono::microseconds>(
-			std::chrono::system_clock::now().time_since_epoch())
-			.count();
-	const char *name = obs_source_get_name(source);
-	filter->wanted_name = name ? name : "";
 	signal_handler_connect(obs_source_get_signal_handler(source), "rename",
 			       zoom_filter_renamed, filter);
 
 	filter->renderer.load();
 	zoom_filter_update(filter, settings);
-
-	/* The filter starts at rest on the idle zoom. An idle zoom that is not
-	 * a finite number starts at 1 instead, so that no transition ever
-	 * starts from it. */
-	const double zoom = std::isfinite(filter->idle.zoom_factor)
-				    ? filter->idle.zoom_factor
-				    : 1.0;
-	filter->transition_progress = 1.0;
-	filter->transition_start_zoom = zoom;
-	filter->current_zoom = zoom;
+	filter->selection.settle();
 	return filter;
 }
 
@@ -53,7 +40,6 @@ static void zoom_filter_destroy(void *data)
 	 * is under way (it holds the filter while it runs): every hotkey goes
 	 * before any data handed with it */
 	unregister_all_hotkeys(filter);
-	obs_weak_source_release(filter->wanted_parent);
 	close_follower(filter);
 
 	filter->renderer.unload();
@@ -76,8 +62,12 @@ bool register_zoom_filter()
 	info.update = zoom_filter_update;
 	info.video_tick = zoom_filter_tick;
 	info.video_render = zoom_filter_render;
-	info.filter_remove = zoom_filter_remove;
-	info.save = zoom_filter_save;
+	info.filter_remove = [](void *data, obs_source_t *) {
+		static_cast<ZoomFilter *>(data)->keys.removed();
+	};
+	info.save = [](void *data, obs_data_t *) {
+		static_cast<ZoomFilter *>(data)->keys.save();
+	};
 	info.video_get_color_space = zoom_filter_color_space;
 	obs_register_source(&info);
 	/* libobs refuses a descriptor larger than its own (from a module

@@ -63,81 +63,182 @@ struct ZoomRenderer {
 	void unload();
 };
 
-struct ZoomFilter {
-	obs_source_t *source = nullptr;
-	ZoomRenderer renderer;
+/* What the frame heads for: the target's zoom and centre, and whether the
+ * centre follows, or is taken at the press of the choice numbered
+ * `choice`. */
+struct FrameTarget {
+	double zoom, center_x, center_y;
+	bool tracking;
+	bool pressed;
+	int64_t choice;
+};
 
+/*
+ * The stage selection (zoom-control.cpp): the targets (idle and the stage
+ * list), the one chosen, the hold stage whose key is down, the transition
+ * and what is shown, under `lock`, so that a frame never sees half of a
+ * stage press. Keys and requests choose the target, update writes the
+ * targets, the frame advances the transition and the centre, render and
+ * GetState read what is shown. `event_lock` keeps each change of target in
+ * order with its StageChanged, sent once `lock` is let go. Which thread
+ * takes which, in what order: RELIABILITY.md's thread map.
+ */
+class ZoomSelection {
+public:
+	/* sequence numbers start from the clock, so that a filter made later
+	 * starts above every earlier one */
+	explicit ZoomSelection(obs_source_t *source);
+	/* update: the idle target (its zoom stays while a hold key is down)
+	 * and the stage list; a stage that goes while shown eases back to
+	 * idle, announced */
+	void set_idle(const ZoomStage &idle);
+	void set_stages(std::vector<ZoomStage> &stages);
+	/* at rest on the idle zoom (create): a zoom that is not a finite
+	 * number starts at 1, so that no transition ever starts from it */
+	void settle();
+	bool any_tracking();
+	/* the keys: a stage key's press or release, the return to idle, an
+	 * idle hold key; the hotkeys went while keys were down (their releases
+	 * will not come): whether an idle hold key was, and the hold stage,
+	 * announced on `parent` (kept alive by the caller, or null) */
+	void press_stage_key(int32_t k, bool pressed);
+	void press_idle_key();
+	void hold_idle_key(bool zoom_in, bool pressed);
+	bool release_idle_keys();
+	void release_held_stage(obs_source_t *parent);
+	double idle_zoom();
+	bool request(obs_source_t *parent, StageRequest kind, long long number,
+		     int32_t &chosen, std::string &error);
+	ZoomState state();
+	/* the frame: the transition advanced by dt, then the centre glided
+	 * towards the one wanted; render's window on what is shown */
+	FrameTarget advance(double dt, Easing in, Easing out);
+	void glide(double center_x, double center_y, double keep);
+	CropWindow window();
+
+private:
+	/* the tests' one look inside, and a selection made without keys */
+	friend struct SnapshotDoor;
+	friend void set_selection(obs_source_t *, int32_t, double, double);
+	template<class Choose>
+	void change(obs_source_t *parent, bool filter_parent, Choose choose);
+	const ZoomStage &target() const;
+
+	obs_source_t *source;
+	std::mutex event_lock;
+	std::mutex lock;
 	ZoomStage idle;
-	/* the stage list: sized by update, read by the frame (graphics thread) */
 	std::vector<ZoomStage> stages;
+	/* grows by one with every change of target (StageChanged) */
+	int64_t stage_sequence;
+	int32_t active_stage = -1;
+	int32_t held_stage = -1;
+	bool zoom_in_held = false;
+	bool zoom_out_held = false;
+	double transition_start_zoom = 1.0;
+	double transition_progress = 0.0;
+	double current_zoom = 1.0;
+	double current_center_x = 0.5;
+	double current_center_y = 0.5;
+	double target_center_x = 0.5;
+	double target_center_y = 0.5;
+};
 
-	int32_t stage_count = 1;
-	Easing easing_in = Easing::EaseInOut;
-	Easing easing_out = Easing::EaseInOut;
-	double tracking_smoothing = 0.6;
-	double tracking_dead_zone = DEFAULT_DEAD_ZONE;
+/*
+ * The hotkey registry (zoom-hotkeys.cpp): the keys registered on the
+ * parent, their set and descriptions, the bindings the filter carries,
+ * under `keys_lock`; and what the keys should be (zoom-stages.cpp: the
+ * parent the frame saw, the stages' number and names, the filter's name),
+ * under `wanted_lock`, a leaf. Each change of what they should be queues
+ * the hotkey work, which brings the registered keys in line on the thread
+ * where the host saves.
+ */
+class HotkeyRegistry {
+public:
+	HotkeyRegistry(ZoomFilter *filter, const char *name);
+	~HotkeyRegistry();
+	/* the frame: a change of parent queues the work */
+	void follow_parent();
+	/* filter_remove, the "rename" signal, update (the stage count, the
+	 * names chosen_stage_name gives the stages) */
+	void removed();
+	void renamed(const char *name);
+	void want_stages(size_t count, std::vector<std::string> names);
+	/* the hotkey work: registers, unregisters, renames */
+	void sync();
+	/* libobs's save: the bindings of every registered key go with the
+	 * filter (the saving thread) */
+	void save();
+	/* every key unregistered (destroy, or another parent): the weak
+	 * parent they were on, for the caller to release */
+	obs_weak_source_t *unregister_all();
 
-	/* The hotkeys as registered (zoom-hotkeys.cpp), under `keys_lock`:
-	 * one context per stage whose key was tried on the parent, alive until
-	 * its key is unregistered. */
+private:
+	friend struct SnapshotDoor;
+	void queue_work();
+	void set_parent_seen(obs_source_t *parent);
+	void release_owner();
+	void claim_keys(obs_data_t *own);
+	void choose_set(obs_source_t *parent);
+	std::string description(const char *text_key,
+				const std::string &number) const;
+	std::string stage_number(int32_t index) const;
+	obs_hotkey_id register_key(obs_source_t *parent, const char *key,
+				   const char *text_key,
+				   const std::string &number,
+				   obs_hotkey_func func, void *data);
+	void follow_names(const std::string &name,
+			  const std::vector<std::string> &stage_names);
+	void register_on(obs_source_t *parent, obs_weak_source_t *weak,
+			 size_t stages, const std::string &name,
+			 const std::vector<std::string> &stage_names);
+
+	ZoomFilter *filter;
 	std::mutex keys_lock;
-	std::vector<std::unique_ptr<StageHotkeyContext>> stage_hotkey_contexts;
-	obs_weak_source_t *hotkey_parent = nullptr;
-	bool hotkeys_registered = false; /* the hold keys tried on it */
-	obs_hotkey_id idle_zoom_in_hotkey = OBS_INVALID_HOTKEY_ID;
-	obs_hotkey_id idle_zoom_out_hotkey = OBS_INVALID_HOTKEY_ID;
-	obs_hotkey_id idle_hotkey = OBS_INVALID_HOTKEY_ID; /* return to idle */
+	/* one context per stage whose key was tried on the parent, alive
+	 * until its key is unregistered */
+	std::vector<std::unique_ptr<StageHotkeyContext>> contexts;
+	obs_weak_source_t *parent = nullptr;
+	bool registered = false; /* the hold keys tried on it */
+	/* idle zoom in, idle zoom out, return to idle */
+	obs_hotkey_id fixed[3] = {OBS_INVALID_HOTKEY_ID, OBS_INVALID_HOTKEY_ID,
+				  OBS_INVALID_HOTKEY_ID};
 	/* 1 for the names without a suffix, n > 1 for names ending ".n" */
-	int64_t hotkey_set = 0;
-	/* the filter's name in the descriptions of a set n > 1 */
+	int64_t set = 0;
+	/* the filter's name in the descriptions of a set n > 1, the stages'
+	 * names in their keys' ("" for a default) */
 	std::string described_name;
-	/* the stages' names in their keys' descriptions ("" for a default) */
 	std::vector<std::string> described_stage_names;
 	/* marks the key bindings the filter saves as its own while its keys
 	 * are on a source: a copy made meanwhile carries the same mark */
-	int64_t keys_owner = 0;
+	int64_t owner = 0;
 
-	/* What the hotkeys should be (zoom-stages.cpp), under `wanted_lock`:
-	 * the parent the frame last saw, the stage list's length, the names. */
 	std::mutex wanted_lock;
 	/* for comparing only; the frame reads it without the lock */
 	std::atomic<obs_source_t *> wanted_parent_seen{nullptr};
 	obs_weak_source_t *wanted_parent = nullptr;
 	size_t wanted_stages = 1;
 	std::string wanted_name; /* copied by the "rename" signal */
-	/* each stage's name as chosen_stage_name gives it, copied by update */
 	std::vector<std::string> wanted_stage_names;
-	std::atomic<bool> hotkey_work_queued{false};
+	std::atomic<bool> work_queued{false};
+};
 
-	/*
-	 * The selection and what is shown, under `lock`, so that a frame never
-	 * sees half of a stage press: the hotkey callbacks and requests choose
-	 * the target and start its transition, the frame writes the zoom and
-	 * the centres (render reads them inside the graphics context). The
-	 * graphics thread also holds it while it resizes `stages` or writes a
-	 * stage's values, which requests read. `event_lock` keeps each change
-	 * of target in order with its StageChanged (zoom-control.cpp). Which
-	 * thread takes which, in what order: RELIABILITY.md's thread map.
-	 */
-	std::mutex event_lock;
-	std::mutex lock;
-	/* grows by one with every change of target (StageChanged); it starts
-	 * from the clock, so that a filter made later starts above it */
-	int64_t stage_sequence = 0;
-	int32_t active_stage = -1;
-	/* the hold stage whose key chose active_stage and is still down */
-	int32_t held_stage = -1;
-	double transition_start_zoom = 1.0;
-	double transition_progress = 0.0;
-	bool zoom_in_held = false;
-	bool zoom_out_held = false;
-	double current_zoom = 1.0;
-	/* the frame writes the centres; render, which may run on any thread
-	 * inside the graphics context, reads them with current_zoom */
-	double current_center_x = 0.5;
-	double current_center_y = 0.5;
-	double target_center_x = 0.5;
-	double target_center_y = 0.5;
+struct ZoomFilter {
+	explicit ZoomFilter(obs_source_t *source)
+		: source(source), selection(source),
+		  keys(this, obs_source_get_name(source))
+	{
+	}
+	obs_source_t *source;
+	ZoomRenderer renderer;
+	ZoomSelection selection;
+	HotkeyRegistry keys;
+
+	int32_t stage_count = 1;
+	Easing easing_in = Easing::EaseInOut;
+	Easing easing_out = Easing::EaseInOut;
+	double tracking_smoothing = 0.6;
+	double tracking_dead_zone = DEFAULT_DEAD_ZONE;
 
 	/* The settings object has no lock of its own: a hold key let go writes
 	 * the idle zoom into it while update reads it, both under this. (In
@@ -191,45 +292,13 @@ void sync_tracking(ZoomFilter *filter);
 /* Drops the follower (destroy). */
 void close_follower(ZoomFilter *filter);
 
-/* the stage list and its hotkeys */
-void sync_stages(ZoomFilter *filter);
-/* Compares the filter's parent with the one the frame saw last; a change
- * queues the hotkey work. Graphics thread. */
-void follow_parent(ZoomFilter *filter);
-/* The filter left its parent (libobs's filter_remove). */
-void zoom_filter_remove(void *data, obs_source_t *parent);
-/* The filter's "rename" signal: the descriptions follow its name. */
-void zoom_filter_renamed(void *data, calldata_t *cd);
-/* The stages' names as chosen_stage_name gives them (update): the stage
- * keys' descriptions follow them. */
-void follow_stage_names(ZoomFilter *filter, std::vector<std::string> names);
+/* the hotkeys */
 /* The hotkey work of the filter whose source `weak` (a weak reference,
  * released here) names. */
 void hotkey_work(void *weak);
-/* libobs's save: the bindings of every registered key go with the filter.
- * The saving thread. */
-void zoom_filter_save(void *data, obs_data_t *settings);
-/* Gives up the mark on the bindings the filter carries (it left its
- * parent, or goes). */
-void release_keys_owner(ZoomFilter *filter);
-/* Unregisters every hotkey of the filter (destroy). */
+/* Unregisters every hotkey of the filter and releases the keys that were
+ * down (destroy, or the keys leave their parent). */
 void unregister_all_hotkeys(ZoomFilter *filter);
-void on_stage_hotkey(void *data, obs_hotkey_id id, obs_hotkey_t *hotkey,
-		     bool pressed);
-void on_idle_zoom_in(void *data, obs_hotkey_id id, obs_hotkey_t *hotkey,
-		     bool pressed);
-void on_idle_zoom_out(void *data, obs_hotkey_id id, obs_hotkey_t *hotkey,
-		      bool pressed);
-void on_idle_hotkey(void *data, obs_hotkey_id id, obs_hotkey_t *hotkey,
-		    bool pressed);
-void save_idle_zoom_factor(ZoomFilter *filter);
-
-/* A settings change took the active stage away: back to idle. */
-void drop_active_stage(ZoomFilter *filter);
-/* The hotkeys went while a hold stage's key was down: its release will not
- * come, so it is released here; the event names `parent` (the source the
- * key was on, kept alive by the caller), or nobody when it is null. */
-void release_held_stage(ZoomFilter *filter, obs_source_t *parent);
 
 /* frame */
 void zoom_filter_tick(void *data, float seconds);

@@ -40,24 +40,23 @@ static std::string hotkey_name(int64_t set, const char *key)
 
 /* The locale text `text_key` followed by `number` when it is not empty;
  * from the second set on, after the filter's name. */
-static std::string hotkey_description(const ZoomFilter *filter,
-				      const char *text_key,
-				      const std::string &number)
+std::string HotkeyRegistry::description(const char *text_key,
+					const std::string &number) const
 {
 	std::string description = obs_module_text(text_key);
 	if (!number.empty())
 		description += " " + number;
-	if (filter->hotkey_set > 1)
-		description = filter->described_name + ": " + description;
+	if (set > 1)
+		description = described_name + ": " + description;
 	return description;
 }
 
 /* A stage key's number in its description, with the stage's name when the
  * user gave it one: "2 (Close-up)". */
-static std::string stage_number(const ZoomFilter *filter, int32_t index)
+std::string HotkeyRegistry::stage_number(int32_t index) const
 {
 	std::string number = std::to_string(index + 1);
-	const auto &names = filter->described_stage_names;
+	const auto &names = described_stage_names;
 	if (static_cast<size_t>(index) < names.size() &&
 	    !names[static_cast<size_t>(index)].empty())
 		number += " (" + names[static_cast<size_t>(index)] + ")";
@@ -67,17 +66,53 @@ static std::string stage_number(const ZoomFilter *filter, int32_t index)
 /* Registers one more hotkey of the filter on `parent`, named
  * "tavimore.<key>" (with the filter's suffix) and described by the locale
  * text `text_key` followed by `number` when it is not empty. */
-static obs_hotkey_id register_filter_hotkey(ZoomFilter *filter,
-					    obs_source_t *parent,
-					    const char *key,
-					    const char *text_key,
-					    const std::string &number,
-					    obs_hotkey_func func, void *data)
+obs_hotkey_id HotkeyRegistry::register_key(obs_source_t *on, const char *key,
+					   const char *text_key,
+					   const std::string &number,
+					   obs_hotkey_func func, void *data)
 {
-	return obs_hotkey_register_source(
-		parent, hotkey_name(filter->hotkey_set, key).c_str(),
-		hotkey_description(filter, text_key, number).c_str(), func,
-		data);
+	return obs_hotkey_register_source(on, hotkey_name(set, key).c_str(),
+					  description(text_key, number).c_str(),
+					  func, data);
+}
+
+/* ---- the keys' callbacks: the selection's keys ---------------------- */
+
+static void on_stage_hotkey(void *data, obs_hotkey_id, obs_hotkey_t *,
+			    bool pressed)
+{
+	auto *context = static_cast<StageHotkeyContext *>(data);
+	/* a toggle acts on the press; a hold stage on press and release */
+	context->filter->selection.press_stage_key(context->stage_index,
+						   pressed);
+}
+
+static void on_idle_hotkey(void *data, obs_hotkey_id, obs_hotkey_t *,
+			   bool pressed)
+{
+	if (pressed)
+		static_cast<ZoomFilter *>(data)->selection.press_idle_key();
+}
+
+/* A hold key let go saves the idle zoom it reached, outside the
+ * selection's lock. */
+static void save_idle_zoom_factor(ZoomFilter *filter)
+{
+	const double zoom = filter->selection.idle_zoom();
+	std::lock_guard<std::mutex> guard(filter->settings_lock);
+	obs_data_t *settings = obs_source_get_settings(filter->source);
+	obs_data_set_double(settings, idle_keys().zoom_factor, zoom);
+	obs_data_release(settings);
+}
+
+template<bool zoom_in>
+static void on_idle_hold(void *data, obs_hotkey_id, obs_hotkey_t *,
+			 bool pressed)
+{
+	auto *filter = static_cast<ZoomFilter *>(data);
+	filter->selection.hold_idle_key(zoom_in, pressed);
+	if (!pressed)
+		save_idle_zoom_factor(filter);
 }
 
 /* The keys other than the stages': the two idle hold keys and the return
@@ -85,16 +120,12 @@ static obs_hotkey_id register_filter_hotkey(ZoomFilter *filter,
 struct FixedKey {
 	const char *key;
 	const char *text_key;
-	obs_hotkey_id ZoomFilter::*id;
 	obs_hotkey_func func;
 };
-static const FixedKey fixed_keys[] = {
-	{"idle_zoom_in", "Hotkey.IdleZoomIn", &ZoomFilter::idle_zoom_in_hotkey,
-	 on_idle_zoom_in},
-	{"idle_zoom_out", "Hotkey.IdleZoomOut",
-	 &ZoomFilter::idle_zoom_out_hotkey, on_idle_zoom_out},
-	{"idle", "Hotkey.ReturnToIdle", &ZoomFilter::idle_hotkey,
-	 on_idle_hotkey},
+static const FixedKey fixed_keys[3] = {
+	{"idle_zoom_in", "Hotkey.IdleZoomIn", on_idle_hold<true>},
+	{"idle_zoom_out", "Hotkey.IdleZoomOut", on_idle_hold<false>},
+	{"idle", "Hotkey.ReturnToIdle", on_idle_hotkey},
 };
 
 /*
@@ -104,24 +135,22 @@ static const FixedKey fixed_keys[] = {
  * recursive one) and so keeps every reader of the descriptions and every
  * registration out.
  */
-static void follow_names(ZoomFilter *filter, const std::string &name,
-			 const std::vector<std::string> &stage_names)
+void HotkeyRegistry::follow_names(const std::string &name,
+				  const std::vector<std::string> &stage_names)
 {
-	if (name == filter->described_name &&
-	    stage_names == filter->described_stage_names)
+	if (name == described_name && stage_names == described_stage_names)
 		return;
-	filter->described_name = name;
-	filter->described_stage_names = stage_names;
+	described_name = name;
+	described_stage_names = stage_names;
 	std::map<obs_hotkey_id, std::string> descriptions;
-	for (const auto &context : filter->stage_hotkey_contexts)
-		descriptions[context->hotkey_id] = hotkey_description(
-			filter, "Hotkey.ToggleStage",
-			stage_number(filter, context->stage_index));
+	for (const auto &context : contexts)
+		descriptions[context->hotkey_id] =
+			description("Hotkey.ToggleStage",
+				    stage_number(context->stage_index));
 	/* the first set's other descriptions name no filter */
-	if (filter->hotkey_set > 1)
-		for (const FixedKey &k : fixed_keys)
-			descriptions[filter->*k.id] =
-				hotkey_description(filter, k.text_key, "");
+	for (int i = 0; i < 3 && set > 1; i++)
+		descriptions[fixed[i]] =
+			description(fixed_keys[i].text_key, "");
 	descriptions.erase(OBS_INVALID_HOTKEY_ID);
 	obs_enum_hotkeys(
 		[](void *data, obs_hotkey_id id, obs_hotkey_t *) {
@@ -143,38 +172,36 @@ static void unregister(obs_hotkey_id &id)
 	id = OBS_INVALID_HOTKEY_ID;
 }
 
-void unregister_all_hotkeys(ZoomFilter *filter)
+obs_weak_source_t *HotkeyRegistry::unregister_all()
 {
 	obs_weak_source_t *was_on;
 	{
-		std::lock_guard<std::mutex> guard(filter->keys_lock);
+		std::lock_guard<std::mutex> guard(keys_lock);
 		/* every hotkey goes before any context handed with it: libobs
 		 * calls no callback of a hotkey once obs_hotkey_unregister has
 		 * returned */
-		for (auto &context : filter->stage_hotkey_contexts)
+		for (auto &context : contexts)
 			unregister(context->hotkey_id);
-		for (const FixedKey &k : fixed_keys)
-			unregister(filter->*k.id);
-		filter->stage_hotkey_contexts.clear();
-		filter->hotkeys_registered = false;
-		was_on = filter->hotkey_parent;
-		filter->hotkey_parent = nullptr;
+		for (obs_hotkey_id &id : fixed)
+			unregister(id);
+		contexts.clear();
+		registered = false;
+		was_on = parent;
+		parent = nullptr;
 	}
-	release_keys_owner(filter);
+	release_owner();
+	return was_on;
+}
 
+void unregister_all_hotkeys(ZoomFilter *filter)
+{
+	obs_weak_source_t *was_on = filter->keys.unregister_all();
 	/* a hold key down now never sees its release: release it here */
-	bool held;
-	{
-		std::lock_guard<std::mutex> guard(filter->lock);
-		held = filter->zoom_in_held || filter->zoom_out_held;
-		filter->zoom_in_held = false;
-		filter->zoom_out_held = false;
-	}
-	if (held)
+	if (filter->selection.release_idle_keys())
 		save_idle_zoom_factor(filter);
 	/* the source the keys were on, if it still lives */
 	obs_source_t *parent = obs_weak_source_get_source(was_on);
-	release_held_stage(filter, parent);
+	filter->selection.release_held_stage(parent);
 	obs_weak_source_release(was_on);
 	/* last: the parent's destroy may come from this release */
 	obs_source_release(parent);
@@ -222,7 +249,7 @@ static bool parent_has_hotkey(obs_source_t *parent, const std::string &name)
  */
 constexpr int64_t MAX_HOTKEY_SET = 1 << 20;
 
-static void choose_hotkey_set(ZoomFilter *filter, obs_source_t *parent)
+void HotkeyRegistry::choose_set(obs_source_t *on)
 {
 	obs_data_t *own = obs_source_get_private_settings(filter->source);
 	int64_t stored = obs_data_get_int(own, KEY_HOTKEY_SET);
@@ -233,10 +260,9 @@ static void choose_hotkey_set(ZoomFilter *filter, obs_source_t *parent)
 		obs_data_release(settings);
 	}
 	/* a stored value out of any sensible range counts as none */
-	int64_t set = stored > 1 && stored <= MAX_HOTKEY_SET ? stored : 1;
-	while (parent_has_hotkey(parent, hotkey_name(set, "idle_zoom_in")))
+	set = stored > 1 && stored <= MAX_HOTKEY_SET ? stored : 1;
+	while (parent_has_hotkey(on, hotkey_name(set, "idle_zoom_in")))
 		set++;
-	filter->hotkey_set = set;
 	obs_data_set_int(own, KEY_HOTKEY_SET, set);
 	obs_data_release(own);
 }
@@ -302,16 +328,16 @@ static std::mutex owners_lock;
 static std::set<int64_t> held_owners;
 static int64_t last_owner = 0;
 
-void release_keys_owner(ZoomFilter *filter)
+void HotkeyRegistry::release_owner()
 {
 	std::lock_guard<std::mutex> guard(owners_lock);
-	held_owners.erase(filter->keys_owner);
+	held_owners.erase(owner);
 }
 
 /* Takes the mark the filter stored, or a new one (from the clock, above
  * every mark of an earlier run) when it stored none or when another filter
  * holds it; a copy's bindings go. */
-static void claim_keys(ZoomFilter *filter, obs_data_t *own)
+void HotkeyRegistry::claim_keys(obs_data_t *own)
 {
 	const int64_t stored = obs_data_get_int(own, KEY_KEYS_OWNER);
 	bool copy;
@@ -319,7 +345,7 @@ static void claim_keys(ZoomFilter *filter, obs_data_t *own)
 		std::lock_guard<std::mutex> guard(owners_lock);
 		copy = stored != 0 && held_owners.count(stored) != 0;
 		if (stored != 0 && !copy) {
-			filter->keys_owner = stored;
+			owner = stored;
 		} else {
 			const int64_t now =
 				std::chrono::duration_cast<
@@ -328,9 +354,9 @@ static void claim_keys(ZoomFilter *filter, obs_data_t *own)
 						.time_since_epoch())
 					.count();
 			last_owner = now > last_owner ? now : last_owner + 1;
-			filter->keys_owner = last_owner;
+			owner = last_owner;
 		}
-		held_owners.insert(filter->keys_owner);
+		held_owners.insert(owner);
 	}
 	if (copy) {
 		for (int32_t i = 0; i < MAX_STAGES; i++)
@@ -341,48 +367,45 @@ static void claim_keys(ZoomFilter *filter, obs_data_t *own)
 			obs_data_erase(own,
 				       stored_bindings_name(k.key).c_str());
 	}
-	obs_data_set_int(own, KEY_KEYS_OWNER, filter->keys_owner);
+	obs_data_set_int(own, KEY_KEYS_OWNER, owner);
 }
 
-void zoom_filter_save(void *data, obs_data_t *)
+void HotkeyRegistry::save()
 {
-	auto *filter = static_cast<ZoomFilter *>(data);
-	std::lock_guard<std::mutex> guard(filter->keys_lock);
+	std::lock_guard<std::mutex> guard(keys_lock);
 	/* a filter on no source keeps what it carries */
-	if (!filter->hotkeys_registered)
+	if (!registered)
 		return;
 	obs_data_t *own = obs_source_get_private_settings(filter->source);
-	for (const auto &context : filter->stage_hotkey_contexts)
+	for (const auto &context : contexts)
 		store_bindings(own, stage_key(context->stage_index),
 			       context->hotkey_id);
-	for (const FixedKey &k : fixed_keys)
-		store_bindings(own, k.key, filter->*k.id);
+	for (int i = 0; i < 3; i++)
+		store_bindings(own, fixed_keys[i].key, fixed[i]);
 	obs_data_release(own);
 }
 
-static void register_on(ZoomFilter *filter, obs_source_t *parent,
-			obs_weak_source_t *weak_parent, size_t stages,
-			const std::string &name,
-			const std::vector<std::string> &stage_names)
+void HotkeyRegistry::register_on(obs_source_t *on, obs_weak_source_t *weak,
+				 size_t stages, const std::string &name,
+				 const std::vector<std::string> &stage_names)
 {
-	std::lock_guard<std::mutex> guard(filter->keys_lock);
-	if (!filter->hotkey_parent) {
-		filter->hotkey_parent = weak_parent;
-		obs_weak_source_addref(weak_parent);
+	std::lock_guard<std::mutex> guard(keys_lock);
+	if (!parent) {
+		parent = weak;
+		obs_weak_source_addref(weak);
 	}
 	obs_data_t *own = obs_source_get_private_settings(filter->source);
-	const bool first_time = !filter->hotkeys_registered;
+	const bool first_time = !registered;
 	if (first_time) {
-		claim_keys(filter, own);
-		choose_hotkey_set(filter, parent);
-		filter->described_name = name;
-		filter->described_stage_names = stage_names;
+		claim_keys(own);
+		choose_set(on);
+		described_name = name;
+		described_stage_names = stage_names;
 	} else {
-		follow_names(filter, name, stage_names);
+		follow_names(name, stage_names);
 	}
 
 	/* the highest stage goes first, its hotkey before its context */
-	auto &contexts = filter->stage_hotkey_contexts;
 	while (contexts.size() > stages) {
 		store_bindings(own, stage_key(contexts.back()->stage_index),
 			       contexts.back()->hotkey_id);
@@ -398,11 +421,10 @@ static void register_on(ZoomFilter *filter, obs_source_t *parent,
 		context->filter = filter;
 		context->stage_index = static_cast<int32_t>(i);
 		const std::string number = std::to_string(i + 1);
-		context->hotkey_id = register_filter_hotkey(
-			filter, parent, ("stage_" + number).c_str(),
-			"Hotkey.ToggleStage",
-			stage_number(filter, static_cast<int32_t>(i)),
-			on_stage_hotkey, context.get());
+		context->hotkey_id = register_key(
+			on, ("stage_" + number).c_str(), "Hotkey.ToggleStage",
+			stage_number(static_cast<int32_t>(i)), on_stage_hotkey,
+			context.get());
 		take_bindings(own, stage_key(context->stage_index),
 			      context->hotkey_id);
 		if (i < contexts.size())
@@ -412,47 +434,46 @@ static void register_on(ZoomFilter *filter, obs_source_t *parent,
 	}
 
 	/* the hold keys are tried once on each parent */
-	if (first_time) {
-		for (const FixedKey &k : fixed_keys) {
-			filter->*k.id = register_filter_hotkey(filter, parent,
-							       k.key,
-							       k.text_key, "",
-							       k.func, filter);
-			take_bindings(own, k.key, filter->*k.id);
-		}
-		filter->hotkeys_registered = true;
+	for (int i = 0; i < 3 && first_time; i++) {
+		const FixedKey &k = fixed_keys[i];
+		fixed[i] =
+			register_key(on, k.key, k.text_key, "", k.func, filter);
+		take_bindings(own, k.key, fixed[i]);
 	}
+	registered = true;
 	obs_data_release(own);
 }
 
-static void sync_hotkeys(ZoomFilter *filter)
+void HotkeyRegistry::sync()
 {
 	obs_weak_source_t *wanted;
 	size_t stages;
 	std::string name;
 	std::vector<std::string> stage_names;
+	/* a change from here on queues the work once more */
+	work_queued = false;
 	{
-		std::lock_guard<std::mutex> guard(filter->wanted_lock);
-		wanted = filter->wanted_parent;
+		std::lock_guard<std::mutex> guard(wanted_lock);
+		wanted = wanted_parent;
 		obs_weak_source_addref(wanted);
-		stages = filter->wanted_stages;
-		name = filter->wanted_name;
-		stage_names = filter->wanted_stage_names;
+		stages = wanted_stages;
+		name = wanted_name;
+		stage_names = wanted_stage_names;
 	}
-	obs_source_t *parent = obs_weak_source_get_source(wanted);
+	obs_source_t *on = obs_weak_source_get_source(wanted);
 
 	bool other_parent;
 	{
-		std::lock_guard<std::mutex> guard(filter->keys_lock);
-		other_parent = filter->hotkey_parent != wanted;
+		std::lock_guard<std::mutex> guard(keys_lock);
+		other_parent = parent != wanted;
 	}
-	if (other_parent || !parent)
+	if (other_parent || !on)
 		unregister_all_hotkeys(filter);
-	if (parent)
-		register_on(filter, parent, wanted, stages, name, stage_names);
+	if (on)
+		register_on(on, wanted, stages, name, stage_names);
 	obs_weak_source_release(wanted);
 	/* last: the parent's destroy may come from this release */
-	obs_source_release(parent);
+	obs_source_release(on);
 }
 
 void hotkey_work(void *data)
@@ -463,10 +484,7 @@ void hotkey_work(void *data)
 	if (!source)
 		return;
 	auto *filter = static_cast<ZoomFilter *>(obs_obj_get_data(source));
-	if (filter) {
-		/* a change from here on queues the work once more */
-		filter->hotkey_work_queued = false;
-		sync_hotkeys(filter);
-	}
+	if (filter)
+		filter->keys.sync();
 	obs_source_release(source);
 }

@@ -307,15 +307,7 @@ static void draw_parent(ZoomFilter *filter, obs_source_t *parent,
 static void draw_zoomed(ZoomFilter *filter, obs_source_t *target,
 			obs_source_t *parent, uint32_t width, uint32_t height)
 {
-	CropWindow window;
-	{
-		/* the frame's values, taken whole: render may run on any
-		 * thread that enters the graphics context */
-		std::lock_guard<std::mutex> guard(filter->lock);
-		window = crop_window(filter->current_zoom,
-				     filter->current_center_x,
-				     filter->current_center_y);
-	}
+	const CropWindow window = filter->selection.window();
 	/* the whole frame is the input as it is: drawn unfiltered, exactly
 	 * and at no cost */
 	if (window.half_size >= 0.5f) {

@@ -3,6 +3,7 @@
 #include "filter/zoom-keys.hpp"
 #include "core/zoom-core.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -42,7 +43,8 @@ void zoom_filter_get_defaults(obs_data_t *settings)
 				    DEFAULT_DEAD_ZONE);
 	obs_data_set_default_string(settings, KEY_TRACKING_SUBJECT, "auto");
 
-	/* the targets' own curves, after every key that came before them */
+	/* the targets' own curves and centre modes, after every key that
+	 * came before them */
 	for (int i = -1; i < MAX_STAGES; i++) {
 		const TargetKeys &keys = i < 0 ? idle : stage_keys(i);
 		obs_data_set_default_string(settings, keys.easing,
@@ -52,19 +54,6 @@ void zoom_filter_get_defaults(obs_data_t *settings)
 		obs_data_set_default_string(settings, keys.center_mode,
 					    center_mode_name(CenterMode::Set));
 	}
-}
-
-/* A target's curve and centre mode; a Bézier that does not read as four
- * numbers is the default one, as an empty field would be. */
-static void read_motion(obs_data_t *settings, const TargetKeys &keys,
-			ZoomStage &target)
-{
-	target.center_mode = center_mode_from(
-		obs_data_get_bool(settings, keys.center_tracking),
-		obs_data_get_string(settings, keys.center_mode));
-	target.curve = curve_from(obs_data_get_string(settings, keys.easing));
-	target.bezier = Bezier{};
-	parse_bezier(obs_data_get_string(settings, keys.bezier), target.bezier);
 }
 
 std::string chosen_stage_name(int index, const char *name)
@@ -85,34 +74,36 @@ std::string chosen_stage_name(int index, const char *name)
 	return chosen;
 }
 
+/* A target's values as the settings hold them: its centre mode from
+ * center_tracking and the stored mode together. */
+static ZoomStage read_target(obs_data_t *settings, const TargetKeys &keys)
+{
+	ZoomStage target;
+	target.zoom_factor = obs_data_get_double(settings, keys.zoom_factor);
+	target.center_tracking =
+		obs_data_get_bool(settings, keys.center_tracking);
+	target.center_x = obs_data_get_double(settings, keys.center_x);
+	target.center_y = obs_data_get_double(settings, keys.center_y);
+	target.duration = obs_data_get_double(settings, keys.duration);
+	target.center_mode = center_mode_from(
+		target.center_tracking,
+		obs_data_get_string(settings, keys.center_mode));
+	target.curve = curve_from(obs_data_get_string(settings, keys.easing));
+	/* a Bézier that does not read as four numbers is the default one, as
+	 * an empty field would be */
+	parse_bezier(obs_data_get_string(settings, keys.bezier), target.bezier);
+	return target;
+}
+
 void zoom_filter_update(void *data, obs_data_t *settings)
 {
 	auto *filter = static_cast<ZoomFilter *>(data);
-	const TargetKeys &idle = idle_keys();
 
-	/* an idle hold key's release may be writing to the settings; the
-	 * lock is let go while sync_stages hands work to the hotkeys */
+	/* an idle hold key's release may be writing to the settings: the
+	 * idle target is read and set under this (its zoom stays while the
+	 * key is down) */
 	std::unique_lock<std::mutex> reading(filter->settings_lock);
-	const double idle_zoom =
-		obs_data_get_double(settings, idle.zoom_factor);
-	{
-		/* the hotkey thread saves the idle zoom; while a hold key is
-		 * down the zoom it reached so far stays. Requests read the
-		 * idle target. */
-		std::lock_guard<std::mutex> guard(filter->lock);
-		if (!filter->zoom_in_held && !filter->zoom_out_held)
-			filter->idle.zoom_factor = idle_zoom;
-		filter->idle.center_tracking =
-			obs_data_get_bool(settings, idle.center_tracking);
-		filter->idle.center_x =
-			obs_data_get_double(settings, idle.center_x);
-		filter->idle.center_y =
-			obs_data_get_double(settings, idle.center_y);
-		filter->idle.duration =
-			obs_data_get_double(settings, idle.duration);
-		read_motion(settings, idle, filter->idle);
-	}
-
+	filter->selection.set_idle(read_target(settings, idle_keys()));
 	filter->easing_in =
 		Easing(int(obs_data_get_int(settings, KEY_EASING_IN)));
 	filter->easing_out =
@@ -126,36 +117,26 @@ void zoom_filter_update(void *data, obs_data_t *settings)
 	filter->tracking_subject = tracking_subject_from(
 		obs_data_get_string(settings, KEY_TRACKING_SUBJECT));
 
-	reading.unlock();
-	follow_parent(filter);
-	sync_stages(filter);
-	reading.lock();
-
-	/* keys and requests read the stages on other threads */
+	const int32_t count =
+		std::min(std::max(filter->stage_count, 1), MAX_STAGES);
+	std::vector<ZoomStage> stages;
 	std::vector<std::string> key_names;
-	std::unique_lock<std::mutex> guard(filter->lock);
-	for (size_t i = 0; i < filter->stages.size(); i++) {
-		const TargetKeys &keys = stage_keys(static_cast<int>(i));
-		ZoomStage &stage = filter->stages[i];
+	for (int i = 0; i < count; i++) {
+		const TargetKeys &keys = stage_keys(i);
 		const char *name = obs_data_get_string(settings, keys.name);
-		stage.name = name ? name : "";
-		key_names.push_back(
-			chosen_stage_name(static_cast<int>(i), name));
-		stage.hold = obs_data_get_bool(settings, keys.hold);
-		stage.zoom_factor =
-			obs_data_get_double(settings, keys.zoom_factor);
-		stage.center_tracking =
-			obs_data_get_bool(settings, keys.center_tracking);
-		stage.center_x = obs_data_get_double(settings, keys.center_x);
-		stage.center_y = obs_data_get_double(settings, keys.center_y);
-		stage.duration = obs_data_get_double(settings, keys.duration);
-		read_motion(settings, keys, stage);
+		stages.push_back(read_target(settings, keys));
+		stages.back().name = name ? name : "";
+		stages.back().hold = obs_data_get_bool(settings, keys.hold);
+		key_names.push_back(chosen_stage_name(i, name));
 	}
-	guard.unlock();
 	filter->sheet_wanted = sheet_fingerprint(settings);
 	reading.unlock();
-	follow_stage_names(filter, std::move(key_names));
-	/* outside `lock`: opening or closing the face tracker enters the
-	 * graphics context, inside which render takes `lock` */
+
+	filter->keys.follow_parent();
+	/* keys and requests read the stages on other threads */
+	filter->selection.set_stages(stages);
+	filter->keys.want_stages(size_t(count), std::move(key_names));
+	/* outside the selection's lock: opening or closing the face tracker
+	 * enters the graphics context, inside which render takes it */
 	sync_tracking(filter);
 }

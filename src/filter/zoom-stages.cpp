@@ -1,7 +1,7 @@
 /*
- * The stage list and what the filter's hotkeys should be: the stages'
- * number and names (update), the parent the frame sees (tick), the
- * filter's name (its "rename" signal). Each change queues the hotkey work,
+ * What the filter's hotkeys should be: the stages' number and names
+ * (update), the parent the frame sees (tick), the filter's name (its
+ * "rename" signal). Each change queues the hotkey work,
  * which brings the registered keys in line (zoom-hotkeys.cpp).
  *
  * Where the hotkey work runs. Registering a key reads the parent's saved
@@ -38,11 +38,21 @@ static void hotkey_work_to_ui(void *data)
 	obs_queue_task(OBS_TASK_UI, hotkey_work, data, false);
 }
 
+HotkeyRegistry::HotkeyRegistry(ZoomFilter *filter, const char *name)
+	: filter(filter), wanted_name(name ? name : "")
+{
+}
+
+HotkeyRegistry::~HotkeyRegistry()
+{
+	obs_weak_source_release(wanted_parent);
+}
+
 /* Queues the hotkey work, which brings the registered hotkeys in line
  * with the parent and the stage list. Any thread, no lock of ours held. */
-static void queue_hotkey_work(ZoomFilter *filter)
+void HotkeyRegistry::queue_work()
 {
-	if (filter->hotkey_work_queued.exchange(true))
+	if (work_queued.exchange(true))
 		return;
 	void *weak = obs_source_get_weak_source(filter->source);
 	/* never waiting: OBS's UI thread may be waiting for the caller */
@@ -55,84 +65,58 @@ static void queue_hotkey_work(ZoomFilter *filter)
 		obs_queue_task(OBS_TASK_UI, hotkey_work, weak, false);
 }
 
-void sync_stages(ZoomFilter *filter)
-{
-	int32_t n = filter->stage_count > 1 ? filter->stage_count : 1;
-	n = n < MAX_STAGES ? n : MAX_STAGES;
-	const size_t wanted = static_cast<size_t>(n);
-
-	{
-		std::lock_guard<std::mutex> guard(filter->lock);
-		filter->stages.resize(wanted);
-	}
-	/* a stage that goes away while shown eases back to idle, announced */
-	drop_active_stage(filter);
-	bool attached;
-	{
-		std::lock_guard<std::mutex> guard(filter->wanted_lock);
-		filter->wanted_stages = wanted;
-		attached = filter->wanted_parent != nullptr;
-	}
-	if (attached)
-		queue_hotkey_work(filter);
-}
-
 /* ---- following the parent ----------------------------------------- */
 
-static void set_wanted_parent(ZoomFilter *filter, obs_source_t *parent)
+void HotkeyRegistry::set_parent_seen(obs_source_t *seen)
 {
-	obs_weak_source_t *weak = parent ? obs_source_get_weak_source(parent)
-					 : nullptr;
+	obs_weak_source_t *weak = seen ? obs_source_get_weak_source(seen)
+				       : nullptr;
 	obs_weak_source_t *old;
 	{
-		std::lock_guard<std::mutex> guard(filter->wanted_lock);
-		old = filter->wanted_parent;
-		filter->wanted_parent = weak;
-		filter->wanted_parent_seen = parent;
+		std::lock_guard<std::mutex> guard(wanted_lock);
+		old = wanted_parent;
+		wanted_parent = weak;
+		wanted_parent_seen = seen;
 	}
 	obs_weak_source_release(old);
 }
 
-void follow_parent(ZoomFilter *filter)
+void HotkeyRegistry::follow_parent()
 {
-	obs_source_t *parent = obs_filter_get_parent(filter->source);
-	if (parent == filter->wanted_parent_seen.load())
+	obs_source_t *seen = obs_filter_get_parent(filter->source);
+	if (seen == wanted_parent_seen.load())
 		return;
-	set_wanted_parent(filter, parent);
-	queue_hotkey_work(filter);
+	set_parent_seen(seen);
+	queue_work();
 }
 
-void zoom_filter_remove(void *data, obs_source_t *)
+void HotkeyRegistry::removed()
 {
-	auto *filter = static_cast<ZoomFilter *>(data);
-	set_wanted_parent(filter, nullptr);
+	set_parent_seen(nullptr);
 	/* at once: the filter loaded back from what it saved (OBS's undo of
 	 * its removal) may register before the work below has run */
-	release_keys_owner(filter);
-	queue_hotkey_work(filter);
+	release_owner();
+	queue_work();
 }
 
-void zoom_filter_renamed(void *data, calldata_t *cd)
+void HotkeyRegistry::renamed(const char *name)
 {
-	auto *filter = static_cast<ZoomFilter *>(data);
-	const char *name = calldata_string(cd, "new_name");
 	{
-		std::lock_guard<std::mutex> guard(filter->wanted_lock);
-		filter->wanted_name = name ? name : "";
+		std::lock_guard<std::mutex> guard(wanted_lock);
+		wanted_name = name ? name : "";
 	}
-	queue_hotkey_work(filter);
+	queue_work();
 }
 
-void follow_stage_names(ZoomFilter *filter, std::vector<std::string> names)
+void HotkeyRegistry::want_stages(size_t count, std::vector<std::string> names)
 {
 	bool attached;
 	{
-		std::lock_guard<std::mutex> guard(filter->wanted_lock);
-		if (names == filter->wanted_stage_names)
-			return;
-		filter->wanted_stage_names = std::move(names);
-		attached = filter->wanted_parent != nullptr;
+		std::lock_guard<std::mutex> guard(wanted_lock);
+		wanted_stages = count;
+		wanted_stage_names = std::move(names);
+		attached = wanted_parent != nullptr;
 	}
 	if (attached)
-		queue_hotkey_work(filter);
+		queue_work();
 }
