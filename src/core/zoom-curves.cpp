@@ -186,9 +186,11 @@ static double in_out(double x, double (*in)(double))
 	return x < 0.5 ? 0.5 * in(2.0 * x) : 1.0 - 0.5 * in(2.0 - 2.0 * x);
 }
 
+static const double HALF_PI = 1.57079632679489661923;
+
 static double sine_in(double x)
 {
-	return 1.0 - std::cos(x * M_PI * 0.5);
+	return 1.0 - std::cos(x * HALF_PI);
 }
 
 static double cubic_in(double x)
