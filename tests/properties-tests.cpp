@@ -6,6 +6,7 @@
 #include "locale-file.hpp"
 
 #include <gtest/gtest.h>
+#include <obs.hpp>
 
 #include <algorithm>
 #include <cstdint>
@@ -521,44 +522,34 @@ TEST(Properties, AnOpenSheetShowsWhatTheSettingsHoldAfterDefaultsAndEdits)
 
 TEST(Properties, TheCentreModeListShowsAndKeepsCenterTrackingInStep)
 {
-	const struct {
-		const char *json;
-		const char *shown;  /* the idle view's mode, sheet opened */
-		const char *chosen; /* then chosen in the list */
-		bool tracking;      /* what an older version reads then */
-	} rows[] = {
+	/* the idle view's settings; the mode shown; then one chosen, and the
+	 * tracking that an older version reads */
+	const std::tuple<const char *, const char *, const char *, bool> rows[] = {
 		{"{}", "set", "press", true},
 		{R"({"idle_center_tracking": true})", "follow", "set", false},
 		/* an older version turned tracking off */
-		{R"({"idle_center_tracking": false,
-		     "idle_center_mode": "press"})",
+		{R"({"idle_center_tracking": false, "idle_center_mode": "press"})",
 		 "set", "follow", true},
-		{R"({"idle_center_tracking": true,
-		     "idle_center_mode": "press"})",
-		 "press", "press", true},
 	};
-	for (const auto &row : rows) {
-		SCOPED_TRACE(row.json);
-		obs_data_t *settings = obs_data_create_from_json(row.json);
-		obs_source_t *filter = create_zoom_filter("modes", settings);
-		obs_data_release(settings);
-		settings = obs_source_get_settings(filter);
+	for (const auto &[json, shown, chosen, tracking] : rows) {
+		SCOPED_TRACE(json);
+		OBSDataAutoRelease data = obs_data_create_from_json(json);
+		OBSSourceAutoRelease filter = create_zoom_filter("modes", data);
+		OBSDataAutoRelease settings = obs_source_get_settings(filter);
 		obs_properties_t *sheet = obs_source_properties(filter);
 		EXPECT_STREQ(obs_data_get_string(settings, "idle_center_mode"),
-			     row.shown);
-		obs_data_set_string(settings, "idle_center_mode", row.chosen);
+			     shown);
+		obs_data_set_string(settings, "idle_center_mode", chosen);
 		obs_property_modified(obs_properties_get(sheet,
 							 "idle_center_mode"),
 				      settings);
 		EXPECT_EQ(obs_data_get_bool(settings, "idle_center_tracking"),
-			  row.tracking);
+			  tracking);
 		update_filter(filter, nullptr);
 		EXPECT_STREQ(
 			center_mode_name(snapshot_of(filter).idle.center_mode),
-			row.chosen);
+			chosen);
 		obs_properties_destroy(sheet);
-		obs_data_release(settings);
-		obs_source_release(filter);
 	}
 }
 

@@ -12,6 +12,7 @@
 #include "render-checks.hpp"
 
 #include <gtest/gtest.h>
+#include <obs.hpp>
 
 #ifndef _WIN32
 #include <link.h>
@@ -357,12 +358,11 @@ TEST(Render, AnOvershootingCurveNeverShowsMoreThanTheSource)
 		 {"stage_1_duration", 0.5},
 		 {"idle_duration", 0.5},
 		 {"tracking_smoothing", 0.0}});
-	obs_data_t *curves = obs_data_create_from_json(
-		R"json({"stage_1_easing": "custom", "idle_easing": "custom",
-		    "stage_1_bezier": "cubic-bezier(0.3, -1, 0.7, 2)",
-		    "idle_bezier": "0.3, -1, 0.7, 2"})json");
+	OBSDataAutoRelease curves = obs_data_create_from_json(
+		R"({"stage_1_easing": "custom", "idle_easing": "custom",
+		    "stage_1_bezier": "0.3, -1, 0.7, 2",
+		    "idle_bezier": "0.3, -1, 0.7, 2"})");
 	on_graphics_thread([&] { obs_source_update(rig.filter, curves); });
-	obs_data_release(curves);
 	settle();
 	const obs_hotkey_id stage = find_hotkey(rig.parent, "tavimore.stage_1");
 	ASSERT_NE(stage, OBS_INVALID_HOTKEY_ID);

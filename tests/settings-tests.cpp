@@ -294,39 +294,45 @@ TEST(Update, ASettingChangedMidTransitionDoesNotRestartIt)
 
 TEST(Update, EachTargetReadsItsCurveAndAnOldCollectionKeepsTheFiltersRule)
 {
-	/* half way from 1 to stage 1's zoom of 3 (or back to idle's 1) */
+	/* stage 1 (zoom 3) chosen from `start`, or idle (zoom 1) */
 	const struct {
 		const char *json;
 		int32_t active;
-		double start, expected;
+		double start, progress, expected;
 	} rows[] = {
 		/* saved before targets had curves: easing_in ease-out,
 		 * easing_out linear, as before */
-		{R"({"easing_in": 2, "easing_out": 0,
-		     "stage_1_zoom_factor": 3.0})",
-		 0, 1.0, 2.75},
-		{R"({"easing_in": 2, "easing_out": 0})", -1, 3.0, 2.0},
-		{R"({"easing_in": 2, "stage_1_zoom_factor": 3.0,
-		     "stage_1_easing": "cubic_in"})",
-		 0, 1.0, 1.25},
-		{R"({"easing_out": 2, "idle_easing": "smooth"})", -1, 3.0, 2.0},
+		{R"({"easing_in": 2, "easing_out": 0})", 0, 1, 0.5, 2.75},
+		{R"({"easing_in": 2, "easing_out": 0})", -1, 3, 0.5, 2},
+		{R"({"easing_in": 2, "stage_1_easing": "cubic_in"})", 0, 1, 0.5,
+		 1.25},
+		{R"({"easing_out": 2, "idle_easing": "smooth"})", -1, 3, 0.5,
+		 2},
 		/* a name not known keeps the filter's rule */
-		{R"({"easing_in": 2, "stage_1_zoom_factor": 3.0,
-		     "stage_1_easing": "bounce"})",
-		 0, 1.0, 2.75},
+		{R"({"easing_in": 2, "stage_1_easing": "bounce"})", 0, 1, 0.5,
+		 2.75},
 		/* a Bézier that does not read is CSS's ease, the default */
-		{R"({"stage_1_zoom_factor": 3.0, "stage_1_easing": "custom",
-		     "stage_1_bezier": "0.42, 0, 1"})",
-		 0, 1.0, 2.6048068},
-		{R"j({"stage_1_zoom_factor": 3.0, "stage_1_easing": "custom",
-		     "stage_1_bezier": "cubic-bezier(0.42, 0, 1, 1)"})j",
-		 0, 1.0, 1.6307136},
+		{R"({"stage_1_easing": "custom", "stage_1_bezier": "0.42, 0"})",
+		 0, 1, 0.5, 2.6048068},
+		{R"j({"stage_1_easing": "custom",
+		      "stage_1_bezier": "cubic-bezier(0.42, 0, 1, 1)"})j",
+		 0, 1, 0.5, 1.6307136},
+		/* an overshoot never shows more than the whole frame */
+		{R"({"stage_1_easing": "custom",
+		     "stage_1_bezier": "0.3, -0.4, 0.7, 1.4"})",
+		 0, 1, 0.1, 1},
+		{R"({"idle_easing": "custom", "idle_bezier": "0.3,-0.4,0.7,1.4"})",
+		 -1, 3, 0.9, 1},
+		{R"({"stage_1_easing": "custom",
+		     "stage_1_bezier": "0.3, -0.4, 0.7, 1.4"})",
+		 0, 1.5, 0.1, 1.4127110},
 	};
 	for (const auto &row : rows) {
 		SCOPED_TRACE(row.json);
 		Filter f(row.json);
+		f.set(R"({"stage_1_zoom_factor": 3.0})");
 		set_selection(f.source, row.active, row.start, 0.0);
-		tick(f.source, 0.25f);
+		tick(f.source, float(row.progress * 0.5));
 		EXPECT_NEAR(f->current_zoom, row.expected, 1e-6);
 	}
 
@@ -334,14 +340,9 @@ TEST(Update, EachTargetReadsItsCurveAndAnOldCollectionKeepsTheFiltersRule)
 	const char *saved = R"({"easing_in": 2, "stage_count": 2,
 				"stage_2_center_tracking": true})";
 	Filter f(saved);
-	obs_data_t *settings = obs_source_get_settings(f.source);
-	obs_data_t *again =
-		obs_data_create_from_json(obs_data_get_json(settings));
-	obs_data_t *before = obs_data_create_from_json(saved);
-	EXPECT_STREQ(obs_data_get_json(again), obs_data_get_json(before));
-	obs_data_release(before);
-	obs_data_release(again);
-	obs_data_release(settings);
+	OBSDataAutoRelease settings = obs_source_get_settings(f.source);
+	OBSDataAutoRelease before = obs_data_create_from_json(saved);
+	EXPECT_STREQ(obs_data_get_json(settings), obs_data_get_json(before));
 }
 
 TEST(Tick, AnIdleZoomThatIsNotFiniteNeverStartsATransition)

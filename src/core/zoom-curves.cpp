@@ -37,39 +37,70 @@ static bool is_digit(char c)
 	return c >= '0' && c <= '9';
 }
 
+/* 10^n for n within 0..22, each exact in double precision. */
+static double power_of_ten(int n)
+{
+	double p = 1.0;
+	for (int i = 0; i < n; i++)
+		p *= 10.0;
+	return p;
+}
+
 /* A decimal number in C's notation at `s`, whatever the process's locale
- * says about decimal separators; false when there is none. */
+ * says about decimal separators; false when there is none. Up to 15
+ * significant digits and a power of ten within 22 read exactly as the
+ * nearest double ("0.3" is 0.3). */
 static bool read_number(const char *&s, double &value)
 {
 	const char *p = s;
-	double sign = 1.0;
+	const bool negative = *p == '-';
 	if (*p == '+' || *p == '-')
-		sign = *p++ == '-' ? -1.0 : 1.0;
-	double v = 0.0;
-	bool digits = false;
-	for (; is_digit(*p); p++, digits = true)
-		v = v * 10.0 + (*p - '0');
-	if (*p == '.') {
-		double scale = 0.1;
-		for (p++; is_digit(*p); p++, scale *= 0.1, digits = true)
-			v += (*p - '0') * scale;
+		p++;
+	double digits = 0.0;
+	int count = 0;    /* significant digits taken */
+	int exponent = 0; /* of ten, applied to `digits` */
+	bool any = false;
+	bool fraction = false;
+	for (;; p++) {
+		if (*p == '.' && !fraction) {
+			fraction = true;
+			continue;
+		}
+		if (!is_digit(*p))
+			break;
+		any = true;
+		if (digits == 0.0 && *p == '0') {
+			exponent -= fraction ? 1 : 0; /* a leading zero */
+		} else if (count < 15) {
+			digits = digits * 10.0 + (*p - '0');
+			count++;
+			exponent -= fraction ? 1 : 0;
+		} else if (!fraction) {
+			exponent++; /* a digit past the 15th */
+		}
 	}
-	if (!digits)
+	if (!any)
 		return false;
 	if (*p == 'e' || *p == 'E') {
 		const char *q = p + 1;
-		int exp_sign = 1;
+		const bool down = *q == '-';
 		if (*q == '+' || *q == '-')
-			exp_sign = *q++ == '-' ? -1 : 1;
+			q++;
 		if (!is_digit(*q))
 			return false;
 		int e = 0;
 		for (; is_digit(*q); q++)
-			e = e < 1000 ? e * 10 + (*q - '0') : e;
-		v *= std::pow(10.0, exp_sign * e);
+			e = e < 10000 ? e * 10 + (*q - '0') : e;
+		exponent += down ? -e : e;
 		p = q;
 	}
-	value = sign * v;
+	double v = digits;
+	if (v != 0.0 && exponent >= -22 && exponent <= 22)
+		v = exponent < 0 ? v / power_of_ten(-exponent)
+				 : v * power_of_ten(exponent);
+	else if (v != 0.0)
+		v *= std::pow(10.0, exponent);
+	value = negative ? -v : v;
 	s = p;
 	return true;
 }
