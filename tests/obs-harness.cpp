@@ -625,7 +625,7 @@ ZoomSnapshot snapshot_of(obs_source_t *source, KeyRead keys)
 	s.center_param = f->renderer.center_param != nullptr;
 	s.half_size_param = f->renderer.half_size_param != nullptr;
 	Follower *follower = f->follower.get();
-	s.pointer = follower && follower->subject() == TrackingSubject::Pointer;
+	s.pointer = follower && follower->subject == TrackingSubject::Pointer;
 	s.pointer_seen = s.pointer &&
 			 static_cast<PointerClient *>(follower)->latest(
 				 s.pointer_x, s.pointer_y);
@@ -635,7 +635,7 @@ ZoomSnapshot snapshot_of(obs_source_t *source, KeyRead keys)
 		return s;
 	s.input = f->renderer.input != nullptr;
 	s.tracking_shown = f->tracking_shown;
-	s.face = follower && follower->subject() == TrackingSubject::Face;
+	s.face = follower && follower->subject == TrackingSubject::Face;
 	if (s.face) {
 		auto *face = static_cast<FaceTracker *>(follower);
 		s.sighting = face->latest();

@@ -601,79 +601,49 @@ TEST(CaptureTracking, NegativeMarginsWidenTheScreenCaptureOntoTheNextMonitor)
 
 TEST(CaptureTracking, CaptureTypesAndSettingsAsEachOBSStoresThem)
 {
+	using Kind = CaptureSettings::Kind;
+	using Match = CaptureSettings::WindowMatch;
 	const struct {
 		const char *id, *json;
-		CaptureSettings want;
+		Kind kind;
+		int64_t screen;
+		uint32_t window;
+		Match match;
+		const char *name, *window_class;
+		bool border;
+		int64_t top, left, right, bot;
 	} rows[] = {
 		{"xshm_input",
 		 R"({"screen": 1, "cut_top": 7, "cut_left": 320,
 		     "cut_right": 5, "cut_bot": 3})",
-		 [] {
-			 CaptureSettings c;
-			 c.kind = CaptureSettings::SCREEN;
-			 c.screen = 1;
-			 c.cut_top = 7, c.cut_left = 320;
-			 c.cut_right = 5, c.cut_bot = 3;
-			 return c;
-		 }()},
+		 Kind::Screen, 1, 0, Match::ById, "", "", false, 7, 320, 5, 3},
 		/* OBS 31 and later */
 		{"xshm_input_v2", R"({"screen": 1, "cut_left": -320})",
-		 [] {
-			 CaptureSettings c;
-			 c.kind = CaptureSettings::SCREEN;
-			 c.screen = 1;
-			 c.cut_left = -320;
-			 return c;
-		 }()},
+		 Kind::Screen, 1, 0, Match::ById, "", "", false, 0, -320, 0, 0},
 		/* ... with no screen chosen yet */
-		{"xshm_input_v2", R"({"screen": -1})",
-		 [] {
-			 CaptureSettings c;
-			 c.kind = CaptureSettings::SCREEN;
-			 c.screen = -1;
-			 return c;
-		 }()},
+		{"xshm_input_v2", R"({"screen": -1})", Kind::Screen, -1, 0,
+		 Match::ById, "", "", false, 0, 0, 0, 0},
 		{"xcomposite_input",
 		 "{\"capture_window\": \"4194313\\r\\nRamps \u2014 k\u00e4se"
 		 "\\r\\nramps\", \"include_border\": true, \"cut_top\": 4}",
-		 [] {
-			 CaptureSettings c;
-			 c.kind = CaptureSettings::WINDOW;
-			 c.window = 4194313;
-			 c.window_match = CaptureSettings::BY_ID_NAME_CLASS;
-			 c.window_name = "Ramps \xe2\x80\x94 k\xc3\xa4se";
-			 c.window_class = "ramps";
-			 c.include_border = true;
-			 c.cut_top = 4;
-			 return c;
-		 }()},
+		 Kind::Window, 0, 4194313, Match::ByIdNameClass,
+		 "Ramps \xe2\x80\x94 k\xc3\xa4se", "ramps", true, 4, 0, 0, 0},
 		/* older versions stored the id alone */
 		{"xcomposite_input", R"({"capture_window": "4194313"})",
-		 [] {
-			 CaptureSettings c;
-			 c.kind = CaptureSettings::WINDOW;
-			 c.window = 4194313;
-			 return c;
-		 }()},
+		 Kind::Window, 0, 4194313, Match::ById, "", "", false, 0, 0, 0,
+		 0},
 		{"xcomposite_input", R"({"capture_window": "12\r\nno class"})",
-		 [] {
-			 CaptureSettings c;
-			 c.kind = CaptureSettings::WINDOW;
-			 c.window = 12;
-			 return c;
-		 }()},
-		{"xcomposite_input", "{}",
-		 [] {
-			 CaptureSettings c;
-			 c.kind = CaptureSettings::WINDOW;
-			 c.window_match = CaptureSettings::FIRST_CLIENT;
-			 return c;
-		 }()},
+		 Kind::Window, 0, 12, Match::ById, "", "", false, 0, 0, 0, 0},
+		{"xcomposite_input", "{}", Kind::Window, 0, 0,
+		 Match::FirstClient, "", "", false, 0, 0, 0, 0},
 		/* sources whose area is not known: the whole screen */
 		{"image_source", R"({"file": "picture.png"})",
-		 CaptureSettings()},
-		{"pipewire-screen-capture-source", "{}", CaptureSettings()},
-		{"pipewire-window-capture-source", "{}", CaptureSettings()},
+		 Kind::WholeScreen, 0, 0, Match::ById, "", "", false, 0, 0, 0,
+		 0},
+		{"pipewire-screen-capture-source", "{}", Kind::WholeScreen, 0,
+		 0, Match::ById, "", "", false, 0, 0, 0, 0},
+		{"pipewire-window-capture-source", "{}", Kind::WholeScreen, 0,
+		 0, Match::ById, "", "", false, 0, 0, 0, 0},
 	};
 	CaptureSettings got;
 	for (const auto &row : rows) {
@@ -683,17 +653,17 @@ TEST(CaptureTracking, CaptureTypesAndSettingsAsEachOBSStoresThem)
 		ASSERT_NE(settings.Get(), nullptr);
 		/* filled over whatever the last row left */
 		capture_settings_from(row.id, settings, got);
-		EXPECT_EQ(got.kind, row.want.kind);
-		EXPECT_EQ(got.screen, row.want.screen);
-		EXPECT_EQ(got.window, row.want.window);
-		EXPECT_EQ(got.window_match, row.want.window_match);
-		EXPECT_EQ(got.window_name, row.want.window_name);
-		EXPECT_EQ(got.window_class, row.want.window_class);
-		EXPECT_EQ(got.include_border, row.want.include_border);
-		EXPECT_EQ(got.cut_top, row.want.cut_top);
-		EXPECT_EQ(got.cut_left, row.want.cut_left);
-		EXPECT_EQ(got.cut_right, row.want.cut_right);
-		EXPECT_EQ(got.cut_bot, row.want.cut_bot);
+		EXPECT_EQ(got.kind, row.kind);
+		EXPECT_EQ(got.screen, row.screen);
+		EXPECT_EQ(got.window, row.window);
+		EXPECT_EQ(got.window_match, row.match);
+		EXPECT_EQ(got.window_name, row.name);
+		EXPECT_EQ(got.window_class, row.window_class);
+		EXPECT_EQ(got.include_border, row.border);
+		EXPECT_EQ(got.cut_top, row.top);
+		EXPECT_EQ(got.cut_left, row.left);
+		EXPECT_EQ(got.cut_right, row.right);
+		EXPECT_EQ(got.cut_bot, row.bot);
 	}
 }
 

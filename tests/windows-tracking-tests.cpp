@@ -336,7 +336,7 @@ TEST(WindowsTracking, TheWindowCaptureMapsItsWindowFoundFromItsSetting)
 							 "window", s, nullptr);
 		CaptureSettings found;
 		capture_settings_of(source, found);
-		EXPECT_EQ(found.kind, CaptureSettings::WINDOW);
+		EXPECT_EQ(found.kind, CaptureSettings::Kind::Window);
 		EXPECT_EQ(found.window,
 			  uint32_t(reinterpret_cast<uintptr_t>(window.hwnd)));
 		Tracked t(source);
@@ -411,7 +411,7 @@ TEST(WindowsTracking, TheDisplayCaptureMapsItsMonitorByIdOrIndex)
 			"monitor_capture", "display", settings, nullptr);
 		CaptureSettings found;
 		capture_settings_of(source, found);
-		EXPECT_EQ(found.kind, CaptureSettings::SCREEN);
+		EXPECT_EQ(found.kind, CaptureSettings::Kind::Screen);
 		EXPECT_EQ(found.screen, c.screen);
 		Tracked t(source);
 		double fx, fy, want_x, want_y;

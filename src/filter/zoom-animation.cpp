@@ -6,10 +6,7 @@
 
 #include <algorithm>
 
-/* Makes `next` the filter's follower inside the graphics context, which
- * render holds while it uses it; the one replaced goes outside it, and
- * never waits for a thread of its own. */
-static void swap_follower(ZoomFilter *filter, std::unique_ptr<Follower> next)
+void set_follower(ZoomFilter *filter, std::unique_ptr<Follower> next)
 {
 	if (!filter->follower && !next)
 		return;
@@ -19,11 +16,6 @@ static void swap_follower(ZoomFilter *filter, std::unique_ptr<Follower> next)
 	filter->follower.swap(next);
 	obs_leave_graphics();
 	filter->tracking_shown = false;
-}
-
-void close_follower(ZoomFilter *filter)
-{
-	swap_follower(filter, nullptr);
 }
 
 /* What the parent shows, and the follower for what the tracking targets
@@ -42,10 +34,11 @@ static void sync_followers(ZoomFilter *filter)
 		tracks && !no_video
 			? followed_subject(
 				  filter->tracking_subject, parent,
-				  capture.kind != CaptureSettings::WHOLE_SCREEN)
+				  capture.kind !=
+					  CaptureSettings::Kind::WholeScreen)
 			: TrackingSubject::None;
 	Follower *current = filter->follower.get();
-	if (subject == (current ? current->subject() : TrackingSubject::None)) {
+	if (subject == (current ? current->subject : TrackingSubject::None)) {
 		if (current)
 			current->set_capture(capture);
 		return;
@@ -53,7 +46,7 @@ static void sync_followers(ZoomFilter *filter)
 	std::unique_ptr<Follower> next = make_follower(subject);
 	if (next)
 		next->set_capture(capture);
-	swap_follower(filter, std::move(next));
+	set_follower(filter, std::move(next));
 }
 
 void sync_tracking(ZoomFilter *filter)
@@ -63,69 +56,31 @@ void sync_tracking(ZoomFilter *filter)
 	filter->capture_check_countdown = 0;
 }
 
-/* Every CAPTURE_CHECK_FRAMES frames while any target tracks: what the
- * parent shows, which decides what auto follows and where the pointer
- * maps to. */
-static void check_capture(ZoomFilter *filter)
-{
-	if (filter->capture_check_countdown == 0) {
-		filter->capture_check_countdown = CAPTURE_CHECK_FRAMES;
-		sync_followers(filter);
-	}
-	filter->capture_check_countdown--;
-}
-
-/* The centre a tracking target wants this frame: what the follower sees,
- * through the dead zone, or the last such place while it holds; false (the
- * target's own centre) while nothing was followed or it lets go. */
-static bool tracked_center(ZoomFilter *filter, const FollowReading &reading,
-			   double zoom, double &x, double &y)
-{
-	if (reading.seen) {
-		const double half = window_half_size(zoom);
-		if (!filter->tracking_shown) {
-			/* a view that starts tracking starts on what it
-			 * follows */
-			filter->tracked_x = reading.x;
-			filter->tracked_y = reading.y;
-		}
-		filter->tracked_x =
-			dead_zone_center(filter->tracked_x, reading.x, half,
-					 filter->tracking_dead_zone);
-		filter->tracked_y =
-			dead_zone_center(filter->tracked_y, reading.y, half,
-					 filter->tracking_dead_zone);
-		filter->tracking_shown = true;
-	} else if (!reading.hold) {
-		filter->tracking_shown = false;
-	}
-	if (!filter->tracking_shown)
-		return false;
-	x = filter->tracked_x;
-	y = filter->tracked_y;
-	return true;
-}
-
-/* The centre of an "at the press" target: where the follower saw the
- * pointer (or face) first since the target was chosen, then held there;
- * false (the target's own centre) until it has been seen. */
-static bool pressed_center(ZoomFilter *filter, int64_t choice,
-			   const FollowReading &reading, double &x, double &y)
+/* An "at the press" target wants where the follower sees the pointer (or
+ * face) first since the target was chosen (the choice numbered `choice`);
+ * true until then. */
+static bool press_pending(ZoomFilter *filter, int64_t choice)
 {
 	if (choice != filter->press_sequence) {
 		filter->press_sequence = choice;
 		filter->press_pending = true;
 	}
+	return filter->press_pending;
+}
+
+/* Its centre: that place, then held there; its own centre until seen. */
+static void pressed_center(ZoomFilter *filter, const FollowReading &reading,
+			   double &x, double &y)
+{
 	if (filter->press_pending && reading.seen) {
 		filter->press_x = reading.x;
 		filter->press_y = reading.y;
 		filter->press_pending = false;
 	}
-	if (filter->press_pending)
-		return false;
-	x = filter->press_x;
-	y = filter->press_y;
-	return true;
+	if (!filter->press_pending) {
+		x = filter->press_x;
+		y = filter->press_y;
+	}
 }
 
 void zoom_filter_tick(void *data, float seconds)
@@ -142,23 +97,44 @@ void zoom_filter_tick(void *data, float seconds)
 					  filter->easing_out);
 
 	/* the follower and the parent's settings are read without the
-	 * selection's lock */
-	if (filter->any_tracking)
-		check_capture(filter);
+	 * selection's lock; what the parent shows (which decides what auto
+	 * follows and where the pointer maps to) every CAPTURE_CHECK_FRAMES
+	 * frames */
+	if (filter->any_tracking && filter->capture_check_countdown-- == 0) {
+		filter->capture_check_countdown = CAPTURE_CHECK_FRAMES - 1;
+		sync_followers(filter);
+	}
+	/* a view zoomed to where the pointer was reads it until it has */
+	const bool looking = tracking ||
+			     (pressed && press_pending(filter, choice));
 	const FollowReading reading =
-		filter->follower
-			? filter->follower->read(
-				  dt, tracking && filter->tracking_shown)
-			: FollowReading();
+		filter->follower ? filter->follower->read(dt, looking)
+				 : FollowReading();
 	if (pressed)
-		pressed_center(filter, choice, reading, center_x, center_y);
-	if (!tracking ||
-	    !tracked_center(filter, reading, zoom, center_x, center_y))
-		filter->tracking_shown = false;
-
+		pressed_center(filter, reading, center_x, center_y);
+	const bool followed = tracking && reading.followed;
+	if (followed && reading.seen) {
+		/* the dead zone works on the window being zoomed to; a view
+		 * that starts following starts on what it follows */
+		const double half = window_half_size(zoom);
+		if (!filter->tracking_shown) {
+			filter->tracked_x = reading.x;
+			filter->tracked_y = reading.y;
+		}
+		filter->tracked_x =
+			dead_zone_center(filter->tracked_x, reading.x, half,
+					 filter->tracking_dead_zone);
+		filter->tracked_y =
+			dead_zone_center(filter->tracked_y, reading.y, half,
+					 filter->tracking_dead_zone);
+	}
+	filter->tracking_shown = followed;
+	if (followed) {
+		center_x = filter->tracked_x;
+		center_y = filter->tracked_y;
+	}
 	double smoothing = filter->tracking_smoothing;
-	if (reading.least_smoothing > 0.0 &&
-	    (filter->tracking_shown || reading.returning))
+	if (reading.least_smoothing > 0.0)
 		smoothing = std::max(smoothing, reading.least_smoothing);
 	const double keep = smoothing_keep(dt, smoothing);
 

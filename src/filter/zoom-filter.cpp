@@ -40,7 +40,7 @@ static void zoom_filter_destroy(void *data)
 	 * is under way (it holds the filter while it runs): every hotkey goes
 	 * before any data handed with it */
 	unregister_all_hotkeys(filter);
-	close_follower(filter);
+	set_follower(filter, nullptr);
 
 	filter->renderer.unload();
 

@@ -248,12 +248,10 @@ struct ZoomFilter {
 
 	/*
 	 * Centre tracking, on the graphics thread (update and the frame; create
-	 * and destroy never overlap them): what the tracking targets follow
-	 * ("tracking_subject") and whether any target tracks; the follower
-	 * while one does, which render uses inside the graphics context, so it
-	 * is made current and dropped inside it too (zoom-animation.cpp); the
-	 * wanted centre that the dead zone moves, and what the parent shows,
-	 * looked up every CAPTURE_CHECK_FRAMES frames.
+	 * and destroy never overlap them): what the targets follow and whether
+	 * any tracks; the follower while one does (render uses it, see
+	 * set_follower); the wanted centre that the dead zone moves, and what
+	 * the parent shows, looked up every CAPTURE_CHECK_FRAMES frames.
 	 */
 	TrackingSubject tracking_subject = TrackingSubject::Auto;
 	bool any_tracking = false;
@@ -289,8 +287,9 @@ std::string chosen_stage_name(int index, const char *name);
 /* Makes the follower the one for what the tracking targets follow on the
  * filter's parent now. Graphics thread, outside the graphics context. */
 void sync_tracking(ZoomFilter *filter);
-/* Drops the follower (destroy). */
-void close_follower(ZoomFilter *filter);
+/* Makes `next` the follower inside the graphics context, which render holds
+ * while it uses it; the one replaced goes outside it, without waiting. */
+void set_follower(ZoomFilter *filter, std::unique_ptr<Follower> next);
 
 /* the hotkeys */
 /* The hotkey work of the filter whose source `weak` (a weak reference,

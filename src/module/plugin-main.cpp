@@ -3,7 +3,8 @@
 #include "core/plugin-support.hpp"
 #include "filter/zoom-api.hpp"
 #include "remote/zoom-remote.hpp"
-#include "tracking/follower.hpp"
+#include "tracking/face-tracker.hpp"
+#include "tracking/pointer-source.hpp"
 
 OBS_DECLARE_MODULE()
 OBS_MODULE_USE_DEFAULT_LOCALE(PLUGIN_NAME, "en-US")
@@ -48,7 +49,8 @@ void obs_module_post_load(void)
 void obs_module_unload(void)
 {
 	remote_unregister();
+	stop_pointer_sampler();
 	/* (libobs unloads modules on the thread that shuts it down) */
-	stop_followers();
+	wait_for_face_workers();
 	log_message(LOG_INFO, "plugin unloaded");
 }

@@ -50,7 +50,7 @@ static void face_worker(FaceWork *work)
 	r.ended.notify_all();
 }
 
-FaceTracker::FaceTracker() : work(new FaceWork)
+FaceTracker::FaceTracker() : Follower(TrackingSubject::Face), work(new FaceWork)
 {
 	retired();
 	std::thread(face_worker, work).detach();
@@ -71,30 +71,23 @@ FaceTracker::~FaceTracker()
 	work->wake.notify_all();
 }
 
-FollowReading FaceTracker::read(double seconds, bool followed)
+FollowReading FaceTracker::read(double seconds, bool tracking)
 {
 	clock_seconds.store(clock_seconds.load() + seconds);
 	ticks.fetch_add(1);
-	FollowReading reading;
 	const FaceSighting sighting = latest();
-	if (sighting.found) {
-		lost_seconds = 0.0;
-		reading.seen = true;
-		reading.x = sighting.box.center_x();
-		reading.y = sighting.box.center_y();
-	} else {
-		lost_seconds += seconds;
-		reading.hold = lost_seconds < FACE_HOLD_SECONDS;
-		/* the hold is over: back to the target's centre */
-		if (followed && !reading.hold)
-			return_seconds = 0.0;
-	}
-	/* seen a few times a second, a face is always glided to, and so is
-	 * the target's centre once a lost face's hold is over */
+	lost_seconds = sighting.found ? 0.0 : lost_seconds + seconds;
+	/* a face lost is held where it was last seen for a while, then the
+	 * view glides back to the target's own centre */
+	const bool held = followed && lost_seconds < FACE_HOLD_SECONDS;
+	if (tracking && followed && !sighting.found && !held)
+		return_seconds = 0.0;
 	return_seconds += seconds;
-	reading.least_smoothing = FACE_MIN_SMOOTHING;
-	reading.returning = return_seconds < FACE_RETURN_SECONDS;
-	return reading;
+	followed = tracking && (sighting.found || held);
+	/* seen a few times a second, a face is always glided to softly */
+	const bool soft = followed || return_seconds < FACE_RETURN_SECONDS;
+	return {followed, sighting.found, sighting.box.center_x(),
+		sighting.box.center_y(), soft ? FACE_MIN_SMOOTHING : 0.0};
 }
 
 void FaceTracker::release_graphics()

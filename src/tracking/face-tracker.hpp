@@ -1,8 +1,7 @@
 /*
- * Where the face is, as fractions of what a filter's input shows: the
- * face's follower. Its reading (the tick) holds a lost face's last place
- * for a while, then glides back to the target's own centre; it never waits
- * on the GPU or the detector.
+ * The face's follower: where the face is, as fractions of what a filter's
+ * input shows. A lost face is held a while, then the view glides back; the
+ * tick never waits on the GPU or the detector.
  *
  * Threads: `frame` runs on whichever thread draws the filter, inside the
  * graphics context; it draws the input small a few times a second, copies
@@ -129,13 +128,9 @@ public:
 	FaceTracker(const FaceTracker &) = delete;
 	FaceTracker &operator=(const FaceTracker &) = delete;
 
-	TrackingSubject subject() const override
-	{
-		return TrackingSubject::Face;
-	}
 	/* Also paces the looks, so that they follow the frames however the
 	 * frames are driven. */
-	FollowReading read(double seconds, bool followed) override;
+	FollowReading read(double seconds, bool tracking) override;
 
 	/* Once a frame (a second call after the same tick does nothing),
 	 * inside the graphics context: hands a mapped picture to the worker,
@@ -173,8 +168,10 @@ private:
 	/* written by the tick, read by `frame` */
 	std::atomic<double> clock_seconds{0.0};
 	std::atomic<uint64_t> ticks{0};
-	/* the tick's: the seconds since the face was last seen count the
-	 * hold; those since the hold ended, the glide back */
+	/* the tick's: whether the view follows the face; the seconds since
+	 * it was last seen count the hold, those since the hold ended the
+	 * glide back */
+	bool followed = false;
 	double lost_seconds = 0.0;
 	double return_seconds = FACE_RETURN_SECONDS;
 

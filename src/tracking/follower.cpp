@@ -10,9 +10,3 @@ std::unique_ptr<Follower> make_follower(TrackingSubject subject)
 		return std::make_unique<FaceTracker>();
 	return nullptr;
 }
-
-void stop_followers()
-{
-	stop_pointer_sampler();
-	wait_for_face_workers();
-}

@@ -1,13 +1,10 @@
 /*
- * What a tracking target follows, behind one interface: the frame asks the
- * filter's follower where to look and gets plain numbers back, never seeing
- * X11, Windows or the face detector. The pointer (pointer-source.hpp) and
- * the face (face-tracker.hpp) follow; make_follower picks one.
- *
- * Threads: a follower is the graphics thread's (update and the frame);
- * `frame` and `release_graphics` run inside the graphics context, so the
- * filter makes a follower current and drops it only inside that context.
- * Dropping one never waits for a thread of its own.
+ * What a tracking target follows, behind one interface: the pointer
+ * (pointer-source.hpp) or the face (face-tracker.hpp), picked by
+ * make_follower. The frame gets plain numbers back, never seeing X11,
+ * Windows or the face detector. A follower is the graphics thread's
+ * (update and the frame); `frame` and `release_graphics` run inside the
+ * graphics context. Dropping one never waits for a thread of its own.
  */
 #pragma once
 
@@ -28,25 +25,25 @@ TrackingSubject followed_subject(TrackingSubject setting, bool has_parent,
 				 bool parent_shows_screen);
 
 struct FollowReading {
-	bool seen = false; /* seen now, at x, y (fractions of the input) */
+	/* the view follows it: to x, y when `seen` now (fractions of the
+	 * input), else where it was last seen */
+	bool followed = false;
+	bool seen = false;
 	double x = 0.5;
 	double y = 0.5;
-	bool hold = false; /* unseen: the view stays where it followed it */
-	/* while the view follows it, or is `returning` from it to the
-	 * target's own centre, it glides at least this softly (0: as set) */
-	double least_smoothing = 0.0;
-	bool returning = false;
+	double least_smoothing = 0.0; /* > 0: the view glides this softly */
 };
 
 class Follower {
 public:
+	explicit Follower(TrackingSubject followed) : subject(followed) {}
 	virtual ~Follower() = default;
-	virtual TrackingSubject subject() const = 0;
+	const TrackingSubject subject;
 	/* What the filter's parent shows (cheap when unchanged). */
 	virtual void set_capture(const CaptureSettings &) {}
-	/* Once a frame, `seconds` after the last; `followed`: the view
-	 * followed it last frame and still tracks. Never waits or allocates. */
-	virtual FollowReading read(double seconds, bool followed) = 0;
+	/* Once a frame, `seconds` after the last, while the shown target
+	 * `tracking` or not. Never waits or allocates. */
+	virtual FollowReading read(double seconds, bool tracking) = 0;
 	/* After the filter has drawn: a look at its input (`target`). */
 	virtual void frame(obs_source_t *, obs_source_t *, uint32_t, uint32_t)
 	{
@@ -57,6 +54,3 @@ public:
 /* A follower of `subject`; null for none, or where there is none to have
  * (no pointer without an X display). Outside the graphics context. */
 std::unique_ptr<Follower> make_follower(TrackingSubject subject);
-/* Module unload (never the graphics thread): the pointer's sampler is asked
- * to stop, the face workers told to stop are waited for. */
-void stop_followers();

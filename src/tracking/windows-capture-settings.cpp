@@ -83,7 +83,7 @@ int64_t capture_monitor(obs_data_t *settings)
 /* ---- the window capture: which window ---- */
 
 /* The window capture's "priority": which part of its setting must match. */
-enum Priority : int { BY_CLASS = 0, BY_TITLE = 1, BY_EXE = 2 };
+enum class Priority { ByClass, ByTitle, ByExe };
 
 constexpr int NO_MATCH = 0x7fffffff;
 /* a title this long or longer is taken as matching no setting */
@@ -187,7 +187,7 @@ bool part_is(const Part &part, const char *word)
 
 struct WindowSearch {
 	Part title, window_class, exe;
-	int priority = BY_EXE;
+	Priority priority = Priority::ByExe;
 	/* the setting's class is one many programs share: matched by title */
 	bool generic_class = false;
 	/* a UWP app's window: always matched by title */
@@ -198,7 +198,7 @@ struct WindowSearch {
 
 /* OBS splits the setting at every ':' and takes the first three parts;
  * with fewer it looks for no window. */
-bool parse_window_setting(const char *setting, int priority,
+bool parse_window_setting(const char *setting, Priority priority,
 			  WindowSearch &search)
 {
 	if (!setting)
@@ -268,21 +268,21 @@ int rating(HWND window, const WindowSearch &search)
 	const bool exe_matches = same_text(exe, exe_length, search.exe);
 	const int by_title = title_matches ? 0 : 1;
 
-	int priority = search.priority;
-	if (search.generic_class && priority == BY_CLASS)
-		priority = BY_TITLE;
+	Priority priority = search.priority;
+	if (search.generic_class && priority == Priority::ByClass)
+		priority = Priority::ByTitle;
 	if (search.uwp_class)
-		return priority == BY_EXE && !exe_matches ? NO_MATCH
-		       : title_matches                    ? 0
-							  : NO_MATCH;
+		return priority == Priority::ByExe && !exe_matches ? NO_MATCH
+		       : title_matches                             ? 0
+								   : NO_MATCH;
 	switch (priority) {
-	case BY_CLASS:
+	case Priority::ByClass:
 		return !class_matches ? NO_MATCH
 		       : exe_matches  ? by_title
 				      : by_title + 0x1000;
-	case BY_TITLE:
+	case Priority::ByTitle:
 		return title_matches ? 0 : NO_MATCH;
-	case BY_EXE:
+	case Priority::ByExe:
 		return exe_matches ? by_title : NO_MATCH;
 	default:
 		return NO_MATCH;
@@ -334,14 +334,14 @@ BOOL CALLBACK rate_window(HWND window, LPARAM param)
  * too long for `setting` is looked up on every check instead. */
 struct Found {
 	char setting[1024];
-	int priority;
+	Priority priority;
 	HWND window;
 };
 std::mutex found_lock;
 Found found[8];
 unsigned found_next = 0;
 
-HWND capture_window(const char *setting, int priority)
+HWND capture_window(const char *setting, Priority priority)
 {
 	if (!setting)
 		setting = "";
@@ -379,7 +379,7 @@ HWND capture_window(const char *setting, int priority)
 
 void capture_settings_of(obs_source_t *parent, CaptureSettings &capture)
 {
-	capture.kind = CaptureSettings::WHOLE_SCREEN;
+	capture.kind = CaptureSettings::Kind::WholeScreen;
 	capture.screen = 0;
 	capture.window = 0;
 	capture.include_border = false;
@@ -389,14 +389,14 @@ void capture_settings_of(obs_source_t *parent, CaptureSettings &capture)
 		return;
 	if (std::strcmp(id, "monitor_capture") == 0) {
 		OBSDataAutoRelease settings = obs_source_get_settings(parent);
-		capture.kind = CaptureSettings::SCREEN;
+		capture.kind = CaptureSettings::Kind::Screen;
 		capture.screen = capture_monitor(settings);
 	} else if (std::strcmp(id, "window_capture") == 0) {
 		OBSDataAutoRelease settings = obs_source_get_settings(parent);
-		capture.kind = CaptureSettings::WINDOW;
+		capture.kind = CaptureSettings::Kind::Window;
 		const HWND window = capture_window(
 			obs_data_get_string(settings, "window"),
-			int(obs_data_get_int(settings, "priority")));
+			Priority(obs_data_get_int(settings, "priority")));
 		/* window handles keep to 32 bits, for 32-bit programs */
 		capture.window = static_cast<uint32_t>(
 			reinterpret_cast<uintptr_t>(window));

@@ -95,12 +95,12 @@ public:
 		CaptureRect found = virtual_screen();
 		bool known = true;
 		bool window = false;
-		if (next.kind == CaptureSettings::SCREEN) {
+		if (next.kind == CaptureSettings::Kind::Screen) {
 			CaptureRect monitor;
 			if (monitor_area(next.screen, monitor) &&
 			    monitor.width > 0 && monitor.height > 0)
 				found = monitor;
-		} else if (next.kind == CaptureSettings::WINDOW) {
+		} else if (next.kind == CaptureSettings::Kind::Window) {
 			CaptureRect r;
 			window = next.window &&
 				 window_area(next.window, next.include_border,
@@ -111,11 +111,11 @@ public:
 		}
 
 		std::lock_guard<std::mutex> guard(lock);
-		if (next.kind != CaptureSettings::WINDOW)
+		if (next.kind != CaptureSettings::Kind::Window)
 			window_seen = false;
 		/* a window that has gone (closed, or minimised to nothing)
 		 * holds the last position */
-		if (next.kind == CaptureSettings::WINDOW && !window &&
+		if (next.kind == CaptureSettings::Kind::Window && !window &&
 		    window_seen)
 			known = false;
 		window_seen = window_seen || window;

@@ -266,12 +266,12 @@ client_windows(xcb_connection_t *c, xcb_window_t root, const WindowAtoms &atoms)
 xcb_window_t find_window(xcb_connection_t *c, xcb_window_t root,
 			 const CaptureSettings &capture)
 {
-	if (capture.window_match == CaptureSettings::BY_ID)
+	if (capture.window_match == CaptureSettings::WindowMatch::ById)
 		return capture.window;
 	const WindowAtoms atoms = window_atoms(c);
 	const std::vector<xcb_window_t> clients =
 		client_windows(c, root, atoms);
-	if (capture.window_match == CaptureSettings::FIRST_CLIENT)
+	if (capture.window_match == CaptureSettings::WindowMatch::FirstClient)
 		return clients.empty() ? 0 : clients.front();
 	if (std::find(clients.begin(), clients.end(), capture.window) !=
 	    clients.end())

@@ -5,7 +5,7 @@
 #pragma once
 
 #include "core/zoom-core.hpp"
-#include "tracking/pointer-source.hpp"
+#include "tracking/capture-settings.hpp"
 
 #include <xcb/xcb.h>
 

@@ -30,7 +30,8 @@ uint32_t window_id(const char *setting)
 void read_window(const char *setting, CaptureSettings &capture)
 {
 	if (!setting || !*setting) {
-		capture.window_match = CaptureSettings::FIRST_CLIENT;
+		capture.window_match =
+			CaptureSettings::WindowMatch::FirstClient;
 		return;
 	}
 	capture.window = window_id(setting);
@@ -39,7 +40,7 @@ void read_window(const char *setting, CaptureSettings &capture)
 				   : nullptr;
 	if (!second)
 		return;
-	capture.window_match = CaptureSettings::BY_ID_NAME_CLASS;
+	capture.window_match = CaptureSettings::WindowMatch::ByIdNameClass;
 	capture.window_name.assign(first + MARK_SIZE, second);
 	capture.window_class.assign(second + MARK_SIZE);
 }
@@ -58,10 +59,10 @@ void capture_settings_from(const char *id, obs_data_t *settings,
 			   CaptureSettings &capture)
 {
 	/* field by field: the strings keep their buffers */
-	capture.kind = CaptureSettings::WHOLE_SCREEN;
+	capture.kind = CaptureSettings::Kind::WholeScreen;
 	capture.screen = 0;
 	capture.window = 0;
-	capture.window_match = CaptureSettings::BY_ID;
+	capture.window_match = CaptureSettings::WindowMatch::ById;
 	capture.window_name.clear();
 	capture.window_class.clear();
 	capture.include_border = false;
@@ -74,11 +75,11 @@ void capture_settings_from(const char *id, obs_data_t *settings,
 	 * existing scenes; both take the same settings */
 	if (std::strcmp(id, "xshm_input") == 0 ||
 	    std::strcmp(id, "xshm_input_v2") == 0) {
-		capture.kind = CaptureSettings::SCREEN;
+		capture.kind = CaptureSettings::Kind::Screen;
 		capture.screen = obs_data_get_int(settings, "screen");
 		read_cuts(settings, capture);
 	} else if (std::strcmp(id, "xcomposite_input") == 0) {
-		capture.kind = CaptureSettings::WINDOW;
+		capture.kind = CaptureSettings::Kind::Window;
 		read_window(obs_data_get_string(settings, "capture_window"),
 			    capture);
 		capture.include_border =

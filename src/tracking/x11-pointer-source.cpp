@@ -264,12 +264,12 @@ bool Sampler::sample(Link &link, bool refresh_areas, bool query)
 	for (Job &job : jobs) {
 		const CaptureSettings &capture = job.capture;
 		CaptureRect r;
-		if (capture.kind == CaptureSettings::SCREEN) {
+		if (capture.kind == CaptureSettings::Kind::Screen) {
 			job.found = screen_capture_area(c, link.root,
 							link.monitors, capture,
 							r) &&
 				    on_screen(r, whole);
-		} else if (capture.kind == CaptureSettings::WINDOW) {
+		} else if (capture.kind == CaptureSettings::Kind::Window) {
 			WindowArea a = window_capture_area(
 				c, link.root, job.window, capture, r);
 			const uint32_t found =
@@ -338,7 +338,7 @@ bool Sampler::sample(Link &link, bool refresh_areas, bool query)
 		client->window_seen =
 			client->window_seen ||
 			(job.found &&
-			 job.capture.kind == CaptureSettings::WINDOW);
+			 job.capture.kind == CaptureSettings::Kind::Window);
 		client->area = job.area;
 		client->area_known = true;
 	}
