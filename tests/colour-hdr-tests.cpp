@@ -93,12 +93,8 @@ TEST(HdrCanvas, TheFilterReportsTheCanvasSpaceAndKeepsHdrValues)
 			}
 		obs_source_t *parent =
 			create_picture_source("hdr picture", picture);
-		obs_data_t *settings = numbers({{"idle_zoom_factor", 2.0},
-						{"idle_center_x", 0.25},
-						{"idle_center_y", 0.5},
-						{"tracking_smoothing", 0.0}});
-		obs_source_t *filter = create_zoom_filter("hdr zoom", settings);
-		obs_data_release(settings);
+		obs_source_t *filter =
+			zoom_filter_with("hdr zoom", idle_at(2.0, 0.25, 0.5));
 		obs_source_filter_add(parent, filter);
 		obs_set_output_source(0, parent);
 		wait_frames(30);
@@ -119,9 +115,7 @@ TEST(HdrCanvas, TheFilterReportsTheCanvasSpaceAndKeepsHdrValues)
 						<< ") channel " << ch;
 
 		obs_set_output_source(0, nullptr);
-		obs_source_filter_remove(parent, filter);
-		obs_source_release(filter);
-		obs_source_release(parent);
+		remove_and_release(parent, filter);
 		wait_destroyed();
 	}
 }

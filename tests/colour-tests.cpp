@@ -24,21 +24,15 @@ struct PictureRig {
 		   double center_y)
 	{
 		parent = create_picture_source("colour picture", picture);
-		obs_data_t *settings = numbers({{"idle_zoom_factor", zoom},
-						{"idle_center_x", center_x},
-						{"idle_center_y", center_y},
-						{"tracking_smoothing", 0.0}});
-		filter = create_zoom_filter("colour zoom", settings);
-		obs_data_release(settings);
+		filter = zoom_filter_with("colour zoom",
+					  idle_at(zoom, center_x, center_y));
 		obs_source_filter_add(parent, filter);
 		/* smoothing 0 settles within a few frames */
 		wait_frames(30);
 	}
 	~PictureRig()
 	{
-		obs_source_filter_remove(parent, filter);
-		obs_source_release(filter);
-		obs_source_release(parent);
+		remove_and_release(parent, filter);
 		wait_destroyed();
 	}
 	PictureRig(const PictureRig &) = delete;
@@ -241,12 +235,8 @@ TEST(Colour, TheParentDrawnDirectlyMatchesTheTexturePath)
 		obs_source_t *parent =
 			c.picture ? create_picture_source("direct", *c.picture)
 				  : create_pattern_source("direct", w, h);
-		obs_data_t *settings = numbers({{"idle_zoom_factor", c.zoom},
-						{"idle_center_x", c.center_x},
-						{"idle_center_y", c.center_y},
-						{"tracking_smoothing", 0.0}});
-		obs_source_t *filter = create_zoom_filter("direct", settings);
-		obs_data_release(settings);
+		obs_source_t *filter = zoom_filter_with(
+			"direct", idle_at(c.zoom, c.center_x, c.center_y));
 		obs_source_filter_add(parent, filter);
 		wait_frames(30);
 
@@ -341,9 +331,7 @@ TEST(Colour, TheParentDrawnDirectlyMatchesTheTexturePath)
 				  3 * 255);
 		}
 
-		obs_source_filter_remove(parent, filter);
-		obs_source_release(filter);
-		obs_source_release(parent);
+		remove_and_release(parent, filter);
 		wait_destroyed();
 	}
 }

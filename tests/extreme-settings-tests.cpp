@@ -203,9 +203,7 @@ TEST(ExtremeSettings, AZoomFarAboveTheTargetRestsOnTheTargetItself)
 	EXPECT_EQ(f->current_zoom, 1.0);
 	EXPECT_EQ(crop_window(f->current_zoom, 0.2, 0.2).half_size, 0.5f);
 
-	obs_source_filter_remove(source, filter);
-	obs_source_release(filter);
-	obs_source_release(source);
+	remove_and_release(source, filter);
 	wait_destroyed();
 }
 

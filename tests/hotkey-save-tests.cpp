@@ -103,9 +103,7 @@ TEST(Saving, TheStageCountFlipsWhileTheUiThreadSaves)
 
 	obs_data_release(settings);
 	obs_set_output_source(0, nullptr);
-	obs_source_filter_remove(parent, filter);
-	obs_source_release(filter);
-	obs_source_release(parent);
+	remove_and_release(parent, filter);
 	wait_hotkeys();
 	EXPECT_TRUE(module_hotkeys().empty());
 }

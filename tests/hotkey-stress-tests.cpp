@@ -424,9 +424,7 @@ TEST(Stress, AHotkeyLookingUpASourceWhileTheStageCountFlips)
 	EXPECT_EQ(hotkey_ids(parent).size(), size_t(changes % 2 ? 8 : 1) + 3);
 
 	obs_set_output_source(0, nullptr);
-	obs_source_filter_remove(parent, filter);
-	obs_source_release(filter);
-	obs_source_release(parent);
+	remove_and_release(parent, filter);
 	wait_destroyed();
 	EXPECT_TRUE(module_hotkeys().empty());
 }

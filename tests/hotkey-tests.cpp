@@ -23,14 +23,6 @@ const char *locale_text(const char *key)
 	return text;
 }
 
-void set_int(obs_source_t *filter, const char *key, long long value)
-{
-	obs_data_t *changes = obs_data_create();
-	obs_data_set_int(changes, key, value);
-	update_filter(filter, changes);
-	obs_data_release(changes);
-}
-
 obs_source_t *zoom_with_stages(const char *name, int stage_count)
 {
 	obs_data_t *settings = obs_data_create();

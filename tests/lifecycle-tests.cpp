@@ -19,14 +19,6 @@ static int cycles()
 	return n > 0 ? n : 1000;
 }
 
-static void set_stage_count(obs_source_t *filter, int count)
-{
-	obs_data_t *changes = obs_data_create();
-	obs_data_set_int(changes, "stage_count", count);
-	update_filter(filter, changes);
-	obs_data_release(changes);
-}
-
 /* The module's hotkeys (of the one filter alive): one toggle per stage and
  * the two hold keys. */
 static size_t our_hotkeys()
@@ -76,14 +68,14 @@ TEST(Lifecycle, ManyCyclesLeaveNoHotkeyAndNoInstanceBehind)
 						   false);
 
 		/* the stage list grows to eight, shrinks to one, grows again */
-		set_stage_count(filter, 8);
+		set_int(filter, "stage_count", 8);
 		EXPECT_EQ(our_hotkeys(), size_t(8 + 3));
 		press_hotkey(f->stage_keys[7].id);
 		tick(filter, 1.0f / 60.0f);
-		set_stage_count(filter, 1);
+		set_int(filter, "stage_count", 1);
 		EXPECT_EQ(our_hotkeys(), size_t(1 + 3));
 		EXPECT_EQ(f->active_stage, -1);
-		set_stage_count(filter, 1 + (i * 3) % 8);
+		set_int(filter, "stage_count", 1 + (i * 3) % 8);
 		EXPECT_EQ(our_hotkeys(), size_t(1 + (i * 3) % 8 + 3));
 		tick(filter, 1.0f / 60.0f, 2);
 

@@ -72,12 +72,9 @@ static obs_source_t *add_scale(obs_source_t *parent)
 static obs_source_t *add_zoom(obs_source_t *parent, const PixelWindow &w)
 {
 	const double zoom = double(SIZE) / w.size;
-	return add_filter(
-		parent, "tavimore_filter",
-		numbers({{"idle_zoom_factor", zoom},
-			 {"idle_center_x", (w.left + w.size / 2.0) / SIZE},
-			 {"idle_center_y", (w.top + w.size / 2.0) / SIZE},
-			 {"tracking_smoothing", 0.0}}));
+	return add_filter(parent, "tavimore_filter",
+			  numbers(idle_at(zoom, (w.left + w.size / 2.0) / SIZE,
+					  (w.top + w.size / 2.0) / SIZE)));
 }
 
 /* Where the picture goes before it is read back. */

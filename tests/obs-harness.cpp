@@ -796,6 +796,13 @@ const obs_source_info &zoom_filter_info()
 	return zoom_info;
 }
 
+void remove_and_release(obs_source_t *parent, obs_source_t *filter)
+{
+	obs_source_filter_remove(parent, filter);
+	obs_source_release(filter);
+	obs_source_release(parent);
+}
+
 void tick(obs_source_t *source, float seconds, int times)
 {
 	for (int i = 0; i < times; i++)
@@ -810,6 +817,14 @@ void update_filter(obs_source_t *source, obs_data_t *changes)
 	zoom_info.update(obs_obj_get_data(source), settings);
 	obs_data_release(settings);
 	wait_hotkeys();
+}
+
+void set_int(obs_source_t *filter, const char *key, long long value)
+{
+	obs_data_t *changes = obs_data_create();
+	obs_data_set_int(changes, key, value);
+	update_filter(filter, changes);
+	obs_data_release(changes);
 }
 
 static void no_op(void *) {}

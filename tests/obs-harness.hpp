@@ -173,6 +173,8 @@ gs_effect_t *swap_effect(obs_source_t *filter, gs_effect_t *effect);
 
 /* The filter's descriptor as the module registered it with libobs. */
 const obs_source_info &zoom_filter_info();
+/* Takes the filter off its parent and releases both. */
+void remove_and_release(obs_source_t *parent, obs_source_t *filter);
 /* Calls the filter's tick with dt seconds, as libobs's graphics thread
  * does, then waits for the hotkey work it queued; only for hosts without
  * video, where nothing else ticks. */
@@ -181,6 +183,8 @@ void tick(obs_source_t *source, float seconds, int times = 1);
  * (libobs defers it to a graphics tick), then waits for the hotkey work it
  * queued; only for hosts without video. */
 void update_filter(obs_source_t *source, obs_data_t *changes);
+/* update_filter with one whole number changed. */
+void set_int(obs_source_t *filter, const char *key, long long value);
 /* Waits until the module's hotkey work queued so far is done (it runs on
  * the UI thread when there is one, else on libobs's destruction task
  * thread, as destroy does). */

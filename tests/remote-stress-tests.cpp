@@ -271,9 +271,7 @@ TEST(Storm, RequestsKeysAndStageCountChangesFromSeveralThreads)
 	obs_set_output_source(0, nullptr);
 	obs_set_output_source(1, nullptr);
 	for (int i = 0; i < 2; i++) {
-		obs_source_filter_remove(parents[i], filters[i]);
-		obs_source_release(filters[i]);
-		obs_source_release(parents[i]);
+		remove_and_release(parents[i], filters[i]);
 	}
 	wait_destroyed();
 }

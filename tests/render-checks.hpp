@@ -13,7 +13,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <initializer_list>
 #include <utility>
 #include <vector>
 
@@ -201,9 +200,20 @@ inline long effect_failure_lines()
 	});
 }
 
+/* Settings of plain numbers: the key and its value. */
+using Numbers = std::vector<std::pair<const char *, double>>;
+
+/* The idle view zoomed to `zoom` on (x, y), reached with no glide. */
+inline Numbers idle_at(double zoom, double x, double y)
+{
+	return {{"idle_zoom_factor", zoom},
+		{"idle_center_x", x},
+		{"idle_center_y", y},
+		{"tracking_smoothing", 0.0}};
+}
+
 /* A settings object holding the given numbers. Release it. */
-inline obs_data_t *
-numbers(std::initializer_list<std::pair<const char *, double>> values)
+inline obs_data_t *numbers(const Numbers &values)
 {
 	obs_data_t *data = obs_data_create();
 	for (const auto &value : values)
@@ -211,33 +221,37 @@ numbers(std::initializer_list<std::pair<const char *, double>> values)
 	return data;
 }
 
+/* A zoom filter with the given numbers as its settings. */
+inline obs_source_t *zoom_filter_with(const char *name, const Numbers &values)
+{
+	obs_data_t *data = numbers(values);
+	obs_source_t *filter = create_zoom_filter(name, data);
+	obs_data_release(data);
+	return filter;
+}
+
 /* A pattern source with a zoom filter attached. */
 struct Rig {
 	obs_source_t *parent = nullptr;
 	obs_source_t *filter = nullptr;
 
-	Rig(std::initializer_list<std::pair<const char *, double>> settings,
-	    uint32_t width = 256, uint32_t height = 256)
+	Rig(const Numbers &settings, uint32_t width = 256,
+	    uint32_t height = 256)
 	{
 		parent = create_pattern_source("render pattern", width, height);
-		obs_data_t *data = numbers(settings);
-		filter = create_zoom_filter("render zoom", data);
-		obs_data_release(data);
+		filter = zoom_filter_with("render zoom", settings);
 		obs_source_filter_add(parent, filter);
 	}
 	~Rig()
 	{
-		obs_source_filter_remove(parent, filter);
-		obs_source_release(filter);
-		obs_source_release(parent);
+		remove_and_release(parent, filter);
 		wait_destroyed();
 	}
 	Rig(const Rig &) = delete;
 	Rig &operator=(const Rig &) = delete;
 
 	/* Changes settings; the filter reads them at its next tick. */
-	void update(std::initializer_list<std::pair<const char *, double>>
-			    changes) const
+	void update(const Numbers &changes) const
 	{
 		/* libobs merges the changes into the settings on the calling
 		 * thread and reads them at the next tick, with no lock between

@@ -28,27 +28,18 @@ static std::vector<std::string> other_module_lines()
 }
 
 /* A zoom of 3 near the bottom-left corner, three stages. */
-static const std::initializer_list<std::pair<const char *, double>> ZOOMED = {
-	{"idle_zoom_factor", 3.0},
-	{"idle_center_x", 0.2},
-	{"idle_center_y", 0.8},
-	{"stage_count", 3}};
-
-static obs_source_t *zoomed_filter(const char *name)
-{
-	obs_data_t *settings = numbers(ZOOMED);
-	obs_source_t *filter = create_zoom_filter(name, settings);
-	obs_data_release(settings);
-	return filter;
-}
+static const Numbers ZOOMED = {{"idle_zoom_factor", 3.0},
+			       {"idle_center_x", 0.2},
+			       {"idle_center_y", 0.8},
+			       {"stage_count", 3}};
 
 TEST(BrokenEffect, EachInstanceLogsOneErrorAndHasNoEffect)
 {
 	clear_logs();
-	obs_source_t *first = zoomed_filter("zoom 1");
+	obs_source_t *first = zoom_filter_with("zoom 1", ZOOMED);
 	ASSERT_NE(first, nullptr);
 	EXPECT_EQ(effect_failure_lines(), 1);
-	obs_source_t *second = zoomed_filter("zoom 2");
+	obs_source_t *second = zoom_filter_with("zoom 2", ZOOMED);
 	ASSERT_NE(second, nullptr);
 	EXPECT_EQ(effect_failure_lines(), 2);
 

@@ -79,9 +79,8 @@ TEST(NoEffect, AWideInputPassesThroughAtItsSize)
 
 TEST(NoEffect, AFilterWithoutParentDrawsNothing)
 {
-	obs_data_t *settings = numbers({{"idle_zoom_factor", 2.0}});
-	obs_source_t *filter = create_zoom_filter("lonely zoom", settings);
-	obs_data_release(settings);
+	obs_source_t *filter =
+		zoom_filter_with("lonely zoom", {{"idle_zoom_factor", 2.0}});
 	wait_frames(2);
 	ASSERT_FALSE(snapshot_of(filter)->effect);
 	EXPECT_TRUE(all_zero(read_frame(filter, 64, 64)));

@@ -142,11 +142,8 @@ TEST(Render, ShowsTheCropWindowAtTheZoomAndCentreAtTheInputsSize)
 			     << "zoom " << c.zoom << " centre (" << c.center_x
 			     << ", " << c.center_y << ") input " << c.width
 			     << " x " << c.height);
-		Rig rig({{"idle_zoom_factor", c.zoom},
-			 {"idle_center_x", c.center_x},
-			 {"idle_center_y", c.center_y},
-			 {"tracking_smoothing", 0.0}},
-			c.width, c.height);
+		Rig rig(idle_at(c.zoom, c.center_x, c.center_y), c.width,
+			c.height);
 		settle();
 		EXPECT_EQ(obs_source_get_width(rig.filter), c.width);
 		EXPECT_EQ(obs_source_get_height(rig.filter), c.height);
@@ -156,10 +153,7 @@ TEST(Render, ShowsTheCropWindowAtTheZoomAndCentreAtTheInputsSize)
 
 TEST(Render, EveryFrameBetweenTwoTicksShowsTheSameWindow)
 {
-	Rig rig({{"idle_zoom_factor", 3.0},
-		 {"idle_center_x", 0.3},
-		 {"idle_center_y", 0.6},
-		 {"tracking_smoothing", 0.0}});
+	Rig rig(idle_at(3.0, 0.3, 0.6));
 	settle();
 	const Window window = crop_of(3.0, 0.3, 0.6);
 	for (int i = 0; i < 5; i++)
@@ -169,10 +163,7 @@ TEST(Render, EveryFrameBetweenTwoTicksShowsTheSameWindow)
 TEST(Render, TheCentreGlidesToANewIdleCentre)
 {
 	/* tau = 0.95 * 0.5 + 0.02 s: the glide lasts about two seconds */
-	Rig rig({{"idle_zoom_factor", 2.0},
-		 {"idle_center_x", 0.25},
-		 {"idle_center_y", 0.25},
-		 {"tracking_smoothing", 0.0}});
+	Rig rig(idle_at(2.0, 0.25, 0.25));
 	settle();
 	ASSERT_TRUE(shows_window(rig.frame(), crop_of(2.0, 0.25, 0.25)));
 
@@ -216,9 +207,8 @@ TEST(Render, TheCentreGlidesToANewIdleCentre)
 
 TEST(Render, AFilterWithoutParentDrawsNothing)
 {
-	obs_data_t *settings = numbers({{"idle_zoom_factor", 2.0}});
-	obs_source_t *filter = create_zoom_filter("lonely zoom", settings);
-	obs_data_release(settings);
+	obs_source_t *filter =
+		zoom_filter_with("lonely zoom", {{"idle_zoom_factor", 2.0}});
 	wait_frames(2);
 	ASSERT_TRUE(snapshot_of(filter)->effect);
 	EXPECT_TRUE(all_zero(read_frame(filter, 64, 64)));
@@ -229,9 +219,8 @@ TEST(Render, AFilterWithoutParentDrawsNothing)
 TEST(Render, AFilterTakenOffItsSourceDrawsNothing)
 {
 	obs_source_t *parent = create_pattern_source("former parent");
-	obs_data_t *settings = numbers({{"idle_zoom_factor", 2.0}});
-	obs_source_t *filter = create_zoom_filter("detached zoom", settings);
-	obs_data_release(settings);
+	obs_source_t *filter =
+		zoom_filter_with("detached zoom", {{"idle_zoom_factor", 2.0}});
 	obs_source_filter_add(parent, filter);
 	wait_frames(3);
 	obs_source_filter_remove(parent, filter);
@@ -252,7 +241,7 @@ static const double NOT_FINITE[] = {
 	-std::numeric_limits<double>::infinity(),
 };
 
-using Settings = std::initializer_list<std::pair<const char *, double>>;
+using Settings = Numbers;
 
 /* With `bad` every frame shows some window and then `fallback`; `frames`
  * after the values are corrected the frame shows `fixed_window`. */
@@ -272,10 +261,7 @@ TEST(Render, NonFiniteIdleValuesShowTheWholeFrameOrTheMiddleAndRecover)
 {
 	for (double bad : NOT_FINITE) {
 		SCOPED_TRACE(::testing::Message() << "value " << bad);
-		Rig rig({{"idle_zoom_factor", 2.0},
-			 {"idle_center_x", 0.5},
-			 {"idle_center_y", 0.9},
-			 {"tracking_smoothing", 0.0}});
+		Rig rig(idle_at(2.0, 0.5, 0.9));
 		settle();
 		/* the zoom shows right again one tick after its correction */
 		expect_bad_then_fixed(rig, {{"idle_zoom_factor", bad}},
@@ -473,12 +459,8 @@ TEST(Render, EverySpriteOfTheSourceIsZoomedTheCursorIncluded)
 		<< "the cursor is not drawn";
 
 	/* twice the top-left quarter: output (x, y) shows (x / 2, y / 2) */
-	obs_data_t *settings = numbers({{"idle_zoom_factor", 2.0},
-					{"idle_center_x", 0.25},
-					{"idle_center_y", 0.25},
-					{"tracking_smoothing", 0.0}});
-	obs_source_t *filter = create_zoom_filter("sprite zoom", settings);
-	obs_data_release(settings);
+	obs_source_t *filter =
+		zoom_filter_with("sprite zoom", idle_at(2.0, 0.25, 0.25));
 	obs_source_filter_add(source, filter);
 	settle();
 	const Frame zoomed = read_frame(source, SPRITES_SIZE, SPRITES_SIZE);
@@ -514,9 +496,7 @@ TEST(Render, EverySpriteOfTheSourceIsZoomedTheCursorIncluded)
 	/* the cursor's middle, at its zoomed place, is the cursor's white */
 	EXPECT_EQ(zoomed.at(2 * CURSOR_AT + 8, 2 * CURSOR_AT + 8)[2], 255);
 
-	obs_source_filter_remove(source, filter);
-	obs_source_release(filter);
-	obs_source_release(source);
+	remove_and_release(source, filter);
 	wait_destroyed();
 }
 

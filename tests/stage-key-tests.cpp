@@ -59,9 +59,7 @@ struct Keys {
 	}
 	~Keys()
 	{
-		obs_source_filter_remove(parent, filter);
-		obs_source_release(filter);
-		obs_source_release(parent);
+		remove_and_release(parent, filter);
 		wait_destroyed();
 	}
 	Keys(const Keys &) = delete;

@@ -180,9 +180,7 @@ struct Capture {
 	~Capture()
 	{
 		obs_source_dec_showing(source);
-		obs_source_filter_remove(source, filter);
-		obs_source_release(filter);
-		obs_source_release(source);
+		remove_and_release(source, filter);
 		wait_destroyed();
 	}
 	/* Waits until the sampler reports these fractions of the area. */

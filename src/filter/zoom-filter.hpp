@@ -183,10 +183,6 @@ private:
 	std::string description(const char *text_key,
 				const std::string &number) const;
 	std::string stage_number(int32_t index) const;
-	obs_hotkey_id register_key(obs_source_t *parent, const char *key,
-				   const char *text_key,
-				   const std::string &number,
-				   obs_hotkey_func func, void *data);
 	void follow_names(const std::string &name,
 			  const std::vector<std::string> &stage_names);
 	void register_on(obs_source_t *parent, obs_weak_source_t *weak,

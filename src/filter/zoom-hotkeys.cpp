@@ -30,6 +30,7 @@
 
 /* ---- registering ---------------------------------------------------- */
 
+/* "tavimore.<key>", with ".<set>" from the second set on. */
 static std::string hotkey_name(int64_t set, const char *key)
 {
 	std::string name = std::string("tavimore.") + key;
@@ -61,19 +62,6 @@ std::string HotkeyRegistry::stage_number(int32_t index) const
 	    !names[static_cast<size_t>(index)].empty())
 		number += " (" + names[static_cast<size_t>(index)] + ")";
 	return number;
-}
-
-/* Registers one more hotkey of the filter on `parent`, named
- * "tavimore.<key>" (with the filter's suffix) and described by the locale
- * text `text_key` followed by `number` when it is not empty. */
-obs_hotkey_id HotkeyRegistry::register_key(obs_source_t *on, const char *key,
-					   const char *text_key,
-					   const std::string &number,
-					   obs_hotkey_func func, void *data)
-{
-	return obs_hotkey_register_source(on, hotkey_name(set, key).c_str(),
-					  description(text_key, number).c_str(),
-					  func, data);
 }
 
 /* ---- the keys' callbacks: the selection's keys ---------------------- */
@@ -347,11 +335,10 @@ void HotkeyRegistry::claim_keys(obs_data_t *own)
 		if (stored != 0 && !copy) {
 			owner = stored;
 		} else {
+			using namespace std::chrono;
 			const int64_t now =
-				std::chrono::duration_cast<
-					std::chrono::microseconds>(
-					std::chrono::system_clock::now()
-						.time_since_epoch())
+				duration_cast<microseconds>(
+					system_clock::now().time_since_epoch())
 					.count();
 			last_owner = now > last_owner ? now : last_owner + 1;
 			owner = last_owner;
@@ -420,13 +407,14 @@ void HotkeyRegistry::register_on(obs_source_t *on, obs_weak_source_t *weak,
 		auto context = std::make_unique<StageHotkeyContext>();
 		context->filter = filter;
 		context->stage_index = static_cast<int32_t>(i);
-		const std::string number = std::to_string(i + 1);
-		context->hotkey_id = register_key(
-			on, ("stage_" + number).c_str(), "Hotkey.ToggleStage",
-			stage_number(static_cast<int32_t>(i)), on_stage_hotkey,
-			context.get());
-		take_bindings(own, stage_key(context->stage_index),
-			      context->hotkey_id);
+		const std::string key = stage_key(context->stage_index);
+		context->hotkey_id = obs_hotkey_register_source(
+			on, hotkey_name(set, key.c_str()).c_str(),
+			description("Hotkey.ToggleStage",
+				    stage_number(context->stage_index))
+				.c_str(),
+			on_stage_hotkey, context.get());
+		take_bindings(own, key, context->hotkey_id);
 		if (i < contexts.size())
 			contexts[i] = std::move(context);
 		else
@@ -436,8 +424,9 @@ void HotkeyRegistry::register_on(obs_source_t *on, obs_weak_source_t *weak,
 	/* the hold keys are tried once on each parent */
 	for (int i = 0; i < 3 && first_time; i++) {
 		const FixedKey &k = fixed_keys[i];
-		fixed[i] =
-			register_key(on, k.key, k.text_key, "", k.func, filter);
+		fixed[i] = obs_hotkey_register_source(
+			on, hotkey_name(set, k.key).c_str(),
+			description(k.text_key, "").c_str(), k.func, filter);
 		take_bindings(own, k.key, fixed[i]);
 	}
 	registered = true;

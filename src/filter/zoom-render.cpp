@@ -31,11 +31,6 @@ static gs_color_space input_space(obs_source_t *target)
 					  INPUT_SPACES);
 }
 
-static bool is_scrgb(gs_color_space space)
-{
-	return space == GS_CS_709_SCRGB;
-}
-
 static bool is_sdr(gs_color_space space)
 {
 	return space == GS_CS_SRGB || space == GS_CS_SRGB_16F;
@@ -51,14 +46,27 @@ struct Conversion {
 	float multiplier;
 };
 
+/* Runs every pass of `technique` around `draw`. */
+template<typename Draw>
+static void draw_passes(gs_technique_t *technique, Draw draw)
+{
+	const size_t passes = gs_technique_begin(technique);
+	for (size_t i = 0; i < passes; i++) {
+		gs_technique_begin_pass(technique, i);
+		draw();
+		gs_technique_end_pass(technique);
+	}
+	gs_technique_end(technique);
+}
+
 /* How a picture in `from` is drawn into a target in `to`. scRGB counts 80
  * nits as 1.0, the other spaces SDR white. */
 static Conversion conversion(gs_color_space from, gs_color_space to)
 {
 	const float white_in_scrgb = obs_get_video_sdr_white_level() / 80.0f;
-	if (is_scrgb(to) && !is_scrgb(from))
+	if (to == GS_CS_709_SCRGB && from != GS_CS_709_SCRGB)
 		return {Technique::DrawMultiply, white_in_scrgb};
-	if (is_scrgb(from) && !is_scrgb(to))
+	if (from == GS_CS_709_SCRGB && to != GS_CS_709_SCRGB)
 		return {is_sdr(to) ? Technique::DrawMultiplyTonemap
 				   : Technique::DrawMultiply,
 			1.0f / white_in_scrgb};
@@ -123,38 +131,34 @@ gs_color_space zoom_filter_color_space(void *data, size_t count,
  * of the input, four times the pixels at zoom 2. Like libobs, once a frame:
  * a second view of the same frame reuses it. Returns that texture, or null.
  */
-static gs_texture_t *draw_input(ZoomFilter *filter, obs_source_t *target,
+static gs_texture_t *draw_input(ZoomRenderer &r, obs_source_t *target,
 				obs_source_t *parent, gs_color_space space,
 				const PixelRect &rect)
 {
 	const uint64_t frame_time = obs_get_video_frame_time();
 	const int bounds[4] = {rect.x0, rect.y0, rect.x1, rect.y1};
-	if (filter->renderer.input &&
-	    filter->renderer.input_frame_time == frame_time &&
-	    filter->renderer.input_space == space &&
-	    std::equal(bounds, bounds + 4, filter->renderer.input_rect)) {
-		gs_texture_t *texture =
-			gs_texrender_get_texture(filter->renderer.input);
+	if (r.input && r.input_frame_time == frame_time &&
+	    r.input_space == space &&
+	    std::equal(bounds, bounds + 4, r.input_rect)) {
+		gs_texture_t *texture = gs_texrender_get_texture(r.input);
 		if (texture)
 			return texture;
 	}
-	filter->renderer.input_frame_time = frame_time;
-	filter->renderer.input_space = space;
-	std::copy(bounds, bounds + 4, filter->renderer.input_rect);
+	r.input_frame_time = frame_time;
+	r.input_space = space;
+	std::copy(bounds, bounds + 4, r.input_rect);
 
 	const gs_color_format format = gs_get_format_from_space(space);
-	if (filter->renderer.input &&
-	    gs_texrender_get_format(filter->renderer.input) != format) {
-		gs_texrender_destroy(filter->renderer.input);
-		filter->renderer.input = nullptr;
+	if (r.input && gs_texrender_get_format(r.input) != format) {
+		gs_texrender_destroy(r.input);
+		r.input = nullptr;
 	}
-	if (!filter->renderer.input)
-		filter->renderer.input =
-			gs_texrender_create(format, GS_ZS_NONE);
+	if (!r.input)
+		r.input = gs_texrender_create(format, GS_ZS_NONE);
 
-	gs_texrender_reset(filter->renderer.input);
+	gs_texrender_reset(r.input);
 	if (!gs_texrender_begin_with_color_space(
-		    filter->renderer.input, uint32_t(rect.x1 - rect.x0),
+		    r.input, uint32_t(rect.x1 - rect.x0),
 		    uint32_t(rect.y1 - rect.y0), space))
 		return nullptr;
 	gs_blend_state_push();
@@ -175,8 +179,8 @@ static gs_texture_t *draw_input(ZoomFilter *filter, obs_source_t *target,
 	else
 		obs_source_video_render(target);
 	gs_blend_state_pop();
-	gs_texrender_end(filter->renderer.input);
-	return gs_texrender_get_texture(filter->renderer.input);
+	gs_texrender_end(r.input);
+	return gs_texrender_get_texture(r.input);
 }
 
 /*
@@ -225,12 +229,12 @@ constexpr double MAX_STRAIGHT_EXTENT = 4194304.0;
  * fills the render target, and the enlarged parent is not too wide for
  * single precision.
  */
-static bool draws_directly(const ZoomFilter *filter, obs_source_t *target,
+static bool draws_directly(const ZoomRenderer &r, obs_source_t *target,
 			   obs_source_t *parent, gs_color_space space,
 			   const CropWindow &window, uint32_t width,
 			   uint32_t height)
 {
-	if (!filter->renderer.parent_technique || target != parent)
+	if (!r.parent_technique || target != parent)
 		return false;
 	if (std::max(width, height) * (0.5 / window.half_size) >
 	    MAX_STRAIGHT_EXTENT)
@@ -255,7 +259,7 @@ static bool draws_directly(const ZoomFilter *filter, obs_source_t *target,
  * the texture path blends: straight alpha over what lies beneath, unless the
  * parent sets its own blending (premultiplied sources do).
  */
-static void draw_parent(ZoomFilter *filter, obs_source_t *parent,
+static void draw_parent(ZoomRenderer &r, obs_source_t *parent,
 			const CropWindow &window, uint32_t width,
 			uint32_t height)
 {
@@ -278,25 +282,18 @@ static void draw_parent(ZoomFilter *filter, obs_source_t *parent,
 	 * with the effect libobs hands it, gets the whole frame from it */
 	vec2 whole;
 	vec2_set(&whole, 0.5f, 0.5f);
-	gs_effect_set_vec2(filter->renderer.center_param, &whole);
-	gs_effect_set_vec2(filter->renderer.half_size_param, &whole);
-	filter->renderer.drawing_parent = true;
+	gs_effect_set_vec2(r.center_param, &whole);
+	gs_effect_set_vec2(r.half_size_param, &whole);
+	r.drawing_parent = true;
 	if (obs_source_get_output_flags(parent) & OBS_SOURCE_CUSTOM_DRAW) {
 		/* it draws with effects of its own */
 		obs_source_video_render(parent);
 	} else {
-		gs_technique_t *technique = filter->renderer.parent_technique;
-		const size_t passes = gs_technique_begin(technique);
-		for (size_t i = 0; i < passes; i++) {
-			gs_technique_begin_pass(technique, i);
-			/* libobs hands the parent the active effect: this
-			 * one */
-			obs_source_video_render(parent);
-			gs_technique_end_pass(technique);
-		}
-		gs_technique_end(technique);
+		/* libobs hands the parent the active effect: this one */
+		draw_passes(r.parent_technique,
+			    [parent] { obs_source_video_render(parent); });
 	}
-	filter->renderer.drawing_parent = false;
+	r.drawing_parent = false;
 	gs_blend_state_pop();
 	gs_set_linear_srgb(previous_linear);
 	gs_matrix_pop();
@@ -304,26 +301,19 @@ static void draw_parent(ZoomFilter *filter, obs_source_t *parent,
 }
 
 /* The zoomed window of the input, drawn. */
-static void draw_zoomed(ZoomFilter *filter, obs_source_t *target,
-			obs_source_t *parent, uint32_t width, uint32_t height)
+static void draw_zoomed(ZoomRenderer &r, obs_source_t *target,
+			obs_source_t *parent, const CropWindow &window,
+			uint32_t width, uint32_t height)
 {
-	const CropWindow window = filter->selection.window();
-	/* the whole frame is the input as it is: drawn unfiltered, exactly
-	 * and at no cost */
-	if (window.half_size >= 0.5f) {
-		obs_source_skip_video_filter(filter->source);
-		return;
-	}
 	const gs_color_space space = input_space(target);
-	if (draws_directly(filter, target, parent, space, window, width,
-			   height)) {
-		draw_parent(filter, parent, window, width, height);
+	if (draws_directly(r, target, parent, space, window, width, height)) {
+		draw_parent(r, parent, window, width, height);
 		return;
 	}
 	/* only the pixels the window shows are drawn first: at zoom 2 a
 	 * quarter of the input */
 	const PixelRect rect = needed_pixels(window, int(width), int(height));
-	gs_texture_t *texture = draw_input(filter, target, parent, space, rect);
+	gs_texture_t *texture = draw_input(r, target, parent, space, rect);
 	if (!texture)
 		return;
 
@@ -337,26 +327,18 @@ static void draw_zoomed(ZoomFilter *filter, obs_source_t *target,
 	vec2_set(&half_size, window.half_size * width / w,
 		 window.half_size * height / h);
 	const Conversion convert = conversion(space, gs_get_color_space());
-	gs_effect_set_vec2(filter->renderer.center_param, &center);
-	gs_effect_set_vec2(filter->renderer.half_size_param, &half_size);
-	gs_effect_set_float(filter->renderer.multiplier_param,
-			    convert.multiplier);
+	gs_effect_set_vec2(r.center_param, &center);
+	gs_effect_set_vec2(r.half_size_param, &half_size);
+	gs_effect_set_float(r.multiplier_param, convert.multiplier);
 	/* sampled in linear light, written back through an sRGB framebuffer */
-	gs_effect_set_texture_srgb(filter->renderer.image_param, texture);
+	gs_effect_set_texture_srgb(r.image_param, texture);
 
 	const bool previous_srgb = gs_framebuffer_srgb_enabled();
 	gs_enable_framebuffer_srgb(true);
 	gs_blend_state_push();
 	gs_blend_function(GS_BLEND_ONE, GS_BLEND_INVSRCALPHA);
-	gs_technique_t *technique =
-		filter->renderer.techniques[int(convert.technique)];
-	const size_t passes = gs_technique_begin(technique);
-	for (size_t i = 0; i < passes; i++) {
-		gs_technique_begin_pass(technique, i);
-		gs_draw_sprite(texture, 0, width, height);
-		gs_technique_end_pass(technique);
-	}
-	gs_technique_end(technique);
+	draw_passes(r.techniques[int(convert.technique)],
+		    [&] { gs_draw_sprite(texture, 0, width, height); });
 	gs_blend_state_pop();
 	gs_enable_framebuffer_srgb(previous_srgb);
 }
@@ -380,11 +362,14 @@ void zoom_filter_render(void *data, gs_effect_t *)
 		return;
 	const uint32_t width = obs_source_get_base_width(target);
 	const uint32_t height = obs_source_get_base_height(target);
-	if (!width || !height) {
+	const CropWindow window = filter->selection.window();
+	/* the whole frame is the input as it is: drawn unfiltered, exactly
+	 * and at no cost */
+	if (!width || !height || window.half_size >= 0.5f) {
 		obs_source_skip_video_filter(filter->source);
 		return;
 	}
-	draw_zoomed(filter, target, parent, width, height);
+	draw_zoomed(filter->renderer, target, parent, window, width, height);
 	/* once the output is drawn (the input's frame is then ready, an
 	 * asynchronous source's converted), the follower may look at the
 	 * input (the face's draws it small for its detector) */

@@ -21,23 +21,17 @@
 
 bool randr_has_monitors(xcb_connection_t *c)
 {
-	xcb_generic_error_t *e = nullptr;
-	Reply<xcb_randr_query_version_reply_t> v;
-	v.p = take(xcb_randr_query_version_reply(
-			   c, xcb_randr_query_version(c, 1, 5), &e),
-		   e);
+	auto v = ask(c, xcb_randr_query_version_reply,
+		     xcb_randr_query_version(c, 1, 5));
 	return v && (v->major_version > 1 || v->minor_version >= 5);
 }
 
 static bool randr_geometry(xcb_connection_t *c, xcb_window_t root,
 			   bool monitors, int64_t screen, CaptureRect &r)
 {
-	xcb_generic_error_t *e = nullptr;
 	if (monitors) {
-		Reply<xcb_randr_get_monitors_reply_t> m;
-		m.p = take(xcb_randr_get_monitors_reply(
-				   c, xcb_randr_get_monitors(c, root, 1), &e),
-			   e);
+		auto m = ask(c, xcb_randr_get_monitors_reply,
+			     xcb_randr_get_monitors(c, root, 1));
 		if (!m || screen < 0 ||
 		    screen >= xcb_randr_get_monitors_monitors_length(m.p))
 			return false;
@@ -48,19 +42,15 @@ static bool randr_geometry(xcb_connection_t *c, xcb_window_t root,
 		     double(it.data->width), double(it.data->height)};
 		return true;
 	}
-	Reply<xcb_randr_get_screen_resources_reply_t> res;
-	res.p = take(xcb_randr_get_screen_resources_reply(
-			     c, xcb_randr_get_screen_resources(c, root), &e),
-		     e);
+	auto res = ask(c, xcb_randr_get_screen_resources_reply,
+		       xcb_randr_get_screen_resources(c, root));
 	if (!res || screen < 0 ||
 	    screen >= xcb_randr_get_screen_resources_crtcs_length(res.p))
 		return false;
 	const xcb_randr_crtc_t crtc =
 		xcb_randr_get_screen_resources_crtcs(res.p)[screen];
-	Reply<xcb_randr_get_crtc_info_reply_t> info;
-	info.p = take(xcb_randr_get_crtc_info_reply(
-			      c, xcb_randr_get_crtc_info(c, crtc, 0), &e),
-		      e);
+	auto info = ask(c, xcb_randr_get_crtc_info_reply,
+			xcb_randr_get_crtc_info(c, crtc, 0));
 	if (!info)
 		return false;
 	r = {double(info->x), double(info->y), double(info->width),
@@ -71,11 +61,8 @@ static bool randr_geometry(xcb_connection_t *c, xcb_window_t root,
 static bool xinerama_geometry(xcb_connection_t *c, int64_t screen,
 			      CaptureRect &r)
 {
-	xcb_generic_error_t *e = nullptr;
-	Reply<xcb_xinerama_query_screens_reply_t> q;
-	q.p = take(xcb_xinerama_query_screens_reply(
-			   c, xcb_xinerama_query_screens(c), &e),
-		   e);
+	auto q = ask(c, xcb_xinerama_query_screens_reply,
+		     xcb_xinerama_query_screens(c));
 	if (!q || screen < 0 ||
 	    screen >= xcb_xinerama_query_screens_screen_info_length(q.p))
 		return false;
@@ -92,11 +79,8 @@ static bool xinerama_active(xcb_connection_t *c)
 		xcb_get_extension_data(c, &xcb_xinerama_id);
 	if (!ext || !ext->present)
 		return false;
-	xcb_generic_error_t *e = nullptr;
-	Reply<xcb_xinerama_is_active_reply_t> a;
-	a.p = take(xcb_xinerama_is_active_reply(c, xcb_xinerama_is_active(c),
-						&e),
-		   e);
+	auto a =
+		ask(c, xcb_xinerama_is_active_reply, xcb_xinerama_is_active(c));
 	return a && a->state != 0;
 }
 
@@ -172,9 +156,7 @@ static WindowAtoms window_atoms(xcb_connection_t *c)
 					     names[i]);
 	xcb_atom_t atoms[count];
 	for (size_t i = 0; i < count; i++) {
-		xcb_generic_error_t *e = nullptr;
-		Reply<xcb_intern_atom_reply_t> a;
-		a.p = take(xcb_intern_atom_reply(c, cookies[i], &e), e);
+		auto a = ask(c, xcb_intern_atom_reply, cookies[i]);
 		atoms[i] = a ? a->atom : xcb_atom_t(XCB_ATOM_NONE);
 	}
 	return {atoms[0], atoms[1], atoms[2], atoms[3], atoms[4]};
@@ -325,17 +307,11 @@ WindowArea window_capture_area(xcb_connection_t *c, xcb_window_t root,
 {
 	if (!window)
 		return WindowArea::Gone;
-	xcb_generic_error_t *e = nullptr;
-	Reply<xcb_get_geometry_reply_t> g;
-	g.p = take(xcb_get_geometry_reply(c, xcb_get_geometry(c, window), &e),
-		   e);
+	auto g = ask(c, xcb_get_geometry_reply, xcb_get_geometry(c, window));
 	if (!g)
 		return WindowArea::Gone;
-	Reply<xcb_translate_coordinates_reply_t> t;
-	t.p = take(xcb_translate_coordinates_reply(
-			   c, xcb_translate_coordinates(c, window, root, 0, 0),
-			   &e),
-		   e);
+	auto t = ask(c, xcb_translate_coordinates_reply,
+		     xcb_translate_coordinates(c, window, root, 0, 0));
 	if (!t)
 		return WindowArea::Gone;
 	const double border = g->border_width;
@@ -363,11 +339,8 @@ bool select_motion(xcb_connection_t *c, xcb_window_t root)
 		xcb_get_extension_data(c, &xcb_input_id);
 	if (!ext || !ext->present)
 		return false;
-	xcb_generic_error_t *e = nullptr;
-	Reply<xcb_input_xi_query_version_reply_t> v;
-	v.p = take(xcb_input_xi_query_version_reply(
-			   c, xcb_input_xi_query_version(c, 2, 0), &e),
-		   e);
+	auto v = ask(c, xcb_input_xi_query_version_reply,
+		     xcb_input_xi_query_version(c, 2, 0));
 	if (!v || v->major_version < 2)
 		return false;
 	struct {
@@ -375,7 +348,7 @@ bool select_motion(xcb_connection_t *c, xcb_window_t root)
 		uint32_t mask;
 	} mask = {{XCB_INPUT_DEVICE_ALL_MASTER, 1},
 		  XCB_INPUT_XI_EVENT_MASK_RAW_MOTION};
-	e = xcb_request_check(
+	xcb_generic_error_t *e = xcb_request_check(
 		c, xcb_input_xi_select_events_checked(c, root, 1, &mask.head));
 	free(e);
 	return e == nullptr;

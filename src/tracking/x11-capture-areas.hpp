@@ -30,6 +30,17 @@ template<typename T> T *take(T *reply, xcb_generic_error_t *error)
 	return reply;
 }
 
+/* A request's reply, by the request's reply function and cookie. */
+template<typename T, typename Cookie>
+Reply<T> ask(xcb_connection_t *c,
+	     T *(*reply)(xcb_connection_t *, Cookie, xcb_generic_error_t **),
+	     Cookie cookie)
+{
+	xcb_generic_error_t *e = nullptr;
+	T *r = reply(c, cookie, &e);
+	return Reply<T>{take(r, e)};
+}
+
 /* Whether randr lists monitors (1.5 or later). */
 bool randr_has_monitors(xcb_connection_t *c);
 /* Asks for XInput 2's raw motion events of every pointer on the root
