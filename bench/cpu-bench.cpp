@@ -55,7 +55,8 @@ struct Scene {
 	obs_source_t *filter = nullptr;
 	void *data = nullptr;
 
-	explicit Scene(const char *name, int stage_count = 8)
+	explicit Scene(const char *name, int stage_count = 8,
+		       const char *stage_1_curve = "filter")
 	{
 		parent = create_pattern_source(name);
 		obs_data_t *settings = obs_data_create();
@@ -66,6 +67,9 @@ struct Scene {
 		/* a transition that lasts as long as any run */
 		obs_data_set_double(settings, "stage_1_zoom_factor", 4.0);
 		obs_data_set_double(settings, "stage_1_duration", 1.0e9);
+		obs_data_set_string(settings, "stage_1_easing", stage_1_curve);
+		obs_data_set_string(settings, "stage_1_bezier",
+				    "0.3, -0.4, 0.7, 1.4");
 		filter = create_zoom_filter("zoom", settings);
 		obs_data_release(settings);
 		obs_source_filter_add(parent, filter);
@@ -114,6 +118,17 @@ void BM_TickMidTransition(benchmark::State &state)
 		state.SkipWithError("the transition ended during the run");
 }
 BENCHMARK(BM_TickMidTransition);
+
+/* the same with the stage's own curve, a Bézier solved every frame */
+void BM_TickMidTransitionBezier(benchmark::State &state)
+{
+	Scene scene("tick mid-transition, Bézier", 8, "custom");
+	press_hotkey(scene.hotkey("tavimore.stage_1"));
+	run_ticks(state, scene.data, "tick mid-transition, Bézier");
+	if (snapshot_of(scene.filter)->transition_progress >= 1.0)
+		state.SkipWithError("the transition ended during the run");
+}
+BENCHMARK(BM_TickMidTransitionBezier);
 
 void BM_TickHoldingBothKeys(benchmark::State &state)
 {

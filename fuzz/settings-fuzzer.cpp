@@ -51,6 +51,9 @@ std::vector<Key> all_keys()
 		keys.push_back({k.duration, KeyType::Double});
 		if (k.hold[0])
 			keys.push_back({k.hold, KeyType::Bool});
+		keys.push_back({k.easing, KeyType::String});
+		keys.push_back({k.bezier, KeyType::String});
+		keys.push_back({k.center_mode, KeyType::String});
 	};
 	add_target(idle_keys());
 	keys.push_back({"easing_in", KeyType::Int});

@@ -66,7 +66,9 @@ protected:
 		obs_data_t *settings = obs_data_create_from_json(
 			R"({"idle_zoom_factor": 2.0, "stage_count": 8,
 			    "stage_1_zoom_factor": 4.0, "stage_1_center_x": 0.2,
-			    "stage_1_center_y": 0.7, "stage_1_duration": 100.0})");
+			    "stage_1_center_y": 0.7, "stage_1_duration": 100.0,
+			    "stage_1_easing": "custom",
+			    "stage_1_bezier": "0.42, 0, 0.58, 1"})");
 		filter = create_zoom_filter("zoom", settings);
 		obs_data_release(settings);
 		obs_source_filter_add(parent, filter);

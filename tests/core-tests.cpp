@@ -127,6 +127,132 @@ TEST(ShownZoom, ATargetThatIsNotFiniteShowsTheWholeFrame)
 				<< target << " at " << progress;
 }
 
+/* ---- a target's own curve ---- */
+
+TEST(Curve, EveryCurveEndsExactlyRisesAndMeetsItsKnownValues)
+{
+	const double s8 = std::sin(3.14159265358979 / 8), r = std::sqrt(0.5);
+	const struct {
+		Curve curve;
+		double at_quarter, at_half;
+	} cases[] = {
+		{Curve::Filter, 0.25, 0.5}, /* alone, as linear */
+		{Curve::Linear, 0.25, 0.5},
+		{Curve::SineIn, 1 - std::sqrt(1 - s8 * s8), 1 - r},
+		{Curve::SineOut, s8, r},
+		{Curve::SineInOut, (1 - r) / 2, 0.5},
+		{Curve::CubicIn, 1 / 64.0, 0.125},
+		{Curve::CubicOut, 1 - 27 / 64.0, 0.875},
+		{Curve::CubicInOut, 0.0625, 0.5},
+		{Curve::QuintIn, 1 / 1024.0, 1 / 32.0},
+		{Curve::QuintOut, 1 - 243 / 1024.0, 1 - 1 / 32.0},
+		{Curve::QuintInOut, 1 / 64.0, 0.5},
+		{Curve::ExpoIn, std::exp2(-7.5), 1 / 32.0},
+		{Curve::ExpoOut, 1 - std::exp2(-2.5), 1 - 1 / 32.0},
+		{Curve::ExpoInOut, 1 / 64.0, 0.5},
+		{Curve::Smooth, 0.103515625, 0.5},
+		{Curve::Custom, 0.408511,
+		 0.802403}, /* the default: CSS's ease */
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(curve_name(c.curve));
+		EXPECT_NEAR(apply_curve(0.25, c.curve, {}), c.at_quarter, 1e-6);
+		EXPECT_NEAR(apply_curve(0.5, c.curve, {}), c.at_half, 1e-6);
+		for (double x : {0.0, -0.5, NAN_VALUE, 1.0, 1.5, INF})
+			EXPECT_EQ(apply_curve(x, c.curve, {}), x >= 1 ? 1 : 0);
+		double previous = 0.0;
+		for (int i = 1; i <= 1000; i++) {
+			const double e = apply_curve(i / 1000.0, c.curve, {});
+			ASSERT_GE(e, previous) << i;
+			previous = e;
+		}
+		EXPECT_EQ(curve_from(curve_name(c.curve)), c.curve);
+	}
+	for (const char *name : {"", "Linear", "custom ", "bounce"})
+		EXPECT_EQ(curve_from(name), Curve::Filter) << name;
+	EXPECT_EQ(curve_from(nullptr), Curve::Filter);
+}
+
+TEST(Bezier, MatchesCssCurvesAndSolvesFlatAndOvershootingOnes)
+{
+	/* CSS's named curves at x = 0.1, 0.25, 0.5, 0.75, 0.9 */
+	const double xs[5] = {0.1, 0.25, 0.5, 0.75, 0.9};
+	const struct {
+		Bezier b;
+		double y[5];
+	} css[] = {
+		{{0.25, 0.1, 0.25, 1},
+		 {.094796, .408511, .802403, .960459, .994316}},
+		{{0.42, 0, 1, 1},
+		 {.017027, .093465, .315357, .621862, .839428}},
+		{{0, 0, 0.58, 1},
+		 {.160572, .378138, .684643, .906535, .982973}},
+		{{0.42, 0, 0.58, 1}, {.019722, .129162, .5, .870838, .980278}},
+	};
+	for (const auto &c : css)
+		for (int i = 0; i < 5; i++)
+			EXPECT_NEAR(bezier_at(c.b, xs[i]), c.y[i], 1e-4)
+				<< c.b.x1 << " at " << xs[i];
+	/* a flat x(t) stalls Newton's steps; the answer, through x(t) and
+	 * y(t) forward, holds to what double precision pins t down to */
+	auto at = [](double p1, double p2, double t) {
+		return 3 * (1 - t) * (1 - t) * t * p1 +
+		       3 * (1 - t) * t * t * p2 + t * t * t;
+	};
+	for (const Bezier &b :
+	     {Bezier{1, 0, 0, 1}, Bezier{0, 1, 1, 0},
+	      Bezier{0.3, -0.4, 0.7, 1.4}, Bezier{0, 2, 1, -1}}) {
+		EXPECT_EQ(bezier_at(b, 0.0), 0.0);
+		EXPECT_EQ(bezier_at(b, 1.0), 1.0);
+		for (int i = 1; i < 100; i++) {
+			const double t = i / 100.0;
+			EXPECT_NEAR(bezier_at(b, at(b.x1, b.x2, t)),
+				    at(b.y1, b.y2, t), 2e-5)
+				<< b.x1 << " " << b.y1 << " at " << t;
+		}
+	}
+	EXPECT_LT(bezier_at({0.3, -0.4, 0.7, 1.4}, 0.1), 0.0);
+	EXPECT_GT(bezier_at({0.3, -0.4, 0.7, 1.4}, 0.9), 1.0);
+}
+
+TEST(Bezier, ReadsFourNumbersAsCssWritesThemAndNothingElse)
+{
+	const Bezier none{9, 9, 9, 9};
+	const struct {
+		const char *text;
+		Bezier expected; /* `none`: not read */
+	} cases[] = {
+		{"0.25, 0.1, 0.25, 1", {0.25, 0.1, 0.25, 1}},
+		{" cubic-bezier ( .1,.2,.3,.4 ) ", {0.1, 0.2, 0.3, 0.4}},
+		{"0.1 0.2 0.3 0.4", {0.1, 0.2, 0.3, 0.4}},
+		{"+0.5,-0.5 , 1e0 ,15E-1", {0.5, -0.5, 1, 1.5}},
+		{"-0.5, 3, 1.5, -2", {0, 2, 1, -1}}, /* x in 0..1, y in -1..2 */
+		{"", none},
+		{"0.25, 0.1, 0.25", none},
+		{"1, 1, 1, 1, 1", none},
+		{"0,25, 0,1, 0,25, 1", none},
+		{"a, b, c, d", none},
+		{"0.2,, 0.1, 0.2, 1", none},
+		{"0.2, 0.1, 0.2, 1x", none},
+		{"0.2, 0.1, 0.2, 1)", none},
+		{"cubic-bezier(0, 0, 1, 1", none},
+		{"nan, 0, 1, 1", none},
+		{"1e999, 0, 1, 1", none},
+		{"1e, 0, 1, 1", none},
+		{"-, 0, 1, 1", none},
+		{nullptr, none},
+	};
+	for (const auto &c : cases) {
+		Bezier b = none;
+		EXPECT_EQ(parse_bezier(c.text, b), c.expected.x1 != 9)
+			<< c.text;
+		EXPECT_EQ(std::vector<double>({b.x1, b.y1, b.x2, b.y2}),
+			  std::vector<double>({c.expected.x1, c.expected.y1,
+					       c.expected.x2, c.expected.y2}))
+			<< (c.text ? c.text : "null");
+	}
+}
+
 /* ---- idle hold keys ---- */
 
 TEST(IdleHold, RaisesAndLowersWithinOneAndFive)

@@ -42,7 +42,17 @@ const std::set<std::string> &module_keys()
 			"Zoom.Idle.Duration Zoom.Group.Auto Zoom.AutoZoom "
 			"Zoom.AutoZoom.Off Zoom.AutoZoom.Clicks "
 			"Zoom.AutoZoom.ClicksAndTyping Zoom.AutoZoomStage "
-			"Zoom.AutoZoomLinger Zoom.FaceFraming Zoom.FaceShare");
+			"Zoom.AutoZoomLinger Zoom.FaceFraming Zoom.FaceShare "
+			"Zoom.Curve Zoom.Curve.Filter "
+			"Zoom.Curve.SineIn Zoom.Curve.SineOut "
+			"Zoom.Curve.SineInOut Zoom.Curve.CubicIn "
+			"Zoom.Curve.CubicOut Zoom.Curve.CubicInOut "
+			"Zoom.Curve.QuintIn Zoom.Curve.QuintOut "
+			"Zoom.Curve.QuintInOut Zoom.Curve.ExpoIn "
+			"Zoom.Curve.ExpoOut Zoom.Curve.ExpoInOut "
+			"Zoom.Curve.Smooth Zoom.Curve.Custom Zoom.Bezier "
+			"Zoom.CenterMode.Set Zoom.CenterMode.Follow "
+			"Zoom.CenterMode.Press");
 		std::set<std::string> k{
 			std::istream_iterator<std::string>(names),
 			{}};
@@ -57,7 +67,7 @@ const std::set<std::string> &module_keys()
 			"Zoom.TrackingSmoothing Zoom.TrackingDeadZone "
 			"Zoom.TrackingSubject Help.Toggle Zoom.AutoZoom "
 			"Zoom.AutoZoomStage Zoom.AutoZoomLinger Zoom.FaceFraming "
-			"Zoom.FaceShare");
+			"Zoom.FaceShare Zoom.Curve Zoom.Bezier");
 		for (std::string key; tipped >> key;)
 			k.insert(key + ".Tip");
 		return k;

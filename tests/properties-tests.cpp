@@ -6,9 +6,11 @@
 #include "locale-file.hpp"
 
 #include <gtest/gtest.h>
+#include <obs.hpp>
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <set>
 #include <string>
 #include <tuple>
@@ -75,6 +77,8 @@ template<typename T> bool modify_with(obs_property_t *p, T value)
 	obs_data_t *settings = obs_data_create();
 	if constexpr (std::is_same_v<T, bool>)
 		obs_data_set_bool(settings, obs_property_name(p), value);
+	else if constexpr (std::is_same_v<T, const char *>)
+		obs_data_set_string(settings, obs_property_name(p), value);
 	else
 		obs_data_set_int(settings, obs_property_name(p), value);
 	const bool refresh = obs_property_modified(p, settings);
@@ -257,8 +261,10 @@ TEST_P(Sheet, EachZoomGroupListsItsTargetInOrder)
 		 5.0, 0.1},
 		{"duration", OBS_PROPERTY_FLOAT, "Zoom.Stage.Duration", 0.05,
 		 3.0, 0.05},
-		{"center_tracking", OBS_PROPERTY_BOOL, "Zoom.TrackingEnabled",
-		 0, 0, 0},
+		{"easing", OBS_PROPERTY_LIST, "Zoom.Curve", 0, 0, 0},
+		{"bezier", OBS_PROPERTY_TEXT, "Zoom.Bezier", 0, 0, 0},
+		{"center_mode", OBS_PROPERTY_LIST, "Zoom.TrackingEnabled", 0, 0,
+		 0},
 		{"center_x", OBS_PROPERTY_FLOAT, "Zoom.CenterX", 0.0, 1.0,
 		 0.01},
 		{"center_y", OBS_PROPERTY_FLOAT, "Zoom.CenterY", 0.0, 1.0,
@@ -273,7 +279,7 @@ TEST_P(Sheet, EachZoomGroupListsItsTargetInOrder)
 			obs_properties_get(props, (prefix + "group").c_str()));
 		ASSERT_NE(content, nullptr);
 		auto entries = entries_of(content);
-		ASSERT_EQ(entries.size(), stage ? 9u : 7u);
+		ASSERT_EQ(entries.size(), stage ? 11u : 9u);
 
 		size_t at = 0;
 		if (stage) {
@@ -297,9 +303,17 @@ TEST_P(Sheet, EachZoomGroupListsItsTargetInOrder)
 				continue;
 			}
 			EXPECT_EQ(obs_property_get_type(p), e.type);
-			/* ticked alone: the tracking group shows for the idle
+			if (std::string(e.suffix) != "center_mode")
+				continue;
+			const char *modes[] = {"set", "follow", "press"};
+			ASSERT_EQ(obs_property_list_item_count(p), 3u);
+			for (size_t i = 0; i < 3; i++)
+				EXPECT_STREQ(obs_property_list_item_string(p,
+									   i),
+					     modes[i]);
+			/* chosen alone: the tracking group shows for the idle
 			 * view and stage 1, the only stage of such settings */
-			modify_with(p, true);
+			modify_with(p, "press");
 			EXPECT_EQ(obs_property_visible(obs_properties_get(
 					  props, "tracking_group")),
 				  n <= 1);
@@ -338,13 +352,18 @@ TEST_P(Sheet, FramingAFaceShowsOnlyWhereTheTargetMayFollowAFace)
 		    "stage_2_face_framing": true,
 		    "tracking_subject": "pointer"})",
 		 false, false},
+		/* a view held where the pointer was follows no face */
+		{R"({"stage_2_center_tracking": true,
+		    "stage_2_center_mode": "press",
+		    "stage_2_face_framing": true})",
+		 false, false},
 	};
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.json);
 		obs_data_t *settings = obs_data_create_from_json(c.json);
 		/* any entry's callback shows the sheet as the settings are */
 		obs_property_modified(
-			obs_properties_get(props, "stage_2_center_tracking"),
+			obs_properties_get(props, "stage_2_face_framing"),
 			settings);
 		obs_data_release(settings);
 		EXPECT_EQ(obs_property_visible(obs_properties_get(
@@ -483,12 +502,14 @@ TEST(Properties, AnOpenSheetShowsWhatTheSettingsHoldAfterDefaultsAndEdits)
 		 {{Defaults29, "", "", 1}}},
 		{"{}",
 		 {{Edit, "stage_count", R"({"stage_count": 5})", 5},
-		  {Edit, "stage_4_center_tracking",
-		   R"({"stage_4_center_tracking": true})", 5},
+		  {Edit, "stage_4_center_mode",
+		   R"({"stage_4_center_mode": "follow"})", 5},
 		  {Edit, "stage_4_name", R"({"stage_4_name": "Board"})", 5},
 		  {Edit, "stage_count", R"({"stage_count": 3})", 3},
-		  {Edit, "idle_center_tracking",
-		   R"({"idle_center_tracking": true})", 3},
+		  {Edit, "idle_center_mode", R"({"idle_center_mode": "press"})",
+		   3},
+		  {Edit, "stage_4_center_mode",
+		   R"({"stage_4_center_mode": "set"})", 3},
 		  {Defaults29, "", "", 1}}},
 		/* obs-websocket changes the settings under an open sheet */
 		{"{}",
@@ -496,6 +517,12 @@ TEST(Properties, AnOpenSheetShowsWhatTheSettingsHoldAfterDefaultsAndEdits)
 		       "stage_4_center_tracking": true})",
 		   4},
 		  {Remote, "", R"({"stage_count": 2})", 2}}},
+		/* a target's Bézier shows only with the custom curve */
+		{R"({"stage_count": 2, "stage_1_easing": "custom"})",
+		 {{Edit, "stage_2_easing", R"({"stage_2_easing": "custom"})", 2},
+		  {Edit, "stage_1_easing", R"({"stage_1_easing": "smooth"})", 2},
+		  {Remote, "", R"({"idle_easing": "custom"})", 2},
+		  {Defaults29, "", "", 1}}},
 	};
 	for (const auto &row : rows) {
 		SCOPED_TRACE(row.settings);
@@ -524,6 +551,11 @@ TEST(Properties, AnOpenSheetShowsWhatTheSettingsHoldAfterDefaultsAndEdits)
 				obs_property_modified(obs_properties_get(sheet,
 									 entry),
 						      settings);
+				/* the centre mode also sets center_tracking and
+				 * asks for the update that reads both, which
+				 * libobs runs at the next frame */
+				if (std::strstr(entry, "center_mode"))
+					update_filter(filter, nullptr);
 			} else if (kind == Remote) {
 				update_filter(filter, change);
 			} else {
@@ -556,6 +588,39 @@ TEST(Properties, AnOpenSheetShowsWhatTheSettingsHoldAfterDefaultsAndEdits)
 					  on_update_properties, &asked);
 		obs_data_release(settings);
 		obs_source_release(filter);
+	}
+}
+
+TEST(Properties, TheCentreModeListShowsAndKeepsCenterTrackingInStep)
+{
+	/* the idle view's settings; the mode shown; then one chosen, and the
+	 * tracking that an older version reads */
+	const std::tuple<const char *, const char *, const char *, bool> rows[] = {
+		{"{}", "set", "press", true},
+		{R"({"idle_center_tracking": true})", "follow", "set", false},
+		/* an older version turned tracking off */
+		{R"({"idle_center_tracking": false, "idle_center_mode": "press"})",
+		 "set", "follow", true},
+	};
+	for (const auto &[json, shown, chosen, tracking] : rows) {
+		SCOPED_TRACE(json);
+		OBSDataAutoRelease data = obs_data_create_from_json(json);
+		OBSSourceAutoRelease filter = create_zoom_filter("modes", data);
+		OBSDataAutoRelease settings = obs_source_get_settings(filter);
+		obs_properties_t *sheet = obs_source_properties(filter);
+		EXPECT_STREQ(obs_data_get_string(settings, "idle_center_mode"),
+			     shown);
+		obs_data_set_string(settings, "idle_center_mode", chosen);
+		obs_property_modified(obs_properties_get(sheet,
+							 "idle_center_mode"),
+				      settings);
+		EXPECT_EQ(obs_data_get_bool(settings, "idle_center_tracking"),
+			  tracking);
+		update_filter(filter, nullptr);
+		EXPECT_STREQ(
+			center_mode_name(snapshot_of(filter).idle.center_mode),
+			chosen);
+		obs_properties_destroy(sheet);
 	}
 }
 
@@ -639,7 +704,15 @@ TEST(Properties, EditsExactlyTheSettingsThatHaveDefaults)
 		registered.insert(obs_data_item_get_name(item));
 
 	/* the 58 names themselves: settings-tests */
-	EXPECT_EQ(edited.size(), 59u + 8u + 1u + 3u + 18u);
+	/* center_tracking, kept for older versions, is set through the
+	 * centre mode's list */
+	for (const char *target :
+	     {"idle_", "stage_1_", "stage_2_", "stage_3_", "stage_4_",
+	      "stage_5_", "stage_6_", "stage_7_", "stage_8_"})
+		EXPECT_EQ(registered.erase(target +
+					   std::string("center_tracking")),
+			  1u);
+	EXPECT_EQ(edited.size(), 59u + 8u + 1u + 3u + 18u + 27u - 9u);
 	EXPECT_EQ(edited, registered);
 
 	std::set<std::string> sheet_only = {"idle_group",   "tracking_group",

@@ -12,11 +12,13 @@
 #include "render-checks.hpp"
 
 #include <gtest/gtest.h>
+#include <obs.hpp>
 
 #ifndef _WIN32
 #include <link.h>
 #endif
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -328,6 +330,46 @@ TEST(Render, ATransitionStartedWhileTheZoomIsNotFiniteStartsFromTheWholeFrame)
 	press_hotkey(stage);
 	settle();
 	EXPECT_TRUE(shows_window(rig.frame(), crop_of(2.0, 0.9, 0.5)));
+}
+
+TEST(Render, AnOvershootingCurveNeverShowsMoreThanTheSource)
+{
+	/* a stage in the corner, a little closer than the whole frame: the
+	 * curve dips below its start on the way in and past its end on the
+	 * way out, both times below a zoom of 1 */
+	Rig rig({{"idle_zoom_factor", 1.0},
+		 {"stage_1_zoom_factor", 1.5},
+		 {"stage_1_center_x", 1.0},
+		 {"stage_1_center_y", 0.0},
+		 {"stage_1_duration", 0.5},
+		 {"idle_duration", 0.5},
+		 {"tracking_smoothing", 0.0}});
+	OBSDataAutoRelease curves = obs_data_create_from_json(
+		R"({"stage_1_easing": "custom", "idle_easing": "custom",
+		    "stage_1_bezier": "0.3, -1, 0.7, 2",
+		    "idle_bezier": "0.3, -1, 0.7, 2"})");
+	on_graphics_thread([&] { obs_source_update(rig.filter, curves); });
+	settle();
+	const obs_hotkey_id stage = find_hotkey(rig.parent, "tavimore.stage_1");
+	ASSERT_NE(stage, OBS_INVALID_HOTKEY_ID);
+	for (int way = 0; way < 2; way++) {
+		SCOPED_TRACE(way == 0 ? "to the stage" : "back to idle");
+		press_hotkey(stage);
+		double lowest = 5.0, highest = 0.0;
+		for (int i = 0; i < 40; i++) {
+			EXPECT_TRUE(shows_some_window(rig.frame())) << i;
+			const double zoom =
+				graphics_snapshot(rig.filter).current_zoom;
+			lowest = std::min(lowest, zoom);
+			highest = std::max(highest, zoom);
+			wait_frames(1);
+		}
+		EXPECT_EQ(lowest, 1.0);
+		/* the overshoot itself shows, past the closer end */
+		EXPECT_GT(highest, 1.55);
+		settle();
+	}
+	EXPECT_TRUE(shows_window(rig.frame(), WHOLE_FRAME));
 }
 
 /*

@@ -62,11 +62,12 @@ TEST(Defaults, RegistersTheFiftyNineKeysThenAHoldKeyPerStage)
 					   suffix);
 	for (int n = 1; n <= 8; n++)
 		expected.push_back("stage_" + std::to_string(n) + "_hold");
-	/* framing a face, every target */
+	/* each target's framing, curve and centre mode */
 	for (const std::string prefix :
 	     {"idle_", "stage_1_", "stage_2_", "stage_3_", "stage_4_",
 	      "stage_5_", "stage_6_", "stage_7_", "stage_8_"})
-		for (const char *suffix : {"face_framing", "face_share"})
+		for (const char *suffix : {"face_framing", "face_share",
+					   "easing", "bezier", "center_mode"})
 			expected.push_back(prefix + suffix);
 
 	obs_data_t *defaults = obs_get_source_defaults("tavimore_filter");
@@ -77,7 +78,7 @@ TEST(Defaults, RegistersTheFiftyNineKeysThenAHoldKeyPerStage)
 	/* libobs keeps the items sorted by name */
 	std::sort(keys.begin(), keys.end());
 	std::sort(expected.begin(), expected.end());
-	EXPECT_EQ(keys.size(), 59u + 8u + 1u + 3u + 18u);
+	EXPECT_EQ(keys.size(), 59u + 8u + 1u + 3u + 18u + 27u);
 	EXPECT_EQ(keys, expected);
 	/* the automatic zoom is off until asked for */
 	EXPECT_EQ(obs_data_get_default_int(defaults, "auto_zoom"), 0);
@@ -296,6 +297,59 @@ TEST(Update, ASettingChangedMidTransitionDoesNotRestartIt)
 	/* the next frame animates towards the new value */
 	tick(f.source, 0.0f);
 	EXPECT_DOUBLE_EQ(f->current_zoom, 2.0); /* eased half way to 3 */
+}
+
+TEST(Update, EachTargetReadsItsCurveAndAnOldCollectionKeepsTheFiltersRule)
+{
+	/* stage 1 (zoom 3) chosen from `start`, or idle (zoom 1) */
+	const struct {
+		const char *json;
+		int32_t active;
+		double start, progress, expected;
+	} rows[] = {
+		/* saved before targets had curves: easing_in ease-out,
+		 * easing_out linear, as before */
+		{R"({"easing_in": 2, "easing_out": 0})", 0, 1, 0.5, 2.75},
+		{R"({"easing_in": 2, "easing_out": 0})", -1, 3, 0.5, 2},
+		{R"({"easing_in": 2, "stage_1_easing": "cubic_in"})", 0, 1, 0.5,
+		 1.25},
+		{R"({"easing_out": 2, "idle_easing": "smooth"})", -1, 3, 0.5,
+		 2},
+		/* a name not known keeps the filter's rule */
+		{R"({"easing_in": 2, "stage_1_easing": "bounce"})", 0, 1, 0.5,
+		 2.75},
+		/* a Bézier that does not read is CSS's ease, the default */
+		{R"({"stage_1_easing": "custom", "stage_1_bezier": "0.42, 0"})",
+		 0, 1, 0.5, 2.6048068},
+		{R"j({"stage_1_easing": "custom",
+		      "stage_1_bezier": "cubic-bezier(0.42, 0, 1, 1)"})j",
+		 0, 1, 0.5, 1.6307136},
+		/* an overshoot never shows more than the whole frame */
+		{R"({"stage_1_easing": "custom",
+		     "stage_1_bezier": "0.3, -0.4, 0.7, 1.4"})",
+		 0, 1, 0.1, 1},
+		{R"({"idle_easing": "custom", "idle_bezier": "0.3,-0.4,0.7,1.4"})",
+		 -1, 3, 0.9, 1},
+		{R"({"stage_1_easing": "custom",
+		     "stage_1_bezier": "0.3, -0.4, 0.7, 1.4"})",
+		 0, 1.5, 0.1, 1.4127110},
+	};
+	for (const auto &row : rows) {
+		SCOPED_TRACE(row.json);
+		Filter f(row.json);
+		f.set(R"({"stage_1_zoom_factor": 3.0})");
+		set_selection(f.source, row.active, row.start, 0.0);
+		tick(f.source, float(row.progress * 0.5));
+		EXPECT_NEAR(f->current_zoom, row.expected, 1e-6);
+	}
+
+	/* saved again, nothing is added that today's collections lack */
+	const char *saved = R"({"easing_in": 2, "stage_count": 2,
+				"stage_2_center_tracking": true})";
+	Filter f(saved);
+	OBSDataAutoRelease settings = obs_source_get_settings(f.source);
+	OBSDataAutoRelease before = obs_data_create_from_json(saved);
+	EXPECT_STREQ(obs_data_get_json(settings), obs_data_get_json(before));
 }
 
 TEST(Tick, AnIdleZoomThatIsNotFiniteNeverStartsATransition)

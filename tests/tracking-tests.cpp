@@ -338,6 +338,62 @@ TEST(Tracking, SwitchingBetweenATrackingStageAndAFixedIdleView)
 	EXPECT_TRUE(same(t.settled(), crop_window(2.0, 0.2, 0.3)));
 }
 
+TEST(Tracking, TheThreeCentreModesWithTheRealPointer)
+{
+	Pointer pointer;
+	ASSERT_NE(pointer.display, nullptr);
+	const int xs[] = {pointer.width * 7 / 10, pointer.width * 3 / 10};
+	const int ys[] = {pointer.height * 4 / 10, pointer.height * 7 / 10};
+	/* where the view settles: the stage's own centre (-1) or pointer 0
+	 * or 1, once chosen, after the pointer moved, and chosen again */
+	const struct {
+		const char *mode; /* "": saved before the modes */
+		bool tracking;
+		int chosen, moved, again;
+	} rows[] = {
+		{"set", false, -1, -1, -1},
+		{"follow", true, 0, 1, 1},
+		{"", true, 0, 1, 1},
+		{"press", true, 0, 0, 1}, /* where it was at the press, held */
+		{"press", false, -1, -1, -1}, /* turned off by an older version */
+	};
+	for (const auto &row : rows) {
+		SCOPED_TRACE(row.mode);
+		const std::string json =
+			std::string(R"({"stage_1_zoom_factor": 2.0,
+			"stage_1_center_x": 0.3, "stage_1_center_y": 0.35,
+			"stage_1_duration": 0.05, "idle_zoom_factor": 1.0,
+			"idle_duration": 0.05, "tracking_smoothing": 0.0,
+			"tracking_dead_zone": 0.0, "stage_1_center_mode": ")") +
+			row.mode + R"(", "stage_1_center_tracking": )" +
+			(row.tracking ? "true}" : "false}");
+		pointer.move(xs[0], ys[0]);
+		Tracked t(json.c_str());
+		const auto expect_at = [&](int p) {
+			EXPECT_TRUE(
+				same(t.settled(),
+				     p < 0 ? crop_window(2.0, 0.3, 0.35)
+					   : crop_window(2.0, pointer.fx(xs[p]),
+							 pointer.fy(ys[p]))))
+				<< "wanted " << p << "; shows "
+				<< t.window().center_x << ", "
+				<< t.window().center_y;
+		};
+		ASSERT_TRUE(!row.tracking ||
+			    t.sees(pointer.fx(xs[0]), pointer.fy(ys[0])));
+		t.press_stage();
+		expect_at(row.chosen);
+		pointer.move(xs[1], ys[1]);
+		ASSERT_TRUE(!row.tracking ||
+			    t.sees(pointer.fx(xs[1]), pointer.fy(ys[1])));
+		expect_at(row.moved);
+		t.press_stage(); /* back to idle, then chosen again */
+		t.settled();
+		t.press_stage();
+		expect_at(row.again);
+	}
+}
+
 TEST(Tracking, AStillPointerGivesTheSameWindowFrameAfterFrame)
 {
 	Pointer pointer;

@@ -51,18 +51,39 @@ Easing easing_for(double target_zoom, double start_zoom, Easing easing_in,
 	return target_zoom > start_zoom ? easing_in : easing_out;
 }
 
-double shown_zoom(double start_zoom, double target_zoom, double progress,
-		  Easing kind)
+/* The zoom at eased progress e of a transition. */
+static double zoom_between(double start_zoom, double target_zoom, double e)
 {
-	const double e = apply_easing(progress, kind);
 	/* At the end of a transition the shown zoom is the target itself:
 	 * from a start far beyond the target, (target - start) + start can
 	 * cancel to another value (2 instead of 1 from 2^53 + 2), which would
 	 * stay on screen until the next transition. */
 	const double zoom =
-		e < 1.0 ? e * (target_zoom - start_zoom) + start_zoom
-			: target_zoom;
+		e != 1.0 ? e * (target_zoom - start_zoom) + start_zoom
+			 : target_zoom;
 	return std::isfinite(zoom) ? zoom : 1.0;
+}
+
+double shown_zoom(double start_zoom, double target_zoom, double progress,
+		  Easing kind)
+{
+	return zoom_between(start_zoom, target_zoom,
+			    apply_easing(progress, kind));
+}
+
+double shown_zoom(double start_zoom, const ZoomStage &target, double progress,
+		  Easing easing_in, Easing easing_out)
+{
+	const double target_zoom = target.zoom_factor;
+	if (target.curve == Curve::Filter)
+		return shown_zoom(start_zoom, target_zoom, progress,
+				  easing_for(target_zoom, start_zoom, easing_in,
+					     easing_out));
+	const double e = apply_curve(progress, target.curve, target.bezier);
+	const double zoom = zoom_between(start_zoom, target_zoom, e);
+	/* an overshoot past a wide end would show more than the frame */
+	const double floor = std::min({1.0, start_zoom, target_zoom});
+	return zoom > floor ? zoom : floor;
 }
 
 double smoothing_keep(double dt, double smoothing)

@@ -5,6 +5,9 @@
  */
 #pragma once
 
+#include "core/zoom-center.hpp"
+#include "core/zoom-curves.hpp"
+
 #include <cstdint>
 #include <string>
 
@@ -21,6 +24,9 @@ struct ZoomStage {
 	 * view's */
 	bool face_framing = false;
 	double face_share = 0.3;
+	Curve curve = Curve::Filter; /* the curve of transitions to it */
+	Bezier bezier;               /* its shape when curve is Custom */
+	CenterMode center_mode = CenterMode::Set; /* with center_tracking */
 };
 
 /* Easing curves as stored in "easing_in" and "easing_out". Any other value
@@ -57,6 +63,13 @@ Easing easing_for(double target_zoom, double start_zoom, Easing easing_in,
  * transition never starts from it. */
 double shown_zoom(double start_zoom, double target_zoom, double progress,
 		  Easing kind);
+
+/* The zoom shown at the given progress of a transition to a target: with
+ * its own curve, or by the filter's easing_in/easing_out rule for
+ * Curve::Filter. A curve that overshoots never shows less than the whole
+ * frame: the zoom stays at or above the lower of 1, start and target. */
+double shown_zoom(double start_zoom, const ZoomStage &target, double progress,
+		  Easing easing_in, Easing easing_out);
 
 /* The share of the remaining distance that the centre keeps after dt seconds
  * of smoothing with the given amount: exp(-dt / tau). */

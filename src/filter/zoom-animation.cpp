@@ -71,6 +71,33 @@ static double framing_goal(ZoomFilter *filter, const FollowReading &reading,
 	return filter->framing_goal;
 }
 
+/* An "at the press" target wants where the follower sees the pointer (or
+ * face) first since the target was chosen (the choice numbered `choice`);
+ * true until then. */
+static bool press_pending(ZoomFilter *filter, int64_t choice)
+{
+	if (choice != filter->press_sequence) {
+		filter->press_sequence = choice;
+		filter->press_pending = true;
+	}
+	return filter->press_pending;
+}
+
+/* Its centre: that place, then held there; its own centre until seen. */
+static void pressed_center(ZoomFilter *filter, const FollowReading &reading,
+			   double &x, double &y)
+{
+	if (filter->press_pending && reading.seen) {
+		filter->press_x = reading.x;
+		filter->press_y = reading.y;
+		filter->press_pending = false;
+	}
+	if (!filter->press_pending) {
+		x = filter->press_x;
+		y = filter->press_y;
+	}
+}
+
 void zoom_filter_tick(void *data, float seconds)
 {
 	auto *filter = static_cast<ZoomFilter *>(data);
@@ -82,9 +109,9 @@ void zoom_filter_tick(void *data, float seconds)
 	const double dt = seconds;
 	/* the dead zone works on the window being zoomed to; a stage shown
 	 * automatically follows the automatic zoom's pointer */
-	auto [zoom, center_x, center_y, tracking, automatic, framing, share] =
-		filter->selection.advance(dt, filter->easing_in,
-					  filter->easing_out);
+	auto [zoom, center_x, center_y, tracking, automatic, pressed, choice,
+	      framing, share] = filter->selection.advance(dt, filter->easing_in,
+							  filter->easing_out);
 	if (filter->framing_goal > 0.0)
 		zoom = filter->framing_goal;
 
@@ -103,9 +130,15 @@ void zoom_filter_tick(void *data, float seconds)
 	Follower *follower = automatic && filter->auto_pointer
 				     ? filter->auto_pointer.get()
 				     : filter->follower.get();
-	const FollowReading reading = follower ? follower->read(dt, tracking)
+	/* a view zoomed to where the pointer was reads it until it has */
+	const bool looking = tracking ||
+			     (pressed && press_pending(filter, choice));
+	const FollowReading reading = follower ? follower->read(dt, looking)
 					       : FollowReading();
-	if (reading.followed && reading.seen) {
+	if (pressed)
+		pressed_center(filter, reading, center_x, center_y);
+	const bool followed = tracking && reading.followed;
+	if (followed && reading.seen) {
 		/* the dead zone works on the window being zoomed to; a view
 		 * that starts following starts on what it follows */
 		const double half = window_half_size(zoom);
@@ -120,10 +153,10 @@ void zoom_filter_tick(void *data, float seconds)
 			dead_zone_center(filter->tracked_y, reading.y, half,
 					 filter->tracking_dead_zone);
 	}
-	filter->tracking_shown = reading.followed;
+	filter->tracking_shown = followed;
 	filter->framing_goal =
 		framing_goal(filter, reading, tracking && framing, share);
-	if (reading.followed) {
+	if (followed) {
 		center_x = filter->tracked_x;
 		center_y = filter->tracked_y;
 	}

@@ -289,15 +289,19 @@ FrameTarget ZoomSelection::advance(double dt, Easing in, Easing out)
 	const ZoomStage &to = target();
 	transition_progress =
 		advance_progress(transition_progress, dt, to.duration);
-	const Easing kind =
-		easing_for(to.zoom_factor, transition_start_zoom, in, out);
-	eased_zoom = shown_zoom(transition_start_zoom, to.zoom_factor,
-				transition_progress, kind);
+	eased_zoom = shown_zoom(transition_start_zoom, to, transition_progress,
+				in, out);
 	/* a face's framing stays shown until glide */
 	current_zoom = framed ? framed_zoom : eased_zoom;
-	return {to.zoom_factor, to.center_x,
-		to.center_y,    to.center_tracking || auto_shown,
-		auto_shown,     to.face_framing,
+	/* a stage shown automatically follows the pointer, whatever its mode */
+	return {to.zoom_factor,
+		to.center_x,
+		to.center_y,
+		to.center_mode == CenterMode::Follow || auto_shown,
+		auto_shown,
+		to.center_mode == CenterMode::Press && !auto_shown,
+		stage_sequence,
+		to.face_framing,
 		to.face_share};
 }
 

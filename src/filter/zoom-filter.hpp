@@ -65,11 +65,14 @@ struct ZoomRenderer {
 };
 
 /* What the frame heads for: the target's zoom and centre, and whether the
- * centre follows. */
+ * centre follows, or is taken at the press of the choice numbered
+ * `choice`. */
 struct FrameTarget {
 	double zoom, center_x, center_y;
 	bool tracking;
 	bool automatic; /* a click chose the stage: it follows the pointer */
+	bool pressed;   /* zoomed to where the pointer was when chosen */
+	int64_t choice;
 	bool face_framing;
 	double face_share;
 };
@@ -277,6 +280,13 @@ struct ZoomFilter {
 	double framing_goal = 0.0;
 	uint32_t capture_check_countdown = 0;
 	CaptureSettings parent_capture;
+	/* an "at the press" target: where the follower first saw the pointer
+	 * (or face) after the choice numbered press_sequence was made; until
+	 * then (press_pending) the target's own centre */
+	int64_t press_sequence = 0;
+	bool press_pending = false;
+	double press_x = 0.5;
+	double press_y = 0.5;
 
 	/*
 	 * The automatic zoom (zoom-auto.cpp). Its settings are written by

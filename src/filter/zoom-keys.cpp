@@ -23,6 +23,10 @@ TargetKeys make_keys(const char *prefix, bool with_name)
 		      prefix);
 	std::snprintf(k.face_share, sizeof(k.face_share), "%sface_share",
 		      prefix);
+	std::snprintf(k.easing, sizeof(k.easing), "%seasing", prefix);
+	std::snprintf(k.bezier, sizeof(k.bezier), "%sbezier", prefix);
+	std::snprintf(k.center_mode, sizeof(k.center_mode), "%scenter_mode",
+		      prefix);
 	return k;
 }
 

@@ -37,7 +37,10 @@ struct TargetKeys {
 	char center_x[32];
 	char center_y[32];
 	char duration[32];
-	char hold[24]; /* stages only; empty for the idle target */
+	char hold[24];        /* stages only; empty for the idle target */
+	char easing[32];      /* the target's own curve, or "filter" */
+	char bezier[32];      /* the curve's control points for "custom" */
+	char center_mode[40]; /* set, follow or press, with center_tracking */
 	char face_framing[40];
 	char face_share[32];
 };

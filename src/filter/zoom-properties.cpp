@@ -14,6 +14,7 @@
 #include "core/zoom-core.hpp"
 #include "tracking/face-follow.hpp"
 
+#include <cstring>
 #include <functional>
 #include <string>
 
@@ -34,11 +35,19 @@ struct SheetView {
 	bool framing_shown[1 + MAX_STAGES];
 	bool share_shown[1 + MAX_STAGES];
 	std::string titles[MAX_STAGES];
+	/* the idle target's Bézier first, then each stage's */
+	bool bezier_shown[MAX_STAGES + 1];
 };
 
 static const TargetKeys &target_keys(int target)
 {
 	return target == 0 ? idle_keys() : stage_keys(target - 1);
+}
+
+static bool custom_curve(obs_data_t *settings, const TargetKeys &keys)
+{
+	return curve_from(obs_data_get_string(settings, keys.easing)) ==
+	       Curve::Custom;
 }
 
 static SheetView sheet_view(obs_data_t *settings)
@@ -63,11 +72,17 @@ static SheetView sheet_view(obs_data_t *settings)
 		const TargetKeys &keys = target_keys(t);
 		view.framing_shown[t] =
 			may_be_face &&
-			obs_data_get_bool(settings, keys.center_tracking);
+			center_mode_from(
+				obs_data_get_bool(settings,
+						  keys.center_tracking),
+				obs_data_get_string(settings,
+						    keys.center_mode)) ==
+				CenterMode::Follow;
 		view.share_shown[t] =
 			view.framing_shown[t] &&
 			obs_data_get_bool(settings, keys.face_framing);
 	}
+	view.bezier_shown[0] = custom_curve(settings, idle_keys());
 	for (int i = 0; i < MAX_STAGES; i++) {
 		const TargetKeys &keys = stage_keys(i);
 		if (i < view.stages_shown)
@@ -75,6 +90,7 @@ static SheetView sheet_view(obs_data_t *settings)
 				view.tracking_shown ||
 				obs_data_get_bool(settings,
 						  keys.center_tracking);
+		view.bezier_shown[i + 1] = custom_curve(settings, keys);
 		view.titles[i] = obs_module_text(STAGE_GROUP_LABELS[i]);
 		const std::string name = chosen_stage_name(
 			i, obs_data_get_string(settings, keys.name));
@@ -94,6 +110,8 @@ static size_t fingerprint(const SheetView &view)
 				      view.share_shown[t]);
 	for (const std::string &title : view.titles)
 		all += title + '\n';
+	for (bool shown : view.bezier_shown)
+		all += shown ? "b" : "-";
 	return std::hash<std::string>()(all);
 }
 
@@ -106,9 +124,27 @@ static obs_source_t *sheet_filter(obs_properties_t *props)
 	return weak ? obs_weak_source_get_source(weak) : nullptr;
 }
 
+/* The centre mode list shows the mode the target has: a collection from
+ * before the list, or one whose tracking an older version changed, gets
+ * the mode its center_tracking means (UI thread, like OBS's saving). */
+static void align_center_modes(obs_data_t *settings)
+{
+	for (int i = -1; i < MAX_STAGES; i++) {
+		const TargetKeys &keys = i < 0 ? idle_keys() : stage_keys(i);
+		const char *stored =
+			obs_data_get_string(settings, keys.center_mode);
+		const char *mode = center_mode_name(center_mode_from(
+			obs_data_get_bool(settings, keys.center_tracking),
+			stored));
+		if (std::strcmp(stored, mode) != 0)
+			obs_data_set_string(settings, keys.center_mode, mode);
+	}
+}
+
 /* Shows on the sheet what the settings use; true when anything changed. */
 static bool show_settings(obs_properties_t *props, obs_data_t *settings)
 {
+	align_center_modes(settings);
 	const SheetView view = sheet_view(settings);
 	bool changed = false;
 	auto set_visible = [&](const char *name, bool visible) {
@@ -125,9 +161,11 @@ static bool show_settings(obs_properties_t *props, obs_data_t *settings)
 		set_visible(target_keys(t).face_framing, view.framing_shown[t]);
 		set_visible(target_keys(t).face_share, view.share_shown[t]);
 	}
+	set_visible(idle_keys().bezier, view.bezier_shown[0]);
 	for (int i = 0; i < MAX_STAGES; i++) {
 		const char *group_name = stage_keys(i).group;
 		set_visible(group_name, i < view.stages_shown);
+		set_visible(stage_keys(i).bezier, view.bezier_shown[i + 1]);
 		obs_property_t *group = obs_properties_get(props, group_name);
 		const char *title = group ? obs_property_description(group)
 					  : nullptr;
@@ -217,6 +255,81 @@ static obs_property_t *add_slider(obs_properties_t *set, const char *name,
 			text_key);
 }
 
+/* The centre mode, which keeps center_tracking in step for an older
+ * version: on for Follow and At the press, off for Set centre. */
+static bool on_center_mode_modified(obs_properties_t *props,
+				    obs_property_t *list, obs_data_t *settings)
+{
+	const char *key = obs_property_name(list);
+	for (int i = -1; i < MAX_STAGES; i++) {
+		const TargetKeys &keys = i < 0 ? idle_keys() : stage_keys(i);
+		if (std::strcmp(keys.center_mode, key) == 0)
+			obs_data_set_bool(
+				settings, keys.center_tracking,
+				center_tracking_for(center_mode_named(
+					obs_data_get_string(settings, key))));
+	}
+	/* the filter may have read the new mode with the old tracking: it
+	 * reads both again at its next frame */
+	if (obs_source_t *source = sheet_filter(props)) {
+		obs_source_update(source, nullptr);
+		obs_source_release(source);
+	}
+	show_settings(props, settings);
+	return true;
+}
+
+static void add_center_mode_list(obs_properties_t *group,
+				 const TargetKeys &keys)
+{
+	obs_property_t *list = with_tip(
+		obs_properties_add_list(group, keys.center_mode,
+					obs_module_text("Zoom.TrackingEnabled"),
+					OBS_COMBO_TYPE_LIST,
+					OBS_COMBO_FORMAT_STRING),
+		"Zoom.TrackingEnabled");
+	for (CenterMode mode :
+	     {CenterMode::Set, CenterMode::Follow, CenterMode::Press}) {
+		const std::string text = std::string("Zoom.CenterMode.") +
+					 (mode == CenterMode::Set ? "Set"
+					  : mode == CenterMode::Follow
+						  ? "Follow"
+						  : "Press");
+		obs_property_list_add_string(list,
+					     obs_module_text(text.c_str()),
+					     center_mode_name(mode));
+	}
+	obs_property_set_modified_callback(list, on_center_mode_modified);
+}
+
+/* The target's curve, and its Bézier, which shows only for Custom. */
+static void add_curve_list(obs_properties_t *group, const TargetKeys &keys)
+{
+	obs_property_t *list =
+		with_tip(obs_properties_add_list(group, keys.easing,
+						 obs_module_text("Zoom.Curve"),
+						 OBS_COMBO_TYPE_LIST,
+						 OBS_COMBO_FORMAT_STRING),
+			 "Zoom.Curve");
+	static const char *const texts[CURVE_COUNT] = {
+		"Zoom.Curve.Filter",     "Zoom.Easing.Linear",
+		"Zoom.Curve.SineIn",     "Zoom.Curve.SineOut",
+		"Zoom.Curve.SineInOut",  "Zoom.Curve.CubicIn",
+		"Zoom.Curve.CubicOut",   "Zoom.Curve.CubicInOut",
+		"Zoom.Curve.QuintIn",    "Zoom.Curve.QuintOut",
+		"Zoom.Curve.QuintInOut", "Zoom.Curve.ExpoIn",
+		"Zoom.Curve.ExpoOut",    "Zoom.Curve.ExpoInOut",
+		"Zoom.Curve.Smooth",     "Zoom.Curve.Custom"};
+	for (int n = 0; n < CURVE_COUNT; n++)
+		obs_property_list_add_string(list, obs_module_text(texts[n]),
+					     curve_name(Curve(n)));
+	obs_property_set_modified_callback(list, on_shown_setting_modified);
+	with_tip(obs_properties_add_text(group, keys.bezier,
+					 obs_module_text("Zoom.Bezier"),
+					 OBS_TEXT_DEFAULT),
+		 "Zoom.Bezier");
+}
+
 static void add_zoom_group(obs_properties_t *props, const char *prefix,
 			   const char *label, bool with_name)
 {
@@ -239,12 +352,8 @@ static void add_zoom_group(obs_properties_t *props, const char *prefix,
 	add_slider(group, keys.duration,
 		   with_name ? "Zoom.Stage.Duration" : "Zoom.Idle.Duration",
 		   0.05, 3.0, 0.05);
-	obs_property_t *tracking =
-		with_tip(obs_properties_add_bool(
-				 group, keys.center_tracking,
-				 obs_module_text("Zoom.TrackingEnabled")),
-			 "Zoom.TrackingEnabled");
-	obs_property_set_modified_callback(tracking, on_shown_setting_modified);
+	add_curve_list(group, keys);
+	add_center_mode_list(group, keys);
 	add_slider(group, keys.center_x, "Zoom.CenterX", 0.0, 1.0, 0.01);
 	add_slider(group, keys.center_y, "Zoom.CenterY", 0.0, 1.0, 0.01);
 	if (with_name)

@@ -48,11 +48,19 @@ void zoom_filter_get_defaults(obs_data_t *settings)
 	obs_data_set_default_int(settings, KEY_AUTO_ZOOM_STAGE, 1);
 	obs_data_set_default_double(settings, KEY_AUTO_ZOOM_LINGER, 2.5);
 
+	/* the targets' own framing, curves and centre modes, after every key
+	 * that came before them */
 	for (int i = -1; i < MAX_STAGES; i++) {
 		const TargetKeys &keys = i < 0 ? idle : stage_keys(i);
 		obs_data_set_default_bool(settings, keys.face_framing, false);
 		obs_data_set_default_double(settings, keys.face_share,
 					    FACE_SHARE_DEFAULT);
+		obs_data_set_default_string(settings, keys.easing,
+					    curve_name(Curve::Filter));
+		obs_data_set_default_string(settings, keys.bezier,
+					    DEFAULT_BEZIER_TEXT);
+		obs_data_set_default_string(settings, keys.center_mode,
+					    center_mode_name(CenterMode::Set));
 	}
 }
 
@@ -74,7 +82,8 @@ std::string chosen_stage_name(int index, const char *name)
 	return chosen;
 }
 
-/* A target's values as the settings hold them. */
+/* A target's values as the settings hold them: its centre mode from
+ * center_tracking and the stored mode together. */
 static ZoomStage read_target(obs_data_t *settings, const TargetKeys &keys)
 {
 	ZoomStage target;
@@ -88,6 +97,13 @@ static ZoomStage read_target(obs_data_t *settings, const TargetKeys &keys)
 	target.face_share =
 		std::clamp(obs_data_get_double(settings, keys.face_share),
 			   FACE_SHARE_MIN, FACE_SHARE_MAX);
+	target.center_mode = center_mode_from(
+		target.center_tracking,
+		obs_data_get_string(settings, keys.center_mode));
+	target.curve = curve_from(obs_data_get_string(settings, keys.easing));
+	/* a Bézier that does not read as four numbers is the default one, as
+	 * an empty field would be */
+	parse_bezier(obs_data_get_string(settings, keys.bezier), target.bezier);
 	return target;
 }
 

@@ -336,9 +336,10 @@ TEST_F(PreviewTest, ListsTheFiltersSettingsAndDocumentsItself)
 	const Result keys = run({"--list-settings"});
 	ASSERT_EQ(keys.status, 0) << keys.err;
 	EXPECT_EQ(std::count(keys.out.begin(), keys.out.end(), '\n'),
-		  59 + 8 + 1 + 3 + 18);
+		  59 + 8 + 1 + 3 + 18 + 27);
 	EXPECT_NE(keys.out.find("stage_8_duration"), std::string::npos);
 	EXPECT_NE(keys.out.find("stage_8_face_share"), std::string::npos);
+	EXPECT_NE(keys.out.find("stage_8_center_mode"), std::string::npos);
 	EXPECT_NE(keys.out.find("tracking_dead_zone"), std::string::npos);
 	EXPECT_NE(keys.out.find("stage_8_hold"), std::string::npos);
 	EXPECT_NE(keys.out.find("tracking_subject"), std::string::npos);
