@@ -5,7 +5,6 @@
  */
 #include "alloc-counter.hpp"
 #include "obs-harness.hpp"
-#include "filter/zoom-filter.hpp"
 
 #include <graphics/graphics.h>
 
@@ -229,15 +228,10 @@ TEST_F(PerFrame, TickAllocatesNothingWhileZoomingOnAClick)
 		R"({"auto_zoom": 1, "auto_zoom_linger": 0.5})");
 	obs_source_update(filter, on);
 	obs_data_release(on);
-	auto *zoom = static_cast<ZoomFilter *>(obs_obj_get_data(filter));
 	bool reading = false;
 	for (int i = 0; i < 100 && !reading; i++) {
 		wait_frames(1);
-		on_graphics_thread([&] {
-			double x, y;
-			reading = zoom->auto_pointer &&
-				  zoom->auto_pointer->latest(x, y);
-		});
+		reading = graphics_snapshot(filter).auto_seen;
 	}
 	ASSERT_TRUE(reading);
 	/* a real click, read by the first counted tick: the view zooms in,

@@ -609,6 +609,13 @@ struct SnapshotDoor {
 	}
 };
 
+/* The follower as the face tracker its subject says it is (unchecked by
+ * the sanitizers: the tracker's type information is the module's own). */
+static FaceTracker *face_of(Follower *follower)
+{
+	return static_cast<FaceTracker *>(follower);
+}
+
 ZoomSnapshot snapshot_of(obs_source_t *source, KeyRead keys)
 {
 	ZoomFilter *f = zoom_data(source);
@@ -635,10 +642,12 @@ ZoomSnapshot snapshot_of(obs_source_t *source, KeyRead keys)
 	    !obs_in_task_thread(OBS_TASK_GRAPHICS))
 		return s;
 	s.input = f->renderer.input != nullptr;
+	double x, y;
+	s.auto_seen = f->auto_pointer && f->auto_pointer->latest(x, y);
 	s.tracking_shown = f->tracking_shown;
 	s.face = follower && follower->subject == TrackingSubject::Face;
 	if (s.face) {
-		auto *face = static_cast<FaceTracker *>(follower);
+		FaceTracker *face = face_of(follower);
 		s.sighting = face->latest();
 		s.face_readbacks = face->readbacks();
 		s.face_frame_ns = face->frame_time_spent();
@@ -675,8 +684,7 @@ ZoomSnapshot graphics_snapshot(obs_source_t *filter)
 
 void set_face_gate(obs_source_t *filter, std::shared_ptr<FaceGate> gate)
 {
-	static_cast<FaceTracker *>(zoom_data(filter)->follower.get())
-		->set_gate(std::move(gate));
+	face_of(zoom_data(filter)->follower.get())->set_gate(std::move(gate));
 }
 
 gs_effect_t *swap_effect(obs_source_t *filter, gs_effect_t *effect)

@@ -143,6 +143,7 @@ struct ZoomSnapshot {
 	std::vector<StageKey> stage_keys;
 	/* the followers: the pointer and where it was last seen, the face */
 	bool pointer, pointer_seen, tracking_shown, face;
+	bool auto_seen; /* the automatic zoom has read the pointer (frames) */
 	double pointer_x, pointer_y;
 	FaceSighting sighting;
 	uint64_t face_readbacks, face_frame_ns;
