@@ -348,6 +348,9 @@ TEST(Render, AnOvershootingCurveNeverShowsMoreThanTheSource)
 		R"({"stage_1_easing": "custom", "idle_easing": "custom",
 		    "stage_1_bezier": "0.3, -1, 0.7, 2",
 		    "idle_bezier": "0.3, -1, 0.7, 2"})");
+	/* the hotkey work that the new filter's first frames queue reads its
+	 * settings: done first */
+	wait_frames(2);
 	on_graphics_thread([&] { obs_source_update(rig.filter, curves); });
 	settle();
 	const obs_hotkey_id stage = find_hotkey(rig.parent, "tavimore.stage_1");
