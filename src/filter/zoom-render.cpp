@@ -363,16 +363,21 @@ void zoom_filter_render(void *data, gs_effect_t *)
 	const uint32_t width = obs_source_get_base_width(target);
 	const uint32_t height = obs_source_get_base_height(target);
 	const CropWindow window = filter->selection.window();
-	/* the whole frame is the input as it is: drawn unfiltered, exactly
-	 * and at no cost */
-	if (!width || !height || window.half_size >= 0.5f) {
+	if (!width || !height) {
 		obs_source_skip_video_filter(filter->source);
 		return;
 	}
-	draw_zoomed(filter->renderer, target, parent, window, width, height);
+	/* the whole frame is the input as it is: drawn unfiltered, exactly
+	 * and at no cost */
+	if (window.half_size >= 0.5f)
+		obs_source_skip_video_filter(filter->source);
+	else
+		draw_zoomed(filter->renderer, target, parent, window, width,
+			    height);
 	/* once the output is drawn (the input's frame is then ready, an
 	 * asynchronous source's converted), the follower may look at the
-	 * input (the face's draws it small for its detector) */
+	 * input (the face's draws it small for its detector), whole frame
+	 * or not: a face framed from the whole frame is found there */
 	if (filter->follower) {
 		filter->renderer.drawing_parent = true;
 		filter->follower->frame(target, parent, width, height);
