@@ -92,7 +92,7 @@ TEST(ObsFolder, RegistersTheFilterWithItsTranslatedNameAndDefaults)
 	     obs_data_item_next(&item))
 		keys++;
 	/* the keys, a hold key per stage, what tracking follows */
-	EXPECT_EQ(keys, 59u + 8u + 1u);
+	EXPECT_EQ(keys, 59u + 8u + 1u + 3u + 18u + 27u);
 	EXPECT_EQ(obs_data_get_default_double(defaults, "idle_zoom_factor"),
 		  1.0);
 	EXPECT_EQ(obs_data_get_default_int(defaults, "stage_count"), 1);
