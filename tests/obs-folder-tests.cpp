@@ -91,7 +91,8 @@ TEST(ObsFolder, RegistersTheFilterWithItsTranslatedNameAndDefaults)
 	for (obs_data_item_t *item = obs_data_first(defaults); item;
 	     obs_data_item_next(&item))
 		keys++;
-	/* the keys, a hold key per stage, what tracking follows */
+	/* the keys, a hold key per stage, what tracking follows, the automatic
+	 * zoom's three, each target's framing, curve and centre mode */
 	EXPECT_EQ(keys, 59u + 8u + 1u + 3u + 18u + 27u);
 	EXPECT_EQ(obs_data_get_default_double(defaults, "idle_zoom_factor"),
 		  1.0);
