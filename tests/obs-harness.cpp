@@ -632,15 +632,24 @@ ZoomSnapshot snapshot_of(obs_source_t *source, KeyRead keys)
 	s.effect = f->renderer.effect != nullptr;
 	s.center_param = f->renderer.center_param != nullptr;
 	s.half_size_param = f->renderer.half_size_param != nullptr;
-	Follower *follower = f->follower.get();
-	s.pointer = follower && follower->subject == TrackingSubject::Pointer;
-	s.pointer_seen = s.pointer &&
-			 static_cast<PointerClient *>(follower)->latest(
-				 s.pointer_x, s.pointer_y);
+	/* the follower is the frame's, its pointer read by one thread: while
+	 * frames run elsewhere, the pointer is read there */
+	auto read_pointer = [&] {
+		Follower *follower = f->follower.get();
+		s.pointer = follower &&
+			    follower->subject == TrackingSubject::Pointer;
+		s.pointer_seen = s.pointer &&
+				 static_cast<PointerClient *>(follower)->latest(
+					 s.pointer_x, s.pointer_y);
+	};
 	obs_video_info video;
 	if (obs_get_video_info(&video) &&
-	    !obs_in_task_thread(OBS_TASK_GRAPHICS))
+	    !obs_in_task_thread(OBS_TASK_GRAPHICS)) {
+		on_graphics_thread(read_pointer);
 		return s;
+	}
+	read_pointer();
+	Follower *follower = f->follower.get();
 	s.input = f->renderer.input != nullptr;
 	double x, y;
 	s.auto_seen = f->auto_pointer && f->auto_pointer->latest(x, y);

@@ -1,7 +1,7 @@
 /*
- * A pointer position handed from one writer thread to its readers (the
- * frame; a test looking on) under a sequence lock: the writer never waits,
- * and neither does a reader.
+ * A pointer position handed from one writer thread to one reader thread
+ * under a sequence lock: the writer never waits, and neither does the
+ * reader (the frame).
  */
 #pragma once
 
@@ -32,7 +32,7 @@ public:
 		end_publish(x, y);
 	}
 
-	/* Readers: the latest position; false while none is known. A
+	/* Reader only: the latest position; false while none is known. A
 	 * write under way is retried a few times; a writer descheduled in
 	 * the middle of one could hold the reader for as long, so after
 	 * that the reader takes the last position it read. */
@@ -49,15 +49,15 @@ public:
 			std::atomic_thread_fence(std::memory_order_acquire);
 			if (seq.load(std::memory_order_relaxed) != before)
 				continue;
-			read_x.store(lx, std::memory_order_relaxed);
-			read_y.store(ly, std::memory_order_relaxed);
-			read_known.store(k, std::memory_order_relaxed);
+			read_known = k;
+			read_x = lx;
+			read_y = ly;
 			break;
 		}
-		if (!read_known.load(std::memory_order_relaxed))
+		if (!read_known)
 			return false;
-		x = read_x.load(std::memory_order_relaxed);
-		y = read_y.load(std::memory_order_relaxed);
+		x = read_x;
+		y = read_y;
 		return true;
 	}
 
@@ -66,10 +66,9 @@ private:
 	std::atomic<bool> known{false};
 	std::atomic<double> fx{0.5};
 	std::atomic<double> fy{0.5};
-	/* the last position a reader read (kept per sample: readers on two
-	 * threads may meet here, neither waiting) */
+	/* the reader's own: the last position it read */
 	static constexpr int READ_TRIES = 4;
-	std::atomic<bool> read_known{false};
-	std::atomic<double> read_x{0.5};
-	std::atomic<double> read_y{0.5};
+	bool read_known = false;
+	double read_x = 0.5;
+	double read_y = 0.5;
 };
