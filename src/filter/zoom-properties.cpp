@@ -255,6 +255,17 @@ static obs_property_t *add_slider(obs_properties_t *set, const char *name,
 			text_key);
 }
 
+/* A drop-down list labelled by `text_key`, with its tooltip; its items are
+ * integers or strings as `format` says. */
+static obs_property_t *add_list(obs_properties_t *set, const char *name,
+				const char *text_key, obs_combo_format format)
+{
+	return with_tip(obs_properties_add_list(set, name,
+						obs_module_text(text_key),
+						OBS_COMBO_TYPE_LIST, format),
+			text_key);
+}
+
 /* The centre mode, which keeps center_tracking in step for an older
  * version: on for Follow and At the press, off for Set centre. */
 static bool on_center_mode_modified(obs_properties_t *props,
@@ -282,35 +293,24 @@ static bool on_center_mode_modified(obs_properties_t *props,
 static void add_center_mode_list(obs_properties_t *group,
 				 const TargetKeys &keys)
 {
-	obs_property_t *list = with_tip(
-		obs_properties_add_list(group, keys.center_mode,
-					obs_module_text("Zoom.TrackingEnabled"),
-					OBS_COMBO_TYPE_LIST,
-					OBS_COMBO_FORMAT_STRING),
-		"Zoom.TrackingEnabled");
-	for (CenterMode mode :
-	     {CenterMode::Set, CenterMode::Follow, CenterMode::Press}) {
-		const std::string text = std::string("Zoom.CenterMode.") +
-					 (mode == CenterMode::Set ? "Set"
-					  : mode == CenterMode::Follow
-						  ? "Follow"
-						  : "Press");
-		obs_property_list_add_string(list,
-					     obs_module_text(text.c_str()),
+	obs_property_t *list = add_list(group, keys.center_mode,
+					"Zoom.TrackingEnabled",
+					OBS_COMBO_FORMAT_STRING);
+	const std::pair<const char *, CenterMode> items[] = {
+		{"Zoom.CenterMode.Set", CenterMode::Set},
+		{"Zoom.CenterMode.Follow", CenterMode::Follow},
+		{"Zoom.CenterMode.Press", CenterMode::Press}};
+	for (const auto &[text, mode] : items)
+		obs_property_list_add_string(list, obs_module_text(text),
 					     center_mode_name(mode));
-	}
 	obs_property_set_modified_callback(list, on_center_mode_modified);
 }
 
 /* The target's curve, and its Bézier, which shows only for Custom. */
 static void add_curve_list(obs_properties_t *group, const TargetKeys &keys)
 {
-	obs_property_t *list =
-		with_tip(obs_properties_add_list(group, keys.easing,
-						 obs_module_text("Zoom.Curve"),
-						 OBS_COMBO_TYPE_LIST,
-						 OBS_COMBO_FORMAT_STRING),
-			 "Zoom.Curve");
+	obs_property_t *list = add_list(group, keys.easing, "Zoom.Curve",
+					OBS_COMBO_FORMAT_STRING);
 	static const char *const texts[CURVE_COUNT] = {
 		"Zoom.Curve.Filter",     "Zoom.Easing.Linear",
 		"Zoom.Curve.SineIn",     "Zoom.Curve.SineOut",
@@ -376,11 +376,8 @@ static void add_zoom_group(obs_properties_t *props, const char *prefix,
 static obs_property_t *add_easing_list(obs_properties_t *set, const char *name,
 				       const char *text_key)
 {
-	obs_property_t *list = with_tip(
-		obs_properties_add_list(set, name, obs_module_text(text_key),
-					OBS_COMBO_TYPE_LIST,
-					OBS_COMBO_FORMAT_INT),
-		text_key);
+	obs_property_t *list =
+		add_list(set, name, text_key, OBS_COMBO_FORMAT_INT);
 	const std::pair<const char *, Easing> items[] = {
 		{"Zoom.Easing.Linear", Easing::Linear},
 		{"Zoom.Easing.EaseInOut", Easing::EaseInOut},
@@ -394,12 +391,9 @@ static obs_property_t *add_easing_list(obs_properties_t *set, const char *name,
 static void add_tracking_group(obs_properties_t *props)
 {
 	obs_properties_t *tracking = obs_properties_create();
-	obs_property_t *subject = with_tip(
-		obs_properties_add_list(tracking, KEY_TRACKING_SUBJECT,
-					obs_module_text("Zoom.TrackingSubject"),
-					OBS_COMBO_TYPE_LIST,
-					OBS_COMBO_FORMAT_STRING),
-		"Zoom.TrackingSubject");
+	obs_property_t *subject = add_list(tracking, KEY_TRACKING_SUBJECT,
+					   "Zoom.TrackingSubject",
+					   OBS_COMBO_FORMAT_STRING);
 	obs_property_list_add_string(
 		subject, obs_module_text("Zoom.TrackingSubject.Auto"), "auto");
 	obs_property_list_add_string(
@@ -420,11 +414,8 @@ static void add_tracking_group(obs_properties_t *props)
 static void add_auto_group(obs_properties_t *props)
 {
 	obs_properties_t *group = obs_properties_create();
-	obs_property_t *mode = with_tip(
-		obs_properties_add_list(
-			group, KEY_AUTO_ZOOM, obs_module_text("Zoom.AutoZoom"),
-			OBS_COMBO_TYPE_LIST, OBS_COMBO_FORMAT_INT),
-		"Zoom.AutoZoom");
+	obs_property_t *mode = add_list(group, KEY_AUTO_ZOOM, "Zoom.AutoZoom",
+					OBS_COMBO_FORMAT_INT);
 	const std::pair<const char *, AutoZoom> items[] = {
 		{"Zoom.AutoZoom.Off", AutoZoom::Off},
 		{"Zoom.AutoZoom.Clicks", AutoZoom::Clicks},
