@@ -6,19 +6,11 @@
 
 double apply_easing(double x, Easing kind)
 {
-	x = x > 0.0 ? x : 0.0;
-	x = x < 1.0 ? x : 1.0;
-
-	switch (kind) {
-	case Easing::EaseInOut:
-		if (x < 0.5)
-			return 4.0 * x * x * x;
-		return 1.0 - std::pow(2.0 - 2.0 * x, 3.0) * 0.5;
-	case Easing::EaseOut:
-		return 1.0 - std::pow(1.0 - x, 3.0);
-	default:
-		return x;
-	}
+	/* the filter's two curves are the cubic ones of the targets' list */
+	const Curve curve = kind == Easing::EaseInOut ? Curve::CubicInOut
+			    : kind == Easing::EaseOut ? Curve::CubicOut
+						      : Curve::Linear;
+	return apply_curve(x, curve, Bezier());
 }
 
 double held_idle_zoom(double zoom, double dt, bool zoom_in_held,
