@@ -162,9 +162,7 @@ struct Tracked {
 	}
 	~Tracked()
 	{
-		obs_source_filter_remove(parent, filter);
-		obs_source_release(filter);
-		obs_source_release(parent);
+		remove_and_release(parent, filter);
 		wait_destroyed();
 	}
 	ZoomSnapshot operator->() const { return snapshot_of(filter); }
