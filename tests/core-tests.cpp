@@ -460,14 +460,12 @@ TEST(StageSelection, KeysAndRequestsInSequence)
 				r = idle_key(s, step.progress);
 				break;
 			}
-			n++;
-			EXPECT_EQ(r.next.active, step.active)
-				<< c.what << " #" << n;
-			EXPECT_EQ(r.next.held, step.held)
-				<< c.what << " #" << n;
-			EXPECT_EQ(r.starts, step.starts) << c.what << " #" << n;
-			EXPECT_EQ(r.changed, step.changed)
-				<< c.what << " #" << n;
+			SCOPED_TRACE(std::string(c.what) + " #" +
+				     std::to_string(++n));
+			EXPECT_EQ(r.next.active, step.active);
+			EXPECT_EQ(r.next.held, step.held);
+			EXPECT_EQ(r.starts, step.starts);
+			EXPECT_EQ(r.changed, step.changed);
 			s = r.next;
 		}
 	}
