@@ -59,40 +59,32 @@ TEST(Progress, ADurationOfZeroOrLessOrNotANumberRunsAtAThousandPerSecond)
 
 /* ---- easing ---- */
 
-TEST(Easing, CurvesMatchTheirFormulas)
+TEST(Easing, EveryCurveMeetsItsFormulaRunsFromZeroToOneAndRises)
 {
-	struct Case {
-		Easing kind;
-		double x, expected;
+	/* a kind not known is linear */
+	const struct {
+		int kind;
+		double at_quarter, at_half, at_three_quarters;
 	} cases[] = {
-		{Easing::EaseInOut, 0.25, 0.0625},
-		{Easing::EaseInOut, 0.5, 0.5},
-		{Easing::EaseInOut, 0.75, 0.9375},
-		{Easing::EaseOut, 0.25, 0.578125},
-		{Easing::EaseOut, 0.5, 0.875},
-		{Easing::EaseOut, 0.75, 0.984375},
-		{Easing::Linear, 0.3, 0.3},
-		{Easing(7), 0.3, 0.3},
-		{Easing(-1), 0.6, 0.6},
+		{int(Easing::EaseInOut), 0.0625, 0.5, 0.9375},
+		{int(Easing::EaseOut), 0.578125, 0.875, 0.984375},
+		{int(Easing::Linear), 0.25, 0.5, 0.75},
+		{7, 0.25, 0.5, 0.75},
+		{-1, 0.25, 0.5, 0.75},
+		{42, 0.25, 0.5, 0.75},
 	};
-	for (const Case &c : cases)
-		EXPECT_DOUBLE_EQ(apply_easing(c.x, c.kind), c.expected)
-			<< "kind " << int(c.kind) << " at " << c.x;
-}
-
-TEST(Easing, EveryCurveRunsFromExactlyZeroToExactlyOneAndRises)
-{
-	for (int n : {0, 1, 2, 42}) {
-		const Easing kind = Easing(n);
-		EXPECT_EQ(apply_easing(0.0, kind), 0.0) << n;
-		EXPECT_EQ(apply_easing(1.0, kind), 1.0) << n;
-		EXPECT_EQ(apply_easing(-0.5, kind), 0.0) << n;
-		EXPECT_EQ(apply_easing(1.5, kind), 1.0) << n;
-		EXPECT_EQ(apply_easing(NAN_VALUE, kind), 0.0) << n;
+	for (const auto &c : cases) {
+		SCOPED_TRACE(::testing::Message() << "kind " << c.kind);
+		const Easing kind = Easing(c.kind);
+		EXPECT_DOUBLE_EQ(apply_easing(0.25, kind), c.at_quarter);
+		EXPECT_DOUBLE_EQ(apply_easing(0.5, kind), c.at_half);
+		EXPECT_DOUBLE_EQ(apply_easing(0.75, kind), c.at_three_quarters);
+		for (double x : {0.0, -0.5, NAN_VALUE, 1.0, 1.5})
+			EXPECT_EQ(apply_easing(x, kind), x >= 1 ? 1 : 0) << x;
 		double previous = 0.0;
 		for (int i = 1; i <= 1000; i++) {
 			const double e = apply_easing(i / 1000.0, kind);
-			EXPECT_GE(e, previous) << n << " at " << i;
+			EXPECT_GE(e, previous) << i;
 			previous = e;
 		}
 	}
@@ -217,39 +209,35 @@ TEST(Bezier, MatchesCssCurvesAndSolvesFlatAndOvershootingOnes)
 
 TEST(Bezier, ReadsFourNumbersAsCssWritesThemAndNothingElse)
 {
-	const Bezier none{9, 9, 9, 9};
 	const struct {
 		const char *text;
-		Bezier expected; /* `none`: not read */
-	} cases[] = {
+		Bezier expected;
+	} read[] = {
 		{"0.25, 0.1, 0.25, 1", {0.25, 0.1, 0.25, 1}},
 		{" cubic-bezier ( .1,.2,.3,.4 ) ", {0.1, 0.2, 0.3, 0.4}},
 		{"0.1 0.2 0.3 0.4", {0.1, 0.2, 0.3, 0.4}},
 		{"+0.5,-0.5 , 1e0 ,15E-1", {0.5, -0.5, 1, 1.5}},
 		{"-0.5, 3, 1.5, -2", {0, 2, 1, -1}}, /* x in 0..1, y in -1..2 */
-		{"", none},
-		{"0.25, 0.1, 0.25", none},
-		{"1, 1, 1, 1, 1", none},
-		{"0,25, 0,1, 0,25, 1", none},
-		{"a, b, c, d", none},
-		{"0.2,, 0.1, 0.2, 1", none},
-		{"0.2, 0.1, 0.2, 1x", none},
-		{"0.2, 0.1, 0.2, 1)", none},
-		{"cubic-bezier(0, 0, 1, 1", none},
-		{"nan, 0, 1, 1", none},
-		{"1e999, 0, 1, 1", none},
-		{"1e, 0, 1, 1", none},
-		{"-, 0, 1, 1", none},
-		{nullptr, none},
 	};
-	for (const auto &c : cases) {
-		Bezier b = none;
-		EXPECT_EQ(parse_bezier(c.text, b), c.expected.x1 != 9)
-			<< c.text;
-		EXPECT_EQ(std::vector<double>({b.x1, b.y1, b.x2, b.y2}),
-			  std::vector<double>({c.expected.x1, c.expected.y1,
-					       c.expected.x2, c.expected.y2}))
-			<< (c.text ? c.text : "null");
+	const auto numbers = [](const Bezier &b) {
+		return std::vector<double>({b.x1, b.y1, b.x2, b.y2});
+	};
+	for (const auto &c : read) {
+		Bezier b{9, 9, 9, 9};
+		EXPECT_TRUE(parse_bezier(c.text, b)) << c.text;
+		EXPECT_EQ(numbers(b), numbers(c.expected)) << c.text;
+	}
+	/* text that does not read leaves the curve as it was */
+	for (const char *text :
+	     {"", "0.25, 0.1, 0.25", "1, 1, 1, 1, 1", "0,25, 0,1, 0,25, 1",
+	      "a, b, c, d", "0.2,, 0.1, 0.2, 1", "0.2, 0.1, 0.2, 1x",
+	      "0.2, 0.1, 0.2, 1)", "cubic-bezier(0, 0, 1, 1", "nan, 0, 1, 1",
+	      "1e999, 0, 1, 1", "1e, 0, 1, 1", "-, 0, 1, 1",
+	      static_cast<const char *>(nullptr)}) {
+		Bezier b{9, 9, 9, 9};
+		EXPECT_FALSE(parse_bezier(text, b)) << (text ? text : "null");
+		EXPECT_EQ(numbers(b), numbers({9, 9, 9, 9}))
+			<< (text ? text : "null");
 	}
 }
 
@@ -278,12 +266,15 @@ TEST(IdleHold, RaisesAndLowersWithinOneAndFive)
 
 /* ---- centre smoothing ---- */
 
-TEST(Smoothing, IsAnExponentialGlideIndependentOfTheFrameRate)
+TEST(Smoothing, IsAnExponentialGlideIndependentOfTheFrameRateWithAFloor)
 {
 	EXPECT_NEAR(smoothing_keep(FRAME_60, 0.6), 0.94925, 1e-5);
 	EXPECT_NEAR(1.0 - smoothing_keep(FRAME_60, 0.0), 0.5654, 1e-4);
 	EXPECT_NEAR(1.0 - smoothing_keep(FRAME_60, 0.95), 0.0331, 1e-4);
 	EXPECT_EQ(smoothing_keep(0.0, 0.6), 1.0);
+	/* tau = smoothing * 0.5 + 0.02, at least 0.001 s */
+	EXPECT_DOUBLE_EQ(smoothing_keep(0.001, -1.0), std::exp(-1.0));
+	EXPECT_DOUBLE_EQ(smoothing_keep(0.001, NAN_VALUE), std::exp(-1.0));
 
 	double c = 0.5;
 	for (int i = 0; i < 60; i++)
@@ -299,13 +290,6 @@ TEST(Smoothing, IsAnExponentialGlideIndependentOfTheFrameRate)
 	EXPECT_NEAR(slow, fast, 1e-12);
 }
 
-TEST(Smoothing, TheTimeConstantHasAFloor)
-{
-	/* tau = smoothing * 0.5 + 0.02, at least 0.001 s */
-	EXPECT_DOUBLE_EQ(smoothing_keep(0.001, -1.0), std::exp(-1.0));
-	EXPECT_DOUBLE_EQ(smoothing_keep(0.001, NAN_VALUE), std::exp(-1.0));
-}
-
 TEST(Smoothing, TheShownCentreNeverBecomesNonFiniteAndRecovers)
 {
 	EXPECT_EQ(smooth_center(0.3, NAN_VALUE, 0.5), 0.3);
@@ -318,7 +302,7 @@ TEST(Smoothing, TheShownCentreNeverBecomesNonFiniteAndRecovers)
 
 /* ---- crop window ---- */
 
-TEST(CropWindow, StaysInsideTheFrame)
+TEST(CropWindow, StaysInsideTheFrameInSinglePrecisionAndFinite)
 {
 	struct Case {
 		double zoom, x, y;
@@ -330,13 +314,31 @@ TEST(CropWindow, StaysInsideTheFrame)
 		{4.0, 0.5, 1.0, 0.5f, 0.875f, 0.125f},
 		{2.0, 0.25, 0.75, 0.25f, 0.75f, 0.25f}, /* exactly on a bound */
 		{2.0, 0.4, 0.6, 0.4f, 0.6f, 0.25f},
+		/* handed on in single precision */
+		{5.0, -3.0, 7.0, 0.1f, 0.9f, 0.1f},
+		{1.5, 0.5, 0.5, 0.5f, 0.5f, float(1 / 1.5 / 2)},
+		/* values that are not finite never reach the effect */
+		{NAN_VALUE, 0.1, 0.9, 0.5f, 0.5f, 0.5f},
+		{INF, 0.1, 0.9, 0.5f, 0.5f, 0.5f},
+		{-INF, 0.1, 0.9, 0.5f, 0.5f, 0.5f},
+		{4.0, NAN_VALUE, NAN_VALUE, 0.5f, 0.5f, 0.125f},
+		{4.0, INF, INF, 0.5f, 0.5f, 0.125f},
+		{4.0, -INF, -INF, 0.5f, 0.5f, 0.125f},
 	};
 	for (const Case &c : cases) {
+		SCOPED_TRACE(::testing::Message()
+			     << "zoom " << c.zoom << " centre (" << c.x << ", "
+			     << c.y << ")");
 		const CropWindow w = crop_window(c.zoom, c.x, c.y);
-		EXPECT_EQ(w.center_x, c.cx) << c.zoom << " " << c.x;
-		EXPECT_EQ(w.center_y, c.cy) << c.zoom << " " << c.y;
-		EXPECT_EQ(w.half_size, c.h) << c.zoom;
+		EXPECT_EQ(w.center_x, c.cx);
+		EXPECT_EQ(w.center_y, c.cy);
+		EXPECT_EQ(w.half_size, c.h);
 	}
+	/* a huge but finite zoom keeps a window of positive size */
+	const CropWindow huge = crop_window(1e308, 0.5, 0.5);
+	EXPECT_GT(huge.half_size, 0.0f);
+	EXPECT_LE(huge.half_size, 0.5f);
+	EXPECT_TRUE(std::isfinite(huge.center_x));
 }
 
 TEST(CropWindow, NeedsTheWindowsPixelsAndOneAroundWithinTheFrame)
@@ -368,37 +370,6 @@ TEST(CropWindow, NeedsTheWindowsPixelsAndOneAroundWithinTheFrame)
 		EXPECT_EQ(r.x1, c.rect.x1);
 		EXPECT_EQ(r.y1, c.rect.y1);
 	}
-}
-
-TEST(CropWindow, IsHandedOnInSinglePrecision)
-{
-	const CropWindow w = crop_window(5.0, -3.0, 7.0);
-	EXPECT_EQ(static_cast<double>(w.half_size), 0.10000000149011612);
-	EXPECT_EQ(static_cast<double>(w.center_x), 0.10000000149011612);
-	EXPECT_EQ(static_cast<double>(w.center_y), 0.8999999761581421);
-	EXPECT_EQ(static_cast<double>(crop_window(1.5, 0.5, 0.5).half_size),
-		  0.3333333432674408);
-}
-
-TEST(CropWindow, ValuesThatAreNotFiniteNeverReachTheEffect)
-{
-	for (double zoom : {NAN_VALUE, INF, -INF}) {
-		const CropWindow w = crop_window(zoom, 0.1, 0.9);
-		EXPECT_EQ(w.half_size, 0.5f) << zoom;
-		EXPECT_EQ(w.center_x, 0.5f) << zoom;
-		EXPECT_EQ(w.center_y, 0.5f) << zoom;
-	}
-	for (double centre : {NAN_VALUE, INF, -INF}) {
-		const CropWindow w = crop_window(4.0, centre, centre);
-		EXPECT_EQ(w.center_x, 0.5f) << centre;
-		EXPECT_EQ(w.center_y, 0.5f) << centre;
-		EXPECT_EQ(w.half_size, 0.125f);
-	}
-	/* a huge but finite zoom keeps a window of positive size */
-	const CropWindow huge = crop_window(1e308, 0.5, 0.5);
-	EXPECT_GT(huge.half_size, 0.0f);
-	EXPECT_LE(huge.half_size, 0.5f);
-	EXPECT_TRUE(std::isfinite(huge.center_x));
 }
 
 /* ---- stage selection by keys and requests ---- */
@@ -489,14 +460,12 @@ TEST(StageSelection, KeysAndRequestsInSequence)
 				r = idle_key(s, step.progress);
 				break;
 			}
-			n++;
-			EXPECT_EQ(r.next.active, step.active)
-				<< c.what << " #" << n;
-			EXPECT_EQ(r.next.held, step.held)
-				<< c.what << " #" << n;
-			EXPECT_EQ(r.starts, step.starts) << c.what << " #" << n;
-			EXPECT_EQ(r.changed, step.changed)
-				<< c.what << " #" << n;
+			SCOPED_TRACE(std::string(c.what) + " #" +
+				     std::to_string(++n));
+			EXPECT_EQ(r.next.active, step.active);
+			EXPECT_EQ(r.next.held, step.held);
+			EXPECT_EQ(r.starts, step.starts);
+			EXPECT_EQ(r.changed, step.changed);
 			s = r.next;
 		}
 	}

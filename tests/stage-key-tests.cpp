@@ -7,6 +7,7 @@
 #include "vendor-host.hpp"
 
 #include <gtest/gtest.h>
+#include <obs.hpp>
 
 #include <map>
 #include <string>
@@ -38,18 +39,12 @@ struct Keys {
 			vendor_host::install();
 			obs_post_load_modules();
 		}
-		obs_data_t *settings = obs_data_create();
-		obs_data_set_int(settings, "stage_count", 3);
-		obs_data_set_bool(settings, "stage_2_hold", true);
-		obs_data_set_bool(settings, "stage_3_hold", true);
-		for (int n = 1; n <= 3; n++)
-			obs_data_set_double(
-				settings,
-				("stage_" + std::to_string(n) + "_zoom_factor")
-					.c_str(),
-				1.0 + n);
+		OBSDataAutoRelease settings = obs_data_create_from_json(
+			R"({"stage_count": 3, "stage_2_hold": true,
+			    "stage_3_hold": true, "stage_1_zoom_factor": 2.0,
+			    "stage_2_zoom_factor": 3.0,
+			    "stage_3_zoom_factor": 4.0})");
 		filter = create_zoom_filter("Zoom K", settings);
-		obs_data_release(settings);
 		obs_source_filter_add(parent, filter);
 		/* the hotkeys are registered after the first frame */
 		tick(filter, FRAME);
@@ -91,10 +86,10 @@ struct Keys {
 				tick(filter, static_cast<float>(step.value));
 				break;
 			case Do::HoldOff: {
-				obs_data_t *off = obs_data_create();
-				obs_data_set_bool(off, "stage_2_hold", false);
+				OBSDataAutoRelease off =
+					obs_data_create_from_json(
+						R"({"stage_2_hold": false})");
 				update_filter(filter, off);
-				obs_data_release(off);
 				break;
 			}
 			}
@@ -119,7 +114,7 @@ const char TO_3[] = "StageChanged Keys/Zoom K 3 Stage 3; ";
 
 } // namespace
 
-TEST(HoldStage, ShownWhileHeldReleasedToIdleOrToggledWithHoldOff)
+TEST(StageKeys, HoldStagesAndTheIdleKeyFromAStageMidTransitionAndAtIdle)
 {
 	const std::vector<std::vector<Step>> runs = {
 		/* shown while held, back to idle on release */
@@ -152,6 +147,24 @@ TEST(HoldStage, ShownWhileHeldReleasedToIdleOrToggledWithHoldOff)
 		 {Do::Release, 2, 1, false, ""},
 		 {Do::Press, 2, -1, true, TO_IDLE},
 		 {Do::Release, 2, -1, false, ""}},
+		/* the idle key: at rest on idle, nothing */
+		{{Do::Idle, 0, -1, false, ""},
+		 /* from a stage fully shown */
+		 {Do::Press, 1, 0, true, TO_1},
+		 {Do::Tick, 1.0, 0, false, ""},
+		 {Do::Idle, 0, -1, true, TO_IDLE},
+		 /* mid-way to a stage: back from the zoom shown */
+		 {Do::Press, 1, 0, true, TO_1},
+		 {Do::Tick, 0.1, 0, false, ""},
+		 {Do::Idle, 0, -1, true, TO_IDLE},
+		 /* mid-way back to idle: starts again, same target */
+		 {Do::Tick, 0.1, -1, false, ""},
+		 {Do::Idle, 0, -1, true, ""},
+		 /* during a hold, whose release then changes nothing */
+		 {Do::Tick, 1.0, -1, false, ""},
+		 {Do::Press, 3, 2, true, TO_3},
+		 {Do::Idle, 0, -1, true, TO_IDLE},
+		 {Do::Release, 3, -1, false, ""}},
 	};
 	for (size_t i = 0; i < runs.size(); i++) {
 		SCOPED_TRACE("run " + std::to_string(i + 1));
@@ -174,29 +187,6 @@ TEST(HoldStage, AKeyDownWhenTheHotkeysGoIsReleased)
 	/* the event names the source the key was on */
 	EXPECT_EQ(vendor_host::take_events_text(), TO_IDLE);
 	obs_source_filter_add(keys.parent, keys.filter);
-}
-
-TEST(IdleKey, FromAStageMidTransitionAndAtIdle)
-{
-	Keys keys;
-	keys.run({/* at rest on idle: nothing */
-		  {Do::Idle, 0, -1, false, ""},
-		  /* from a stage fully shown */
-		  {Do::Press, 1, 0, true, TO_1},
-		  {Do::Tick, 1.0, 0, false, ""},
-		  {Do::Idle, 0, -1, true, TO_IDLE},
-		  /* mid-way to a stage: back from the zoom shown */
-		  {Do::Press, 1, 0, true, TO_1},
-		  {Do::Tick, 0.1, 0, false, ""},
-		  {Do::Idle, 0, -1, true, TO_IDLE},
-		  /* mid-way back to idle: starts again, same target */
-		  {Do::Tick, 0.1, -1, false, ""},
-		  {Do::Idle, 0, -1, true, ""},
-		  /* during a hold, whose release then changes nothing */
-		  {Do::Tick, 1.0, -1, false, ""},
-		  {Do::Press, 3, 2, true, TO_3},
-		  {Do::Idle, 0, -1, true, TO_IDLE},
-		  {Do::Release, 3, -1, false, ""}});
 }
 
 int main(int argc, char **argv)

@@ -162,9 +162,7 @@ struct Tracked {
 	}
 	~Tracked()
 	{
-		obs_source_filter_remove(parent, filter);
-		obs_source_release(filter);
-		obs_source_release(parent);
+		remove_and_release(parent, filter);
 		wait_destroyed();
 	}
 	ZoomSnapshot operator->() const { return snapshot_of(filter); }
@@ -611,11 +609,10 @@ TEST(Tracking, StoppingNeverWaitsOnAnXServerThatDoesNotAnswer)
 		};
 		EXPECT_TRUE(returns_while_silent(silent, stop));
 		setenv("DISPLAY", saved.c_str(), 1);
-		if (filter) {
-			obs_source_filter_remove(parent, filter);
-			obs_source_release(filter);
-		}
-		obs_source_release(parent);
+		if (filter)
+			remove_and_release(parent, filter);
+		else
+			obs_source_release(parent);
 		wait_destroyed();
 		/* the server gone, the sampler ends */
 		EXPECT_TRUE(sampler_threads_become(0));
@@ -667,9 +664,7 @@ int leave_while_tracking(const std::string &how)
 	}
 	if (how == "exit")
 		std::exit(7);
-	obs_source_filter_remove(parent, filter);
-	obs_source_release(filter);
-	obs_source_release(parent);
+	remove_and_release(parent, filter);
 	stop_host();
 	return 7;
 }

@@ -337,13 +337,11 @@ TEST_F(PreviewTest, ListsTheFiltersSettingsAndDocumentsItself)
 	ASSERT_EQ(keys.status, 0) << keys.err;
 	EXPECT_EQ(std::count(keys.out.begin(), keys.out.end(), '\n'),
 		  59 + 8 + 1 + 3 + 18 + 27);
-	EXPECT_NE(keys.out.find("stage_8_duration"), std::string::npos);
-	EXPECT_NE(keys.out.find("stage_8_face_share"), std::string::npos);
-	EXPECT_NE(keys.out.find("stage_8_center_mode"), std::string::npos);
-	EXPECT_NE(keys.out.find("tracking_dead_zone"), std::string::npos);
-	EXPECT_NE(keys.out.find("stage_8_hold"), std::string::npos);
-	EXPECT_NE(keys.out.find("tracking_subject"), std::string::npos);
-	EXPECT_NE(keys.out.find("auto_zoom_linger"), std::string::npos);
+	for (const char *key :
+	     {"stage_8_duration", "stage_8_face_share", "stage_8_center_mode",
+	      "tracking_dead_zone", "stage_8_hold", "tracking_subject",
+	      "auto_zoom_linger"})
+		EXPECT_NE(keys.out.find(key), std::string::npos) << key;
 
 	const Result help = run({"--help"});
 	EXPECT_EQ(help.status, 0);
@@ -572,6 +570,17 @@ double shown_half_width(const RgbaImage &frame)
 	return (right - left) / 510.0;
 }
 
+/* The centre of the window shown in a frame of the coordinate card, as a
+ * fraction of the input, across (red) or down (green) its middle: the
+ * outermost pixels sample 256 (c -/+ h) -/+ h - 0.5. */
+double shown_centre(const RgbaImage &frame, bool down)
+{
+	const size_t w = frame.width, h = frame.height;
+	const size_t first = down ? (w / 2) * 4 + 1 : (h / 2) * w * 4;
+	const size_t last = first + (down ? (h - 1) * w * 4 : (w - 1) * 4);
+	return ((frame.pixels[first] + frame.pixels[last]) / 2.0 + 0.5) / 256;
+}
+
 double ease(double x, int kind)
 {
 	x = std::min(1.0, std::max(0.0, x));
@@ -640,14 +649,9 @@ TEST_F(PreviewTest, TheShownCentreGlidesWithTheSmoothingTimeConstant)
 	for (int k = 1; k < 12; k++) {
 		SCOPED_TRACE("frame " + std::to_string(k));
 		const RgbaImage shown = frame(k);
-		const size_t row = size_t(shown.height / 2) * shown.width * 4;
-		const double left = shown.pixels[row];
-		const double right =
-			shown.pixels[row + size_t(shown.width - 1) * 4];
-		/* the outermost pixels sample 256 (c -/+ h) -/+ h - 0.5 */
-		const double centre = ((left + right) / 2 + 0.5) / 256;
 		EXPECT_NEAR(shown_half_width(shown), 0.25, 2.0 / 510);
-		EXPECT_NEAR(centre, 0.25 + 0.25 * std::pow(keep, k), 1.5 / 256);
+		EXPECT_NEAR(shown_centre(shown, false),
+			    0.25 + 0.25 * std::pow(keep, k), 1.5 / 256);
 	}
 }
 
@@ -667,21 +671,10 @@ TEST_F(PreviewTest, PointerLinesMoveTheRealPointerThatATrackingStageFollows)
 	for (const auto &c : cases) {
 		SCOPED_TRACE("frame " + std::to_string(c.frame));
 		const RgbaImage shown = frame(c.frame);
-		const size_t w = shown.width, h = shown.height;
-		const uint8_t *p = shown.pixels.data();
-		const size_t mid_row = (h / 2) * w * 4, mid_col = (w / 2) * 4;
-		const double cx =
-			((p[mid_row] + p[mid_row + (w - 1) * 4]) / 2.0 + 0.5) /
-			256;
-		const double cy =
-			((p[mid_col + 1] + p[(h - 1) * w * 4 + mid_col + 1]) /
-				 2.0 +
-			 0.5) /
-			256;
 		EXPECT_NEAR(shown_half_width(shown), 0.25, 2.0 / 510);
 		/* the pointer sits on a whole pixel of the screen */
-		EXPECT_NEAR(cx, c.x, 2.0 / 256);
-		EXPECT_NEAR(cy, c.y, 2.0 / 256);
+		EXPECT_NEAR(shown_centre(shown, false), c.x, 2.0 / 256);
+		EXPECT_NEAR(shown_centre(shown, true), c.y, 2.0 / 256);
 	}
 }
 
