@@ -121,6 +121,11 @@ obs_property_t *help_info(obs_properties_t *props)
 	return obs_properties_get(props, "help_info");
 }
 
+bool visible(obs_properties_t *props, const char *name)
+{
+	return obs_property_visible(obs_properties_get(props, name));
+}
+
 /* The sheet without an instance (false) or of a fresh instance (true). */
 class Sheet : public testing::TestWithParam<bool> {
 protected:
@@ -242,9 +247,7 @@ TEST_P(Sheet, TheAutomaticZoomShowsItsStageAndLingerOnlyWhenOn)
 		EXPECT_EQ(obs_property_list_item_int(mode, size_t(v)), v);
 		EXPECT_TRUE(modify_with(mode, v));
 		for (const char *name : {"auto_zoom_stage", "auto_zoom_linger"})
-			EXPECT_EQ(obs_property_visible(
-					  obs_properties_get(props, name)),
-				  v != 0);
+			EXPECT_EQ(visible(props, name), v != 0);
 	}
 }
 
@@ -366,14 +369,9 @@ TEST_P(Sheet, FramingAFaceShowsOnlyWhereTheTargetMayFollowAFace)
 			obs_properties_get(props, "stage_2_face_framing"),
 			settings);
 		obs_data_release(settings);
-		EXPECT_EQ(obs_property_visible(obs_properties_get(
-				  props, "stage_2_face_framing")),
-			  c.framing);
-		EXPECT_EQ(obs_property_visible(obs_properties_get(
-				  props, "stage_2_face_share")),
-			  c.share);
-		EXPECT_FALSE(obs_property_visible(
-			obs_properties_get(props, "idle_face_framing")));
+		EXPECT_EQ(visible(props, "stage_2_face_framing"), c.framing);
+		EXPECT_EQ(visible(props, "stage_2_face_share"), c.share);
+		EXPECT_FALSE(visible(props, "idle_face_framing"));
 	}
 }
 
@@ -645,24 +643,22 @@ TEST(Properties, HelpToggleShowsAndHidesTheHelpText)
 	}
 	obs_properties_destroy(props);
 
-	/* the sheet's own first visibility, before any callback has run */
+	/* the sheet's own first visibility, before any callback has run: of
+	 * the instance, of none, of the instance with the help switched off */
 	const obs_source_info &info = zoom_filter_info();
 	ASSERT_NE(info.get_properties, nullptr);
-	props = info.get_properties(obs_obj_get_data(filter));
-	EXPECT_TRUE(obs_property_visible(help_info(props)));
-	obs_properties_destroy(props);
-
-	props = info.get_properties(nullptr);
-	EXPECT_FALSE(obs_property_visible(help_info(props)));
-	obs_properties_destroy(props);
-
-	obs_data_t *off = obs_data_create();
-	obs_data_set_bool(off, "help_show", false);
-	obs_source_update(filter, off);
-	obs_data_release(off);
-	props = info.get_properties(obs_obj_get_data(filter));
-	EXPECT_FALSE(obs_property_visible(help_info(props)));
-	obs_properties_destroy(props);
+	for (int step = 0; step < 3; step++) {
+		SCOPED_TRACE(step);
+		if (step == 2) {
+			OBSDataAutoRelease off = obs_data_create();
+			obs_data_set_bool(off, "help_show", false);
+			obs_source_update(filter, off);
+		}
+		props = info.get_properties(
+			step == 1 ? nullptr : obs_obj_get_data(filter));
+		EXPECT_EQ(obs_property_visible(help_info(props)), step == 0);
+		obs_properties_destroy(props);
+	}
 
 	obs_source_release(filter);
 }
