@@ -146,9 +146,7 @@ struct Shown {
 	~Shown()
 	{
 		obs_set_output_source(0, nullptr);
-		obs_source_filter_remove(parent, filter);
-		obs_source_release(filter);
-		obs_source_release(parent);
+		remove_and_release(parent, filter);
 		wait_destroyed();
 	}
 	/* the window as the frame draws it, in pixels of the canvas */
@@ -181,6 +179,13 @@ struct Shown {
 	{
 		return std::fabs(x() - want_x) <= NEAR &&
 		       std::fabs(y() - want_y) <= NEAR;
+	}
+	/* the view on FOLLOW's own centre */
+	bool home() const
+	{
+		const CropWindow win = window();
+		return std::fabs(win.center_x - 0.3) < 1e-3 &&
+		       std::fabs(win.center_y - 0.7) < 1e-3;
 	}
 	void update(const char *json) const
 	{
@@ -501,11 +506,7 @@ TEST(FaceFollowing, SwitchedOffNoThreadTextureOrReadBackIsLeft)
 	}
 	/* the view went back to its own centre */
 	shown.update(R"({"idle_center_tracking": false})");
-	EXPECT_TRUE(within(2.0, [&] {
-		const CropWindow win = shown.window();
-		return std::fabs(win.center_x - 0.3) < 1e-3 &&
-		       std::fabs(win.center_y - 0.7) < 1e-3;
-	}));
+	EXPECT_TRUE(within(2.0, [&] { return shown.home(); }));
 	/* and on again */
 	shown.update(R"({"idle_center_tracking": true,
 		"tracking_subject": "face"})");
@@ -567,8 +568,6 @@ TEST(FaceFollowing, OddSourcesNeitherCrashNorStickTheView)
 	/* an image source with no file (0x0), one pixel, a picture without a
 	 * face; then a picture of another size with the face elsewhere */
 	Shown shown("image_source", "{}", FOLLOW);
-	const double home_x = 0.3 * W;
-	const double home_y = 0.7 * H;
 	const struct {
 		std::string settings;
 		bool face;
@@ -614,14 +613,8 @@ TEST(FaceFollowing, OddSourcesNeitherCrashNorStickTheView)
 		}));
 	}
 	/* after the hold, home */
-	EXPECT_TRUE(within(4.0,
-			   [&] {
-				   const CropWindow win = shown.window();
-				   return std::fabs(win.center_x - 0.3) <
-						  1e-3 &&
-					  std::fabs(win.center_y - 0.7) < 1e-3;
-			   }))
-		<< home_x << "," << home_y;
+	EXPECT_TRUE(within(4.0, [&] { return shown.home(); }))
+		<< shown.x() << "," << shown.y();
 }
 
 int main(int argc, char **argv)

@@ -237,20 +237,6 @@ TEST_P(Sheet, HoldsItsGroupsAndTheirEntriesInOrder)
 	}
 }
 
-/* The automatic zoom's stage and linger show only while it is on. */
-TEST_P(Sheet, TheAutomaticZoomShowsItsStageAndLingerOnlyWhenOn)
-{
-	obs_property_t *mode = obs_properties_get(props, "auto_zoom");
-	ASSERT_EQ(obs_property_list_item_count(mode), 3u);
-	for (long long v : {1, 0, 2}) {
-		SCOPED_TRACE(v);
-		EXPECT_EQ(obs_property_list_item_int(mode, size_t(v)), v);
-		EXPECT_TRUE(modify_with(mode, v));
-		for (const char *name : {"auto_zoom_stage", "auto_zoom_linger"})
-			EXPECT_EQ(visible(props, name), v != 0);
-	}
-}
-
 TEST_P(Sheet, EachZoomGroupListsItsTargetInOrder)
 {
 	struct Expected {
@@ -258,8 +244,10 @@ TEST_P(Sheet, EachZoomGroupListsItsTargetInOrder)
 		obs_property_type type;
 		const char *label;
 		double min, max, step;
+		bool stage_only;
 	};
 	const Expected target[] = {
+		{"name", OBS_PROPERTY_TEXT, "Zoom.Stage.Name", 0, 0, 0, true},
 		{"zoom_factor", OBS_PROPERTY_FLOAT, "Zoom.Stage.Factor", 1.0,
 		 5.0, 0.1},
 		{"duration", OBS_PROPERTY_FLOAT, "Zoom.Stage.Duration", 0.05,
@@ -272,6 +260,12 @@ TEST_P(Sheet, EachZoomGroupListsItsTargetInOrder)
 		 0.01},
 		{"center_y", OBS_PROPERTY_FLOAT, "Zoom.CenterY", 0.0, 1.0,
 		 0.01},
+		{"hold", OBS_PROPERTY_BOOL, "Zoom.Stage.Hold", 0, 0, 0, true},
+		/* framing a face last */
+		{"face_framing", OBS_PROPERTY_BOOL, "Zoom.FaceFraming", 0, 0,
+		 0},
+		{"face_share", OBS_PROPERTY_FLOAT, "Zoom.FaceShare", 0.1, 0.8,
+		 0.05},
 	};
 
 	for (int n = 0; n <= 8; n++) {
@@ -285,28 +279,27 @@ TEST_P(Sheet, EachZoomGroupListsItsTargetInOrder)
 		ASSERT_EQ(entries.size(), stage ? 11u : 9u);
 
 		size_t at = 0;
-		if (stage) {
-			obs_property_t *name = entries[at++];
-			EXPECT_EQ(obs_property_name(name), prefix + "name");
-			ASSERT_EQ(obs_property_get_type(name),
-				  OBS_PROPERTY_TEXT);
-			EXPECT_EQ(obs_property_text_type(name),
-				  OBS_TEXT_DEFAULT);
-			expect_label(name, "Zoom.Stage.Name");
-		}
 		for (const Expected &e : target) {
+			if (e.stage_only && !stage)
+				continue;
 			obs_property_t *p = entries[at++];
-			EXPECT_EQ(obs_property_name(p), prefix + e.suffix);
-			const bool idle_duration =
-				!stage && std::string(e.suffix) == "duration";
+			const std::string suffix = e.suffix;
+			EXPECT_EQ(obs_property_name(p), prefix + suffix);
+			const bool idle_duration = !stage &&
+						   suffix == "duration";
 			expect_label(p, idle_duration ? "Zoom.Idle.Duration"
 						      : e.label);
 			if (e.type == OBS_PROPERTY_FLOAT) {
 				expect_float_slider(p, e.min, e.max, e.step);
 				continue;
 			}
-			EXPECT_EQ(obs_property_get_type(p), e.type);
-			if (std::string(e.suffix) != "center_mode")
+			ASSERT_EQ(obs_property_get_type(p), e.type);
+			if (suffix == "name")
+				EXPECT_EQ(obs_property_text_type(p),
+					  OBS_TEXT_DEFAULT);
+			if (suffix == "hold")
+				EXPECT_FALSE(modify_with(p, true));
+			if (suffix != "center_mode")
 				continue;
 			const char *modes[] = {"set", "follow", "press"};
 			ASSERT_EQ(obs_property_list_item_count(p), 3u);
@@ -317,61 +310,64 @@ TEST_P(Sheet, EachZoomGroupListsItsTargetInOrder)
 			/* chosen alone: the tracking group shows for the idle
 			 * view and stage 1, the only stage of such settings */
 			modify_with(p, "press");
-			EXPECT_EQ(obs_property_visible(obs_properties_get(
-					  props, "tracking_group")),
-				  n <= 1);
+			EXPECT_EQ(visible(props, "tracking_group"), n <= 1);
 		}
-		if (stage) {
-			obs_property_t *hold = entries[at++];
-			EXPECT_EQ(obs_property_name(hold), prefix + "hold");
-			EXPECT_EQ(obs_property_get_type(hold),
-				  OBS_PROPERTY_BOOL);
-			expect_label(hold, "Zoom.Stage.Hold");
-			EXPECT_FALSE(modify_with(hold, true));
-		}
-		/* framing a face last */
-		EXPECT_EQ(obs_property_name(entries[at]),
-			  prefix + "face_framing");
-		expect_label(entries[at++], "Zoom.FaceFraming");
-		EXPECT_EQ(obs_property_name(entries[at]),
-			  prefix + "face_share");
-		expect_label(entries[at], "Zoom.FaceShare");
-		expect_float_slider(entries[at], 0.1, 0.8, 0.05);
 	}
 }
 
-TEST_P(Sheet, FramingAFaceShowsOnlyWhereTheTargetMayFollowAFace)
+/* The automatic zoom's stage and linger show only while it is on; framing
+ * a face only where the target may follow a face. */
+TEST_P(Sheet, EntriesShowOnlyWhereTheyApply)
 {
+	obs_property_t *mode = obs_properties_get(props, "auto_zoom");
+	ASSERT_EQ(obs_property_list_item_count(mode), 3u);
+	for (long long v : {0, 1, 2})
+		EXPECT_EQ(obs_property_list_item_int(mode, size_t(v)), v);
 	const struct {
 		const char *json;
-		bool framing, share; /* shown for stage 2 */
+		bool automatic, framing, share; /* the last two: stage 2's */
 	} cases[] = {
-		{R"({"stage_2_center_tracking": false})", false, false},
-		{R"({"stage_2_center_tracking": true})", true, false},
+		{R"({"auto_zoom": 1})", true, false, false},
+		{R"({"auto_zoom": 0})", false, false, false},
+		{R"({"auto_zoom": 2})", true, false, false},
+		{R"({"stage_2_center_tracking": false})", false, false, false},
+		{R"({"stage_2_center_tracking": true})", false, true, false},
 		{R"({"stage_2_center_tracking": true,
 		    "stage_2_face_framing": true})",
-		 true, true},
+		 false, true, true},
 		{R"({"stage_2_center_tracking": true,
 		    "stage_2_face_framing": true,
 		    "tracking_subject": "pointer"})",
-		 false, false},
+		 false, false, false},
 		/* a view held where the pointer was follows no face */
 		{R"({"stage_2_center_tracking": true,
 		    "stage_2_center_mode": "press",
 		    "stage_2_face_framing": true})",
-		 false, false},
+		 false, false, false},
+	};
+	const char *const names[] = {"auto_zoom_stage", "auto_zoom_linger",
+				     "stage_2_face_framing",
+				     "stage_2_face_share", "idle_face_framing"};
+	const auto shown = [&] {
+		std::vector<bool> all;
+		for (const char *name : names)
+			all.push_back(visible(props, name));
+		return all;
 	};
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.json);
+		const std::vector<bool> before = shown();
 		obs_data_t *settings = obs_data_create_from_json(c.json);
-		/* any entry's callback shows the sheet as the settings are */
-		obs_property_modified(
-			obs_properties_get(props, "stage_2_face_framing"),
-			settings);
+		/* any entry's callback shows the sheet as the settings are, and
+		 * asks for a refresh when that changed */
+		const bool refresh = obs_property_modified(mode, settings);
 		obs_data_release(settings);
-		EXPECT_EQ(visible(props, "stage_2_face_framing"), c.framing);
-		EXPECT_EQ(visible(props, "stage_2_face_share"), c.share);
-		EXPECT_FALSE(visible(props, "idle_face_framing"));
+		const std::vector<bool> after = shown();
+		EXPECT_EQ(after,
+			  (std::vector<bool>{c.automatic, c.automatic,
+					     c.framing, c.share, false}));
+		if (after != before)
+			EXPECT_TRUE(refresh);
 	}
 }
 

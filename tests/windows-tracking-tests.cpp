@@ -171,9 +171,7 @@ struct Tracked {
 	}
 	~Tracked()
 	{
-		obs_source_filter_remove(parent, filter);
-		obs_source_release(filter);
-		obs_source_release(parent);
+		remove_and_release(parent, filter);
 		wait_destroyed();
 	}
 	/* Frames enough for the filter to look at the capture's area again. */
@@ -194,6 +192,17 @@ obs_source_t *capture(const char *id, const char *json)
 {
 	OBSDataAutoRelease settings = obs_data_create_from_json(json);
 	return obs_source_create(id, "capture", settings, nullptr);
+}
+
+/* A window capture of the window its setting names, found by `priority`. */
+obs_source_t *window_capture(const std::string &window, int priority,
+			     bool client_area = true)
+{
+	OBSDataAutoRelease s = obs_data_create();
+	obs_data_set_string(s, "window", window.c_str());
+	obs_data_set_int(s, "priority", priority);
+	obs_data_set_bool(s, "client_area", client_area);
+	return obs_source_create("window_capture", "window", s, nullptr);
 }
 
 /* Windows of another process, each of a class and styles of its own: this
@@ -329,12 +338,8 @@ TEST(WindowsTracking, TheWindowCaptureMapsItsWindowFoundFromItsSetting)
 	};
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.window + (c.client_area ? " client" : " whole"));
-		OBSDataAutoRelease s = obs_data_create();
-		obs_data_set_string(s, "window", c.window.c_str());
-		obs_data_set_int(s, "priority", c.priority);
-		obs_data_set_bool(s, "client_area", c.client_area);
-		obs_source_t *source = obs_source_create("window_capture",
-							 "window", s, nullptr);
+		obs_source_t *source =
+			window_capture(c.window, c.priority, c.client_area);
 		CaptureSettings found;
 		capture_settings_of(source, found);
 		EXPECT_EQ(found.kind, CaptureSettings::Kind::Window);
@@ -514,11 +519,8 @@ TEST(WindowsTracking, AWindowIsFoundAsOBSsWindowCaptureFindsIt)
 		Sleep(5);
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.setting + " by " + std::to_string(c.priority));
-		OBSDataAutoRelease s = obs_data_create();
-		obs_data_set_string(s, "window", c.setting.c_str());
-		obs_data_set_int(s, "priority", c.priority);
-		OBSSourceAutoRelease source = obs_source_create(
-			"window_capture", "window", s, nullptr);
+		OBSSourceAutoRelease source =
+			window_capture(c.setting, c.priority);
 		CaptureSettings found;
 		const ULONGLONG start = GetTickCount64();
 		capture_settings_of(source, found);
@@ -575,13 +577,8 @@ TEST(WindowsTracking, ClicksAndTypingDriveTheAutomaticZoom)
 	ASSERT_NE(window.hwnd, nullptr);
 	OBSSourceAutoRelease lister =
 		capture("window_capture", R"({"window": ""})");
-	OBSDataAutoRelease s = obs_data_create();
-	obs_data_set_string(
-		s, "window",
-		list_value(lister, "window", "Tavimore clicks").c_str());
-	obs_data_set_int(s, "priority", 2);
-	obs_source_t *source =
-		obs_source_create("window_capture", "window", s, nullptr);
+	obs_source_t *source = window_capture(
+		list_value(lister, "window", "Tavimore clicks"), 2);
 	OBSDataAutoRelease settings =
 		obs_data_create_from_json(AUTO_ZOOM_SETTINGS);
 	Tracked t(source);
