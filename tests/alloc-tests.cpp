@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -83,15 +84,18 @@ protected:
 		wait_destroyed();
 	}
 
-	/* Applies the settings, then waits up to 100 frames for `ready`. */
-	bool switch_to(const char *json, bool ZoomSnapshot::*ready)
+	/* Applies the settings, then waits up to `frames` frames for `ready`
+	 * of the filter's snapshot. */
+	bool switch_to(const char *json,
+		       const std::function<bool(const ZoomSnapshot &)> &ready,
+		       int frames = 100)
 	{
 		obs_data_t *changes = obs_data_create_from_json(json);
 		obs_source_update(filter, changes);
 		obs_data_release(changes);
-		for (int i = 0; i < 100; i++) {
+		for (int i = 0; i < frames; i++) {
 			wait_frames(1);
-			if (graphics_snapshot(filter).*ready)
+			if (ready(graphics_snapshot(filter)))
 				return true;
 		}
 		return false;
@@ -272,21 +276,13 @@ TEST_F(PerFrame, FramesAllocateNothingWhileFollowingAFace)
 
 	/* the tracker draws the parent small once a second (it finds no face
 	 * in the pattern), reads it back and hands it to its thread */
-	obs_data_t *face = obs_data_create_from_json(
-		R"({"idle_center_tracking": true, "tracking_subject": "face"})");
-	obs_source_update(filter, face);
-	obs_data_release(face);
-	uint64_t looked = 0;
-	for (int i = 0; i < 300 && looked < 2; i++) {
-		wait_frames(1);
-		looked = graphics_snapshot(filter).sighting.looks;
-	}
-	ASSERT_GE(looked, 2u);
-	uint64_t read_before = 0;
-	read_before = graphics_snapshot(filter).face_readbacks;
+	ASSERT_TRUE(switch_to(
+		R"({"idle_center_tracking": true, "tracking_subject": "face"})",
+		[](const ZoomSnapshot &s) { return s.sighting.looks >= 2; },
+		300));
+	const uint64_t read_before = graphics_snapshot(filter).face_readbacks;
 	const AllocationCount following = counted_frames(150);
-	uint64_t read_after = 0;
-	read_after = graphics_snapshot(filter).face_readbacks;
+	const uint64_t read_after = graphics_snapshot(filter).face_readbacks;
 	obs_set_output_source(0, nullptr);
 
 	/* libobs's own frames allocate nothing either: any count would be
