@@ -186,6 +186,15 @@ struct Tracked {
 		fy = f.pointer_y;
 		return f.pointer_seen;
 	}
+	/* After a move to x, y: the pointer seen on its pixel in r. */
+	void expect_sees(const RECT &r, int x, int y) const
+	{
+		double fx, fy, want_x, want_y;
+		ASSERT_TRUE(sees(x, y, fx, fy));
+		expected(r, x, y, want_x, want_y);
+		EXPECT_DOUBLE_EQ(fx, want_x) << x;
+		EXPECT_DOUBLE_EQ(fy, want_y) << y;
+	}
 };
 
 obs_source_t *capture(const char *id, const char *json)
@@ -349,13 +358,8 @@ TEST(WindowsTracking, TheWindowCaptureMapsItsWindowFoundFromItsSetting)
 		const RECT r = c.client_area ? window.client() : window.whole();
 		for (const POINT p : {POINT{r.left + 10, r.top + 20},
 				      POINT{r.right - 1, r.bottom - 1},
-				      POINT{r.left - 50, r.top - 50}}) {
-			double fx, fy, want_x, want_y;
-			ASSERT_TRUE(t.sees(p.x, p.y, fx, fy));
-			expected(r, p.x, p.y, want_x, want_y);
-			EXPECT_DOUBLE_EQ(fx, want_x) << p.x;
-			EXPECT_DOUBLE_EQ(fy, want_y) << p.y;
-		}
+				      POINT{r.left - 50, r.top - 50}})
+			t.expect_sees(r, p.x, p.y);
 	}
 }
 
@@ -420,13 +424,9 @@ TEST(WindowsTracking, TheDisplayCaptureMapsItsMonitorByIdOrIndex)
 		EXPECT_EQ(found.kind, CaptureSettings::Kind::Screen);
 		EXPECT_EQ(found.screen, c.screen);
 		Tracked t(source);
-		double fx, fy, want_x, want_y;
-		const int x = m.left + (m.right - m.left) / 3;
-		const int y = m.top + (m.bottom - m.top) / 4;
-		ASSERT_TRUE(t.sees(x, y, fx, fy));
-		expected(c.screen < 0 ? desktop() : m, x, y, want_x, want_y);
-		EXPECT_DOUBLE_EQ(fx, want_x);
-		EXPECT_DOUBLE_EQ(fy, want_y);
+		t.expect_sees(c.screen < 0 ? desktop() : m,
+			      m.left + (m.right - m.left) / 3,
+			      m.top + (m.bottom - m.top) / 4);
 	}
 }
 
