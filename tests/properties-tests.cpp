@@ -698,12 +698,11 @@ TEST(Properties, EditsExactlyTheSettingsThatHaveDefaults)
 	/* the 58 names themselves: settings-tests */
 	/* center_tracking, kept for older versions, is set through the
 	 * centre mode's list */
-	for (const char *target :
-	     {"idle_", "stage_1_", "stage_2_", "stage_3_", "stage_4_",
-	      "stage_5_", "stage_6_", "stage_7_", "stage_8_"})
-		EXPECT_EQ(registered.erase(target +
-					   std::string("center_tracking")),
-			  1u);
+	for (int n = 0; n <= 8; n++)
+		EXPECT_EQ(registered.erase((n ? stage_prefix(n) : "idle_") +
+					   "center_tracking"),
+			  1u)
+			<< n;
 	EXPECT_EQ(edited.size(), 59u + 8u + 1u + 3u + 18u + 27u - 9u);
 	EXPECT_EQ(edited, registered);
 
