@@ -73,6 +73,13 @@ void sleep_for(double seconds)
 	std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
 }
 
+using Clock = std::chrono::steady_clock;
+
+double seconds_since(Clock::time_point start)
+{
+	return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
 /* Waits until `done` holds, checking every 20 ms, for at most `seconds`. */
 bool within(double seconds, const std::function<bool()> &done)
 {
@@ -289,10 +296,7 @@ TEST(FaceFollowing, AFaceASixteenthOfTheFramesWidthIsFoundSoonAfterItComes)
 		ASSERT_TRUE(
 			within(limit, [&] { return shown.sighting().found; }))
 			<< shown.sighting().looks - looks << " looks";
-		const double took =
-			std::chrono::duration<double>(
-				std::chrono::steady_clock::now() - start)
-				.count();
+		const double took = seconds_since(start);
 		EXPECT_LE(shown.sighting().looks, looks + 2) << took << " s";
 		std::printf("%s: found %.2f s after it came\n", c.face, took);
 		/* it is the face, a sixteenth of the width */
@@ -391,10 +395,7 @@ TEST(FaceFollowing, ALostFaceIsHeldThenTheViewEasesBackToItsOwnCentre)
 		<< shown.x() << "," << shown.y();
 	/* then eased back (not jumped) to the target's own centre */
 	const std::vector<double> xs = course(
-		4.0 - std::chrono::duration<double>(
-			      std::chrono::steady_clock::now() - lost)
-				.count(),
-		[&] { return shown.x(); }, 1.0 / 30);
+		4.0 - seconds_since(lost), [&] { return shown.x(); }, 1.0 / 30);
 	const double home_x = 0.3 * W;
 	EXPECT_TRUE(shown.near(home_x, 0.7 * H))
 		<< shown.x() << "," << shown.y();
@@ -550,10 +551,7 @@ TEST(FaceFollowing, SwitchingOffNeverWaitsForASearchUnderWay)
 			shown->update(c.json);
 		else
 			shown.reset();
-		const double took =
-			std::chrono::duration<double>(
-				std::chrono::steady_clock::now() - start)
-				.count();
+		const double took = seconds_since(start);
 		/* done while the search was still under way */
 		EXPECT_TRUE(gate->worker_waiting()) << took << " s";
 		EXPECT_LT(took, 2.0);
