@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -79,10 +80,25 @@ protected:
 	{
 		if (!parent)
 			return;
-		obs_source_filter_remove(parent, filter);
-		obs_source_release(filter);
-		obs_source_release(parent);
+		remove_and_release(parent, filter);
 		wait_destroyed();
+	}
+
+	/* Applies the settings, then waits up to `frames` frames for `ready`
+	 * of the filter's snapshot. */
+	bool switch_to(const char *json,
+		       const std::function<bool(const ZoomSnapshot &)> &ready,
+		       int frames = 100)
+	{
+		obs_data_t *changes = obs_data_create_from_json(json);
+		obs_source_update(filter, changes);
+		obs_data_release(changes);
+		for (int i = 0; i < frames; i++) {
+			wait_frames(1);
+			if (ready(graphics_snapshot(filter)))
+				return true;
+		}
+		return false;
 	}
 
 	obs_source_t *parent = nullptr;
@@ -152,9 +168,7 @@ TEST(AllocationCounter, SeesTheModulesOwnAndLibobsAllocations)
 	EXPECT_GT(first.allocations, first.news);
 	EXPECT_TRUE(allocates_nothing(second));
 
-	obs_source_filter_remove(parent, filter);
-	obs_source_release(filter);
-	obs_source_release(parent);
+	remove_and_release(parent, filter);
 	wait_destroyed();
 }
 
@@ -203,37 +217,21 @@ TEST_F(PerFrame, TickAllocatesNothingAtRestInTransitionAndWhileHolding)
 
 TEST_F(PerFrame, TickAllocatesNothingWhileFollowingThePointer)
 {
-	obs_data_t *tracking = obs_data_create_from_json(
-		R"({"idle_center_tracking": true, "tracking_dead_zone": 0.0,
-		    "tracking_subject": "pointer"})");
-	obs_source_update(filter, tracking);
-	obs_data_release(tracking);
 	/* the sampler starts, reads the pointer, and the view follows it;
 	 * the counted frames include looks at what the parent shows */
-	bool shown = false;
-	for (int i = 0; i < 100 && !shown; i++) {
-		wait_frames(1);
-		shown = graphics_snapshot(filter).tracking_shown;
-	}
-	ASSERT_TRUE(shown);
+	ASSERT_TRUE(switch_to(
+		R"({"idle_center_tracking": true, "tracking_dead_zone": 0.0,
+		    "tracking_subject": "pointer"})",
+		&ZoomSnapshot::tracking_shown));
 	const AllocationCount following = counted_ticks(filter);
 	EXPECT_TRUE(allocates_nothing(following));
-	shown = graphics_snapshot(filter).tracking_shown;
-	EXPECT_TRUE(shown);
+	EXPECT_TRUE(graphics_snapshot(filter).tracking_shown);
 }
 
 TEST_F(PerFrame, TickAllocatesNothingWhileZoomingOnAClick)
 {
-	obs_data_t *on = obs_data_create_from_json(
-		R"({"auto_zoom": 1, "auto_zoom_linger": 0.5})");
-	obs_source_update(filter, on);
-	obs_data_release(on);
-	bool reading = false;
-	for (int i = 0; i < 100 && !reading; i++) {
-		wait_frames(1);
-		reading = graphics_snapshot(filter).auto_seen;
-	}
-	ASSERT_TRUE(reading);
+	ASSERT_TRUE(switch_to(R"({"auto_zoom": 1, "auto_zoom_linger": 0.5})",
+			      &ZoomSnapshot::auto_seen));
 	/* a real click, read by the first counted tick: the view zooms in,
 	 * follows the pointer and, half a second later, eases back */
 	Display *d = XOpenDisplay(nullptr);
@@ -278,21 +276,13 @@ TEST_F(PerFrame, FramesAllocateNothingWhileFollowingAFace)
 
 	/* the tracker draws the parent small once a second (it finds no face
 	 * in the pattern), reads it back and hands it to its thread */
-	obs_data_t *face = obs_data_create_from_json(
-		R"({"idle_center_tracking": true, "tracking_subject": "face"})");
-	obs_source_update(filter, face);
-	obs_data_release(face);
-	uint64_t looked = 0;
-	for (int i = 0; i < 300 && looked < 2; i++) {
-		wait_frames(1);
-		looked = graphics_snapshot(filter).sighting.looks;
-	}
-	ASSERT_GE(looked, 2u);
-	uint64_t read_before = 0;
-	read_before = graphics_snapshot(filter).face_readbacks;
+	ASSERT_TRUE(switch_to(
+		R"({"idle_center_tracking": true, "tracking_subject": "face"})",
+		[](const ZoomSnapshot &s) { return s.sighting.looks >= 2; },
+		300));
+	const uint64_t read_before = graphics_snapshot(filter).face_readbacks;
 	const AllocationCount following = counted_frames(150);
-	uint64_t read_after = 0;
-	read_after = graphics_snapshot(filter).face_readbacks;
+	const uint64_t read_after = graphics_snapshot(filter).face_readbacks;
 	obs_set_output_source(0, nullptr);
 
 	/* libobs's own frames allocate nothing either: any count would be
@@ -422,9 +412,7 @@ TEST_F(PerFrame,
 	obs_source_filter_remove(parent, outer);
 	obs_source_release(outer);
 	obs_source_release(bare);
-	obs_source_filter_remove(picture, picture_zoom);
-	obs_source_release(picture_zoom);
-	obs_source_release(picture);
+	remove_and_release(picture, picture_zoom);
 }
 
 int main(int argc, char **argv)

@@ -73,6 +73,13 @@ void sleep_for(double seconds)
 	std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
 }
 
+using Clock = std::chrono::steady_clock;
+
+double seconds_since(Clock::time_point start)
+{
+	return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
 /* Waits until `done` holds, checking every 20 ms, for at most `seconds`. */
 bool within(double seconds, const std::function<bool()> &done)
 {
@@ -84,6 +91,37 @@ bool within(double seconds, const std::function<bool()> &done)
 		sleep_for(0.02);
 	}
 	return done();
+}
+
+/* A value's course: sampled every `period` seconds (every frame at 0) for
+ * `seconds`, or until `stop` holds. */
+std::vector<double> course(double seconds,
+			   const std::function<double()> &sample,
+			   double period = 0,
+			   const std::function<bool()> &stop = nullptr)
+{
+	std::vector<double> values;
+	const auto end = std::chrono::steady_clock::now() +
+			 std::chrono::duration<double>(seconds);
+	while (std::chrono::steady_clock::now() < end && !(stop && stop())) {
+		values.push_back(sample());
+		if (period > 0)
+			sleep_for(period);
+		else
+			wait_frames(1);
+	}
+	return values;
+}
+
+/* How many values lie more than `margin` inside the span from a to b: a
+ * course that eased rather than jumped has several. */
+long between(const std::vector<double> &values, double a, double b,
+	     double margin)
+{
+	return std::count_if(values.begin(), values.end(), [&](double v) {
+		return v > std::min(a, b) + margin &&
+		       v < std::max(a, b) - margin;
+	});
 }
 
 /* Changes a source's settings on libobs's graphics thread: libobs's own
@@ -115,9 +153,7 @@ struct Shown {
 	~Shown()
 	{
 		obs_set_output_source(0, nullptr);
-		obs_source_filter_remove(parent, filter);
-		obs_source_release(filter);
-		obs_source_release(parent);
+		remove_and_release(parent, filter);
 		wait_destroyed();
 	}
 	/* the window as the frame draws it, in pixels of the canvas */
@@ -150,6 +186,13 @@ struct Shown {
 	{
 		return std::fabs(x() - want_x) <= NEAR &&
 		       std::fabs(y() - want_y) <= NEAR;
+	}
+	/* the view on FOLLOW's own centre */
+	bool home() const
+	{
+		const CropWindow win = window();
+		return std::fabs(win.center_x - 0.3) < 1e-3 &&
+		       std::fabs(win.center_y - 0.7) < 1e-3;
 	}
 	void update(const char *json) const
 	{
@@ -253,10 +296,7 @@ TEST(FaceFollowing, AFaceASixteenthOfTheFramesWidthIsFoundSoonAfterItComes)
 		ASSERT_TRUE(
 			within(limit, [&] { return shown.sighting().found; }))
 			<< shown.sighting().looks - looks << " looks";
-		const double took =
-			std::chrono::duration<double>(
-				std::chrono::steady_clock::now() - start)
-				.count();
+		const double took = seconds_since(start);
 		EXPECT_LE(shown.sighting().looks, looks + 2) << took << " s";
 		std::printf("%s: found %.2f s after it came\n", c.face, took);
 		/* it is the face, a sixteenth of the width */
@@ -281,30 +321,12 @@ TEST(FaceFollowing, FramingZoomsToTheFacesSizeHoldsItThenEasesBackWhenLost)
 	const auto zoom = [&] {
 		return snapshot_of(shown.filter, KeyRead::Skipped).current_zoom;
 	};
-	/* the zoom's course over `seconds`, a sample a frame */
-	const auto course = [&](double seconds) {
-		std::vector<double> zs;
-		const auto end = std::chrono::steady_clock::now() +
-				 std::chrono::duration<double>(seconds);
-		while (std::chrono::steady_clock::now() < end) {
-			zs.push_back(zoom());
-			wait_frames(1);
-		}
-		return zs;
-	};
-	const auto between = [](const std::vector<double> &zs, double a,
-				double b) {
-		return std::count_if(zs.begin(), zs.end(), [&](double z) {
-			return z > std::min(a, b) + 0.1 &&
-			       z < std::max(a, b) - 0.1;
-		});
-	};
 	ASSERT_TRUE(shown.sees_face());
 	EXPECT_TRUE(within(4.0, [&] { return std::fabs(zoom() - 2.05) < 0.3; }))
 		<< zoom();
 	/* a still face, settled: the very same zoom, look after look */
 	sleep_for(1.5);
-	const std::vector<double> still = course(2.0);
+	const std::vector<double> still = course(2.0, zoom);
 	EXPECT_EQ(*std::min_element(still.begin(), still.end()),
 		  *std::max_element(still.begin(), still.end()));
 
@@ -312,9 +334,10 @@ TEST(FaceFollowing, FramingZoomsToTheFacesSizeHoldsItThenEasesBackWhenLost)
 		obs_data_create_from_json(image_json("head-small.png").c_str());
 	apply(shown.parent, small);
 	const double large_zoom = zoom();
-	std::vector<double> closer = course(5.0);
+	std::vector<double> closer = course(5.0, zoom);
 	EXPECT_NEAR(closer.back(), 3.4, 0.5);
-	EXPECT_GE(between(closer, large_zoom, closer.back()), 3) << "jumped";
+	EXPECT_GE(between(closer, large_zoom, closer.back(), 0.1), 3)
+		<< "jumped";
 
 	/* lost: held for two seconds, then eased back to its own 1.5 */
 	OBSDataAutoRelease empty =
@@ -325,9 +348,9 @@ TEST(FaceFollowing, FramingZoomsToTheFacesSizeHoldsItThenEasesBackWhenLost)
 	const double framed = zoom();
 	sleep_for(1.0);
 	EXPECT_NEAR(zoom(), framed, 0.01);
-	const std::vector<double> back = course(5.0);
+	const std::vector<double> back = course(5.0, zoom);
 	EXPECT_NEAR(back.back(), 1.5, 0.01);
-	EXPECT_GE(between(back, framed, 1.5), 3) << "jumped back";
+	EXPECT_GE(between(back, framed, 1.5, 0.1), 3) << "jumped back";
 }
 
 TEST(FaceFollowing, TheViewFollowsAFaceMovingInAVideo)
@@ -342,22 +365,14 @@ TEST(FaceFollowing, TheViewFollowsAFaceMovingInAVideo)
 	/* while it moves, the view goes with it, never back by more than a
 	 * box's noise, until it rests on the face at the right */
 	const double right = 384 + FACE_IN_HEAD;
-	std::vector<double> xs;
-	const auto start = std::chrono::steady_clock::now();
-	while (std::chrono::steady_clock::now() - start <
-		       std::chrono::seconds(8) &&
-	       !shown.near(right, y)) {
-		xs.push_back(shown.x());
-		sleep_for(0.1);
-	}
+	const std::vector<double> xs = course(
+		8.0, [&] { return shown.x(); }, 0.1,
+		[&] { return shown.near(right, y); });
 	EXPECT_TRUE(shown.near(right, y)) << shown.x() << "," << shown.y();
 	for (size_t i = 1; i < xs.size(); i++)
 		EXPECT_GE(xs[i], xs[i - 1] - NEAR) << "sample " << i;
 	/* it went there step by step, not in one jump */
-	size_t between = 0;
-	for (double x : xs)
-		between += x > FACE_IN_HEAD + 50 && x < right - 50;
-	EXPECT_GE(between, 5u);
+	EXPECT_GE(between(xs, FACE_IN_HEAD, right, 50), 5);
 }
 
 TEST(FaceFollowing, ALostFaceIsHeldThenTheViewEasesBackToItsOwnCentre)
@@ -379,20 +394,13 @@ TEST(FaceFollowing, ALostFaceIsHeldThenTheViewEasesBackToItsOwnCentre)
 	EXPECT_TRUE(shown.near(last.center_x() * W, last.center_y() * H))
 		<< shown.x() << "," << shown.y();
 	/* then eased back (not jumped) to the target's own centre */
-	std::vector<double> xs;
-	while (std::chrono::steady_clock::now() - lost <
-	       std::chrono::seconds(4)) {
-		xs.push_back(shown.x());
-		sleep_for(1.0 / 30);
-	}
+	const std::vector<double> xs = course(
+		4.0 - seconds_since(lost), [&] { return shown.x(); }, 1.0 / 30);
 	const double home_x = 0.3 * W;
-	const double home_y = 0.7 * H;
-	EXPECT_TRUE(shown.near(home_x, home_y))
+	EXPECT_TRUE(shown.near(home_x, 0.7 * H))
 		<< shown.x() << "," << shown.y();
-	size_t between = 0;
-	for (double x : xs)
-		between += x < last.center_x() * W - 10 && x > home_x + 10;
-	EXPECT_GE(between, 3u) << "the view jumped back";
+	EXPECT_GE(between(xs, last.center_x() * W, home_x, 10), 3)
+		<< "the view jumped back";
 }
 
 TEST(FaceFollowing, OfTwoFacesTheLargerAtTheStartIsFollowedThroughout)
@@ -402,19 +410,18 @@ TEST(FaceFollowing, OfTwoFacesTheLargerAtTheStartIsFollowedThroughout)
 	Shown shown("ffmpeg_source", video_json("two-faces.mp4").c_str(),
 		    FOLLOW);
 	ASSERT_TRUE(shown.sees_face());
-	const auto start = std::chrono::steady_clock::now();
-	int samples = 0;
-	while (std::chrono::steady_clock::now() - start <
-	       std::chrono::seconds(4)) {
-		const FaceSighting s = shown.sighting();
-		/* the left face's centre is at x 147 to 207: the right
-		 * one's beyond 400 */
-		EXPECT_LT(s.box.center_x() * W, 260.0);
-		EXPECT_LT(shown.x(), 260.0);
-		samples++;
-		sleep_for(0.1);
-	}
-	EXPECT_GT(samples, 20);
+	/* the box and the view, each sample: the left face's centre is at x
+	 * 147 to 207, the right one's beyond 400 */
+	const std::vector<double> xs = course(
+		4.0,
+		[&] {
+			return std::max(shown.sighting().box.center_x() * W,
+					shown.x());
+		},
+		0.1);
+	EXPECT_GT(xs.size(), 20u);
+	for (size_t i = 0; i < xs.size(); i++)
+		EXPECT_LT(xs[i], 260.0) << "sample " << i;
 }
 
 TEST(FaceFollowing, AStillFaceGivesTheVerySameWindowFrameAfterFrame)
@@ -500,11 +507,7 @@ TEST(FaceFollowing, SwitchedOffNoThreadTextureOrReadBackIsLeft)
 	}
 	/* the view went back to its own centre */
 	shown.update(R"({"idle_center_tracking": false})");
-	EXPECT_TRUE(within(2.0, [&] {
-		const CropWindow win = shown.window();
-		return std::fabs(win.center_x - 0.3) < 1e-3 &&
-		       std::fabs(win.center_y - 0.7) < 1e-3;
-	}));
+	EXPECT_TRUE(within(2.0, [&] { return shown.home(); }));
 	/* and on again */
 	shown.update(R"({"idle_center_tracking": true,
 		"tracking_subject": "face"})");
@@ -548,10 +551,7 @@ TEST(FaceFollowing, SwitchingOffNeverWaitsForASearchUnderWay)
 			shown->update(c.json);
 		else
 			shown.reset();
-		const double took =
-			std::chrono::duration<double>(
-				std::chrono::steady_clock::now() - start)
-				.count();
+		const double took = seconds_since(start);
 		/* done while the search was still under way */
 		EXPECT_TRUE(gate->worker_waiting()) << took << " s";
 		EXPECT_LT(took, 2.0);
@@ -566,8 +566,6 @@ TEST(FaceFollowing, OddSourcesNeitherCrashNorStickTheView)
 	/* an image source with no file (0x0), one pixel, a picture without a
 	 * face; then a picture of another size with the face elsewhere */
 	Shown shown("image_source", "{}", FOLLOW);
-	const double home_x = 0.3 * W;
-	const double home_y = 0.7 * H;
 	const struct {
 		std::string settings;
 		bool face;
@@ -613,14 +611,8 @@ TEST(FaceFollowing, OddSourcesNeitherCrashNorStickTheView)
 		}));
 	}
 	/* after the hold, home */
-	EXPECT_TRUE(within(4.0,
-			   [&] {
-				   const CropWindow win = shown.window();
-				   return std::fabs(win.center_x - 0.3) <
-						  1e-3 &&
-					  std::fabs(win.center_y - 0.7) < 1e-3;
-			   }))
-		<< home_x << "," << home_y;
+	EXPECT_TRUE(within(4.0, [&] { return shown.home(); }))
+		<< shown.x() << "," << shown.y();
 }
 
 int main(int argc, char **argv)

@@ -121,6 +121,11 @@ obs_property_t *help_info(obs_properties_t *props)
 	return obs_properties_get(props, "help_info");
 }
 
+bool visible(obs_properties_t *props, const char *name)
+{
+	return obs_property_visible(obs_properties_get(props, name));
+}
+
 /* The sheet without an instance (false) or of a fresh instance (true). */
 class Sheet : public testing::TestWithParam<bool> {
 protected:
@@ -232,22 +237,6 @@ TEST_P(Sheet, HoldsItsGroupsAndTheirEntriesInOrder)
 	}
 }
 
-/* The automatic zoom's stage and linger show only while it is on. */
-TEST_P(Sheet, TheAutomaticZoomShowsItsStageAndLingerOnlyWhenOn)
-{
-	obs_property_t *mode = obs_properties_get(props, "auto_zoom");
-	ASSERT_EQ(obs_property_list_item_count(mode), 3u);
-	for (long long v : {1, 0, 2}) {
-		SCOPED_TRACE(v);
-		EXPECT_EQ(obs_property_list_item_int(mode, size_t(v)), v);
-		EXPECT_TRUE(modify_with(mode, v));
-		for (const char *name : {"auto_zoom_stage", "auto_zoom_linger"})
-			EXPECT_EQ(obs_property_visible(
-					  obs_properties_get(props, name)),
-				  v != 0);
-	}
-}
-
 TEST_P(Sheet, EachZoomGroupListsItsTargetInOrder)
 {
 	struct Expected {
@@ -255,8 +244,10 @@ TEST_P(Sheet, EachZoomGroupListsItsTargetInOrder)
 		obs_property_type type;
 		const char *label;
 		double min, max, step;
+		bool stage_only;
 	};
 	const Expected target[] = {
+		{"name", OBS_PROPERTY_TEXT, "Zoom.Stage.Name", 0, 0, 0, true},
 		{"zoom_factor", OBS_PROPERTY_FLOAT, "Zoom.Stage.Factor", 1.0,
 		 5.0, 0.1},
 		{"duration", OBS_PROPERTY_FLOAT, "Zoom.Stage.Duration", 0.05,
@@ -269,6 +260,12 @@ TEST_P(Sheet, EachZoomGroupListsItsTargetInOrder)
 		 0.01},
 		{"center_y", OBS_PROPERTY_FLOAT, "Zoom.CenterY", 0.0, 1.0,
 		 0.01},
+		{"hold", OBS_PROPERTY_BOOL, "Zoom.Stage.Hold", 0, 0, 0, true},
+		/* framing a face last */
+		{"face_framing", OBS_PROPERTY_BOOL, "Zoom.FaceFraming", 0, 0,
+		 0},
+		{"face_share", OBS_PROPERTY_FLOAT, "Zoom.FaceShare", 0.1, 0.8,
+		 0.05},
 	};
 
 	for (int n = 0; n <= 8; n++) {
@@ -282,28 +279,27 @@ TEST_P(Sheet, EachZoomGroupListsItsTargetInOrder)
 		ASSERT_EQ(entries.size(), stage ? 11u : 9u);
 
 		size_t at = 0;
-		if (stage) {
-			obs_property_t *name = entries[at++];
-			EXPECT_EQ(obs_property_name(name), prefix + "name");
-			ASSERT_EQ(obs_property_get_type(name),
-				  OBS_PROPERTY_TEXT);
-			EXPECT_EQ(obs_property_text_type(name),
-				  OBS_TEXT_DEFAULT);
-			expect_label(name, "Zoom.Stage.Name");
-		}
 		for (const Expected &e : target) {
+			if (e.stage_only && !stage)
+				continue;
 			obs_property_t *p = entries[at++];
-			EXPECT_EQ(obs_property_name(p), prefix + e.suffix);
-			const bool idle_duration =
-				!stage && std::string(e.suffix) == "duration";
+			const std::string suffix = e.suffix;
+			EXPECT_EQ(obs_property_name(p), prefix + suffix);
+			const bool idle_duration = !stage &&
+						   suffix == "duration";
 			expect_label(p, idle_duration ? "Zoom.Idle.Duration"
 						      : e.label);
 			if (e.type == OBS_PROPERTY_FLOAT) {
 				expect_float_slider(p, e.min, e.max, e.step);
 				continue;
 			}
-			EXPECT_EQ(obs_property_get_type(p), e.type);
-			if (std::string(e.suffix) != "center_mode")
+			ASSERT_EQ(obs_property_get_type(p), e.type);
+			if (suffix == "name")
+				EXPECT_EQ(obs_property_text_type(p),
+					  OBS_TEXT_DEFAULT);
+			if (suffix == "hold")
+				EXPECT_FALSE(modify_with(p, true));
+			if (suffix != "center_mode")
 				continue;
 			const char *modes[] = {"set", "follow", "press"};
 			ASSERT_EQ(obs_property_list_item_count(p), 3u);
@@ -314,66 +310,64 @@ TEST_P(Sheet, EachZoomGroupListsItsTargetInOrder)
 			/* chosen alone: the tracking group shows for the idle
 			 * view and stage 1, the only stage of such settings */
 			modify_with(p, "press");
-			EXPECT_EQ(obs_property_visible(obs_properties_get(
-					  props, "tracking_group")),
-				  n <= 1);
+			EXPECT_EQ(visible(props, "tracking_group"), n <= 1);
 		}
-		if (stage) {
-			obs_property_t *hold = entries[at++];
-			EXPECT_EQ(obs_property_name(hold), prefix + "hold");
-			EXPECT_EQ(obs_property_get_type(hold),
-				  OBS_PROPERTY_BOOL);
-			expect_label(hold, "Zoom.Stage.Hold");
-			EXPECT_FALSE(modify_with(hold, true));
-		}
-		/* framing a face last */
-		EXPECT_EQ(obs_property_name(entries[at]),
-			  prefix + "face_framing");
-		expect_label(entries[at++], "Zoom.FaceFraming");
-		EXPECT_EQ(obs_property_name(entries[at]),
-			  prefix + "face_share");
-		expect_label(entries[at], "Zoom.FaceShare");
-		expect_float_slider(entries[at], 0.1, 0.8, 0.05);
 	}
 }
 
-TEST_P(Sheet, FramingAFaceShowsOnlyWhereTheTargetMayFollowAFace)
+/* The automatic zoom's stage and linger show only while it is on; framing
+ * a face only where the target may follow a face. */
+TEST_P(Sheet, EntriesShowOnlyWhereTheyApply)
 {
+	obs_property_t *mode = obs_properties_get(props, "auto_zoom");
+	ASSERT_EQ(obs_property_list_item_count(mode), 3u);
+	for (long long v : {0, 1, 2})
+		EXPECT_EQ(obs_property_list_item_int(mode, size_t(v)), v);
 	const struct {
 		const char *json;
-		bool framing, share; /* shown for stage 2 */
+		bool automatic, framing, share; /* the last two: stage 2's */
 	} cases[] = {
-		{R"({"stage_2_center_tracking": false})", false, false},
-		{R"({"stage_2_center_tracking": true})", true, false},
+		{R"({"auto_zoom": 1})", true, false, false},
+		{R"({"auto_zoom": 0})", false, false, false},
+		{R"({"auto_zoom": 2})", true, false, false},
+		{R"({"stage_2_center_tracking": false})", false, false, false},
+		{R"({"stage_2_center_tracking": true})", false, true, false},
 		{R"({"stage_2_center_tracking": true,
 		    "stage_2_face_framing": true})",
-		 true, true},
+		 false, true, true},
 		{R"({"stage_2_center_tracking": true,
 		    "stage_2_face_framing": true,
 		    "tracking_subject": "pointer"})",
-		 false, false},
+		 false, false, false},
 		/* a view held where the pointer was follows no face */
 		{R"({"stage_2_center_tracking": true,
 		    "stage_2_center_mode": "press",
 		    "stage_2_face_framing": true})",
-		 false, false},
+		 false, false, false},
+	};
+	const char *const names[] = {"auto_zoom_stage", "auto_zoom_linger",
+				     "stage_2_face_framing",
+				     "stage_2_face_share", "idle_face_framing"};
+	const auto shown = [&] {
+		std::vector<bool> all;
+		for (const char *name : names)
+			all.push_back(visible(props, name));
+		return all;
 	};
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.json);
+		const std::vector<bool> before = shown();
 		obs_data_t *settings = obs_data_create_from_json(c.json);
-		/* any entry's callback shows the sheet as the settings are */
-		obs_property_modified(
-			obs_properties_get(props, "stage_2_face_framing"),
-			settings);
+		/* any entry's callback shows the sheet as the settings are, and
+		 * asks for a refresh when that changed */
+		const bool refresh = obs_property_modified(mode, settings);
 		obs_data_release(settings);
-		EXPECT_EQ(obs_property_visible(obs_properties_get(
-				  props, "stage_2_face_framing")),
-			  c.framing);
-		EXPECT_EQ(obs_property_visible(obs_properties_get(
-				  props, "stage_2_face_share")),
-			  c.share);
-		EXPECT_FALSE(obs_property_visible(
-			obs_properties_get(props, "idle_face_framing")));
+		const std::vector<bool> after = shown();
+		EXPECT_EQ(after,
+			  (std::vector<bool>{c.automatic, c.automatic,
+					     c.framing, c.share, false}));
+		if (after != before)
+			EXPECT_TRUE(refresh);
 	}
 }
 
@@ -645,24 +639,22 @@ TEST(Properties, HelpToggleShowsAndHidesTheHelpText)
 	}
 	obs_properties_destroy(props);
 
-	/* the sheet's own first visibility, before any callback has run */
+	/* the sheet's own first visibility, before any callback has run: of
+	 * the instance, of none, of the instance with the help switched off */
 	const obs_source_info &info = zoom_filter_info();
 	ASSERT_NE(info.get_properties, nullptr);
-	props = info.get_properties(obs_obj_get_data(filter));
-	EXPECT_TRUE(obs_property_visible(help_info(props)));
-	obs_properties_destroy(props);
-
-	props = info.get_properties(nullptr);
-	EXPECT_FALSE(obs_property_visible(help_info(props)));
-	obs_properties_destroy(props);
-
-	obs_data_t *off = obs_data_create();
-	obs_data_set_bool(off, "help_show", false);
-	obs_source_update(filter, off);
-	obs_data_release(off);
-	props = info.get_properties(obs_obj_get_data(filter));
-	EXPECT_FALSE(obs_property_visible(help_info(props)));
-	obs_properties_destroy(props);
+	for (int step = 0; step < 3; step++) {
+		SCOPED_TRACE(step);
+		if (step == 2) {
+			OBSDataAutoRelease off = obs_data_create();
+			obs_data_set_bool(off, "help_show", false);
+			obs_source_update(filter, off);
+		}
+		props = info.get_properties(
+			step == 1 ? nullptr : obs_obj_get_data(filter));
+		EXPECT_EQ(obs_property_visible(help_info(props)), step == 0);
+		obs_properties_destroy(props);
+	}
 
 	obs_source_release(filter);
 }
@@ -706,12 +698,11 @@ TEST(Properties, EditsExactlyTheSettingsThatHaveDefaults)
 	/* the 58 names themselves: settings-tests */
 	/* center_tracking, kept for older versions, is set through the
 	 * centre mode's list */
-	for (const char *target :
-	     {"idle_", "stage_1_", "stage_2_", "stage_3_", "stage_4_",
-	      "stage_5_", "stage_6_", "stage_7_", "stage_8_"})
-		EXPECT_EQ(registered.erase(target +
-					   std::string("center_tracking")),
-			  1u);
+	for (int n = 0; n <= 8; n++)
+		EXPECT_EQ(registered.erase((n ? stage_prefix(n) : "idle_") +
+					   "center_tracking"),
+			  1u)
+			<< n;
 	EXPECT_EQ(edited.size(), 59u + 8u + 1u + 3u + 18u + 27u - 9u);
 	EXPECT_EQ(edited, registered);
 

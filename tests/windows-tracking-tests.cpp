@@ -171,9 +171,7 @@ struct Tracked {
 	}
 	~Tracked()
 	{
-		obs_source_filter_remove(parent, filter);
-		obs_source_release(filter);
-		obs_source_release(parent);
+		remove_and_release(parent, filter);
 		wait_destroyed();
 	}
 	/* Frames enough for the filter to look at the capture's area again. */
@@ -188,12 +186,32 @@ struct Tracked {
 		fy = f.pointer_y;
 		return f.pointer_seen;
 	}
+	/* After a move to x, y: the pointer seen on its pixel in r. */
+	void expect_sees(const RECT &r, int x, int y) const
+	{
+		double fx, fy, want_x, want_y;
+		ASSERT_TRUE(sees(x, y, fx, fy));
+		expected(r, x, y, want_x, want_y);
+		EXPECT_DOUBLE_EQ(fx, want_x) << x;
+		EXPECT_DOUBLE_EQ(fy, want_y) << y;
+	}
 };
 
 obs_source_t *capture(const char *id, const char *json)
 {
 	OBSDataAutoRelease settings = obs_data_create_from_json(json);
 	return obs_source_create(id, "capture", settings, nullptr);
+}
+
+/* A window capture of the window its setting names, found by `priority`. */
+obs_source_t *window_capture(const std::string &window, int priority,
+			     bool client_area = true)
+{
+	OBSDataAutoRelease s = obs_data_create();
+	obs_data_set_string(s, "window", window.c_str());
+	obs_data_set_int(s, "priority", priority);
+	obs_data_set_bool(s, "client_area", client_area);
+	return obs_source_create("window_capture", "window", s, nullptr);
 }
 
 /* Windows of another process, each of a class and styles of its own: this
@@ -329,12 +347,8 @@ TEST(WindowsTracking, TheWindowCaptureMapsItsWindowFoundFromItsSetting)
 	};
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.window + (c.client_area ? " client" : " whole"));
-		OBSDataAutoRelease s = obs_data_create();
-		obs_data_set_string(s, "window", c.window.c_str());
-		obs_data_set_int(s, "priority", c.priority);
-		obs_data_set_bool(s, "client_area", c.client_area);
-		obs_source_t *source = obs_source_create("window_capture",
-							 "window", s, nullptr);
+		obs_source_t *source =
+			window_capture(c.window, c.priority, c.client_area);
 		CaptureSettings found;
 		capture_settings_of(source, found);
 		EXPECT_EQ(found.kind, CaptureSettings::Kind::Window);
@@ -344,13 +358,8 @@ TEST(WindowsTracking, TheWindowCaptureMapsItsWindowFoundFromItsSetting)
 		const RECT r = c.client_area ? window.client() : window.whole();
 		for (const POINT p : {POINT{r.left + 10, r.top + 20},
 				      POINT{r.right - 1, r.bottom - 1},
-				      POINT{r.left - 50, r.top - 50}}) {
-			double fx, fy, want_x, want_y;
-			ASSERT_TRUE(t.sees(p.x, p.y, fx, fy));
-			expected(r, p.x, p.y, want_x, want_y);
-			EXPECT_DOUBLE_EQ(fx, want_x) << p.x;
-			EXPECT_DOUBLE_EQ(fy, want_y) << p.y;
-		}
+				      POINT{r.left - 50, r.top - 50}})
+			t.expect_sees(r, p.x, p.y);
 	}
 }
 
@@ -415,13 +424,9 @@ TEST(WindowsTracking, TheDisplayCaptureMapsItsMonitorByIdOrIndex)
 		EXPECT_EQ(found.kind, CaptureSettings::Kind::Screen);
 		EXPECT_EQ(found.screen, c.screen);
 		Tracked t(source);
-		double fx, fy, want_x, want_y;
-		const int x = m.left + (m.right - m.left) / 3;
-		const int y = m.top + (m.bottom - m.top) / 4;
-		ASSERT_TRUE(t.sees(x, y, fx, fy));
-		expected(c.screen < 0 ? desktop() : m, x, y, want_x, want_y);
-		EXPECT_DOUBLE_EQ(fx, want_x);
-		EXPECT_DOUBLE_EQ(fy, want_y);
+		t.expect_sees(c.screen < 0 ? desktop() : m,
+			      m.left + (m.right - m.left) / 3,
+			      m.top + (m.bottom - m.top) / 4);
 	}
 }
 
@@ -514,11 +519,8 @@ TEST(WindowsTracking, AWindowIsFoundAsOBSsWindowCaptureFindsIt)
 		Sleep(5);
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.setting + " by " + std::to_string(c.priority));
-		OBSDataAutoRelease s = obs_data_create();
-		obs_data_set_string(s, "window", c.setting.c_str());
-		obs_data_set_int(s, "priority", c.priority);
-		OBSSourceAutoRelease source = obs_source_create(
-			"window_capture", "window", s, nullptr);
+		OBSSourceAutoRelease source =
+			window_capture(c.setting, c.priority);
 		CaptureSettings found;
 		const ULONGLONG start = GetTickCount64();
 		capture_settings_of(source, found);
@@ -575,13 +577,8 @@ TEST(WindowsTracking, ClicksAndTypingDriveTheAutomaticZoom)
 	ASSERT_NE(window.hwnd, nullptr);
 	OBSSourceAutoRelease lister =
 		capture("window_capture", R"({"window": ""})");
-	OBSDataAutoRelease s = obs_data_create();
-	obs_data_set_string(
-		s, "window",
-		list_value(lister, "window", "Tavimore clicks").c_str());
-	obs_data_set_int(s, "priority", 2);
-	obs_source_t *source =
-		obs_source_create("window_capture", "window", s, nullptr);
+	obs_source_t *source = window_capture(
+		list_value(lister, "window", "Tavimore clicks"), 2);
 	OBSDataAutoRelease settings =
 		obs_data_create_from_json(AUTO_ZOOM_SETTINGS);
 	Tracked t(source);
