@@ -21,6 +21,7 @@ trap 'rm -f "$ctest_log"' EXIT
 (cd build/test && ctest --output-on-failure) | tee "$ctest_log"
 passed=$(ctest_passed "$ctest_log")
 rm -f "$ctest_log"
+echo "== build and tests: done at $SECONDS s"
 
 # What passed, per libobs: a step that runs its tests in another libobs adds
 # its own line "LIBOBS<tab>COUNT" (or "LIBOBS<tab>skipped (WHY)") to
@@ -35,7 +36,9 @@ for step in scripts/test.d/*.sh; do
 	[ -e "$step" ] || continue
 	echo "== $(basename "$step" .sh)"
 	lines=$(wc -l <"$TAVIMORE_TALLY")
+	started=$SECONDS
 	bash "$step"
+	echo "== $(basename "$step" .sh): $((SECONDS - started)) s"
 	if [ "$(wc -l <"$TAVIMORE_TALLY")" -eq "$lines" ]; then
 		printf '%s\t1\n' "$debian_libobs" >>"$TAVIMORE_TALLY"
 	fi
@@ -46,4 +49,4 @@ awk -F'\t' '{ if (!($1 in n)) order[++k] = $1; n[$1] += $2 + 0; if ($2 !~ /^[0-9
 	END { for (i = 1; i <= k; i++) print order[i] ": " (order[i] in note ? note[order[i]] : n[order[i]] " passed, 0 failed") }' "$TAVIMORE_TALLY"
 passed=$(awk -F'\t' '{ n += $2 + 0 } END { print n }' "$TAVIMORE_TALLY")
 rm -f "$TAVIMORE_TALLY"
-echo "$passed passed, 0 failed"
+echo "$passed passed, 0 failed in $SECONDS s"
