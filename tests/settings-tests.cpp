@@ -324,15 +324,6 @@ TEST(Update, EachTargetReadsItsCurveAndAnOldCollectionKeepsTheFiltersRule)
 		{R"j({"stage_1_easing": "custom",
 		      "stage_1_bezier": "cubic-bezier(0.42, 0, 1, 1)"})j",
 		 0, 1, 0.5, 1.6307136},
-		/* an overshoot never shows more than the whole frame */
-		{R"({"stage_1_easing": "custom",
-		     "stage_1_bezier": "0.3, -0.4, 0.7, 1.4"})",
-		 0, 1, 0.1, 1},
-		{R"({"idle_easing": "custom", "idle_bezier": "0.3,-0.4,0.7,1.4"})",
-		 -1, 3, 0.9, 1},
-		{R"({"stage_1_easing": "custom",
-		     "stage_1_bezier": "0.3, -0.4, 0.7, 1.4"})",
-		 0, 1.5, 0.1, 1.4127110},
 	};
 	for (const auto &row : rows) {
 		SCOPED_TRACE(row.json);
