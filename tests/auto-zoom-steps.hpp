@@ -12,21 +12,16 @@
 
 #include <algorithm>
 #include <chrono>
-#include <functional>
 #include <thread>
 
 /* The platform's input (click, move, key) or what the table does itself. */
 enum class Act { Click, Move, Key, Wait, Stage, Idle, Rearm, On, Off, Remove };
 
-/* The captured area on the screen, in pixels. */
-struct ScreenArea {
-	int left, top, width, height;
-};
-
-/* Adds a zoom filter to `parent`, a capture of `area`, and plays the table;
+/* Adds a zoom filter to `parent`, a capture of `area` (screen pixels), and
+ * plays the table;
  * `input` acts at x, y on the screen, and hears of the table's own acts
  * once they are done. */
-inline void play_auto_zoom(obs_source_t *parent, const ScreenArea &area,
+inline void play_auto_zoom(obs_source_t *parent, const CaptureRect &area,
 			   const std::function<void(Act, int, int)> &input)
 {
 	/* x, y: fractions of the area; -0.1 lies beside it */
@@ -86,8 +81,8 @@ inline void play_auto_zoom(obs_source_t *parent, const ScreenArea &area,
 			obs_source_set_enabled(filter, act == Act::On);
 		if (act == Act::Remove)
 			obs_source_filter_remove(parent, filter);
-		const int x = area.left + int(step.x * area.width);
-		const int y = area.top + int(step.y * area.height);
+		const int x = int(area.x + step.x * area.width);
+		const int y = int(area.y + step.y * area.height);
 		input(act, x, y);
 		std::this_thread::sleep_for(
 			std::chrono::duration<double>(step.wait));
@@ -97,8 +92,8 @@ inline void play_auto_zoom(obs_source_t *parent, const ScreenArea &area,
 		if (!step.automatic || act == Act::Key)
 			continue;
 		/* centred on the pointer's pixel, where a window of zoom 2 fits */
-		const double fx = (x - area.left + 0.5) / area.width;
-		const double fy = (y - area.top + 0.5) / area.height;
+		const double fx = (x - area.x + 0.5) / area.width;
+		const double fy = (y - area.y + 0.5) / area.height;
 		EXPECT_NEAR(z.target_center_x, std::clamp(fx, .25, .75), 1e-9);
 		EXPECT_NEAR(z.target_center_y, std::clamp(fy, .25, .75), 1e-9);
 	}

@@ -580,8 +580,9 @@ TEST(WindowsTracking, ClicksAndTypingDriveTheAutomaticZoom)
 	OBSSourceAutoRelease source = window_capture(
 		list_value(lister, "window", "Tavimore clicks"), 2);
 	const RECT r = window.client();
-	const ScreenArea area = {r.left, r.top, r.right - r.left,
-				 r.bottom - r.top};
+	const CaptureRect area = {double(r.left), double(r.top),
+				  double(r.right - r.left),
+				  double(r.bottom - r.top)};
 	play_auto_zoom(source, area, [](Act act, int x, int y) {
 		if (act == Act::Click || act == Act::Move)
 			SetCursorPos(x, y);

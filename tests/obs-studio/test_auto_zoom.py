@@ -1,9 +1,9 @@
 """The automatic zoom in OBS Studio: a screen capture of OBS's own X display,
-whose screen shows a ramps picture, with the filter zooming on clicks (stage
-1 at zoom 2, 4 s of linger). Three XTest clicks at places of the test's
-choosing: after each, screenshots show the window centred on the click
-(within 1.5 px, or stopped at the screen's edge) and GetState says "auto";
-after the linger time, the whole screen again."""
+whose screen shows a ramps picture, zooms on clicks (stage 1 at zoom 2, 4 s of
+linger). After each of three XTest clicks at places of the test's choosing,
+screenshots show the window centred on the click (within 1.5 px, or stopped at
+the screen's edge) and GetState and StageChanged say "auto"; after the linger
+time, the whole screen again."""
 import pytest
 
 from conftest import SCREEN, Client, Session, ramps
@@ -30,20 +30,17 @@ def obs(obs_root):
         yield session
 
 
-def changes(obs):
-    """The (stage, auto) of the StageChanged events received meanwhile."""
-    return [(e["eventData"]["stage"], e["eventData"]["auto"]) for e in obs.listener.events(0.5)
-            if e["eventType"] == "StageChanged"]
-
-
 @pytest.mark.parametrize("x, y", [(300, 200), (1000, 500), (1270, 700)],
                          ids=["upper-left", "lower-right", "corner"])
 def test_click_zooms_there_then_eases_back(obs, x, y):
+    def shown():
+        state = obs.vendor("GetState", {"sourceName": "Screen"})
+        return state["stage"], state["auto"]
     obs.shows("Screen", SCREEN, WHOLE)
     obs.x.click(x, y)
     obs.shows("Screen", SCREEN, expected(x, 0, 0, SCREEN[0]) + expected(y, 0, 0, SCREEN[1]))
-    state = obs.vendor("GetState", {"sourceName": "Screen"})
-    assert state["stage"] == 1 and state["auto"] is True, state
+    assert shown() == (1, True)
     obs.shows("Screen", SCREEN, WHOLE)
-    assert obs.vendor("GetState", {"sourceName": "Screen"})["auto"] is False
-    assert changes(obs) == [(1, True), (0, False)]
+    assert shown() == (0, False)
+    changes = [e["eventData"] for e in obs.listener.events(0.5) if e["eventType"] == "StageChanged"]
+    assert [(c["stage"], c["auto"]) for c in changes] == [(1, True), (0, False)]
