@@ -18,9 +18,8 @@
 enum class Act { Click, Move, Key, Wait, Stage, Idle, Rearm, On, Off, Remove };
 
 /* Adds a zoom filter to `parent`, a capture of `area` (screen pixels), and
- * plays the table;
- * `input` acts at x, y on the screen, and hears of the table's own acts
- * once they are done. */
+ * plays the table: `input` acts at x, y before a step's wait, and hears of
+ * the table's own acts after theirs. */
 inline void play_auto_zoom(obs_source_t *parent, const CaptureRect &area,
 			   const std::function<void(Act, int, int)> &input)
 {
@@ -50,10 +49,10 @@ inline void play_auto_zoom(obs_source_t *parent, const CaptureRect &area,
 		/* the automatic zoom off and on: earlier clicks are no news */
 		{"rearmed", Act::Rearm, 0, 0, .3, -1, false},
 		{"switched off mid-zoom", Act::Click, .4, .45, .3, 0, true},
-		{"ends it", Act::Off, 0, 0, .1, -1, false},
+		{"ends it", Act::Off, 0, 0, .5, -1, false},
 		{"on again", Act::On, 0, 0, .3, -1, false},
 		{"taken off mid-zoom", Act::Click, .95, .9, .3, 0, true},
-		{"ends it too", Act::Remove, 0, 0, .1, -1, false},
+		{"ends it too", Act::Remove, 0, 0, .5, -1, false},
 	};
 	/* stage 1 at zoom 2, 1 s of linger, the view on the pointer itself */
 	OBSDataAutoRelease settings = obs_data_create_from_json(
@@ -83,9 +82,12 @@ inline void play_auto_zoom(obs_source_t *parent, const CaptureRect &area,
 			obs_source_filter_remove(parent, filter);
 		const int x = int(area.x + step.x * area.width);
 		const int y = int(area.y + step.y * area.height);
-		input(act, x, y);
+		if (act <= Act::Key)
+			input(act, x, y);
 		std::this_thread::sleep_for(
 			std::chrono::duration<double>(step.wait));
+		if (act > Act::Key)
+			input(act, x, y);
 		const ZoomSnapshot z = snapshot_of(filter);
 		EXPECT_EQ(z.active_stage, step.stage);
 		EXPECT_EQ(z.automatic, step.automatic);
