@@ -1,8 +1,5 @@
-/*
- * The automatic zoom's behaviour as one table, played by each platform's
- * test with real input (XTest on X11, SendInput on Windows) on a capture
- * that leaves room beside its area: what the filter shows after each step.
- */
+/* The automatic zoom's behaviour as one table, played on a capture by each
+ * platform's test with real input (XTest on X11, SendInput on Windows). */
 #pragma once
 
 #include "obs-harness.hpp"
@@ -15,7 +12,7 @@
 #include <thread>
 
 /* The platform's input (click, move, key) or what the table does itself. */
-enum class Act { Click, Move, Key, Wait, Stage, Idle, Rearm, On, Off, Remove };
+enum class Act { Click, Move, Key, Wait, Stage, Idle, On, Off, Remove };
 
 /* Adds a zoom filter to `parent`, a capture of `area` (screen pixels), and
  * plays the table: `input` acts at x, y before a step's wait, and hears of
@@ -46,10 +43,9 @@ inline void play_auto_zoom(obs_source_t *parent, const CaptureRect &area,
 		{"and stays", Act::Stage, 0, 0, 1.5, 0, false},
 		{"clicks leave it alone", Act::Click, .95, .9, .3, 0, false},
 		{"back to idle", Act::Idle, 0, 0, .1, -1, false},
-		/* the automatic zoom off and on: earlier clicks are no news */
-		{"rearmed", Act::Rearm, 0, 0, .3, -1, false},
 		{"switched off mid-zoom", Act::Click, .4, .45, .3, 0, true},
 		{"ends it", Act::Off, 0, 0, .5, -1, false},
+		/* a new reader of input: earlier clicks are no news */
 		{"on again", Act::On, 0, 0, .3, -1, false},
 		{"taken off mid-zoom", Act::Click, .95, .9, .3, 0, true},
 		{"ends it too", Act::Remove, 0, 0, .5, -1, false},
@@ -69,13 +65,6 @@ inline void play_auto_zoom(obs_source_t *parent, const CaptureRect &area,
 						    : "tavimore.idle";
 		if (act == Act::Stage || act == Act::Idle)
 			press_hotkey(find_hotkey(parent, key));
-		for (int on = 0; act == Act::Rearm && on <= 2; on += 2) {
-			obs_data_set_int(settings, "auto_zoom", on);
-			/* merged where the tick reads it: no race */
-			on_graphics_thread(
-				[&] { obs_source_update(filter, settings); });
-			wait_frames(3);
-		}
 		if (act == Act::On || act == Act::Off)
 			obs_source_set_enabled(filter, act == Act::On);
 		if (act == Act::Remove)

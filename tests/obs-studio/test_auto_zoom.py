@@ -23,9 +23,7 @@ def clicks(obs):  # noqa: F811
 @pytest.mark.parametrize("x, y", [(300, 200), (1000, 500), (1270, 700)],
                          ids=["upper-left", "lower-right", "corner"])
 def test_click_zooms_there_then_eases_back(clicks, x, y):
-    def shown():
-        state = clicks.vendor("GetState", {"sourceName": "Screen"})
-        return state["stage"], state["auto"]
+    shown = lambda: tuple(clicks.vendor("GetState", {"sourceName": "Screen"})[k] for k in ("stage", "auto"))
     clicks.shows("Screen", SCREEN, WHOLE)
     clicks.x.click(x, y)
     clicks.shows("Screen", SCREEN, expected(x, 0, 0, SCREEN[0]) + expected(y, 0, 0, SCREEN[1]))
