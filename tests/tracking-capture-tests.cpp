@@ -4,7 +4,7 @@
  * the screen and a window show colour ramps (red = x, green = y), the pointer
  * moves by XTest, and the pixel read back at the middle of the filtered
  * capture tells which point of the screen the view is centred on. The
- * automatic zoom's table is played there with XTest clicks and keys.
+ * automatic zoom's table is played on the screen capture less cut margins.
  */
 #include "auto-zoom-steps.hpp"
 #include "core/zoom-core.hpp"
@@ -667,8 +667,6 @@ TEST(CaptureTracking, CaptureTypesAndSettingsAsEachOBSStoresThem)
 	}
 }
 
-/* The automatic zoom's table on the screen capture less cut margins, with
- * real X clicks, pointer moves and key presses. */
 TEST(AutoZoom, ClicksZoomFollowLingerAndGiveWayToTheUser)
 {
 	ASSERT_TRUE(load_captures());
