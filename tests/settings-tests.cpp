@@ -82,9 +82,6 @@ TEST(Defaults, RegistersTheFiftyNineKeysThenAHoldKeyPerStage)
 	EXPECT_EQ(keys, expected);
 	/* the automatic zoom is off until asked for */
 	EXPECT_EQ(obs_data_get_default_int(defaults, "auto_zoom"), 0);
-	EXPECT_EQ(obs_data_get_default_int(defaults, "auto_zoom_stage"), 1);
-	EXPECT_EQ(obs_data_get_default_double(defaults, "auto_zoom_linger"),
-		  2.5);
 
 	/* the values themselves reach the instance: EmptySettingsGiveTheDefaults */
 	EXPECT_FALSE(obs_data_get_default_bool(defaults, "help_show"));

@@ -3,9 +3,10 @@
  * Debian's obs-plugins) of the Xvfb screen, in the real libobs with video:
  * the screen and a window show colour ramps (red = x, green = y), the pointer
  * moves by XTest, and the pixel read back at the middle of the filtered
- * capture tells which point of the screen the view is centred on.
+ * capture tells which point of the screen the view is centred on. The
+ * automatic zoom's table is played on the screen capture less cut margins.
  */
-#include "obs-harness.hpp"
+#include "auto-zoom-steps.hpp"
 #include "core/zoom-core.hpp"
 #include "tracking/capture-settings.hpp"
 
@@ -16,6 +17,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
 #include <sys/uio.h>
 #include <xcb/randr.h>
 #include <xcb/xcb.h>
@@ -663,6 +665,34 @@ TEST(CaptureTracking, CaptureTypesAndSettingsAsEachOBSStoresThem)
 		EXPECT_EQ(got.cut_right, row.right);
 		EXPECT_EQ(got.cut_bot, row.bot);
 	}
+}
+
+TEST(AutoZoom, ClicksZoomFollowLingerAndGiveWayToTheUser)
+{
+	ASSERT_TRUE(load_captures());
+	X x;
+	ASSERT_NE(x.d, nullptr);
+	OBSDataAutoRelease cut = obs_data_create_from_json(
+		R"({"show_cursor": false, "cut_top": 90, "cut_left": 160})");
+	OBSSourceAutoRelease screen =
+		obs_source_create("xshm_input", "screen", cut, nullptr);
+	obs_source_inc_showing(screen);
+	const KeyCode shift = XKeysymToKeycode(x.d, XK_Shift_L);
+	const CaptureRect area = {160, 90, x.w - 160.0, x.h - 90.0};
+	play_auto_zoom(screen, area, [&](Act act, int px, int py) {
+		if (act == Act::Click || act == Act::Move)
+			x.move(px, py);
+		for (Bool down : {True, False})
+			if (act == Act::Click)
+				XTestFakeButtonEvent(x.d, 1, down, 0);
+			else if (act == Act::Key)
+				XTestFakeKeyEvent(x.d, shift, down, 0);
+		XSync(x.d, False);
+		/* switched off or taken off: its pointer sampler has ended */
+		if (act >= Act::Off)
+			EXPECT_EQ(threads_named("tavimore-ptr"), 0);
+	});
+	obs_source_dec_showing(screen);
 }
 
 int main(int argc, char **argv)

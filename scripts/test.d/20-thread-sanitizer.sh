@@ -12,7 +12,7 @@ apt_install "${BUILD_DEPS[@]}" libgtest-dev googletest xvfb xauth \
 build=${TAVIMORE_TSAN_BUILD:-build/tsan}
 flags="-fsanitize=thread -fno-omit-frame-pointer"
 tests=(hotkey-tests hotkey-stress-tests hotkey-save-tests render-tests hotkey-render-tests tracking-tests face-tests
-	stage-key-tests remote-tests remote-stress-tests auto-zoom-tests)
+	stage-key-tests remote-tests remote-stress-tests tracking-capture-tests)
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	-DCMAKE_C_FLAGS="$flags" -DCMAKE_CXX_FLAGS="$flags" \
@@ -32,6 +32,7 @@ for test in "${tests[@]}"; do
 	echo "-- $test under ThreadSanitizer"
 	skip=-
 	[ "$test" = remote-stress-tests ] && skip=-RemoteDestroy.*
+	[ "$test" = tracking-capture-tests ] && skip=AutoZoom.* # the automatic zoom alone
 	timeout 900 tests/with-display.sh "$build/tests/$test" --gtest_brief=1 --gtest_filter="$skip"
 done
 echo "-- hotkey-tests under ThreadSanitizer, the hotkey work on a UI thread"

@@ -1,49 +1,31 @@
-"""The automatic zoom in OBS Studio: a screen capture of OBS's own X display,
-whose screen shows a ramps picture, with the filter zooming on clicks (stage
-1 at zoom 2, 4 s of linger). Three XTest clicks at places of the test's
-choosing: after each, screenshots show the window centred on the click
-(within 1.5 px, or stopped at the screen's edge) and GetState says "auto";
-after the linger time, the whole screen again."""
+"""The automatic zoom in OBS Studio, on test_tracking's screen capture, zooming on
+clicks: after each of three XTest clicks, screenshots show the window centred
+there and GetState and StageChanged say "auto"; after the linger, the whole screen."""
 import pytest
 
-from conftest import SCREEN, Client, Session, ramps
-from test_tracking import expected
+from conftest import SCREEN, Client
+from test_tracking import expected, obs  # noqa: F401 (OBS with its captures)
 
 WHOLE = (0, SCREEN[0], 0, SCREEN[1])
 
 
 @pytest.fixture(scope="module")
-def obs(obs_root):
-    with Session(obs_root, []) as session:
-        kinds = session.request("GetInputKindList")["inputKinds"]
-        kind = "xshm_input_v2" if "xshm_input_v2" in kinds else "xshm_input"
-        session.request("CreateInput", {
-            "sceneName": "Scene", "inputName": "Screen", "inputKind": kind,
-            "inputSettings": {"screen": 0, "show_cursor": False}})
-        session.request("CreateSourceFilter", {
-            "sourceName": "Screen", "filterName": "Tavimore Zoom", "filterKind": "tavimore_filter",
-            "filterSettings": {"stage_1_zoom_factor": 2.0, "stage_1_duration": 0.3, "idle_duration": 0.3,
-                               "tracking_smoothing": 0.1, "tracking_dead_zone": 0.0,
-                               "auto_zoom": 1, "auto_zoom_linger": 4.0}})
-        session.x.cover(ramps(*SCREEN))
-        session.listener = Client(subscriptions=1 << 9)
-        yield session
+def clicks(obs):  # noqa: F811
+    obs.request("SetSourceFilterSettings", {"sourceName": "Screen", "filterName": "Tavimore Zoom", "filterSettings": {
+        "idle_zoom_factor": 1.0, "idle_center_tracking": False, "idle_duration": 0.3, "stage_1_zoom_factor": 2.0,
+        "stage_1_duration": 0.3, "auto_zoom": 1, "auto_zoom_linger": 4.0}})
+    obs.listener = Client(subscriptions=1 << 9)
+    return obs
 
 
-def changes(obs):
-    """The (stage, auto) of the StageChanged events received meanwhile."""
-    return [(e["eventData"]["stage"], e["eventData"]["auto"]) for e in obs.listener.events(0.5)
-            if e["eventType"] == "StageChanged"]
-
-
-@pytest.mark.parametrize("x, y", [(300, 200), (1000, 500), (1270, 700)],
-                         ids=["upper-left", "lower-right", "corner"])
-def test_click_zooms_there_then_eases_back(obs, x, y):
-    obs.shows("Screen", SCREEN, WHOLE)
-    obs.x.click(x, y)
-    obs.shows("Screen", SCREEN, expected(x, 0, 0, SCREEN[0]) + expected(y, 0, 0, SCREEN[1]))
-    state = obs.vendor("GetState", {"sourceName": "Screen"})
-    assert state["stage"] == 1 and state["auto"] is True, state
-    obs.shows("Screen", SCREEN, WHOLE)
-    assert obs.vendor("GetState", {"sourceName": "Screen"})["auto"] is False
-    assert changes(obs) == [(1, True), (0, False)]
+@pytest.mark.parametrize("x, y", [(300, 200), (1000, 500), (1270, 700)])
+def test_click_zooms_there_then_eases_back(clicks, x, y):
+    shown = lambda: tuple(clicks.vendor("GetState", {"sourceName": "Screen"})[k] for k in ("stage", "auto"))
+    clicks.shows("Screen", SCREEN, WHOLE)
+    clicks.x.click(x, y)
+    clicks.shows("Screen", SCREEN, expected(x, 0, 0, SCREEN[0]) + expected(y, 0, 0, SCREEN[1]))
+    assert shown() == (1, True)
+    clicks.shows("Screen", SCREEN, WHOLE)
+    assert shown() == (0, False)
+    changes = [e["eventData"] for e in clicks.listener.events(0.5) if e["eventType"] == "StageChanged"]
+    assert [(c["stage"], c["auto"]) for c in changes] == [(1, True), (0, False)]
