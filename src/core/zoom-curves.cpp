@@ -160,21 +160,15 @@ bool parse_bezier(const char *text, Bezier &out)
 /* ---- evaluating ---- */
 
 /* One coordinate of the curve at parameter t, with control values a and b
- * (the ends being 0 and 1), in Horner's form. */
-static double bezier_coord(double a, double b, double t)
+ * (the ends being 0 and 1), or with `slope` its derivative, in Horner's
+ * form. */
+static double bezier_coord(double a, double b, double t, bool slope = false)
 {
 	const double c = 3.0 * a;
 	const double bb = 3.0 * (b - a) - c;
 	const double aa = 1.0 - c - bb;
-	return ((aa * t + bb) * t + c) * t;
-}
-
-static double bezier_slope(double a, double b, double t)
-{
-	const double c = 3.0 * a;
-	const double bb = 3.0 * (b - a) - c;
-	const double aa = 1.0 - c - bb;
-	return (3.0 * aa * t + 2.0 * bb) * t + c;
+	return slope ? (3.0 * aa * t + 2.0 * bb) * t + c
+		     : ((aa * t + bb) * t + c) * t;
 }
 
 double bezier_at(const Bezier &curve, double x)
@@ -193,7 +187,7 @@ double bezier_at(const Bezier &curve, double x)
 	for (int i = 0; i < 8 && !found; i++) {
 		const double error = bezier_coord(x1, x2, t) - x;
 		found = std::fabs(error) < tolerance;
-		const double slope = bezier_slope(x1, x2, t);
+		const double slope = bezier_coord(x1, x2, t, true);
 		if (found || std::fabs(slope) < 1e-6)
 			break;
 		t -= error / slope;

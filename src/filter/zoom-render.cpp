@@ -163,7 +163,7 @@ static gs_texture_t *draw_input(ZoomRenderer &r, obs_source_t *target,
 		return nullptr;
 	gs_ortho(float(rect.x0), float(rect.x1), float(rect.y0), float(rect.y1),
 		 -100.0f, 100.0f);
-	draw_input(target, parent);
+	draw_target(target, parent);
 	gs_texrender_end(r.input);
 	return gs_texrender_get_texture(r.input);
 }

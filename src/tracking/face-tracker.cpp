@@ -168,7 +168,7 @@ void FaceTracker::draw(obs_source_t *target, obs_source_t *parent,
 	gs_set_viewport(0, 0, region.width, region.height);
 	gs_ortho(float(region.x0), float(region.x1), float(region.y0),
 		 float(region.y1), -100.0f, 100.0f);
-	draw_input(target, parent); /* as the filter draws its input */
+	draw_target(target, parent); /* as the filter draws its input */
 	gs_texrender_end(texrender);
 
 	gs_stage_texture(stage, gs_texrender_get_texture(texrender));

@@ -13,7 +13,7 @@ std::unique_ptr<Follower> make_follower(TrackingSubject subject)
 	return nullptr;
 }
 
-void draw_input(obs_source_t *target, obs_source_t *parent)
+void draw_target(obs_source_t *target, obs_source_t *parent)
 {
 	vec4 clear;
 	vec4_zero(&clear);

@@ -241,8 +241,8 @@ client_windows(xcb_connection_t *c, xcb_window_t root, const WindowAtoms &atoms)
 	std::vector<xcb_window_t> windows;
 	if (atoms.client_list == XCB_ATOM_NONE)
 		return windows;
-	Reply<xcb_get_property_reply_t> list;
-	list.p = property(c, ask_property(c, root, atoms.client_list));
+	Reply<xcb_get_property_reply_t> list{
+		property(c, ask_property(c, root, atoms.client_list))};
 	if (list && list->format == 32) {
 		const auto *w = static_cast<const xcb_window_t *>(
 			xcb_get_property_value(list.p));
@@ -286,13 +286,11 @@ static xcb_window_t find_window(xcb_connection_t *c, xcb_window_t root,
 	xcb_window_t found = capture.window;
 	size_t i = 0;
 	for (; i < clients.size(); i++) {
-		Reply<xcb_get_property_reply_t> net;
-		if (net_names)
-			net.p = property(c, asked[i].net_name);
-		Reply<xcb_get_property_reply_t> name;
-		name.p = property(c, asked[i].name);
-		Reply<xcb_get_property_reply_t> cls;
-		cls.p = property(c, asked[i].cls);
+		Reply<xcb_get_property_reply_t> net{
+			net_names ? property(c, asked[i].net_name) : nullptr};
+		Reply<xcb_get_property_reply_t> name{
+			property(c, asked[i].name)};
+		Reply<xcb_get_property_reply_t> cls{property(c, asked[i].cls)};
 		std::string title;
 		if (window_title(atoms, net.p, name.p, title) &&
 		    title == capture.window_name &&

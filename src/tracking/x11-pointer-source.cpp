@@ -61,14 +61,20 @@ constexpr auto RECONNECT_PERIOD = std::chrono::seconds(1);
 
 class X11Client;
 
-/* Notes what an event from the server says. */
-void note_event(Link &link, const xcb_generic_event_t *ev)
+/* Notes what the server's events say: those xcb has queued, and with
+ * `read` whatever the socket holds too. */
+void note_events(Link &link, bool read)
 {
-	const RawInput input = classify_event(ev);
-	link.moved = link.moved || input == RawInput::Motion;
-	link.clicked = link.clicked || input == RawInput::Button;
-	if (input != RawInput::Motion)
-		link.key_watch.note_pointer(Clock::now());
+	while (xcb_generic_event_t *ev =
+		       read ? xcb_poll_for_event(link.c)
+			    : xcb_poll_for_queued_event(link.c)) {
+		const RawInput input = classify_event(ev);
+		link.moved = link.moved || input == RawInput::Motion;
+		link.clicked = link.clicked || input == RawInput::Button;
+		if (input != RawInput::Motion)
+			link.key_watch.note_pointer(Clock::now());
+		free(ev);
+	}
 }
 
 class Sampler {
@@ -309,11 +315,7 @@ bool Sampler::sample(Link &link, bool refresh_areas, bool query)
 	}
 	/* motion that came in with the reply; without a query in flight,
 	 * whatever the socket holds */
-	while (xcb_generic_event_t *ev = p ? xcb_poll_for_queued_event(c)
-					   : xcb_poll_for_event(c)) {
-		note_event(link, ev);
-		free(ev);
-	}
+	note_events(link, !p);
 	/* any motion since the last query asks for another, and so does a
 	 * click, for its position; without XInput 2, every round does */
 	query = query || link.moved || link.clicked || !link.events;
@@ -396,11 +398,7 @@ void Sampler::wait(Link &link, Clock::time_point until)
 	if (link.c && link.events) {
 		/* events read along with the last replies wait in xcb's
 		 * queue, where poll cannot see them */
-		while (xcb_generic_event_t *ev =
-			       xcb_poll_for_queued_event(link.c)) {
-			note_event(link, ev);
-			free(ev);
-		}
+		note_events(link, false);
 		if (link.moved || link.clicked)
 			return;
 		fds[1].fd = xcb_get_file_descriptor(link.c);
