@@ -411,7 +411,7 @@ void look_up_areas(const Link &link, std::vector<AreaJob> &jobs)
 	}
 }
 
-bool connect(Link &link)
+bool open_link(Link &link)
 {
 	int number = 0;
 	link = Link{};

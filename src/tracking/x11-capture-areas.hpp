@@ -72,7 +72,7 @@ struct Link {
 };
 
 /* Opens the module's own connection; false when there is no X display. */
-bool connect(Link &link);
+bool open_link(Link &link);
 
 class PointerClient;
 /* A capture area to look up, for one client. */

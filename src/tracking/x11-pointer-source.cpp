@@ -432,7 +432,7 @@ void Sampler::run()
 				break;
 			}
 		}
-		if (!link.c && connect(link)) {
+		if (!link.c && open_link(link)) {
 			next_area = Clock::now();
 			reported = false;
 		}
