@@ -160,21 +160,15 @@ bool parse_bezier(const char *text, Bezier &out)
 /* ---- evaluating ---- */
 
 /* One coordinate of the curve at parameter t, with control values a and b
- * (the ends being 0 and 1), in Horner's form. */
-static double bezier_coord(double a, double b, double t)
+ * (the ends being 0 and 1), or with `slope` its derivative, in Horner's
+ * form. */
+static double bezier_coord(double a, double b, double t, bool slope = false)
 {
 	const double c = 3.0 * a;
 	const double bb = 3.0 * (b - a) - c;
 	const double aa = 1.0 - c - bb;
-	return ((aa * t + bb) * t + c) * t;
-}
-
-static double bezier_slope(double a, double b, double t)
-{
-	const double c = 3.0 * a;
-	const double bb = 3.0 * (b - a) - c;
-	const double aa = 1.0 - c - bb;
-	return (3.0 * aa * t + 2.0 * bb) * t + c;
+	return slope ? (3.0 * aa * t + 2.0 * bb) * t + c
+		     : ((aa * t + bb) * t + c) * t;
 }
 
 double bezier_at(const Bezier &curve, double x)
@@ -193,7 +187,7 @@ double bezier_at(const Bezier &curve, double x)
 	for (int i = 0; i < 8 && !found; i++) {
 		const double error = bezier_coord(x1, x2, t) - x;
 		found = std::fabs(error) < tolerance;
-		const double slope = bezier_slope(x1, x2, t);
+		const double slope = bezier_coord(x1, x2, t, true);
 		if (found || std::fabs(slope) < 1e-6)
 			break;
 		t -= error / slope;
@@ -247,36 +241,15 @@ double apply_curve(double x, Curve curve, const Bezier &bezier)
 	if (x >= 1.0)
 		return 1.0;
 
-	switch (curve) {
-	case Curve::SineIn:
-		return sine_in(x);
-	case Curve::SineOut:
-		return 1.0 - sine_in(1.0 - x);
-	case Curve::SineInOut:
-		return in_out(x, sine_in);
-	case Curve::CubicIn:
-		return cubic_in(x);
-	case Curve::CubicOut:
-		return 1.0 - cubic_in(1.0 - x);
-	case Curve::CubicInOut:
-		return in_out(x, cubic_in);
-	case Curve::QuintIn:
-		return quint_in(x);
-	case Curve::QuintOut:
-		return 1.0 - quint_in(1.0 - x);
-	case Curve::QuintInOut:
-		return in_out(x, quint_in);
-	case Curve::ExpoIn:
-		return expo_in(x);
-	case Curve::ExpoOut:
-		return 1.0 - expo_in(1.0 - x);
-	case Curve::ExpoInOut:
-		return in_out(x, expo_in);
-	case Curve::Smooth:
+	/* each family's In, Out and InOut, from its In */
+	static double (*const in[])(double) = {sine_in, cubic_in, quint_in,
+					       expo_in};
+	const int n = int(curve) - int(Curve::SineIn);
+	if (n >= 0 && n <= int(Curve::ExpoInOut) - int(Curve::SineIn))
+		return n % 3 == 0   ? in[n / 3](x)
+		       : n % 3 == 1 ? 1.0 - in[n / 3](1.0 - x)
+				    : in_out(x, in[n / 3]);
+	if (curve == Curve::Smooth)
 		return x * x * x * (x * (6.0 * x - 15.0) + 10.0);
-	case Curve::Custom:
-		return bezier_at(bezier, x);
-	default:
-		return x;
-	}
+	return curve == Curve::Custom ? bezier_at(bezier, x) : x;
 }

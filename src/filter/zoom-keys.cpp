@@ -6,27 +6,25 @@
 TargetKeys make_keys(const char *prefix, bool with_name)
 {
 	TargetKeys k{};
-	std::snprintf(k.prefix, sizeof(k.prefix), "%s", prefix);
-	std::snprintf(k.group, sizeof(k.group), "%sgroup", prefix);
+	const auto put = [prefix](auto &key, const char *suffix) {
+		std::snprintf(key, sizeof(key), "%s%s", prefix, suffix);
+	};
+	put(k.prefix, "");
+	put(k.group, "group");
 	if (with_name) {
-		std::snprintf(k.name, sizeof(k.name), "%sname", prefix);
-		std::snprintf(k.hold, sizeof(k.hold), "%shold", prefix);
+		put(k.name, "name");
+		put(k.hold, "hold");
 	}
-	std::snprintf(k.zoom_factor, sizeof(k.zoom_factor), "%szoom_factor",
-		      prefix);
-	std::snprintf(k.center_tracking, sizeof(k.center_tracking),
-		      "%scenter_tracking", prefix);
-	std::snprintf(k.center_x, sizeof(k.center_x), "%scenter_x", prefix);
-	std::snprintf(k.center_y, sizeof(k.center_y), "%scenter_y", prefix);
-	std::snprintf(k.duration, sizeof(k.duration), "%sduration", prefix);
-	std::snprintf(k.face_framing, sizeof(k.face_framing), "%sface_framing",
-		      prefix);
-	std::snprintf(k.face_share, sizeof(k.face_share), "%sface_share",
-		      prefix);
-	std::snprintf(k.easing, sizeof(k.easing), "%seasing", prefix);
-	std::snprintf(k.bezier, sizeof(k.bezier), "%sbezier", prefix);
-	std::snprintf(k.center_mode, sizeof(k.center_mode), "%scenter_mode",
-		      prefix);
+	put(k.zoom_factor, "zoom_factor");
+	put(k.center_tracking, "center_tracking");
+	put(k.center_x, "center_x");
+	put(k.center_y, "center_y");
+	put(k.duration, "duration");
+	put(k.face_framing, "face_framing");
+	put(k.face_share, "face_share");
+	put(k.easing, "easing");
+	put(k.bezier, "bezier");
+	put(k.center_mode, "center_mode");
 	return k;
 }
 

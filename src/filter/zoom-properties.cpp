@@ -17,6 +17,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <type_traits>
 
 static const char *const STAGE_GROUP_LABELS[MAX_STAGES] = {
 	"Zoom.Group.Stage1", "Zoom.Group.Stage2", "Zoom.Group.Stage3",
@@ -31,23 +32,17 @@ struct SheetView {
 	bool tracking_shown;
 	bool auto_shown;
 	/* per target, the idle one first: framing a face is offered where
-	 * the target follows what may be a face, its share where it is on */
+	 * the target follows what may be a face, its share where it is on;
+	 * the Bézier where the target's curve is Custom */
 	bool framing_shown[1 + MAX_STAGES];
 	bool share_shown[1 + MAX_STAGES];
+	bool bezier_shown[1 + MAX_STAGES];
 	std::string titles[MAX_STAGES];
-	/* the idle target's Bézier first, then each stage's */
-	bool bezier_shown[MAX_STAGES + 1];
 };
 
 static const TargetKeys &target_keys(int target)
 {
 	return target == 0 ? idle_keys() : stage_keys(target - 1);
-}
-
-static bool custom_curve(obs_data_t *settings, const TargetKeys &keys)
-{
-	return curve_from(obs_data_get_string(settings, keys.easing)) ==
-	       Curve::Custom;
 }
 
 static SheetView sheet_view(obs_data_t *settings)
@@ -81,8 +76,10 @@ static SheetView sheet_view(obs_data_t *settings)
 		view.share_shown[t] =
 			view.framing_shown[t] &&
 			obs_data_get_bool(settings, keys.face_framing);
+		view.bezier_shown[t] = curve_from(obs_data_get_string(
+					       settings, keys.easing)) ==
+				       Curve::Custom;
 	}
-	view.bezier_shown[0] = custom_curve(settings, idle_keys());
 	for (int i = 0; i < MAX_STAGES; i++) {
 		const TargetKeys &keys = stage_keys(i);
 		if (i < view.stages_shown)
@@ -90,7 +87,6 @@ static SheetView sheet_view(obs_data_t *settings)
 				view.tracking_shown ||
 				obs_data_get_bool(settings,
 						  keys.center_tracking);
-		view.bezier_shown[i + 1] = custom_curve(settings, keys);
 		view.titles[i] = obs_module_text(STAGE_GROUP_LABELS[i]);
 		const std::string name = chosen_stage_name(
 			i, obs_data_get_string(settings, keys.name));
@@ -160,12 +156,11 @@ static bool show_settings(obs_properties_t *props, obs_data_t *settings)
 	for (int t = 0; t <= MAX_STAGES; t++) {
 		set_visible(target_keys(t).face_framing, view.framing_shown[t]);
 		set_visible(target_keys(t).face_share, view.share_shown[t]);
+		set_visible(target_keys(t).bezier, view.bezier_shown[t]);
 	}
-	set_visible(idle_keys().bezier, view.bezier_shown[0]);
 	for (int i = 0; i < MAX_STAGES; i++) {
 		const char *group_name = stage_keys(i).group;
 		set_visible(group_name, i < view.stages_shown);
-		set_visible(stage_keys(i).bezier, view.bezier_shown[i + 1]);
 		obs_property_t *group = obs_properties_get(props, group_name);
 		const char *title = group ? obs_property_description(group)
 					  : nullptr;
@@ -245,25 +240,49 @@ static obs_property_t *with_tip(obs_property_t *p, const char *text_key)
 	return p;
 }
 
+/* An entry that `add` makes, labelled by `text_key`, with its tooltip. */
+template<typename Add, typename... Rest>
+static obs_property_t *add_entry(Add add, obs_properties_t *set,
+				 const char *name, const char *text_key,
+				 Rest... rest)
+{
+	return with_tip(add(set, name, obs_module_text(text_key), rest...),
+			text_key);
+}
+
 static obs_property_t *add_slider(obs_properties_t *set, const char *name,
 				  const char *text_key, double min, double max,
 				  double step)
 {
-	return with_tip(obs_properties_add_float_slider(
-				set, name, obs_module_text(text_key), min, max,
-				step),
-			text_key);
+	return add_entry(obs_properties_add_float_slider, set, name, text_key,
+			 min, max, step);
 }
 
-/* A drop-down list labelled by `text_key`, with its tooltip; its items are
- * integers or strings as `format` says. */
-static obs_property_t *add_list(obs_properties_t *set, const char *name,
-				const char *text_key, obs_combo_format format)
+/* A drop-down list labelled by `text_key`, with its tooltip, its modified
+ * callback if any, and its items: locale keys with the integers or strings
+ * they stand for. */
+template<typename Value>
+static obs_property_t *
+add_list(obs_properties_t *set, const char *name, const char *text_key,
+	 obs_property_modified_t modified,
+	 std::initializer_list<std::pair<const char *, Value>> items)
 {
-	return with_tip(obs_properties_add_list(set, name,
-						obs_module_text(text_key),
-						OBS_COMBO_TYPE_LIST, format),
-			text_key);
+	constexpr bool ints = std::is_same_v<Value, int>;
+	obs_property_t *list = add_entry(obs_properties_add_list, set, name,
+					 text_key, OBS_COMBO_TYPE_LIST,
+					 ints ? OBS_COMBO_FORMAT_INT
+					      : OBS_COMBO_FORMAT_STRING);
+	if (modified)
+		obs_property_set_modified_callback(list, modified);
+	for (const auto &[text, value] : items) {
+		if constexpr (ints)
+			obs_property_list_add_int(list, obs_module_text(text),
+						  value);
+		else
+			obs_property_list_add_string(
+				list, obs_module_text(text), value);
+	}
+	return list;
 }
 
 /* The centre mode, which keeps center_tracking in step for an older
@@ -290,27 +309,12 @@ static bool on_center_mode_modified(obs_properties_t *props,
 	return true;
 }
 
-static void add_center_mode_list(obs_properties_t *group,
-				 const TargetKeys &keys)
-{
-	obs_property_t *list = add_list(group, keys.center_mode,
-					"Zoom.TrackingEnabled",
-					OBS_COMBO_FORMAT_STRING);
-	const std::pair<const char *, CenterMode> items[] = {
-		{"Zoom.CenterMode.Set", CenterMode::Set},
-		{"Zoom.CenterMode.Follow", CenterMode::Follow},
-		{"Zoom.CenterMode.Press", CenterMode::Press}};
-	for (const auto &[text, mode] : items)
-		obs_property_list_add_string(list, obs_module_text(text),
-					     center_mode_name(mode));
-	obs_property_set_modified_callback(list, on_center_mode_modified);
-}
-
 /* The target's curve, and its Bézier, which shows only for Custom. */
 static void add_curve_list(obs_properties_t *group, const TargetKeys &keys)
 {
-	obs_property_t *list = add_list(group, keys.easing, "Zoom.Curve",
-					OBS_COMBO_FORMAT_STRING);
+	obs_property_t *list =
+		add_list<const char *>(group, keys.easing, "Zoom.Curve",
+				       on_shown_setting_modified, {});
 	static const char *const texts[CURVE_COUNT] = {
 		"Zoom.Curve.Filter",     "Zoom.Easing.Linear",
 		"Zoom.Curve.SineIn",     "Zoom.Curve.SineOut",
@@ -323,11 +327,8 @@ static void add_curve_list(obs_properties_t *group, const TargetKeys &keys)
 	for (int n = 0; n < CURVE_COUNT; n++)
 		obs_property_list_add_string(list, obs_module_text(texts[n]),
 					     curve_name(Curve(n)));
-	obs_property_set_modified_callback(list, on_shown_setting_modified);
-	with_tip(obs_properties_add_text(group, keys.bezier,
-					 obs_module_text("Zoom.Bezier"),
-					 OBS_TEXT_DEFAULT),
-		 "Zoom.Bezier");
+	add_entry(obs_properties_add_text, group, keys.bezier, "Zoom.Bezier",
+		  OBS_TEXT_DEFAULT);
 }
 
 static void add_zoom_group(obs_properties_t *props, const char *prefix,
@@ -336,16 +337,11 @@ static void add_zoom_group(obs_properties_t *props, const char *prefix,
 	obs_properties_t *group = obs_properties_create();
 	const TargetKeys keys = make_keys(prefix, with_name);
 
-	if (with_name) {
-		obs_property_t *name =
-			with_tip(obs_properties_add_text(
-					 group, keys.name,
-					 obs_module_text("Zoom.Stage.Name"),
-					 OBS_TEXT_DEFAULT),
-				 "Zoom.Stage.Name");
-		obs_property_set_modified_callback(name,
-						   on_shown_setting_modified);
-	}
+	if (with_name)
+		obs_property_set_modified_callback(
+			add_entry(obs_properties_add_text, group, keys.name,
+				  "Zoom.Stage.Name", OBS_TEXT_DEFAULT),
+			on_shown_setting_modified);
 	add_slider(group, keys.zoom_factor,
 		   with_name ? "Zoom.Stage.Factor" : "Zoom.Idle.Factor", 1.0,
 		   5.0, 0.1);
@@ -353,19 +349,23 @@ static void add_zoom_group(obs_properties_t *props, const char *prefix,
 		   with_name ? "Zoom.Stage.Duration" : "Zoom.Idle.Duration",
 		   0.05, 3.0, 0.05);
 	add_curve_list(group, keys);
-	add_center_mode_list(group, keys);
+	add_list<const char *>(
+		group, keys.center_mode, "Zoom.TrackingEnabled",
+		on_center_mode_modified,
+		{{"Zoom.CenterMode.Set", center_mode_name(CenterMode::Set)},
+		 {"Zoom.CenterMode.Follow",
+		  center_mode_name(CenterMode::Follow)},
+		 {"Zoom.CenterMode.Press",
+		  center_mode_name(CenterMode::Press)}});
 	add_slider(group, keys.center_x, "Zoom.CenterX", 0.0, 1.0, 0.01);
 	add_slider(group, keys.center_y, "Zoom.CenterY", 0.0, 1.0, 0.01);
 	if (with_name)
-		with_tip(obs_properties_add_bool(
-				 group, keys.hold,
-				 obs_module_text("Zoom.Stage.Hold")),
-			 "Zoom.Stage.Hold");
-	obs_property_t *framing = with_tip(
-		obs_properties_add_bool(group, keys.face_framing,
-					obs_module_text("Zoom.FaceFraming")),
-		"Zoom.FaceFraming");
-	obs_property_set_modified_callback(framing, on_shown_setting_modified);
+		add_entry(obs_properties_add_bool, group, keys.hold,
+			  "Zoom.Stage.Hold");
+	obs_property_set_modified_callback(add_entry(obs_properties_add_bool,
+						     group, keys.face_framing,
+						     "Zoom.FaceFraming"),
+					   on_shown_setting_modified);
 	add_slider(group, keys.face_share, "Zoom.FaceShare", FACE_SHARE_MIN,
 		   FACE_SHARE_MAX, 0.05);
 
@@ -373,35 +373,24 @@ static void add_zoom_group(obs_properties_t *props, const char *prefix,
 				 group);
 }
 
-static obs_property_t *add_easing_list(obs_properties_t *set, const char *name,
-				       const char *text_key)
+static void add_easing_list(obs_properties_t *set, const char *name,
+			    const char *text_key)
 {
-	obs_property_t *list =
-		add_list(set, name, text_key, OBS_COMBO_FORMAT_INT);
-	const std::pair<const char *, Easing> items[] = {
-		{"Zoom.Easing.Linear", Easing::Linear},
-		{"Zoom.Easing.EaseInOut", Easing::EaseInOut},
-		{"Zoom.Easing.EaseOut", Easing::EaseOut}};
-	for (const auto &[text, easing] : items)
-		obs_property_list_add_int(list, obs_module_text(text),
-					  int(easing));
-	return list;
+	add_list<int>(set, name, text_key, nullptr,
+		      {{"Zoom.Easing.Linear", int(Easing::Linear)},
+		       {"Zoom.Easing.EaseInOut", int(Easing::EaseInOut)},
+		       {"Zoom.Easing.EaseOut", int(Easing::EaseOut)}});
 }
 
 static void add_tracking_group(obs_properties_t *props)
 {
 	obs_properties_t *tracking = obs_properties_create();
-	obs_property_t *subject = add_list(tracking, KEY_TRACKING_SUBJECT,
-					   "Zoom.TrackingSubject",
-					   OBS_COMBO_FORMAT_STRING);
-	obs_property_list_add_string(
-		subject, obs_module_text("Zoom.TrackingSubject.Auto"), "auto");
-	obs_property_list_add_string(
-		subject, obs_module_text("Zoom.TrackingSubject.Pointer"),
-		"pointer");
-	obs_property_list_add_string(
-		subject, obs_module_text("Zoom.TrackingSubject.Face"), "face");
-	obs_property_set_modified_callback(subject, on_shown_setting_modified);
+	add_list<const char *>(tracking, KEY_TRACKING_SUBJECT,
+			       "Zoom.TrackingSubject",
+			       on_shown_setting_modified,
+			       {{"Zoom.TrackingSubject.Auto", "auto"},
+				{"Zoom.TrackingSubject.Pointer", "pointer"},
+				{"Zoom.TrackingSubject.Face", "face"}});
 	add_slider(tracking, KEY_TRACKING_DEAD_ZONE, "Zoom.TrackingDeadZone",
 		   DEAD_ZONE_MIN, DEAD_ZONE_MAX, 0.05);
 	add_slider(tracking, KEY_TRACKING_SMOOTHING, "Zoom.TrackingSmoothing",
@@ -414,21 +403,14 @@ static void add_tracking_group(obs_properties_t *props)
 static void add_auto_group(obs_properties_t *props)
 {
 	obs_properties_t *group = obs_properties_create();
-	obs_property_t *mode = add_list(group, KEY_AUTO_ZOOM, "Zoom.AutoZoom",
-					OBS_COMBO_FORMAT_INT);
-	const std::pair<const char *, AutoZoom> items[] = {
-		{"Zoom.AutoZoom.Off", AutoZoom::Off},
-		{"Zoom.AutoZoom.Clicks", AutoZoom::Clicks},
-		{"Zoom.AutoZoom.ClicksAndTyping", AutoZoom::ClicksAndTyping}};
-	for (const auto &[text, value] : items)
-		obs_property_list_add_int(mode, obs_module_text(text),
-					  int(value));
-	obs_property_set_modified_callback(mode, on_shown_setting_modified);
-	with_tip(obs_properties_add_int_slider(
-			 group, KEY_AUTO_ZOOM_STAGE,
-			 obs_module_text("Zoom.AutoZoomStage"), 1, MAX_STAGES,
-			 1),
-		 "Zoom.AutoZoomStage");
+	add_list<int>(group, KEY_AUTO_ZOOM, "Zoom.AutoZoom",
+		      on_shown_setting_modified,
+		      {{"Zoom.AutoZoom.Off", int(AutoZoom::Off)},
+		       {"Zoom.AutoZoom.Clicks", int(AutoZoom::Clicks)},
+		       {"Zoom.AutoZoom.ClicksAndTyping",
+			int(AutoZoom::ClicksAndTyping)}});
+	add_entry(obs_properties_add_int_slider, group, KEY_AUTO_ZOOM_STAGE,
+		  "Zoom.AutoZoomStage", 1, MAX_STAGES, 1);
 	add_slider(group, KEY_AUTO_ZOOM_LINGER, "Zoom.AutoZoomLinger",
 		   AUTO_LINGER_MIN, AUTO_LINGER_MAX, 0.1);
 	obs_properties_add_group(props, "auto_group",
@@ -481,12 +463,10 @@ obs_properties_t *zoom_filter_properties(void *data)
 	add_tracking_group(props);
 
 	obs_properties_t *stages = obs_properties_create();
-	obs_property_t *count = with_tip(
-		obs_properties_add_int_slider(
-			stages, KEY_STAGE_COUNT,
-			obs_module_text("Zoom.StageCount"), 1, MAX_STAGES, 1),
-		"Zoom.StageCount");
-	obs_property_set_modified_callback(count, on_stage_count_modified);
+	obs_property_set_modified_callback(
+		add_entry(obs_properties_add_int_slider, stages,
+			  KEY_STAGE_COUNT, "Zoom.StageCount", 1, MAX_STAGES, 1),
+		on_stage_count_modified);
 	add_easing_list(stages, KEY_EASING_IN, "Zoom.EasingIn");
 	add_easing_list(stages, KEY_EASING_OUT, "Zoom.EasingOut");
 	obs_properties_add_group(props, "stages_group",
@@ -499,11 +479,10 @@ obs_properties_t *zoom_filter_properties(void *data)
 	add_auto_group(props);
 
 	obs_properties_t *help = obs_properties_create();
-	obs_property_t *show = with_tip(
-		obs_properties_add_bool(help, KEY_HELP_SHOW,
-					obs_module_text("Help.Toggle")),
-		"Help.Toggle");
-	obs_property_set_modified_callback(show, on_help_show_modified);
+	obs_property_set_modified_callback(add_entry(obs_properties_add_bool,
+						     help, KEY_HELP_SHOW,
+						     "Help.Toggle"),
+					   on_help_show_modified);
 	add_text_group(props, "help_group", "Help.Group", KEY_HELP_INFO,
 		       "Help.Text", help);
 	add_text_group(props, "about_group", "About.Group", "about_info",
@@ -514,8 +493,7 @@ obs_properties_t *zoom_filter_properties(void *data)
 				       ? obs_source_get_settings(filter->source)
 				       : obs_data_create();
 	show_settings(props, settings);
-	obs_property_set_visible(obs_properties_get(props, KEY_HELP_INFO),
-				 obs_data_get_bool(settings, KEY_HELP_SHOW));
+	on_help_show_modified(props, nullptr, settings);
 	obs_data_release(settings);
 	return props;
 }

@@ -161,24 +161,9 @@ static gs_texture_t *draw_input(ZoomRenderer &r, obs_source_t *target,
 		    r.input, uint32_t(rect.x1 - rect.x0),
 		    uint32_t(rect.y1 - rect.y0), space))
 		return nullptr;
-	gs_blend_state_push();
-	gs_blend_function_separate(GS_BLEND_SRCALPHA, GS_BLEND_INVSRCALPHA,
-				   GS_BLEND_ONE, GS_BLEND_INVSRCALPHA);
-	vec4 clear;
-	vec4_zero(&clear);
-	gs_clear(GS_CLEAR_COLOR, &clear, 0.0f, 0);
 	gs_ortho(float(rect.x0), float(rect.x1), float(rect.y0), float(rect.y1),
 		 -100.0f, 100.0f);
-	/* a plain parent through libobs's default effect; any other target
-	 * (a filter before this one, an asynchronous or custom-drawn parent)
-	 * through its own render, which libobs draws unfiltered here */
-	const uint32_t flags = obs_source_get_output_flags(parent);
-	if (target == parent &&
-	    !(flags & (OBS_SOURCE_CUSTOM_DRAW | OBS_SOURCE_ASYNC)))
-		obs_source_default_render(target);
-	else
-		obs_source_video_render(target);
-	gs_blend_state_pop();
+	draw_target(target, parent);
 	gs_texrender_end(r.input);
 	return gs_texrender_get_texture(r.input);
 }

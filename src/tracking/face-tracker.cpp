@@ -164,25 +164,11 @@ void FaceTracker::draw(obs_source_t *target, obs_source_t *parent,
 	if (!gs_texrender_begin_with_color_space(texrender, FACE_PICTURE_MAX,
 						 FACE_PICTURE_MAX, GS_CS_SRGB))
 		return;
-	vec4 clear;
-	vec4_zero(&clear);
-	gs_clear(GS_CLEAR_COLOR, &clear, 0.0f, 0);
 	/* the region fills the top-left corner of the texture */
 	gs_set_viewport(0, 0, region.width, region.height);
 	gs_ortho(float(region.x0), float(region.x1), float(region.y0),
 		 float(region.y1), -100.0f, 100.0f);
-	gs_blend_state_push();
-	gs_blend_function_separate(GS_BLEND_SRCALPHA, GS_BLEND_INVSRCALPHA,
-				   GS_BLEND_ONE, GS_BLEND_INVSRCALPHA);
-	/* as the filter draws its input: a plain parent through libobs's
-	 * default effect, any other target through its own render */
-	const uint32_t flags = obs_source_get_output_flags(parent);
-	if (target == parent &&
-	    !(flags & (OBS_SOURCE_CUSTOM_DRAW | OBS_SOURCE_ASYNC)))
-		obs_source_default_render(target);
-	else
-		obs_source_video_render(target);
-	gs_blend_state_pop();
+	draw_target(target, parent); /* as the filter draws its input */
 	gs_texrender_end(texrender);
 
 	gs_stage_texture(stage, gs_texrender_get_texture(texrender));

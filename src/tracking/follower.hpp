@@ -54,6 +54,12 @@ public:
 	virtual void release_graphics() {}
 };
 
+/* Draws the filter's input, `target`, over a clear picture, into the texture
+ * being rendered: a plain parent through libobs's default effect; any other
+ * target (a filter before this one, an asynchronous or custom-drawn parent)
+ * through its own render, which libobs draws unfiltered there. */
+void draw_target(obs_source_t *target, obs_source_t *parent);
+
 /* A follower of `subject`; null for none, or where there is none to have
  * (no pointer without an X display). Outside the graphics context. */
 std::unique_ptr<Follower> make_follower(TrackingSubject subject);

@@ -1,9 +1,9 @@
 /*
  * Where an OBS capture's picture lies on the X screen, found as OBS's own
  * captures find it: the screen capture's monitor (randr, else xinerama,
- * else the X screen) and the window capture's window; and what the pointer
- * sampler's connection offers. Plain xcb calls on the caller's connection,
- * made by the sampler's thread.
+ * else the X screen) and the window capture's window; and the pointer
+ * sampler's own connection and what it offers. Plain xcb calls on that
+ * connection, made by the sampler's thread.
  */
 #include "tracking/x11-capture-areas.hpp"
 
@@ -19,7 +19,8 @@
 
 /* ---- the capture areas, found as OBS's captures find theirs ---- */
 
-bool randr_has_monitors(xcb_connection_t *c)
+/* Whether randr lists monitors (1.5 or later). */
+static bool randr_has_monitors(xcb_connection_t *c)
 {
 	auto v = ask(c, xcb_randr_query_version_reply,
 		     xcb_randr_query_version(c, 1, 5));
@@ -98,8 +99,11 @@ static bool x11_screen_geometry(xcb_connection_t *c, int64_t screen,
 	return false;
 }
 
-bool screen_capture_area(xcb_connection_t *c, xcb_window_t root, bool monitors,
-			 const CaptureSettings &capture, CaptureRect &r)
+/* The screen capture's area: randr, else xinerama, else the X screen, for
+ * its screen setting, less its cut margins. */
+static bool screen_capture_area(xcb_connection_t *c, xcb_window_t root,
+				bool monitors, const CaptureSettings &capture,
+				CaptureRect &r)
 {
 	const xcb_query_extension_reply_t *randr =
 		xcb_get_extension_data(c, &xcb_randr_id);
@@ -124,7 +128,10 @@ bool screen_capture_area(xcb_connection_t *c, xcb_window_t root, bool monitors,
 	return true;
 }
 
-bool on_screen(const CaptureRect &r, const CaptureRect &screen)
+/* Whether the screen capture gets a picture of that area: the X server
+ * hands out only areas on the screen. Negative margins widen it onto a
+ * neighbouring monitor, which is fine, but not off the screen. */
+static bool on_screen(const CaptureRect &r, const CaptureRect &screen)
 {
 	return r.width > 0.0 && r.height > 0.0 && r.x >= screen.x &&
 	       r.y >= screen.y && r.x + r.width <= screen.x + screen.width &&
@@ -234,8 +241,8 @@ client_windows(xcb_connection_t *c, xcb_window_t root, const WindowAtoms &atoms)
 	std::vector<xcb_window_t> windows;
 	if (atoms.client_list == XCB_ATOM_NONE)
 		return windows;
-	Reply<xcb_get_property_reply_t> list;
-	list.p = property(c, ask_property(c, root, atoms.client_list));
+	Reply<xcb_get_property_reply_t> list{
+		property(c, ask_property(c, root, atoms.client_list))};
 	if (list && list->format == 32) {
 		const auto *w = static_cast<const xcb_window_t *>(
 			xcb_get_property_value(list.p));
@@ -245,8 +252,11 @@ client_windows(xcb_connection_t *c, xcb_window_t root, const WindowAtoms &atoms)
 	return windows;
 }
 
-xcb_window_t find_window(xcb_connection_t *c, xcb_window_t root,
-			 const CaptureSettings &capture)
+/* The window a window capture shows: with none chosen, the first client
+ * window; with an id, a title and a class, that id while it is a client
+ * window, else the first client of that title and class; else the id. */
+static xcb_window_t find_window(xcb_connection_t *c, xcb_window_t root,
+				const CaptureSettings &capture)
 {
 	if (capture.window_match == CaptureSettings::WindowMatch::ById)
 		return capture.window;
@@ -276,13 +286,11 @@ xcb_window_t find_window(xcb_connection_t *c, xcb_window_t root,
 	xcb_window_t found = capture.window;
 	size_t i = 0;
 	for (; i < clients.size(); i++) {
-		Reply<xcb_get_property_reply_t> net;
-		if (net_names)
-			net.p = property(c, asked[i].net_name);
-		Reply<xcb_get_property_reply_t> name;
-		name.p = property(c, asked[i].name);
-		Reply<xcb_get_property_reply_t> cls;
-		cls.p = property(c, asked[i].cls);
+		Reply<xcb_get_property_reply_t> net{
+			net_names ? property(c, asked[i].net_name) : nullptr};
+		Reply<xcb_get_property_reply_t> name{
+			property(c, asked[i].name)};
+		Reply<xcb_get_property_reply_t> cls{property(c, asked[i].cls)};
 		std::string title;
 		if (window_title(atoms, net.p, name.p, title) &&
 		    title == capture.window_name &&
@@ -301,9 +309,13 @@ xcb_window_t find_window(xcb_connection_t *c, xcb_window_t root,
 	return found;
 }
 
-WindowArea window_capture_area(xcb_connection_t *c, xcb_window_t root,
-			       xcb_window_t window,
-			       const CaptureSettings &capture, CaptureRect &r)
+enum class WindowArea { Found, Gone };
+/* The window capture's area: the window on the root window, less its cut
+ * margins (the capture starts at the outer corner of the border). */
+static WindowArea window_capture_area(xcb_connection_t *c, xcb_window_t root,
+				      xcb_window_t window,
+				      const CaptureSettings &capture,
+				      CaptureRect &r)
 {
 	if (!window)
 		return WindowArea::Gone;
@@ -326,7 +338,8 @@ WindowArea window_capture_area(xcb_connection_t *c, xcb_window_t root,
 	return WindowArea::Found;
 }
 
-bool window_usable(const CaptureSettings &capture, const CaptureRect &r)
+/* Whether a window capture of that area gives a picture. */
+static bool window_usable(const CaptureSettings &capture, const CaptureRect &r)
 {
 	return capture.cut_top >= 0 && capture.cut_left >= 0 &&
 	       capture.cut_right >= 0 && capture.cut_bot >= 0 &&
@@ -356,4 +369,67 @@ bool select_motion(xcb_connection_t *c, xcb_window_t root, bool buttons)
 		c, xcb_input_xi_select_events_checked(c, root, 1, &mask.head));
 	free(e);
 	return e == nullptr;
+}
+
+void look_up_areas(const Link &link, std::vector<AreaJob> &jobs)
+{
+	if (jobs.empty())
+		return;
+	xcb_connection_t *c = link.c;
+	/* the screen's size now: it grows when a monitor is added */
+	CaptureRect whole = {0, 0, double(link.screen->width_in_pixels),
+			     double(link.screen->height_in_pixels)};
+	if (auto g = ask(c, xcb_get_geometry_reply,
+			 xcb_get_geometry(c, link.root)))
+		whole = {0, 0, double(g->width), double(g->height)};
+	for (AreaJob &job : jobs) {
+		const CaptureSettings &capture = job.capture;
+		CaptureRect r;
+		if (capture.kind == CaptureSettings::Kind::Screen) {
+			job.found = screen_capture_area(c, link.root,
+							link.monitors, capture,
+							r) &&
+				    on_screen(r, whole);
+		} else if (capture.kind == CaptureSettings::Kind::Window) {
+			WindowArea a = window_capture_area(
+				c, link.root, job.window, capture, r);
+			const uint32_t found =
+				a == WindowArea::Gone
+					? find_window(c, link.root, capture)
+					: job.window;
+			if (found != job.window) {
+				/* not found yet, or gone: another window (a
+				 * program that restarts has a new one) */
+				job.window = found;
+				a = window_capture_area(c, link.root,
+							job.window, capture, r);
+			}
+			job.gone = a == WindowArea::Gone;
+			job.found = !job.gone && window_usable(capture, r);
+		}
+		job.area = job.found ? r : whole;
+	}
+}
+
+bool open_link(Link &link)
+{
+	int number = 0;
+	link = Link{};
+	link.c = xcb_connect(nullptr, &number);
+	if (!xcb_connection_has_error(link.c)) {
+		auto it = xcb_setup_roots_iterator(xcb_get_setup(link.c));
+		for (; it.rem && number > 0; number--)
+			xcb_screen_next(&it);
+		if (it.rem) {
+			link.screen = it.data;
+			link.root = it.data->root;
+			link.monitors = randr_has_monitors(link.c);
+			link.events = select_motion(link.c, link.root);
+			link.key_watch.start(link.c);
+			return true;
+		}
+	}
+	xcb_disconnect(link.c);
+	link.c = nullptr;
+	return false;
 }

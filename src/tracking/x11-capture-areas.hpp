@@ -1,15 +1,18 @@
 /*
- * The X plumbing of the pointer sampler (x11-capture-areas.cpp): what the
- * connection offers, the capture areas, and the xcb helpers they share.
+ * The X plumbing of the pointer sampler (x11-capture-areas.cpp): its
+ * connection and what it offers, the capture areas, and the xcb helpers
+ * they share. Sampler thread only.
  */
 #pragma once
 
 #include "core/zoom-core.hpp"
 #include "tracking/capture-settings.hpp"
+#include "tracking/x11-activity.hpp"
 
 #include <xcb/xcb.h>
 
 #include <cstdlib>
+#include <vector>
 
 /* Replies of xcb, freed on every path. */
 template<typename T> struct Reply {
@@ -41,32 +44,47 @@ Reply<T> ask(xcb_connection_t *c,
 	return Reply<T>{take(r, e)};
 }
 
-/* Whether randr lists monitors (1.5 or later). */
-bool randr_has_monitors(xcb_connection_t *c);
 /* Asks for XInput 2's raw motion events of every pointer on the root
  * window, so that a still pointer costs nothing, and with `buttons` its raw
  * button presses too; false when the server has no XInput 2 (the sampler
  * then polls). */
 bool select_motion(xcb_connection_t *c, xcb_window_t root,
 		   bool buttons = false);
-/* The screen capture's area: randr, else xinerama, else the X screen, for
- * its screen setting, less its cut margins. */
-bool screen_capture_area(xcb_connection_t *c, xcb_window_t root, bool monitors,
-			 const CaptureSettings &capture, CaptureRect &r);
-/* Whether the screen capture gets a picture of that area: the X server
- * hands out only areas on the screen. Negative margins widen it onto a
- * neighbouring monitor, which is fine, but not off the screen. */
-bool on_screen(const CaptureRect &r, const CaptureRect &screen);
-/* The window a window capture shows: with none chosen, the first client
- * window; with an id, a title and a class, that id while it is a client
- * window, else the first client of that title and class; else the id. */
-xcb_window_t find_window(xcb_connection_t *c, xcb_window_t root,
-			 const CaptureSettings &capture);
-enum class WindowArea { Found, Gone };
-/* The window capture's area: the window on the root window, less its cut
- * margins (the capture starts at the outer corner of the border). */
-WindowArea window_capture_area(xcb_connection_t *c, xcb_window_t root,
-			       xcb_window_t window,
-			       const CaptureSettings &capture, CaptureRect &r);
-/* Whether a window capture of that area gives a picture. */
-bool window_usable(const CaptureSettings &capture, const CaptureRect &r);
+/* The module's own connection, owned by the sampler thread. */
+struct Link {
+	xcb_connection_t *c = nullptr;
+	const xcb_screen_t *screen = nullptr;
+	xcb_window_t root = 0;
+	bool monitors = false; /* randr 1.5 lists monitors */
+	bool pending = false;  /* a pointer query awaits its reply */
+	bool events = false;   /* XInput 2 reports motion: no polling */
+	bool moved = false;    /* motion reported since the last query */
+	xcb_query_pointer_cookie_t cookie = {0};
+	/* clicks: raw button presses selected; a press seen, whose position
+	 * the next query asks for; the query in flight asks for it */
+	bool buttons = false;
+	bool clicked = false;
+	bool click_query = false;
+	uint16_t mask = 0; /* without XInput 2: the buttons down last */
+	int16_t last_x = -1, last_y = -1;
+	bool keys = false; /* some client watches typing */
+	KeyInputWatch key_watch;
+};
+
+/* Opens the module's own connection; false when there is no X display. */
+bool open_link(Link &link);
+
+class PointerClient;
+/* A capture area to look up, for one client. */
+struct AreaJob {
+	PointerClient *client;
+	CaptureSettings capture;
+	uint32_t window; /* the window found last for a window capture */
+	bool found = false;
+	bool gone = false;
+	CaptureRect area = {0, 0, 0, 0};
+};
+/* Looks up each job's area: the screen or window capture's, or the whole
+ * screen where it has none; a window capture's window found anew when it
+ * has gone. */
+void look_up_areas(const Link &link, std::vector<AreaJob> &jobs);

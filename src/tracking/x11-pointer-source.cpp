@@ -35,10 +35,8 @@
 #include <obs-module.h>
 #include <obs-nix-platform.h>
 
-#include <xcb/randr.h>
 #include <xcb/xcb.h>
 #include <xcb/xcbext.h>
-#include <xcb/xinerama.h>
 
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -50,9 +48,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
 #include <mutex>
-#include <string>
 #include <thread>
 #include <vector>
 
@@ -65,46 +61,21 @@ constexpr auto RECONNECT_PERIOD = std::chrono::seconds(1);
 
 class X11Client;
 
-/* The module's own connection, owned by the sampler thread. */
-struct Link {
-	xcb_connection_t *c = nullptr;
-	const xcb_screen_t *screen = nullptr;
-	xcb_window_t root = 0;
-	bool monitors = false; /* randr 1.5 lists monitors */
-	bool pending = false;  /* a pointer query awaits its reply */
-	bool events = false;   /* XInput 2 reports motion: no polling */
-	bool moved = false;    /* motion reported since the last query */
-	xcb_query_pointer_cookie_t cookie = {0};
-	/* clicks: raw button presses selected; a press seen, whose position
-	 * the next query asks for; the query in flight asks for it */
-	bool buttons = false;
-	bool clicked = false;
-	bool click_query = false;
-	uint16_t mask = 0; /* without XInput 2: the buttons down last */
-	int16_t last_x = -1, last_y = -1;
-	bool keys = false; /* some client watches typing */
-	KeyInputWatch key_watch;
-};
-
-/* Notes what an event from the server says. */
-void note_event(Link &link, const xcb_generic_event_t *ev)
+/* Notes what the server's events say: those xcb has queued, and with
+ * `read` whatever the socket holds too. */
+void note_events(Link &link, bool read)
 {
-	const RawInput input = classify_event(ev);
-	link.moved = link.moved || input == RawInput::Motion;
-	link.clicked = link.clicked || input == RawInput::Button;
-	if (input != RawInput::Motion)
-		link.key_watch.note_pointer(Clock::now());
+	while (xcb_generic_event_t *ev =
+		       read ? xcb_poll_for_event(link.c)
+			    : xcb_poll_for_queued_event(link.c)) {
+		const RawInput input = classify_event(ev);
+		link.moved = link.moved || input == RawInput::Motion;
+		link.clicked = link.clicked || input == RawInput::Button;
+		if (input != RawInput::Motion)
+			link.key_watch.note_pointer(Clock::now());
+		free(ev);
+	}
 }
-
-/* A capture area to look up, for one client. */
-struct Job {
-	X11Client *client;
-	CaptureSettings capture;
-	uint32_t window;
-	bool found;
-	bool gone;
-	CaptureRect area;
-};
 
 class Sampler {
 public:
@@ -133,7 +104,7 @@ private:
 	 * Not a thread_local: the module's thread_locals are dynamic TLS,
 	 * which an ending thread frees while the host may be looking at
 	 * every thread (LeakSanitizer's checks crashed on it) */
-	std::vector<Job> jobs;
+	std::vector<AreaJob> jobs;
 };
 
 /* Made once and never destroyed: see the top of this file. */
@@ -297,12 +268,8 @@ bool Sampler::sample(Link &link, bool refresh_areas, bool query)
 				    client->watching ==
 					    AutoZoom::ClicksAndTyping;
 			if (refresh_areas || client->capture_changed) {
-				jobs.push_back({client,
-						client->capture,
-						client->window,
-						false,
-						false,
-						{0, 0, 0, 0}});
+				jobs.push_back({client, client->capture,
+						client->window});
 				client->capture_changed = false;
 			}
 		}
@@ -316,45 +283,7 @@ bool Sampler::sample(Link &link, bool refresh_areas, bool query)
 		link.buttons = clicks_watched;
 		select_motion(c, link.root, clicks_watched);
 	}
-	CaptureRect whole = {0, 0, double(link.screen->width_in_pixels),
-			     double(link.screen->height_in_pixels)};
-	if (!jobs.empty()) {
-		/* the screen's size now: it grows when a monitor is added */
-		xcb_generic_error_t *e = nullptr;
-		Reply<xcb_get_geometry_reply_t> g;
-		g.p = take(xcb_get_geometry_reply(
-				   c, xcb_get_geometry(c, link.root), &e),
-			   e);
-		if (g)
-			whole = {0, 0, double(g->width), double(g->height)};
-	}
-	for (Job &job : jobs) {
-		const CaptureSettings &capture = job.capture;
-		CaptureRect r;
-		if (capture.kind == CaptureSettings::Kind::Screen) {
-			job.found = screen_capture_area(c, link.root,
-							link.monitors, capture,
-							r) &&
-				    on_screen(r, whole);
-		} else if (capture.kind == CaptureSettings::Kind::Window) {
-			WindowArea a = window_capture_area(
-				c, link.root, job.window, capture, r);
-			const uint32_t found =
-				a == WindowArea::Gone
-					? find_window(c, link.root, capture)
-					: job.window;
-			if (found != job.window) {
-				/* not found yet, or gone: another window (a
-				 * program that restarts has a new one) */
-				job.window = found;
-				a = window_capture_area(c, link.root,
-							job.window, capture, r);
-			}
-			job.gone = a == WindowArea::Gone;
-			job.found = !job.gone && window_usable(capture, r);
-		}
-		job.area = job.found ? r : whole;
-	}
+	look_up_areas(link, jobs);
 
 	Reply<xcb_query_pointer_reply_t> p;
 	bool click = false;
@@ -386,11 +315,7 @@ bool Sampler::sample(Link &link, bool refresh_areas, bool query)
 	}
 	/* motion that came in with the reply; without a query in flight,
 	 * whatever the socket holds */
-	while (xcb_generic_event_t *ev = p ? xcb_poll_for_queued_event(c)
-					   : xcb_poll_for_event(c)) {
-		note_event(link, ev);
-		free(ev);
-	}
+	note_events(link, !p);
 	/* any motion since the last query asks for another, and so does a
 	 * click, for its position; without XInput 2, every round does */
 	query = query || link.moved || link.clicked || !link.events;
@@ -410,12 +335,12 @@ bool Sampler::sample(Link &link, bool refresh_areas, bool query)
 		return false;
 
 	std::lock_guard<std::mutex> guard(lock);
-	for (const Job &job : jobs) {
+	for (const AreaJob &job : jobs) {
 		/* the client may have gone, or changed its capture meanwhile */
 		auto it = std::find(clients.begin(), clients.end(), job.client);
-		if (it == clients.end() || job.client->capture_changed)
+		if (it == clients.end() || (*it)->capture_changed)
 			continue;
-		X11Client *client = job.client;
+		X11Client *client = *it;
 		client->window = job.window;
 		if (job.gone && client->window_seen) {
 			/* a window that has gone holds the last position */
@@ -452,30 +377,6 @@ bool Sampler::sample(Link &link, bool refresh_areas, bool query)
 	return true;
 }
 
-/* Opens the module's own connection; false when there is no X display. */
-bool connect(Link &link)
-{
-	int number = 0;
-	link = Link{};
-	link.c = xcb_connect(nullptr, &number);
-	if (!xcb_connection_has_error(link.c)) {
-		auto it = xcb_setup_roots_iterator(xcb_get_setup(link.c));
-		for (; it.rem && number > 0; number--)
-			xcb_screen_next(&it);
-		if (it.rem) {
-			link.screen = it.data;
-			link.root = it.data->root;
-			link.monitors = randr_has_monitors(link.c);
-			link.events = select_motion(link.c, link.root);
-			link.key_watch.start(link.c);
-			return true;
-		}
-	}
-	xcb_disconnect(link.c);
-	link.c = nullptr;
-	return false;
-}
-
 void Sampler::wake()
 {
 	const uint64_t one = 1;
@@ -497,11 +398,7 @@ void Sampler::wait(Link &link, Clock::time_point until)
 	if (link.c && link.events) {
 		/* events read along with the last replies wait in xcb's
 		 * queue, where poll cannot see them */
-		while (xcb_generic_event_t *ev =
-			       xcb_poll_for_queued_event(link.c)) {
-			note_event(link, ev);
-			free(ev);
-		}
+		note_events(link, false);
 		if (link.moved || link.clicked)
 			return;
 		fds[1].fd = xcb_get_file_descriptor(link.c);
@@ -535,7 +432,7 @@ void Sampler::run()
 				break;
 			}
 		}
-		if (!link.c && connect(link)) {
+		if (!link.c && open_link(link)) {
 			next_area = Clock::now();
 			reported = false;
 		}
