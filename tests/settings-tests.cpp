@@ -50,25 +50,22 @@ TEST(Defaults, RegistersTheFiftyNineKeysThenAHoldKeyPerStage)
 {
 	std::vector<std::string> expected = {
 		"idle_zoom_factor", "idle_center_tracking", "idle_center_x",
-		"idle_center_y",    "idle_duration",        "easing_in",
-		"easing_out",       "tracking_smoothing",   "help_show",
-		"stage_count",      "tracking_dead_zone",   "tracking_subject",
-		"auto_zoom",        "auto_zoom_stage",      "auto_zoom_linger"};
+		"idle_center_y", "idle_duration", "easing_in", "easing_out",
+		"tracking_smoothing", "help_show", "stage_count",
+		"tracking_dead_zone", "tracking_subject", "auto_zoom",
+		"auto_zoom_stage", "auto_zoom_linger",
+		/* each target's framing, curve and centre mode */
+		"idle_face_framing", "idle_face_share", "idle_easing",
+		"idle_bezier", "idle_center_mode"};
 	for (int n = 1; n <= 8; n++)
 		for (const char *suffix :
 		     {"name", "zoom_factor", "center_tracking", "center_x",
-		      "center_y", "duration"})
+		      "center_y", "duration", "face_framing", "face_share",
+		      "easing", "bezier", "center_mode"})
 			expected.push_back("stage_" + std::to_string(n) + "_" +
 					   suffix);
 	for (int n = 1; n <= 8; n++)
 		expected.push_back("stage_" + std::to_string(n) + "_hold");
-	/* each target's framing, curve and centre mode */
-	for (const std::string prefix :
-	     {"idle_", "stage_1_", "stage_2_", "stage_3_", "stage_4_",
-	      "stage_5_", "stage_6_", "stage_7_", "stage_8_"})
-		for (const char *suffix : {"face_framing", "face_share",
-					   "easing", "bezier", "center_mode"})
-			expected.push_back(prefix + suffix);
 
 	obs_data_t *defaults = obs_get_source_defaults("tavimore_filter");
 	std::vector<std::string> keys;
