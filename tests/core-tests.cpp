@@ -161,8 +161,7 @@ TEST(Curve, EveryCurveEndsExactlyMeetsItsKnownValuesAndRisesUnlessItOvershoots)
 	};
 	for (const auto &c : cases) {
 		SCOPED_TRACE(::testing::Message()
-			     << curve_name(c.curve) << " " << c.b.x1 << " "
-			     << c.b.y1 << " " << c.b.x2 << " " << c.b.y2);
+			     << curve_name(c.curve) << " row " << &c - cases);
 		const bool bezier = c.curve == Curve::Custom;
 		const double near = bezier ? 1e-4 : 1e-6;
 		EXPECT_NEAR(apply_curve(0.25, c.curve, c.b), c.at_quarter,
