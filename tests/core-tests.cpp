@@ -144,11 +144,14 @@ TEST(Curve, EveryCurveEndsExactlyMeetsItsKnownValuesAndRisesUnlessItOvershoots)
 		{Curve::ExpoOut, 1 - std::exp2(-2.5), 1 - 1 / 32.0},
 		{Curve::ExpoInOut, 1 / 64.0, 0.5},
 		{Curve::Smooth, 0.103515625, 0.5},
-		/* the default Bézier is CSS's ease; then ease-in, x(t) flat at
-		 * its end, flat in the middle, where Newton's steps stall, or at
-		 * both ends; y past 0..1 both ways */
+		/* the default Bézier is CSS's ease; then ease-in, ease-out and
+		 * ease-in-out */
 		{Curve::Custom, 0.408511, 0.802403},
 		{Curve::Custom, 0.093465, 0.315357, {0.42, 0, 1, 1}},
+		{Curve::Custom, 0.378138, 0.684643, {0, 0, 0.58, 1}},
+		{Curve::Custom, 0.129162, 0.5, {0.42, 0, 0.58, 1}},
+		/* x(t) flat in the middle, where Newton's steps stall, or at the
+		 * ends; control points past 0..1, the last but one overshooting */
 		{Curve::Custom, 0.029725, 0.5, {1, 0, 0, 1}},
 		{Curve::Custom, 0.479056, 0.5, {0, 1, 1, 0}},
 		{Curve::Custom, 0.055818, 0.5, {0.3, -0.4, 0.7, 1.4}},
