@@ -50,25 +50,22 @@ TEST(Defaults, RegistersTheFiftyNineKeysThenAHoldKeyPerStage)
 {
 	std::vector<std::string> expected = {
 		"idle_zoom_factor", "idle_center_tracking", "idle_center_x",
-		"idle_center_y",    "idle_duration",        "easing_in",
-		"easing_out",       "tracking_smoothing",   "help_show",
-		"stage_count",      "tracking_dead_zone",   "tracking_subject",
-		"auto_zoom",        "auto_zoom_stage",      "auto_zoom_linger"};
+		"idle_center_y", "idle_duration", "easing_in", "easing_out",
+		"tracking_smoothing", "help_show", "stage_count",
+		"tracking_dead_zone", "tracking_subject", "auto_zoom",
+		"auto_zoom_stage", "auto_zoom_linger",
+		/* each target's framing, curve and centre mode */
+		"idle_face_framing", "idle_face_share", "idle_easing",
+		"idle_bezier", "idle_center_mode"};
 	for (int n = 1; n <= 8; n++)
 		for (const char *suffix :
 		     {"name", "zoom_factor", "center_tracking", "center_x",
-		      "center_y", "duration"})
+		      "center_y", "duration", "face_framing", "face_share",
+		      "easing", "bezier", "center_mode"})
 			expected.push_back("stage_" + std::to_string(n) + "_" +
 					   suffix);
 	for (int n = 1; n <= 8; n++)
 		expected.push_back("stage_" + std::to_string(n) + "_hold");
-	/* each target's framing, curve and centre mode */
-	for (const std::string prefix :
-	     {"idle_", "stage_1_", "stage_2_", "stage_3_", "stage_4_",
-	      "stage_5_", "stage_6_", "stage_7_", "stage_8_"})
-		for (const char *suffix : {"face_framing", "face_share",
-					   "easing", "bezier", "center_mode"})
-			expected.push_back(prefix + suffix);
 
 	obs_data_t *defaults = obs_get_source_defaults("tavimore_filter");
 	std::vector<std::string> keys;
@@ -298,36 +295,34 @@ TEST(Update, ASettingChangedMidTransitionDoesNotRestartIt)
 
 TEST(Update, EachTargetReadsItsCurveAndAnOldCollectionKeepsTheFiltersRule)
 {
-	/* stage 1 (zoom 3) chosen from `start`, or idle (zoom 1) */
+	/* half way to stage 1 (zoom 3) from 1, or to idle (-1) from 3 */
 	const struct {
 		const char *json;
 		int32_t active;
-		double start, progress, expected;
+		double expected;
 	} rows[] = {
 		/* saved before targets had curves: easing_in ease-out,
 		 * easing_out linear, as before */
-		{R"({"easing_in": 2, "easing_out": 0})", 0, 1, 0.5, 2.75},
-		{R"({"easing_in": 2, "easing_out": 0})", -1, 3, 0.5, 2},
-		{R"({"easing_in": 2, "stage_1_easing": "cubic_in"})", 0, 1, 0.5,
-		 1.25},
-		{R"({"easing_out": 2, "idle_easing": "smooth"})", -1, 3, 0.5,
-		 2},
+		{R"({"easing_in": 2, "easing_out": 0})", 0, 2.75},
+		{R"({"easing_in": 2, "easing_out": 0})", -1, 2},
+		{R"({"easing_in": 2, "stage_1_easing": "cubic_in"})", 0, 1.25},
+		{R"({"easing_out": 2, "idle_easing": "smooth"})", -1, 2},
 		/* a name not known keeps the filter's rule */
-		{R"({"easing_in": 2, "stage_1_easing": "bounce"})", 0, 1, 0.5,
-		 2.75},
+		{R"({"easing_in": 2, "stage_1_easing": "bounce"})", 0, 2.75},
 		/* a Bézier that does not read is CSS's ease, the default */
 		{R"({"stage_1_easing": "custom", "stage_1_bezier": "0.42, 0"})",
-		 0, 1, 0.5, 2.6048068},
+		 0, 2.6048068},
 		{R"j({"stage_1_easing": "custom",
 		      "stage_1_bezier": "cubic-bezier(0.42, 0, 1, 1)"})j",
-		 0, 1, 0.5, 1.6307136},
+		 0, 1.6307136},
 	};
 	for (const auto &row : rows) {
 		SCOPED_TRACE(row.json);
 		Filter f(row.json);
 		f.set(R"({"stage_1_zoom_factor": 3.0})");
-		set_selection(f.source, row.active, row.start, 0.0);
-		tick(f.source, float(row.progress * 0.5));
+		set_selection(f.source, row.active, row.active < 0 ? 3 : 1,
+			      0.0);
+		tick(f.source, 0.25f);
 		EXPECT_NEAR(f->current_zoom, row.expected, 1e-6);
 	}
 
