@@ -221,8 +221,7 @@ TEST_F(PerFrame, TickAllocatesNothingWhileFollowingThePointer)
 		R"({"idle_center_tracking": true, "tracking_dead_zone": 0.0,
 		    "tracking_subject": "pointer"})",
 		&ZoomSnapshot::tracking_shown));
-	const AllocationCount following = counted_ticks(filter);
-	EXPECT_TRUE(allocates_nothing(following));
+	EXPECT_TRUE(allocates_nothing(counted_ticks(filter)));
 	EXPECT_TRUE(graphics_snapshot(filter).tracking_shown);
 }
 
