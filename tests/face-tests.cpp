@@ -83,8 +83,9 @@ double seconds_since(Clock::time_point start)
 /* Waits until `done` holds, checking every 20 ms, for at most `seconds`. */
 bool within(double seconds, const std::function<bool()> &done)
 {
-	const auto end = Clock::now() + std::chrono::duration<double>(seconds);
-	while (Clock::now() < end) {
+	const auto end = std::chrono::steady_clock::now() +
+			 std::chrono::duration<double>(seconds);
+	while (std::chrono::steady_clock::now() < end) {
 		if (done())
 			return true;
 		sleep_for(0.02);
@@ -376,7 +377,7 @@ TEST(FaceFollowing, ALostFaceIsHeldThenTheViewEasesBackToItsOwnCentre)
 	const double fy = 52 + FACE_IN_HEAD;
 	ASSERT_TRUE(within(1.5, [&] { return shown.near(fx, fy); }));
 	ASSERT_TRUE(within(5.0, [&] { return !shown.sighting().found; }));
-	const auto lost = Clock::now();
+	const auto lost = std::chrono::steady_clock::now();
 	/* seen last on its way out, maybe */
 	const FaceBox last = shown.sighting().box;
 	EXPECT_GE(last.center_x() * W, fx - NEAR);
@@ -538,7 +539,7 @@ TEST(FaceFollowing, SwitchingOffNeverWaitsForASearchUnderWay)
 			gate->open = true;
 			gate->changed.notify_all();
 		});
-		const auto start = Clock::now();
+		const auto start = std::chrono::steady_clock::now();
 		if (c.json)
 			shown->update(c.json);
 		else
