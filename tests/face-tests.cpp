@@ -101,9 +101,8 @@ std::vector<double> course(double seconds,
 			   const std::function<bool()> &stop = nullptr)
 {
 	std::vector<double> values;
-	const auto end = std::chrono::steady_clock::now() +
-			 std::chrono::duration<double>(seconds);
-	while (std::chrono::steady_clock::now() < end && !(stop && stop())) {
+	const auto end = Clock::now() + std::chrono::duration<double>(seconds);
+	while (Clock::now() < end && !(stop && stop())) {
 		values.push_back(sample());
 		if (period > 0)
 			sleep_for(period);
@@ -127,8 +126,9 @@ long between(const std::vector<double> &values, double a, double b,
 /* Changes a source's settings on libobs's graphics thread: libobs's own
  * deferred update reads a source's settings there without a lock, while
  * obs_source_update writes them on the caller's thread. */
-void apply(obs_source_t *source, obs_data_t *changes)
+void apply_settings(obs_source_t *source, const std::string &json)
 {
+	OBSDataAutoRelease changes = obs_data_create_from_json(json.c_str());
 	on_graphics_thread([&] { obs_source_update(source, changes); });
 }
 
@@ -196,8 +196,7 @@ struct Shown {
 	}
 	void update(const char *json) const
 	{
-		OBSDataAutoRelease changes = obs_data_create_from_json(json);
-		apply(filter, changes);
+		apply_settings(filter, json);
 		wait_frames(2);
 	}
 };
@@ -289,10 +288,8 @@ TEST(FaceFollowing, AFaceASixteenthOfTheFramesWidthIsFoundSoonAfterItComes)
 		const uint32_t w = obs_source_get_width(shown.parent);
 		ASSERT_EQ(shown.sighting().hits, 0u);
 		const uint64_t looks = shown.sighting().looks;
-		OBSDataAutoRelease face =
-			obs_data_create_from_json(image_json(c.face).c_str());
-		const auto start = std::chrono::steady_clock::now();
-		apply(shown.parent, face);
+		const auto start = Clock::now();
+		apply_settings(shown.parent, image_json(c.face));
 		ASSERT_TRUE(
 			within(limit, [&] { return shown.sighting().found; }))
 			<< shown.sighting().looks - looks << " looks";
@@ -330,9 +327,7 @@ TEST(FaceFollowing, FramingZoomsToTheFacesSizeHoldsItThenEasesBackWhenLost)
 	EXPECT_EQ(*std::min_element(still.begin(), still.end()),
 		  *std::max_element(still.begin(), still.end()));
 
-	OBSDataAutoRelease small =
-		obs_data_create_from_json(image_json("head-small.png").c_str());
-	apply(shown.parent, small);
+	apply_settings(shown.parent, image_json("head-small.png"));
 	const double large_zoom = zoom();
 	std::vector<double> closer = course(5.0, zoom);
 	EXPECT_NEAR(closer.back(), 3.4, 0.5);
@@ -340,9 +335,7 @@ TEST(FaceFollowing, FramingZoomsToTheFacesSizeHoldsItThenEasesBackWhenLost)
 		<< "jumped";
 
 	/* lost: held for two seconds, then eased back to its own 1.5 */
-	OBSDataAutoRelease empty =
-		obs_data_create_from_json(image_json("empty.png").c_str());
-	apply(shown.parent, empty);
+	apply_settings(shown.parent, image_json("empty.png"));
 	ASSERT_TRUE(within(2 * FACE_SEARCH_INTERVAL + 1.0,
 			   [&] { return !shown.sighting().found; }));
 	const double framed = zoom();
@@ -580,9 +573,7 @@ TEST(FaceFollowing, OddSourcesNeitherCrashNorStickTheView)
 	};
 	for (const auto &s : steps) {
 		SCOPED_TRACE(s.settings);
-		OBSDataAutoRelease settings =
-			obs_data_create_from_json(s.settings.c_str());
-		apply(shown.parent, settings);
+		apply_settings(shown.parent, s.settings);
 		const uint64_t looks = shown.sighting().looks;
 		if (!s.face) {
 			/* looked at (a picture with pixels) or not, the view

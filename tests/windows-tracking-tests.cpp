@@ -121,14 +121,17 @@ RECT desktop()
 		y + GetSystemMetrics(SM_CYVIRTUALSCREEN)};
 }
 
+CaptureRect area_of(const RECT &r)
+{
+	return {double(r.left), double(r.top), double(r.right - r.left),
+		double(r.bottom - r.top)};
+}
+
 /* Where the pixel at x, y lies in r, as the filter must see it: its
  * centre, clamped to r. */
 void expected(const RECT &r, int x, int y, double &fx, double &fy)
 {
-	ASSERT_TRUE(pointer_in_rect({double(r.left), double(r.top),
-				     double(r.right - r.left),
-				     double(r.bottom - r.top)},
-				    x, y, fx, fy));
+	ASSERT_TRUE(pointer_in_rect(area_of(r), x, y, fx, fy));
 }
 
 /* The value of the list item of a property whose name holds `part`. */
@@ -212,6 +215,14 @@ obs_source_t *window_capture(const std::string &window, int priority,
 	obs_data_set_int(s, "priority", priority);
 	obs_data_set_bool(s, "client_area", client_area);
 	return obs_source_create("window_capture", "window", s, nullptr);
+}
+
+/* The "window" setting OBS's own list gives the window titled `title`. */
+std::string window_setting(const char *title)
+{
+	OBSSourceAutoRelease lister =
+		capture("window_capture", R"({"window": ""})");
+	return list_value(lister, "window", title);
 }
 
 /* Windows of another process, each of a class and styles of its own: this
@@ -326,10 +337,7 @@ TEST(WindowsTracking, TheWindowCaptureMapsItsWindowFoundFromItsSetting)
 	/* ':' and '#' are written escaped in the setting */
 	TestWindow window(L"Tavimore: zoom #1", 200, 120, 420, 300);
 	ASSERT_NE(window.hwnd, nullptr);
-	OBSSourceAutoRelease lister =
-		capture("window_capture", R"({"window": ""})");
-	const std::string setting =
-		list_value(lister, "window", "Tavimore: zoom #1");
+	const std::string setting = window_setting("Tavimore: zoom #1");
 	ASSERT_FALSE(setting.empty());
 	EXPECT_NE(setting.find("#3A"), std::string::npos) << setting;
 
@@ -575,14 +583,9 @@ TEST(WindowsTracking, ClicksAndTypingDriveTheAutomaticZoom)
 	ASSERT_TRUE(load_win_capture());
 	TestWindow window(L"Tavimore clicks", 260, 140, 480, 360);
 	ASSERT_NE(window.hwnd, nullptr);
-	OBSSourceAutoRelease lister =
-		capture("window_capture", R"({"window": ""})");
-	OBSSourceAutoRelease source = window_capture(
-		list_value(lister, "window", "Tavimore clicks"), 2);
-	const RECT r = window.client();
-	const CaptureRect area = {double(r.left), double(r.top),
-				  double(r.right - r.left),
-				  double(r.bottom - r.top)};
+	OBSSourceAutoRelease source =
+		window_capture(window_setting("Tavimore clicks"), 2);
+	const CaptureRect area = area_of(window.client());
 	play_auto_zoom(source, area, [](Act act, int x, int y) {
 		if (act == Act::Click || act == Act::Move)
 			SetCursorPos(x, y);
